@@ -138,9 +138,7 @@ class PxImage {
     return x >= 0 && y >= 0 && static_cast<uint32_t>(x) < Width() && static_cast<uint32_t>(y) < Height();
   }
   void ResetNearestCache() { info.lastColorValid = false; }
-  void FlipRowsInPlace(uint8_t* rows, size_t stride, uint32_t height, uint8_t* scratch);
   bool TurnQuarter(bool left);
   bool RescaleInto(PxImage& target, float sx, float sy, int mode);
   void UpdateProgress(int32_t percent) { info.progress = percent; }
-  friend class PxImageTransformAccess;
 };
