@@ -97,6 +97,9 @@ TEST(PxMemFile, HugeWritesFailCleanly) {
   EXPECT_EQ(f.WriteBlock(&b, SIZE_MAX, 2), 0u);
   EXPECT_TRUE(f.SeekTo(0x7FFF0000, 0));
   EXPECT_EQ(f.WriteBlock(&b, 1, 1), 0u);  // would pass the 32-bit size limit
+  // A failed growth leaves no buffer: the file now behaves as one without.
+  EXPECT_EQ(f.Position(), -1);
+  EXPECT_FALSE(f.PutByte(1));
 }
 
 TEST(PxIOFile, CallersStreamStaysOpen) {
