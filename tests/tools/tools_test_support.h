@@ -46,7 +46,7 @@ inline std::string TreeDigest(const std::string& root) {
                  " && { find . -printf '%p %y %m\\n'; find . -type f -printf '%p %T@\\n';"
                  " find . -type f -exec sha256sum {} +; } | LC_ALL=C sort | sha256sum");
   // "<64 hex digits>  -\n"; anything else means the tree could not be read.
-  if (digest.size() != 67) ADD_FAILURE() << "no digest of " << root;
+  if (digest.size() != 68) ADD_FAILURE() << "no digest of " << root << ": [" << digest << "]";
   return digest;
 }
 
