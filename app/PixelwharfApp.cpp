@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include <glib-unix.h>
+#include <wx/evtloop.h>
 #include <wx/filehistory.h>
 #include <wx/fileconf.h>
 #include <wx/filename.h>
@@ -17,6 +18,7 @@
 #include "app/PixelwharfDoc.h"
 #include "app/PixelwharfView.h"
 #include "app/SettingsAccess.h"
+#include "platform/batch_runner.h"
 
 const char* const CPixelwharfApp::kRegistryKey = "应用程序向导生成的本地应用程序";
 const char* const CPixelwharfApp::kAppID = "Pixelwharf.AppID.NoVersion";
@@ -100,10 +102,20 @@ bool CPixelwharfApp::InitInstance(const wxArrayString& args) {
   }
   m_frame->ReopenLastTool();
   InstallSignalHandlers();
+  // While a batch runs on this thread the window keeps painting and the
+  // progress from the workers keeps arriving; clicks wait until it ends.
+  pw::SetBatchWaitPump([] {
+    if (wxEventLoopBase* loop = wxEventLoopBase::GetActive())
+      loop->YieldFor(wxEVT_CATEGORY_UI | wxEVT_CATEGORY_TIMER | wxEVT_CATEGORY_THREAD);
+    // A partial yield leaves the program's own queued calls alone; the
+    // workers' progress arrives that way.
+    if (wxTheApp) wxTheApp->ProcessPendingEvents();
+  });
   return true;
 }
 
 int CPixelwharfApp::ExitInstance() {
+  pw::SetBatchWaitPump({});
   RemoveSignalHandlers();
   if (m_frame) {  // still there when the loop ended some other way
     m_frame->Shutdown();
