@@ -18,6 +18,21 @@ int MessageBox(const wxString& text, long style, wxWindow* parent) {
   return wxMessageBox(text, LoadString(cmd::IDS_APP_TITLE), style, parent);
 }
 
+namespace {
+wxString& LastCaption() {
+  static wxString caption;
+  return caption;
+}
+}  // namespace
+
+int MessageBox(const wxString& text, const wxString& caption, long style, wxWindow* parent) {
+  LastCaption() = caption;
+  if (Hook()) return Hook()(text, style);
+  return wxMessageBox(text, caption, style, parent);
+}
+
+wxString LastMessageBoxCaption() { return LastCaption(); }
+
 void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
 
 }  // namespace pw

@@ -15,6 +15,12 @@ namespace pw {
 int MessageBox(const wxString& text, long style = wxOK | wxICON_INFORMATION,
                wxWindow* parent = nullptr);
 
+// The same with a title of its own instead of the program's name.
+int MessageBox(const wxString& text, const wxString& caption, long style,
+               wxWindow* parent = nullptr);
+// The title of the last box shown or captured (tests read it).
+wxString LastMessageBoxCaption();
+
 // Test hook: while set, MessageBox calls it instead of showing a box and
 // returns its answer. Pass an empty function to restore the real boxes.
 using MessageBoxHook = std::function<int(const wxString& text, long style)>;
