@@ -8,6 +8,7 @@
 #include "imagelib/PxImageBMP.h"
 #include "imagelib/PxImageJPG.h"
 #include "imagelib/PxImagePNG.h"
+#include "imagelib/PxImageTIF.h"
 
 namespace {
 
@@ -56,7 +57,6 @@ const char* PendingText();
   const char* PendingText<id>() { return text; }
 PW_PENDING_TEXT(kFormatGif, "PxImageGIF: GIF is not available in this build")
 PW_PENDING_TEXT(kFormatIco, "PxImageICO: ICO is not available in this build")
-PW_PENDING_TEXT(kFormatTif, "PxImageTIF: TIF is not available in this build")
 PW_PENDING_TEXT(kFormatTga, "PxImageTGA: TGA is not available in this build")
 PW_PENDING_TEXT(kFormatPcx, "PxImagePCX: PCX is not available in this build")
 PW_PENDING_TEXT(kFormatWbmp, "PxImageWBMP: WBMP is not available in this build")
@@ -98,7 +98,7 @@ const FormatCodec kGif = Pending<kFormatGif>("PxImageGIF", true);               
 const FormatCodec kJpg = Codec<PxImageJPG>("PxImageJPG");
 const FormatCodec kPng = Codec<PxImagePNG>("PxImagePNG");
 const FormatCodec kIco = Pending<kFormatIco>("PxImageICO", true);               // pending: ICO
-const FormatCodec kTif = Pending<kFormatTif>("PxImageTIF", true);               // pending: TIF
+const FormatCodec kTif = Codec<PxImageTIF>("PxImageTIF", true);
 const FormatCodec kTga = Pending<kFormatTga>("PxImageTGA");                     // pending: TGA
 const FormatCodec kPcx = Pending<kFormatPcx>("PxImagePCX");                     // pending: PCX
 const FormatCodec kWbmp = Pending<kFormatWbmp>("PxImageWBMP");                  // pending: WBMP

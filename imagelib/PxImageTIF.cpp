@@ -368,13 +368,26 @@ bool PxImageTIF::Decode(PxFile* file) {
       throw ReadFailure{kNoMemory};
     info.codecOptions[FormatIndexFromId(kFormatTif)] = compression;
 
+    // libtiff's RGBA reader refuses some valid uncompressed tiled RGB pages
+    // when the file is not memory-mapped (as ours never is); those are read
+    // tile by tile instead.
+    bool rgbRows = false;
     if (rgbaPath) {
-      ReadRgbaPage(tif, samples);
-    } else {
+      try {
+        ReadRgbaPage(tif, samples);
+      } catch (const ReadFailure& failure) {
+        uint16_t planar = PLANARCONFIG_CONTIG;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+        rgbRows = failure.text == kCorrupted && photometric == PHOTOMETRIC_RGB &&
+                  planar == PLANARCONFIG_CONTIG && samples >= 3 && (bits == 8 || bits == 16);
+        if (!rgbRows) throw;
+      }
+    }
+    if (!rgbaPath || rgbRows) {
       // Rows libtiff cannot decode stay black rather than showing whatever
       // the allocator left there.
       std::memset(PixelRows(), 0, ImageBytes());
-      ReadStripPage(tif, samples, bits, photometric, rowsPerStrip);
+      ReadStripPage(tif, samples, bits, photometric, rowsPerStrip, rgbRows);
       // Orientation 6 means the picture must turn clockwise to stand
       // upright, 8 counter-clockwise, as the EXIF orientation fix-up does.
       switch (orientation) {
@@ -435,7 +448,7 @@ void PxImageTIF::ReadRgbaPage(TIFF* tif, uint16_t samples) {
 }
 
 void PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint16_t photometric,
-                               uint32_t rowsPerStrip) {
+                               uint32_t rowsPerStrip, bool rgbRows) {
   const uint32_t w = Width(), h = Height();
   const bool largePalette = bits > 8 && photometric == PHOTOMETRIC_PALETTE;
 
@@ -570,9 +583,16 @@ void PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint1
     } else {
       uint8_t* alphaRow = (samples == 4 && alpha) ? alpha + size_t{y} * w : nullptr;
       for (uint32_t x = 0; x < w; ++x) {
-        const uint8_t* lab = data + size_t{x} * samples;
-        LabToBGR(lab, dst + 3 * size_t{x});
-        if (alphaRow) alphaRow[x] = lab[3];
+        const uint8_t* pixel = data + size_t{x} * samples;
+        uint8_t* out = dst + 3 * size_t{x};
+        if (rgbRows) {
+          out[0] = pixel[2];
+          out[1] = pixel[1];
+          out[2] = pixel[0];
+        } else {
+          LabToBGR(pixel, out);
+        }
+        if (alphaRow) alphaRow[x] = pixel[3];
       }
     }
   };

@@ -28,7 +28,7 @@ class PxImageTIF : public PxImage {
   void CloseHandle();
   void ReadRgbaPage(TIFF* tif, uint16_t samples);
   void ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint16_t photometric,
-                     uint32_t rowsPerStrip);
+                     uint32_t rowsPerStrip, bool rgbRows);
 
   TIFF* m_writeHandle = nullptr;
   int m_multiPage = 0;

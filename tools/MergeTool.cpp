@@ -3,6 +3,7 @@
 #include "app/core/FileHelpers.h"
 #include "app/core/PathHelpers.h"
 #include "app/core/StringHelpers.h"
+#include "platform/batch_runner.h"
 #include "platform/files.h"
 #include "tools/MoveLog.h"
 #include "tools/PictureOps.h"
@@ -24,14 +25,34 @@ bool HoldsMoveLog(const std::wstring& logPath) {
   return false;
 }
 
+// The group being merged, for the worker (which has no context argument).
+struct MergeJob {
+  std::vector<std::wstring> pictures;
+  const MergeRequest* request = nullptr;
+  CProgressInterface* progress = nullptr;
+};
+MergeJob g_MergeJob;
+
+int MergeWorker(const std::wstring&, const std::wstring& output, const uint64_t&) {
+  const MergeRequest& request = *g_MergeJob.request;
+  return MergePictures(g_MergeJob.pictures, output, request.vertical, request.fixedSize,
+                       request.grey, g_MergeJob.progress)
+             ? 0
+             : -1;
+}
+
+// One group is one job of the batch runner, so the window keeps painting
+// while a large merge runs.
 bool MergeGroup(const std::vector<std::wstring>& pictures, const std::wstring& output,
                 const MergeRequest& request, int barPosition, CProgressInterface* progress,
                 ToolRunObserver* observer, MergeOutcome& outcome) {
   ++outcome.groups;
   if (progress) progress->BeginProgress();
   if (observer) observer->GroupStarted(barPosition);
-  const bool ok = MergePictures(pictures, output, request.vertical, request.fixedSize,
-                                request.grey, progress);
+  g_MergeJob = MergeJob{pictures, &request, progress};
+  const FileList sources = {pictures.front()}, outputs = {output};
+  const bool ok = ProcessVector(sources, outputs, MergeWorker, nullptr, 1) == 0;
+  g_MergeJob = MergeJob{};
   if (observer) observer->GroupFinished();
   if (progress) progress->EndProgress();
   if (ok)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,8 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "imagelib/PxImage.h"
 
 namespace pwtest {
 
@@ -141,6 +144,71 @@ inline std::vector<uint8_t> App1Exif(const std::vector<uint8_t>& tiff) {
   std::vector<uint8_t> b{'E', 'x', 'i', 'f', 0, 0};
   b.insert(b.end(), tiff.begin(), tiff.end());
   return b;
+}
+
+// A binary PNM (P5 or P6) as written by djpeg and ImageMagick.
+struct Pnm {
+  int width = 0, height = 0, channels = 0;
+  std::vector<uint8_t> data;  // top row first
+};
+inline Pnm ParsePnm(const std::vector<uint8_t>& bytes) {
+  Pnm p;
+  size_t pos = 0;
+  auto token = [&]() {
+    std::string t;
+    while (pos < bytes.size()) {
+      char c = char(bytes[pos]);
+      if (c == '#') { while (pos < bytes.size() && bytes[pos] != '\n') ++pos; continue; }
+      if (isspace(static_cast<unsigned char>(c))) { ++pos; if (!t.empty()) break; continue; }
+      t += c; ++pos;
+    }
+    return t;
+  };
+  std::string magic = token();
+  if (magic != "P5" && magic != "P6") return p;
+  p.channels = magic == "P5" ? 1 : 3;
+  p.width = std::stoi(token());
+  p.height = std::stoi(token());
+  token();  // maximum value, 255
+  p.data.assign(bytes.begin() + long(pos), bytes.end());
+  return p;
+}
+
+// Runs a command that writes one file to stdout and returns its bytes.
+inline std::vector<uint8_t> RunBytes(const std::string& command) {
+  std::string s = RunCapture(command);
+  return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+// The picture's colours, top row first, red-green-blue per pixel.
+inline std::vector<uint8_t> TopDownRgb(const PxImage& image) {
+  std::vector<uint8_t> out;
+  const int32_t w = int32_t(image.Width()), h = int32_t(image.Height());
+  out.reserve(size_t(w) * size_t(h) * 3);
+  for (int32_t r = 0; r < h; ++r)
+    for (int32_t x = 0; x < w; ++x) {
+      RGBQUAD c = image.PixelColorAt(x, h - 1 - r, false);
+      out.push_back(c.rgbRed); out.push_back(c.rgbGreen); out.push_back(c.rgbBlue);
+    }
+  return out;
+}
+
+inline std::vector<uint8_t> TopDownGrey(const PxImage& image) {
+  std::vector<uint8_t> rgb = TopDownRgb(image), out;
+  for (size_t i = 0; i < rgb.size(); i += 3) out.push_back(rgb[i]);
+  return out;
+}
+
+// Index of the first differing byte, or -1.
+inline long FirstDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  if (a.size() != b.size()) return 0;
+  for (size_t i = 0; i < a.size(); ++i) if (a[i] != b[i]) return long(i);
+  return -1;
+}
+
+inline std::wstring Wide(const std::filesystem::path& p) {
+  std::string s = p.string();
+  return std::wstring(s.begin(), s.end());
 }
 
 }  // namespace pwtest
