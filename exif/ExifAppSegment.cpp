@@ -208,8 +208,12 @@ ExifResult ExifTiffAppSeg::Write(ExifStream* s) {
   pw::StoreBE16(mark, byteOrderMark);
   bool ok = base >= 0 && s->WriteBytes(mark, 2) && s->WriteU16(42) && s->WriteU32(0);
   int64_t pointerPos = base + 4;
-  for (auto& d : directories_) {
-    if (!ok) break;
+  for (size_t i = 0; i < directories_.size() && ok; ++i) {
+    TagDirectory* d = directories_[i].get();
+    // A thumbnail directory without its thumbnail (tags copied from another
+    // picture, or a thumbnail dropped to make the segment fit) would only
+    // point at nothing: it is left out of the chain.
+    if (i > 0 && d->IsThumbnailWithoutData()) continue;
     pointerPos = d->Write(s, base, pointerPos);
     ok = pointerPos >= 0;
   }

@@ -215,13 +215,17 @@ ExifResult ExifImageFile::ReadFrameHeader(int64_t body) {
   height = pw::LoadBE16(h + 1);
   width = pw::LoadBE16(h + 3);
   components = h[5];
+  if (components > 4) return kExifBadData;
   if (6 + 3 * static_cast<int64_t>(components) > body) return kExifReadFailed;
   for (int i = 0; i < components; ++i) {
     uint8_t c[3];
     if (!s->ReadBytes(c, 3)) return kExifReadFailed;
-    if (c[0] > 3) return kExifBadData;
-    sampling[c[0]] = c[1];
-    quantTableNo[c[0]] = c[2];
+    // Ids are usually 0..3 or 1..3; Adobe CMYK numbers them 1..4 and some
+    // encoders use 'R','G','B'. Such a component is kept by its place, so
+    // that these pictures can have their tags edited like any other.
+    const int slot = c[0] <= 3 ? c[0] : i;
+    sampling[slot] = c[1];
+    quantTableNo[slot] = c[2];
   }
   return kExifOk;
 }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "exif/ExifImageFile.h"
-#include "exif/ReplacementFile.h"
+#include "platform/atomic_file.h"
 #include "platform/byteorder.h"
 
 namespace {
@@ -95,9 +95,9 @@ ExifResult ExifImageFile::Rewrite() {
     return kExifNoImageData;  // a new file has no pixels of its own to end with
   }
 
-  ReplacementFile replacement;
-  if (!replacement.Create(name_)) return kExifOpenFailed;
-  std::unique_ptr<ExifStream> out = ExifStream::Adopt(replacement.File(), replacement.TempPath(), "w");
+  pw::AtomicFile replacement(name_);
+  if (!replacement.Open() || replacement.Stream() == nullptr) return kExifOpenFailed;
+  std::unique_ptr<ExifStream> out = ExifStream::Adopt(replacement.Stream(), replacement.TempPath(), "w");
   if (!out) return kExifOpenFailed;
   out->SetFlags(s->Flags() & ~ExifStream::kMemory);
   out->SetByteOrder(true);
@@ -129,8 +129,8 @@ ExifResult ExifImageFile::Rewrite() {
     else if (!out->WriteBytes(chunk.data(), n)) status = kExifWriteFailed;
     at += n;
   }
-  out->DetachFile();  // the replacement file closes it
-  if (status != kExifOk) return status;  // the replacement abandons its file
+  out->DetachFile();  // the replacement owns its FILE
+  if (status != kExifOk) return status;  // the replacement removes its file
   if (!replacement.Commit()) return kExifWriteFailed;
   return kExifOk;
 }

@@ -126,6 +126,10 @@ class TagDirectory {
   // Forgets the thumbnail (used when a segment would not fit otherwise).
   void DropThumbnail();
   bool HasThumbnail() const { return thumbnailImage_ || !thumbnailBytes_.empty(); }
+  // Describes a thumbnail (it has a compression) whose data is not here.
+  bool IsThumbnailWithoutData() const {
+    return cache_.Has(StructureTagCache::kCompression) && !HasThumbnail();
+  }
   // Forgets the read state of a finished read, here and below.
   void EndRead();
 

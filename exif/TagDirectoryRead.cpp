@@ -193,7 +193,8 @@ void TagDirectory::ReadStripThumbnail(ExifStream* stream) {
   const uint64_t width = cache_.First(StructureTagCache::kWidth, 0);
   const uint64_t length = cache_.First(StructureTagCache::kLength, 0);
   const uint64_t samples = cache_.First(StructureTagCache::kSamples, 1);
-  if (samples == 0 || samples > 4 || width * length * samples > 65520) return;
+  // Each factor is checked first so that the product cannot wrap.
+  if (samples == 0 || samples > 4 || width > 65520 || length > 65520 || width * length * samples > 65520) return;
   auto img = std::make_unique<ThumbnailImage>();
   if (img->Allocate(static_cast<int32_t>(width), static_cast<int32_t>(length),
                     static_cast<uint16_t>(samples)) != kExifOk) {
