@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/core/ExifHelpers.h"
 #include "app/core/FileHelpers.h"
 #include "app/core/PathHelpers.h"
 #include "app/core/StringHelpers.h"

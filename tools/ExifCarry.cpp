@@ -1,18 +1,11 @@
 #include "tools/ExifCarry.h"
 
-#include <cstdio>
-#include <ctime>
-
 #include "exif/ExifAppSegment.h"
-#include "app/core/PathHelpers.h"
-#include "platform/files.h"
 #include "platform/text.h"
 
 namespace {
 
 constexpr uint16_t kApp1 = 0xFFE1;
-constexpr uint32_t kDateTimeOriginal = 36867;
-constexpr uint16_t kAsciiType = 2;
 
 }  // namespace
 
@@ -52,45 +45,4 @@ bool RestoreExifTags(const std::wstring& destination, const DirectoryTagList& ta
     return false;
   }
   return file.Close() == kExifOk;
-}
-
-bool PutShootingTime(const std::wstring& destination, const std::string& dateTime) {
-  const std::string narrow = pw::WideToNarrow(destination);
-  if (narrow.empty()) return false;
-  ExifImageFile file;
-  if (file.Open(narrow, "r+") != kExifOk) {
-    file.Discard();
-    return false;
-  }
-  // 19 characters and the closing NUL.
-  if (file.PutExifTag(ExifEntryText(kDateTimeOriginal, kAsciiType, 20, dateTime)) != kExifOk) {
-    file.Discard();
-    return false;
-  }
-  return file.Close() == kExifOk;
-}
-
-std::string ExifDateText(const timespec& time) {
-  std::tm local{};
-  const time_t seconds = time.tv_sec;
-  localtime_r(&seconds, &local);
-  char text[96];
-  std::snprintf(text, sizeof text, "%d:%02d:%02d %02d:%02d:%02d", local.tm_year + 1900,
-                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-  return text;
-}
-
-bool CloneExifTags(const std::wstring& source, const std::wstring& target) {
-  if (!IsJpegFile(source) || !IsJpegFile(target)) return false;
-  ExifTagSource tags(source);
-  if (!tags.Opened()) return false;
-  return RestoreExifTags(target, tags.Tags());
-}
-
-bool WriteShootingTime(const std::wstring& source, const std::wstring& target) {
-  if (!IsJpegFile(target)) return false;
-  const std::string narrow = pw::WideToNarrow(source);
-  pw::FileTimes times;
-  if (narrow.empty() || !pw::GetFileTimes(narrow, times)) return false;
-  return PutShootingTime(target, ExifDateText(times.modification));
 }

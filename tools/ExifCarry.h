@@ -36,22 +36,3 @@ class ExifTagSource {
 // were applied and the file was written back; on failure the file is left
 // as it was.
 bool RestoreExifTags(const std::wstring& destination, const DirectoryTagList& tags);
-
-// Puts a DateTimeOriginal text ("YYYY:MM:DD hh:mm:ss") into the EXIF
-// directory of the JPEG file `destination`; false, with the file as it was,
-// on failure.
-bool PutShootingTime(const std::wstring& destination, const std::string& dateTime);
-
-// The EXIF date form of a file time in local time: "%d:%02d:%02d %02d:%02d:%02d".
-std::string ExifDateText(const timespec& time);
-
-// Every tag of the JPEG file `source`'s APP1 "Exif" segment put into the
-// JPEG file `target`'s (created there when missing). False unless both
-// names end in ".jpg" or ".jpeg" and both files open; a source without an
-// EXIF segment applies an empty list.
-bool CloneExifTags(const std::wstring& source, const std::wstring& target);
-
-// DateTimeOriginal of the JPEG file `target` set from the last modification
-// time of `source`, in local time. False when the target is not a JPEG
-// name, the source's time cannot be read or the tag cannot be written.
-bool WriteShootingTime(const std::wstring& source, const std::wstring& target);

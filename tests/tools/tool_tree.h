@@ -62,15 +62,15 @@ inline std::string Identify(const std::string& path) {
 
 // The EXIF tags exiftool reads, "[group] name : value" per line, without
 // the file-system and container groups, the size of the pixels a rewrite
-// records, the thumbnail (kept in its directory's data, not in tags, so
-// not carried over), and the GPS coordinates (compared by GpsNear: the EXIF
+// records, the thumbnail directory (its picture is kept in the directory's
+// data, not in tags, so the tag copy does not carry it, and a thumbnail
+// directory without its picture is not written), and the GPS coordinates (compared by GpsNear: the EXIF
 // library keeps rationals as floating-point numbers, so 1236/25 comes back
 // as a nearby fraction).
 inline std::string Tags(const std::string& path, const std::string& extra = "") {
   std::string out = Shell(
       "exiftool -a -G1 -s -n -x File:all -x System:all -x ExifTool:all -x Composite:all "
-      "-x JFIF:all -x ICC_Profile:all -x XMP:all -x ThumbnailOffset -x ThumbnailLength "
-      "-x ThumbnailImage -x ExifImageWidth -x ExifImageHeight -x GPSLatitude -x GPSLongitude " +
+      "-x JFIF:all -x ICC_Profile:all -x XMP:all -x IFD1:all -x ExifImageWidth -x ExifImageHeight -x GPSLatitude -x GPSLongitude " +
       extra + " " + Quote(path) + " 2>/dev/null");
   return out;
 }
