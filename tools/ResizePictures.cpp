@@ -166,10 +166,15 @@ int ResizeOnePicture(const std::wstring& source, const std::wstring& destination
   StagedPicture staged(destination);
   if (!staged.Create()) return Failed(source, index);
   if (!ConvertPicture(source, staged.Path(), w, h, g_ResizeGrayscale)) return Failed(source, index);
-  // A result whose tags cannot be written is still a resized picture.
-  if (tags && tags->Opened()) RestoreExifTags(staged.Path(), tags->Tags());
+  const bool overwrite = source == destination;
+  if (tags && tags->Opened() && !RestoreExifTags(staged.Path(), tags->Tags())) {
+    // Beside the source a result without its tags is still a resized
+    // picture; over the source it would lose them for good (a full disk
+    // fails exactly here), so the original stays.
+    if (overwrite) return Failed(source, index);
+  }
   tags.reset();
-  if (!staged.Commit(source == destination, &times)) return Failed(source, index);
+  if (!staged.Commit(overwrite, &times)) return Failed(source, index);
   SetLine(index, source + L"->" + destination + L"\n");
   return 0;
 }
