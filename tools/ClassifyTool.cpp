@@ -86,9 +86,9 @@ int MoveIntoSubFolder(const std::wstring& path, const std::wstring& sub) {
 
 bool IsMoveLog(const std::wstring& path) { return GetFileName(path, true) == kMoveLogName; }
 
-void RunSortGroup(const std::wstring& base, std::vector<std::wstring> files, BatchFileCallback worker,
-                  int barPosition, CProgressInterface* progress, ToolRunObserver* observer,
-                  ClassifyOutcome& outcome) {
+void RunSortGroup(const std::wstring& base, std::vector<std::wstring> files,
+                  BatchFileCallback worker, int barPosition, CProgressInterface* progress,
+                  ToolRunObserver* observer, ClassifyOutcome& outcome) {
   g_ClassifyBaseDir = base;
   g_MovedFiles.clear();
   // The tool's own logs are never sorted away.

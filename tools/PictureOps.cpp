@@ -62,11 +62,18 @@ ImageFormatId ImageTypeFromPath(const std::wstring& path) {
 
 void ApplyExifOrientation(PxImage& image) {
   switch (image.info.exif.orientation) {
-    case 3: image.Turn180(); break;
-    case 6: image.TurnRight(); break;
+    case 3:
+      image.Turn180();
+      break;
+    case 6:
+      image.TurnRight();
+      break;
     case 5:
-    case 8: image.TurnLeft(); break;
-    default: break;
+    case 8:
+      image.TurnLeft();
+      break;
+    default:
+      break;
   }
   image.info.exif.orientation = 1;
 }
@@ -80,7 +87,7 @@ bool WritePicture(PxImage& image, const std::wstring& target, ImageFormatId form
   if (!out.Open()) return false;
   FILE* stream = out.Stream();
   if (!stream) return false;
-  PxIOFile file(stream);  // does not own the stream: the AtomicFile does
+  PxIOFile file(stream);                           // does not own the stream: the AtomicFile does
   if (!image.Encode(&file, format)) return false;  // the temporary file goes away
   return out.Commit();
 }
