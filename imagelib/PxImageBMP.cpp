@@ -324,7 +324,7 @@ bool PxImageBMP::Decode(PxFile* file) {
     default:
       break;  // nothing is read; the picture stays as created
   }
-  if (topDown) FlipVertical();
+  if (topDown && !FlipVertical()) return fail("can't allocate memory");
   return true;
 }
 

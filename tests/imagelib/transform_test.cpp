@@ -173,6 +173,21 @@ TEST(Transforms, DecreaseBpp) {
   EXPECT_FALSE(eight.DecreaseBpp(24, false));
   EXPECT_STREQ(eight.LastError(), "DecreaseBpp: target BPP greater than source BPP");
 
+  // From a palette picture: 8 bits down to 4 and 1 keep the standard colours.
+  PxImage pal(3, 1, 8, 0);
+  pal.MakeStandardPalette();
+  pal.StorePixelIndex(0, 0, 249);  // FF0000
+  pal.StorePixelIndex(1, 0, 255);  // FFFFFF
+  pal.StorePixelIndex(2, 0, 0);
+  PxImage pal4(pal, true);
+  ASSERT_TRUE(pal4.DecreaseBpp(4, false));
+  EXPECT_EQ(pal4.PixelIndexAt(0, 0), 9);
+  EXPECT_EQ(pal4.PixelIndexAt(1, 0), 15);
+  EXPECT_EQ(pal4.PixelIndexAt(2, 0), 0);
+  ASSERT_TRUE(pal4.DecreaseBpp(1, true));
+  EXPECT_EQ(pal4.PixelIndexAt(1, 0), 1);
+  EXPECT_EQ(pal4.PixelIndexAt(2, 0), 0);
+
   // Error diffusion of a mid grey onto black and white gives a mix of both.
   PxImage grey(16, 16, 24, 0);
   for (int y = 0; y < 16; ++y)
@@ -252,31 +267,43 @@ TEST(Transforms, RescaleModes) {
   pxtest::FillPattern(img);
   EXPECT_TRUE(img.Rescale(4, 4, 1));
   EXPECT_FALSE(img.Rescale(0, 10, 1));
-  PxImage half(img, true);
-  ASSERT_TRUE(half.Rescale(2, 2, 1));
-  for (int y = 0; y < 2; ++y)
-    for (int x = 0; x < 2; ++x) EXPECT_EQ(Rgb(half, x, y), Rgb(img, 2 * x, 2 * y));
+  // Nearest-pixel halving takes the pixels at even coordinates, in every depth.
+  for (uint32_t bpp : {1u, 4u, 8u, 24u}) {
+    PxImage src(4, 4, bpp, 0);
+    pxtest::FillPattern(src);
+    PxImage half(src, true);
+    ASSERT_TRUE(half.Rescale(2, 2, 1));
+    EXPECT_EQ(half.Bpp(), bpp);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 2; ++x) EXPECT_EQ(Rgb(half, x, y), Rgb(src, 2 * x, 2 * y)) << bpp;
+  }
 
   // A flat picture stays flat in every mode and depth, growing or shrinking.
-  for (uint32_t bpp : {8u, 24u}) {
+  const uint8_t flatIndex[] = {0, 1, 0, 0, 9, 0, 0, 0, 40};  // by depth: white, red, FE0000
+  for (uint32_t bpp : {1u, 4u, 8u, 24u}) {
     for (int mode : {1, 2, 3}) {
       for (auto [w, h] : {std::pair{7u, 5u}, {2u, 3u}, {9u, 2u}}) {
         PxImage flat(5, 4, bpp, 0);
-        if (bpp == 8) {
+        if (bpp != 24) {
           flat.MakeStandardPalette();
           for (int y = 0; y < 4; ++y)
-            for (int x = 0; x < 5; ++x) flat.StorePixelIndex(x, y, 40);
+            for (int x = 0; x < 5; ++x) flat.StorePixelIndex(x, y, flatIndex[bpp]);
         } else {
           for (int y = 0; y < 4; ++y)
             for (int x = 0; x < 5; ++x) flat.StorePixelColor(x, y, RGBQUAD{30, 60, 90, 0});
         }
+        const uint32_t expected = Rgb(flat, 0, 0);
         ASSERT_TRUE(flat.Rescale(w, h, mode));
         ASSERT_EQ(flat.Width(), w);
+        EXPECT_EQ(flat.Bpp(), bpp);
         for (uint32_t y = 0; y < h; ++y)
           for (uint32_t x = 0; x < w; ++x) {
             uint32_t c = Rgb(flat, int(x), int(y));
-            if (bpp == 8) EXPECT_EQ(c, 0xFE0000u) << mode;
-            else EXPECT_NEAR(double(c >> 16), 90, 1) << mode << " " << w << "x" << h;
+            if (bpp != 24) {
+              EXPECT_EQ(c, expected) << bpp << " mode " << mode;
+            } else {
+              EXPECT_NEAR(double(c >> 16), 90, 1) << mode << " " << w << "x" << h;
+            }
           }
       }
     }
