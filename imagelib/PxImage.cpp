@@ -78,7 +78,7 @@ void PxImage::InitDefaults(ImageFormatId formatId) {
 }
 
 void PxImage::SetLastError(const char* text) {
-  if (!text || !*text) return;
+  if (!text || !*text || text == info.lastError) return;
   std::strncpy(info.lastError, text, kLastErrorSize - 1);
   info.lastError[kLastErrorSize - 1] = '\0';
 }

@@ -73,8 +73,10 @@ bool PxImageBMP::ReadInfoHeader(PxFile* file, BITMAPINFOHEADER* out, uint32_t ma
       *hasMasks = true;
       if (!Skip(file, out->biSize - 52)) return false;
     } else {
-      const int64_t needed = ((int64_t{out->biBitCount} * out->biWidth + 31) / 32) * 4 * out->biHeight;
-      if (out->biSize <= 40 || int64_t{out->biSizeImage} < needed || out->biPlanes != 1 || out->biClrUsed != 0) {
+      int64_t needed = 0;
+      const bool huge = __builtin_mul_overflow(((int64_t{out->biBitCount} * out->biWidth + 31) / 32) * 4,
+                                               int64_t{out->biHeight}, &needed);
+      if (out->biSize <= 40 || huge || int64_t{out->biSizeImage} < needed || out->biPlanes != 1 || out->biClrUsed != 0) {
         return false;
       }
       if (out->biCompression == kCompressionNone && !Skip(file, out->biSize - 40)) return false;
@@ -82,8 +84,9 @@ bool PxImageBMP::ReadInfoHeader(PxFile* file, BITMAPINFOHEADER* out, uint32_t ma
   }
   if (out->biSizeImage == 0) {
     int64_t row = ((int64_t{out->biBitCount} * out->biWidth + 31) / 8) & ~int64_t{3};
-    int64_t total = row * out->biHeight;
-    out->biSizeImage = (total > 0 && total <= UINT32_MAX) ? static_cast<uint32_t>(total) : 0;
+    int64_t total = 0;
+    const bool huge = __builtin_mul_overflow(row, int64_t{out->biHeight}, &total);
+    out->biSizeImage = (!huge && total > 0 && total <= UINT32_MAX) ? static_cast<uint32_t>(total) : 0;
   }
   if (out->biClrUsed == 0 && out->biBitCount <= 8) out->biClrUsed = 1u << out->biBitCount;
   return true;
@@ -321,7 +324,7 @@ bool PxImageBMP::Decode(PxFile* file) {
     default:
       break;  // nothing is read; the picture stays as created
   }
-  if (topDown) FlipVertical();
+  if (topDown && !FlipVertical()) return fail("can't allocate memory");
   return true;
 }
 

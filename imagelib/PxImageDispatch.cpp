@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <string>
 
 #include "imagelib/FormatTable.h"
 #include "imagelib/PxImage.h"
@@ -20,7 +22,12 @@ using UniqueFile = std::unique_ptr<FILE, FileCloser>;
 
 UniqueFile OpenForReading(const std::wstring& path) {
   // An empty conversion means a name that cannot exist here, never "".
-  std::string narrow = pw::WideToNarrow(path);
+  std::string narrow;
+  try {
+    narrow = pw::WideToNarrow(path);
+  } catch (const std::bad_alloc&) {
+    return UniqueFile();
+  }
   if (narrow.empty()) return UniqueFile();
   return UniqueFile(std::fopen(narrow.c_str(), "rb"));
 }

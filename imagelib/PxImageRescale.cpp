@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "imagelib/PxImage.h"
@@ -78,7 +79,14 @@ bool PxImage::Rescale(uint32_t newWidth, uint32_t newHeight, int mode) {
     return false;
   }
   CopyPaletteInto(temp, *this);
-  if (!RescaleInto(temp, sx, sy, mode)) return false;
+  // The area-averaging rows are the only allocations here that can throw;
+  // nothing may escape the library.
+  try {
+    if (!RescaleInto(temp, sx, sy, mode)) return false;
+  } catch (const std::bad_alloc&) {
+    SetLastError("PxImage::Create can't allocate memory");
+    return false;
+  }
 
   if (alpha) {
     if (mode == 1) {
