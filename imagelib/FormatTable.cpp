@@ -6,6 +6,7 @@
 #include <new>
 
 #include "imagelib/PxImageBMP.h"
+#include "imagelib/PxImageGIF.h"
 #include "imagelib/PxImageJPG.h"
 #include "imagelib/PxImagePNG.h"
 #include "imagelib/PxImageTIF.h"
@@ -55,7 +56,6 @@ const char* PendingText();
 #define PW_PENDING_TEXT(id, text) \
   template <>                     \
   const char* PendingText<id>() { return text; }
-PW_PENDING_TEXT(kFormatGif, "PxImageGIF: GIF is not available in this build")
 PW_PENDING_TEXT(kFormatIco, "PxImageICO: ICO is not available in this build")
 PW_PENDING_TEXT(kFormatTga, "PxImageTGA: TGA is not available in this build")
 PW_PENDING_TEXT(kFormatPcx, "PxImagePCX: PCX is not available in this build")
@@ -94,7 +94,7 @@ constexpr FormatCodec PendingReadOnly(const char* className, const char* noWrite
 
 // ---- the table: one row per class ----------------------------------------
 const FormatCodec kBmp = Codec<PxImageBMP>("PxImageBMP");
-const FormatCodec kGif = Pending<kFormatGif>("PxImageGIF", true);               // pending: GIF
+const FormatCodec kGif = Codec<PxImageGIF>("PxImageGIF", true);
 const FormatCodec kJpg = Codec<PxImageJPG>("PxImageJPG");
 const FormatCodec kPng = Codec<PxImagePNG>("PxImagePNG");
 const FormatCodec kIco = Pending<kFormatIco>("PxImageICO", true);               // pending: ICO

@@ -464,7 +464,10 @@ bool PxImagePNG::Encode(PxFile* file) {
 
   const size_t sampleRow = size_t{static_cast<uint32_t>(p.bitDepth) / 8} * p.channels * p.width;
   std::vector<uint8_t> buffer((sampleRow > RowStride() ? sampleRow : RowStride()) + 8);
-  const bool ok = TrapWrite(st.png, st.pinfo, file, this, &p, buffer.data());
+  // Data still in the stream's buffer fails only when flushed: a full disk
+  // must not pass for a written file.
+  const bool ok = TrapWrite(st.png, st.pinfo, file, this, &p, buffer.data()) && file->FlushFile() &&
+                  file->ErrorState() == 0;
 
   if (swapped) SwapPaletteIndices(0, static_cast<uint8_t>(savedBackground));
   info.backgroundIndex = savedBackground;
