@@ -73,13 +73,13 @@ void CMergeImgs::BuildControls() {
   new wxStaticBox(this, kGroupSize, L"宽高", wxPoint(260, 176), wxSize(496, 120));
   new wxCheckBox(this, kKeepWidth, L"固定宽度(&W)", wxPoint(280, 206));
   new wxTextCtrl(this, kWidth, wxEmptyString, wxPoint(420, 202), wxSize(120, 30));
-  new wxSpinButton(this, kWidthSpin, wxPoint(542, 202), wxSize(24, 30),
-                   wxSP_VERTICAL | wxSP_ARROW_KEYS);
+  new wxSpinButton(this, kWidthSpin, wxPoint(546, 202), wxSize(76, 30),
+                   wxSP_HORIZONTAL | wxSP_ARROW_KEYS);
   new wxCheckBox(this, kKeepHeight, L"固定高度(&H)", wxPoint(280, 248));
   new wxTextCtrl(this, kHeight, wxEmptyString, wxPoint(420, 244), wxSize(120, 30));
-  new wxSpinButton(this, kHeightSpin, wxPoint(542, 244), wxSize(24, 30),
-                   wxSP_VERTICAL | wxSP_ARROW_KEYS);
-  new wxCheckBox(this, kGrayscale, L"去掉颜色(&G)", wxPoint(600, 206));
+  new wxSpinButton(this, kHeightSpin, wxPoint(546, 244), wxSize(76, 30),
+                   wxSP_HORIZONTAL | wxSP_ARROW_KEYS);
+  new wxCheckBox(this, kGrayscale, L"去掉颜色(&G)", wxPoint(640, 206));
 
   new wxStaticText(this, kLabelQuality, L"JPG图片质量：", wxPoint(24, 322));
   new wxComboBox(this, pw::kIdQualityList, wxEmptyString, wxPoint(160, 316), wxSize(120, 32));

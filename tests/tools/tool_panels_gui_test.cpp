@@ -179,6 +179,7 @@ TEST_F(ToolPanels, MergeFromThePanelAndItsChecks) {
   EXPECT_FALSE(panel->FindWindow(1030)->IsEnabled());
   dynamic_cast<wxCheckBox*>(panel->FindWindow(1041))->SetValue(true);
   SetText(panel, 1028, "1,000");
+  Screenshot("merge-panel");
   Click(panel, 1036);
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_TRUE(std::regex_match(messages[1].ToStdString(wxConvUTF8),
