@@ -85,16 +85,13 @@ class BarSampler : public wxTimer {
 TEST_F(ToolPanels, SortAndRestoreFromThePanel) {
   const std::string photos = folder + "/相册 2016";
   fs::create_directories(photos);
-  // One picture large enough to take a moment, copied 24 times, three
-  // shooting months.
-  ASSERT_TRUE(Sh("convert-im6.q16 -size 900x700 plasma:fractal -seed 1 " + Quote(photos + "/p0.jpg")));
-  for (int i = 1; i < 24; ++i)
-    fs::copy_file(photos + "/p0.jpg", photos + "/p" + std::to_string(i) + ".jpg");
-  for (int month = 1; month <= 3; ++month) {
-    std::string files;
-    for (int i = month - 1; i < 24; i += 3) files += " " + Quote(photos + "/p" + std::to_string(i) + ".jpg");
-    ASSERT_TRUE(Sh("exiftool -q -overwrite_original '-DateTimeOriginal=2016:0" + std::to_string(month) +
-                   ":21 10:00:00'" + files));
+  // Pictures that take a moment each to decode (sorting PNGs by size reads
+  // every pixel), so the run lasts long enough to watch the bar move.
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 1200x900 plasma:fractal -seed 1 " + Quote(photos + "/p0.png")));
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 600x400 plasma:fractal -seed 2 " + Quote(photos + "/q0.png")));
+  for (int i = 1; i < 16; ++i) {
+    fs::copy_file(photos + "/p0.png", photos + "/p" + std::to_string(i) + ".png");
+    fs::copy_file(photos + "/q0.png", photos + "/q" + std::to_string(i) + ".png");
   }
   const std::string before = TreeDigest(photos);
 
@@ -105,6 +102,7 @@ TEST_F(ToolPanels, SortAndRestoreFromThePanel) {
   ASSERT_NE(panel, nullptr);
   ASSERT_TRUE(panel->IsShown());
   SetText(panel, pw::kIdPathField, photos);
+  Select(panel, 1045);  // by resolution
   Screenshot("classify-panel");
 
   BarSampler sampler(frame);
@@ -126,10 +124,11 @@ TEST_F(ToolPanels, SortAndRestoreFromThePanel) {
   EXPECT_EQ(StatusText(0), "处理完成！");
   EXPECT_EQ(StatusText(1), "OVER!");
   EXPECT_TRUE(panel->IsEnabled());
-  EXPECT_TRUE(fs::exists(photos + "/201601/p0.jpg"));
-  EXPECT_TRUE(fs::exists(photos + "/201603/p2.jpg"));
+  EXPECT_TRUE(fs::exists(photos + "/1200_900/p15.png"));
+  EXPECT_TRUE(fs::exists(photos + "/600_400/q0.png"));
   EXPECT_TRUE(fs::exists(photos + "/log.log"));
   EXPECT_EQ(frame->m_settings.selIndex, 0);
+  EXPECT_EQ(frame->m_settings.classifyMethod, 1);
   EXPECT_EQ(frame->m_settings.classifyDirValue, pw::NarrowToWide(photos));
 
   const std::string log = RunLog();
