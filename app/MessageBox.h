@@ -20,6 +20,8 @@ int MessageBox(const wxString& text, const wxString& caption, long style,
                wxWindow* parent = nullptr);
 // The title of the last box shown or captured (tests read it).
 wxString LastMessageBoxCaption();
+// Ends the message box on screen, if any, as if cancelled.
+void CloseMessageBoxes();
 
 // Test hook: while set, MessageBox calls it instead of showing a box and
 // returns its answer. Pass an empty function to restore the real boxes.

@@ -322,9 +322,17 @@ bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
 }
 
 bool PxImageGIF::Decode(PxFile* file) {
-  if (!file) return false;
+  // The texts say why a read failed; without them the caller would be left
+  // with whatever an earlier operation wrote.
+  if (!file) {
+    SetLastError("null file handler");
+    return false;
+  }
   uint8_t header[13];
-  if (file->ReadBlock(header, 1, 13) != 13 || std::memcmp(header, "GIF8", 4) != 0) return false;
+  if (file->ReadBlock(header, 1, 13) != 13 || std::memcmp(header, "GIF8", 4) != 0) {
+    SetLastError("Not a GIF file");
+    return false;
+  }
   m_screenWidth = Le16(header + 6);
   m_screenHeight = Le16(header + 8);
   if (info.escape == -1) {
@@ -339,7 +347,10 @@ bool PxImageGIF::Decode(PxFile* file) {
 
   const int32_t count = CountFrames(file, header + 6);
   info.frameCount = count;
-  if (info.frame < 0 || info.frame >= count) return false;
+  if (info.frame < 0 || info.frame >= count) {
+    SetLastError(count == 0 ? "GIF: no image could be read" : "GIF: no such frame in the file");
+    return false;
+  }
   // Counting read every extension; the scan below reads them again in order.
   m_gceFlags = 0;
   m_gceDelay = 0;

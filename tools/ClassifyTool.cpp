@@ -86,9 +86,9 @@ int MoveIntoSubFolder(const std::wstring& path, const std::wstring& sub) {
 
 bool IsMoveLog(const std::wstring& path) { return GetFileName(path, true) == kMoveLogName; }
 
-void RunSortGroup(const std::wstring& base, std::vector<std::wstring> files, BatchFileCallback worker,
-                  int barPosition, CProgressInterface* progress, ToolRunObserver* observer,
-                  ClassifyOutcome& outcome) {
+void RunSortGroup(const std::wstring& base, std::vector<std::wstring> files,
+                  BatchFileCallback worker, int barPosition, CProgressInterface* progress,
+                  ToolRunObserver* observer, ClassifyOutcome& outcome) {
   g_ClassifyBaseDir = base;
   g_MovedFiles.clear();
   // The tool's own logs are never sorted away.
@@ -190,9 +190,20 @@ std::wstring ShootingMonthFolder(const std::wstring& path) {
 
 std::wstring ResolutionFolder(const std::wstring& path) {
   PxImage image;
-  if (!image.LoadFile(path, ImageTypeFromPath(path)) || !image.HasPixels()) return std::wstring();
-  ApplyExifOrientation(image);
-  return UnsignedToWideString(image.Width()) + L"_" + UnsignedToWideString(image.Height());
+  uint32_t width = 0, height = 0;
+  if (ImageTypeFromPath(path) == kFormatJpg && ReadJpegHeader(path, image)) {
+    // The size as the picture stands upright, without decoding it.
+    const int32_t orientation = image.info.exif.orientation;
+    const bool turned = orientation == 5 || orientation == 6 || orientation == 8;
+    width = turned ? image.Height() : image.Width();
+    height = turned ? image.Width() : image.Height();
+  } else {
+    if (!image.LoadFile(path, ImageTypeFromPath(path)) || !image.HasPixels()) return std::wstring();
+    ApplyExifOrientation(image);
+    width = image.Width();
+    height = image.Height();
+  }
+  return UnsignedToWideString(width) + L"_" + UnsignedToWideString(height);
 }
 
 int ClassifyByShootingTime(const std::wstring& source, const std::wstring&, const uint64_t&) {

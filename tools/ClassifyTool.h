@@ -49,8 +49,8 @@ enum class ClassifyMode { kPicture, kCustom, kRestore };
 
 struct ClassifyRequest {
   ClassifyMode mode = ClassifyMode::kPicture;
-  int method = 0;                     // picture mode: 0 shooting time, 1 resolution
-  std::vector<std::wstring> patterns; // picture or custom patterns
+  int method = 0;                      // picture mode: 0 shooting time, 1 resolution
+  std::vector<std::wstring> patterns;  // picture or custom patterns
   SourceEntries sources;
 };
 

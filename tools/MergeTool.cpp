@@ -80,8 +80,7 @@ MergeOutcome RunMerge(const MergeRequest& request, CProgressInterface* progress,
     const std::wstring parent = GetCommonParentDir(sources.files);
     const std::wstring output =
         MergeOutputPath(parent, GetLastComponent(parent), request.vertical, sources.files[0]);
-    MergeGroup(sources.files, output, request, FileGroupBarPosition(), progress, observer,
-               outcome);
+    MergeGroup(sources.files, output, request, FileGroupBarPosition(), progress, observer, outcome);
   }
   for (size_t i = 0; i < sources.folders.size(); ++i) {
     const std::wstring& folder = sources.folders[i];
@@ -93,9 +92,8 @@ MergeOutcome RunMerge(const MergeRequest& request, CProgressInterface* progress,
     const std::wstring output = MergeOutputPath(GetParentDir(folder), GetLastComponent(folder),
                                                 request.vertical, pictures[0]);
     g_MergeLog.clear();
-    const bool ok = MergeGroup(pictures, output, request,
-                               FolderBarPosition(i, sources.entryCount), progress, observer,
-                               outcome);
+    const bool ok = MergeGroup(pictures, output, request, FolderBarPosition(i, sources.entryCount),
+                               progress, observer, outcome);
     g_MergeLog.push_back(ok ? folder + L"合并到" + output + L"\n"
                             : L"Merge" + folder + L" Failed!\n");
     const std::wstring logPath = EnsureTrailingSeparator(folder) + L"log.log";

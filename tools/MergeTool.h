@@ -20,7 +20,7 @@ struct MergeRequest {
   SourceEntries sources;
   std::vector<std::wstring> patterns;  // picture patterns for the folders
   bool vertical = false;               // one below the other; else side by side
-  int32_t fixedSize = -1;              // width (vertical) or height of the first picture; <= 0: none
+  int32_t fixedSize = -1;  // width (vertical) or height of the first picture; <= 0: none
   bool grey = false;
 };
 

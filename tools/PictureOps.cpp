@@ -62,11 +62,18 @@ ImageFormatId ImageTypeFromPath(const std::wstring& path) {
 
 void ApplyExifOrientation(PxImage& image) {
   switch (image.info.exif.orientation) {
-    case 3: image.Turn180(); break;
-    case 6: image.TurnRight(); break;
+    case 3:
+      image.Turn180();
+      break;
+    case 6:
+      image.TurnRight();
+      break;
     case 5:
-    case 8: image.TurnLeft(); break;
-    default: break;
+    case 8:
+      image.TurnLeft();
+      break;
+    default:
+      break;
   }
   image.info.exif.orientation = 1;
 }
@@ -80,7 +87,7 @@ bool WritePicture(PxImage& image, const std::wstring& target, ImageFormatId form
   if (!out.Open()) return false;
   FILE* stream = out.Stream();
   if (!stream) return false;
-  PxIOFile file(stream);  // does not own the stream: the AtomicFile does
+  PxIOFile file(stream);                           // does not own the stream: the AtomicFile does
   if (!image.Encode(&file, format)) return false;  // the temporary file goes away
   return out.Commit();
 }
@@ -227,9 +234,19 @@ bool MergePictures(std::vector<std::wstring> files, const std::wstring& output, 
   return written && allLoaded;
 }
 
+bool ReadJpegHeader(const std::wstring& path, PxImage& image) {
+  image.info.escape = -1;  // the header and the EXIF block, not the pixels
+  const bool ok = image.LoadFile(path, kFormatJpg) && image.info.formatId == kFormatJpg &&
+                  image.Width() > 0 && image.Height() > 0;
+  image.info.escape = 0;
+  return ok;
+}
+
 bool ReadShootingTime(std::wstring path, std::wstring& text) {
+  // Only the EXIF block is wanted: a JPEG's header gives it without
+  // decoding a single pixel.
   PxImage image;
-  if (!image.LoadFile(path, kFormatJpg) || !image.HasPixels()) return false;
+  if (!ReadJpegHeader(path, image)) return false;
   const ExifSummary& exif = image.info.exif;
   if (!exif.present || exif.dateTime[0] == '\0') return false;
   const std::string dateTime(exif.dateTime, strnlen(exif.dateTime, sizeof exif.dateTime));

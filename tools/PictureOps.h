@@ -64,8 +64,13 @@ bool MergePictures(std::vector<std::wstring> files, const std::wstring& output, 
 bool JoinSideBySide(PxImage* left, PxImage* right, PxImage* out);
 bool JoinTopToBottom(PxImage* top, PxImage* bottom, PxImage* out);
 
+// Reads a JPEG's size and EXIF digest from its header alone (no pixels).
+// False for anything that is not a JPEG with a readable header.
+bool ReadJpegHeader(const std::wstring& path, PxImage& image);
+
 // The EXIF shooting date-time ("YYYY:MM:DD hh:mm:ss") of a picture, trimmed.
-// False when the picture does not load, has no EXIF block or no date-time.
+// False when the file is not a JPEG whose header reads, or has no EXIF
+// block or no date-time.
 bool ReadShootingTime(std::wstring path, std::wstring& text);
 
 // Writes `image` as `format` to `target`, replacing an existing file only

@@ -1,11 +1,11 @@
 #include "tools/ToolRun.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
-
-#include <unistd.h>
 
 #include "app/core/FileHelpers.h"
 #include "app/core/StringHelpers.h"

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -43,14 +44,21 @@ int RunUnderXvfb(int argc, char** argv) {
   for (auto& a : args) cargs.push_back(a.data());
   cargs.push_back(nullptr);
 
-  pid_t pid = fork();
-  if (pid == 0) {
-    execvp("xvfb-run", cargs.data());
-    std::perror("xvfb-run (install xvfb and xauth)");
-    _exit(127);
-  }
+  // Parallel tests race for free display numbers, so a server may fail to
+  // start: try again when the tests never got to run.
   int status = 0;
-  waitpid(pid, &status, 0);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      execvp("xvfb-run", cargs.data());
+      std::perror("xvfb-run (install xvfb and xauth)");
+      _exit(127);
+    }
+    waitpid(pid, &status, 0);
+    if (std::filesystem::exists(root + "/started") || (WIFEXITED(status) && WEXITSTATUS(status) == 127))
+      break;
+    sleep(1 + attempt);
+  }
   std::error_code ec;
   std::filesystem::remove_all(root, ec);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
@@ -66,6 +74,7 @@ int main(int argc, char** argv) {
 
   testing::InitGoogleTest(&argc, argv);
   if (listing) return RUN_ALL_TESTS();
+  if (const char* root = std::getenv("PW_GUI_TEST_ROOT")) std::ofstream(std::string(root) + "/started");
   wxApp::SetInstance(new CPixelwharfApp);
   if (!wxEntryStart(argc, argv)) {
     std::fprintf(stderr, "cannot start the window system\n");

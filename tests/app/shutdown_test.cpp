@@ -1,11 +1,13 @@
 // Ending the program: every way out saves the settings (with what changed
 // during the run) before the tool panels are destroyed.
+#include <csignal>
 #include <fstream>
 #include <sstream>
 
 #include "app/CommandIds.h"
 #include "app/Lifecycle.h"
 #include "app/MainFrame.h"
+#include "app/MessageBox.h"
 #include "app/PixelwharfApp.h"
 #include "gui_fixture.h"
 
@@ -50,4 +52,16 @@ TEST_F(GuiTest, SettingsFileIsRewrittenWholeAtExit) {
   EXPECT_EQ(IniValue("SEL_INDEX"), 3);
   EXPECT_EQ(ini.find("[OLD]"), std::string::npos);
   EXPECT_NE(ini.find("[MERGE_IMGS]"), std::string::npos);
+}
+
+TEST_F(GuiTest, TerminationWhileAMessageIsUpEndsTheMessageAndSaves) {
+  ASSERT_NE(Start(), nullptr);
+  frame->DoCommand(ID_BUTTON_CLONEEXIF);
+  pw::SetMessageBoxHook({});  // a real box this time
+  frame->CallAfter([] { std::raise(SIGTERM); });
+  int answer = pw::MessageBox("waiting");
+  EXPECT_EQ(answer, wxCANCEL);
+  for (int i = 0; i < 50 && Running(); ++i) Pump(2);
+  EXPECT_FALSE(Running());
+  EXPECT_EQ(IniValue("SEL_INDEX"), 2);
 }

@@ -201,3 +201,34 @@ TEST(AppSegment, RawSegmentsAndCommentsSurviveAnEdit) {
   expected.insert(expected.end(), tail.begin(), tail.end());
   EXPECT_EQ(out, expected);
 }
+
+TEST(AppSegment, ImageDataStartsAtTheFirstMarkerThatIsNotAppOrComment) {
+  // A restart interval before the tables and an APP2 between them: both
+  // travel with the image data, once each.
+  TempDir tmp;
+  const std::vector<uint8_t> tail = FromFirstDqt(ReadAll(Fixtures() + "/bare.jpg"));
+  const size_t dqtEnd = 2 + ((tail[2] << 8) | tail[3]);
+  const std::vector<uint8_t> app2 = Segment(0xE2, Body("Between", {5, 6}));
+  const std::vector<uint8_t> dri = {0xFF, 0xDD, 0x00, 0x04, 0x00, 0x10};
+  std::vector<uint8_t> image = dri;
+  image.insert(image.end(), tail.begin(), tail.begin() + dqtEnd);
+  image.insert(image.end(), app2.begin(), app2.end());
+  image.insert(image.end(), tail.begin() + dqtEnd, tail.end());
+
+  std::vector<uint8_t> exifBody = Body("Exif", {0});
+  const std::vector<uint8_t> tiff = SmallTiff(true);
+  exifBody.insert(exifBody.end(), tiff.begin(), tiff.end());
+  const std::vector<uint8_t> exif = Segment(0xE1, exifBody);
+  std::vector<uint8_t> j = {0xFF, 0xD8};
+  j.insert(j.end(), exif.begin(), exif.end());
+  j.insert(j.end(), image.begin(), image.end());
+  const std::string file = tmp / "tables.jpg";
+  WriteAll(file, j);
+  {
+    ExifImageFile f;
+    ASSERT_EQ(f.Open(file, "r+"), kExifOk);
+    EXPECT_EQ(f.Segments().Segments().size(), 1u);
+    ASSERT_EQ(f.Close(), kExifOk);
+  }
+  EXPECT_EQ(ReadAll(file), j);
+}

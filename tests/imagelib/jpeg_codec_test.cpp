@@ -7,6 +7,7 @@
 
 #include "imagelib/PxFile.h"
 #include "imagelib/PxImage.h"
+#include "imagelib/ExifSectionReader.h"
 #include "imagelib/PxImageJPG.h"
 #include "jpeg_test_util.h"
 
@@ -315,6 +316,77 @@ TEST_F(JpegFixture, MalformedFiles) {
       }
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(JpegFixture, DecodeOptionsMatchDjpeg) {
+  auto jpg = Cjpeg("options.jpg", "");
+  struct Case { const char* name; uint32_t options; float quality; const char* djpeg; bool grey; };
+  const Case cases[] = {
+      {"grey output", 0x80, 90.0f, "-grayscale", true},
+      {"quantised to 64 colours", 0x100, 64.0f, "-colors 64", false},
+      {"quantised, one pass, no dithering", 0x100 | 0x200 | 0x400, 32.0f, "-colors 32 -onepass -dither none", false},
+      {"no fancy upsampling", 0x800, 90.0f, "-nosmooth", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Pnm expected = ParsePnm(RunBytes(std::string("djpeg ") + c.djpeg + " -pnm '" + jpg.string() + "'"));
+    std::vector<uint8_t> bytes = ReadAll(jpg);
+    PxMemFile file(bytes.data(), int32_t(bytes.size()));
+    PxImageJPG image;
+    image.info.codecOptions[3] = c.options;
+    image.info.jpegQuality = c.quality;
+    image.ditherMode = 0;  // JDITHER_NONE, used with option 0x200
+    ASSERT_TRUE(image.Decode(&file)) << image.LastError();
+    if (c.options & 0x100) {
+      EXPECT_EQ(image.Bpp(), 8u);
+      EXPECT_LE(image.header.biClrUsed, uint32_t(c.quality));
+    }
+    EXPECT_EQ(FirstDifference(c.grey ? TopDownGrey(image) : TopDownRgb(image), expected.data), -1);
+  }
+}
+
+TEST_F(JpegFixture, EncodeOptionsChooseTheProcess) {
+  PxImage image;
+  ASSERT_TRUE(DecodeBytes(ReadAll(Cjpeg("src.jpg", "-quality 100")), image));
+  struct Case { uint32_t options; int process; int colour; };
+  const Case cases[] = {{0, 0xC0, 1}, {0x10, 0xC2, 1}, {0x2, 0xC9, 1}, {0x12, 0xCA, 1},
+                        {0x4, 0xC0, 0}, {0x8 | 0x2000, 0xC0, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    image.info.codecOptions[3] = c.options;
+    PxMemFile mem;
+    ASSERT_TRUE(mem.Open());
+    ASSERT_TRUE(image.Encode(&mem, kFormatJpg)) << image.LastError();
+    std::vector<uint8_t> bytes(mem.Buffer(), mem.Buffer() + mem.DataSize());
+    PxMemFile in(bytes.data(), int32_t(bytes.size()));
+    ExifSectionReader reader;
+    ASSERT_TRUE(reader.ReadSections(&in, ExifSectionReader::kDigestExif));
+    EXPECT_EQ(reader.Summary()->process, c.process);
+    EXPECT_EQ(reader.Summary()->isColor, c.colour);
+    PxImage back;
+    ASSERT_TRUE(DecodeBytes(bytes, back)) << back.LastError();
+    EXPECT_EQ(back.Width(), 97u);
+  }
+}
+
+TEST_F(JpegFixture, ReencodingTheDecodedObjectKeepsExifAndComment) {
+  auto jpg = Cjpeg("tagged.jpg", "");
+  ASSERT_TRUE(Shell("exiftool -q -overwrite_original -EXIF:Orientation#=8 -Comment='kept note' '" + jpg.string() + "'"));
+  std::vector<uint8_t> bytes = ReadAll(jpg);
+  PxMemFile in(bytes.data(), int32_t(bytes.size()));
+  PxImageJPG image;
+  ASSERT_TRUE(image.Decode(&in));
+  PxMemFile out;
+  ASSERT_TRUE(out.Open());
+  ASSERT_TRUE(image.Encode(&out)) << image.LastError();
+  auto written = dir_ / "rewritten.jpg";
+  WriteAll(written, std::vector<uint8_t>(out.Buffer(), out.Buffer() + out.DataSize()));
+  EXPECT_EQ(RunCapture("exiftool -n -s3 -EXIF:Orientation -Comment '" + written.string() + "'"), "8\nkept note\n");
+  EXPECT_EQ(ParsePnm(RunBytes("djpeg -pnm '" + written.string() + "'")).width, 97);
 }
 
 }  // namespace

@@ -215,6 +215,26 @@ TEST(TiffMalformed, LargePaletteMapsSixteenBitIndices) {
   EXPECT_EQ(image.PixelColorAt(1, 0, false).rgbRed, 0);
 }
 
+// A colour map whose values all fit in a byte is taken as byte values; one
+// with larger values is scaled from 16 bits.
+TEST(TiffPalette, ByteSizedMapsAreTakenAsBytes) {
+  for (const bool wide : {false, true}) {
+    auto t = GreyTags(2, 1, 8);
+    t[262] = {3, {3}};
+    std::vector<uint32_t> map(3 * 256, 0);
+    map[1] = wide ? 65535 : 200;          // red of entry 1
+    map[512 + 1] = wide ? 32896 : 100;    // blue of entry 1
+    t[320] = {3, map};
+    std::vector<uint8_t> bytes = BuildTiff(t, {1, 0});
+    PxMemFile file(bytes.data(), static_cast<int32_t>(bytes.size()));
+    PxImage image;
+    ASSERT_TRUE(image.Decode(&file, kFormatTif)) << image.LastError();
+    const RGBQUAD c = image.PixelColorAt(0, 0, false);
+    EXPECT_EQ(c.rgbRed, wide ? 255 : 200);
+    EXPECT_EQ(c.rgbBlue, wide ? 128 : 100);
+  }
+}
+
 // Every prefix of real files written by GDAL (stripped LZW and tiled
 // Deflate) either decodes or fails, and never reads past the data it has.
 TEST(TiffMalformed, EveryTruncationEndsCleanly) {

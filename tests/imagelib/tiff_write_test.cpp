@@ -149,6 +149,28 @@ TEST_F(TiffWrite, AlphaBecomesAnExtraSample) {
   for (uint32_t i = 0; i < 40 * 20; ++i) ASSERT_EQ(back->alpha[i], image.alpha[i]) << i;
 }
 
+TEST_F(TiffWrite, GreyWithAlphaRoundTrips) {
+  PxImage image(30, 10, 8, kFormatUnknown);
+  image.MakeGrayPalette();
+  ASSERT_TRUE(image.CreateAlphaPlane());
+  for (uint32_t i = 0; i < 300; ++i) {
+    image.PixelRows()[i / 30 * image.RowStride() + i % 30] = static_cast<uint8_t>(i);
+    image.alpha[i] = static_cast<uint8_t>(255 - i % 256);
+  }
+  const std::string out = Path("ga.tif");
+  ASSERT_TRUE(WriteTiff(image, out));
+  const Tags tags = ReadTags(out);
+  EXPECT_EQ(tags.samples, 2);
+  EXPECT_EQ(tags.photometric, PHOTOMETRIC_MINISBLACK);
+  auto back = Load(out);
+  ASSERT_TRUE(back);
+  ASSERT_NE(back->alpha, nullptr);
+  for (uint32_t i = 0; i < 300; ++i) {
+    ASSERT_EQ(back->PixelIndexAt(i % 30, i / 30), static_cast<uint8_t>(i)) << i;
+    ASSERT_EQ(back->alpha[i], image.alpha[i]) << i;
+  }
+}
+
 // A stored compression that cannot be written falls back to the depth's
 // default; one that can is kept.
 TEST_F(TiffWrite, UnwritableCompressionFallsBack) {

@@ -92,6 +92,28 @@ TEST_F(PictureOps, ConvertsToEachFormat) {
   EXPECT_EQ(back->Bpp(), 8u);
 }
 
+TEST_F(PictureOps, GifIsConvertedFrameByFrame) {
+  const std::string anim = P("anim.gif");
+  ASSERT_TRUE(Sh("convert-im6.q16 -delay 10 -size 20x16 xc:red xc:lime xc:blue -loop 3 " + Quote(anim)));
+  const std::string out = P("out.gif"), small = P("small.gif");
+  ASSERT_TRUE(ConvertPicture(W(anim), W(out), -1, -1, false));
+  ASSERT_TRUE(ConvertPicture(W(anim), W(small), 10, 8, false));
+  const std::string pillow = "/usr/bin/python3 -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
+                             "print(im.n_frames, im.info.get('loop'), im.size, [im.seek(i) or im.convert('RGB').getpixel((5, 5)) "
+                             "for i in range(im.n_frames)])\" ";
+  EXPECT_EQ(Capture(pillow + Quote(out)), "3 0 (20, 16) [(255, 0, 0), (0, 255, 0), (0, 0, 255)]\n");
+  EXPECT_EQ(Capture(pillow + Quote(small)), "3 0 (10, 8) [(255, 0, 0), (0, 255, 0), (0, 0, 255)]\n");
+
+  // A true-colour picture to GIF: 8 bits with the standard palette.
+  const std::string png = Make("card.png", 30, 20);
+  ASSERT_TRUE(ConvertPicture(W(png), W(P("card.gif")), -1, -1, false));
+  auto gif = Load(P("card.gif"));
+  ASSERT_TRUE(gif);
+  EXPECT_LE(gif->Bpp(), 8u);
+  EXPECT_EQ(gif->PixelColorAt(2, 2, false).rgbRed, 255);
+  EXPECT_EQ(gif->PixelColorAt(28, 2, false).rgbBlue, 255);
+}
+
 TEST_F(PictureOps, JpegTargetUsesTheQualitySetting) {
   const std::string png = Make("q.png", 64, 64);
   g_JpegQuality = 61;
