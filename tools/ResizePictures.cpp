@@ -84,7 +84,8 @@ void ApplySizeRule(const ResizeRule& rule, int32_t w0, int32_t h0, int32_t& w, i
   }
 }
 
-bool ReadShownSize(const std::wstring& path, int32_t& width, int32_t& height, bool* turned) {
+bool ReadShownSize(const std::wstring& path, int32_t& width, int32_t& height, bool* turned,
+                   bool* hasExif) {
   const ImageFormatId format = ImageTypeFromPath(path);
   PxImage image;
   image.info.escape = -1;  // the header is enough where the reader can stop there
@@ -100,6 +101,7 @@ bool ReadShownSize(const std::wstring& path, int32_t& width, int32_t& height, bo
   width = static_cast<int32_t>(quarter ? image.Height() : image.Width());
   height = static_cast<int32_t>(quarter ? image.Width() : image.Height());
   if (turned) *turned = quarter;
+  if (hasExif) *hasExif = image.info.exif.present;
   return width > 0 && height > 0;
 }
 
@@ -146,8 +148,8 @@ int ResizeOnePicture(const std::wstring& source, const std::wstring& destination
 
   const ImageFormatId format = ImageTypeFromPath(source);
   int32_t w0 = 0, h0 = 0;
-  bool turned = false;
-  if (!ReadShownSize(source, w0, h0, &turned)) return Failed(source, index);
+  bool turned = false, hasExif = false;
+  if (!ReadShownSize(source, w0, h0, &turned, &hasExif)) return Failed(source, index);
   if (HoldsSeveralFrames(source, format)) return Failed(source, index);
 
   const ResizeRule rule = ResizeRuleFromGlobals();
@@ -162,11 +164,15 @@ int ResizeOnePicture(const std::wstring& source, const std::wstring& destination
   // source is the destination.
   std::unique_ptr<ExifTagSource> tags;
   if (IsJpegFile(source)) tags = std::make_unique<ExifTagSource>(source);
+  const bool overwrite = source == destination;
+  // An EXIF block the tag reader cannot take would be lost with the
+  // original: over the source, such a picture is left alone.
+  if (overwrite && hasExif && tags && (!tags->Opened() || tags->Tags().empty()))
+    return Failed(source, index);
 
   StagedPicture staged(destination);
   if (!staged.Create()) return Failed(source, index);
   if (!ConvertPicture(source, staged.Path(), w, h, g_ResizeGrayscale)) return Failed(source, index);
-  const bool overwrite = source == destination;
   if (tags && tags->Opened() && !RestoreExifTags(staged.Path(), tags->Tags())) {
     // Beside the source a result without its tags is still a resized
     // picture; over the source it would lose them for good (a full disk

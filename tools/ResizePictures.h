@@ -57,8 +57,10 @@ void ApplySizeRule(const ResizeRule& rule, int32_t w0, int32_t h0, int32_t& w, i
 // The size of a picture as it is shown: read from its header, with width and
 // height exchanged when its EXIF orientation turns it a quarter (5, 6, 8),
 // as the orientation fix-up does. The panel and the worker both size by it.
-// `turned` tells whether the stored pixels are the other way round.
-bool ReadShownSize(const std::wstring& path, int32_t& width, int32_t& height, bool* turned = nullptr);
+// `turned` tells whether the stored pixels are the other way round,
+// `hasExif` whether the picture carries an EXIF block.
+bool ReadShownSize(const std::wstring& path, int32_t& width, int32_t& height, bool* turned = nullptr,
+                   bool* hasExif = nullptr);
 
 // The stored pixel size to resample to, for a picture whose shown size is
 // w0 x h0 (stored turned a quarter when `turned`).
