@@ -178,6 +178,32 @@ TEST(ResizeRun, JpegTagsAreKept) {
   EXPECT_EQ(Tag(Morvalen(photos + "/turned.jpg"), "Orientation"), "6");
 }
 
+TEST(ResizeRun, EachSizeRuleOnPicturesOfBothOrientations) {
+  TreeCopy tree;
+  const std::string le = tree / "photos/le.jpg", be = tree / "photos/be.jpg";  // 640x480, 480x640
+  struct Case {
+    bool fixedWidth, keepRatio, fixedHeight;
+    const char* landscape;
+    const char* portrait;
+  } cases[] = {
+      {true, true, false, "300x226;", "300x400;"},    // fixed width: 225 -> 226
+      {false, true, true, "400x300;", "226x300;"},    // fixed height
+      {false, true, false, "400x300;", "300x400;"},   // keep ratio: the long side
+      {false, false, false, "300x300;", "300x300;"},  // exactly the target
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.landscape) + " " + c.portrait);
+    SetRule(c.fixedWidth, c.keepRatio, c.fixedHeight, 300, 300);
+    ResizeRequest request;
+    request.sources = SplitSources(W(le + "|" + be));
+    RunResize(request, nullptr, nullptr);
+    EXPECT_EQ(Identify(Morvalen(le)), c.landscape);
+    EXPECT_EQ(Identify(Morvalen(be)), c.portrait);
+    fs::remove(Morvalen(le));
+    fs::remove(Morvalen(be));
+  }
+}
+
 TEST(ResizeRun, OverwriteModeReplacesWholeAndKeepsTimes) {
   TreeCopy tree;
   const std::string photos = tree / "photos";
