@@ -99,6 +99,30 @@ TEST_F(BatchPanels, ResizeFromThePanel) {
   EXPECT_EQ(StatusText(0), "原始尺寸：640 x 480");
   EXPECT_DOUBLE_EQ(g_ResizeAspect, 640.0 / 480.0);
 
+  // A picture stored landscape and shown portrait (orientation 6): its
+  // shown size, and typing a width fills in the height by that aspect.
+  const std::string turned = folder + "/turned.jpg";
+  Photo(turned, "400x300", "T");
+  Shell("exiftool -q -overwrite_original -Orientation#=6 " + Quote(turned));
+  names.Clear();
+  names.Add(wxString::FromUTF8(turned));
+  dynamic_cast<wxFileDropTarget*>(panel->GetDropTarget())->OnDropFiles(0, 0, names);
+  EXPECT_EQ(StatusText(0), "原始尺寸：300 x 400");
+  EXPECT_DOUBLE_EQ(g_ResizeAspect, 0.75);
+  auto* width = dynamic_cast<wxTextCtrl*>(panel->FindWindow(1028));
+  width->SetFocus();
+  Pump();
+  ASSERT_EQ(wxWindow::FindFocus(), width);
+  width->SetValue("150");
+  EXPECT_EQ(dynamic_cast<wxTextCtrl*>(panel->FindWindow(1030))->GetValue(), "200");
+  // The program's own change of the height (no focus there) changes nothing back.
+  EXPECT_EQ(width->GetValue(), "150");
+  // Several items: no aspect any more.
+  names.Add(wxString::FromUTF8(photos));
+  dynamic_cast<wxFileDropTarget*>(panel->GetDropTarget())->OnDropFiles(0, 0, names);
+  EXPECT_EQ(StatusText(0), "多个文件(夹)加载成功！");
+  EXPECT_EQ(g_ResizeAspect, 0.0);
+
   SetText(panel, pw::kIdPathField, photos);
   SetText(panel, 1028, "0");
   Click(panel, 1011);

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/tools/tool_tree.h"
+#include "tools/CloneExif.h"
 #include "tools/ResizePictures.h"
 #include "tools/StagedPicture.h"
 
@@ -179,4 +180,34 @@ TEST(ResizeSafetyChild, RunFromEnvironment) {
   const char* folder = std::getenv("PW_RESIZE_CHILD_DIR");
   if (!folder) GTEST_SKIP() << "only run inside NearlyFullFileSystem";
   RunOverwrite(folder, 4);
+}
+
+// Cloning rewrites the receiving pictures: when no result fits under the
+// file-size limit, every receiving picture stays exactly as it was.
+TEST(CloneSafety, FileSizeLimitLeavesReceivingPicturesWhole) {
+  TreeCopy tree;
+  const std::string source = tree / "src", receiving = tree / "recv";
+  MakePictures(source);
+  MakePictures(receiving);
+  Shell("exiftool -q -overwrite_original -all= " + Quote(receiving) + "/*.jpg");
+  const std::string before = ReadFile(receiving + "/" + PictureName(0));
+  const uintmax_t limit = before.size() / 2;
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit rl {limit, limit};
+    ::setrlimit(RLIMIT_FSIZE, &rl);
+    RunCloneExifBatch(W(source), W(receiving), {L"*.jpg"}, 4, nullptr, nullptr);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  for (int i = 0; i < kPictures; ++i)
+    EXPECT_EQ(ReadFile(receiving + "/" + PictureName(i)), before) << PictureName(i);
+  EXPECT_TRUE(StagedLeftovers(receiving).empty());
+  const std::string log = ReadFile(receiving + "/log.log");
+  EXPECT_NE(log.find("CloneExif" + source + "/" + PictureName(0) + " Failed!\n"),
+            std::string::npos);
 }
