@@ -4,6 +4,7 @@
 
 #include "app/core/FileHelpers.h"
 #include "app/core/PathHelpers.h"
+#include "tools/MoveLog.h"
 #include "tools/StagedPicture.h"
 
 std::vector<std::wstring> WithoutStagedFiles(std::vector<std::wstring> files) {
@@ -29,5 +30,7 @@ std::wstring ResultLogPath(const std::wstring& folder) {
 }
 
 bool WriteResultLog(const std::wstring& folder, const std::vector<std::wstring>& lines) {
-  return WriteLines(ResultLogPath(folder), lines) == 0;
+  const std::wstring path = ResultLogPath(folder);
+  if (HoldsMoveLog(path)) return false;  // the sorting tool's way back stays
+  return WriteLines(path, lines) == 0;
 }

@@ -37,6 +37,7 @@ bool HasGifFile(const std::vector<std::wstring>& files);
 std::wstring ResultLogPath(const std::wstring& folder);
 
 // Writes the result lines (each ending in "\n"; empty ones write nothing)
-// as `folder`'s "log.log", replacing the old one whole. False when it could
-// not be written.
+// as `folder`'s "log.log", replacing the old one whole. A "log.log" that
+// holds the sorting tool's moves is left alone (it is the only way to
+// restore those files). False when nothing was written.
 bool WriteResultLog(const std::wstring& folder, const std::vector<std::wstring>& lines);

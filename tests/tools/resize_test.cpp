@@ -311,3 +311,17 @@ TEST(ResizeRun, OneGifAloneGoesFrameByFrame) {
   EXPECT_EQ(Shell("identify-im6.q16 -format '%T;' " + Quote(Morvalen(gif))), "10;20;30;");
   EXPECT_TRUE(StagedLeftovers(tree / "photos").empty());
 }
+
+TEST(ResizeRun, SortingMoveLogIsNeverReplacedByTheResultLog) {
+  TreeCopy tree;
+  const std::string photos = tree / "photos";
+  // What the sorting tool left: the only way back for the files it moved.
+  const std::string moves = "/old/place/a.jpg->" + photos + "/201801/a.jpg\n";
+  { std::ofstream(photos + "/log.log") << moves; }
+  SetRule(false, true, false, 100, 100);
+  ResizeRequest request = FolderRequest(photos, false);
+  request.patterns = {L"*le.jpg"};
+  RunResize(request, nullptr, nullptr);
+  EXPECT_TRUE(fs::exists(Morvalen(photos + "/le.jpg")));
+  EXPECT_EQ(ReadFile(photos + "/log.log"), moves);
+}
