@@ -7,6 +7,7 @@
 #include "platform/files.h"
 #include "tools/MoveLog.h"
 #include "tools/PictureOps.h"
+#include "tools/StagedPicture.h"
 
 int32_t g_MergeWidth = 0;
 int32_t g_MergeHeight = 0;
@@ -22,12 +23,19 @@ struct MergeJob {
 };
 MergeJob g_MergeJob;
 
+// The merged picture is written whole beside its output name and takes that
+// name only when nothing is there: an earlier merge, or one of the very
+// pictures being merged, is never written over.
 int MergeWorker(const std::wstring&, const std::wstring& output, const uint64_t&) {
   const MergeRequest& request = *g_MergeJob.request;
-  return MergePictures(g_MergeJob.pictures, output, request.vertical, request.fixedSize,
-                       request.grey, g_MergeJob.progress)
-             ? 0
-             : -1;
+  StagedPicture staged(output);
+  if (!staged.Create()) return -1;
+  const bool merged = MergePictures(g_MergeJob.pictures, staged.Path(), request.vertical,
+                                    request.fixedSize, request.grey, g_MergeJob.progress);
+  // A picture that did not load fails the group, but the others were merged
+  // and are kept.
+  const bool committed = staged.Commit(false, nullptr);
+  return merged && committed ? 0 : -1;
 }
 
 // One group is one job of the batch runner, so the window keeps painting

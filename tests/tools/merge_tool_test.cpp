@@ -76,4 +76,31 @@ TEST(MergeTool, NeverWritesOverASortingMoveLog) {
   EXPECT_TRUE(fs::exists(dir / "sorted_Horizontal.png"));
 }
 
+TEST(MergeTool, NeverWritesOverAnExistingFile) {
+  pwtest::TempTree dir;
+  const std::string a = dir.Mkdir("a"), pics = dir.Mkdir("pics");
+  // The group of files holds the very name its output would take; the
+  // folder's output name is taken by a file of the user's beside it.
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 20x10 xc:red " + Quote(a + "/a_Horizontal.png")));
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 10x10 xc:blue " + Quote(a + "/b.png")));
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 10x10 xc:blue " + Quote(pics + "/c.png")));
+  dir.Write("pics_Horizontal.png", "the user's own file");
+  const std::string sourceBytes = pwtest::ReadAll(a + "/a_Horizontal.png");
+
+  MergeRequest request;
+  request.sources = SplitSources(W(a + "/a_Horizontal.png|" + a + "/b.png|" + pics));
+  request.patterns = {L"*.png"};
+  const MergeOutcome outcome = RunMerge(request, nullptr, nullptr);
+
+  EXPECT_EQ(outcome.groups, 2u);
+  EXPECT_EQ(outcome.failed, 2u);
+  EXPECT_TRUE(outcome.outputs.empty());
+  EXPECT_EQ(pwtest::ReadAll(a + "/a_Horizontal.png"), sourceBytes);
+  EXPECT_EQ(pwtest::ReadAll(dir / "pics_Horizontal.png"), "the user's own file");
+  EXPECT_EQ(pwtest::ReadAll(pics + "/log.log"), "Merge" + pics + " Failed!\n");
+  // No working file is left behind.
+  EXPECT_EQ(Listing(dir.path()), ".\n./a\n./a/a_Horizontal.png\n./a/b.png\n./pics\n./pics/c.png\n"
+                                 "./pics/log.log\n./pics_Horizontal.png\n");
+}
+
 }  // namespace
