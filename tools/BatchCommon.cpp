@@ -1,6 +1,7 @@
 #include "tools/BatchCommon.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "app/core/FileHelpers.h"
 #include "app/core/PathHelpers.h"
@@ -16,6 +17,14 @@ std::vector<std::wstring> ListPictures(const std::wstring& folder,
                                        const std::vector<std::wstring>& patterns) {
   std::vector<std::wstring> files;
   CollectFiles(folder, files, patterns, true);
+  // Patterns match regardless of letter case, so "*.jpg|*.JPG" finds every
+  // JPEG twice; two workers on one picture would race over it (and resize
+  // it twice over the original), so each picture is listed once, where it
+  // was first found.
+  std::unordered_set<std::wstring> seen;
+  files.erase(std::remove_if(files.begin(), files.end(),
+                             [&seen](const std::wstring& file) { return !seen.insert(file).second; }),
+              files.end());
   return WithoutStagedFiles(std::move(files));
 }
 

@@ -23,7 +23,8 @@ class BatchRunObserver : public ToolRunObserver {
 };
 
 // The files of `folder` (searched recursively) that match the patterns, in
-// the order CollectFiles gives, without the tools' own hidden working files.
+// the order CollectFiles gives, each once, without the tools' own hidden
+// working files.
 std::vector<std::wstring> ListPictures(const std::wstring& folder,
                                        const std::vector<std::wstring>& patterns);
 

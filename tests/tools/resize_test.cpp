@@ -5,6 +5,7 @@
 
 #include "app/core/PathHelpers.h"
 #include "tests/tools/tool_tree.h"
+#include "tools/Convertor.h"
 #include "tools/ResizePictures.h"
 
 using namespace tooltest;
@@ -324,4 +325,29 @@ TEST(ResizeRun, SortingMoveLogIsNeverReplacedByTheResultLog) {
   RunResize(request, nullptr, nullptr);
   EXPECT_TRUE(fs::exists(Morvalen(photos + "/le.jpg")));
   EXPECT_EQ(ReadFile(photos + "/log.log"), moves);
+}
+
+TEST(BatchLists, PatternsThatOverlapListEachPictureOnce) {
+  // "*.jpg" and "*.JPG" both match le.jpg (the search ignores letter case):
+  // each picture must still be worked on by one worker only.
+  const std::vector<std::wstring> patterns = {L"*le.jpg", L"*LE.JPG", L"*le.jp*"};
+  TreeCopy tree;
+  const std::string photos = tree / "photos";
+  SetRule(false, true, false, 100, 100);
+  ResizeRequest resize = FolderRequest(photos, true);
+  resize.patterns = patterns;
+  const ResizeOutcome resized = RunResize(resize, nullptr, nullptr);
+  EXPECT_EQ(resized.done, 2u);
+  EXPECT_EQ(ReadFile(photos + "/log.log"), photos + "/le.jpg->" + photos + "/le.jpg\n" +
+                                               photos + "/sub/le.jpg->" + photos + "/sub/le.jpg\n");
+
+  ConvertRequest convert;
+  convert.sources = SplitSources(W(photos));
+  convert.patterns = patterns;
+  convert.targets = ConvertTargets{false, false, true, false};
+  const ConvertOutcome converted = RunConvert(convert, nullptr, nullptr);
+  EXPECT_EQ(converted.done, 2u);
+  EXPECT_TRUE(fs::exists(photos + "/PNG/le.png"));
+  EXPECT_TRUE(fs::exists(photos + "/PNG/sub/le.png"));
+  EXPECT_FALSE(fs::exists(photos + "/PNG/le_1.png"));
 }
