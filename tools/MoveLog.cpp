@@ -1,5 +1,7 @@
 #include "tools/MoveLog.h"
 
+#include <sys/stat.h>
+
 #include "app/core/FileHelpers.h"
 #include "app/core/PathHelpers.h"
 #include "app/core/StringHelpers.h"
@@ -49,7 +51,15 @@ bool HoldsMoveLog(const std::wstring& logPath) {
   std::vector<std::wstring> lines;
   ReadLines(logPath, lines);
   MoveLogEntry entry;
-  for (const std::wstring& line : lines)
-    if (ParseMoveLine(line, entry)) return true;
+  for (const std::wstring& line : lines) {
+    if (!ParseMoveLine(line, entry)) continue;
+    // A sorted file has left its old place. The other tools' result lines
+    // ("source->result") look the same, but their source is still there;
+    // taking those for moves would keep every later run's result log from
+    // ever being written.
+    const std::string oldPath = WideToNarrow(entry.oldPath);
+    struct stat st;
+    if (oldPath.empty() || ::lstat(oldPath.c_str(), &st) != 0) return true;
+  }
   return false;
 }

@@ -43,6 +43,7 @@ struct MoveLogEntry {
 // wrong place), are not usable.
 bool ParseMoveLine(const std::wstring& line, MoveLogEntry& entry);
 
-// True when the log file holds at least one usable move line. Such a log is
-// the only way back for the sorted files, so no other tool writes over it.
+// True when the log file holds at least one usable move line whose old path
+// is free (the file left it). Such a log is the only way back for the sorted
+// files, so no other tool writes over it.
 bool HoldsMoveLog(const std::wstring& logPath);

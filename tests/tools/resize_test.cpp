@@ -351,3 +351,31 @@ TEST(BatchLists, PatternsThatOverlapListEachPictureOnce) {
   EXPECT_TRUE(fs::exists(photos + "/PNG/sub/le.png"));
   EXPECT_FALSE(fs::exists(photos + "/PNG/le_1.png"));
 }
+
+TEST(BatchLists, ALaterRunReplacesTheResultLogOfAnEarlierOne) {
+  // Result lines look like move lines; only a sorting log, whose files have
+  // left their old places, is kept from being replaced.
+  TreeCopy tree;
+  const std::string photos = tree / "photos";
+  SetRule(false, true, false, 100, 100);
+  struct Run {
+    const char* pattern;
+    std::string log;
+  } runs[] = {
+      {"*le.jpg", photos + "/le.jpg->" + Morvalen(photos + "/le.jpg") + "\n" + photos +
+                      "/sub/le.jpg->" + Morvalen(photos + "/sub/le.jpg") + "\n"},
+      {"*be.jpg", photos + "/be.jpg->" + Morvalen(photos + "/be.jpg") + "\n"},
+  };
+  for (const Run& run : runs) {
+    ResizeRequest request = FolderRequest(photos, false);
+    request.patterns = {W(run.pattern)};
+    RunResize(request, nullptr, nullptr);
+    EXPECT_EQ(ReadFile(photos + "/log.log"), run.log) << run.pattern;
+  }
+  ConvertRequest convert;
+  convert.sources = SplitSources(W(photos));
+  convert.patterns = {L"*be.jpg"};
+  convert.targets = ConvertTargets{false, false, true, false};
+  RunConvert(convert, nullptr, nullptr);
+  EXPECT_EQ(ReadFile(photos + "/log.log"), photos + "/be.jpg->" + photos + "/PNG/be.png\n");
+}
