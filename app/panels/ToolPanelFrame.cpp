@@ -5,6 +5,7 @@
 #include <wx/combobox.h>
 #include <wx/dcclient.h>
 #include <wx/dnd.h>
+#include <wx/event.h>
 #include <wx/textctrl.h>
 
 #include "app/Dialogs.h"
@@ -35,6 +36,23 @@ class PanelDropTarget : public wxFileDropTarget {
 
  private:
   ToolPanelFrame* panel_;
+};
+
+// The window keeps painting while a run waits for its workers, and a click
+// on its close box arrives then too. Closing would destroy the panel whose
+// Start handler is still running and the progress object the workers report
+// to, so while a run lives the main window refuses to close (a close that
+// cannot be refused still goes through).
+class CloseGuard : public wxEvtHandler {
+ public:
+  CloseGuard() {
+    Bind(wxEVT_CLOSE_WINDOW, [](wxCloseEvent& event) {
+      if (event.CanVeto())
+        event.Veto();
+      else
+        event.Skip();
+    });
+  }
 };
 
 bool PathExists(const std::wstring& path) {
@@ -164,12 +182,22 @@ void ToolPanelFrame::ReadQualityList(wxComboBox* list, int32_t& quality) {
 
 ToolPanelFrame::Run::Run(ToolPanelFrame& panel)
     : panel_(panel), start_(std::chrono::steady_clock::now()) {
-  if (CMainFrame* frame = panel_.Frame()) frame->CreateTaskbarProgress();
+  if (CMainFrame* frame = panel_.Frame()) {
+    frame->CreateTaskbarProgress();
+    closeGuard_ = new CloseGuard;
+    frame->PushEventHandler(closeGuard_);
+  }
   if (panel_.m_host) panel_.m_host->ResetProgress();
   panel_.Disable();
 }
 
-ToolPanelFrame::Run::~Run() { panel_.Enable(); }
+ToolPanelFrame::Run::~Run() {
+  if (closeGuard_) {
+    if (CMainFrame* frame = panel_.Frame()) frame->RemoveEventHandler(closeGuard_);
+    delete closeGuard_;
+  }
+  panel_.Enable();
+}
 
 CProgressInterface* ToolPanelFrame::Run::Progress() const {
   CMainFrame* frame = panel_.Frame();

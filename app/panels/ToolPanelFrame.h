@@ -24,6 +24,7 @@ class wxTextCtrl;
 class wxEraseEvent;
 class wxSizeEvent;
 class wxCommandEvent;
+class wxEvtHandler;
 
 namespace pw {
 
@@ -90,6 +91,7 @@ class ToolPanelFrame : public ToolPanelBase {
     ToolPanelFrame& panel_;
     std::chrono::steady_clock::time_point start_;
     bool flashed_ = false;
+    wxEvtHandler* closeGuard_ = nullptr;  // on the main window while the run lives
   };
 
   int m_toolIndex;

@@ -150,6 +150,51 @@ TEST_F(ToolPanels, SortAndRestoreFromThePanel) {
   EXPECT_EQ(frame->m_settings.classifyIndex, 0);
 }
 
+// Asks the main window to close once, while a run keeps the panel disabled.
+class CloseDuringRun : public wxTimer {
+ public:
+  CloseDuringRun(CMainFrame* frame, wxWindow* panel) : frame_(frame), panel_(panel) { Start(2); }
+  void Notify() override {
+    if (tried || panel_->IsEnabled()) return;
+    tried = true;
+    closed = frame_->Close(false);
+  }
+  bool tried = false;
+  bool closed = true;
+
+ private:
+  CMainFrame* frame_;
+  wxWindow* panel_;
+};
+
+TEST_F(ToolPanels, TheWindowDoesNotCloseUnderARun) {
+  const std::string photos = folder + "/photos";
+  fs::create_directories(photos);
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 1200x900 plasma:fractal -seed 3 " + Quote(photos + "/p0.png")));
+  for (int i = 1; i < 12; ++i)
+    fs::copy_file(photos + "/p0.png", photos + "/p" + std::to_string(i) + ".png");
+
+  ASSERT_NE(Start(), nullptr);
+  frame->DoCommand(pw::cmd::ID_BUTTON_CLASSIFYFILES);
+  Pump();
+  CClassifyFiles* panel = frame->m_toolHost.classifyFiles;
+  ASSERT_NE(panel, nullptr);
+  SetText(panel, pw::kIdPathField, photos);
+  Select(panel, 1045);  // by resolution: every picture is decoded
+
+  CloseDuringRun closer(frame, panel);
+  Click(panel, 1006);
+  closer.Stop();
+
+  ASSERT_TRUE(closer.tried);
+  EXPECT_FALSE(closer.closed);
+  EXPECT_FALSE(frame->IsBeingDeleted());
+  EXPECT_EQ(frame->m_toolHost.classifyFiles, panel);
+  ASSERT_EQ(captions.size(), 2u);
+  EXPECT_EQ(captions[1], wxString(L"終わり！"));
+  EXPECT_TRUE(fs::exists(photos + "/1200_900/p11.png"));
+}
+
 TEST_F(ToolPanels, MergeFromThePanelAndItsChecks) {
   const std::string pics = folder + "/pics";
   fs::create_directories(pics);
