@@ -92,7 +92,7 @@ void ImageRenderer::StopWorker() {
 void ImageRenderer::Release() {
   StopWorker();
   {
-    std::lock_guard<std::timed_mutex> lock(rasterMutex_);
+    std::lock_guard<std::mutex> lock(rasterMutex_);
     raster_.reset();
   }
   histogram_ = {};
@@ -158,7 +158,7 @@ void ImageRenderer::BuildOverview() {
   const int64_t rowBytes = int64_t(imgW_) * used * bytesPerSample_;
   const int stripRows = int(std::clamp<int64_t>(kStripByteCap / rowBytes, 1, kStripRows));
   std::vector<uint8_t> strip(size_t(rowBytes) * stripRows);
-  std::lock_guard<std::timed_mutex> lock(rasterMutex_);
+  std::lock_guard<std::mutex> lock(rasterMutex_);
   for (int first = 0; first < imgH_; first += stripRows) {
     const int rows = std::min(stripRows, imgH_ - first);
     if (ReadDisplayBands(0, first, imgW_, first + rows, strip.data(), imgW_, stripRows, imgW_,
@@ -286,7 +286,14 @@ bool ImageRenderer::GetPixelValues(int px, int py, std::vector<int64_t>& values,
     if (c < 0 || c >= imgW_ || fromBottom < 0 || fromBottom >= imgH_) return false;
     std::vector<uint8_t> raw(size_t(bandCount_) * bytesPerSample_);
     {
-      std::unique_lock<std::timed_mutex> lock(rasterMutex_, kPixelQueryWait);
+      std::unique_lock<std::mutex> lock(rasterMutex_, std::try_to_lock);
+      // Polled rather than a timed lock: a re-read holds the file for the
+      // length of one read, and the UI must not hang behind it.
+      for (auto waited = std::chrono::milliseconds(0); !lock.owns_lock() && waited < kPixelQueryWait;
+           waited += std::chrono::milliseconds(2)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        lock.try_lock();
+      }
       if (!lock.owns_lock() || !raster_) return false;
       const int band = bandCount_ == 1 ? 0 : -1;
       if (raster_->ReadWindow(c, fromBottom, c + 1, fromBottom + 1, raw.data(), 1, 1,
@@ -411,7 +418,7 @@ int ImageRenderer::Reread(const std::atomic<bool>* abort) {
     std::vector<uint8_t> raw;
     if (ow > 0 && oh > 0 && sx1 > sx0 && sy1 > sy0 && int64_t(ow) * oh <= int64_t(2) * bw * bh) {
       raw.assign(size_t(ow) * oh * used * bytesPerSample_, kBackground);
-      std::lock_guard<std::timed_mutex> lock(rasterMutex_);
+      std::lock_guard<std::mutex> lock(rasterMutex_);
       if (raster_) rc = ReadDisplayBands(sx0, sy0, sx1, sy1, raw.data(), ow, oh, ow, oh, abort);
     }
     aborted = abort && abort->load();

@@ -195,7 +195,7 @@ class ImageRenderer {
   std::mutex placementMutex_;
   uint64_t requestGeneration_ = 0;
   // Serialises raster access between the worker and the UI's pixel query.
-  std::timed_mutex rasterMutex_;
+  std::mutex rasterMutex_;
 
   // The worker and its one-request slot.
   std::mutex slotMutex_;
