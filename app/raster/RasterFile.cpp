@@ -9,9 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "app/raster/GdalErrors.h"
 #include "app/raster/StretchTable.h"
+#include "platform/paths.h"
 
 namespace pw {
 namespace {
@@ -25,6 +27,16 @@ void RegisterGdal() {
   // Paths reach GDAL as UTF-8 (with undecodable bytes passed through as
   // they are), which is what the file system takes here.
   CPLSetConfigOption("GDAL_FILENAME_IS_UTF8", "YES");
+  // GDAL's block cache defaults to 5 % of the machine's memory; the viewer
+  // reads every block of a large image once to build its overview, which
+  // would fill all of it. A quarter gigabyte holds every block a screen
+  // needs. A cache size the user set is left alone.
+  static std::once_flag once;
+  std::call_once(once, [] {
+    constexpr GIntBig kCache = GIntBig(256) << 20;
+    if (!CPLGetConfigOption("GDAL_CACHEMAX", nullptr) && GDALGetCacheMax64() > kCache)
+      GDALSetCacheMax64(kCache);
+  });
 }
 
 int AbortWhenCancelled(double, const char*, void* data) {
@@ -260,8 +272,7 @@ bool RasterFile::Create(const std::string& path, const int& width, const int& he
     return false;
   }
 
-  const char* tmpdir = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmpdir && *tmpdir ? tmpdir : "/tmp") + "/pixelwharf-8bit-XXXXXX.tif";
+  std::string pattern = TempFolder() + "/pixelwharf-8bit-XXXXXX.tif";
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
   const int fd = ::mkstemps(buf.data(), 4);
