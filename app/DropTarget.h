@@ -1,0 +1,6 @@
+// Files dropped on the main window open in the viewer.
+#pragma once
+
+class CMainFrame;
+
+void AcceptDroppedFiles(CMainFrame* frame);

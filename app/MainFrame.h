@@ -1,0 +1,146 @@
+// The main window: the ribbon with its two working categories, the status
+// bar, the two window layouts, the looks and the tool host. It owns the
+// settings record, the tool host and the progress display for its life.
+#pragma once
+#include <map>
+#include <memory>
+#include <string>
+
+#include <wx/frame.h>
+
+#include "app/ToolPanelHost.h"
+#include "app/core/ToolSettings.h"
+
+class wxBitmapButton;
+class wxButton;
+class wxPanel;
+class wxPreviewFrame;
+class wxPrintout;
+class wxPrintPreviewBase;
+class wxRibbonBar;
+class wxRibbonBarEvent;
+class wxRibbonButtonBar;
+class wxRibbonButtonBarEvent;
+class CPixelwharfDoc;
+class CPixelwharfView;
+class CTaskBarProgress;
+
+namespace pw {
+class CRibbonStatusBar;
+class StatusElement;
+class StatusProgressBar;
+}  // namespace pw
+
+class CMainFrame : public wxFrame {
+ public:
+  // The settings record and the look are read here; OnCreate builds the
+  // window.
+  CMainFrame();
+  ~CMainFrame() override;
+
+  // Creates the window and runs the creation steps: look, ribbon, status
+  // bar, settings file. False when the window cannot be made.
+  bool Create(CPixelwharfDoc* document);
+  CPixelwharfView* GetActiveView() const { return m_view; }
+  CPixelwharfDoc* GetDocument() const { return m_document; }
+
+  // Window layouts.
+  wxRect CenterFixedFrame();
+  int RestoreFrameStyle();
+  int ReopenLastTool();
+  int ActivateRibbonCategory(int category);
+  int OnRibbonCategoryChanged();
+  // The ribbon's active category: 1 or 2.
+  int GetActiveCategory() const;
+  bool IsFixedLayout() const { return m_fixedLayout; }
+
+  // Looks.
+  void OnApplicationLook(int id);
+  bool IsWindows7Look() const { return m_windows7Look; }
+  wxRibbonBar* GetRibbonBar() const { return m_ribbon; }
+
+  // Commands: ribbon buttons, menu items and the routes through view and
+  // document. DoCommand runs one as if the user had chosen it.
+  bool DoCommand(int id);
+  // The state a command shows: false when it cannot run now; checked
+  // for check and radio commands that are on.
+  void QueryCommandState(int id, bool& enabled, bool& checked);
+  // Brings every ribbon and quick-access button up to date (run at idle).
+  void RefreshCommandStates();
+  // The state last given to a ribbon or quick-access button.
+  bool IsCommandEnabled(int id) const;
+  bool IsCommandChecked(int id) const;
+
+  // The five tool commands.
+  void OnClassifyFiles() { ShowTool(0); }
+  void OnResizeImages() { ShowTool(1); }
+  void OnCloneExif() { ShowTool(2); }
+  void OnConvertor() { ShowTool(3); }
+  void OnMergeImgs() { ShowTool(4); }
+
+  // Opens a file in the viewer through the document and lists it among
+  // the recent files; shows the viewer category so the image is seen.
+  bool OpenDocumentFile(const wxString& path);
+  void OnDropFiles(const wxArrayString& files);
+
+  // Progress and status bar, addressed as the rest of the program does.
+  int CreateTaskbarProgress();
+  CTaskBarProgress* GetTaskbarProgress() const { return m_progress.get(); }
+  int ResetRibbonProgress(int range);
+  pw::CRibbonStatusBar* GetRibbonStatusBar() const { return m_statusBar; }
+  pw::StatusElement* GetStatusElement(int pos) const;
+  pw::StatusElement* GetStatusExElement(int pos) const;
+  pw::StatusProgressBar* GetProgressBar() const;
+
+  // Print preview, started by the view; while it is shown the print
+  // commands act on it.
+  void ShowPrintPreview(wxPrintout* forPreview, wxPrintout* forPrinting);
+  bool IsPrintPreviewActive() const { return m_preview != nullptr; }
+  void OnFilePrint();
+  void OnFilePrintPreview();
+
+  // The settings file's path.
+  std::string GetIniFilePath() const;
+
+  // Saves the settings, releases the progress display and destroys the
+  // panels, in that order; runs once, before the window goes.
+  void Shutdown();
+
+  ToolPanelHost m_toolHost;
+  std::unique_ptr<CTaskBarProgress> m_progress;
+  ToolSettings m_settings;
+
+ private:
+  void BuildRibbon();
+  void BuildStatusBar();
+  void ApplyLookColours();
+  void ShowTool(int tool);
+  void ShowFileMenu();
+  void ShowLookMenu();
+  void PopupCommandMenu(wxMenu& menu, wxWindow* under);
+  bool FrameCommand(int id);
+  bool FrameCommandState(int id, bool& enabled, bool& checked);
+  void ToggleStatusBar();
+  void SaveWindowPlacement();
+  void RestoreWindowPlacement();
+  void OnClose(wxCloseEvent& event);
+  void OnIdle(wxIdleEvent& event);
+  void OnRibbonButton(wxRibbonButtonBarEvent& event);
+  void OnRibbonPageChanged(wxRibbonBarEvent& event);
+
+  CPixelwharfDoc* m_document = nullptr;
+  CPixelwharfView* m_view = nullptr;
+  wxPanel* m_top = nullptr;           // file column, ribbon, look column
+  wxRibbonBar* m_ribbon = nullptr;
+  wxButton* m_fileButton = nullptr;
+  wxButton* m_lookButton = nullptr;
+  std::map<int, wxWindow*> m_quickButtons;
+  std::map<int, wxRibbonButtonBar*> m_ribbonButtons;  // command id -> its button bar
+  std::map<int, std::pair<bool, bool>> m_commandStates;  // id -> (enabled, checked)
+  pw::CRibbonStatusBar* m_statusBar = nullptr;
+  wxPreviewFrame* m_preview = nullptr;
+  wxPrintPreviewBase* m_printPreview = nullptr;
+  bool m_windows7Look = false;
+  bool m_fixedLayout = false;
+  bool m_shutDown = false;
+};

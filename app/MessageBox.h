@@ -1,0 +1,23 @@
+// Every message box of the program goes through here, so test builds can
+// capture the text instead of blocking on a modal box.
+#pragma once
+#include <functional>
+
+#include <wx/defs.h>
+#include <wx/string.h>
+
+class wxWindow;
+
+namespace pw {
+
+// Shows a message box (wxOK, wxYES_NO, wxICON_* styles) and returns the
+// button pressed (wxOK, wxYES, wxNO, wxCANCEL).
+int MessageBox(const wxString& text, long style = wxOK | wxICON_INFORMATION,
+               wxWindow* parent = nullptr);
+
+// Test hook: while set, MessageBox calls it instead of showing a box and
+// returns its answer. Pass an empty function to restore the real boxes.
+using MessageBoxHook = std::function<int(const wxString& text, long style)>;
+void SetMessageBoxHook(MessageBoxHook hook);
+
+}  // namespace pw

@@ -1,0 +1,157 @@
+#include "app/PixelwharfApp.h"
+
+#include <csignal>
+#include <cstdlib>
+
+#include <glib-unix.h>
+#include <wx/filehistory.h>
+#include <wx/fileconf.h>
+#include <wx/filename.h>
+#include <wx/image.h>
+#include <wx/printdlg.h>
+#include <wx/stdpaths.h>
+
+#include "app/AboutDlg.h"
+#include "app/DropTarget.h"
+#include "app/MainFrame.h"
+#include "app/PixelwharfDoc.h"
+#include "app/PixelwharfView.h"
+#include "app/SettingsAccess.h"
+
+const char* const CPixelwharfApp::kRegistryKey = "应用程序向导生成的本地应用程序";
+const char* const CPixelwharfApp::kAppID = "Pixelwharf.AppID.NoVersion";
+
+namespace {
+constexpr const char* kRecentFiles = "/Recent File List";
+}
+
+CPixelwharfApp& PwApp() { return *static_cast<CPixelwharfApp*>(wxTheApp); }
+
+CPixelwharfApp::CPixelwharfApp() = default;
+CPixelwharfApp::~CPixelwharfApp() = default;
+
+bool CPixelwharfApp::OnInit() {
+  // The command line is ours to read: the first argument that is not an
+  // option names a file to open.
+  wxArrayString args;
+  for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
+  return InitInstance(args);
+}
+
+int CPixelwharfApp::OnExit() {
+  ExitInstance();
+  return wxApp::OnExit();
+}
+
+void CPixelwharfApp::OpenSettingsStore() {
+  SetAppName("Pixelwharf");
+  SetVendorName(wxString::FromUTF8(kRegistryKey));
+  SetClassName("pixelwharf");
+  // ~/.config/<key>/Pixelwharf, or below $XDG_CONFIG_HOME.
+  wxString base;
+  if (!wxGetEnv("XDG_CONFIG_HOME", &base) || base.empty()) base = wxFileName::GetHomeDir() + "/.config";
+  wxFileName file(base + "/" + GetVendorName(), "Pixelwharf");
+  file.Mkdir(wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
+  delete wxConfigBase::Set(new wxFileConfig(GetAppName(), GetVendorName(), file.GetFullPath(),
+                                            wxEmptyString, wxCONFIG_USE_LOCAL_FILE));
+}
+
+bool CPixelwharfApp::InitInstance(const wxArrayString& args) {
+  wxInitAllImageHandlers();
+  OpenSettingsStore();
+  m_fileHistory = std::make_unique<wxFileHistory>(4);
+  wxConfigBase* config = wxConfigBase::Get();
+  config->SetPath(kRecentFiles);
+  m_fileHistory->Load(*config);
+  config->SetPath("/");
+
+  m_document = std::make_unique<CPixelwharfDoc>();
+  m_frame = new CMainFrame();
+  if (!m_frame->Create(m_document.get())) {
+    delete m_frame;
+    m_frame = nullptr;
+    return false;
+  }
+  SetTopWindow(m_frame);
+  m_frame->Bind(wxEVT_DESTROY, [this](wxWindowDestroyEvent& e) {
+    if (e.GetEventObject() == m_frame) m_frame = nullptr;
+    e.Skip();
+  });
+
+  // A file named on the command line opens in the viewer, and the viewer
+  // stays the category shown: the tools layout would hide the image.
+  for (const wxString& arg : args) {
+    if (arg.StartsWith("-")) continue;
+    if (m_frame->OpenDocumentFile(arg)) CatIndex(m_frame->m_settings) = 1;
+    break;
+  }
+
+  m_frame->Show();
+  m_frame->Update();
+  AcceptDroppedFiles(m_frame);
+
+  m_frame->m_toolHost.frame = m_frame;
+  m_frame->m_toolHost.view = m_frame->GetActiveView();
+
+  int category = CatIndex(m_frame->m_settings);
+  if (category != 1) {
+    m_frame->CenterFixedFrame();
+    if (category > 0) m_frame->ActivateRibbonCategory(category);
+  }
+  m_frame->ReopenLastTool();
+  InstallSignalHandlers();
+  return true;
+}
+
+int CPixelwharfApp::ExitInstance() {
+  RemoveSignalHandlers();
+  if (m_frame) {  // still there when the loop ended some other way
+    m_frame->Shutdown();
+    delete m_frame;
+    m_frame = nullptr;
+  }
+  m_document.reset();
+  m_fileHistory.reset();
+  if (wxConfigBase* config = wxConfigBase::Get(false)) config->Flush();
+  return 0;
+}
+
+void CPixelwharfApp::SaveFileHistory() {
+  if (!m_fileHistory) return;
+  wxConfigBase* config = wxConfigBase::Get();
+  config->DeleteGroup(kRecentFiles);
+  config->SetPath(kRecentFiles);
+  m_fileHistory->Save(*config);
+  config->SetPath("/");
+  config->Flush();
+}
+
+void CPixelwharfApp::OnAppAbout() {
+  CAboutDlg dialog(m_frame);
+  dialog.ShowModal();
+}
+
+void CPixelwharfApp::OnFilePrintSetup() {
+  wxPageSetupDialog dialog(m_frame);
+  dialog.ShowModal();
+}
+
+// A desktop session ends programs with SIGTERM, a terminal with SIGINT:
+// both close the main window the same way the 退出 command does, so the
+// settings are saved.
+void CPixelwharfApp::InstallSignalHandlers() {
+  if (m_signalSources[0]) return;
+  auto onSignal = [](gpointer) -> gboolean {
+    if (CMainFrame* frame = PwApp().GetMainFrame()) frame->Close(true);
+    return G_SOURCE_CONTINUE;
+  };
+  m_signalSources[0] = g_unix_signal_add(SIGTERM, onSignal, nullptr);
+  m_signalSources[1] = g_unix_signal_add(SIGINT, onSignal, nullptr);
+}
+
+void CPixelwharfApp::RemoveSignalHandlers() {
+  for (unsigned& source : m_signalSources) {
+    if (source) g_source_remove(source);
+    source = 0;
+  }
+}

@@ -1,0 +1,52 @@
+// The application object: start-up, shutdown, the settings store of the
+// window system (look, window placement, recent files) and the commands
+// that belong to the application rather than to a window.
+#pragma once
+#include <memory>
+
+#include <wx/app.h>
+#include <wx/arrstr.h>
+
+class CMainFrame;
+class CPixelwharfDoc;
+class wxFileHistory;
+
+class CPixelwharfApp : public wxApp {
+ public:
+  // Key under which the window system's own settings are kept.
+  static const char* const kRegistryKey;
+  static const char* const kAppID;
+
+  CPixelwharfApp();
+  ~CPixelwharfApp() override;
+
+  bool OnInit() override;
+  int OnExit() override;
+
+  // The start-up steps; args are the command-line arguments without the
+  // program's name. False when the main window cannot be made.
+  bool InitInstance(const wxArrayString& args);
+  // The exit steps after the main window is gone.
+  int ExitInstance();
+
+  void OnAppAbout();
+  void OnFilePrintSetup();
+
+  CMainFrame* GetMainFrame() const { return m_frame; }
+  CPixelwharfDoc* GetDocument() const { return m_document.get(); }
+  wxFileHistory* GetFileHistory() const { return m_fileHistory.get(); }
+  void SaveFileHistory();
+
+ private:
+  void OpenSettingsStore();
+  void InstallSignalHandlers();
+  void RemoveSignalHandlers();
+
+  CMainFrame* m_frame = nullptr;
+  std::unique_ptr<CPixelwharfDoc> m_document;
+  std::unique_ptr<wxFileHistory> m_fileHistory;
+  unsigned m_signalSources[2] = {0, 0};
+};
+
+// The running application object.
+CPixelwharfApp& PwApp();

@@ -1,0 +1,58 @@
+#include "app/PixelwharfDoc.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/CommandIds.h"
+#include "app/Dialogs.h"
+#include "app/MainFrame.h"
+#include "app/MessageBox.h"
+#include "app/PixelwharfView.h"
+#include "app/Resources.h"
+#include "app/StatusBar.h"
+#include "app/TaskBarProgress.h"
+#include "platform/text.h"
+
+CPixelwharfDoc::CPixelwharfDoc() {
+  Bind(wxEVT_MENU, &CPixelwharfDoc::OnOpenImage, this, pw::cmd::ID_BUTTON_OPEN);
+  Bind(wxEVT_MENU, &CPixelwharfDoc::OnOpenWithPxImage, this, pw::cmd::ID_BUTTON_PxImageOpen);
+  Bind(wxEVT_MENU, &CPixelwharfDoc::OnConvertTo8Bit, this, pw::cmd::ID_BUTTON_CVT2EIGHT);
+  Bind(wxEVT_UPDATE_UI, &CPixelwharfDoc::OnUpdateCvt2Eight, this, pw::cmd::ID_BUTTON_CVT2EIGHT);
+}
+
+CPixelwharfDoc::~CPixelwharfDoc() = default;
+
+bool CPixelwharfDoc::OnNewDocument() { return true; }
+
+bool CPixelwharfDoc::OnOpenDocument(const std::wstring& path) {
+  // The file must be a regular file that opens for reading.
+  std::string narrow = pw::WideToNarrow(path);
+  std::error_code ec;
+  if (narrow.empty() || !std::filesystem::is_regular_file(narrow, ec) || !std::ifstream(narrow))
+    return false;
+  if (m_frame) {
+    if (auto* bar = m_frame->GetProgressBar()) bar->SetPos(0);
+    m_frame->CreateTaskbarProgress();
+    m_frame->GetTaskbarProgress()->BeginProgress();
+  }
+  m_path = path;
+  if (m_view) m_view->OpenImageInView(path);
+  if (m_frame) m_frame->GetTaskbarProgress()->EndProgress();
+  return true;
+}
+
+void CPixelwharfDoc::OnOpenImage(wxCommandEvent&) {
+  std::wstring path = pw::PickOpenFile();
+  if (!path.empty()) OnOpenDocument(path);
+}
+
+void CPixelwharfDoc::OnOpenWithPxImage(wxCommandEvent& event) {
+  pw::MessageBox(pw::LoadString(pw::cmd::IDS_IN_DEVELOPMENT));
+  OnOpenImage(event);
+}
+
+void CPixelwharfDoc::OnConvertTo8Bit(wxCommandEvent&) {
+  // The 8-bit conversion belongs to the viewer's raster work.
+}
+
+void CPixelwharfDoc::OnUpdateCvt2Eight(wxUpdateUIEvent& event) { event.Enable(!m_path.empty()); }

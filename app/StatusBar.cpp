@@ -1,0 +1,95 @@
+#include "app/StatusBar.h"
+
+#include <algorithm>
+
+#include "app/CommandIds.h"
+#include "app/Resources.h"
+
+namespace pw {
+namespace {
+// Field layout of the bar: pane, progress bar, separator, two readout panes.
+enum Field { kPane1, kProgress, kSeparator, kPaneXY, kPaneRGB, kFieldCount };
+
+class StatusSeparator : public StatusElement {
+ public:
+  StatusSeparator() : StatusElement(-1) {}
+};
+}  // namespace
+
+void StatusProgressBar::SetRange(int min, int max) {
+  m_min = min;
+  m_max = std::max(min, max);
+  m_gauge->SetRange(std::max(1, m_max - m_min));
+  SetPos(m_pos);
+}
+
+void StatusProgressBar::SetPos(int pos) {
+  m_pos = std::clamp(pos, m_min, m_max);
+  m_pulsing = false;
+  m_gauge->SetValue(std::min(m_pos - m_min, m_gauge->GetRange()));
+}
+
+void StatusProgressBar::Pulse() {
+  m_pulsing = true;
+  m_gauge->Pulse();
+}
+
+void StatusProgressBar::Redraw() { m_gauge->Update(); }
+
+CRibbonStatusBar::CRibbonStatusBar(wxWindow* parent, wxWindowID id)
+    : wxStatusBar(parent, id, wxSTB_DEFAULT_STYLE & ~wxSTB_SIZEGRIP) {
+  SetMinHeight(kProgressHeight + 4);
+  Bind(wxEVT_SIZE, &CRibbonStatusBar::OnSize, this);
+}
+
+void CRibbonStatusBar::AddElements() {
+  const wxString pane1 = LoadString(cmd::IDS_STATUS_PANE1);
+  const int widths[kFieldCount] = {GetTextExtent(pane1).x + 24, kProgressWidth + 8, 8, -3, -2};
+  const int styles[kFieldCount] = {wxSB_FLAT, wxSB_FLAT, wxSB_NORMAL, wxSB_SUNKEN, wxSB_SUNKEN};
+  SetFieldsCount(kFieldCount, widths);
+  SetStatusStyles(kFieldCount, styles);
+
+  m_gauge = new wxGauge(this, cmd::ID_STATUSBAR_PROGRESS, 100, wxDefaultPosition,
+                        wxSize(kProgressWidth, kProgressHeight), wxGA_HORIZONTAL | wxGA_SMOOTH);
+  m_gauge->SetLabel("");
+
+  m_main.push_back(std::make_unique<StatusTextPane>(cmd::ID_STATUSBAR_PANE1, this, kPane1));
+  m_main.push_back(std::make_unique<StatusProgressBar>(cmd::ID_STATUSBAR_PROGRESS, m_gauge));
+  m_extended.push_back(std::make_unique<StatusTextPane>(cmd::ID_STATUSBAR_PANE_XY, this, kPaneXY));
+  m_main.push_back(std::make_unique<StatusSeparator>());
+  m_extended.push_back(std::make_unique<StatusTextPane>(cmd::ID_STATUSBAR_PANE_RGB, this, kPaneRGB));
+
+  m_main[0]->SetText(pane1);
+  m_extended[0]->SetText(LoadString(cmd::IDS_XY_EMPTY));
+  m_extended[1]->SetText(LoadString(cmd::IDS_RGB_EMPTY));
+  PlaceGauge();
+}
+
+StatusElement* CRibbonStatusBar::GetElement(int pos) const {
+  return pos >= 0 && pos < static_cast<int>(m_main.size()) ? m_main[pos].get() : nullptr;
+}
+
+StatusElement* CRibbonStatusBar::GetExElement(int pos) const {
+  return pos >= 0 && pos < static_cast<int>(m_extended.size()) ? m_extended[pos].get() : nullptr;
+}
+
+StatusProgressBar* CRibbonStatusBar::GetProgressBar() const {
+  StatusElement* e = GetElement(1);
+  return e ? e->AsProgressBar() : nullptr;
+}
+
+void CRibbonStatusBar::OnSize(wxSizeEvent& event) {
+  PlaceGauge();
+  event.Skip();
+}
+
+void CRibbonStatusBar::PlaceGauge() {
+  if (!m_gauge || GetFieldsCount() != kFieldCount) return;
+  wxRect field;
+  if (!GetFieldRect(kProgress, field)) return;
+  int height = std::min(kProgressHeight, field.height);
+  m_gauge->SetSize(field.x + 4, field.y + (field.height - height) / 2,
+                   std::min(kProgressWidth, field.width - 4), height);
+}
+
+}  // namespace pw

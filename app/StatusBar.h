@@ -1,0 +1,94 @@
+// The main window's status bar: a text pane, a progress bar and a separator
+// on the left (the "main" list, positions 0 to 2) and two text panes on the
+// right (the "extended" list, positions 0 and 1). Everything that writes to
+// the status bar addresses its elements by list and position.
+#pragma once
+#include <memory>
+#include <vector>
+
+#include <wx/gauge.h>
+#include <wx/statusbr.h>
+
+namespace pw {
+
+class StatusProgressBar;
+
+class StatusElement {
+ public:
+  virtual ~StatusElement() = default;
+  int GetID() const { return m_id; }
+  virtual void SetText(const wxString&) {}
+  virtual wxString GetText() const { return {}; }
+  // Paints the element now, so progress shows during long work on the UI thread.
+  virtual void Redraw() {}
+  virtual StatusProgressBar* AsProgressBar() { return nullptr; }
+
+ protected:
+  explicit StatusElement(int id) : m_id(id) {}
+
+ private:
+  int m_id;
+};
+
+class StatusTextPane : public StatusElement {
+ public:
+  StatusTextPane(int id, wxStatusBar* bar, int field) : StatusElement(id), m_bar(bar), m_field(field) {}
+  void SetText(const wxString& text) override { m_bar->SetStatusText(text, m_field); }
+  wxString GetText() const override { return m_bar->GetStatusText(m_field); }
+  void Redraw() override { m_bar->Update(); }
+
+ private:
+  wxStatusBar* m_bar;
+  int m_field;
+};
+
+// A range min..max and a position, shown on a gauge that counts from 0.
+// Positions outside the range are held at its ends.
+class StatusProgressBar : public StatusElement {
+ public:
+  StatusProgressBar(int id, wxGauge* gauge) : StatusElement(id), m_gauge(gauge) {}
+  void SetRange(int min, int max);
+  void SetPos(int pos);
+  int GetPos() const { return m_pos; }
+  int GetRangeMin() const { return m_min; }
+  int GetRangeMax() const { return m_max; }
+  // Shows activity without a known amount until the next SetPos.
+  void Pulse();
+  bool IsPulsing() const { return m_pulsing; }
+  void Redraw() override;
+  StatusProgressBar* AsProgressBar() override { return this; }
+  wxGauge* GetGauge() const { return m_gauge; }
+
+ private:
+  wxGauge* m_gauge;
+  int m_min = 0, m_max = 100, m_pos = 0;
+  bool m_pulsing = false;
+};
+
+class CRibbonStatusBar : public wxStatusBar {
+ public:
+  // The progress bar's size on the bar.
+  static constexpr int kProgressWidth = 300;
+  static constexpr int kProgressHeight = 30;
+
+  CRibbonStatusBar(wxWindow* parent, wxWindowID id);
+
+  // Builds the elements with their initial texts.
+  void AddElements();
+
+  // Element of the main list or of the extended list at a position; null
+  // when that list has no element there.
+  StatusElement* GetElement(int pos) const;
+  StatusElement* GetExElement(int pos) const;
+  StatusProgressBar* GetProgressBar() const;
+
+ private:
+  void OnSize(wxSizeEvent& event);
+  void PlaceGauge();
+
+  wxGauge* m_gauge = nullptr;
+  std::vector<std::unique_ptr<StatusElement>> m_main;
+  std::vector<std::unique_ptr<StatusElement>> m_extended;
+};
+
+}  // namespace pw

@@ -1,0 +1,21 @@
+# Turns resource files into one C++ source of byte arrays, so the program
+# needs nothing beside its executable at run time.
+# Called with -DOUT=<file.cpp> -DROOT=<resources dir> -DFILES=<a,b,c> (relative to ROOT).
+string(REPLACE "," ";" FILES "${FILES}")
+set(body "// Generated from the files in resources/; do not edit.\n#include \"resources/embedded.h\"\n#include <cstring>\n\nnamespace {\n")
+set(table "")
+set(n 0)
+foreach(rel ${FILES})
+  file(READ "${ROOT}/${rel}" hex HEX)
+  string(LENGTH "${hex}" len)
+  math(EXPR size "${len} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(APPEND body "const unsigned char r${n}[] = {${bytes}0x00};\n")
+  string(APPEND table "    {\"${rel}\", r${n}, ${size}},\n")
+  math(EXPR n "${n} + 1")
+endforeach()
+string(APPEND body "const pw::EmbeddedResource kAll[] = {\n${table}};\n}  // namespace\n\n")
+string(APPEND body "namespace pw {\nconst EmbeddedResource* FindEmbeddedResource(std::string_view name) {\n  for (const auto& r : kAll)\n    if (name == r.name) return &r;\n  return nullptr;\n}\n}  // namespace pw\n")
+file(WRITE "${OUT}.tmp" "${body}")
+file(COPY_FILE "${OUT}.tmp" "${OUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUT}.tmp")
