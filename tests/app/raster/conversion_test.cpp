@@ -129,6 +129,8 @@ TEST(EightBitConversion, FailuresAreReportedAndLeaveNoOutput) {
       {f32, dir.File("f_8.tif"), "floating-point samples"},
       {u16, dir.File("s_8.gif"), "three bands as GIF"},
       {u16, dir.File("s_8.tiff"), "no driver for the extension"},
+      {u16, dir.File("s_8.hdr"), "a header name for the data"},
+      {u16, dir.File("s_8.bt"), "a format without 8-bit samples"},
       {dir.File("missing.tif"), dir.File("m_8.tif"), "an input that does not open"},
   };
   for (const auto& c : cases) {
@@ -170,6 +172,46 @@ TEST(EightBitConversion, WriteFailureRemovesThePartialOutput) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 12) << "10: reported success; 11: failed without a reason";
   EXPECT_FALSE(pwtest::Exists(out));
+}
+
+}  // namespace
+
+namespace {
+
+// Every format of the extension table that this GDAL can write, with the
+// band counts it takes: the 8-bit copy opens again with the same size and,
+// for the lossless formats, the same values. (".hdr" names the header of an
+// EHdr raster, not its data, so GDAL cannot write one by that name; it is
+// among the refused cases above.)
+TEST(EightBitConversion, OutputFormatsByExtension) {
+  ScratchDir dir;
+  const struct { const char* ext; int bands; bool lossless; } cases[] = {
+      {"tif", 4, true}, {"TIF", 2, true}, {"png", 3, true}, {"png", 2, true}, {"bmp", 1, true},
+      {"bmp", 3, true}, {"gif", 1, true}, {"jpg", 3, false}, {"jpeg", 1, false},
+      {"img", 2, true},
+  };
+  for (const auto& c : cases) {
+    const std::string stem = std::string("in") + c.ext + std::to_string(c.bands);
+    const std::string in = dir.File(stem + ".tif");
+    const std::string out = dir.File(stem + "_8." + c.ext);
+    auto value = [](int x, int t, int b) { return (x * 5 + t * 11 + b * 40) % 250 + 1; };
+    pwtest::WriteRaster(in, 37, 23, c.bands, GDT_Byte, value);
+    EightBitConversion cvt;
+    std::string error;
+    ASSERT_TRUE(cvt.Run(in, out, nullptr, nullptr, error)) << out << ": " << error;
+    for (int b = 0; b < c.bands; ++b) {
+      int w = 0, h = 0, bands = 0;
+      const std::vector<double> got = pwtest::ReadBand(out, b, &w, &h, nullptr, &bands);
+      ASSERT_EQ(w, 37) << out;
+      ASSERT_EQ(h, 23) << out;
+      ASSERT_EQ(bands, c.bands) << out;
+      if (!c.lossless) continue;
+      int wrong = 0;
+      for (int t = 0; t < h; ++t)
+        for (int x = 0; x < w; ++x) wrong += got[size_t(t) * w + x] != value(x, t, b);
+      EXPECT_EQ(wrong, 0) << out << " band " << b;
+    }
+  }
 }
 
 }  // namespace
