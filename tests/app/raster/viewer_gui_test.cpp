@@ -21,6 +21,7 @@
 #include <wx/evtloop.h>
 #include <wx/image.h>
 #include <wx/init.h>
+#include <wx/uiaction.h>
 
 #include "app/CommandIds.h"
 #include "app/Dialogs.h"
@@ -251,6 +252,51 @@ TEST(Viewer, DragPansAndWheelZoomsAroundThePointer) {
   c = ScreenColour(shot, at);
   EXPECT_NEAR(c.Red(), 150, 1);
   EXPECT_NEAR(c.Green(), 30, 1);
+}
+
+TEST(Viewer, DoubleClickOpensTheFileDialog) {
+  bool asked = false;
+  pw::SetFileDialogHook([&](const pw::FileDialogRequest& request) {
+    asked = request.kind == pw::FileDialogRequest::Open;
+    return wxString::FromUTF8(g_u16).ToStdWstring();
+  });
+  Mouse(wxEVT_LEFT_DCLICK, 30, 30);
+  pw::SetFileDialogHook({});
+  Settle();
+  EXPECT_TRUE(asked);
+  EXPECT_EQ(Doc()->GetPath(), wxString::FromUTF8(g_u16).ToStdWstring());
+}
+
+// The same drag through the X server's own input (XTest), as a hand would
+// make it: button, motion with the button held, release.
+TEST(Viewer, RealPointerDragPans) {
+  OpenThroughDialog(g_rgb);
+  Frame()->Raise();
+  Pump(200ms);
+  pw::ImageRenderer* r = View()->GetRenderer();
+  const double offX = r->OffX(), offY = r->OffY();
+  const wxPoint start = View()->ClientToScreen(ClientOf(60, 40));
+  wxUIActionSimulator sim;
+  sim.MouseMove(start);
+  Pump(100ms);
+  sim.MouseDown();
+  Pump(100ms);
+  for (int i = 1; i <= 5; ++i) {
+    sim.MouseMove(start + wxPoint(4 * i, -2 * i));
+    Pump(50ms);
+  }
+  sim.MouseUp();
+  Pump(200ms);
+  EXPECT_FALSE(r->Dragging());
+  EXPECT_EQ(r->OffX(), offX + 20);
+  EXPECT_EQ(r->OffY(), offY + 10) << "up on the screen is up in the view";
+  Settle();
+  const wxImage shot = Screenshot("real_drag");
+  const wxColour c = ScreenColour(shot, View()->ScreenToClient(start + wxPoint(20, -10)));
+  EXPECT_EQ(c.Red(), 60);
+  EXPECT_EQ(c.Green(), 40);
+  // The readout followed the real pointer too.
+  EXPECT_EQ(Pane(0), "X=60.000000 Y=40.000000");
 }
 
 TEST(Viewer, OpensADroppedFile) {
