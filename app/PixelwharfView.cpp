@@ -142,6 +142,9 @@ void CPixelwharfView::OnSize(wxSizeEvent& event) {
   m_renderer->SetViewSize(m_W, m_H, m_dib.data());
   m_renderer->SetOverviewOnly(false);
   m_renderer->ClearReady();
+  // The worker's current read is for the old size: let it go rather than
+  // wait for it on this thread.
+  m_renderer->AbandonQueuedRereads();
   pw::RereadVisibleArea(m_renderer.get());
   m_renderer->Render();
   m_renderer->SetOverviewOnly(true);

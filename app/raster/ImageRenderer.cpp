@@ -349,6 +349,12 @@ void ImageRenderer::RequestReread() {
   slotCv_.notify_one();
 }
 
+void ImageRenderer::AbandonQueuedRereads() {
+  std::lock_guard<std::mutex> lock(slotMutex_);
+  pending_ = false;
+  abortRead_ = true;
+}
+
 void ImageRenderer::SetRereadDoneCallback(std::function<void()> callback) {
   std::lock_guard<std::mutex> lock(slotMutex_);
   onRereadDone_ = std::move(callback);

@@ -121,6 +121,10 @@ class ImageRenderer {
   // Marks the display buffer as out of date (a re-read is about to follow).
   void ClearReady();
 
+  // Drops a queued request and abandons a file read in progress; the caller
+  // is about to re-read itself (the view, when the window size changes).
+  void AbandonQueuedRereads();
+
   // Waits until no re-read is pending or running; for tests and shutdown.
   bool WaitForRereads(std::chrono::milliseconds timeout);
 

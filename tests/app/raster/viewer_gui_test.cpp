@@ -299,6 +299,26 @@ TEST(Viewer, RealPointerDragPans) {
   EXPECT_EQ(Pane(0), "X=60.000000 Y=40.000000");
 }
 
+TEST(Viewer, ResizeRereadsOnTheSpotAndKeepsThePlacement) {
+  OpenThroughDialog(g_rgb);
+  pw::ImageRenderer* r = View()->GetRenderer();
+  const wxSize before = View()->GetClientSize();
+  const double offX = r->OffX();
+  View()->SetSize(wxSize(before.x - 37, before.y - 20));
+  Pump(50ms);
+  EXPECT_EQ(r->ViewW(), (before.x - 37 + 3) / 4 * 4);
+  EXPECT_EQ(r->ViewH(), before.y - 20);
+  EXPECT_EQ(r->OffX(), offX) << "a size change does not refit";
+  EXPECT_TRUE(r->Ready());
+  // The frame drawn right after the resize shows the image where the
+  // readout places it.
+  const wxPoint p = ClientOf(33, 44);
+  Mouse(wxEVT_MOTION, p.x, p.y);
+  EXPECT_EQ(Pane(1), "R=33 G=44 B=7");
+  Frame()->Layout();
+  Settle();
+}
+
 TEST(Viewer, OpensADroppedFile) {
   OpenThroughDialog(g_rgb);
   auto* target = dynamic_cast<wxFileDropTarget*>(View()->GetDropTarget());
