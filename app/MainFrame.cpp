@@ -130,10 +130,11 @@ void CMainFrame::BuildRibbon() {
       bar = new wxRibbonButtonBar(panel);
     }
     int id = item.id ? item.id : wxID_ANY;  // elements without a command
+    // The text doubles as the tooltip.
     if (item.kind == "check")
-      bar->AddToggleButton(id, item.text, LoadIcon(item.icon));
+      bar->AddToggleButton(id, item.text, LoadIcon(item.icon), item.text);
     else
-      bar->AddButton(id, item.text, LoadIcon(item.icon));
+      bar->AddButton(id, item.text, LoadIcon(item.icon), item.text);
     if (item.id) m_ribbonButtons[item.id] = bar;
   }
   m_ribbon->Realize();

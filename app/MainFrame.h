@@ -105,6 +105,7 @@ class CMainFrame : public wxFrame {
   // Saves the settings, releases the progress display and destroys the
   // panels, in that order; runs once, before the window goes.
   void Shutdown();
+  bool IsShutDown() const { return m_shutDown; }
 
   ToolPanelHost m_toolHost;
   std::unique_ptr<CTaskBarProgress> m_progress;

@@ -284,7 +284,11 @@ bool CMainFrame::OpenDocumentFile(const wxString& path) {
           break;
         }
     }
-    pw::MessageBox(wxString::Format(LoadString(cmd::IDS_OPEN_FAILED), full), wxOK | wxICON_EXCLAMATION, this);
+    // Bytes of the name that are not text show as replacement characters.
+    wxString shown = full;
+    for (auto it = shown.begin(); it != shown.end(); ++it)
+      if (*it >= 0xDC80 && *it <= 0xDCFF) *it = wxUniChar(0xFFFD);
+    pw::MessageBox(wxString::Format(LoadString(cmd::IDS_OPEN_FAILED), shown), wxOK | wxICON_EXCLAMATION, this);
     return false;
   }
   if (history) history->AddFileToHistory(full);

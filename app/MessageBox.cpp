@@ -1,6 +1,7 @@
 #include "app/MessageBox.h"
 
 #include <wx/msgdlg.h>
+#include <wx/generic/msgdlgg.h>
 
 #include "app/Resources.h"
 #include "app/CommandIds.h"
@@ -13,9 +14,36 @@ MessageBoxHook& Hook() {
 }
 }  // namespace
 
+namespace {
+// The box on screen, so the end of the program can close it.
+wxDialog* g_openBox = nullptr;
+
+int ToMessageBoxAnswer(int id) {
+  switch (id) {
+    case wxID_YES: return wxYES;
+    case wxID_NO: return wxNO;
+    case wxID_CANCEL: return wxCANCEL;
+    default: return wxOK;
+  }
+}
+}  // namespace
+
 int MessageBox(const wxString& text, long style, wxWindow* parent) {
   if (Hook()) return Hook()(text, style);
-  return wxMessageBox(text, LoadString(cmd::IDS_APP_TITLE), style, parent);
+  // Our own dialog rather than the toolkit's native one: only ours can be
+  // ended from outside when the session asks the program to quit.
+  wxGenericMessageDialog dialog(parent, text, LoadString(cmd::IDS_APP_TITLE), style | wxCENTRE);
+  dialog.SetOKCancelLabels(LoadString(cmd::IDS_OK), LoadString(cmd::IDS_CANCEL));
+  dialog.SetYesNoCancelLabels(LoadString(cmd::IDS_YES), LoadString(cmd::IDS_NO), LoadString(cmd::IDS_CANCEL));
+  wxDialog* previous = g_openBox;
+  g_openBox = &dialog;
+  int answer = dialog.ShowModal();
+  g_openBox = previous;
+  return ToMessageBoxAnswer(answer);
+}
+
+void CloseMessageBoxes() {
+  if (g_openBox && g_openBox->IsModal()) g_openBox->EndModal(wxID_CANCEL);
 }
 
 void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }

@@ -15,6 +15,9 @@ namespace pw {
 int MessageBox(const wxString& text, long style = wxOK | wxICON_INFORMATION,
                wxWindow* parent = nullptr);
 
+// Ends the message box on screen, if any, as if cancelled.
+void CloseMessageBoxes();
+
 // Test hook: while set, MessageBox calls it instead of showing a box and
 // returns its answer. Pass an empty function to restore the real boxes.
 using MessageBoxHook = std::function<int(const wxString& text, long style)>;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include <glib-unix.h>
+#include <wx/evtloop.h>
 #include <wx/filehistory.h>
 #include <wx/fileconf.h>
 #include <wx/filename.h>
@@ -14,12 +15,14 @@
 #include "app/AboutDlg.h"
 #include "app/DropTarget.h"
 #include "app/MainFrame.h"
+#include "app/MessageBox.h"
 #include "app/PixelwharfDoc.h"
 #include "app/PixelwharfView.h"
 #include "app/SettingsAccess.h"
+#include "platform/batch_runner.h"
+#include "platform/text.h"
 
 const char* const CPixelwharfApp::kRegistryKey = "应用程序向导生成的本地应用程序";
-const char* const CPixelwharfApp::kAppID = "Pixelwharf.AppID.NoVersion";
 
 namespace {
 constexpr const char* kRecentFiles = "/Recent File List";
@@ -27,14 +30,31 @@ constexpr const char* kRecentFiles = "/Recent File List";
 
 CPixelwharfApp& PwApp() { return *static_cast<CPixelwharfApp*>(wxTheApp); }
 
-CPixelwharfApp::CPixelwharfApp() = default;
+CPixelwharfApp::CPixelwharfApp() {
+  // Set before the toolkit starts, so the window's class matches the
+  // .desktop file's StartupWMClass and the launcher finds the program.
+  SetAppName("Pixelwharf");
+  SetVendorName(wxString::FromUTF8(kRegistryKey));
+  SetClassName("pixelwharf");
+}
+
+std::vector<std::string>& CPixelwharfApp::RawArguments() {
+  static std::vector<std::string> args;
+  return args;
+}
 CPixelwharfApp::~CPixelwharfApp() = default;
 
 bool CPixelwharfApp::OnInit() {
   // The command line is ours to read: the first argument that is not an
   // option names a file to open.
+  // File names are bytes: take them as main() got them, so names that are
+  // not valid text in the current locale still open.
   wxArrayString args;
-  for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
+  if (!RawArguments().empty()) {
+    for (const std::string& arg : RawArguments()) args.push_back(wxString(pw::NarrowToWide(arg)));
+  } else {
+    for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
+  }
   return InitInstance(args);
 }
 
@@ -44,9 +64,6 @@ int CPixelwharfApp::OnExit() {
 }
 
 void CPixelwharfApp::OpenSettingsStore() {
-  SetAppName("Pixelwharf");
-  SetVendorName(wxString::FromUTF8(kRegistryKey));
-  SetClassName("pixelwharf");
   // ~/.config/<key>/Pixelwharf, or below $XDG_CONFIG_HOME.
   wxString base;
   if (!wxGetEnv("XDG_CONFIG_HOME", &base) || base.empty()) base = wxFileName::GetHomeDir() + "/.config";
@@ -57,6 +74,7 @@ void CPixelwharfApp::OpenSettingsStore() {
 }
 
 bool CPixelwharfApp::InitInstance(const wxArrayString& args) {
+  InstallSignalHandlers();
   wxInitAllImageHandlers();
   OpenSettingsStore();
   m_fileHistory = std::make_unique<wxFileHistory>(4);
@@ -85,6 +103,9 @@ bool CPixelwharfApp::InitInstance(const wxArrayString& args) {
     if (m_frame->OpenDocumentFile(arg)) CatIndex(m_frame->m_settings) = 1;
     break;
   }
+  // Told to quit while a message was up: the window is already on its way
+  // out, and the event loop ends as soon as it is gone.
+  if (m_frame->IsShutDown()) return true;
 
   m_frame->Show();
   m_frame->Update();
@@ -99,11 +120,20 @@ bool CPixelwharfApp::InitInstance(const wxArrayString& args) {
     if (category > 0) m_frame->ActivateRibbonCategory(category);
   }
   m_frame->ReopenLastTool();
-  InstallSignalHandlers();
+  // While a batch runs on this thread the window keeps painting and the
+  // progress from the workers keeps arriving; clicks wait until it ends.
+  pw::SetBatchWaitPump([] {
+    if (wxEventLoopBase* loop = wxEventLoopBase::GetActive())
+      loop->YieldFor(wxEVT_CATEGORY_UI | wxEVT_CATEGORY_TIMER | wxEVT_CATEGORY_THREAD);
+    // A partial yield leaves the program's own queued calls alone; the
+    // workers' progress arrives that way.
+    if (wxTheApp) wxTheApp->ProcessPendingEvents();
+  });
   return true;
 }
 
 int CPixelwharfApp::ExitInstance() {
+  pw::SetBatchWaitPump({});
   RemoveSignalHandlers();
   if (m_frame) {  // still there when the loop ended some other way
     m_frame->Shutdown();
@@ -142,6 +172,7 @@ void CPixelwharfApp::OnFilePrintSetup() {
 void CPixelwharfApp::InstallSignalHandlers() {
   if (m_signalSources[0]) return;
   auto onSignal = [](gpointer) -> gboolean {
+    pw::CloseMessageBoxes();
     if (CMainFrame* frame = PwApp().GetMainFrame()) frame->Close(true);
     return G_SOURCE_CONTINUE;
   };

@@ -3,6 +3,8 @@
 // that belong to the application rather than to a window.
 #pragma once
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <wx/app.h>
 #include <wx/arrstr.h>
@@ -15,7 +17,6 @@ class CPixelwharfApp : public wxApp {
  public:
   // Key under which the window system's own settings are kept.
   static const char* const kRegistryKey;
-  static const char* const kAppID;
 
   CPixelwharfApp();
   ~CPixelwharfApp() override;
@@ -36,6 +37,10 @@ class CPixelwharfApp : public wxApp {
   CPixelwharfDoc* GetDocument() const { return m_document.get(); }
   wxFileHistory* GetFileHistory() const { return m_fileHistory.get(); }
   void SaveFileHistory();
+
+  // The command-line arguments after the program's name, as bytes; main()
+  // fills them before the toolkit starts.
+  static std::vector<std::string>& RawArguments();
 
  private:
   void OpenSettingsStore();

@@ -19,7 +19,9 @@ bool ToolPanelBase::Create(wxWindow* parent, int dialogId, const wxString& title
   font.SetPointSize(font.GetPointSize() + 6);
   font.MakeBold();
   heading->SetFont(font);
-  heading->SetLabel(title);  // sized with the large font
+  heading->SetLabel(title);
+  // The toolkit may still measure with the old font: size from the text itself.
+  heading->SetMinSize(heading->GetTextExtent(title) + wxSize(8, 4));
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   sizer->Add(heading, 0, wxALL, 24);
   SetSizer(sizer);

@@ -1,0 +1,92 @@
+// Entry point of the GUI tests. Run directly, the program starts itself
+// again under xvfb-run with GDK_BACKEND=x11 and a fresh HOME,
+// XDG_CONFIG_HOME and PIXELWHARF_HOME, so no test sees the desktop, the
+// user's settings or another test's files; listing the tests needs no
+// display.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/evtloop.h>
+#include <wx/init.h>
+
+#include "app/PixelwharfApp.h"
+
+namespace {
+
+int RunUnderXvfb(int argc, char** argv) {
+  char pattern[] = "/tmp/pw-gui-XXXXXX";
+  const char* dir = mkdtemp(pattern);
+  if (!dir) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  std::string root = dir;
+  std::filesystem::create_directories(root + "/home/.config");
+  std::filesystem::create_directories(root + "/pixelwharf");
+  std::vector<std::string> args = {"xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", "env",
+                                   "-u", "DBUS_SESSION_BUS_ADDRESS", "PW_GUI_TEST_INNER=1",
+                                   "GDK_BACKEND=x11", "NO_AT_BRIDGE=1", "HOME=" + root + "/home",
+                                   "XDG_CONFIG_HOME=" + root + "/home/.config",
+                                   "PIXELWHARF_HOME=" + root + "/pixelwharf", "PW_GUI_TEST_ROOT=" + root};
+  std::string self = std::filesystem::read_symlink("/proc/self/exe");
+  args.push_back(self);
+  for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
+  std::vector<char*> cargs;
+  for (auto& a : args) cargs.push_back(a.data());
+  cargs.push_back(nullptr);
+
+  // Parallel tests race for free display numbers, so a server may fail to
+  // start: try again when the tests never got to run.
+  int status = 0;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      execvp("xvfb-run", cargs.data());
+      std::perror("xvfb-run (install xvfb and xauth)");
+      _exit(127);
+    }
+    waitpid(pid, &status, 0);
+    if (std::filesystem::exists(root + "/started") || (WIFEXITED(status) && WEXITSTATUS(status) == 127))
+      break;
+    sleep(1 + attempt);
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(root, ec);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool listing = false;
+  for (int i = 1; i < argc; ++i)
+    if (std::strncmp(argv[i], "--gtest_list_tests", 18) == 0) listing = true;
+  if (!listing && !std::getenv("PW_GUI_TEST_INNER")) return RunUnderXvfb(argc, argv);
+
+  testing::InitGoogleTest(&argc, argv);
+  if (listing) return RUN_ALL_TESTS();
+  if (const char* root = std::getenv("PW_GUI_TEST_ROOT")) std::ofstream(std::string(root) + "/started");
+  wxApp::SetInstance(new CPixelwharfApp);
+  if (!wxEntryStart(argc, argv)) {
+    std::fprintf(stderr, "cannot start the window system\n");
+    return 1;
+  }
+  int result;
+  {
+    // The program runs inside its event loop; so do the tests.
+    wxGUIEventLoop loop;
+    wxEventLoopActivator active(&loop);
+    result = RUN_ALL_TESTS();
+  }
+  wxEntryCleanup();
+  return result;
+}

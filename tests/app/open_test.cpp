@@ -1,0 +1,135 @@
+// Opening files from every road: they show in the viewer category, land in
+// the recent list, and a file that cannot be read says so.
+#include <fstream>
+#include <sstream>
+
+#include <wx/filehistory.h>
+
+#include "app/CommandIds.h"
+#include "app/MainFrame.h"
+#include "app/PixelwharfApp.h"
+#include "app/PixelwharfDoc.h"
+#include "gui_fixture.h"
+
+using namespace pw::cmd;
+
+namespace {
+
+wxArrayString Args(const std::string& file) {
+  wxArrayString args;
+  args.push_back(wxString::FromUTF8(file));
+  return args;
+}
+
+enum class Road { CommandLine, Drop, Recent, OpenCommand, QuickOpen };
+
+struct RoadCase {
+  const char* name;
+  Road road;
+};
+
+void PrintTo(const RoadCase& c, std::ostream* os) { *os << c.name; }
+
+class OpenRoads : public GuiTest, public ::testing::WithParamInterface<RoadCase> {};
+
+const RoadCase kRoads[] = {{"CommandLine", Road::CommandLine},
+                           {"Drop", Road::Drop},
+                           {"Recent", Road::Recent},
+                           {"OpenCommand", Road::OpenCommand}};
+
+}  // namespace
+
+TEST_P(OpenRoads, FileOpenedInToolsLayoutShowsInTheViewer) {
+  std::string picture = MakeFile("picture.tif", "II*\0");
+  wxArrayString args;
+  if (GetParam().road == Road::Recent) {
+    // A first run puts the file on the recent list.
+    ASSERT_NE(Start(Args(picture)), nullptr);
+    Stop();
+    WriteIni("[SEL_INDEX]\r\nCAT_INDEX = 2\r\nSEL_INDEX = 1\r\n");
+  }
+  if (GetParam().road == Road::CommandLine) args.push_back(wxString::FromUTF8(picture));
+  ASSERT_NE(Start(args), nullptr);
+
+  switch (GetParam().road) {
+    case Road::CommandLine:
+      break;
+    case Road::Drop: {
+      ASSERT_EQ(frame->GetActiveCategory(), 2);
+      wxArrayString files;
+      files.push_back(wxString::FromUTF8(MakeFile("first.png")));
+      files.push_back(wxString::FromUTF8(picture));
+      frame->OnDropFiles(files);
+      break;
+    }
+    case Road::Recent:
+      ASSERT_EQ(frame->GetActiveCategory(), 2);
+      ASSERT_GE(PwApp().GetFileHistory()->GetCount(), 1u);
+      frame->DoCommand(wxID_FILE1);
+      break;
+    case Road::OpenCommand:
+    case Road::QuickOpen:
+      ASSERT_EQ(frame->GetActiveCategory(), 2);
+      dialogAnswers.push_back(wxString::FromUTF8(picture).ToStdWstring());
+      frame->DoCommand(ID_FILE_OPEN);
+      ASSERT_EQ(dialogs.size(), 1u);
+      EXPECT_EQ(dialogs[0].filter, wxString::FromUTF8("所有文件(*.*)|*"));
+      break;
+  }
+  Pump();
+  EXPECT_EQ(frame->GetActiveCategory(), 1);
+  EXPECT_FALSE(frame->IsFixedLayout());
+  for (int tool = 0; tool < 5; ++tool)
+    if (wxWindow* panel = frame->m_toolHost.GetPanel(tool)) {
+      EXPECT_FALSE(panel->IsShown());
+    }
+  EXPECT_EQ(wxString(frame->GetDocument()->GetPath()), wxString::FromUTF8(picture));
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(PwApp().GetFileHistory()->GetHistoryFile(0), wxString::FromUTF8(picture));
+  Stop();
+  EXPECT_EQ(IniValue("CAT_INDEX"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Roads, OpenRoads, ::testing::ValuesIn(kRoads),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(GuiTest, UnreadableFileSaysSoAndLeavesTheRecentList) {
+  std::string picture = MakeFile("gone.jpg");
+  ASSERT_NE(Start(Args(picture)), nullptr);
+  ASSERT_EQ(PwApp().GetFileHistory()->GetCount(), 1u);
+  std::remove(picture.c_str());
+  frame->DoCommand(ID_BUTTON_CLASSIFYFILES);
+  EXPECT_FALSE(frame->OpenDocumentFile(wxString::FromUTF8(picture)));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find(wxString::FromUTF8(picture)), wxNOT_FOUND);
+  EXPECT_EQ(PwApp().GetFileHistory()->GetCount(), 0u);
+  EXPECT_FALSE(frame->OpenDocumentFile(wxString::FromUTF8(folder)));  // a folder is no file
+  EXPECT_EQ(messages.size(), 2u);
+}
+
+TEST_F(GuiTest, RecentListKeepsFourFiles) {
+  ASSERT_NE(Start(), nullptr);
+  for (int i = 0; i < 6; ++i) frame->OpenDocumentFile(wxString::FromUTF8(MakeFile("p" + std::to_string(i) + ".png")));
+  wxFileHistory* history = PwApp().GetFileHistory();
+  ASSERT_EQ(history->GetCount(), 4u);
+  EXPECT_TRUE(history->GetHistoryFile(0).EndsWith("p5.png"));
+  Stop();
+  ASSERT_NE(Start(), nullptr);
+  EXPECT_EQ(PwApp().GetFileHistory()->GetCount(), 4u);
+}
+
+TEST_F(GuiTest, SaveCommandsNeverWriteOverTheOpenImage) {
+  std::string bytes = "original picture bytes";
+  std::string picture = MakeFile("keep.tif", bytes);
+  ASSERT_NE(Start(Args(picture)), nullptr);
+  EXPECT_FALSE(frame->IsCommandEnabled(ID_FILE_SAVE));
+  dialogAnswers.push_back(wxString::FromUTF8(picture).ToStdWstring());
+  frame->DoCommand(ID_FILE_SAVE);
+  frame->DoCommand(ID_FILE_SAVE_AS);
+  Stop();
+  std::ifstream in(picture, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  EXPECT_EQ(s.str(), bytes);
+  EXPECT_TRUE(dialogs.empty());
+}

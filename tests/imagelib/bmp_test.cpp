@@ -1,0 +1,358 @@
+// BMP against ImageMagick 6: files it writes in every common flavour decode
+// to exactly the pixels it reads from them, and files we write read back in
+// ImageMagick as exactly our pixels.
+#include <cstring>
+
+#include "TestSupport.h"
+#include "imagelib/PxImage.h"
+#include "imagelib/PxImageBMP.h"
+#include "platform/byteorder.h"
+
+namespace {
+
+using pxtest::Capture;
+
+using pxtest::ScratchDir;
+
+const char kConvert[] = "convert-im6.q16";
+
+// A 13 x 7 true-colour picture with no symmetry, written as a PPM or (with a
+// varying alpha) as a PAM for ImageMagick to start from.
+void WriteSource(const std::string& path, bool withAlpha) {
+  const int w = 13, h = 7;
+  std::string head = withAlpha ? "P7\nWIDTH 13\nHEIGHT 7\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n"
+                               : "P6\n13 7\n255\n";
+  std::vector<uint8_t> bytes(head.begin(), head.end());
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      bytes.push_back(uint8_t(x * 19));
+      bytes.push_back(uint8_t(y * 37));
+      bytes.push_back(uint8_t(x * y * 5 + 11));
+      if (withAlpha) bytes.push_back(uint8_t(255 - (x + y) * 9));
+    }
+  }
+  pxtest::WriteBytes(path, bytes);
+}
+
+// What ImageMagick sees in a file: top-down rows of RGB or RGBA bytes.
+std::vector<uint8_t> PeerPixels(const std::string& path, bool withAlpha) {
+  std::string out = Capture(std::string(kConvert) + " '" + path + "' -depth 8 " + (withAlpha ? "rgba:-" : "rgb:-"));
+  return std::vector<uint8_t>(out.begin(), out.end());
+}
+
+std::vector<uint8_t> OurPixels(const PxImage& img, bool withAlpha) {
+  std::vector<uint8_t> out;
+  for (int y = int(img.Height()) - 1; y >= 0; --y) {
+    for (int x = 0; x < int(img.Width()); ++x) {
+      RGBQUAD c = img.PixelColorAt(x, y, true);
+      out.push_back(c.rgbRed);
+      out.push_back(c.rgbGreen);
+      out.push_back(c.rgbBlue);
+      if (withAlpha) out.push_back(img.alpha ? img.alpha[size_t(y) * img.Width() + size_t(x)] : 255);
+    }
+  }
+  return out;
+}
+
+bool LoadBmp(const std::string& path, PxImage* img) {
+  return img->LoadFile(pxtest::Wide(path), kFormatBmp);
+}
+
+struct Flavour {
+  const char* name;
+  const char* options;  // ImageMagick options and output prefix
+  bool alphaSource;
+  uint32_t headerSize;  // as stored in the file
+  uint16_t bitCount;
+  uint32_t compression;
+  uint32_t ourBpp;
+  bool hasAlpha;
+};
+
+const Flavour kFlavours[] = {
+    {"BMP3 24-bit", "BMP3:", false, 40, 24, 0, 24, false},
+    {"BMP2 24-bit core header", "BMP2:", false, 12, 24, 0, 24, false},
+    {"BMP2 8-bit core palette", "-type Palette -compress None BMP2:", false, 12, 8, 0, 8, false},
+    {"v5 24-bit", "BMP:", false, 124, 24, 0, 24, false},
+    {"v5 RGBA bit fields", "BMP:", true, 124, 32, 3, 24, false},
+    {"v5 RGB565", "-define bmp:subtype=RGB565 BMP:", false, 124, 16, 3, 24, false},
+    {"v5 RGB555", "-define bmp:subtype=RGB555 BMP:", false, 124, 16, 3, 24, false},
+    {"BMP3 8-bit palette", "-type Palette -compress None BMP3:", false, 40, 8, 0, 8, false},
+    {"BMP3 4-bit palette", "-colors 12 BMP3:", false, 40, 4, 0, 4, false},
+    {"BMP3 1-bit", "-type Bilevel BMP3:", false, 40, 1, 0, 1, false},
+    {"BMP3 RLE8", "-type Palette -compress RLE BMP3:", false, 40, 8, 1, 8, false},
+    {"BMP3 RLE8 few colours", "-colors 5 -compress RLE BMP3:", false, 40, 8, 1, 8, false},
+};
+
+TEST(BmpPeer, ImageMagickFlavoursDecodeToTheSamePixels) {
+  ScratchDir dir;
+  WriteSource(dir.File("src.ppm"), false);
+  WriteSource(dir.File("src.pam"), true);
+  for (const Flavour& f : kFlavours) {
+    SCOPED_TRACE(f.name);
+    const std::string out = dir.File("f.bmp");
+    std::remove(out.c_str());
+    const std::string src = f.alphaSource ? dir.File("src.pam") : dir.File("src.ppm");
+    ASSERT_EQ(pxtest::Run(std::string(kConvert) + " '" + src + "' " + f.options + "'" + out + "'"), 0);
+    std::vector<uint8_t> file = pxtest::ReadBytes(out);
+    ASSERT_GT(file.size(), 54u);
+    // The flavour is what it claims to be.
+    EXPECT_EQ(pw::LoadLE32(&file[14]), f.headerSize);
+    const uint16_t bits = f.headerSize == 12 ? pw::LoadLE16(&file[24]) : pw::LoadLE16(&file[28]);
+    EXPECT_EQ(bits, f.bitCount);
+    if (f.headerSize > 12) {
+      EXPECT_EQ(pw::LoadLE32(&file[30]), f.compression);
+    }
+
+    PxImage img;
+    ASSERT_TRUE(LoadBmp(out, &img)) << img.LastError();
+    EXPECT_EQ(img.info.formatId, kFormatBmp);
+    EXPECT_EQ(img.Width(), 13u);
+    EXPECT_EQ(img.Height(), 7u);
+    EXPECT_EQ(img.Bpp(), f.ourBpp);
+    EXPECT_EQ(img.alpha != nullptr, f.hasAlpha);
+    std::vector<uint8_t> peer = PeerPixels(out, false);
+    if (f.bitCount == 16) {
+      // 16-bit components keep their top bits; ImageMagick also fills the low
+      // bits, so compare the bits the file holds.
+      const bool green6 = std::string(f.name).find("565") != std::string::npos;
+      for (size_t i = 0; i < peer.size(); ++i) peer[i] &= (i % 3 == 1 && green6) ? 0xFC : 0xF8;
+    }
+    EXPECT_EQ(OurPixels(img, false), peer);
+  }
+}
+
+// A version-4 (108-byte) header: ImageMagick 6 no longer writes one, so its
+// version-5 RGB565 file is cut down to the version-4 layout; the masks come
+// from inside the header.
+TEST(BmpPeer, Version4HeaderMasks) {
+  ScratchDir dir;
+  WriteSource(dir.File("src.ppm"), false);
+  const std::string out = dir.File("v4.bmp");
+  ASSERT_EQ(pxtest::Run(std::string(kConvert) + " '" + dir.File("src.ppm") + "' -define bmp:subtype=RGB565 BMP:'" + out + "'"), 0);
+  std::vector<uint8_t> file = pxtest::ReadBytes(out);
+  ASSERT_EQ(pw::LoadLE32(&file[14]), 124u);
+  file.erase(file.begin() + 14 + 108, file.begin() + 14 + 124);
+  pw::StoreLE32(&file[14], 108);
+  pw::StoreLE32(&file[10], pw::LoadLE32(&file[10]) - 16);
+  pw::StoreLE32(&file[2], uint32_t(file.size()));
+  pxtest::WriteBytes(out, file);
+  PxImage img;
+  ASSERT_TRUE(LoadBmp(out, &img)) << img.LastError();
+  std::vector<uint8_t> peer = PeerPixels(out, false);
+  ASSERT_EQ(peer.size(), 13u * 7 * 3);
+  for (size_t i = 0; i < peer.size(); ++i) peer[i] &= (i % 3 == 1) ? 0xFC : 0xF8;
+  EXPECT_EQ(OurPixels(img, false), peer);
+}
+
+// A 32-bit file without bit fields keeps its fourth bytes as alpha; all-zero
+// fourth bytes mean an opaque picture.
+TEST(BmpPeer, ThirtyTwoBitAlpha) {
+  ScratchDir dir;
+  WriteSource(dir.File("src.pam"), true);
+  const std::string out = dir.File("a.bmp");
+  ASSERT_EQ(pxtest::Run(std::string(kConvert) + " '" + dir.File("src.pam") + "' -define bmp3:alpha=true BMP3:'" + out + "'"), 0);
+  std::vector<uint8_t> file = pxtest::ReadBytes(out);
+  ASSERT_EQ(pw::LoadLE16(&file[28]), 32);
+  ASSERT_EQ(pw::LoadLE32(&file[30]), 0u);
+  PxImage img;
+  ASSERT_TRUE(LoadBmp(out, &img)) << img.LastError();
+  ASSERT_NE(img.alpha, nullptr);
+  EXPECT_EQ(OurPixels(img, true), PeerPixels(dir.File("src.pam"), true));
+
+  // Zero every fourth byte: fully opaque.
+  const uint32_t offset = pw::LoadLE32(&file[10]);
+  for (size_t i = offset + 3; i < file.size(); i += 4) file[i] = 0;
+  pxtest::WriteBytes(out, file);
+  PxImage opaque;
+  ASSERT_TRUE(LoadBmp(out, &opaque));
+  ASSERT_NE(opaque.alpha, nullptr);
+  for (uint32_t i = 0; i < 13 * 7; ++i) ASSERT_EQ(opaque.alpha[i], 255);
+}
+
+// Top-down rows (negative height): ImageMagick writes none, so flip a file
+// it wrote and let it read the result too.
+TEST(BmpPeer, TopDownRowsComeOutUpright) {
+  ScratchDir dir;
+  WriteSource(dir.File("src.ppm"), false);
+  for (const char* options : {"BMP3:", "-type Palette -compress None BMP3:", "-colors 12 BMP3:"}) {
+    const std::string out = dir.File("td.bmp");
+    ASSERT_EQ(pxtest::Run(std::string(kConvert) + " '" + dir.File("src.ppm") + "' " + options + "'" + out + "'"), 0);
+    std::vector<uint8_t> file = pxtest::ReadBytes(out);
+    const uint32_t offset = pw::LoadLE32(&file[10]);
+    const int32_t height = int32_t(pw::LoadLE32(&file[22]));
+    const size_t stride = (file.size() - offset) / size_t(height);
+    std::vector<uint8_t> flipped(file.begin(), file.begin() + offset);
+    for (int32_t r = height - 1; r >= 0; --r) {
+      flipped.insert(flipped.end(), file.begin() + offset + r * stride, file.begin() + offset + (r + 1) * stride);
+    }
+    pw::StoreLE32(&flipped[22], uint32_t(-height));
+    pxtest::WriteBytes(out, flipped);
+    PxImage img;
+    ASSERT_TRUE(LoadBmp(out, &img)) << img.LastError();
+    EXPECT_EQ(img.Height(), 7u);
+    EXPECT_EQ(OurPixels(img, false), PeerPixels(out, false)) << options;
+    if (std::string(options) == "BMP3:") {
+      EXPECT_EQ(OurPixels(img, false), PeerPixels(dir.File("src.ppm"), false));
+    }
+  }
+}
+
+// RLE4: ImageMagick reads it but does not write it, so the file is built
+// here with every kind of run and checked against ImageMagick's reading.
+TEST(BmpPeer, Rle4MatchesImageMagick) {
+  const int w = 13, h = 5;
+  std::vector<uint8_t> data = {
+      // row 0: encoded runs, one crossing the half-byte boundary
+      5, 0x12, 4, 0x34, 4, 0x56, 0, 0,
+      // row 1: an absolute run of 7 pixels (4 bytes, padded to an even count), then 6 encoded
+      0, 7, 0xAB, 0xCD, 0xEF, 0x10, 6, 0x77, 0, 0,
+      // row 2: an absolute run of 3 pixels (2 bytes, no padding), then end of line
+      0, 3, 0x98, 0x70, 0, 0,
+      // row 3: a delta of two pixels right, then a run
+      0, 2, 2, 0, 3, 0x9A,
+      0, 0,
+      // row 4: an absolute run of 13 pixels (7 bytes + 1 padding)
+      0, 13, 0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0x00,
+      0, 1};
+  std::vector<uint8_t> file(14 + 40 + 64, 0);
+  file[0] = 'B';
+  file[1] = 'M';
+  pw::StoreLE32(&file[10], 14 + 40 + 64);
+  pw::StoreLE32(&file[14], 40);
+  pw::StoreLE32(&file[18], w);
+  pw::StoreLE32(&file[22], h);
+  pw::StoreLE16(&file[26], 1);
+  pw::StoreLE16(&file[28], 4);
+  pw::StoreLE32(&file[30], 2);
+  pw::StoreLE32(&file[34], uint32_t(data.size()));
+  pw::StoreLE32(&file[46], 16);
+  for (int i = 0; i < 16; ++i) {
+    file[54 + 4 * i] = uint8_t(i * 16);
+    file[54 + 4 * i + 1] = uint8_t(255 - i * 16);
+    file[54 + 4 * i + 2] = uint8_t(i * 7);
+  }
+  file.insert(file.end(), data.begin(), data.end());
+  pw::StoreLE32(&file[2], uint32_t(file.size()));
+  ScratchDir dir;
+  pxtest::WriteBytes(dir.File("rle4.bmp"), file);
+  PxImage img;
+  ASSERT_TRUE(LoadBmp(dir.File("rle4.bmp"), &img)) << img.LastError();
+  EXPECT_EQ(img.Bpp(), 4u);
+  EXPECT_EQ(OurPixels(img, false), PeerPixels(dir.File("rle4.bmp"), false));
+}
+
+// Our output, in every depth and with alpha, reads back in ImageMagick as
+// exactly our pixels, and in our own reader as the same picture.
+TEST(BmpPeer, RoundTripsReadBackByImageMagick) {
+  ScratchDir dir;
+  for (uint32_t bpp : {1u, 4u, 8u, 24u}) {
+    PxImage img(17, 9, bpp, 0);
+    pxtest::FillPattern(img);
+    img.SetHorizontalDpi(300);
+    img.SetVerticalDpi(72);
+    const std::string out = dir.File("rt.bmp");
+    PxIOFile file;
+    ASSERT_TRUE(file.Open(out.c_str(), "wb"));
+    ASSERT_TRUE(img.Encode(&file, kFormatBmp)) << img.LastError();
+    ASSERT_TRUE(file.CloseFile());
+    const std::vector<uint8_t> bytes = pxtest::ReadBytes(out);
+    EXPECT_EQ(bytes.size(), 54 + 4 * img.PaletteSize() + img.ImageBytes()) << bpp;
+    EXPECT_EQ(OurPixels(img, false), PeerPixels(out, false)) << bpp;
+    std::string density = Capture(std::string("identify-im6.q16 -units PixelsPerInch -format '%x %y' '") + out + "'");
+    EXPECT_EQ(density.substr(0, 3), "300") << density;
+
+    PxImage back;
+    ASSERT_TRUE(LoadBmp(out, &back));
+    EXPECT_EQ(back.Bpp(), bpp);
+    EXPECT_EQ(back.info.xDpi, 300);
+    EXPECT_EQ(back.info.yDpi, 72);
+    EXPECT_EQ(OurPixels(back, false), OurPixels(img, false));
+  }
+
+  // True colour with alpha: a 32-bit file of 54 + width * 4 * height bytes.
+  PxImage rgba(17, 9, 24, 0);
+  pxtest::FillPattern(rgba);
+  ASSERT_TRUE(rgba.CreateAlphaPlane());
+  for (uint32_t i = 0; i < 17 * 9; ++i) rgba.alpha[i] = uint8_t(i * 5 + 1);
+  const std::string out = dir.File("rgba.bmp");
+  PxIOFile file;
+  ASSERT_TRUE(file.Open(out.c_str(), "wb"));
+  ASSERT_TRUE(rgba.Encode(&file, kFormatBmp));
+  ASSERT_TRUE(file.CloseFile());
+  EXPECT_EQ(pxtest::ReadBytes(out).size(), 54u + 17 * 4 * 9);
+  EXPECT_EQ(OurPixels(rgba, false), PeerPixels(out, false));
+  PxImage back;
+  ASSERT_TRUE(LoadBmp(out, &back));
+  ASSERT_NE(back.alpha, nullptr);
+  EXPECT_EQ(std::memcmp(back.alpha, rgba.alpha, 17 * 9), 0);
+}
+
+TEST(BmpCodec, BareBitmapAndOddDepths) {
+  // A bare bitmap: info header, palette, pixels; no file header.
+  PxImage img(6, 3, 8, 0);
+  pxtest::FillPattern(img);
+  PxMemFile mem;
+  ASSERT_TRUE(mem.Open());
+  ASSERT_TRUE(img.Encode(&mem, kFormatBmp));
+  std::vector<uint8_t> bare(mem.Buffer() + 14, mem.Buffer() + mem.DataSize());
+  PxMemFile bareFile(bare.data(), int32_t(bare.size()));
+  PxImage back;
+  ASSERT_TRUE(back.Decode(&bareFile, kFormatBmp)) << back.LastError();
+  EXPECT_EQ(OurPixels(back, false), OurPixels(img, false));
+
+  // A 2-bit bitmap decodes to a 4-bit picture left as created.
+  std::vector<uint8_t> twoBit(bare.begin(), bare.begin() + 40);
+  pw::StoreLE16(&twoBit[14], 2);
+  pw::StoreLE32(&twoBit[32], 0);
+  twoBit.resize(40 + 16 + 64, 0x55);
+  PxMemFile twoFile(twoBit.data(), int32_t(twoBit.size()));
+  PxImage two;
+  ASSERT_TRUE(two.Decode(&twoFile, kFormatBmp)) << two.LastError();
+  EXPECT_EQ(two.Bpp(), 4u);
+  for (size_t i = 0; i < two.ImageBytes(); ++i) ASSERT_EQ(two.info.pixels[i], 0);
+
+  // A 16-bit bitmap without masks is 5-5-5.
+  std::vector<uint8_t> sixteen(54, 0);
+  sixteen[0] = 'B';
+  sixteen[1] = 'M';
+  pw::StoreLE32(&sixteen[10], 54);
+  pw::StoreLE32(&sixteen[14], 40);
+  pw::StoreLE32(&sixteen[18], 2);
+  pw::StoreLE32(&sixteen[22], 1);
+  pw::StoreLE16(&sixteen[26], 1);
+  pw::StoreLE16(&sixteen[28], 16);
+  for (uint16_t v : {uint16_t(0x7C00), uint16_t(0x03E0)}) {
+    sixteen.push_back(uint8_t(v));
+    sixteen.push_back(uint8_t(v >> 8));
+  }
+  PxMemFile sixteenFile(sixteen.data(), int32_t(sixteen.size()));
+  PxImage s;
+  ASSERT_TRUE(s.Decode(&sixteenFile, kFormatBmp)) << s.LastError();
+  EXPECT_EQ(pxtest::Rgb(s, 0, 0), 0xF80000u);
+  EXPECT_EQ(pxtest::Rgb(s, 1, 0), 0x00F800u);
+}
+
+TEST(BmpCodec, EncoderTexts) {
+  PxImageBMP bmp;
+  EXPECT_FALSE(bmp.Encode(nullptr));
+  EXPECT_STREQ(bmp.LastError(), "null file handler");
+  PxMemFile mem;
+  ASSERT_TRUE(mem.Open());
+  EXPECT_FALSE(bmp.Encode(&mem));
+  EXPECT_STREQ(bmp.LastError(), "null image!!!");
+  EXPECT_FALSE(bmp.Decode(nullptr));
+
+  // A full disk (a read-only stream) is a failure, not a success.
+  ScratchDir dir;
+  pxtest::WriteBytes(dir.File("ro.bmp"), {1});
+  FILE* ro = std::fopen(dir.File("ro.bmp").c_str(), "rb");
+  ASSERT_NE(ro, nullptr);
+  PxIOFile readOnly(ro);
+  PxImage img(4, 4, 24, 0);
+  EXPECT_FALSE(img.Encode(&readOnly, kFormatBmp));
+  EXPECT_STRNE(img.LastError(), "");
+  std::fclose(ro);
+}
+
+}  // namespace

@@ -1,0 +1,156 @@
+#include <cstring>
+
+#include "TestSupport.h"
+#include "imagelib/PxImage.h"
+
+namespace {
+
+std::vector<uint8_t> EncodeToMemory(PxImage& img, ImageFormatId id) {
+  PxMemFile mem;
+  EXPECT_TRUE(mem.Open());
+  EXPECT_TRUE(img.Encode(&mem, id)) << img.LastError();
+  return std::vector<uint8_t>(mem.Buffer(), mem.Buffer() + mem.DataSize());
+}
+
+TEST(Dispatch, UnusedIdsTryNothing) {
+  uint8_t bytes[64] = {'B', 'M'};
+  for (ImageFormatId id : {16u, 21u, 1000u}) {
+    PxMemFile file(bytes, sizeof bytes);
+    ASSERT_TRUE(file.SeekTo(3, 0));
+    PxImage img;
+    EXPECT_FALSE(img.Decode(&file, id));
+    EXPECT_STREQ(img.LastError(), "Decode: Unknown or wrong format");
+    EXPECT_EQ(file.Position(), 3);
+  }
+  PxImage img;
+  EXPECT_FALSE(img.Decode(nullptr, 1));
+}
+
+// Every id of the table reaches a format class: on garbage each fails with a
+// text of its own (never the try-everything text), rewinds the file, and
+// leaves the caller's pixels alone.
+TEST(Dispatch, EveryFormatIdIsDispatched) {
+  std::vector<uint8_t> garbage(200, 0x5A);
+  for (ImageFormatId id = 1; id <= 20; ++id) {
+    if (id == 16) continue;
+    SCOPED_TRACE(id);
+    PxMemFile file(garbage.data(), int32_t(garbage.size()));
+    ASSERT_TRUE(file.SeekTo(7, 0));
+    PxImage img(2, 2, 24, 0);
+    img.StorePixelColor(1, 1, RGBQUAD{1, 2, 3, 0});
+    uint8_t* before = img.dib;
+    EXPECT_FALSE(img.Decode(&file, id));
+    EXPECT_STRNE(img.LastError(), "");
+    EXPECT_STRNE(img.LastError(), "Decode: Unknown or wrong format");
+    EXPECT_EQ(file.Position(), 7);
+    EXPECT_EQ(img.dib, before);
+    EXPECT_EQ(pxtest::Rgb(img, 1, 1), 0x030201u);
+  }
+  PxMemFile file(garbage.data(), int32_t(garbage.size()));
+  PxImage img;
+  EXPECT_FALSE(img.Decode(&file, 0));
+  EXPECT_STREQ(img.LastError(), "Decode: Unknown or wrong format");
+  EXPECT_EQ(file.Position(), 0);
+}
+
+TEST(Dispatch, EncodeTexts) {
+  PxImage img(2, 2, 24, 0);
+  PxMemFile mem;
+  ASSERT_TRUE(mem.Open());
+  const struct {
+    ImageFormatId id;
+    const char* text;
+  } refused[] = {{10, "Save WMF not supported"}, {19, "Save RAW not supported"}, {20, "Save PSD not supported"},
+                 {0, "Encode: Unknown format"},  {16, "Encode: Unknown format"},  {21, "Encode: Unknown format"}};
+  for (const auto& r : refused) {
+    EXPECT_FALSE(img.Encode(&mem, r.id));
+    EXPECT_STREQ(img.LastError(), r.text) << r.id;
+  }
+  // Every writer is reached: each either writes or fails with a text.
+  for (ImageFormatId id = 1; id <= 20; ++id) {
+    if (id == 16 || id == 10 || id == 19 || id == 20) continue;
+    PxMemFile out;
+    ASSERT_TRUE(out.Open());
+    img.info.lastError[0] = '\0';
+    if (!img.Encode(&out, id)) {
+      EXPECT_STRNE(img.LastError(), "") << id;
+    }
+  }
+}
+
+TEST(Dispatch, EncodeLeavesTheCallerOwningItsPicture) {
+  PxImage img(5, 3, 8, 0);
+  pxtest::FillPattern(img);
+  uint8_t* block = img.dib;
+  std::vector<uint8_t> copy(block, block + 40 + 1024 + img.ImageBytes());
+  std::vector<uint8_t> bytes = EncodeToMemory(img, kFormatBmp);
+  EXPECT_FALSE(bytes.empty());
+  EXPECT_FALSE(img.IsBorrowed());
+  EXPECT_EQ(img.dib, block);
+  EXPECT_EQ(std::memcmp(copy.data(), block, copy.size()), 0);
+  EXPECT_TRUE(img.ReleaseBuffers());
+}
+
+TEST(Dispatch, LoadFileRetriesEveryFormatAndKeepsTheExpectedFormatsText) {
+  pxtest::ScratchDir dir;
+  PxImage img(4, 3, 24, 0);
+  pxtest::FillPattern(img);
+  pxtest::WriteBytes(dir.File("p.bmp"), EncodeToMemory(img, kFormatBmp));
+  pxtest::WriteBytes(dir.File("t.txt"), std::vector<uint8_t>(300, 'x'));
+
+  PxImage loaded;
+  loaded.info.formatId = 77;
+  ASSERT_TRUE(loaded.LoadFile(pxtest::Wide(dir.File("p.bmp")), kFormatJpg)) << loaded.LastError();
+  EXPECT_EQ(loaded.info.formatId, kFormatBmp);
+  EXPECT_EQ(pxtest::Rgb(loaded, 3, 2), pxtest::Rgb(img, 3, 2));
+
+  PxImage text;
+  EXPECT_FALSE(text.LoadFile(pxtest::Wide(dir.File("t.txt")), kFormatBmp));
+  EXPECT_STREQ(text.LastError(), "Error reading BMP info");
+  EXPECT_FALSE(text.LoadFile(pxtest::Wide(dir.File("t.txt")), kFormatJpg));
+  EXPECT_STRNE(text.LastError(), "Decode: Unknown or wrong format");
+  EXPECT_FALSE(text.LoadFile(pxtest::Wide(dir.File("t.txt")), 0));
+  EXPECT_STREQ(text.LastError(), "Decode: Unknown or wrong format");
+
+  // Paths that cannot be opened leave the text alone.
+  PxImage missing;
+  std::strcpy(missing.info.lastError, "earlier");
+  EXPECT_FALSE(missing.LoadFile(pxtest::Wide(dir.File("none.bmp")), kFormatBmp));
+  EXPECT_FALSE(missing.LoadFile(std::wstring(L"/tmp/\xD800bad"), 0));
+  EXPECT_FALSE(missing.LoadFile(std::wstring(), 0));
+  EXPECT_STREQ(missing.LastError(), "earlier");
+
+  // A name that is not valid UTF-8 survives the way to the file system.
+  std::string odd = dir.File("caf\xE9.bmp");
+  pxtest::WriteBytes(odd, EncodeToMemory(img, kFormatBmp));
+  PxImage escaped;
+  EXPECT_TRUE(escaped.LoadFile(pw::NarrowToWide(odd), kFormatBmp)) << escaped.LastError();
+}
+
+TEST(Dispatch, DimensionsOnly) {
+  PxImage img(33, 17, 8, 0);
+  std::vector<uint8_t> bytes = EncodeToMemory(img, kFormatBmp);
+  PxMemFile file(bytes.data(), int32_t(bytes.size()));
+  PxImage probe;
+  probe.info.escape = -1;
+  EXPECT_TRUE(probe.Decode(&file, 0));
+  EXPECT_EQ(probe.Width(), 33u);
+  EXPECT_EQ(probe.Height(), 17u);
+  EXPECT_EQ(probe.info.formatId, kFormatBmp);
+  EXPECT_FALSE(probe.HasPixels());
+}
+
+TEST(Dispatch, DecodeFileHandleNeitherClosesNorOwns) {
+  pxtest::ScratchDir dir;
+  PxImage img(2, 2, 24, 0);
+  pxtest::WriteBytes(dir.File("a.bmp"), EncodeToMemory(img, kFormatBmp));
+  FILE* s = std::fopen(dir.File("a.bmp").c_str(), "rb");
+  ASSERT_NE(s, nullptr);
+  PxImage loaded;
+  EXPECT_TRUE(loaded.DecodeFileHandle(s, kFormatBmp));
+  EXPECT_EQ(std::fseek(s, 0, SEEK_SET), 0);
+  EXPECT_EQ(std::fgetc(s), 'B');
+  std::fclose(s);
+}
+
+}  // namespace
