@@ -1,6 +1,8 @@
 #include "app/raster/RasterFile.h"
 
 #include <gdal_priv.h>
+#include <tiffio.h>
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,10 +24,54 @@ namespace {
 // along either side.
 constexpr int kStretchSubsampleLimit = 5000;
 
+// libtiff reports through process-wide handlers. GDAL installs its own on
+// the first use of its GeoTIFF driver (turning libtiff's complaints into
+// GDAL errors, which is how a failed tile write becomes a failed
+// conversion here), but the window toolkit's TIFF image handler installs one
+// that turns them into message boxes, and whichever came last wins. GDAL's
+// pair is taken once (or, when someone else's is in place by then, a plain
+// forwarding to GDAL's errors) and put back before every opening and
+// creation, all on the UI thread.
+void ForwardTiffError(const char*, const char* format, va_list args) {
+  CPLErrorV(CE_Failure, CPLE_AppDefined, format, args);
+}
+
+void ForwardTiffWarning(const char*, const char* format, va_list args) {
+  CPLErrorV(CE_Warning, CPLE_AppDefined, format, args);
+}
+
+struct TiffHandlers {
+  TIFFErrorHandler error = nullptr;
+  TIFFErrorHandler warning = nullptr;
+};
+
+const TiffHandlers& GdalTiffHandlers() {
+  static const TiffHandlers handlers = [] {
+    if (GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff")) {
+      GdalErrorScope quiet;
+      const char* probe = "/vsimem/pixelwharf_tiff_init.tif";
+      if (GDALDataset* ds = gtiff->Create(probe, 1, 1, 1, GDT_Byte, nullptr)) GDALClose(ds);
+      VSIUnlink(probe);
+    }
+    auto inGdal = [](TIFFErrorHandler fn) {
+      Dl_info info;
+      return fn && dladdr(reinterpret_cast<void*>(fn), &info) && info.dli_fname &&
+             std::strstr(info.dli_fname, "libgdal");
+    };
+    TiffHandlers h;
+    h.error = TIFFSetErrorHandler(nullptr);
+    h.warning = TIFFSetWarningHandler(nullptr);
+    if (!inGdal(h.error)) h.error = ForwardTiffError;
+    if (!inGdal(h.warning)) h.warning = ForwardTiffWarning;
+    return h;
+  }();
+  return handlers;
+}
+
 void RegisterGdal() {
   GDALAllRegister();
-  // Paths reach GDAL as UTF-8 (with undecodable bytes passed through as
-  // they are), which is what the file system takes here.
+  TIFFSetErrorHandler(GdalTiffHandlers().error);
+  TIFFSetWarningHandler(GdalTiffHandlers().warning);
   CPLSetConfigOption("GDAL_FILENAME_IS_UTF8", "YES");
   // GDAL's block cache defaults to 5 % of the machine's memory; the viewer
   // reads every block of a large image once to build its overview, which

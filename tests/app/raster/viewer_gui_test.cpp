@@ -20,7 +20,9 @@
 #include <wx/dnd.h>
 #include <wx/evtloop.h>
 #include <wx/image.h>
+#include <wx/imagtiff.h>
 #include <wx/init.h>
+#include <wx/log.h>
 #include <wx/uiaction.h>
 
 #include "app/CommandIds.h"
@@ -407,6 +409,35 @@ TEST(Viewer, AnUnreadableImageShowsBackgroundAndKeepsThePath) {
   Settle();
 }
 
+// A broken TIFF reaches libtiff, whose complaints must stay GDAL's errors
+// even after the toolkit's TIFF image handler has (re)installed its own
+// libtiff handlers, which would turn them into message boxes.
+TEST(Viewer, BrokenTiffRaisesNoToolkitMessages) {
+  class Capture : public wxLog {
+   protected:
+    void DoLogRecord(wxLogLevel level, const wxString& msg, const wxLogRecordInfo&) override {
+      if (level <= wxLOG_Warning) errors.push_back(msg);
+    }
+
+   public:
+    std::vector<wxString> errors;
+  };
+  OpenThroughDialog(g_rgb);  // GDAL's GeoTIFF driver is in use by now
+  wxImage::RemoveHandler("TIFF file");
+  wxImage::AddHandler(new wxTIFFHandler);
+  auto* capture = new Capture;
+  wxLog* previous = wxLog::SetActiveTarget(capture);
+  const std::string broken = g_dir->File("broken.tif");
+  { std::ofstream(broken, std::ios::binary).write("II*\0\x08\0\0\0\xff\xff", 10); }
+  OpenThroughDialog(broken);
+  Pump(100ms);
+  wxLog::FlushActive();
+  EXPECT_TRUE(capture->errors.empty()) << capture->errors.front();
+  EXPECT_FALSE(View()->GetRenderer()->IsOpen());
+  wxLog::SetActiveTarget(previous);
+  delete capture;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -422,6 +453,10 @@ int main(int argc, char** argv) {
       setenv("PIXELWHARF_HOME", home.Path().c_str(), 1);
       setenv("XDG_CONFIG_HOME", (home.Path() + "/.config").c_str(), 1);
       setenv("GDK_BACKEND", "x11", 1);
+      // No desktop services: the launcher-entry progress and the
+      // accessibility bus stay out of the test.
+      unsetenv("DBUS_SESSION_BUS_ADDRESS");
+      setenv("NO_AT_BRIDGE", "1", 1);
       // Tests run in parallel, each under its own server: start the search
       // for a free display at a number of our own so they do not race for
       // the same one.
