@@ -21,7 +21,7 @@ constexpr int kStripRows = 1024;
 constexpr int64_t kStripByteCap = int64_t(256) << 20;
 // The UI's pixel query waits this long for a re-read to let go of the file;
 // past it the readout simply stays as it was.
-constexpr auto kPixelQueryWait = std::chrono::milliseconds(100);
+constexpr auto kPixelQueryWait = std::chrono::milliseconds(30);
 
 int64_t SampleAsInteger(const uint8_t* p, int dataType) {
   switch (dataType) {
