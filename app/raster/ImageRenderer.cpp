@@ -61,6 +61,23 @@ ImageRenderer::ImageRenderer(RendererHost* view, const std::string& path, uint8_
   imgH_ = raster_->Height();
   bandCount_ = raster_->BandCount();
   bytesPerSample_ = raster_->BytesPerSampleOfFile();
+  if (bytesPerSample_ <= 2) {
+    displayType_ = raster_->DataType();
+    displayBytes_ = bytesPerSample_;
+  } else {
+    displayType_ = GDT_Float32;
+    displayBytes_ = 4;
+    for (int b = 0; b < std::min(bandCount_, 3); ++b) {
+      double low = 0, high = 0;
+      if (!raster_->ComputeMinMax(b, low, high)) continue;
+      bandLow_[b] = low;
+      bandScale_[b] = 255.0 / (high - low);
+      if (high <= low) {  // one value throughout: mid grey
+        bandLow_[b] = low - 128;
+        bandScale_[b] = 1;
+      }
+    }
+  }
   FitToWindow();
   BuildOverview();
 }
@@ -76,6 +93,7 @@ void ImageRenderer::Reset() {
   W_ = H_ = 0;
   dx_ = dy_ = offX_ = offY_ = 0;
   imgW_ = imgH_ = ovW_ = ovH_ = bandCount_ = bytesPerSample_ = 0;
+  displayType_ = displayBytes_ = 0;
   x_ = y_ = w_ = h_ = 0;
 }
 
@@ -125,10 +143,11 @@ int ImageRenderer::ReadDisplayBands(int x0, int y0, int x1, int y1, uint8_t* buf
                                     const std::atomic<bool>* cancel) {
   const int used = std::min(bandCount_, 3);
   if (used == bandCount_)
-    return raster_->ReadWindow(x0, y0, x1, y1, buf, bufW, bufH, used, outW, outH, -1, cancel);
+    return raster_->ReadWindow(x0, y0, x1, y1, buf, bufW, bufH, used, outW, outH, -1, cancel,
+                               displayType_);
   for (int b = 0; b < used; ++b) {
-    if (raster_->ReadWindow(x0, y0, x1, y1, buf + size_t(b) * bytesPerSample_, bufW, bufH, used,
-                            outW, outH, b, cancel) != 0)
+    if (raster_->ReadWindow(x0, y0, x1, y1, buf + size_t(b) * displayBytes_, bufW, bufH, used,
+                            outW, outH, b, cancel, displayType_) != 0)
       return 1;
   }
   return 0;
@@ -152,10 +171,8 @@ void ImageRenderer::BuildOverview() {
     if (!BuildStretchTables(raster_->Path(), kOverviewLimit, stretchTable_, &histogram_))
       stretchTable_.clear();
   }
-  if (bytesPerSample_ != 1 && bytesPerSample_ != 2) return;  // no colour mapping
-
   const int used = std::min(bandCount_, 3);
-  const int64_t rowBytes = int64_t(imgW_) * used * bytesPerSample_;
+  const int64_t rowBytes = int64_t(imgW_) * used * displayBytes_;
   const int stripRows = int(std::clamp<int64_t>(kStripByteCap / rowBytes, 1, kStripRows));
   std::vector<uint8_t> strip(size_t(rowBytes) * stripRows);
   std::lock_guard<std::mutex> lock(rasterMutex_);
@@ -423,7 +440,7 @@ int ImageRenderer::Reread(const std::atomic<bool>* abort) {
     int rc = 1;
     std::vector<uint8_t> raw;
     if (ow > 0 && oh > 0 && sx1 > sx0 && sy1 > sy0 && int64_t(ow) * oh <= int64_t(2) * bw * bh) {
-      raw.assign(size_t(ow) * oh * used * bytesPerSample_, kBackground);
+      raw.assign(size_t(ow) * oh * used * displayBytes_, kBackground);
       std::lock_guard<std::mutex> lock(rasterMutex_);
       if (raster_) rc = ReadDisplayBands(sx0, sy0, sx1, sy1, raw.data(), ow, oh, ow, oh, abort);
     }

@@ -191,6 +191,12 @@ class ImageRenderer {
   double dx_ = 0, dy_ = 0;
   double offX_ = 0, offY_ = 0;
   int imgW_ = 0, imgH_ = 0, ovW_ = 0, ovH_ = 0, bandCount_ = 0, bytesPerSample_ = 0;
+  // Samples as the display reads them: the file's own 1- and 2-byte types;
+  // wider integers and floating point as 4-byte floats, shown by a linear
+  // stretch from each band's smallest to its largest value.
+  int displayType_ = 0, displayBytes_ = 0;
+  double bandLow_[3] = {0, 0, 0};
+  double bandScale_[3] = {0, 0, 0};
   int x_ = 0, y_ = 0, w_ = 0, h_ = 0;
   ScreenPoint dragStart_;
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -388,7 +389,7 @@ void RasterFile::DiscardOutput() {
 
 int RasterFile::ReadWindow(int x0, int y0, int x1, int y1, void* buffer, int bufW, int bufH,
                            int samplesPerPixel, int outW, int outH, int band,
-                           const std::atomic<bool>* cancel) {
+                           const std::atomic<bool>* cancel, int bufferType) {
   if (!dataset_ || !buffer) return 1;
   if (x0 >= width_ || y0 >= height_ || x1 <= 0 || y1 <= 0) return 1;
   if (x1 <= x0 || y1 <= y0 || outW < 1 || outH < 1 || bufW < 1 || bufH < 1 ||
@@ -410,7 +411,9 @@ int RasterFile::ReadWindow(int x0, int y0, int x1, int y1, void* buffer, int buf
   const int cy0 = std::max(0, y0), cy1 = std::min(height_, y1);
   const int gdalY = height_ - cy1;  // GDAL counts rows from the top
 
-  const int64_t sampleBytes = stretchActive_ ? 1 : bytesPerSample_;
+  const int type = bufferType != 0 && !stretchActive_ ? bufferType : dataType_;
+  if (BytesPerSample(type) == 0) return 1;
+  const int64_t sampleBytes = stretchActive_ ? 1 : BytesPerSample(type);
   const int64_t pixelStep = int64_t(samplesPerPixel) * sampleBytes;
   const int64_t lineStep = int64_t(bufW) * pixelStep;
   // The window's top row goes to the highest buffer row used, and each
@@ -434,11 +437,11 @@ int RasterFile::ReadWindow(int x0, int y0, int x1, int y1, void* buffer, int buf
   if (band == -1) {
     std::vector<int> bandMap = BandMap(bandCount_);
     err = dataset_->RasterIO(GF_Read, cx0, gdalY, cx1 - cx0, cy1 - cy0, dest, ow, oh,
-                             GDALDataType(dataType_), bandCount_, bandMap.data(), pixelStep,
-                             -lineStep, bytesPerSample_, &extra);
+                             GDALDataType(type), bandCount_, bandMap.data(), pixelStep,
+                             -lineStep, sampleBytes, &extra);
   } else {
     err = dataset_->GetRasterBand(band + 1)->RasterIO(GF_Read, cx0, gdalY, cx1 - cx0, cy1 - cy0,
-                                                      dest, ow, oh, GDALDataType(dataType_),
+                                                      dest, ow, oh, GDALDataType(type),
                                                       pixelStep, -lineStep, &extra);
   }
   return err == CE_Failure ? 1 : 0;
@@ -482,6 +485,17 @@ int RasterFile::ReadStretched(int cx0, int gdalY, int cw, int ch, uint8_t* dest,
     }
   }
   return 0;
+}
+
+bool RasterFile::ComputeMinMax(int band, double& low, double& high) {
+  if (!dataset_ || band < 0 || band >= bandCount_) return false;
+  GdalErrorScope quiet;
+  double minMax[2] = {0, 0};
+  if (dataset_->GetRasterBand(band + 1)->ComputeRasterMinMax(TRUE, minMax) != CE_None)
+    return false;
+  low = minMax[0];
+  high = minMax[1];
+  return std::isfinite(low) && std::isfinite(high);
 }
 
 int RasterFile::WriteWindow(int y0, int x1, int y1, const void* buffer, int bufW,

@@ -72,12 +72,18 @@ class RasterFile {
   // window outside the image are skipped in the buffer and not written.
   // band -1 reads all bands pixel-interleaved; band k >= 0 writes band k
   // into the first sample of every buffer pixel. Samples keep the file's
-  // type, or are one byte each when the stretch is active. `cancel`, when
-  // given, aborts a long read as soon as it becomes true.
+  // type (or `bufferType`, a GDAL type code, when given), or are one byte
+  // each when the stretch is active. `cancel`, when given, aborts a long
+  // read as soon as it becomes true.
   // Result: 0 success, 1 failure (invalid window or buffer, read error).
   int ReadWindow(int x0, int y0, int x1, int y1, void* buffer, int bufW, int bufH,
                  int samplesPerPixel, int outW, int outH, int band,
-                 const std::atomic<bool>* cancel = nullptr);
+                 const std::atomic<bool>* cancel = nullptr, int bufferType = 0);
+
+  // Smallest and largest sample of a band, estimated from a sample of the
+  // image (or its overviews) by GDAL. False when the band has no valid
+  // samples.
+  bool ComputeMinMax(int band, double& low, double& high);
 
   // Writes a bottom-up, pixel-interleaved buffer into columns 0..x1-1, rows
   // y0..y1-1 (from the bottom) of the output, one buffer pixel per image

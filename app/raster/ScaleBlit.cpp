@@ -2,6 +2,7 @@
 // by row, with the source position of every destination column worked out
 // once per call.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -58,17 +59,18 @@ int ImageRenderer::ScaleBlitBands(const uint8_t* src, int w0, int h0, int sample
     return -1;
   std::vector<uint8_t> aside;
   if (src == dst) {
-    aside.assign(src, src + size_t(w0) * h0 * samplesPerPixel * bytesPerSample_);
+    aside.assign(src, src + size_t(w0) * h0 * samplesPerPixel * displayBytes_);
     src = aside.data();
     std::memset(dst, kBackground, size_t(dw) * dh * 3);
   }
-  // Two bands have no colour mapping; neither do samples wider than two
-  // bytes (nor 16-bit samples without their table).
+  // Two bands have no colour mapping (nor have 16-bit samples without
+  // their table).
   const bool grey = bandCount_ == 1;
   const bool rgb = bandCount_ >= 3 && samplesPerPixel >= 3;
-  const bool bytes = bytesPerSample_ == 1;
-  const bool words = bytesPerSample_ == 2 && stretchTable_.size() >= size_t(bandCount_) * 65536;
-  if (!(grey || rgb) || !(bytes || words)) return 0;
+  const bool bytes = displayBytes_ == 1;
+  const bool words = displayBytes_ == 2 && stretchTable_.size() >= size_t(bandCount_) * 65536;
+  const bool floats = displayBytes_ == 4;
+  if (!(grey || rgb) || !(bytes || words || floats)) return 0;
   if (sw == 0 || sh == 0 || dx1 == dx0 || dy1 == dy0) return 0;
 
   const int i0 = std::max(0, -dy0), i1 = std::min(dy1 - dy0, dh - dy0);
@@ -76,7 +78,13 @@ int ImageRenderer::ScaleBlitBands(const uint8_t* src, int w0, int h0, int sample
   if (i1 <= i0 || j1 <= j0) return 0;
   const int rows = std::min(sh, h0), cols = std::min(sw, w0);
   const std::vector<int> colOf = SourceSteps(j0, j1, dx1 - dx0, sw, 0);
-  const size_t pixelBytes = size_t(samplesPerPixel) * bytesPerSample_;
+  const size_t pixelBytes = size_t(samplesPerPixel) * displayBytes_;
+  // Linear stretch of one float sample to a byte; what is no number is black.
+  auto stretch = [this](float v, int b) -> uint8_t {
+    if (!std::isfinite(v)) return 0;
+    const double t = (double(v) - bandLow_[b]) * bandScale_[b];
+    return uint8_t(t <= 0 ? 0 : (t >= 255 ? 255 : t + 0.5));
+  };
   const uint8_t* t0 = words ? stretchTable_.data() : nullptr;
   const uint8_t* t1 = words && rgb ? t0 + 65536 : nullptr;
   const uint8_t* t2 = words && rgb ? t0 + 2 * 65536 : nullptr;
@@ -96,6 +104,12 @@ int ImageRenderer::ScaleBlitBands(const uint8_t* src, int w0, int h0, int sample
         red = px[0];
         green = rgb ? px[1] : px[0];
         blue = rgb ? px[2] : px[0];
+      } else if (floats) {
+        float v[3];
+        std::memcpy(v, px, rgb ? 12 : 4);
+        red = stretch(v[0], 0);
+        green = rgb ? stretch(v[1], 1) : red;
+        blue = rgb ? stretch(v[2], 2) : red;
       } else {
         uint16_t v[3];
         std::memcpy(v, px, rgb ? 6 : 2);

@@ -346,3 +346,41 @@ TEST(ScaleBlit, MissingBuffersAndInvertedRectanglesDoNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Samples wider than two bytes have no table: they are shown stretched
+// linearly from each band's smallest to its largest value.
+TEST(RendererWideSamples, FloatAndInt32AreStretchedLinearly) {
+  ScratchDir dir;
+  const std::string f32 = dir.File("dem.tif"), i32 = dir.File("i32.tif");
+  auto height = [](int x, int t, int) { return -50.0 + x * 2.5 + t * 0.25; };  // -50 .. 200
+  pwtest::WriteRaster(f32, 101, 1, 1, GDT_Float32, height);
+  pwtest::WriteRaster(i32, 10, 10, 3, GDT_Int32,
+                      [](int x, int, int b) { return b == 1 ? 70000 : x * 100000 - 300000; });
+  FakeView view(120, 20);  // 1:1, image at (10, 10) in a 120 x 21 view
+  auto r = Open(view, f32);
+  ASSERT_EQ(r->Scale(), 1.0);
+  std::vector<int64_t> shown, file;
+  for (int x : {0, 20, 50, 100}) {
+    const int px = r->X() + x, py = 20 - r->Y() - 1;
+    ASSERT_TRUE(r->GetPixelValues(px, py, shown, false));
+    const int want = int((height(x, 0, 0) + 50) * 255.0 / 250 + 0.5);
+    EXPECT_NEAR(shown[0], want, 1) << x;
+    EXPECT_EQ(shown[1], shown[0]);
+    ASSERT_TRUE(r->GetPixelValues(px, py, file, true));
+    EXPECT_EQ(file[0], int64_t(height(x, 0, 0))) << "file values truncated toward zero";
+  }
+
+  FakeView view3(20, 20);
+  auto q = Open(view3, i32);
+  ASSERT_TRUE(q->GetPixelValues(q->X() + 9, 10, shown, false));
+  EXPECT_EQ(shown[0], 255);
+  EXPECT_EQ(shown[1], 128) << "a band of one value is mid grey";
+  ASSERT_TRUE(q->GetPixelValues(q->X(), 10, shown, false));
+  EXPECT_EQ(shown[0], 0);
+  ASSERT_TRUE(q->GetPixelValues(q->X(), 10, file, true));
+  EXPECT_EQ(file, (std::vector<int64_t>{-300000, 70000, -300000}));
+}
+
+}  // namespace
