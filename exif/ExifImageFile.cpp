@@ -1,0 +1,396 @@
+// Opening a JPEG file: the marker scan that collects the APPn segments,
+// comments, frame header and tables, and the tag operations on the
+// collected segments.
+#include "exif/ExifImageFile.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "exif/HuffmanCheck.h"
+#include "exif/ThumbnailCodec.h"
+#include "platform/byteorder.h"
+
+namespace {
+
+// Position in natural (row-major) order of the k-th zigzag coefficient.
+constexpr uint8_t kZigzagToNatural[64] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+bool IsAppMarker(uint8_t m) { return m >= 0xE0 && m <= 0xEF; }
+// Markers without a length field.
+bool IsStandalone(uint8_t m) { return (m >= 0xD0 && m <= 0xD9) || m == 0x01; }
+
+std::unique_ptr<ExifTagEntry> UndefinedBytes(uint32_t tag, const char (&bytes)[4]) {
+  return std::make_unique<ExifEntryS8Vec>(tag, kTiffUndefined, 4, std::vector<char>(bytes, bytes + 4));
+}
+
+}  // namespace
+
+// ---- ExifOpenFile -----------------------------------------------------------
+
+ExifResult ExifOpenFile::Close() {
+  stream_.reset();
+  return kExifOk;
+}
+
+ExifResult ExifOpenFile::Open(const std::string& name, const char* mode) {
+  ownsStream_ = true;
+  ExifResult status = kExifOk;
+  stream_ = ExifStream::Open(&status, name, mode);
+  if (!stream_) return status;
+  name_ = name;
+  return OpenImage(mode);
+}
+
+// ---- ExifImageFile ----------------------------------------------------------
+
+ExifImageFile::ExifImageFile() {
+  quality = 90;
+  auto add = [&](std::unique_ptr<ExifTagEntry> e) { defaultTags_[e->Tag()] = std::move(e); };
+  add(std::make_unique<ExifEntryFloat>(282, kTiffRational, 1, 72.0f));
+  add(std::make_unique<ExifEntryFloat>(283, kTiffRational, 1, 72.0f));
+  add(std::make_unique<ExifEntryU16>(296, kTiffShort, 1, static_cast<unsigned short>(2)));
+  add(std::make_unique<ExifEntryU16>(531, kTiffShort, 1, static_cast<unsigned short>(1)));
+  add(UndefinedBytes(36864, {'0', '2', '1', '0'}));
+  add(UndefinedBytes(37121, {1, 2, 3, 0}));
+  add(UndefinedBytes(40960, {'0', '1', '0', '0'}));
+  add(std::make_unique<ExifEntryU16>(40961, kTiffShort, 1, static_cast<unsigned short>(1)));
+  add(std::make_unique<ExifEntryU32>(40962, kTiffLong, 1, 0u));
+  add(std::make_unique<ExifEntryU32>(40963, kTiffLong, 1, 0u));
+}
+
+ExifImageFile::~ExifImageFile() { Close(); }
+
+void ExifImageFile::ReleaseAll() {
+  ExifOpenFile::Close();
+  segments_.Clear();
+  comments_.clear();
+}
+
+void ExifImageFile::Discard() { ReleaseAll(); }
+
+ExifResult ExifImageFile::OpenImage(const char* mode) {
+  openStatus_ = kExifOk;
+  ExifStream* s = stream_.get();
+  uint32_t fill = ExifStream::kFillMsbFirst;
+  for (const char* c = mode ? mode : "r"; *c; ++c) {
+    if (*c == 'B' || *c == 'H') fill = ExifStream::kFillMsbFirst;
+    else if (*c == 'L') fill = ExifStream::kFillLsbFirst;
+  }
+  s->SetFlags((s->Flags() & ~ExifStream::kFillOrderMask) | fill);
+  segments_.Clear();
+  comments_.clear();
+  s->SetByteOrder(true);  // JPEG markers are big-endian
+
+  ExifResult status;
+  if (s->Mode() == ExifStream::kModeNew) {
+    status = AddDefaultExifSegment();
+  } else if (s->Mode() == ExifStream::kModeEdit && (s->Flags() & ExifStream::kMemory) == 0 && HeadCheck()) {
+    status = ScanMarkers();
+  } else if (s->Mode() == ExifStream::kModeEdit) {
+    // No JFIF or EXIF segment up front: the file gets a new EXIF segment
+    // with the default tags and its frame size. Its other segments and
+    // comments are still collected, so that the rewrite keeps them.
+    status = ScanMarkers();
+    if (status == kExifOk && segments_.FindSegment(nullptr, 0xFFE1, "Exif", false) == nullptr) {
+      status = AddDefaultExifSegment();
+      int32_t w = 0, h = 0;
+      if (status == kExifOk) {
+        if (s->File() != nullptr) status = ReadJpegFrameSize(s->File(), &w, &h);
+        else status = ReadJpegFrameSize(s->IO()->Buffer(), s->SizeOf(), &w, &h);
+      }
+      if (status == kExifOk) {
+        width = w;
+        height = h;
+        PutExifTag(ExifEntryU32(40962, kTiffLong, 1, static_cast<unsigned>(w)));
+        PutExifTag(ExifEntryU32(40963, kTiffLong, 1, static_cast<unsigned>(h)));
+      }
+    }
+  } else {
+    status = ScanMarkers();
+  }
+  openStatus_ = status;
+  return status;
+}
+
+bool ExifImageFile::HeadCheck() {
+  ExifStream* s = stream_.get();
+  uint8_t b[4];
+  if (!s->SeekTo(0) || !s->ReadBytes(b, 2) || b[0] != 0xFF || b[1] != 0xD8) return false;
+  int64_t pos = 2;
+  for (;;) {
+    if (!s->SeekTo(pos) || !s->ReadBytes(b, 4) || b[0] != 0xFF || !IsAppMarker(b[1])) return false;
+    const uint16_t length = pw::LoadBE16(b + 2);
+    char id[5];
+    if (length >= 7 && s->ReadBytes(id, 5)) {
+      if (b[1] == 0xE0 && memcmp(id, "JFIF", 5) == 0) return true;
+      if (b[1] == 0xE1 && memcmp(id, "Exif", 5) == 0) return true;
+    }
+    if (length < 2) return false;
+    pos += 2 + length;
+  }
+}
+
+ExifResult ExifImageFile::ScanMarkers() {
+  ExifStream* s = stream_.get();
+  const int64_t size = s->SizeOf();
+  uint8_t b[4];
+  if (!s->SeekTo(0) || !s->ReadBytes(b, 2)) return kExifReadFailed;
+  if (b[0] != 0xFF || b[1] != 0xD8) return kExifBadData;
+  // APPn segments and comments after the first other marker travel with
+  // the image data; collecting them too would write them twice.
+  bool inImageData = false;
+  int64_t pos = 2;
+  while (pos < size) {
+    if (!s->SeekTo(pos) || !s->ReadBytes(b, 4)) return kExifOk;
+    if (b[0] != 0xFF || b[1] < 0xC0 || b[1] == 0xFF) {
+      // Not a marker: look for the next one, a block at a time.
+      int64_t at = pos + 1;
+      bool found = false;
+      uint8_t chunk[4096];
+      while (!found && at + 1 < size) {
+        const int64_t n = std::min<int64_t>(sizeof chunk, size - at);
+        if (!s->SeekTo(at) || !s->ReadBytes(chunk, n)) return kExifOk;
+        for (int64_t i = 0; i + 1 < n; ++i) {
+          if (chunk[i] == 0xFF && chunk[i + 1] >= 0xC0 && chunk[i + 1] != 0xFF) {
+            at += i;
+            found = true;
+            break;
+          }
+        }
+        if (!found) at += n - 1;
+      }
+      if (!found) return kExifOk;
+      pos = at;
+      continue;
+    }
+    const uint8_t marker = b[1];
+    if (IsStandalone(marker)) {
+      if (marker == 0xD9) return kExifOk;
+      pos += 2;
+      continue;
+    }
+    const uint16_t length = pw::LoadBE16(b + 2);
+    if (length < 2) return kExifReadFailed;
+    const int64_t body = length - 2;
+    ExifResult status = kExifOk;
+    const bool appOrComment = IsAppMarker(marker) || marker == 0xFE;
+    switch (marker) {
+      case 0xC0: case 0xC1: case 0xC2: case 0xC9: case 0xCA:
+        status = ReadFrameHeader(body);
+        break;
+      case 0xC4:
+        status = ReadHuffmanTables(body);
+        break;
+      case 0xDB:
+        status = ReadQuantTables(body);
+        break;
+      case 0xDA:
+        return kExifOk;
+      case 0xFE:
+        if (!inImageData) {
+          std::vector<uint8_t> text(static_cast<size_t>(body));
+          if (!s->ReadBytes(text.data(), body)) return kExifReadFailed;
+          comments_.push_back(std::move(text));
+        }
+        break;
+      default:
+        if (IsAppMarker(marker) && !inImageData) status = ReadAppSegment(pos, 0xFF00 | marker, length);
+        break;
+    }
+    if (status != kExifOk) return status;
+    if (!appOrComment) inImageData = true;
+    pos += 2 + length;
+  }
+  return kExifOk;
+}
+
+ExifResult ExifImageFile::ReadFrameHeader(int64_t body) {
+  ExifStream* s = stream_.get();
+  uint8_t h[6];
+  if (body < 6 || !s->ReadBytes(h, 6)) return kExifReadFailed;
+  precision = h[0];
+  height = pw::LoadBE16(h + 1);
+  width = pw::LoadBE16(h + 3);
+  components = h[5];
+  if (components > 4) return kExifBadData;
+  if (6 + 3 * static_cast<int64_t>(components) > body) return kExifReadFailed;
+  for (int i = 0; i < components; ++i) {
+    uint8_t c[3];
+    if (!s->ReadBytes(c, 3)) return kExifReadFailed;
+    // Ids are usually 0..3 or 1..3; Adobe CMYK numbers them 1..4 and some
+    // encoders use 'R','G','B'. Such a component is kept by its place, so
+    // that these pictures can have their tags edited like any other.
+    const int slot = c[0] <= 3 ? c[0] : i;
+    sampling[slot] = c[1];
+    quantTableNo[slot] = c[2];
+  }
+  return kExifOk;
+}
+
+ExifResult ExifImageFile::ReadHuffmanTables(int64_t body) {
+  ExifStream* s = stream_.get();
+  if (!tables) tables = std::make_unique<JpegTableRecord>();
+  int64_t left = body;
+  while (left > 0) {
+    uint8_t head[17];
+    if (left < 17) return kExifBadData;
+    if (!s->ReadBytes(head, 17)) return kExifReadFailed;
+    left -= 17;
+    const uint8_t id = head[0];
+    const bool dc = id <= 3;
+    if (!dc && (id < 16 || id > 19)) return kExifBadData;
+    int total = 0;
+    for (int i = 1; i <= 16; ++i) total += head[i];
+    if (total > 256 || total > left) return kExifBadData;
+    JpegTableRecord::Huffman& t = dc ? tables->dc[id] : tables->ac[id - 16];
+    memcpy(t.counts, head + 1, 16);
+    memset(t.values, 0, sizeof t.values);
+    if (!s->ReadBytes(t.values, total)) return kExifReadFailed;
+    left -= total;
+    HuffmanLookup lookup;
+    if (DeriveHuffmanLookup(t.counts, t.values, dc, &lookup) != kExifOk) return kExifBadHuffman;
+    t.set = true;
+  }
+  return kExifOk;
+}
+
+ExifResult ExifImageFile::ReadQuantTables(int64_t body) {
+  ExifStream* s = stream_.get();
+  if (!tables) tables = std::make_unique<JpegTableRecord>();
+  int64_t left = body;
+  while (left > 0) {
+    uint8_t pq;
+    if (!s->ReadBytes(&pq, 1)) return kExifReadFailed;
+    left -= 1;
+    const int no = pq & 0x0F;
+    if (no > 3) return kExifBadData;
+    const bool wide = (pq >> 4) != 0;
+    const int64_t need = wide ? 128 : 64;
+    if (need > left) return kExifReadFailed;
+    uint8_t raw[128];
+    if (!s->ReadBytes(raw, need)) return kExifReadFailed;
+    left -= need;
+    for (int k = 0; k < 64; ++k) {
+      tables->quant[no][kZigzagToNatural[k]] = wide ? pw::LoadBE16(raw + 2 * k) : raw[k];
+    }
+    tables->quantSet[no] = true;
+  }
+  return kExifOk;
+}
+
+ExifResult ExifImageFile::ReadAppSegment(int64_t markerPos, uint16_t marker, uint16_t length) {
+  ExifStream* s = stream_.get();
+  // The identifier is looked for only inside the segment.
+  const int64_t n = std::min<int64_t>(128, length - 2);
+  char head[128];
+  if (!s->ReadBytes(head, n)) return kExifReadFailed;
+  std::string identifier = "INVALID";
+  const void* nul = memchr(head, 0, static_cast<size_t>(std::min<int64_t>(n, 128)));
+  if (nul != nullptr) identifier.assign(head, static_cast<const char*>(nul) - head);
+  if (identifier.size() > 127) identifier.resize(127);
+  auto seg = std::make_unique<ExifRawAppSeg>(marker, identifier);
+  if (!s->SeekTo(markerPos)) return kExifReadFailed;
+  const ExifResult st = seg->Read(s, length, 0);
+  if (st != kExifOk) return st;
+  segments_.Insert(std::move(seg));
+  return kExifOk;
+}
+
+// ---- tags -------------------------------------------------------------------
+
+ExifResult ExifImageFile::AddDefaultExifSegment() {
+  auto seg = std::make_unique<ExifTiffAppSeg>(0xFFE1, "Exif");
+  seg->InitDefaultHeader();
+  ExifTiffAppSeg* tiff = seg.get();
+  segments_.Insert(std::move(seg));
+  const ExifResult st = tiff->CreateDirectoryPath({{0, 0}, {34665, 0}});
+  if (st != kExifOk) return st;
+  TagDirectory* exifDir = tiff->FindDirectory({{0, 0}, {34665, 0}});
+  if (exifDir == nullptr) return kExifNoExifDir;
+  for (uint32_t t : {36864u, 37121u, 40960u, 40961u, 40962u, 40963u}) exifDir->SetEntry(defaultTags_[t]->Clone());
+  TagDirectory* main = tiff->FindDirectory({{0, 0}});
+  if (main == nullptr) return kExifNoMainDir;
+  for (uint32_t t : {282u, 283u, 296u, 531u}) main->SetEntry(defaultTags_[t]->Clone());
+  return kExifOk;
+}
+
+ExifResult ExifImageFile::ApplyTagList(const std::string& identifier, const DirectoryTagList& list) {
+  ExifAppSegment* seg = segments_.FindSegment(nullptr, 0xFFE1, identifier, true);
+  if (seg != nullptr) {
+    auto* tiff = dynamic_cast<ExifTiffAppSeg*>(seg);
+    if (tiff == nullptr) return kExifNotDone;
+    return tiff->ApplyTagList(list);
+  }
+  ExifTiffAppSeg* tiff = nullptr;
+  if (identifier == "Exif") {
+    // A new EXIF segment starts from the defaults, so that what is written
+    // is a complete EXIF block even when the list is small.
+    const ExifResult st = AddDefaultExifSegment();
+    if (st != kExifOk) return st;
+    tiff = dynamic_cast<ExifTiffAppSeg*>(segments_.FindSegment(nullptr, 0xFFE1, identifier, false));
+  } else {
+    auto fresh = std::make_unique<ExifTiffAppSeg>(0xFFE1, identifier);
+    fresh->InitDefaultHeader();
+    tiff = fresh.get();
+    segments_.Insert(std::move(fresh));
+  }
+  if (tiff == nullptr) return kExifNoSegment;
+  return tiff->ApplyTagList(list);
+}
+
+ExifResult ExifImageFile::PutTagInDirectory(const ExifTagEntry& entry, uint16_t marker,
+                                            const std::string& identifier, const TagDirectoryPath& path) {
+  ExifAppSegment* seg = segments_.FindSegment(nullptr, marker, identifier, true);
+  auto* tiff = dynamic_cast<ExifTiffAppSeg*>(seg);
+  if (tiff == nullptr) {
+    // A segment of that name that is not TIFF-structured is left alone: a
+    // second, empty one beside it would only confuse readers.
+    if (seg != nullptr) return kExifNotDone;
+    if (marker == 0xFFE1 && identifier == "Exif") {
+      if (AddDefaultExifSegment() != kExifOk) return kExifNotDone;
+    } else {
+      auto fresh = std::make_unique<ExifTiffAppSeg>(marker, identifier);
+      fresh->InitDefaultHeader();
+      segments_.Insert(std::move(fresh));
+    }
+    tiff = dynamic_cast<ExifTiffAppSeg*>(segments_.FindSegment(nullptr, marker, identifier, true));
+    if (tiff == nullptr) return kExifNotDone;
+  }
+  TagDirectory* dir = tiff->FindDirectory(path);
+  if (dir == nullptr) {
+    const ExifResult st = tiff->CreateDirectoryPath(path);
+    if (st != kExifOk) return st;
+    dir = tiff->FindDirectory(path);
+    if (dir == nullptr) return kExifBadPath;
+  }
+  dir->SetEntry(entry.Clone());
+  return kExifOk;
+}
+
+ExifResult ExifImageFile::PutExifTag(const ExifTagEntry& entry) {
+  uint16_t marker;
+  std::string identifier;
+  TagDirectoryPath path;
+  const ExifResult st = DirectoryKindToPath(kDirExif, &marker, &identifier, &path);
+  if (st != kExifOk) return st;
+  return PutTagInDirectory(entry, marker, identifier, path);
+}
+
+ExifResult DirectoryKindToPath(int kind, uint16_t* marker, std::string* identifier, TagDirectoryPath* path) {
+  *marker = 0xFFE1;
+  *identifier = "Exif";
+  switch (kind) {
+    case kDirMain: *path = {{0, 0}}; break;
+    case kDirExif: *path = {{0, 0}, {34665, 0}}; break;
+    case kDirInterop: *path = {{0, 0}, {34665, 0}, {40965, 0}}; break;
+    case kDirGps: *path = {{0, 0}, {34853, 0}}; break;
+    case kDirThumbnail: *path = {{0, 1}}; break;
+    case kDirMeta: *marker = 0xFFE3; *identifier = "Meta"; *path = {{0, 0}}; break;
+    case kDirMetaSub: *marker = 0xFFE3; *identifier = "Meta"; *path = {{0, 0}, {50843, 0}}; break;
+    default: return kExifBadDirKind;
+  }
+  return kExifOk;
+}

@@ -1,0 +1,136 @@
+// Closing an edited file: the whole file is written anew into a
+// replacement file (start of image, segments, comments, the image data
+// copied unchanged) which takes the original's place only when every byte
+// of it was written.
+#include <algorithm>
+#include <vector>
+
+#include "exif/ExifImageFile.h"
+#include "platform/atomic_file.h"
+#include "platform/byteorder.h"
+
+namespace {
+// Marker, length field and the largest body a segment can have.
+constexpr int64_t kMaxSegmentBytes = 2 + 0xFFFF;
+
+bool IsAppOrComment(uint8_t m) { return (m >= 0xE0 && m <= 0xEF) || m == 0xFE; }
+}  // namespace
+
+ExifResult ExifImageFile::Close() {
+  ExifResult status = kExifOk;
+  if (stream_ && (stream_->Mode() == ExifStream::kModeEdit || stream_->Mode() == ExifStream::kModeNew)) {
+    // A file whose edit-open failed is never rewritten from what little
+    // was understood of it.
+    if (openStatus_ == kExifOk) status = Rewrite();
+  }
+  ReleaseAll();
+  return status;
+}
+
+ExifResult ExifImageFile::FindImageData(int64_t* start) {
+  ExifStream* s = stream_.get();
+  const int64_t size = s->SizeOf();
+  int64_t pos = 2;
+  uint8_t b[4];
+  while (pos + 2 <= size) {
+    if (!s->SeekTo(pos) || !s->ReadBytes(b, 2) || b[0] != 0xFF) return kExifReadFailed;
+    if (b[1] == 0xFF) {  // fill byte before a marker
+      ++pos;
+      continue;
+    }
+    if (!IsAppOrComment(b[1])) {
+      *start = pos;
+      return kExifOk;
+    }
+    if (!s->ReadBytes(b + 2, 2)) return kExifReadFailed;
+    const uint16_t length = pw::LoadBE16(b + 2);
+    if (length < 2) return kExifReadFailed;
+    pos += 2 + length;
+  }
+  return kExifReadFailed;
+}
+
+ExifResult ExifImageFile::WriteSegment(ExifAppSegment* segment, ExifStream* out) {
+  auto* tiff = dynamic_cast<ExifTiffAppSeg*>(segment);
+  if (tiff == nullptr) return segment->Write(out);
+  // A segment the library made and never filled has nothing to say.
+  if (tiff->IsNew() && tiff->Directories().empty()) return kExifOk;
+
+  // The TIFF structure is laid out in a buffer of the largest size a
+  // segment may have; when it does not fit, the thumbnail goes first.
+  bool hasThumbnail = false;
+  for (auto& d : tiff->Directories()) hasThumbnail = hasThumbnail || d->HasThumbnail();
+  std::vector<uint8_t> buffer(kMaxSegmentBytes);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    ExifResult st = kExifOk;
+    ExifStream mem(&st, buffer.data(), kMaxSegmentBytes, "r+", 0);
+    if (st != kExifOk) return kExifWriteFailed;
+    mem.SetFlags(out->Flags() & ~ExifStream::kMemory);
+    mem.SetByteOrder(true);
+    if (tiff->Write(&mem) == kExifOk) {
+      return out->WriteBytes(buffer.data(), mem.SizeOf()) ? kExifOk : kExifWriteFailed;
+    }
+    if (!hasThumbnail) break;
+    tiff->DropThumbnails();
+  }
+  return kExifWriteFailed;
+}
+
+ExifResult ExifImageFile::Rewrite() {
+  ExifStream* s = stream_.get();
+
+  // The pixel dimensions in the EXIF directory follow the frame header.
+  if (auto* tiff = dynamic_cast<ExifTiffAppSeg*>(segments_.FindSegment(nullptr, 0xFFE1, "Exif", true))) {
+    if (TagDirectory* exifDir = tiff->FindDirectory({{0, 0}, {34665, 0}}); exifDir && width > 0 && height > 0) {
+      exifDir->SetEntry(std::make_unique<ExifEntryU32>(40962, kTiffLong, 1, static_cast<unsigned>(width)));
+      exifDir->SetEntry(std::make_unique<ExifEntryU32>(40963, kTiffLong, 1, static_cast<unsigned>(height)));
+    }
+  }
+
+  int64_t imageStart = -1;
+  if (s->Mode() == ExifStream::kModeEdit) {
+    const ExifResult st = FindImageData(&imageStart);
+    if (st != kExifOk) return st;
+  } else {
+    return kExifNoImageData;  // a new file has no pixels of its own to end with
+  }
+
+  pw::AtomicFile replacement(name_);
+  if (!replacement.Open() || replacement.Stream() == nullptr) return kExifOpenFailed;
+  std::unique_ptr<ExifStream> out = ExifStream::Adopt(replacement.Stream(), replacement.TempPath(), "w");
+  if (!out) return kExifOpenFailed;
+  out->SetFlags(s->Flags() & ~ExifStream::kMemory);
+  out->SetByteOrder(true);
+
+  const uint8_t soi[2] = {0xFF, 0xD8};
+  ExifResult status = out->WriteBytes(soi, 2) ? kExifOk : kExifWriteFailed;
+  for (ExifAppSegment* seg : segments_.Segments()) {
+    if (status != kExifOk) break;
+    out->SeekEnd();
+    status = WriteSegment(seg, out.get());
+  }
+  for (const auto& text : comments_) {
+    if (status != kExifOk) break;
+    uint8_t head[4] = {0xFF, 0xFE, 0, 0};
+    pw::StoreBE16(head + 2, static_cast<uint16_t>(text.size() + 2));
+    out->SeekEnd();
+    if (!out->WriteBytes(head, 4) || !out->WriteBytes(text.data(), static_cast<int64_t>(text.size()))) {
+      status = kExifWriteFailed;
+    }
+  }
+  // The image data, unchanged, from the first marker that is not APPn or COM.
+  const int64_t size = s->SizeOf();
+  if (status == kExifOk && !s->SeekTo(imageStart)) status = kExifReadFailed;
+  std::vector<uint8_t> chunk(1 << 16);
+  out->SeekEnd();
+  for (int64_t at = imageStart; status == kExifOk && at < size;) {
+    const int64_t n = std::min<int64_t>(static_cast<int64_t>(chunk.size()), size - at);
+    if (!s->ReadBytes(chunk.data(), n)) status = kExifReadFailed;
+    else if (!out->WriteBytes(chunk.data(), n)) status = kExifWriteFailed;
+    at += n;
+  }
+  out->DetachFile();  // the replacement owns its FILE
+  if (status != kExifOk) return status;  // the replacement removes its file
+  if (!replacement.Commit()) return kExifWriteFailed;
+  return kExifOk;
+}

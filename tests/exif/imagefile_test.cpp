@@ -1,0 +1,469 @@
+// The EXIF image file against real pictures tagged by exiftool: every edit
+// leaves a file that exiftool validates, changes exactly the tags it should,
+// keeps the segment order and leaves the image data byte for byte.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <set>
+
+#include "exif/ExifImageFile.h"
+#include "exif_test_util.h"
+#include "jpeg_builder.h"
+
+using namespace exiftest;
+
+namespace {
+
+const char* const kNewTime = "2020:01:02 03:04:05";
+
+ExifResult PutTime(const std::string& path, const std::string& text) {
+  ExifImageFile f;
+  ExifResult st = f.Open(path, "r+");
+  if (st != kExifOk) return st;
+  st = f.PutExifTag(ExifEntryText(36867, kTiffAscii, 20, std::string(text)));
+  if (st != kExifOk) return st;
+  return f.Close();
+}
+
+ExifTiffAppSeg* ExifSegment(ExifImageFile& f) {
+  return dynamic_cast<ExifTiffAppSeg*>(f.Segments().FindSegment(nullptr, 0xFFE1, "Exif", true));
+}
+
+ExifResult CloneTags(const std::string& from, const std::string& to) {
+  ExifImageFile src;
+  ExifResult st = src.Open(from, "r");
+  if (st != kExifOk) return st;
+  DirectoryTagList list;
+  if (ExifTiffAppSeg* tiff = ExifSegment(src)) {
+    for (auto& d : tiff->Directories()) d->CollectTags(&list, {{0, d->Index()}});
+  }
+  ExifImageFile dst;
+  st = dst.Open(to, "r+");
+  if (st != kExifOk) return st;
+  st = dst.ApplyTagList("Exif", list);
+  if (st != kExifOk) return st;
+  return dst.Close();
+}
+
+std::string TagValue(const std::string& path, const std::string& tag) {
+  std::string out;
+  exiftest::Run("exiftool -s3 -n " + tag + " " + Quote(path), &out);
+  while (!out.empty() && (out.back() == '\n')) out.pop_back();
+  return out;
+}
+
+std::set<std::string> AsSet(const std::vector<std::string>& v) { return {v.begin(), v.end()}; }
+
+struct EditCase {
+  const char* fixture;
+  std::vector<std::string> order;
+};
+void PrintTo(const EditCase& c, std::ostream* os) { *os << c.fixture; }
+
+// Offset of the first marker m found by walking the segments from the start
+// (so that markers inside an EXIF thumbnail are not mistaken for the file's).
+size_t FindMarker(const std::vector<uint8_t>& j, uint8_t m) {
+  size_t pos = 2;
+  while (pos + 4 <= j.size() && j[pos] == 0xFF) {
+    if (j[pos + 1] == m) return pos;
+    pos += 2 + ((j[pos + 2] << 8) | j[pos + 3]);
+  }
+  return std::string::npos;
+}
+
+double Number(const std::string& s) { return s.empty() ? -1 : std::stod(s); }
+
+class EditEveryFixture : public ::testing::TestWithParam<EditCase> {};
+
+TEST_P(EditEveryFixture, ShootingTimeEditIsCleanAndMinimal) {
+  const EditCase& c = GetParam();
+  TempDir tmp;
+  const std::string file = tmp / "pic.jpg";
+  CopyFile(Fixtures() + "/" + c.fixture, file);
+  const std::vector<uint8_t> before = ReadAll(file);
+  const std::string beforeTags = DumpTags(file, tmp / "before.json");
+  ASSERT_EQ(SegmentOrder(file), c.order);
+
+  ASSERT_EQ(PutTime(file, kNewTime), kExifOk);
+
+  EXPECT_EQ(ValidationProblems(file), "");
+  EXPECT_EQ(TagDiff(beforeTags, DumpTags(file, tmp / "after.json")),
+            std::vector<std::string>{"~ExifIFD:DateTimeOriginal"});
+  EXPECT_EQ(TagValue(file, "-DateTimeOriginal"), kNewTime);
+  EXPECT_EQ(SegmentOrder(file), c.order);
+  EXPECT_EQ(FromFirstDqt(ReadAll(file)), FromFirstDqt(before));
+  for (const auto& e : std::filesystem::directory_iterator(tmp.Path())) {
+    EXPECT_NE(e.path().filename().string().rfind(".pixelwharf", 0), 0u) << "temporary file left behind";
+  }
+}
+
+TEST_P(EditEveryFixture, UnchangedEditRewritesTheSameTags) {
+  const EditCase& c = GetParam();
+  TempDir tmp;
+  const std::string file = tmp / "pic.jpg";
+  CopyFile(Fixtures() + "/" + c.fixture, file);
+  const std::string beforeTags = DumpTags(file, tmp / "before.json");
+  {
+    ExifImageFile f;
+    ASSERT_EQ(f.Open(file, "r+"), kExifOk);
+    ASSERT_EQ(f.Close(), kExifOk);
+  }
+  EXPECT_EQ(ValidationProblems(file), "");
+  EXPECT_TRUE(TagDiff(beforeTags, DumpTags(file, tmp / "after.json")).empty());
+  EXPECT_EQ(SegmentOrder(file), c.order);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, EditEveryFixture,
+    ::testing::Values(EditCase{"be.jpg", {"APP0", "APP1"}}, EditCase{"le.jpg", {"APP0", "APP1"}},
+                      EditCase{"makernote.jpg", {"APP0", "APP1"}},
+                      EditCase{"icc.jpg", {"APP0", "APP1", "APP1", "APP2", "COM"}},
+                      EditCase{"cmyk.jpg", {"APP1", "APP14"}}),
+    [](const auto& info) {
+      std::string n = info.param.fixture;
+      return n.substr(0, n.find('.'));
+    });
+
+TEST(ExifImageFile, KeepsByteOrderThumbnailAndMakerNote) {
+  TempDir tmp;
+  for (const char* name : {"be.jpg", "le.jpg"}) {
+    const std::string file = tmp / name;
+    CopyFile(Fixtures() + "/" + name, file);
+    const std::string order = TagValue(file, "-ExifByteOrder");
+    ASSERT_EQ(PutTime(file, kNewTime), kExifOk);
+    EXPECT_EQ(TagValue(file, "-ExifByteOrder"), order) << name;
+    std::string thumb;
+    exiftest::Run("exiftool -b -ThumbnailImage " + Quote(file), &thumb);
+    const std::vector<uint8_t> expected = ReadAll(Fixtures() + "/thumb.jpg");
+    EXPECT_EQ(std::vector<uint8_t>(thumb.begin(), thumb.end()), expected) << name;
+  }
+  const std::string mn = tmp / "mn.jpg";
+  CopyFile(Fixtures() + "/makernote.jpg", mn);
+  const std::string iso = TagValue(mn, "-Nikon:ISO");
+  ASSERT_NE(iso, "");
+  ASSERT_EQ(PutTime(mn, kNewTime), kExifOk);
+  EXPECT_EQ(TagValue(mn, "-Nikon:Quality"), "FINE");
+  EXPECT_EQ(TagValue(mn, "-Nikon:ISO"), iso);
+}
+
+TEST(ExifImageFile, CloneCarriesTagsAndKeepsTheTargetsOtherSegments) {
+  TempDir tmp;
+  const std::string src = Fixtures() + "/be.jpg";
+  const std::string dst = tmp / "dst.jpg";
+  CopyFile(Fixtures() + "/icc.jpg", dst);
+  const std::vector<uint8_t> before = ReadAll(dst);
+  const std::string beforeTags = DumpTags(dst, tmp / "before.json");
+  ASSERT_EQ(CloneTags(src, dst), kExifOk);
+
+  EXPECT_EQ(ValidationProblems(dst), "");
+  EXPECT_EQ(SegmentOrder(dst), (std::vector<std::string>{"APP0", "APP1", "APP1", "APP2", "COM"}));
+  EXPECT_EQ(FromFirstDqt(ReadAll(dst)), FromFirstDqt(before));
+  for (const char* tag : {"-GPSLatitude", "-GPSAltitude", "-ExposureTime", "-FNumber"}) {
+    EXPECT_NEAR(Number(TagValue(dst, tag)), Number(TagValue(src, tag)), 1e-6) << tag;
+  }
+  for (const char* tag : {"-Make", "-InteropIndex", "-DateTimeOriginal"}) {
+    EXPECT_EQ(TagValue(dst, tag), TagValue(src, tag)) << tag;
+  }
+  // The target keeps its own size, XMP, ICC profile and comment.
+  EXPECT_EQ(TagValue(dst, "-ExifImageWidth"), "64");
+  EXPECT_EQ(TagValue(dst, "-XMP-dc:Title"), "Harbour");
+  EXPECT_EQ(TagValue(dst, "-Comment"), "a comment that must survive");
+  EXPECT_NE(TagValue(dst, "-ICC_Profile:ProfileDescription"), "");
+  // The source's thumbnail directory has no data in the target: left out.
+  const std::set<std::string> diff = AsSet(TagDiff(beforeTags, DumpTags(dst, tmp / "after.json")));
+  EXPECT_TRUE(diff.count("+GPS:GPSLatitude"));
+  EXPECT_FALSE(diff.count("+IFD1:Compression"));
+}
+
+TEST(ExifImageFile, CloneIntoLittleEndianCmyk) {
+  TempDir tmp;
+  const std::string dst = tmp / "dst.jpg";
+  CopyFile(Fixtures() + "/cmyk.jpg", dst);
+  const std::vector<uint8_t> before = ReadAll(dst);
+  ASSERT_EQ(CloneTags(Fixtures() + "/le.jpg", dst), kExifOk);
+  EXPECT_EQ(ValidationProblems(dst), "");
+  EXPECT_EQ(SegmentOrder(dst), (std::vector<std::string>{"APP1", "APP14"}));
+  EXPECT_EQ(FromFirstDqt(ReadAll(dst)), FromFirstDqt(before));
+  EXPECT_EQ(TagValue(dst, "-GPSLongitude"), "120.25");
+  EXPECT_EQ(TagValue(dst, "-ExifImageWidth"), "48");
+}
+
+TEST(ExifImageFile, FileWithoutJfifOrExifGetsTheDefaultSegment) {
+  TempDir tmp;
+  const std::string file = tmp / "bare.jpg";
+  CopyFile(Fixtures() + "/bare.jpg", file);
+  const std::vector<uint8_t> before = ReadAll(file);
+  ASSERT_EQ(SegmentOrder(file), std::vector<std::string>{});
+  {
+    ExifImageFile f;
+    ASSERT_EQ(f.Open(file, "r+"), kExifOk);
+    ExifTiffAppSeg* tiff = ExifSegment(f);
+    ASSERT_NE(tiff, nullptr);
+    TagDirectory* exifDir = tiff->FindDirectory({{0, 0}, {34665, 0}});
+    ASSERT_NE(exifDir, nullptr);
+    auto* w = dynamic_cast<ExifEntryU32*>(exifDir->GetEntry(40962));
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->Value(), 50u);
+    ASSERT_EQ(f.Close(), kExifOk);
+  }
+  EXPECT_EQ(ValidationProblems(file), "");
+  EXPECT_EQ(SegmentOrder(file), std::vector<std::string>{"APP1"});
+  EXPECT_EQ(TagValue(file, "-ExifByteOrder"), "II");
+  EXPECT_EQ(TagValue(file, "-ExifImageHeight"), "40");
+  EXPECT_EQ(TagValue(file, "-ExifVersion"), "0210");
+  EXPECT_EQ(TagValue(file, "-XResolution"), "72");
+  EXPECT_EQ(FromFirstDqt(ReadAll(file)), FromFirstDqt(before));
+}
+
+TEST(ExifImageFile, NewSegmentInJfifFileIsCompleteAndLittleEndian) {
+  TempDir tmp;
+  const std::string file = tmp / "jfif.jpg";
+  // JFIF only, no EXIF: the head check passes, the tag needs a new segment.
+  exiftest::Run("convert-im6.q16 -size 30x20 gradient:red-white -quality 90 " + Quote(file));
+  ASSERT_EQ(PutTime(file, kNewTime), kExifOk);
+  EXPECT_EQ(ValidationProblems(file), "");
+  EXPECT_EQ(SegmentOrder(file), (std::vector<std::string>{"APP0", "APP1"}));
+  EXPECT_EQ(TagValue(file, "-DateTimeOriginal"), kNewTime);
+  EXPECT_EQ(TagValue(file, "-ExifByteOrder"), "II");
+  EXPECT_EQ(TagValue(file, "-ExifImageWidth"), "30");
+}
+
+TEST(ExifImageFile, PutIntoSegmentWithoutExifDirectoryCreatesItAndThePointer) {
+  TempDir tmp;
+  TiffBytes t(true);
+  t.Header(8);
+  t.U16(1);
+  t.Entry(0x0131, kTiffAscii, 4, 0x41424300);  // Software "ABC"
+  t.U32(0);
+  const std::string file = tmp / "x.jpg";
+  WriteAll(file, JpegWithExif(t.Data(), FromFirstDqt(ReadAll(Fixtures() + "/bare.jpg"))));
+  ASSERT_EQ(PutTime(file, kNewTime), kExifOk);
+  ExifImageFile f;
+  ASSERT_EQ(f.Open(file, "r"), kExifOk);
+  ExifTiffAppSeg* tiff = ExifSegment(f);
+  ASSERT_NE(tiff, nullptr);
+  ASSERT_NE(tiff->FindDirectory({{0, 0}})->GetEntry(34665), nullptr);
+  TagDirectory* exifDir = tiff->FindDirectory({{0, 0}, {34665, 0}});
+  ASSERT_NE(exifDir, nullptr);
+  auto* text = dynamic_cast<ExifEntryText*>(exifDir->GetEntry(36867));
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(text->Value(), kNewTime);
+  EXPECT_EQ(TagValue(file, "-Software"), "ABC");
+}
+
+TEST(ExifImageFile, OnlyTheFirstOfTwoExifSegmentsIsEditedBothAreKept) {
+  TempDir tmp;
+  const std::vector<uint8_t> tail = FromFirstDqt(ReadAll(Fixtures() + "/bare.jpg"));
+  auto tiffWith = [](uint32_t software) {
+    TiffBytes t(false);
+    t.Header(8);
+    t.U16(1);
+    t.Entry(0x0131, kTiffAscii, 4, software);
+    t.U32(0);
+    return t.Data();
+  };
+  std::vector<uint8_t> j = JpegWithExif(tiffWith(0x00313131), tail);  // "111"
+  std::vector<uint8_t> second = JpegWithExif(tiffWith(0x00323232), {});  // "222"
+  j.insert(j.begin() + 2, second.begin() + 2, second.end());  // "222" first, then "111"
+  const std::string file = tmp / "two.jpg";
+  WriteAll(file, j);
+  ASSERT_EQ(PutTime(file, kNewTime), kExifOk);
+  ExifImageFile f;
+  ASSERT_EQ(f.Open(file, "r"), kExifOk);
+  std::vector<ExifAppSegment*> segs = f.Segments().Segments();
+  ASSERT_EQ(segs.size(), 2u);
+  auto software = [&](ExifAppSegment* s) -> std::string {
+    auto* raw = dynamic_cast<ExifRawAppSeg*>(s);
+    std::string bytes(raw->Bytes().begin(), raw->Bytes().end());
+    if (bytes.find("222") != std::string::npos) return "222";
+    if (bytes.find("111") != std::string::npos) return "111";
+    return "";
+  };
+  EXPECT_EQ(software(segs[0]), "222");
+  EXPECT_EQ(software(segs[1]), "111");
+  const std::string first(dynamic_cast<ExifRawAppSeg*>(segs[0])->Bytes().begin(),
+                          dynamic_cast<ExifRawAppSeg*>(segs[0])->Bytes().end());
+  EXPECT_NE(first.find(kNewTime), std::string::npos);
+}
+
+TEST(ExifImageFile, OpenStatuses) {
+  TempDir tmp;
+  const std::vector<uint8_t> good = ReadAll(Fixtures() + "/be.jpg");
+  auto withSof = [&](std::vector<uint8_t> j, size_t field, uint8_t v) {
+    j[FindMarker(j, 0xC0) + 4 + field] = v;
+    return j;
+  };
+  auto withDht = [&](std::vector<uint8_t> j, size_t field, uint8_t v) {
+    j[FindMarker(j, 0xC4) + 4 + field] = v;
+    return j;
+  };
+  // The first DHT is a DC table. Two codes of length 1 leave no room for any
+  // longer code: the counts keep their total but overflow the code space.
+  auto overflowing = [&](std::vector<uint8_t> j) {
+    const size_t at = FindMarker(j, 0xC4) + 5;
+    int total = 0;
+    for (int i = 0; i < 16; ++i) total += j[at + i];
+    for (int i = 0; i < 16; ++i) j[at + i] = 0;
+    j[at] = 2;
+    j[at + 15] = static_cast<uint8_t>(total - 2);
+    return j;
+  };
+  std::vector<uint8_t> overflow = overflowing(good);
+  std::vector<uint8_t> dcValue = withDht(good, 17, 16);
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    ExifResult expected;
+  } cases[] = {
+      {"empty", {}, kExifReadFailed},
+      {"starts with EOI", {0xFF, 0xD9, 0, 0, 0, 0}, kExifBadData},
+      // Frame header: precision, height, width, count, then id/sampling/table.
+      {"component id R", withSof(withSof(good, 6, 82), 9, 71), kExifOk},
+      {"five components", withSof(good, 5, 5), kExifBadData},
+      {"Huffman codes overflow", overflow, kExifBadHuffman},
+      {"DC symbol 16", dcValue, kExifBadHuffman},
+      {"APPn cut short", {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x40, 'E', 'x'}, kExifReadFailed},
+  };
+  for (const Case& c : cases) {
+    const std::string file = tmp / "c.jpg";
+    WriteAll(file, c.bytes);
+    ExifImageFile f;
+    EXPECT_EQ(f.Open(file, "r"), c.expected) << c.name;
+  }
+  ExifImageFile missing;
+  EXPECT_EQ(missing.Open(tmp / "nothing.jpg", "r"), kExifOpenFailed);
+  ExifImageFile badMode;
+  EXPECT_EQ(badMode.Open(Fixtures() + "/be.jpg", "a"), kExifBadMode);
+}
+
+TEST(ExifImageFile, ReadOnlyCloseAndFailedEditOpenLeaveTheFileAlone) {
+  TempDir tmp;
+  const std::string file = tmp / "pic.jpg";
+  CopyFile(Fixtures() + "/be.jpg", file);
+  struct stat before {};
+  stat(file.c_str(), &before);
+  const std::vector<uint8_t> bytes = ReadAll(file);
+  {
+    ExifImageFile f;
+    ASSERT_EQ(f.Open(file, "r"), kExifOk);
+    f.PutExifTag(ExifEntryText(36867, kTiffAscii, 20, std::string(kNewTime)));
+    EXPECT_EQ(f.Close(), kExifOk);
+    EXPECT_EQ(f.Close(), kExifOk);  // a second close finds nothing to do
+  }
+  EXPECT_EQ(ReadAll(file), bytes);
+
+  // A file whose Huffman table is refused: the edit open fails and the
+  // close must not write the half-understood file back.
+  std::vector<uint8_t> bad = bytes;
+  bad[FindMarker(bad, 0xC4) + 4 + 17] = 16;
+  WriteAll(file, bad);
+  {
+    ExifImageFile f;
+    ASSERT_EQ(f.Open(file, "r+"), kExifBadHuffman);
+    EXPECT_EQ(f.Close(), kExifOk);
+  }
+  EXPECT_EQ(ReadAll(file), bad);
+}
+
+TEST(ExifImageFile, FailedWriteLeavesTheOriginalWholeAndNoTemporaryFile) {
+  TempDir tmp;
+  const std::string file = tmp / "pic.jpg";
+  CopyFile(Fixtures() + "/be.jpg", file);
+  const std::vector<uint8_t> bytes = ReadAll(file);
+  // A file-size limit below the picture's size stands in for a full disk.
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit lim{1000, 1000};
+    setrlimit(RLIMIT_FSIZE, &lim);
+    ExifImageFile f;
+    if (f.Open(file, "r+") != kExifOk) _exit(10);
+    f.PutExifTag(ExifEntryText(36867, kTiffAscii, 20, std::string(kNewTime)));
+    _exit(f.Close() == kExifOk ? 0 : 20);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 20);
+  EXPECT_EQ(ReadAll(file), bytes);
+  size_t files = 0;
+  for (auto& e : std::filesystem::directory_iterator(tmp.Path())) {
+    (void)e;
+    ++files;
+  }
+  EXPECT_EQ(files, 1u);
+}
+
+TEST(ExifImageFile, KeepsFileMode) {
+  TempDir tmp;
+  const std::string file = tmp / "pic.jpg";
+  CopyFile(Fixtures() + "/le.jpg", file);
+  chmod(file.c_str(), 0640);
+  ASSERT_EQ(PutTime(file, kNewTime), kExifOk);
+  struct stat st {};
+  stat(file.c_str(), &st);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST(ExifImageFile, OversizedSegmentDropsItsThumbnailOrFailsWithoutWriting) {
+  TempDir tmp;
+  const std::string file = tmp / "big.jpg";
+  CopyFile(Fixtures() + "/be.jpg", file);
+  const std::vector<uint8_t> before = ReadAll(file);
+  // 64700 bytes of user comment and the thumbnail do not fit together.
+  std::vector<char> comment(64700, 'x');
+  memcpy(comment.data(), "ASCII\0\0\0", 8);
+  {
+    ExifImageFile f;
+    ASSERT_EQ(f.Open(file, "r+"), kExifOk);
+    ASSERT_EQ(f.PutExifTag(ExifEntryS8Vec(37510, kTiffUndefined, 64700, std::vector<char>(comment))), kExifOk);
+    ASSERT_EQ(f.Close(), kExifOk);
+  }
+  EXPECT_EQ(ValidationProblems(file), "");
+  EXPECT_EQ(TagValue(file, "-ThumbnailImage"), "");
+  EXPECT_EQ(TagValue(file, "-UserComment").size(), 64700u - 8);
+  EXPECT_EQ(FromFirstDqt(ReadAll(file)), FromFirstDqt(before));
+
+  // Without a thumbnail to give up, a segment that cannot fit is an error
+  // and the file stays as it was.
+  CopyFile(Fixtures() + "/be.jpg", file);
+  std::vector<char> huge(70000, 'y');
+  {
+    ExifImageFile f;
+    ASSERT_EQ(f.Open(file, "r+"), kExifOk);
+    ASSERT_EQ(f.PutExifTag(ExifEntryS8Vec(37510, kTiffUndefined, 70000, std::move(huge))), kExifOk);
+    EXPECT_EQ(f.Close(), kExifWriteFailed);
+  }
+  EXPECT_EQ(ReadAll(file), before);
+}
+
+TEST(ExifImageFile, NewFileHasNoImageData) {
+  TempDir tmp;
+  ExifImageFile f;
+  ASSERT_EQ(f.Open(tmp / "new.jpg", "w"), kExifOk);
+  ExifTiffAppSeg* tiff = dynamic_cast<ExifTiffAppSeg*>(f.Segments().FindSegment(nullptr, 0xFFE1, "Exif", false));
+  ASSERT_NE(tiff, nullptr);
+  EXPECT_NE(tiff->FindDirectory({{0, 0}, {34665, 0}})->GetEntry(36864), nullptr);
+  EXPECT_EQ(f.Close(), kExifNoImageData);
+}
+
+TEST(ExifImageFile, DirectoryKinds) {
+  uint16_t marker;
+  std::string id;
+  TagDirectoryPath path;
+  EXPECT_EQ(DirectoryKindToPath(2, &marker, &id, &path), kExifBadDirKind);
+  ASSERT_EQ(DirectoryKindToPath(3, &marker, &id, &path), kExifOk);
+  EXPECT_EQ(path, (TagDirectoryPath{{0, 0}, {34665, 0}, {40965, 0}}));
+  ASSERT_EQ(DirectoryKindToPath(9, &marker, &id, &path), kExifOk);
+  EXPECT_EQ(marker, 0xFFE3);
+  EXPECT_EQ(id, "Meta");
+}
+
+}  // namespace
