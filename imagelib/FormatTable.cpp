@@ -1,0 +1,132 @@
+// One row per format class. A format whose class has not been built yet is a
+// PendingFormat row: it fails every read and write with a text naming its
+// class. Building a format replaces its row with Codec<TheClass>.
+#include "imagelib/FormatTable.h"
+
+#include <new>
+
+#include "imagelib/PxImageBMP.h"
+
+namespace {
+
+template <class T>
+PxImage* Create() {
+  return new (std::nothrow) T();
+}
+
+template <class T>
+bool DecodeWith(PxImage& object, PxFile* file) {
+  return static_cast<T&>(object).Decode(file);
+}
+
+template <class T>
+bool EncodeWith(PxImage& object, PxFile* file, ImageFormatId) {
+  return static_cast<T&>(object).Encode(file);
+}
+
+// The JPEG-2000 family writer is told which of its formats to write.
+template <class T>
+bool EncodeWithId(PxImage& object, PxFile* file, ImageFormatId id) {
+  return static_cast<T&>(object).Encode(file, id);
+}
+
+template <class T>
+constexpr FormatCodec Codec(const char* className, bool reportsFrameCount = false) {
+  return FormatCodec{className, &Create<T>, &DecodeWith<T>, &EncodeWith<T>, nullptr, reportsFrameCount};
+}
+
+template <class T>
+constexpr FormatCodec ReadOnlyCodec(const char* className, const char* noWriterText) {
+  return FormatCodec{className, &Create<T>, &DecodeWith<T>, nullptr, noWriterText, false};
+}
+
+// Stand-in object for a format class that is not part of this build yet.
+template <ImageFormatId kId>
+class PendingFormat : public PxImage {
+ public:
+  PendingFormat() { InitDefaults(kId); }
+};
+
+template <ImageFormatId kId>
+const char* PendingText();
+#define PW_PENDING_TEXT(id, text) \
+  template <>                     \
+  const char* PendingText<id>() { return text; }
+PW_PENDING_TEXT(kFormatGif, "PxImageGIF: GIF is not available in this build")
+PW_PENDING_TEXT(kFormatJpg, "PxImageJPG: JPG is not available in this build")
+PW_PENDING_TEXT(kFormatPng, "PxImagePNG: PNG is not available in this build")
+PW_PENDING_TEXT(kFormatIco, "PxImageICO: ICO is not available in this build")
+PW_PENDING_TEXT(kFormatTif, "PxImageTIF: TIF is not available in this build")
+PW_PENDING_TEXT(kFormatTga, "PxImageTGA: TGA is not available in this build")
+PW_PENDING_TEXT(kFormatPcx, "PxImagePCX: PCX is not available in this build")
+PW_PENDING_TEXT(kFormatWbmp, "PxImageWBMP: WBMP is not available in this build")
+PW_PENDING_TEXT(kFormatWmf, "PxImageWMF: WMF is not available in this build")
+PW_PENDING_TEXT(kFormatUnknown, "PxImageJAS: JPEG-2000 family is not available in this build")
+PW_PENDING_TEXT(kFormatMng, "PxImageMNG: MNG is not available in this build")
+PW_PENDING_TEXT(kFormatSka, "PxImageSKA: SKA is not available in this build")
+PW_PENDING_TEXT(kFormatRaw, "PxImageRAW: RAW is not available in this build")
+PW_PENDING_TEXT(kFormatPsd, "PxImagePSD: PSD is not available in this build")
+#undef PW_PENDING_TEXT
+
+template <ImageFormatId kId>
+bool PendingDecode(PxImage& object, PxFile*) {
+  object.SetLastError(PendingText<kId>());
+  return false;
+}
+
+template <ImageFormatId kId>
+bool PendingEncode(PxImage& object, PxFile*, ImageFormatId) {
+  object.SetLastError(PendingText<kId>());
+  return false;
+}
+
+template <ImageFormatId kId>
+constexpr FormatCodec Pending(const char* className, bool reportsFrameCount = false) {
+  return FormatCodec{className, &Create<PendingFormat<kId>>, &PendingDecode<kId>, &PendingEncode<kId>,
+                     nullptr, reportsFrameCount};
+}
+
+template <ImageFormatId kId>
+constexpr FormatCodec PendingReadOnly(const char* className, const char* noWriterText) {
+  return FormatCodec{className, &Create<PendingFormat<kId>>, &PendingDecode<kId>, nullptr, noWriterText,
+                     false};
+}
+
+// ---- the table: one row per class ----------------------------------------
+const FormatCodec kBmp = Codec<PxImageBMP>("PxImageBMP");
+const FormatCodec kGif = Pending<kFormatGif>("PxImageGIF", true);               // pending: GIF
+const FormatCodec kJpg = Pending<kFormatJpg>("PxImageJPG");                     // pending: JPG
+const FormatCodec kPng = Pending<kFormatPng>("PxImagePNG");                     // pending: PNG
+const FormatCodec kIco = Pending<kFormatIco>("PxImageICO", true);               // pending: ICO
+const FormatCodec kTif = Pending<kFormatTif>("PxImageTIF", true);               // pending: TIF
+const FormatCodec kTga = Pending<kFormatTga>("PxImageTGA");                     // pending: TGA
+const FormatCodec kPcx = Pending<kFormatPcx>("PxImagePCX");                     // pending: PCX
+const FormatCodec kWbmp = Pending<kFormatWbmp>("PxImageWBMP");                  // pending: WBMP
+const FormatCodec kWmf = PendingReadOnly<kFormatWmf>("PxImageWMF", "Save WMF not supported");  // pending: WMF
+const FormatCodec kJas = Pending<kFormatUnknown>("PxImageJAS");                 // pending: JP2/JPC/PGX/PNM/RAS
+const FormatCodec kMng = Pending<kFormatMng>("PxImageMNG", true);               // pending: MNG
+const FormatCodec kSka = Pending<kFormatSka>("PxImageSKA");                     // pending: SKA
+const FormatCodec kRaw = PendingReadOnly<kFormatRaw>("PxImageRAW", "Save RAW not supported");  // pending: RAW
+const FormatCodec kPsd = PendingReadOnly<kFormatPsd>("PxImagePSD", "Save PSD not supported");  // pending: PSD
+// ---------------------------------------------------------------------------
+
+const FormatCodec* const kById[] = {
+    nullptr, &kBmp, &kGif, &kJpg, &kPng, &kIco, &kTif, &kTga, &kPcx, &kWbmp, &kWmf,
+    &kJas,   &kJas, &kJas, &kJas, &kJas, nullptr, &kMng, &kSka, &kRaw, &kPsd,
+};
+
+const FormatCodec* const kTryOrder[] = {
+    &kBmp, &kJpg, &kIco, &kGif, &kPng, &kTif, &kMng, &kTga, &kPcx, &kWbmp, &kWmf, &kJas, &kSka, &kRaw, &kPsd,
+};
+
+}  // namespace
+
+const FormatCodec* CodecForId(ImageFormatId id) {
+  if (id >= sizeof kById / sizeof kById[0]) return nullptr;
+  return kById[id];
+}
+
+const FormatCodec* const* CodecsInTryOrder(size_t* count) {
+  *count = sizeof kTryOrder / sizeof kTryOrder[0];
+  return kTryOrder;
+}

@@ -1,0 +1,393 @@
+// BMP reader and writer. Every read is bounded by what the file holds and by
+// the pixel block: palettes are capped at their size, RLE runs at their row
+// and the image, and a file that ends early fails with a text.
+#include "imagelib/PxImageBMP.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "platform/byteorder.h"
+
+namespace {
+
+constexpr uint32_t kCompressionNone = 0;
+constexpr uint32_t kCompressionRle8 = 1;
+constexpr uint32_t kCompressionRle4 = 2;
+constexpr uint32_t kCompressionBitfields = 3;
+
+bool ReadExactly(PxFile* file, void* buffer, size_t bytes) {
+  return bytes == 0 || file->ReadBlock(buffer, 1, bytes) == bytes;
+}
+
+bool Skip(PxFile* file, uint64_t bytes) {
+  if (bytes == 0) return true;
+  if (bytes > INT32_MAX) return false;
+  return file->SeekTo(static_cast<int32_t>(bytes), 1);
+}
+
+bool WriteExactly(PxFile* file, const void* buffer, size_t bytes) {
+  return bytes == 0 || file->WriteBlock(buffer, 1, bytes) == bytes;
+}
+
+int32_t DpiFromPelsPerMeter(int32_t ppm) { return static_cast<int32_t>(std::floor(ppm * 254.0 / 10000.0 + 0.5)); }
+
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+
+}  // namespace
+
+bool PxImageBMP::ReadInfoHeader(PxFile* file, BITMAPINFOHEADER* out, uint32_t masks[3], bool* hasMasks) {
+  *hasMasks = false;
+  uint8_t raw[kInfoHeaderBytes] = {};
+  // The size comes first: a 12-byte core header may be followed by less than
+  // 28 bytes in a tiny file, so the rest is read by what the size says.
+  if (!ReadExactly(file, raw, 4)) return false;
+  const uint32_t size = pw::LoadLE32(raw);
+  const uint32_t storedSize = info.littleEndianHost ? size : pw::Swap32(size);
+  if (storedSize == 12) {
+    if (!ReadExactly(file, raw + 4, 8)) return false;
+    std::memset(out, 0, sizeof *out);
+    out->biSize = 12;
+    out->biWidth = pw::LoadLE16(raw + 4);
+    out->biHeight = pw::LoadLE16(raw + 6);
+    out->biPlanes = pw::LoadLE16(raw + 8);
+    out->biBitCount = pw::LoadLE16(raw + 10);
+  } else {
+    if (!ReadExactly(file, raw + 4, kInfoHeaderBytes - 4)) return false;
+    LoadInfoHeader(raw, out);
+    HeaderToHostOrder(out);
+    if (out->biSize == 40) {
+      // nothing more
+    } else if (out->biSize == 64) {
+      if (!Skip(file, 24)) return false;
+    } else if (out->biSize == 52 || out->biSize == 56 || out->biSize == 108 || out->biSize == 124) {
+      // These headers hold their colour masks in bytes 40 to 51.
+      uint8_t m[12];
+      if (!ReadExactly(file, m, sizeof m)) return false;
+      masks[0] = pw::LoadLE32(m);
+      masks[1] = pw::LoadLE32(m + 4);
+      masks[2] = pw::LoadLE32(m + 8);
+      *hasMasks = true;
+      if (!Skip(file, out->biSize - 52)) return false;
+    } else {
+      const int64_t needed = ((int64_t{out->biBitCount} * out->biWidth + 31) / 32) * 4 * out->biHeight;
+      if (out->biSize <= 40 || int64_t{out->biSizeImage} < needed || out->biPlanes != 1 || out->biClrUsed != 0) {
+        return false;
+      }
+      if (out->biCompression == kCompressionNone && !Skip(file, out->biSize - 40)) return false;
+    }
+  }
+  if (out->biSizeImage == 0) {
+    int64_t row = ((int64_t{out->biBitCount} * out->biWidth + 31) / 8) & ~int64_t{3};
+    int64_t total = row * out->biHeight;
+    out->biSizeImage = (total > 0 && total <= UINT32_MAX) ? static_cast<uint32_t>(total) : 0;
+  }
+  if (out->biClrUsed == 0 && out->biBitCount <= 8) out->biClrUsed = 1u << out->biBitCount;
+  return true;
+}
+
+namespace {
+
+// Decoders of the run-length encodings. Each step consumes at least two
+// bytes, so a hostile stream always ends; nothing is written outside the row
+// the cursor is on or outside the image.
+void DecodeRle8(PxImage& image, PxFile* file) {
+  const uint64_t height = image.Height();
+  const uint64_t rowBytes = image.Bpp() == 8 ? image.Width() : image.RowStride();
+  uint64_t row = 0, col = 0;
+  auto put = [&](uint8_t v) {
+    if (row < height && col < rowBytes) image.RowAt(static_cast<uint32_t>(row))[col] = v;
+    ++col;
+  };
+  for (;;) {
+    const int32_t n = file->GetByte();
+    const int32_t c = file->GetByte();
+    if (n < 0 || c < 0) return;
+    if (n > 0) {
+      for (int32_t k = 0; k < n; ++k) put(static_cast<uint8_t>(c));
+    } else if (c == 0) {
+      col = 0;
+      ++row;
+    } else if (c == 1) {
+      return;
+    } else if (c == 2) {
+      const int32_t dx = file->GetByte(), dy = file->GetByte();
+      if (dx < 0 || dy < 0) return;
+      col += static_cast<uint64_t>(dx);
+      row += static_cast<uint64_t>(dy);
+    } else {
+      for (int32_t k = 0; k < c; ++k) {
+        const int32_t b = file->GetByte();
+        if (b < 0) return;
+        put(static_cast<uint8_t>(b));
+      }
+      if (c & 1) file->GetByte();
+    }
+  }
+}
+
+void DecodeRle4(PxImage& image, PxFile* file) {
+  const uint64_t height = image.Height();
+  const uint64_t width = image.Bpp() == 4 ? image.Width() : uint64_t{image.RowStride()} * 2;
+  uint64_t row = 0, px = 0;  // px: pixel column; its low bit is the half-byte flag
+  auto put = [&](uint8_t nibble) {
+    if (row < height && px < width) {
+      uint8_t& b = image.RowAt(static_cast<uint32_t>(row))[px >> 1];
+      b = (px & 1) ? static_cast<uint8_t>(b | nibble) : static_cast<uint8_t>(nibble << 4);
+    }
+    ++px;
+  };
+  for (;;) {
+    const int32_t n = file->GetByte();
+    const int32_t c = file->GetByte();
+    if (n < 0 || c < 0) return;
+    if (n > 0) {
+      for (int32_t k = 0; k < n; ++k) put(static_cast<uint8_t>((k & 1) ? (c & 0x0F) : (c >> 4)));
+    } else if (c == 0) {
+      px = 0;
+      ++row;
+    } else if (c == 1) {
+      return;
+    } else if (c == 2) {
+      const int32_t dx = file->GetByte(), dy = file->GetByte();
+      if (dx < 0 || dy < 0) return;
+      px += static_cast<uint64_t>(dx);
+      row += static_cast<uint64_t>(dy);
+    } else {
+      int32_t b = file->GetByte();
+      if (b < 0) return;
+      for (int32_t k = 0; k < c; ++k) {
+        put(static_cast<uint8_t>((k & 1) ? (b & 0x0F) : (b >> 4)));
+        if ((k & 1) && k + 1 < c) {
+          b = file->GetByte();
+          if (b < 0) return;
+        }
+      }
+      if ((c + 1) & 2) file->GetByte();
+    }
+  }
+}
+
+}  // namespace
+
+bool PxImageBMP::Decode(PxFile* file) {
+  if (!file) return false;
+  auto fail = [this](const char* text) {
+    SetLastError(text);
+    return false;
+  };
+
+  const int64_t start = file->Position();
+  uint8_t fileHeaderBytes[kFileHeaderBytes];
+  if (start < 0 || !ReadExactly(file, fileHeaderBytes, sizeof fileHeaderBytes)) return fail("Not a BMP");
+  BITMAPFILEHEADER fileHeader;
+  LoadFileHeader(fileHeaderBytes, &fileHeader);
+  if (!info.littleEndianHost) {
+    fileHeader.bfType = pw::Swap16(fileHeader.bfType);
+    fileHeader.bfSize = pw::Swap32(fileHeader.bfSize);
+    fileHeader.bfOffBits = pw::Swap32(fileHeader.bfOffBits);
+  }
+  if (fileHeader.bfType != kBitmapFileType) {
+    fileHeader.bfOffBits = 0;
+    if (!file->SeekTo(static_cast<int32_t>(start), 0)) return fail("Not a BMP");
+  }
+
+  BITMAPINFOHEADER bih;
+  uint32_t masks[3] = {0, 0, 0};
+  bool headerMasks = false;
+  if (!ReadInfoHeader(file, &bih, masks, &headerMasks)) return fail("Error reading BMP info");
+  const bool coreHeader = bih.biSize == 12;
+
+  const bool topDown = bih.biHeight < 0;
+  const int64_t height = topDown ? -int64_t{bih.biHeight} : bih.biHeight;
+  const uint32_t height32 = height > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(height);
+
+  if (info.escape == -1) {
+    header.biWidth = bih.biWidth;
+    header.biHeight = static_cast<int32_t>(height > INT32_MAX ? INT32_MAX : height);
+    info.formatId = kFormatBmp;
+    SetLastError("output dimensions returned");
+    return true;
+  }
+
+  if (!Create(static_cast<uint32_t>(bih.biWidth), height32, bih.biBitCount, kFormatBmp)) return false;
+  SetHorizontalDpi(DpiFromPelsPerMeter(bih.biXPelsPerMeter));
+  SetVerticalDpi(DpiFromPelsPerMeter(bih.biYPelsPerMeter));
+  if (info.escape != 0) return fail("Cancelled");
+
+  if (PaletteSize() > 0) {
+    uint64_t entries = bih.biClrUsed;
+    if (entries == 0) entries = bih.biBitCount <= 8 ? (1u << bih.biBitCount) : 1;
+    const uint32_t entryBytes = coreHeader ? 3 : 4;
+    // "Colours used" may claim more than the palette holds: keep what fits,
+    // step over the rest.
+    const uint32_t stored = entries < PaletteSize() ? static_cast<uint32_t>(entries) : PaletteSize();
+    uint8_t raw[256 * 4];
+    if (!ReadExactly(file, raw, size_t{stored} * entryBytes)) return fail("Error reading BMP info");
+    if (!Skip(file, (entries - stored) * entryBytes)) return fail("Error reading BMP info");
+    RGBQUAD* pal = PaletteData();
+    for (uint32_t i = 0; i < stored; ++i) {
+      const uint8_t* e = raw + size_t{i} * entryBytes;
+      pal[i] = RGBQUAD{e[0], e[1], e[2], 0};
+    }
+    for (uint32_t i = stored; i < PaletteSize(); ++i) pal[i].rgbReserved = 0;
+  }
+  if (info.escape != 0) return fail("Cancelled");
+
+  auto seekToPixels = [&]() {
+    if (fileHeader.bfOffBits == 0) return true;
+    const int64_t target = start + fileHeader.bfOffBits;
+    return target <= INT32_MAX && file->SeekTo(static_cast<int32_t>(target), 0);
+  };
+  auto readMasks = [&]() {
+    if (headerMasks) return true;
+    uint8_t m[12];
+    if (!ReadExactly(file, m, sizeof m)) return false;
+    masks[0] = pw::LoadLE32(m);
+    masks[1] = pw::LoadLE32(m + 4);
+    masks[2] = pw::LoadLE32(m + 8);
+    return true;
+  };
+
+  switch (bih.biBitCount) {
+    case 1:
+    case 4:
+    case 8:
+      if (bih.biCompression == kCompressionNone) {
+        if (!seekToPixels() || !ReadExactly(file, info.pixels, ImageBytes())) return fail("Error reading BMP info");
+      } else if (bih.biCompression == kCompressionRle8) {
+        if (!seekToPixels()) return fail("Error reading BMP info");
+        DecodeRle8(*this, file);
+      } else if (bih.biCompression == kCompressionRle4) {
+        if (!seekToPixels()) return fail("Error reading BMP info");
+        DecodeRle4(*this, file);
+      } else {
+        return fail("compression type not supported");
+      }
+      break;
+    case 16: {
+      if (bih.biCompression == kCompressionBitfields) {
+        if (!readMasks()) return fail("Error reading BMP info");
+      } else {
+        masks[0] = 0x7C00;
+        masks[1] = 0x3E0;
+        masks[2] = 0x1F;
+      }
+      const size_t bytes = size_t{(Width() + 1) / 2} * Height() * 4;
+      if (!seekToPixels() || !ReadExactly(file, info.pixels, bytes)) return fail("Error reading BMP info");
+      UnpackBitfields(info.pixels, masks[0], masks[1], masks[2], 16);
+      break;
+    }
+    case 24:
+      if (bih.biCompression != kCompressionNone) return fail("unknown compression");
+      if (!seekToPixels() || !ReadExactly(file, info.pixels, ImageBytes())) return fail("Error reading BMP info");
+      break;
+    case 32: {
+      if (bih.biCompression == kCompressionBitfields) {
+        if (!readMasks()) return fail("Error reading BMP info");
+      } else {
+        masks[0] = 0xFF0000;
+        masks[1] = 0xFF00;
+        masks[2] = 0xFF;
+      }
+      if (bih.biCompression != kCompressionNone && bih.biCompression != kCompressionBitfields) {
+        return fail("unknown compression");
+      }
+      const size_t width = Width();
+      const size_t bytes = width * Height() * 4;
+      std::unique_ptr<uint8_t, FreeDeleter> buffer(static_cast<uint8_t*>(std::malloc(bytes)));
+      if (!buffer) return fail("can't allocate memory");
+      if (!seekToPixels() || !ReadExactly(file, buffer.get(), bytes)) return fail("Error reading BMP info");
+      if (bih.biCompression == kCompressionNone) {
+        if (!alpha && !CreateAlphaPlane()) return fail("can't allocate memory");
+        bool anyAlpha = false;
+        for (uint32_t y = 0; y < Height(); ++y) {
+          const uint8_t* src = buffer.get() + size_t{y} * width * 4;
+          uint8_t* dst = alpha + size_t{y} * width;
+          for (size_t x = 0; x < width; ++x) {
+            dst[x] = src[4 * x + 3];
+            anyAlpha |= dst[x] != 0;
+          }
+        }
+        // A file that leaves the fourth bytes at zero means no alpha at all.
+        if (!anyAlpha) std::memset(alpha, 255, width * Height());
+      }
+      UnpackBitfields(buffer.get(), masks[0], masks[1], masks[2], 32);
+      break;
+    }
+    default:
+      break;  // nothing is read; the picture stays as created
+  }
+  if (topDown) FlipVertical();
+  return true;
+}
+
+bool PxImageBMP::Encode(PxFile* file) {
+  if (!file) {
+    SetLastError("null file handler");
+    return false;
+  }
+  if (!dib) {
+    SetLastError("null image!!!");
+    return false;
+  }
+  auto fail = [this]() {
+    SetLastError("error writing BMP file");
+    return false;
+  };
+  // The header written always describes the block as it lies in memory.
+  header.biSize = kInfoHeaderBytes;
+  header.biClrUsed = PaletteSize();
+  header.biSizeImage = static_cast<uint32_t>(ImageBytes());
+  const uint32_t paletteBytes = 4 * PaletteSize();
+
+  BITMAPFILEHEADER fh{};
+  fh.bfType = kBitmapFileType;
+  fh.bfOffBits = kInfoHeaderBytes + paletteBytes + kFileHeaderBytes;
+  fh.bfSize = kInfoHeaderBytes + header.biSizeImage + paletteBytes + kFileHeaderBytes;
+  uint8_t fileHeaderBytes[kFileHeaderBytes];
+
+  if (PaletteSize() > 0 || !alpha) {
+    StoreFileHeader(fh, fileHeaderBytes);
+    StoreInfoHeader(header, dib);
+    if (!WriteExactly(file, fileHeaderBytes, sizeof fileHeaderBytes)) return fail();
+    if (!WriteExactly(file, dib, kInfoHeaderBytes + paletteBytes + ImageBytes())) return fail();
+    return true;
+  }
+
+  // True colour with alpha: a 32-bit bitmap, alpha in each pixel's fourth byte.
+  const uint32_t width = Width();
+  BITMAPINFOHEADER bih = header;
+  bih.biBitCount = 32;
+  bih.biCompression = kCompressionNone;
+  bih.biSizeImage = width * 4 * Height();
+  bih.biClrUsed = 0;
+  fh.bfOffBits = kInfoHeaderBytes + kFileHeaderBytes;
+  fh.bfSize = kInfoHeaderBytes + bih.biSizeImage + kFileHeaderBytes;
+  StoreFileHeader(fh, fileHeaderBytes);
+  uint8_t infoBytes[kInfoHeaderBytes];
+  StoreInfoHeader(bih, infoBytes);
+  if (!WriteExactly(file, fileHeaderBytes, sizeof fileHeaderBytes)) return fail();
+  if (!WriteExactly(file, infoBytes, sizeof infoBytes)) return fail();
+  std::unique_ptr<uint8_t, FreeDeleter> row(static_cast<uint8_t*>(std::malloc(size_t{width} * 4)));
+  if (!row) {
+    SetLastError("can't allocate memory");
+    return false;
+  }
+  for (uint32_t y = 0; y < Height(); ++y) {
+    const uint8_t* src = RowAt(y);
+    const uint8_t* a = alpha + size_t{y} * width;
+    uint8_t* dst = row.get();
+    for (uint32_t x = 0; x < width; ++x) {
+      dst[4 * x] = src[3 * x];
+      dst[4 * x + 1] = src[3 * x + 1];
+      dst[4 * x + 2] = src[3 * x + 2];
+      dst[4 * x + 3] = a[x];
+    }
+    if (!WriteExactly(file, row.get(), size_t{width} * 4)) return fail();
+  }
+  return true;
+}

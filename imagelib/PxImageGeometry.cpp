@@ -1,0 +1,257 @@
+// Mirrors, quarter and half turns, and colour inversion.
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "imagelib/PxImage.h"
+#include "imagelib/TransformSupport.h"
+
+bool PxImage::FlipVertical() {
+  if (!dib) return false;
+  const size_t stride = info.rowStride;
+  uint8_t* scratch = static_cast<uint8_t*>(std::malloc(stride));
+  if (!scratch) return false;
+  const uint32_t height = Height();
+  for (uint32_t k = 0; k < height / 2; ++k) {
+    uint8_t* a = RowAt(k);
+    uint8_t* b = RowAt(height - 1 - k);
+    std::memcpy(scratch, a, stride);
+    std::memcpy(a, b, stride);
+    std::memcpy(b, scratch, stride);
+  }
+  std::free(scratch);
+  FlipAlphaVertical();
+  return true;
+}
+
+bool PxImage::FlipHorizontal() {
+  if (!dib) return false;
+  // The mirrored copy could not be handed back to a borrowed image.
+  if (IsBorrowed()) return false;
+  PxImage* temp = new (std::nothrow) PxImage();
+  if (!temp) return false;
+  temp->InitDefaults(info.formatId);
+  temp->CopyFrom(*this, false, true, true);
+  if (!temp->dib) {
+    delete temp;
+    return false;
+  }
+  const uint32_t width = Width();
+  const uint32_t height = Height();
+  for (uint32_t y = 0; y < height; ++y) {
+    const uint8_t* src = RowAt(y);
+    uint8_t* dst = temp->RowAt(y);
+    if (Bpp() == 8) {
+      for (uint32_t x = 0; x < width; ++x) dst[x] = src[width - 1 - x];
+    } else if (Bpp() == 24) {
+      for (uint32_t x = 0; x < width; ++x) std::memcpy(dst + 3 * size_t{x}, src + 3 * size_t{width - 1 - x}, 3);
+    } else {
+      for (uint32_t x = 0; x < width; ++x) {
+        temp->StorePixelIndex(static_cast<int32_t>(x), static_cast<int32_t>(y),
+                              PixelIndexAt(static_cast<int32_t>(width - 1 - x), static_cast<int32_t>(y)));
+      }
+    }
+  }
+  temp->FlipAlphaHorizontal();
+  bool adopted = AdoptFrom(*temp, false);
+  delete temp;
+  return adopted;
+}
+
+namespace {
+
+// Copies one pixel between images of the same depth, by coordinates.
+template <int kBpp>
+inline void CopyPixel(const PxImage& from, uint32_t sx, uint32_t sy, PxImage& to, uint32_t dx, uint32_t dy) {
+  const uint8_t* s = from.RowAt(sy);
+  uint8_t* d = to.RowAt(dy);
+  if constexpr (kBpp == 24) {
+    std::memcpy(d + 3 * size_t{dx}, s + 3 * size_t{sx}, 3);
+  } else if constexpr (kBpp == 8) {
+    d[dx] = s[sx];
+  } else if constexpr (kBpp == 4) {
+    uint8_t v = (sx & 1) ? (s[sx >> 1] & 0x0F) : (s[sx >> 1] >> 4);
+    uint8_t& b = d[dx >> 1];
+    b = (dx & 1) ? static_cast<uint8_t>((b & 0xF0) | v) : static_cast<uint8_t>((b & 0x0F) | (v << 4));
+  } else {
+    // The destination block starts cleared, so set bits are all that need writing.
+    if ((s[sx >> 3] >> (7 - (sx & 7))) & 1) d[dx >> 3] |= static_cast<uint8_t>(0x80 >> (dx & 7));
+  }
+}
+
+// Walks the destination in 64 x 64 tiles so both images are touched in small
+// blocks; `map` gives the source coordinates of a destination pixel.
+template <int kBpp, class Map>
+bool TurnTiles(const PxImage& from, PxImage& to, Map map, int32_t* progress, const int32_t* escape,
+               bool progressByColumn) {
+  const uint32_t newW = to.Width(), newH = to.Height();
+  for (uint32_t bx = 0; bx < newW; bx += 64) {
+    const uint32_t ex = bx + 64 < newW ? bx + 64 : newW;
+    for (uint32_t by = 0; by < newH; by += 64) {
+      if (*escape != 0) return false;
+      *progress = static_cast<int32_t>(progressByColumn ? uint64_t{bx} * 100 / newW : uint64_t{by} * 100 / newH);
+      const uint32_t ey = by + 64 < newH ? by + 64 : newH;
+      for (uint32_t y = by; y < ey; ++y) {
+        for (uint32_t x = bx; x < ex; ++x) {
+          uint32_t sx, sy;
+          map(x, y, &sx, &sy);
+          CopyPixel<kBpp>(from, sx, sy, to, x, y);
+        }
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool PxImage::TurnQuarter(bool left) {
+  if (!dib) return false;
+  const uint32_t W = Width(), H = Height();
+  PxImage temp;
+  if (!StartTemporary(temp, *this, H, W, Bpp())) {
+    SetLastError(temp.LastError());
+    return false;
+  }
+  CopyPaletteInto(temp, *this);
+  if (alpha) temp.CreateAlphaPlane();
+  if (selection) {
+    temp.selection = static_cast<uint8_t*>(std::calloc(size_t{W} * H, 1));
+  }
+  // Destination (x', y') from source: left (y', H-1-x'), right (W-1-y', x').
+  auto map = [left, W, H](uint32_t x, uint32_t y, uint32_t* sx, uint32_t* sy) {
+    if (left) {
+      *sx = y;
+      *sy = H - 1 - x;
+    } else {
+      *sx = W - 1 - y;
+      *sy = x;
+    }
+  };
+  switch (Bpp()) {
+    case 24: TurnTiles<24>(*this, temp, map, &info.progress, &info.escape, left); break;
+    case 8: TurnTiles<8>(*this, temp, map, &info.progress, &info.escape, left); break;
+    case 4: TurnTiles<4>(*this, temp, map, &info.progress, &info.escape, left); break;
+    default: TurnTiles<1>(*this, temp, map, &info.progress, &info.escape, left); break;
+  }
+  for (uint32_t y = 0; y < W; ++y) {
+    for (uint32_t x = 0; x < H; ++x) {
+      uint32_t sx, sy;
+      map(x, y, &sx, &sy);
+      const size_t from = size_t{sy} * W + sx, to = size_t{y} * H + x;
+      if (alpha && temp.alpha) temp.alpha[to] = alpha[from];
+      if (selection && temp.selection) temp.selection[to] = selection[from];
+    }
+  }
+  const int32_t l = info.selectionLeft, t = info.selectionTop, r = info.selectionRight, b = info.selectionBottom;
+  if (left) {
+    temp.info.selectionLeft = static_cast<int32_t>(H) - t;
+    temp.info.selectionRight = static_cast<int32_t>(H) - b;
+    temp.info.selectionBottom = l;
+    temp.info.selectionTop = r;
+  } else {
+    temp.info.selectionLeft = b;
+    temp.info.selectionRight = t;
+    temp.info.selectionBottom = static_cast<int32_t>(W) - r;
+    temp.info.selectionTop = static_cast<int32_t>(W) - l;
+  }
+  temp.info.progress = info.progress;
+  return AdoptFrom(temp, false);
+}
+
+bool PxImage::TurnLeft() { return TurnQuarter(true); }
+bool PxImage::TurnRight() { return TurnQuarter(false); }
+
+bool PxImage::Turn180() {
+  if (!dib) return false;
+  const uint32_t W = Width(), H = Height();
+  PxImage temp;
+  if (!StartTemporary(temp, *this, W, H, Bpp())) {
+    SetLastError(temp.LastError());
+    return false;
+  }
+  CopyPaletteInto(temp, *this);
+  if (alpha) temp.CreateAlphaPlane();
+  for (uint32_t y = 0; y < H && info.escape == 0; ++y) {
+    info.progress = static_cast<int32_t>(uint64_t{y} * 100 / H);
+    const uint32_t dy = H - 1 - y;
+    for (uint32_t x = 0; x < W; ++x) {
+      const uint32_t dx = W - 1 - x;
+      switch (Bpp()) {
+        case 24: CopyPixel<24>(*this, x, y, temp, dx, dy); break;
+        case 8: CopyPixel<8>(*this, x, y, temp, dx, dy); break;
+        case 4: CopyPixel<4>(*this, x, y, temp, dx, dy); break;
+        default: CopyPixel<1>(*this, x, y, temp, dx, dy); break;
+      }
+    }
+    if (alpha && temp.alpha) {
+      const uint8_t* src = alpha + size_t{y} * W;
+      uint8_t* dst = temp.alpha + size_t{dy} * W;
+      for (uint32_t x = 0; x < W; ++x) dst[W - 1 - x] = src[x];
+    }
+  }
+  // The turned picture carries no selection.
+  std::free(temp.selection);
+  temp.selection = nullptr;
+  temp.info.progress = info.progress;
+  return AdoptFrom(temp, false);
+}
+
+bool PxImage::InvertColors() {
+  if (!dib) return false;
+  const int32_t W = static_cast<int32_t>(Width()), H = static_cast<int32_t>(Height());
+  auto clampX = [W](int32_t v) { return v < 0 ? 0 : v > W ? W : v; };
+  auto clampY = [H](int32_t v) { return v < 0 ? 0 : v > H ? H : v; };
+  const int32_t x0 = clampX(info.selectionLeft), x1 = clampX(info.selectionRight);
+  const int32_t y0 = clampY(info.selectionBottom), y1 = clampY(info.selectionTop);
+
+  if (Bpp() == 24) {
+    if (selection) {
+      for (int32_t y = y0; y < y1; ++y) {
+        uint8_t* row = RowAt(static_cast<uint32_t>(y));
+        const uint8_t* sel = selection + size_t(y) * size_t(W);
+        for (int32_t x = x0; x < x1; ++x) {
+          if (!sel[x]) continue;
+          uint8_t* px = row + 3 * size_t(x);
+          px[0] = static_cast<uint8_t>(255 - px[0]);
+          px[1] = static_cast<uint8_t>(255 - px[1]);
+          px[2] = static_cast<uint8_t>(255 - px[2]);
+        }
+      }
+    } else {
+      uint8_t* rows = info.pixels;
+      const size_t bytes = ImageBytes();
+      for (size_t i = 0; i < bytes; ++i) rows[i] = static_cast<uint8_t>(255 - rows[i]);
+    }
+    RGBQUAD& bg = info.backgroundColor;
+    bg.rgbBlue = static_cast<uint8_t>(255 - bg.rgbBlue);
+    bg.rgbGreen = static_cast<uint8_t>(255 - bg.rgbGreen);
+    bg.rgbRed = static_cast<uint8_t>(255 - bg.rgbRed);
+    return true;
+  }
+  if (!HasGrayPalette()) {
+    RGBQUAD* pal = PaletteData();
+    for (uint32_t i = 0; pal && i < PaletteSize(); ++i) {
+      pal[i].rgbBlue = static_cast<uint8_t>(255 - pal[i].rgbBlue);
+      pal[i].rgbGreen = static_cast<uint8_t>(255 - pal[i].rgbGreen);
+      pal[i].rgbRed = static_cast<uint8_t>(255 - pal[i].rgbRed);
+    }
+    info.lastColorValid = false;
+    return true;
+  }
+  // Identity grey ramp: complementing each index inverts the picture.
+  if (selection) {
+    const uint8_t top = static_cast<uint8_t>(PaletteSize() - 1);
+    for (int32_t y = y0; y < y1; ++y) {
+      const uint8_t* sel = selection + size_t(y) * size_t(W);
+      for (int32_t x = x0; x < x1; ++x) {
+        if (sel[x]) StorePixelIndexUnchecked(x, y, static_cast<uint8_t>(top - PixelIndexAtUnchecked(x, y)));
+      }
+    }
+  } else {
+    uint8_t* rows = info.pixels;
+    const size_t bytes = ImageBytes();
+    for (size_t i = 0; i < bytes; ++i) rows[i] = static_cast<uint8_t>(~rows[i]);
+  }
+  return true;
+}

@@ -1,0 +1,37 @@
+// Shared by the transforms: the temporary image that carries a picture's
+// record across a transform and is then moved back into it.
+#pragma once
+
+#include <cstring>
+
+#include "imagelib/PxImage.h"
+
+// Gives `temp` (fresh, InitDefaults(0)) the source's whole info record and a
+// new pixel block of the given size and depth. The record's buffer pointers
+// are not the temporary's to keep; the resolution travels with it.
+inline bool StartTemporary(PxImage& temp, const PxImage& source, uint32_t width, uint32_t height,
+                           uint32_t bpp) {
+  std::memcpy(&temp.info, &source.info, sizeof temp.info);
+  temp.info.owner = nullptr;
+  temp.info.pixels = nullptr;
+  temp.header.biXPelsPerMeter = source.header.biXPelsPerMeter;
+  temp.header.biYPelsPerMeter = source.header.biYPelsPerMeter;
+  return temp.Create(width, height, bpp, source.info.formatId) != nullptr;
+}
+
+// Copies as much of the source palette as both palettes hold.
+inline void CopyPaletteInto(PxImage& temp, const PxImage& source) {
+  RGBQUAD* to = temp.PaletteData();
+  const RGBQUAD* from = source.PaletteData();
+  if (!to || !from) return;
+  uint32_t n = temp.PaletteSize() < source.PaletteSize() ? temp.PaletteSize() : source.PaletteSize();
+  std::memcpy(to, from, size_t{4} * n);
+  temp.info.lastColorValid = false;
+}
+
+inline uint8_t GrayLevel(uint8_t red, uint8_t green, uint8_t blue) {
+  return static_cast<uint8_t>((red * 306 + green * 601 + blue * 117) >> 10);
+}
+
+// Cubic B-spline kernel of the bicubic resampling.
+float CubicBSpline(float x);
