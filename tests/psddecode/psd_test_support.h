@@ -127,3 +127,115 @@ inline Bytes RawImage(const std::vector<Bytes>& planes) {
 Bytes Deflate(const Bytes& in);
 
 }  // namespace psdtest
+
+namespace psdtest {
+
+// ---- layer section -------------------------------------------------------
+
+// One additional-information block: "8BIM", key, length, data padded even.
+inline Bytes Block(const std::string& key, const Bytes& data) {
+  W w;
+  w.str("8BIM").str(key).u32(uint32_t(data.size())).raw(data);
+  if (data.size() & 1) w.u8(0);
+  return w.b;
+}
+
+struct Layer {
+  int32_t top = 0, left = 0, bottom = 2, right = 2;
+  // id and the channel's data (compression word and payload).
+  std::vector<std::pair<int16_t, Bytes>> channels;
+  std::string blend = "norm";
+  uint8_t opacity = 255;
+  uint8_t flags = 0;
+  Bytes mask;                 // the mask data after its length
+  bool blending_set = false;  // false: an empty blending-ranges block
+  Bytes blending;             // the blending ranges after their length
+  std::string name = "L";
+  Bytes blocks;               // additional information
+};
+
+inline Bytes RawChannel(const Bytes& plane) {
+  W w;
+  w.u16(0).raw(plane);
+  return w.b;
+}
+
+inline Bytes LayerRecord(const Layer& l) {
+  W w;
+  w.u32(uint32_t(l.top)).u32(uint32_t(l.left)).u32(uint32_t(l.bottom)).u32(uint32_t(l.right));
+  w.u16(uint16_t(l.channels.size()));
+  for (const auto& [id, data] : l.channels) w.u16(uint16_t(id)).u32(uint32_t(data.size()));
+  w.str("8BIM").str(l.blend).u8(l.opacity).u8(0).u8(l.flags).u8(0);
+  W extra;
+  extra.block(l.mask);
+  extra.block(l.blending_set ? l.blending : Bytes{});
+  extra.u8(uint32_t(l.name.size())).str(l.name);
+  size_t name_total = 1 + l.name.size();
+  for (size_t i = name_total; i % 4; ++i) extra.u8(0);
+  extra.raw(l.blocks);
+  w.block(extra.b);
+  return w.b;
+}
+
+// Layer info (length first) with records, then every layer's channel data.
+inline Bytes LayerInfo(const std::vector<Layer>& layers, int16_t count_override = 0) {
+  W body;
+  body.u16(uint16_t(count_override ? count_override : int16_t(layers.size())));
+  for (const auto& l : layers) body.raw(LayerRecord(l));
+  for (const auto& l : layers)
+    for (const auto& [id, data] : l.channels) body.raw(data);
+  if (body.size() & 1) body.u8(0);
+  W w;
+  w.block(body.b);
+  return w.b;
+}
+
+// The layer and mask section's body (its length is added by Document).
+inline Bytes LayerSection(const Bytes& layer_info, const Bytes& global_mask = {},
+                          const Bytes& global_blocks = {}) {
+  W w;
+  w.raw(layer_info).block(global_mask).raw(global_blocks);
+  return w.b;
+}
+
+// ---- descriptors ---------------------------------------------------------
+
+inline Bytes Unicode(const std::string& s) {
+  W w;
+  w.u32(uint32_t(s.size()));
+  for (char ch : s) w.u16(uint8_t(ch));
+  return w.b;
+}
+// An ID: a 4-byte key (length 0) or a longer text key.
+inline Bytes Id(const std::string& key) {
+  W w;
+  if (key.size() == 4) w.u32(0).str(key);
+  else w.u32(uint32_t(key.size())).str(key);
+  return w.b;
+}
+inline Bytes Item(const std::string& key, const std::string& type, const Bytes& value) {
+  W w;
+  w.raw(Id(key)).str(type).raw(value);
+  return w.b;
+}
+inline Bytes Descriptor(const std::string& class_key, const std::vector<Bytes>& items) {
+  W w;
+  w.raw(Unicode("")).raw(Id(class_key)).u32(uint32_t(items.size()));
+  for (const auto& i : items) w.raw(i);
+  return w.b;
+}
+inline Bytes Double(double d) { W w; w.f64(d); return w.b; }
+inline Bytes UnitDouble(const std::string& unit, double d) { W w; w.str(unit).f64(d); return w.b; }
+inline Bytes Bool(bool v) { return Bytes{uint8_t(v)}; }
+inline Bytes Long(int32_t v) { W w; w.u32(uint32_t(v)); return w.b; }
+inline Bytes Enum(const std::string& type, const std::string& value) {
+  W w;
+  w.raw(Id(type)).raw(Id(value));
+  return w.b;
+}
+inline Bytes RgbColor(double r, double g, double b) {
+  return Descriptor("RGBC", {Item("Rd  ", "doub", Double(r)), Item("Grn ", "doub", Double(g)),
+                             Item("Bl  ", "doub", Double(b))});
+}
+
+}  // namespace psdtest
