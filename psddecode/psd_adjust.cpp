@@ -326,13 +326,7 @@ psd_status read_gradient_fill(psd_file_context* c, psd_layer_record* l) {
       case psd_key("Scl "): r->scale = trunc_int(read_unit_double(c)); break;
       case psd_key("Type"):
         psd_stream_skip(c, 8);
-        switch (psd_get_be32(c)) {
-          case psd_key("Rdl "): r->gradient_type = 1; break;
-          case psd_key("Angl"): r->gradient_type = 2; break;
-          case psd_key("Rflc"): r->gradient_type = 3; break;
-          case psd_key("Dmnd"): r->gradient_type = 4; break;
-          default: r->gradient_type = 0; break;
-        }
+        r->gradient_type = psd_read_gradient_type_enum(c);
         break;
       default: psd_skip_item(type, c); break;
     }

@@ -239,6 +239,11 @@ int32_t read_enum_technique(psd_file_context* c) {
   return psd_read_technique_enum(c);
 }
 
+int32_t read_enum_gradient_type(psd_file_context* c) {
+  psd_stream_skip(c, 8);
+  return psd_read_gradient_type_enum(c);
+}
+
 // Reads an enumeration value after its 8-byte type; text values give 0 and
 // leave *text set.
 uint32_t read_enum_key(psd_file_context* c, char text[256]) {
@@ -443,7 +448,7 @@ void read_gradient_overlay(psd_file_context* c, psd_gradient_overlay_effect* e) 
       case psd_key("Algn"): e->align = psd_get_bool(c); return true;
       case psd_key("Angl"): e->angle = read_unit_double(c); return true;
       case psd_key("Scl "): e->scale = read_unit_double(c); return true;
-      case psd_key("Type"): e->gradient_type = psd_read_gradient_type_enum(c); return true;
+      case psd_key("Type"): e->gradient_type = read_enum_gradient_type(c); return true;
       case psd_key("Ofst"): psd_read_point(&e->offset_x, &e->offset_y, c); return true;
       default: return false;
     }
@@ -506,7 +511,7 @@ void read_stroke(psd_file_context* c, psd_stroke_effect* e) {
       case psd_key("Rvrs"): e->reverse = psd_get_bool(c); return true;
       case psd_key("Algn"): e->align = psd_get_bool(c); return true;
       case psd_key("Angl"): e->angle = read_unit_double(c); return true;
-      case psd_key("Type"): e->gradient_type = psd_read_gradient_type_enum(c); return true;
+      case psd_key("Type"): e->gradient_type = read_enum_gradient_type(c); return true;
       case psd_key("Ofst"): psd_read_point(&e->offset_x, &e->offset_y, c); return true;
       case psd_key("Ptrn"):
         psd_release_pattern_ref(&e->pattern);
