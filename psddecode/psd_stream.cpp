@@ -101,18 +101,20 @@ int32_t psd_stream_skip(psd_file_context* c, int32_t n) {
     c->buffer_pos = take;
     skipped += take;
   }
-  c->consumed += skipped;
+  // Saturate: a damaged length must not wrap the running count around.
+  c->consumed = int32_t(std::min<int64_t>(int64_t(c->consumed) + skipped, INT32_MAX));
   return skipped;
 }
 
 void psd_skip_to(psd_file_context* c, int64_t end) {
-  while (end > int64_t(c->consumed)) {
-    int64_t gap = end - int64_t(c->consumed);
+  // Nothing lies beyond the file: a section that claims to run past it ends
+  // there, and `consumed` never passes what a 32-bit file can hold.
+  const int64_t target = std::min<int64_t>(end, c->file_length);
+  while (target > int64_t(c->consumed)) {
+    int64_t gap = target - int64_t(c->consumed);
     int32_t step = gap > INT32_MAX ? INT32_MAX : int32_t(gap);
     if (psd_stream_skip(c, step) <= 0) {
-      // The data ended before the section did: treat the section as skipped
-      // so that callers still move on.
-      c->consumed = end > INT32_MAX ? INT32_MAX : int32_t(end);
+      c->consumed = int32_t(target);
       break;
     }
   }
