@@ -82,6 +82,8 @@ psd_status psd_stage_image_data(psd_file_context* c) {
   c->plane_size = int32_t(plane);
   const int32_t method = psd_get_be16(c);
   const int64_t total = plane * c->channels;
+  if (!psd_plausible_size(total + int64_t(c->width) * c->height * 4, psd_bytes_left(c)))
+    return psd_status_no_data;
   psd_free(c->channel_data);
   c->channel_data = static_cast<uint8_t*>(psd_alloc(total, 1));
   c->channel_data_size = c->channel_data ? total : 0;
@@ -185,7 +187,11 @@ psd_status psd_read_layer_channels(psd_file_context* c, psd_layer_record* layer)
   const int64_t q = has_mask ? int64_t(layer->mask_width) * layer->mask_height *
                                    (c->depth == 16 ? 2 : 1)
                              : 0;
-  const int64_t s = std::max(p, q);
+  int64_t s = std::max(p, q);
+  int64_t stored = 0;
+  for (int32_t k = 0; k < layer->channel_count; ++k)
+    stored += std::max(layer->channel_infos[k].length, 0);
+  if (!psd_plausible_size(s * layer->channel_count + (has_pixels ? p * 4 : 0), stored)) s = 0;
   if (s <= 0) {
     for (int32_t k = 0; k < layer->channel_count; ++k)
       psd_skip_to(c, int64_t(c->consumed) + std::max(layer->channel_infos[k].length, 0));

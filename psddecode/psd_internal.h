@@ -20,6 +20,16 @@ inline constexpr uint64_t psd_max_allocation = uint64_t(4) << 30;
 // Nested descriptors and lists deeper than this are damaged or hostile.
 inline constexpr int32_t psd_max_descriptor_depth = 32;
 
+// Whether `decoded` bytes of pixels could come from `stored` bytes of file
+// data. No method expands more than about 1:1032 (deflate), so a document
+// whose sizes need far more is damaged; small images always pass. This keeps
+// a few hundred bytes from claiming gigabytes.
+inline bool psd_plausible_size(int64_t decoded, int64_t stored) {
+  constexpr int64_t allowance = int64_t(64) << 20;
+  constexpr int64_t ratio = 2048;
+  return decoded <= allowance || decoded / ratio <= stored;
+}
+
 // Zeroed memory for count elements of size bytes, or null when the product
 // overflows, passes the limit, or the allocator says no.
 void* psd_alloc(int64_t count, int64_t size);

@@ -72,9 +72,10 @@ psd_status psd_read_pattern(psd_file_context* c, int64_t section_end) {
   p->right = int16_t(psd_get_be32(c));
   const int64_t channel_count = psd_bound_count(psd_get_s32(c), 8, psd_bytes_left_until(c, end));
   // Damaged sizes give a pattern without pixels rather than a huge buffer.
-  const bool sized = p->width > 0 && p->height > 0 && p->width <= psd_max_dimension &&
-                     p->height <= psd_max_dimension;
   const int32_t max_planes = planes_for_mode(p->image_mode);
+  const bool sized = p->width > 0 && p->height > 0 && p->width <= psd_max_dimension &&
+                     p->height <= psd_max_dimension &&
+                     psd_plausible_size(int64_t(p->width) * p->height * (2 * max_planes + 4), length);
   int32_t pixel_depth = -1;
   for (int64_t k = 0; k < channel_count; ++k) {
     const bool written = (psd_get_be32(c) & 0xFF) == 1;

@@ -210,4 +210,18 @@ TEST(PsdImageData, SynthesisedLayerFollowsThePlaneOrder) {
   EXPECT_EQ(merged_only->ctx.layer_count, 0);
 }
 
+// A few bytes cannot hold a 30000 x 30000 picture: refused before any
+// gigabyte-sized buffer is made. The same document with its data decodes.
+TEST(PsdImageData, SizesTheFileCannotHoldAreRefused) {
+  auto d = Decode(Document(Header(3, 30000, 30000, 8, 3), {}, {}, {}, Compressed(0, {1, 2, 3})));
+  EXPECT_EQ(d->status, psd_status_no_data);
+  EXPECT_EQ(d->ctx.merged_image, nullptr);
+  // A small picture with short data still decodes, the rest zeroed.
+  auto e = Decode(Document(Header(3, 40, 40, 8, 3), {}, {}, {}, Compressed(0, {1, 2, 3})));
+  ASSERT_EQ(e->status, 0);
+  EXPECT_EQ(e->ctx.merged_image[1], 0xFF020000u);
+  EXPECT_EQ(e->ctx.merged_image[5], 0xFF000000u);
+}
+
+
 }  // namespace
