@@ -297,7 +297,7 @@ void group_layers(psd_file_context* c) {
 }  // namespace
 
 psd_status psd_read_layer_info(psd_file_context* c, int64_t section_end) {
-  int64_t length = psd_get_be32(c);
+  int64_t length = psd_get_s32(c);
   length += length & 1;
   if (length <= 0) return 0;
   int64_t p = c->consumed;
@@ -306,6 +306,8 @@ psd_status psd_read_layer_info(psd_file_context* c, int64_t section_end) {
   int64_t count = stored < 0 ? -int64_t(stored) : stored;
   // A record takes at least 34 bytes: more records cannot be in the file.
   count = psd_bound_count(count, 34, psd_bytes_left_until(c, info_end));
+  // -32768 stands for 32768 layers, one more than the count field holds.
+  count = std::min<int64_t>(count, INT16_MAX);
   // A second layer list (a 16-bit "Lr16" after the section's own) replaces
   // the first.
   if (c->layers) {
