@@ -93,6 +93,10 @@ psd_status read_channel_unicode_names(psd_file_context* c, int32_t size) {
     int64_t chars = be32_at(data + pos);
     int64_t have = std::min<int64_t>(chars, (size - pos - 4) / 2);
     psd_extra_channel& ch = c->extra_channels[i];
+    // A second 1045 resource replaces the names of the first.
+    psd_free(ch.unicode_name);
+    ch.unicode_name = nullptr;
+    ch.unicode_name_length = 0;
     if (have > 0) {
       ch.unicode_name = static_cast<uint16_t*>(psd_alloc(have, 2));
       if (!ch.unicode_name) {
