@@ -103,9 +103,10 @@ int ConvertOne(const std::wstring& source, const std::wstring& destination, cons
 
 namespace {
 
-void RunConvertGroup(const std::vector<std::wstring>& pictures, const std::wstring& gifText,
+void RunConvertGroup(const std::vector<std::wstring>& pictures, bool filesGroup,
                      int barPosition, const ConvertRequest& request, CProgressInterface* progress,
                      BatchRunObserver* observer, ConvertOutcome& outcome) {
+  const std::wstring gifText = filesGroup ? kConvertFilesGifText : kConvertFolderGifText;
   std::vector<std::wstring> sources, destinations;
   BuildConvertLists(pictures, request.targets, request.sameFolder, sources, destinations);
   ++outcome.groups;
@@ -120,6 +121,8 @@ void RunConvertGroup(const std::vector<std::wstring>& pictures, const std::wstri
   outcome.failed += failed;
   outcome.done += sources.size() - std::min(failed, sources.size());
   if (observer) observer->GroupFinished();
+  // The group of files ends with the bar full, before the folders start.
+  if (observer && filesGroup) observer->BarAt(100);
   if (progress) progress->EndProgress();
 }
 
@@ -131,7 +134,7 @@ ConvertOutcome RunConvert(const ConvertRequest& request, CProgressInterface* pro
   const SourceEntries& entries = request.sources;
   if (!entries.files.empty()) {
     g_ConvertBaseDir = GetCommonParentDir(entries.files);
-    RunConvertGroup(entries.files, kConvertFilesGifText, FileGroupBarPosition(), request, progress,
+    RunConvertGroup(entries.files, true, FileGroupBarPosition(), request, progress,
                     observer, outcome);
   }
   for (size_t i = 0; i < entries.folders.size(); ++i) {
@@ -140,7 +143,7 @@ ConvertOutcome RunConvert(const ConvertRequest& request, CProgressInterface* pro
     const std::string narrow = WideToNarrow(folder);
     if (narrow.empty() || !pw::FolderExists(narrow)) continue;  // gone since Start
     g_ConvertLog.clear();
-    RunConvertGroup(ListPictures(folder, request.patterns), kConvertFolderGifText,
+    RunConvertGroup(ListPictures(folder, request.patterns), false,
                     FolderBarPosition(i, entries.entryCount), request, progress, observer,
                     outcome);
     WriteResultLog(folder, g_ConvertLog);

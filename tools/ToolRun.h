@@ -52,4 +52,6 @@ class ToolRunObserver {
   virtual ~ToolRunObserver() = default;
   virtual void GroupStarted(int barPosition) { (void)barPosition; }
   virtual void GroupFinished() {}
+  // Moves the status-bar progress bar outside a group's start.
+  virtual void BarAt(int barPosition) { (void)barPosition; }
 };

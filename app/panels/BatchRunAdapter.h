@@ -20,6 +20,7 @@ class BatchRunAdapter : public BatchRunObserver {
     if (host_ && !text_.empty()) host_->SetStatusText(text_, 0);
   }
   void GroupFinished() override { run_.GroupFinished(); }
+  void BarAt(int barPosition) override { run_.BarAt(barPosition); }
 
  private:
   ToolRunObserver& run_;

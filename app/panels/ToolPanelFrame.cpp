@@ -215,6 +215,15 @@ void ToolPanelFrame::Run::GroupStarted(int barPosition) {
   panel_.m_host->SetStatusText(L"任务栏显示当前进度！", 1);
 }
 
+void ToolPanelFrame::Run::BarAt(int barPosition) {
+  CMainFrame* frame = panel_.Frame();
+  if (!frame) return;
+  if (StatusProgressBar* bar = frame->GetProgressBar()) {
+    bar->SetPos(barPosition);
+    bar->Redraw();
+  }
+}
+
 void ToolPanelFrame::Run::GroupFinished() {
   // The workers' last progress reports are still queued for this thread:
   // let them land now, before the group's progress ends, not after it.

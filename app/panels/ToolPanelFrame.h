@@ -82,6 +82,7 @@ class ToolPanelFrame : public ToolPanelBase {
     CProgressInterface* Progress() const;
     void GroupStarted(int barPosition) override;
     void GroupFinished() override;
+    void BarAt(int barPosition) override;
     // Bar to 100, the dated run log, the copy-back and the end-of-run box
     // whose text follows the elapsed time. False when the run log could not
     // be written (then nothing is copied back and no box appears).

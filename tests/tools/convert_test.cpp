@@ -230,3 +230,24 @@ TEST(ConvertRun, PhotoshopDocumentConvertsThroughTheImageLibrary) {
                   Quote(p + "/doc.psd[0]") + " null: 2>&1"),
             "0");
 }
+
+TEST(ConvertRun, TheBarIsFullAfterTheGroupOfFiles) {
+  TreeCopy tree;
+  const std::string photos = tree / "photos";
+  SetOptions(true, false);
+  struct Bars : BatchRunObserver {
+    std::vector<std::string> steps;
+    void GroupStarted(int bar) override { steps.push_back("start " + std::to_string(bar)); }
+    void GroupFinished() override { steps.push_back("end"); }
+    void BarAt(int bar) override { steps.push_back("bar " + std::to_string(bar)); }
+  } observer;
+  ConvertRequest request;
+  // The folder, then a file: the file's group runs first, at 50; the
+  // folder at position 0 of 2 entries at 1.
+  request.sources = SplitSources(W(photos + "/sub|" + photos + "/le.jpg"));
+  request.patterns = {L"*.jpg"};
+  request.targets = Targets(false, false, true, false);
+  request.sameFolder = true;
+  RunConvert(request, nullptr, &observer);
+  EXPECT_EQ(observer.steps, (std::vector<std::string>{"start 50", "end", "bar 100", "start 1", "end"}));
+}
