@@ -175,12 +175,16 @@ def build(outdir):
         gce(1, 3), image(4, 2, 12, 9, pattern(12, 9, 1, colours=16), min_size=4, local=warm),
         gce(1, None), image(9, 8, 10, 7, pattern(10, 7, 4)),
     ])
-    # Disposal 3 and 1 with transparency, every frame with its own table.
+    # Disposal 3 and 1 with transparency, every frame with its own table;
+    # then disposal 2 of a whole-screen frame, after which a partial frame
+    # starts again from a cleared screen.
     files["local_disposal3.gif"] = gif(W, H, PALETTE, [
         gce(1, 0), image(0, 0, W, H, full),
         gce(3, 5), image(2, 3, 11, 8, pattern(11, 8, 2, colours=16), min_size=4, local=warm),
         gce(1, 5), image(8, 5, 13, 10, pattern(13, 10, 6, colours=16), min_size=4, local=cold),
         gce(1, 0), image(1, 1, 6, 5, pattern(6, 5, 3)),
+        gce(2, 0), image(0, 0, W, H, pattern(W, H, 4, skip=(0,))),
+        gce(1, 0), image(5, 4, 9, 8, pattern(9, 8, 2, colours=16), min_size=4, local=warm),
     ])
     # Disposal 2 of a whole-screen frame with its own table: the next frames
     # start from a transparent screen, then draw over each other.

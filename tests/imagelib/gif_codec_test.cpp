@@ -238,7 +238,7 @@ TEST_F(GifFiles, TrueColourOnlyWherePaletteColoursWouldBeWrong) {
       {"disposal3.gif", {8, 8, 8}},
       {"local_table.gif", {8, 8}},
       {"local_partial.gif", {8, 24, 24}},
-      {"local_disposal3.gif", {8, 24, 24, 24}},
+      {"local_disposal3.gif", {8, 24, 24, 24, 24, 4}},
       {"local_disposal2.gif", {8, 8, 24}},
   };
   for (const Case& c : cases) {
@@ -411,6 +411,12 @@ TEST_F(GifFiles, MalformedFiles) {
   cases.push_back({"not a GIF", {'G', 'I', 'F', '7', '9', 'a', 1, 0, 1, 0, 0, 0, 0}, 0});
   for (size_t cut : {size_t{13}, size_t{40}, size_t{800}, size_t{1500}, anim.size() - 30}) {
     cases.push_back({"cut short", std::vector<uint8_t>(anim.begin(), anim.begin() + long(std::min(cut, anim.size()))), -1});
+  }
+  {
+    // Frames composed in true colour over a palette screen, cut short.
+    std::vector<uint8_t> local = ReadAll(dir_ / "local_disposal3.gif");
+    for (size_t cut : {local.size() / 2, local.size() - 20})
+      cases.push_back({"local tables cut short", std::vector<uint8_t>(local.begin(), local.begin() + long(cut)), -1});
   }
   {
     std::vector<uint8_t> b = anim;
