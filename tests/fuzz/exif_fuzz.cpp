@@ -18,17 +18,26 @@
 
 namespace {
 
-// One folder per process: several fuzzing jobs may run side by side.
-const std::filesystem::path& WorkFolder() {
-  static const std::filesystem::path folder = [] {
+// One folder per process, since several fuzzing jobs may run side by side;
+// it goes away when the process ends normally.
+struct WorkFolderOwner {
+  std::filesystem::path path;
+  WorkFolderOwner() {
     std::error_code ec;
     std::filesystem::path base = std::filesystem::temp_directory_path(ec);
     if (ec) base = "/tmp";
-    std::filesystem::path p = base / ("pw-exif-fuzz-" + std::to_string(getpid()));
-    std::filesystem::create_directories(p, ec);
-    return p;
-  }();
-  return folder;
+    path = base / ("pw-exif-fuzz-" + std::to_string(getpid()));
+    std::filesystem::create_directories(path, ec);
+  }
+  ~WorkFolderOwner() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+};
+
+const std::filesystem::path& WorkFolder() {
+  static const WorkFolderOwner folder;
+  return folder.path;
 }
 
 bool WriteFile(const std::string& path, const uint8_t* data, size_t size) {
