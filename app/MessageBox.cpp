@@ -12,6 +12,10 @@ MessageBoxHook& Hook() {
   static MessageBoxHook hook;
   return hook;
 }
+wxString& LastCaption() {
+  static wxString caption;
+  return caption;
+}
 }  // namespace
 
 namespace {
@@ -29,10 +33,15 @@ int ToMessageBoxAnswer(int id) {
 }  // namespace
 
 int MessageBox(const wxString& text, long style, wxWindow* parent) {
+  return MessageBox(text, LoadString(cmd::IDS_APP_TITLE), style, parent);
+}
+
+int MessageBox(const wxString& text, const wxString& caption, long style, wxWindow* parent) {
+  LastCaption() = caption;
   if (Hook()) return Hook()(text, style);
   // Our own dialog rather than the toolkit's native one: only ours can be
   // ended from outside when the session asks the program to quit.
-  wxGenericMessageDialog dialog(parent, text, LoadString(cmd::IDS_APP_TITLE), style | wxCENTRE);
+  wxGenericMessageDialog dialog(parent, text, caption, style | wxCENTRE);
   dialog.SetOKCancelLabels(LoadString(cmd::IDS_OK), LoadString(cmd::IDS_CANCEL));
   dialog.SetYesNoCancelLabels(LoadString(cmd::IDS_YES), LoadString(cmd::IDS_NO), LoadString(cmd::IDS_CANCEL));
   wxDialog* previous = g_openBox;
@@ -45,6 +54,8 @@ int MessageBox(const wxString& text, long style, wxWindow* parent) {
 void CloseMessageBoxes() {
   if (g_openBox && g_openBox->IsModal()) g_openBox->EndModal(wxID_CANCEL);
 }
+
+wxString LastMessageBoxCaption() { return LastCaption(); }
 
 void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
 

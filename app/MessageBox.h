@@ -15,6 +15,11 @@ namespace pw {
 int MessageBox(const wxString& text, long style = wxOK | wxICON_INFORMATION,
                wxWindow* parent = nullptr);
 
+// The same with a title of its own instead of the program's name.
+int MessageBox(const wxString& text, const wxString& caption, long style,
+               wxWindow* parent = nullptr);
+// The title of the last box shown or captured (tests read it).
+wxString LastMessageBoxCaption();
 // Ends the message box on screen, if any, as if cancelled.
 void CloseMessageBoxes();
 

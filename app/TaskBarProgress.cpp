@@ -15,18 +15,24 @@
 CTaskBarProgress::CTaskBarProgress(CMainFrame* frame)
     : m_frame(frame), m_launcher(std::make_unique<pw::LauncherEntry>("pixelwharf.desktop")) {}
 
-CTaskBarProgress::~CTaskBarProgress() = default;
+CTaskBarProgress::~CTaskBarProgress() { m_alive.reset(); }
 
 bool CTaskBarProgress::HasLauncherEntry() const { return m_launcher->IsConnected(); }
 
-// The frame outlives this object and drops its pending calls when it is
-// destroyed, so a call queued from a worker never reaches a dead object.
+// A call queued from a worker may run after this object is destroyed (the
+// frame keeps its pending calls until it goes itself), so it holds only a weak
+// token and does nothing once the token is gone. Both the destructor and the
+// queued call run on the UI thread, so the check cannot race.
 template <class F>
 void CTaskBarProgress::OnUiThread(F&& f) {
-  if (wxIsMainThread())
+  if (wxIsMainThread()) {
     f();
-  else if (m_frame)
-    m_frame->CallAfter(std::forward<F>(f));
+  } else if (m_frame) {
+    std::weak_ptr<bool> alive = m_alive;
+    m_frame->CallAfter([alive, f = std::forward<F>(f)]() mutable {
+      if (alive.lock()) f();
+    });
+  }
 }
 
 void CTaskBarProgress::BeginProgress() { OnUiThread([this] { DoBegin(); }); }

@@ -39,4 +39,7 @@ class CTaskBarProgress : public CProgressInterface {
 
   CMainFrame* m_frame;
   std::unique_ptr<pw::LauncherEntry> m_launcher;
+  // Calls queued from workers check this token first: the frame may run
+  // them after this object has gone.
+  std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

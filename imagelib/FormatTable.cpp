@@ -6,6 +6,10 @@
 #include <new>
 
 #include "imagelib/PxImageBMP.h"
+#include "imagelib/PxImageGIF.h"
+#include "imagelib/PxImageJPG.h"
+#include "imagelib/PxImagePNG.h"
+#include "imagelib/PxImageTIF.h"
 
 namespace {
 
@@ -52,11 +56,7 @@ const char* PendingText();
 #define PW_PENDING_TEXT(id, text) \
   template <>                     \
   const char* PendingText<id>() { return text; }
-PW_PENDING_TEXT(kFormatGif, "PxImageGIF: GIF is not available in this build")
-PW_PENDING_TEXT(kFormatJpg, "PxImageJPG: JPG is not available in this build")
-PW_PENDING_TEXT(kFormatPng, "PxImagePNG: PNG is not available in this build")
 PW_PENDING_TEXT(kFormatIco, "PxImageICO: ICO is not available in this build")
-PW_PENDING_TEXT(kFormatTif, "PxImageTIF: TIF is not available in this build")
 PW_PENDING_TEXT(kFormatTga, "PxImageTGA: TGA is not available in this build")
 PW_PENDING_TEXT(kFormatPcx, "PxImagePCX: PCX is not available in this build")
 PW_PENDING_TEXT(kFormatWbmp, "PxImageWBMP: WBMP is not available in this build")
@@ -94,11 +94,11 @@ constexpr FormatCodec PendingReadOnly(const char* className, const char* noWrite
 
 // ---- the table: one row per class ----------------------------------------
 const FormatCodec kBmp = Codec<PxImageBMP>("PxImageBMP");
-const FormatCodec kGif = Pending<kFormatGif>("PxImageGIF", true);               // pending: GIF
-const FormatCodec kJpg = Pending<kFormatJpg>("PxImageJPG");                     // pending: JPG
-const FormatCodec kPng = Pending<kFormatPng>("PxImagePNG");                     // pending: PNG
+const FormatCodec kGif = Codec<PxImageGIF>("PxImageGIF", true);
+const FormatCodec kJpg = Codec<PxImageJPG>("PxImageJPG");
+const FormatCodec kPng = Codec<PxImagePNG>("PxImagePNG");
 const FormatCodec kIco = Pending<kFormatIco>("PxImageICO", true);               // pending: ICO
-const FormatCodec kTif = Pending<kFormatTif>("PxImageTIF", true);               // pending: TIF
+const FormatCodec kTif = Codec<PxImageTIF>("PxImageTIF", true);
 const FormatCodec kTga = Pending<kFormatTga>("PxImageTGA");                     // pending: TGA
 const FormatCodec kPcx = Pending<kFormatPcx>("PxImagePCX");                     // pending: PCX
 const FormatCodec kWbmp = Pending<kFormatWbmp>("PxImageWBMP");                  // pending: WBMP

@@ -1,11 +1,28 @@
-// The picture merging panel of the picture-tools category.
+// The picture merging panel: gathers the options into the settings and
+// hands the run to the merge tool.
 #pragma once
 #include "app/CommandIds.h"
-#include "app/panels/ToolPanelBase.h"
+#include "app/panels/ToolPanelFrame.h"
 
-class CMergeImgs : public pw::ToolPanelBase {
+class wxCheckBox;
+
+class CMergeImgs : public pw::ToolPanelFrame {
  public:
   static constexpr int IDD = pw::cmd::IDD_MERGE_IMGS;
-  CMergeImgs() : ToolPanelBase("CMergeImgs") {}
+  CMergeImgs() : ToolPanelFrame("CMergeImgs", 4) {}
   bool Create(wxWindow* parent);
+
+  void OnHorizontal();
+  void OnVertical();
+  void OnStartMerge();
+
+ protected:
+  void FillControls() override;
+  std::wstring DroppedOneText(const std::wstring& path) const override;
+  void CopySectionTo(ToolSettings& target) const override;
+
+ private:
+  void BuildControls();
+  wxCheckBox* Check(int id) const;
+  std::wstring Text(int id) const;
 };

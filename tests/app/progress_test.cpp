@@ -184,3 +184,21 @@ TEST_F(GuiTest, WithoutASessionBusProgressStillWorks) {
   progress->EndProgress();
   EXPECT_EQ(frame->GetProgressBar()->GetPos(), 50);
 }
+
+TEST_F(GuiTest, ProgressQueuedFromAWorkerIsDroppedWhenTheProgressObjectIsGone) {
+  ASSERT_NE(Start(), nullptr);
+  frame->CreateTaskbarProgress();
+  CProgressInterface* progress = frame->GetTaskbarProgress();
+  progress->BeginProgress();
+  // Queued from a worker, not yet delivered when the window shuts down.
+  std::thread worker([progress] {
+    progress->SetProgress(3, 4);
+    progress->SetProgressText("%s", "late");
+    progress->EndProgress();
+  });
+  worker.join();
+  frame->Shutdown();  // destroys the progress object; the calls are still queued
+  EXPECT_EQ(frame->GetTaskbarProgress(), nullptr);
+  Pump(5);  // delivering them must not touch the destroyed object
+  Stop();
+}

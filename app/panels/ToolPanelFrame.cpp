@@ -1,0 +1,228 @@
+#include "app/panels/ToolPanelFrame.h"
+
+#include <unistd.h>
+#include <wx/app.h>
+#include <wx/combobox.h>
+#include <wx/dcclient.h>
+#include <wx/dnd.h>
+#include <wx/textctrl.h>
+
+#include "app/Dialogs.h"
+#include "app/MainFrame.h"
+#include "app/MessageBox.h"
+#include "app/SettingsAccess.h"
+#include "app/StatusBar.h"
+#include "app/TaskBarProgress.h"
+#include "app/ToolPanelHost.h"
+#include "app/core/StringHelpers.h"
+#include "tools/PictureOps.h"
+
+namespace pw {
+namespace {
+
+const wchar_t kPickFolderTitle[] = L"请选择文件夹";
+
+// Files dropped on a panel go to its path field.
+class PanelDropTarget : public wxFileDropTarget {
+ public:
+  explicit PanelDropTarget(ToolPanelFrame* panel) : panel_(panel) {}
+  bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& names) override {
+    std::vector<std::wstring> dropped;
+    for (const wxString& name : names) dropped.push_back(name.ToStdWstring());
+    panel_->OnDropSources(dropped);
+    return true;
+  }
+
+ private:
+  ToolPanelFrame* panel_;
+};
+
+bool PathExists(const std::wstring& path) {
+  const std::string narrow = WideToNarrow(path);
+  return !narrow.empty() && ::access(narrow.c_str(), F_OK) == 0;
+}
+
+}  // namespace
+
+ToolPanelFrame::ToolPanelFrame(const char* className, int toolIndex)
+    : ToolPanelBase(className), m_toolIndex(toolIndex) {}
+
+CMainFrame* ToolPanelFrame::Frame() const { return m_host ? m_host->frame : nullptr; }
+
+wxTextCtrl* ToolPanelFrame::PathField() const {
+  return dynamic_cast<wxTextCtrl*>(FindWindow(kIdPathField));
+}
+
+void ToolPanelFrame::InitPanel() {
+  if (CMainFrame* frame = Frame()) m_settings = frame->m_settings;
+  FillControls();
+  // The reference of the relayout: every control's place at the design size.
+  m_initialClient = GetClientSize();
+  for (int id = kFirstControlId; id <= kLastControlId; ++id)
+    if (wxWindow* control = FindWindow(id)) m_initialRects[id] = control->GetRect();
+  CatIndex(m_settings) = 2;
+
+  SetBackgroundStyle(wxBG_STYLE_ERASE);
+  Bind(wxEVT_ERASE_BACKGROUND, &ToolPanelFrame::OnEraseBackground, this);
+  Bind(wxEVT_SIZE, &ToolPanelFrame::OnRelayout, this);
+  SetDropTarget(new PanelDropTarget(this));
+}
+
+// The panels' background picture: a soft wash from light to a paler blue.
+void ToolPanelFrame::OnEraseBackground(wxEraseEvent& event) {
+  wxDC* dc = event.GetDC();
+  std::unique_ptr<wxClientDC> own;
+  if (!dc) {
+    own = std::make_unique<wxClientDC>(this);
+    dc = own.get();
+  }
+  dc->GradientFillLinear(GetClientRect(), wxColour(250, 252, 255), wxColour(214, 228, 244),
+                         wxSOUTH);
+}
+
+// Controls keep their proportions: each is placed from its place at the
+// reference size, so a panel sized twice to the same size looks the same.
+void ToolPanelFrame::OnRelayout(wxSizeEvent& event) {
+  event.Skip();
+  const wxSize size = event.GetSize();
+  if (m_initialClient.x <= 0 || m_initialClient.y <= 0) return;
+  for (const auto& [id, rect] : m_initialRects) {
+    wxWindow* control = FindWindow(id);
+    if (!control) continue;
+    const int left = size.x * rect.GetLeft() / m_initialClient.x;
+    const int right = size.x * (rect.GetRight() + 1) / m_initialClient.x;
+    const int top = size.y * rect.GetTop() / m_initialClient.y;
+    const int bottom = size.y * (rect.GetBottom() + 1) / m_initialClient.y;
+    control->SetSize(left, top, right - left, bottom - top);
+  }
+  Refresh();
+}
+
+void ToolPanelFrame::OnBrowseFolder(wxCommandEvent&) {
+  const std::wstring folder = BrowseForFolder(kPickFolderTitle);
+  if (!folder.empty()) {
+    if (wxTextCtrl* field = PathField()) field->ChangeValue(folder);
+  } else {
+    SetFocus();
+  }
+}
+
+bool ToolPanelFrame::ReadPathField(std::wstring& text) {
+  wxTextCtrl* field = PathField();
+  if (!field) return false;
+  text = field->GetValue().ToStdWstring();
+  if (text.empty()) {
+    text = BrowseForFolder(kPickFolderTitle);
+    if (text.empty()) {
+      SetFocus();
+      return false;
+    }
+    field->ChangeValue(text);
+  }
+  return true;
+}
+
+void ToolPanelFrame::OnDropSources(const std::vector<std::wstring>& dropped) {
+  std::wstring joined;
+  size_t kept = 0;
+  for (const std::wstring& path : dropped) {
+    if (!PathExists(path)) continue;
+    if (kept++) joined += L"|";
+    joined += path;
+  }
+  if (wxTextCtrl* field = PathField()) field->ChangeValue(joined);
+  if (!m_host) return;
+  if (kept == 0)
+    m_host->SetStatusText(L"什么也没有发生！", 0);
+  else if (dropped.size() == 1)
+    m_host->SetStatusText(DroppedOneText(dropped[0]), 0);
+  else
+    m_host->SetStatusText(L"多个文件(夹)加载成功！", 0);
+}
+
+int ToolPanelFrame::Box(const wxString& text, const wxString& caption, long style) {
+  return MessageBox(text, caption, style, this);
+}
+
+void ToolPanelFrame::FillQualityList(wxComboBox* list, int quality) {
+  if (!list) return;
+  std::vector<std::wstring> items = QualityListItems();
+  const size_t index = SelectQualityItem(items, quality);
+  list->Clear();
+  for (const std::wstring& item : items) list->Append(item);
+  if (index < items.size()) list->SetSelection(static_cast<int>(index));
+}
+
+void ToolPanelFrame::ReadQualityList(wxComboBox* list, int32_t& quality) {
+  if (!list) return;
+  const int value = ReadQualityText(list->GetValue().ToStdWstring());
+  if (value >= 0 && value <= 100) quality = value;
+  if (value >= 1 && value <= 100) g_JpegQuality = value;
+}
+
+// ---- the run sequence --------------------------------------------------------
+
+ToolPanelFrame::Run::Run(ToolPanelFrame& panel)
+    : panel_(panel), start_(std::chrono::steady_clock::now()) {
+  if (CMainFrame* frame = panel_.Frame()) frame->CreateTaskbarProgress();
+  if (panel_.m_host) panel_.m_host->ResetProgress();
+  panel_.Disable();
+}
+
+ToolPanelFrame::Run::~Run() { panel_.Enable(); }
+
+CProgressInterface* ToolPanelFrame::Run::Progress() const {
+  CMainFrame* frame = panel_.Frame();
+  return frame ? frame->GetTaskbarProgress() : nullptr;
+}
+
+void ToolPanelFrame::Run::GroupStarted(int barPosition) {
+  CMainFrame* frame = panel_.Frame();
+  if (!frame || !panel_.m_host) return;
+  if (StatusProgressBar* bar = frame->GetProgressBar()) {
+    bar->SetPos(barPosition);
+    bar->Redraw();
+  }
+  panel_.m_host->SetStatusText(L"正在处理中，请稍后...", 0);
+  panel_.m_host->SetStatusText(L"任务栏显示当前进度！", 1);
+}
+
+void ToolPanelFrame::Run::GroupFinished() {
+  // The workers' last progress reports are still queued for this thread:
+  // let them land now, before the group's progress ends, not after it.
+  if (wxTheApp) wxTheApp->ProcessPendingEvents();
+  CMainFrame* frame = panel_.Frame();
+  if (!frame || !panel_.m_host) return;
+  if (!flashed_) {
+    frame->RequestUserAttention();
+    flashed_ = true;
+  }
+  panel_.m_host->SetStatusText(L"处理完成！", 0);
+  panel_.m_host->SetStatusText(L"OVER!", 1);
+}
+
+bool ToolPanelFrame::Run::Finish(const std::wstring& runLogPath, const wxString& closingText) {
+  if (panel_.m_host) panel_.m_host->CompleteProgress();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  const std::wstring elapsed = FormatElapsed(seconds);
+  if (!AppendRunLog(elapsed, runLogPath)) {
+    panel_.Box(wxString(L"无法写入运行日志：") + wxString(GetRunLogPath()), L"错误",
+               wxOK | wxICON_ERROR);
+    return false;
+  }
+  SelIndex(panel_.m_settings) = panel_.m_toolIndex;
+  if (CMainFrame* frame = panel_.Frame()) {
+    // Only this tool's own section and the two window indices go back, so a
+    // run never reverts what another tool has saved since.
+    panel_.CopySectionTo(frame->m_settings);
+    SelIndex(frame->m_settings) = SelIndex(panel_.m_settings);
+    CatIndex(frame->m_settings) = CatIndex(panel_.m_settings);
+  }
+  panel_.Enable();
+  panel_.Box(wxString(L"耗时:") + wxString(elapsed) + closingText, L"終わり！", wxOK);
+  panel_.SetFocus();
+  return true;
+}
+
+}  // namespace pw

@@ -1,0 +1,105 @@
+// What the batch tool panels share: the background, the proportional
+// relayout, Browse, dropped files, the path field, the JPEG quality list and
+// the run sequence around every batch (status texts, progress, the dated run
+// log, the copy-back of the settings and the end-of-run box).
+//
+// Panels are thin: they gather the options shown into their settings and
+// hand the work to the tools' plain functions.
+#pragma once
+
+#include <wx/gdicmn.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/panels/ToolPanelBase.h"
+#include "platform/progress.h"
+#include "tools/ToolRun.h"
+
+class CMainFrame;
+class wxComboBox;
+class wxTextCtrl;
+class wxEraseEvent;
+class wxSizeEvent;
+class wxCommandEvent;
+
+namespace pw {
+
+// Control ids of the shared controls.
+inline constexpr int kIdPathField = 1012;
+inline constexpr int kIdQualityList = 1039;
+inline constexpr int kFirstControlId = 1000;
+inline constexpr int kLastControlId = 1049;
+
+class ToolPanelFrame : public ToolPanelBase {
+ public:
+  // The panels are laid out on this design size and scaled to the view.
+  static constexpr int kDesignWidth = 780;
+  static constexpr int kDesignHeight = 430;
+
+  // Files dropped on the panel, in drop order.
+  void OnDropSources(const std::vector<std::wstring>& dropped);
+
+ protected:
+  ToolPanelFrame(const char* className, int toolIndex);
+
+  // The common frame of the panel's initialisation, around FillControls:
+  // settings from the main window, the panel's controls, the reference size
+  // of the relayout, CAT_INDEX 2.
+  void InitPanel();
+  virtual void FillControls() = 0;
+  // The text shown when exactly one item was dropped.
+  virtual std::wstring DroppedOneText(const std::wstring& path) const = 0;
+  // Copies this tool's own settings section into the main window's record.
+  virtual void CopySectionTo(ToolSettings& target) const = 0;
+
+  CMainFrame* Frame() const;
+  wxTextCtrl* PathField() const;
+  // Reads the path field, asking for a folder when it is empty. False (with
+  // the focus on the panel) when there is still nothing.
+  bool ReadPathField(std::wstring& text);
+  void OnBrowseFolder(wxCommandEvent& event);
+  // The panel's own message box: logged and captured like every box.
+  int Box(const wxString& text, const wxString& caption, long style);
+
+  // JPEG quality list: filled from a stored quality; read back into the
+  // stored quality and the shared quality of the picture operations.
+  static void FillQualityList(wxComboBox* list, int quality);
+  static void ReadQualityList(wxComboBox* list, int32_t& quality);
+
+  // One run of the tool, from Start to the end-of-run box. The panel stays
+  // disabled while it lives.
+  class Run : public ToolRunObserver {
+   public:
+    explicit Run(ToolPanelFrame& panel);
+    ~Run() override;
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+
+    CProgressInterface* Progress() const;
+    void GroupStarted(int barPosition) override;
+    void GroupFinished() override;
+    // Bar to 100, the dated run log, the copy-back and the end-of-run box
+    // whose text follows the elapsed time. False when the run log could not
+    // be written (then nothing is copied back and no box appears).
+    bool Finish(const std::wstring& runLogPath, const wxString& closingText);
+
+   private:
+    ToolPanelFrame& panel_;
+    std::chrono::steady_clock::time_point start_;
+    bool flashed_ = false;
+  };
+
+  int m_toolIndex;
+
+ private:
+  void OnEraseBackground(wxEraseEvent& event);
+  void OnRelayout(wxSizeEvent& event);
+
+  wxSize m_initialClient;
+  std::map<int, wxRect> m_initialRects;  // control id -> its place at the reference size
+};
+
+}  // namespace pw

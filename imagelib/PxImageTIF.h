@@ -1,0 +1,59 @@
+// TIFF reader and writer on libtiff. libtiff reaches our PxFile through the
+// client procedures below, so TIFF data can live in any PxFile (a stream or a
+// memory buffer).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "imagelib/PxImage.h"
+
+typedef struct tiff TIFF;
+
+class PxFile;
+
+class PxImageTIF : public PxImage {
+ public:
+  PxImageTIF();
+  ~PxImageTIF() override;
+
+  PxImageTIF(const PxImageTIF&) = delete;
+  PxImageTIF& operator=(const PxImageTIF&) = delete;
+
+  bool Decode(PxFile* file);
+  bool Encode(PxFile* file);
+
+ private:
+  bool EncodePage(TIFF* handle);
+  void CloseHandle();
+  void ReadRgbaPage(TIFF* tif, uint16_t samples);
+  void ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint16_t photometric,
+                     uint32_t rowsPerStrip, bool rgbRows);
+
+  TIFF* m_writeHandle = nullptr;
+  int m_multiPage = 0;
+  int m_pageCount = 0;
+};
+
+// Row helpers of the reader, exposed for the tests.
+namespace pxtiff {
+
+// Copies `rows` rows of `rowBytes` each; after each row the destination
+// advances by rowBytes + destSkip and the source by rowBytes + srcSkip.
+void CopyTileRows(uint8_t* dest, const uint8_t* src, uint32_t rows, size_t rowBytes,
+                  size_t destSkip, size_t srcSkip);
+
+// Turns `count` samples of `bits` bits of one row into one byte each. Samples
+// that are not byte-aligned come from a big-endian bit stream (top 8 bits
+// kept); 24- and 32-bit samples are in host order, as libtiff hands them
+// over. `srcBytes` bounds every read: samples past it become 0. Returns false
+// for a sample width this reader does not handle (0 or above 32 bits).
+bool UnpackSamplesToBytes(uint8_t* dest, const uint8_t* src, size_t srcBytes, uint32_t count,
+                          uint32_t bits);
+
+// Writes blue, green, red of palette[index] for each of `count` samples of
+// `bits` bits (9 to 24). Indices at or past `paletteSize` give black.
+bool ExpandPaletteSamples(uint8_t* dest, const uint8_t* src, size_t srcBytes, uint32_t count,
+                          uint32_t bits, const uint8_t* paletteBGRA, size_t paletteSize);
+
+}  // namespace pxtiff

@@ -1,0 +1,173 @@
+#!/usr/bin/python3
+"""Writes hand-built GIF fixtures for the GIF reader tests.
+
+Every file is assembled block by block here so that each one shows exactly
+one feature (disposal 2 and 3, interlace, transparency, local colour tables,
+loop blocks, partial frames); the pixel data is valid LZW made of literal
+codes, with a clear code before the code width would grow. The tests then
+decode each file with Pillow and with our reader and compare frame by frame.
+
+usage: gif_build.py OUTDIR
+"""
+import os
+import struct
+import sys
+
+
+def lzw_literals(indices, min_size):
+    clear = 1 << min_size
+    width = min_size + 1
+    per_clear = (1 << width) - clear - 2
+    codes = []
+    for i, v in enumerate(indices):
+        if i % per_clear == 0:
+            codes.append(clear)
+        codes.append(v)
+    codes.append(clear + 1)
+    acc = 0
+    bits = 0
+    out = bytearray()
+    for c in codes:
+        acc |= c << bits
+        bits += width
+        while bits >= 8:
+            out.append(acc & 0xFF)
+            acc >>= 8
+            bits -= 8
+    if bits:
+        out.append(acc & 0xFF)
+    blocks = bytearray([min_size])
+    for i in range(0, len(out), 255):
+        chunk = out[i:i + 255]
+        blocks.append(len(chunk))
+        blocks += chunk
+    blocks.append(0)
+    return bytes(blocks)
+
+
+def table_code(entries):
+    n = len(entries)
+    code = 0
+    while (2 << code) < n:
+        code += 1
+    return code
+
+
+def colour_table(entries):
+    code = table_code(entries)
+    padded = list(entries) + [(0, 0, 0)] * ((2 << code) - len(entries))
+    return code, b"".join(bytes(c) for c in padded)
+
+
+def gce(disposal=0, transparent=None, delay=10):
+    flags = (disposal << 2) | (1 if transparent is not None else 0)
+    return b"\x21\xf9\x04" + struct.pack("<BHB", flags, delay, transparent or 0) + b"\x00"
+
+
+def loop_block(count):
+    return b"\x21\xff\x0bNETSCAPE2.0\x03\x01" + struct.pack("<H", count) + b"\x00"
+
+
+def comment_block(text):
+    data = text.encode()
+    return b"\x21\xfe" + bytes([len(data)]) + data + b"\x00"
+
+
+def interlace_order(h):
+    rows = []
+    for start, step in ((0, 8), (4, 8), (2, 4), (1, 2)):
+        rows += list(range(start, h, step))
+    return rows
+
+
+def image(left, top, w, h, pixels, min_size=8, local=None, interlace=False):
+    flags = 0x40 if interlace else 0
+    table = b""
+    if local is not None:
+        code, table = colour_table(local)
+        flags |= 0x80 | code
+    rows = interlace_order(h) if interlace else range(h)
+    data = []
+    for r in rows:
+        data += pixels[r * w:(r + 1) * w]
+    return (b"\x2c" + struct.pack("<HHHHB", left, top, w, h, flags) + table +
+            lzw_literals(data, min_size))
+
+
+def gif(w, h, palette, blocks):
+    if palette is None:
+        head = b"GIF89a" + struct.pack("<HHBBB", w, h, 0, 0, 0)
+    else:
+        code, table = colour_table(palette)
+        head = b"GIF89a" + struct.pack("<HHBBB", w, h, 0x80 | 0x70 | code, 0, 0) + table
+    return head + b"".join(blocks) + b"\x3b"
+
+
+PALETTE = [(0, 0, 0), (255, 0, 0), (0, 200, 0), (0, 0, 255), (255, 255, 0),
+           (0, 255, 255), (255, 0, 255), (128, 128, 128)] + [
+    (i, 255 - i, (i * 7) & 255) for i in range(8, 256)]
+
+
+def pattern(w, h, seed, colours=8, skip=()):
+    out = []
+    for y in range(h):
+        for x in range(w):
+            v = (x * 3 + y * 5 + seed) % colours
+            while v in skip:
+                v = (v + 1) % colours
+            out.append(v)
+    return out
+
+
+def build(outdir):
+    files = {}
+    W, H = 23, 17
+    full = pattern(W, H, 1, skip=(0,))
+    # disposal 2 after a full first frame, then a partial frame with holes
+    part = pattern(9, 7, 3)
+    files["disposal2.gif"] = gif(W, H, PALETTE, [
+        loop_block(0),
+        gce(2, 0), image(0, 0, W, H, full),
+        gce(1, 0), image(5, 4, 9, 7, part),
+    ])
+    # disposal 3: the second frame is undone before the third is drawn
+    files["disposal3.gif"] = gif(W, H, PALETTE, [
+        gce(1, None), image(0, 0, W, H, full),
+        gce(3, 0), image(2, 2, 8, 8, pattern(8, 8, 5, skip=(0,))),
+        gce(1, 0), image(12, 6, 10, 9, pattern(10, 9, 2)),
+    ])
+    # transparency in partial frames over an opaque first frame
+    files["transparency.gif"] = gif(W, H, PALETTE, [
+        gce(1, None), image(0, 0, W, H, full),
+        gce(1, 2), image(3, 3, 12, 10, pattern(12, 10, 4)),
+        gce(0, 5), image(0, 9, 23, 8, pattern(23, 8, 6)),
+    ])
+    # a frame with its own colour table covering the whole screen
+    local = [(200 - i, i, 100) for i in range(16)]
+    files["local_table.gif"] = gif(W, H, PALETTE, [
+        loop_block(3),
+        gce(1, None), image(0, 0, W, H, full),
+        gce(1, None), image(0, 0, W, H, pattern(W, H, 7, colours=16), min_size=4, local=local),
+    ])
+    # interlaced frames of every small height, and a larger one
+    for h in (1, 2, 3, 4, 5, 8, 9, 13, 40):
+        files["interlace_%d.gif" % h] = gif(11, h, PALETTE, [
+            image(0, 0, 11, h, pattern(11, h, h), interlace=True)])
+    # 1-bit and 4-bit tables, a comment, and an empty comment before the image
+    files["bilevel.gif"] = gif(13, 6, [(0, 0, 0), (255, 255, 255)], [
+        comment_block("two colours"), b"\x21\xfe\x00",
+        image(0, 0, 13, 6, pattern(13, 6, 0, colours=2), min_size=2)])
+    files["sixteen.gif"] = gif(13, 6, PALETTE[:16], [
+        image(0, 0, 13, 6, pattern(13, 6, 0, colours=16), min_size=4)])
+    # no global table, several frames, the first smaller than the screen
+    files["no_global.gif"] = gif(20, 12, None, [
+        gce(1, None), image(0, 0, 10, 6, pattern(10, 6, 1), min_size=3, local=PALETTE[:8]),
+        gce(1, None), image(10, 6, 10, 6, pattern(10, 6, 2), min_size=3, local=PALETTE[8:16]),
+    ])
+    for name, data in files.items():
+        with open(os.path.join(outdir, name), "wb") as f:
+            f.write(data)
+
+
+if __name__ == "__main__":
+    build(sys.argv[1])

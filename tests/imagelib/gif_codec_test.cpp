@@ -1,0 +1,417 @@
+// The GIF reader and writer: frame by frame against Pillow, our files read
+// back by Pillow and ImageMagick, and a damaged-file table.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "imagelib/PxFile.h"
+#include "imagelib/PxImage.h"
+#include "imagelib/PxImageGIF.h"
+#include "jpeg_test_util.h"
+
+using namespace pwtest;
+
+namespace {
+
+const std::string kBuilder = std::string(PW_TEST_SOURCE_DIR) + "/gif_build.py";
+
+// Pillow's view of every frame, as RGBA, top row first.
+std::vector<std::vector<uint8_t>> PillowFrames(const std::filesystem::path& gif, int* width, int* height) {
+  std::string out = RunCapture(
+      "/usr/bin/python3 -c \"import sys; from PIL import Image\n"
+      "im = Image.open(sys.argv[1]); o = sys.stdout.buffer\n"
+      "o.write(b'%d %d %d\\n' % (im.size[0], im.size[1], im.n_frames))\n"
+      "for i in range(im.n_frames):\n"
+      "    im.seek(i); o.write(im.convert('RGBA').tobytes())\" '" + gif.string() + "'");
+  int frames = 0;
+  std::sscanf(out.c_str(), "%d %d %d", width, height, &frames);
+  size_t pos = out.find('\n') + 1;
+  const size_t bytes = size_t(*width) * size_t(*height) * 4;
+  std::vector<std::vector<uint8_t>> result;
+  for (int i = 0; i < frames && pos + bytes <= out.size(); ++i, pos += bytes)
+    result.emplace_back(out.begin() + long(pos), out.begin() + long(pos + bytes));
+  return result;
+}
+
+// Compares our composed frame with Pillow's: transparent where Pillow has
+// alpha 0, the same colour everywhere else.
+void ExpectSameFrame(const PxImage& ours, const std::vector<uint8_t>& rgba, int width, int height,
+                     bool checkTransparency = true) {
+  ASSERT_EQ(int(ours.Width()), width);
+  ASSERT_EQ(int(ours.Height()), height);
+  int mismatches = 0;
+  for (int r = 0; r < height && mismatches < 5; ++r) {
+    for (int x = 0; x < width && mismatches < 5; ++x) {
+      const uint8_t* p = &rgba[(size_t(r) * width + x) * 4];
+      const int32_t y = height - 1 - r;
+      const bool transparent = ours.info.backgroundIndex >= 0 && ours.PaletteSize() > 0 &&
+                               ours.PixelIndexAt(x, y) == ours.info.backgroundIndex;
+      if (p[3] == 0) {
+        if (checkTransparency && !transparent) {
+          ADD_FAILURE() << "pixel (" << x << "," << r << ") should be transparent";
+          ++mismatches;
+        }
+        continue;
+      }
+      const RGBQUAD c = ours.PixelColorAt(x, y, false);
+      if (transparent || c.rgbRed != p[0] || c.rgbGreen != p[1] || c.rgbBlue != p[2]) {
+        ADD_FAILURE() << "pixel (" << x << "," << r << "): ours " << int(c.rgbRed) << "," << int(c.rgbGreen)
+                      << "," << int(c.rgbBlue) << (transparent ? " transparent" : "") << ", Pillow "
+                      << int(p[0]) << "," << int(p[1]) << "," << int(p[2]);
+        ++mismatches;
+      }
+    }
+  }
+}
+
+bool LoadFrame(const std::filesystem::path& gif, int frame, PxImage& image) {
+  image.info.frame = frame;
+  return image.LoadFile(Wide(gif), kFormatGif);
+}
+
+class GifFiles : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(Shell("/usr/bin/python3 " + kBuilder + " '" + dir_.path().string() + "'")); }
+  TempDir dir_;
+};
+
+TEST_F(GifFiles, FrameByFrameAgainstPillow) {
+  for (const char* name : {"disposal2.gif", "disposal3.gif", "transparency.gif", "local_table.gif",
+                           "bilevel.gif", "sixteen.gif", "interlace_1.gif", "interlace_2.gif",
+                           "interlace_3.gif", "interlace_4.gif", "interlace_5.gif", "interlace_8.gif",
+                           "interlace_9.gif", "interlace_13.gif", "interlace_40.gif"}) {
+    SCOPED_TRACE(name);
+    int w = 0, h = 0;
+    auto expected = PillowFrames(dir_ / name, &w, &h);
+    ASSERT_FALSE(expected.empty());
+    for (size_t n = 0; n < expected.size(); ++n) {
+      SCOPED_TRACE("frame " + std::to_string(n));
+      PxImage image;
+      ASSERT_TRUE(LoadFrame(dir_ / name, int(n), image)) << image.LastError();
+      EXPECT_EQ(image.info.frameCount, int(expected.size()));
+      EXPECT_EQ(image.info.formatId, kFormatGif);
+      ExpectSameFrame(image, expected[n], w, h);
+    }
+  }
+}
+
+TEST_F(GifFiles, FrameFieldsDepthsAndComment) {
+  PxImage image;
+  ASSERT_TRUE(LoadFrame(dir_ / "disposal2.gif", 1, image));
+  EXPECT_EQ(image.info.frameDelay, 10u);
+  EXPECT_EQ(image.info.disposal, 1);
+  EXPECT_EQ(image.Bpp(), 8u);
+  ASSERT_TRUE(LoadFrame(dir_ / "bilevel.gif", 0, image));
+  EXPECT_EQ(image.Bpp(), 1u);
+  ASSERT_TRUE(LoadFrame(dir_ / "sixteen.gif", 0, image));
+  EXPECT_EQ(image.Bpp(), 4u);
+
+  // The comment and loop count stay on the format object.
+  for (auto [name, loop] : {std::pair<const char*, int>{"local_table.gif", 3}, {"disposal2.gif", 0}}) {
+    std::vector<uint8_t> bytes = ReadAll(dir_ / name);
+    PxMemFile file(bytes.data(), int32_t(bytes.size()));
+    PxImageGIF gif;
+    ASSERT_TRUE(gif.Decode(&file));
+    EXPECT_EQ(gif.LoopCount(), loop);
+  }
+  std::vector<uint8_t> bytes = ReadAll(dir_ / "bilevel.gif");
+  PxMemFile file(bytes.data(), int32_t(bytes.size()));
+  PxImageGIF gif;
+  ASSERT_TRUE(gif.Decode(&file));  // the empty comment after it did not end the scan
+  EXPECT_STREQ(gif.Comment(), "");
+}
+
+TEST_F(GifFiles, FrameOutsideTheFileFailsWithTheCount) {
+  PxImage image;
+  EXPECT_FALSE(LoadFrame(dir_ / "disposal3.gif", 3, image));
+  EXPECT_EQ(image.info.frameCount, 3);
+  EXPECT_FALSE(LoadFrame(dir_ / "disposal3.gif", -1, image));
+}
+
+TEST_F(GifFiles, AllFramesAtOnce) {
+  PxImage image;
+  image.info.getAllFrames = true;
+  ASSERT_TRUE(LoadFrame(dir_ / "transparency.gif", 0, image));
+  ASSERT_NE(image.frames, nullptr);
+  ASSERT_EQ(image.frameListSize, 3);
+  int w = 0, h = 0;
+  auto expected = PillowFrames(dir_ / "transparency.gif", &w, &h);
+  for (int n = 0; n < 3; ++n) {
+    SCOPED_TRACE(n);
+    ASSERT_NE(image.frames[n], nullptr);
+    ExpectSameFrame(*image.frames[n], expected[size_t(n)], w, h);
+  }
+}
+
+TEST_F(GifFiles, NoGlobalTableComposesOnTrueColour) {
+  int w = 0, h = 0;
+  auto expected = PillowFrames(dir_ / "no_global.gif", &w, &h);
+  ASSERT_EQ(expected.size(), 2u);
+  PxImage image;
+  ASSERT_TRUE(LoadFrame(dir_ / "no_global.gif", 0, image));
+  EXPECT_EQ(image.Bpp(), 24u);
+  ExpectSameFrame(image, expected[1], w, h, false);
+}
+
+TEST_F(GifFiles, ImageMagickAndPillowFilesAgree) {
+  // Peers' own GIFs: ImageMagick's interlaced output and a Pillow animation.
+  auto im = dir_ / "im.gif";
+  ASSERT_TRUE(Shell("convert-im6.q16 -size 31x19 plasma:fractal -seed 3 -interlace GIF '" + im.string() + "'"));
+  auto pil = dir_ / "pil.gif";
+  ASSERT_TRUE(Shell("/usr/bin/python3 -c \"import sys; from PIL import Image\n"
+                    "fr = [Image.new('P', (30, 20), i) for i in range(3)]\n"
+                    "for i, f in enumerate(fr):\n"
+                    "    f.putpalette([v for c in range(256) for v in (c, 255 - c, (c * 5) % 256)])\n"
+                    "    f.paste(7 + i, (i * 5, i * 3, i * 5 + 10, i * 3 + 8))\n"
+                    "fr[0].save(sys.argv[1], save_all=True, append_images=fr[1:], duration=[50, 60, 70], "
+                    "loop=2, disposal=[1, 2, 3], transparency=0, optimize=False)\" '" + pil.string() + "'"));
+  for (const auto& file : {im, pil}) {
+    SCOPED_TRACE(file.filename().string());
+    int w = 0, h = 0;
+    auto expected = PillowFrames(file, &w, &h);
+    for (size_t n = 0; n < expected.size(); ++n) {
+      PxImage image;
+      ASSERT_TRUE(LoadFrame(file, int(n), image)) << image.LastError();
+      ExpectSameFrame(image, expected[n], w, h);
+    }
+  }
+}
+
+// ---- writing
+
+PxImage MakePalettePicture(uint32_t w, uint32_t h, uint32_t bpp, int seed) {
+  PxImage image(w, h, bpp, kFormatBmp);
+  image.MakeStandardPalette();
+  const uint32_t colours = 1u << (bpp > 8 ? 8 : bpp);
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x) {
+      // Long runs and noise, so every coder has something to do.
+      uint32_t v = (x / 7 + y / 3 + uint32_t(seed)) % colours;
+      if ((x * 13 + y * 7) % 11 == 0) v = (x * y + uint32_t(seed)) % colours;
+      image.StorePixelIndex(int32_t(x), int32_t(y), uint8_t(v));
+    }
+  return image;
+}
+
+std::vector<uint8_t> EncodeToBytes(PxImage& image, bool* ok) {
+  PxMemFile file;
+  file.Open();
+  *ok = image.Encode(&file, kFormatGif);
+  return std::vector<uint8_t>(file.Buffer(), file.Buffer() + file.DataSize());
+}
+
+TEST(GifWriter, EveryCoderAndDepthReadsBackExactly) {
+  TempDir dir;
+  for (uint32_t bpp : {1u, 4u, 8u}) {
+    for (uint32_t coder : {0u, 1u, 2u}) {
+      for (auto [w, h] : {std::pair<uint32_t, uint32_t>{1, 1}, {67, 41}, {300, 200}}) {
+        SCOPED_TRACE("bpp " + std::to_string(bpp) + " coder " + std::to_string(coder) + " size " +
+                     std::to_string(w) + "x" + std::to_string(h));
+        PxImage image = MakePalettePicture(w, h, bpp, int(coder + w));
+        image.info.codecOptions[2] = coder;
+        bool ok = false;
+        std::vector<uint8_t> bytes = EncodeToBytes(image, &ok);
+        ASSERT_TRUE(ok) << image.LastError();
+        const uint8_t flags = bpp == 1 ? 0x80 : bpp == 4 ? 0xE3 : 0xE7;
+        EXPECT_EQ(bytes[10], flags);
+        auto path = dir / "w.gif";
+        WriteAll(path, bytes);
+        int pw = 0, ph = 0;
+        auto frames = PillowFrames(path, &pw, &ph);
+        ASSERT_EQ(frames.size(), 1u);
+        ExpectSameFrame(image, frames[0], pw, ph);
+
+        PxImage back;
+        ASSERT_TRUE(LoadFrame(path, 0, back));
+        EXPECT_EQ(back.Bpp(), bpp);
+        EXPECT_EQ(FirstDifference(TopDownRgb(back), TopDownRgb(image)), -1);
+      }
+    }
+  }
+}
+
+TEST(GifWriter, TrueColourMosaicIsLossless) {
+  TempDir dir;
+  PxImage image(40, 33, 24, kFormatBmp);
+  for (int32_t y = 0; y < 33; ++y)
+    for (int32_t x = 0; x < 40; ++x)
+      image.StorePixelColor(x, y, RGBQUAD{uint8_t(x * 6), uint8_t(y * 7), uint8_t((x * y) & 255), 0});
+  bool ok = false;
+  std::vector<uint8_t> bytes = EncodeToBytes(image, &ok);
+  ASSERT_TRUE(ok) << image.LastError();
+  EXPECT_EQ(bytes[10], 0x11);  // no global table
+  auto path = dir / "mosaic.gif";
+  WriteAll(path, bytes);
+  // 17 x 15 tiles: 3 columns by 3 rows.
+  EXPECT_EQ(RunCapture("identify-im6.q16 -format 'x' '" + path.string() + "'"), "xxxxxxxxx");
+  Pnm flat = ParsePnm(RunBytes("convert-im6.q16 '" + path.string() + "' -coalesce -delete 0--2 ppm:-"));
+  ASSERT_EQ(flat.width, 40);
+  EXPECT_EQ(FirstDifference(flat.data, TopDownRgb(image)), -1);
+  PxImage back;
+  ASSERT_TRUE(LoadFrame(path, 0, back));
+  EXPECT_EQ(back.Bpp(), 24u);
+  EXPECT_EQ(FirstDifference(TopDownRgb(back), TopDownRgb(image)), -1);
+}
+
+TEST(GifWriter, AnimationReadBackByImageMagick) {
+  TempDir dir;
+  std::vector<PxImage> frames;
+  for (int i = 0; i < 3; ++i) {
+    frames.push_back(MakePalettePicture(50, 30, 8, i * 40));
+    frames.back().info.frameDelay = uint32_t(10 * (i + 1));
+  }
+  frames[1].info.backgroundIndex = 5;
+  PxImage* list[3] = {&frames[0], &frames[1], &frames[2]};
+  for (int loop : {0, 1, 3}) {
+    SCOPED_TRACE(loop);
+    PxImageGIF writer;
+    writer.SetLoopCount(loop);
+    writer.SetComment("made by a test");
+    PxMemFile file;
+    file.Open();
+    ASSERT_TRUE(writer.Encode(&file, list, 3)) << writer.LastError();
+    auto path = dir / "anim.gif";
+    WriteAll(path, std::vector<uint8_t>(file.Buffer(), file.Buffer() + file.DataSize()));
+    EXPECT_EQ(RunCapture("identify-im6.q16 -format '%T,' '" + path.string() + "'"), "10,20,30,");
+    std::string info = RunCapture("/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                                  "im = Image.open(sys.argv[1]); print(im.n_frames, im.info.get('loop'), "
+                                  "im.info.get('comment'))\" '" + path.string() + "'");
+    const char* expected = loop == 0 ? "3 0 b'made by a test'\n"
+                           : loop == 1 ? "3 None b'made by a test'\n"
+                                       : "3 2 b'made by a test'\n";
+    EXPECT_EQ(info, expected);
+    int w = 0, h = 0;
+    auto pil = PillowFrames(path, &w, &h);
+    ASSERT_EQ(pil.size(), 3u);
+    ExpectSameFrame(frames[2], pil[2], w, h);
+  }
+}
+
+TEST(GifWriter, RefusalsAndWriteErrors) {
+  PxImageGIF writer;
+  PxImage colour(4, 4, 24, kFormatBmp);
+  PxImage palette = MakePalettePicture(4, 4, 8, 0);
+  PxImage empty;
+  PxMemFile file;
+  file.Open();
+  struct Case { std::vector<PxImage*> list; const char* error; };
+  const Case cases[] = {
+      {{}, "multipage GIF, no images!"},
+      {{&palette, nullptr}, "Bad image pointer"},
+      {{&palette, &empty}, "Empty image"},
+      {{&palette, &colour}, "PxImageGIF::Encode cannot create animated GIFs with a true color frame. Use DecreaseBpp before"},
+  };
+  for (const Case& c : cases) {
+    PxImage** list = c.list.empty() ? nullptr : const_cast<PxImage**>(c.list.data());
+    EXPECT_FALSE(writer.Encode(&file, list, int32_t(c.list.size())));
+    EXPECT_STREQ(writer.LastError(), c.error);
+    EXPECT_EQ(file.DataSize(), 0);  // nothing written before every frame passed
+  }
+  PxImage* one[1] = {&palette};
+  EXPECT_FALSE(writer.Encode(nullptr, one, 1));
+  EXPECT_STREQ(writer.LastError(), "invalid file pointer");
+
+  PxImage wide(65536, 1, 8, kFormatBmp);
+  ASSERT_TRUE(wide.HasPixels());
+  EXPECT_FALSE(wide.Encode(&file, kFormatGif));
+  EXPECT_STREQ(wide.LastError(), "GIF: width and height must not exceed 65535");
+
+  FILE* full = std::fopen("/dev/full", "wb");
+  ASSERT_NE(full, nullptr);
+  PxIOFile devFull(full);
+  PxImage big = MakePalettePicture(400, 300, 8, 1);
+  EXPECT_FALSE(big.Encode(&devFull, kFormatGif));
+  EXPECT_STREQ(big.LastError(), "Write Error in GIF file");
+  std::fclose(full);
+}
+
+// ---- damaged files
+
+TEST_F(GifFiles, MalformedFiles) {
+  std::vector<uint8_t> anim = ReadAll(dir_ / "transparency.gif");
+  std::vector<uint8_t> inter = ReadAll(dir_ / "interlace_13.gif");
+  struct Case { const char* name; std::vector<uint8_t> bytes; int ok; };  // ok: 1, 0, or -1 either
+  std::vector<Case> cases;
+  cases.push_back({"empty", {}, 0});
+  cases.push_back({"signature only", {'G', 'I', 'F', '8', '9', 'a'}, 0});
+  cases.push_back({"not a GIF", {'G', 'I', 'F', '7', '9', 'a', 1, 0, 1, 0, 0, 0, 0}, 0});
+  for (size_t cut : {size_t{13}, size_t{40}, size_t{800}, size_t{1500}, anim.size() - 30}) {
+    cases.push_back({"cut short", std::vector<uint8_t>(anim.begin(), anim.begin() + long(std::min(cut, anim.size()))), -1});
+  }
+  {
+    std::vector<uint8_t> b = anim;
+    for (size_t i = 820; i < 1200 && i < b.size(); i += 3) b[i] ^= 0xA5;
+    cases.push_back({"scrambled image data", b, -1});
+  }
+  {
+    std::vector<uint8_t> b = inter;
+    size_t at = 13 + 768 + 10;  // the code size byte after the descriptor
+    b[at] = 12;
+    cases.push_back({"code size 12", b, 1});
+    b[at] = 0;
+    cases.push_back({"code size 0", b, 1});
+  }
+  {
+    // The interlaced image claims 13 rows but its data holds the pixels of
+    // more: rows past the last pass must go nowhere.
+    std::vector<uint8_t> b = inter;
+    b[13 + 768 + 7] = 4;  // height 4 in the descriptor, same data
+    b[8] = 4;             // and on the screen
+    cases.push_back({"interlaced data longer than the image", b, 1});
+    std::vector<uint8_t> c = ReadAll(dir_ / "sixteen.gif");
+    c[13 + 48 + 7] = 2;
+    c[8] = 2;
+    cases.push_back({"plain data longer than the image", c, 1});
+  }
+  {
+    std::vector<uint8_t> b = anim;
+    b[6] = 0; b[7] = 0; b[8] = 0; b[9] = 0;  // screen 0 x 0: the first image gives it
+    cases.push_back({"zero screen", b, 1});
+    std::vector<uint8_t> c = anim;
+    c[6] = 0xFF; c[7] = 0xFF; c[8] = 0xFF; c[9] = 0xFF;
+    cases.push_back({"65535 x 65535 screen", c, 0});
+  }
+  {
+    std::vector<uint8_t> b{'G', 'I', 'F', '8', '9', 'a', 4, 0, 4, 0, 0, 0, 0};
+    for (int i = 0; i < 5000; ++i) b.push_back(uint8_t(i * 37 + 1));
+    cases.push_back({"junk after the header", b, 0});
+  }
+  {
+    std::vector<uint8_t> b(anim.begin(), anim.begin() + 13 + 768);
+    b.insert(b.end(), {0x2C, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 2, 0x4C, 0x01, 0});  // a 0 x 0 image
+    b.insert(b.end(), anim.begin() + 13 + 768, anim.end());
+    cases.push_back({"zero-size image first", b, 1});
+  }
+  {
+    std::vector<uint8_t> b(anim.begin(), anim.begin() + 13 + 768);
+    b.insert(b.end(), {0x21, 0xF9, 0x09});  // graphic control of the wrong size
+    b.insert(b.end(), anim.begin() + 13 + 768, anim.end());
+    cases.push_back({"broken extension before any image", b, 0});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int frame : {0, 2}) {
+      std::vector<uint8_t> bytes = c.bytes;
+      PxMemFile file(bytes.empty() ? nullptr : bytes.data(), int32_t(bytes.size()));
+      if (bytes.empty()) file.Open();
+      PxImage image;
+      image.info.frame = frame;
+      const bool ok = image.Decode(&file, kFormatGif);
+      if (c.ok == 1 && frame == 0) {
+        EXPECT_TRUE(ok) << image.LastError();
+      }
+      if (c.ok == 0) {
+        EXPECT_FALSE(ok);
+      }
+      if (ok) {
+        EXPECT_TRUE(image.HasPixels());
+        EXPECT_GT(image.Width(), 0u);
+        TopDownRgb(image);  // every pixel readable
+      }
+    }
+  }
+}
+
+}  // namespace

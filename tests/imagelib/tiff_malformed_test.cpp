@@ -1,0 +1,261 @@
+// Damaged and hostile TIFF files: each must fail cleanly (or decode what it
+// can) without reading or writing out of bounds, allocating without bound or
+// looping. Run in the sanitizer build too.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+
+#include "imagelib/PxImageTIF.h"
+#include "tests/platform/temp_tree.h"
+#include "tiff_test_support.h"
+
+using namespace tifftest;
+
+namespace {
+
+// A little-endian TIFF with one directory: 8-byte header, the pixel data,
+// then the directory. Tags given by the case override the defaults.
+struct Tag {
+  uint16_t type;  // 3 SHORT, 4 LONG, 5 RATIONAL
+  std::vector<uint32_t> values;
+};
+
+std::vector<uint8_t> BuildTiff(std::map<uint16_t, Tag> tags, const std::vector<uint8_t>& pixels,
+                               uint32_t nextDirectory = 0) {
+  std::vector<uint8_t> out = {'I', 'I', 42, 0, 0, 0, 0, 0};
+  for (uint8_t b : pixels) out.push_back(b);
+  if (out.size() % 2) out.push_back(0);
+  tags.try_emplace(273, Tag{4, {8}});
+  tags.try_emplace(279, Tag{4, {static_cast<uint32_t>(pixels.size())}});
+  auto put16 = [&](std::vector<uint8_t>& v, uint32_t x) {
+    v.push_back(x & 255);
+    v.push_back((x >> 8) & 255);
+  };
+  auto put32 = [&](std::vector<uint8_t>& v, uint32_t x) {
+    put16(v, x & 0xFFFF);
+    put16(v, x >> 16);
+  };
+  const uint32_t ifd = static_cast<uint32_t>(out.size());
+  out[4] = ifd & 255;
+  out[5] = (ifd >> 8) & 255;
+  out[6] = (ifd >> 16) & 255;
+  out[7] = ifd >> 24;
+  std::vector<uint8_t> extra;
+  const uint32_t extraStart = ifd + 2 + 12 * static_cast<uint32_t>(tags.size()) + 4;
+  std::vector<uint8_t> dir;
+  put16(dir, static_cast<uint32_t>(tags.size()));
+  for (const auto& [id, tag] : tags) {
+    put16(dir, id);
+    put16(dir, tag.type);
+    put32(dir, static_cast<uint32_t>(tag.type == 5 ? tag.values.size() / 2 : tag.values.size()));
+    std::vector<uint8_t> data;
+    for (uint32_t v : tag.values) {
+      if (tag.type == 3)
+        put16(data, v);
+      else
+        put32(data, v);
+    }
+    if (data.size() <= 4) {
+      data.resize(4, 0);
+      dir.insert(dir.end(), data.begin(), data.end());
+    } else {
+      put32(dir, extraStart + static_cast<uint32_t>(extra.size()));
+      extra.insert(extra.end(), data.begin(), data.end());
+    }
+  }
+  put32(dir, nextDirectory);
+  out.insert(out.end(), dir.begin(), dir.end());
+  out.insert(out.end(), extra.begin(), extra.end());
+  return out;
+}
+
+std::map<uint16_t, Tag> GreyTags(uint32_t w, uint32_t h, uint32_t bits = 8) {
+  return {{256, {4, {w}}}, {257, {4, {h}}}, {258, {3, {bits}}}, {259, {3, {1}}},
+          {262, {3, {1}}}, {277, {3, {1}}}, {278, {4, {h}}}};
+}
+
+struct DecodeResult {
+  bool ok;
+  std::string error;
+  uint32_t width, height;
+};
+
+DecodeResult Decode(const std::vector<uint8_t>& bytes) {
+  std::vector<uint8_t> copy = bytes;
+  PxMemFile file(copy.data(), static_cast<int32_t>(copy.size()));
+  PxImage image;
+  const bool ok = image.Decode(&file, kFormatTif);
+  return {ok, image.LastError(), image.Width(), image.Height()};
+}
+
+struct MalformedCase {
+  const char* name;
+  std::vector<uint8_t> bytes;
+  bool ok;
+  const char* error;  // expected last-error text, or null for any
+};
+
+std::vector<MalformedCase> Cases() {
+  std::vector<MalformedCase> cases;
+  const std::vector<uint8_t> pixels(8 * 4, 0x80);
+  cases.push_back({"good", BuildTiff(GreyTags(8, 4), pixels), true, nullptr});
+  {
+    auto t = GreyTags(8, 4);
+    t[256] = {4, {0}};
+    cases.push_back({"zero_width", BuildTiff(t, pixels), false, nullptr});
+  }
+  {
+    auto t = GreyTags(100000, 100000);
+    cases.push_back({"over_memory_limit", BuildTiff(t, pixels), false, "PxImageTIF can't create image"});
+  }
+  {
+    auto t = GreyTags(8, 4, 33);
+    cases.push_back({"bits_33", BuildTiff(t, pixels), false, nullptr});
+  }
+  {
+    auto t = GreyTags(8, 4, 4);
+    t[277] = {3, {2}};
+    cases.push_back({"two_samples_of_4_bits", BuildTiff(t, pixels), false, "Unsupported TIFF sample layout"});
+  }
+  {
+    auto t = GreyTags(8, 4);
+    t[277] = {3, {3}};
+    t[258] = {3, {8, 8, 8}};
+    t[262] = {3, {8}};
+    t[284] = {3, {2}};  // planes one after the other: not for the Lab loop
+    cases.push_back({"planar_lab", BuildTiff(t, pixels), false, "Unsupported TIFF sample layout"});
+  }
+  {
+    auto t = GreyTags(8, 4);
+    t[262] = {3, {3}};  // palette without a colour map
+    cases.push_back({"palette_without_map", BuildTiff(t, pixels), true, nullptr});  // libtiff takes it as grey
+  }
+  {
+    auto t = GreyTags(8, 4);
+    t[273] = {4, {0x7FFFFF00}};  // strip far beyond the end
+    cases.push_back({"strip_past_end", BuildTiff(t, pixels), true, nullptr});
+  }
+  {
+    auto t = GreyTags(8, 4);
+    t[279] = {4, {0xFFFFFFF0}};  // claims a huge strip
+    cases.push_back({"huge_strip_count", BuildTiff(t, pixels), true, nullptr});
+  }
+  {
+    auto t = GreyTags(8, 4);
+    t[279] = {4, {5}};  // strip shorter than the picture: the rest stays black
+    cases.push_back({"short_strip", BuildTiff(t, pixels), true, nullptr});
+  }
+  {
+    auto t = GreyTags(50, 3, 12);  // 12-bit samples, not byte aligned
+    cases.push_back({"odd_bits_short_data", BuildTiff(t, std::vector<uint8_t>(20, 0xAB)), true, nullptr});
+  }
+  {
+    auto t = GreyTags(40, 40);
+    t.erase(273);
+    t.erase(279);
+    t.erase(278);
+    t[322] = {4, {0}};  // tile width 0
+    t[323] = {4, {16}};
+    t[324] = {4, {8}};
+    t[325] = {4, {32}};
+    cases.push_back({"tile_width_zero", BuildTiff(t, pixels), false, nullptr});
+  }
+  {
+    auto t = GreyTags(40, 40);
+    t.erase(273);
+    t.erase(279);
+    t.erase(278);
+    t[322] = {4, {16}};
+    t[323] = {4, {16}};
+    t[324] = {4, {8, 8, 8, 8, 8, 8, 8, 8, 8}};
+    t[325] = {4, {32, 32, 32, 32, 32, 32, 32, 32, 32}};  // tiles far too short
+    cases.push_back({"short_tiles", BuildTiff(t, pixels), false, "Corrupted tiled TIFF file!"});
+  }
+  {
+    // The next-directory link points back at the first directory.
+    auto bytes = BuildTiff(GreyTags(8, 4), pixels);
+    const uint32_t ifd = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | static_cast<uint32_t>(bytes[7]) << 24;
+    cases.push_back({"directory_loop", BuildTiff(GreyTags(8, 4), pixels, ifd), true, nullptr});
+  }
+  {
+    auto t = GreyTags(8, 4, 16);
+    t[262] = {3, {3}};
+    t[320] = {3, std::vector<uint32_t>(3 * 65536, 0x1234)};
+    cases.push_back({"large_palette", BuildTiff(t, std::vector<uint8_t>(64, 0xFF)), true, nullptr});
+  }
+  cases.push_back({"not_tiff", {'I', 'I', 43, 0, 8, 0, 0, 0}, false, "Error encountered while opening TIFF file"});
+  cases.push_back({"empty", {}, false, "Error encountered while opening TIFF file"});
+  return cases;
+}
+
+TEST(TiffMalformed, EachCaseEndsCleanly) {
+  for (const MalformedCase& c : Cases()) {
+    const DecodeResult r = Decode(c.bytes);
+    EXPECT_EQ(r.ok, c.ok) << c.name << ": " << r.error;
+    if (c.error) {
+      EXPECT_EQ(r.error, c.error) << c.name;
+    }
+  }
+}
+
+TEST(TiffMalformed, LargePaletteMapsSixteenBitIndices) {
+  auto t = GreyTags(2, 1, 16);
+  t[262] = {3, {3}};
+  std::vector<uint32_t> map(3 * 65536, 0);
+  map[300] = 65535;  // red of entry 300
+  t[320] = {3, map};
+  const std::vector<uint8_t> pixels = {0x2C, 0x01, 0x00, 0x00};  // 300, 0
+  std::vector<uint8_t> bytes = BuildTiff(t, pixels);
+  PxMemFile file(bytes.data(), static_cast<int32_t>(bytes.size()));
+  PxImage image;
+  ASSERT_TRUE(image.Decode(&file, kFormatTif)) << image.LastError();
+  EXPECT_EQ(image.Bpp(), 24u);
+  EXPECT_EQ(image.PixelColorAt(0, 0, false).rgbRed, 255);
+  EXPECT_EQ(image.PixelColorAt(1, 0, false).rgbRed, 0);
+}
+
+// A colour map whose values all fit in a byte is taken as byte values; one
+// with larger values is scaled from 16 bits.
+TEST(TiffPalette, ByteSizedMapsAreTakenAsBytes) {
+  for (const bool wide : {false, true}) {
+    auto t = GreyTags(2, 1, 8);
+    t[262] = {3, {3}};
+    std::vector<uint32_t> map(3 * 256, 0);
+    map[1] = wide ? 65535 : 200;          // red of entry 1
+    map[512 + 1] = wide ? 32896 : 100;    // blue of entry 1
+    t[320] = {3, map};
+    std::vector<uint8_t> bytes = BuildTiff(t, {1, 0});
+    PxMemFile file(bytes.data(), static_cast<int32_t>(bytes.size()));
+    PxImage image;
+    ASSERT_TRUE(image.Decode(&file, kFormatTif)) << image.LastError();
+    const RGBQUAD c = image.PixelColorAt(0, 0, false);
+    EXPECT_EQ(c.rgbRed, wide ? 255 : 200);
+    EXPECT_EQ(c.rgbBlue, wide ? 128 : 100);
+  }
+}
+
+// Every prefix of real files written by GDAL (stripped LZW and tiled
+// Deflate) either decodes or fails, and never reads past the data it has.
+TEST(TiffMalformed, EveryTruncationEndsCleanly) {
+  pwtest::TempTree dir;
+  WritePgm(dir / "g.pgm", 20, 12, 255);
+  WritePpm(dir / "c.ppm", 20, 12);
+  ASSERT_TRUE(Sh("gdal_translate -q -co COMPRESS=LZW " + Quote(dir / "g.pgm") + " " + Quote(dir / "a.tif")));
+  ASSERT_TRUE(Sh("gdal_translate -q -co COMPRESS=DEFLATE -co TILED=YES -co BLOCKXSIZE=16 -co BLOCKYSIZE=16 " +
+                 Quote(dir / "c.ppm") + " " + Quote(dir / "b.tif")));
+  for (const char* name : {"a.tif", "b.tif"}) {
+    const std::string whole = pwtest::ReadAll(dir / name);
+    ASSERT_FALSE(whole.empty());
+    for (size_t n = 0; n <= whole.size(); ++n) {
+      // Copied into a buffer of exactly n bytes, so a read past it is caught.
+      std::vector<uint8_t> part(whole.begin(), whole.begin() + static_cast<long>(n));
+      const DecodeResult r = Decode(part);
+      if (n == whole.size()) {
+        EXPECT_TRUE(r.ok) << name;
+      }
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,241 @@
+// The TIFF reader against files written by GDAL, ImageMagick and libtiff's
+// own tools, pixels compared with ImageMagick's reading of the same file.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "imagelib/PxImageTIF.h"
+#include "tests/platform/temp_tree.h"
+#include "tiff_test_support.h"
+
+using namespace tifftest;
+
+namespace {
+
+class TiffRead : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WritePpm(dir_ / "card.ppm", 61, 47);
+    WritePgm(dir_ / "grey.pgm", 61, 47, 255);
+    WritePgm(dir_ / "grey16.pgm", 61, 47, 65535);
+  }
+  std::string Path(const std::string& name) const { return dir_ / name; }
+  pwtest::TempTree dir_;
+};
+
+struct PeerCase {
+  const char* name;
+  const char* command;  // {in} = source card, {out} = the TIFF written
+  const char* source;
+  int tolerance;
+  uint32_t depth;  // expected container depth
+};
+
+std::string Expand(std::string command, const std::string& in, const std::string& out) {
+  for (auto [key, value] : {std::pair<std::string, std::string>{"{in}", in}, {"{out}", out}}) {
+    for (size_t at; (at = command.find(key)) != std::string::npos;)
+      command.replace(at, key.size(), Quote(value));
+  }
+  return command;
+}
+
+// Every compression GDAL writes, the colour models our reader takes through
+// libtiff's RGBA reader, and the ones it unpacks itself.
+const PeerCase kPeerCases[] = {
+    {"none", "gdal_translate -q -co COMPRESS=NONE {in} {out}", "card.ppm", 0, 24},
+    {"lzw", "gdal_translate -q -co COMPRESS=LZW -co PREDICTOR=2 {in} {out}", "card.ppm", 0, 24},
+    {"deflate", "gdal_translate -q -co COMPRESS=DEFLATE {in} {out}", "card.ppm", 0, 24},
+    {"packbits", "gdal_translate -q -co COMPRESS=PACKBITS {in} {out}", "card.ppm", 0, 24},
+    {"lzma", "gdal_translate -q -co COMPRESS=LZMA {in} {out}", "card.ppm", 0, 24},
+    {"zstd", "gdal_translate -q -co COMPRESS=ZSTD {in} {out}", "card.ppm", 0, 24},
+    {"jpeg", "gdal_translate -q -co COMPRESS=JPEG {in} {out}", "card.ppm", 1, 24},
+    {"ycbcr", "gdal_translate -q -co COMPRESS=JPEG -co PHOTOMETRIC=YCBCR {in} {out}", "card.ppm", 2, 24},
+    {"tiled_rgb", "gdal_translate -q -co TILED=YES -co BLOCKXSIZE=16 -co BLOCKYSIZE=16 {in} {out}", "card.ppm", 0, 24},
+    {"planar_rgb", "gdal_translate -q -co INTERLEAVE=BAND {in} {out}", "card.ppm", 0, 24},
+    {"cmyk", "convert-im6.q16 {in} -colorspace CMYK {out}", "card.ppm", 2, 24},
+    {"cielab", "convert-im6.q16 {in} -colorspace Lab {out}", "card.ppm", 14, 24},
+    {"palette", "convert-im6.q16 {in} -colors 40 -type Palette {out}", "card.ppm", 1, 8},
+    {"palette_4bit", "convert-im6.q16 {in} -colors 12 -type Palette -depth 4 {out}", "card.ppm", 1, 4},
+    {"grey", "gdal_translate -q -co COMPRESS=LZW {in} {out}", "grey.pgm", 0, 8},
+    {"grey_tiled", "gdal_translate -q -co TILED=YES -co BLOCKXSIZE=32 -co BLOCKYSIZE=16 {in} {out}", "grey.pgm", 0, 8},
+    {"grey_4bit", "gdal_translate -q -scale 0 255 0 15 -co NBITS=4 {in} {out}", "grey.pgm", 0, 4},
+    {"grey_2bit", "gdal_translate -q -scale 0 255 0 3 -co NBITS=2 {in} {out}", "grey.pgm", 0, 8},
+    {"min_is_white", "convert-im6.q16 {in} -define tiff:photometric=min-is-white {out}", "grey.pgm", 0, 8},
+    {"bilevel", "convert-im6.q16 {in} -threshold 50% -depth 1 -type bilevel {out}", "grey.pgm", 0, 1},
+    {"bilevel_g4", "convert-im6.q16 {in} -threshold 50% -compress group4 {out}", "grey.pgm", 0, 1},
+    {"grey16", "gdal_translate -q -ot UInt16 {in} {out}", "grey16.pgm", 1, 8},
+    {"grey16_tiled", "gdal_translate -q -ot UInt16 -co TILED=YES -co BLOCKXSIZE=16 -co BLOCKYSIZE=16 {in} {out}", "grey16.pgm", 1, 8},
+    {"rgb16", "convert-im6.q16 {in} -depth 16 {out}", "card.ppm", 1, 24},
+};
+
+void PrintTo(const PeerCase& c, std::ostream* os) { *os << c.name; }
+
+class TiffPeer : public TiffRead, public ::testing::WithParamInterface<PeerCase> {};
+
+TEST_P(TiffPeer, PixelsMatchImageMagick) {
+  const PeerCase& c = GetParam();
+  const std::string out = Path(std::string(c.name) + ".tif");
+  ASSERT_TRUE(Sh(Expand(c.command, Path(c.source), out))) << c.command;
+  auto image = Load(out);
+  ASSERT_TRUE(image) << c.name;
+  EXPECT_EQ(image->info.formatId, kFormatTif);
+  EXPECT_EQ(image->Bpp(), c.depth);
+  const Reference ref = MagickRgb(out, "-alpha off");
+  ASSERT_FALSE(ref.rgb.empty());
+  EXPECT_LE(MaxDifference(*image, ref), c.tolerance) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, TiffPeer, ::testing::ValuesIn(kPeerCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TiffRead, GreyAlphaKeepsItsAlpha) {
+  const std::string out = Path("ga.tif");
+  ASSERT_TRUE(Sh("convert-im6.q16 " + Quote(Path("grey.pgm")) +
+                  " -alpha set -channel A -fx 'i/w' +channel -type GrayscaleAlpha " + Quote(out)));
+  auto image = Load(out);
+  ASSERT_TRUE(image);
+  ASSERT_NE(image->alpha, nullptr);
+  // Alpha rises from left to right in every row.
+  const uint32_t w = image->Width();
+  EXPECT_LT(image->alpha[0], 10);
+  EXPECT_GT(image->alpha[w - 1], 240);
+}
+
+TEST_F(TiffRead, PagesAreFramesAndAMissingPageFails) {
+  const std::string a = Path("a.tif"), b = Path("b.tif"), c = Path("c.tif"), all = Path("all.tif");
+  ASSERT_TRUE(Sh("gdal_translate -q " + Quote(Path("card.ppm")) + " " + Quote(a)));
+  ASSERT_TRUE(Sh("gdal_translate -q -outsize 30 20 " + Quote(Path("card.ppm")) + " " + Quote(b)));
+  ASSERT_TRUE(Sh("gdal_translate -q -outsize 10 40 " + Quote(Path("grey.pgm")) + " " + Quote(c)));
+  ASSERT_TRUE(Sh("tiffcp " + Quote(a) + " " + Quote(b) + " " + Quote(c) + " " + Quote(all)));
+
+  auto third = Load(all, 2);
+  ASSERT_TRUE(third);
+  EXPECT_EQ(third->info.frameCount, 3);
+  EXPECT_EQ(third->Width(), 10u);
+  EXPECT_EQ(third->Height(), 40u);
+  EXPECT_LE(MaxDifference(*third, MagickRgb(all + "[2]")), 0);
+
+  PxImage missing;
+  missing.info.frame = 3;
+  EXPECT_FALSE(missing.LoadFile(pw::NarrowToWide(all), kFormatTif));
+  EXPECT_STREQ(missing.LastError(), "Error: page not present in TIFF file");
+  EXPECT_EQ(missing.info.frameCount, 3);
+}
+
+// Every orientation of a strip-read page comes out as ImageMagick shows it
+// upright: 6 turns clockwise, 8 counter-clockwise.
+TEST_F(TiffRead, OrientationsOfStripPagesAreApplied) {
+  const std::string base = Path("o.tif");
+  ASSERT_TRUE(Sh("convert-im6.q16 " + Quote(Path("card.ppm")) + " -colors 200 -type Palette " +
+                  Quote(base)));
+  for (int orientation = 1; orientation <= 8; ++orientation) {
+    const std::string file = Path("o" + std::to_string(orientation) + ".tif");
+    ASSERT_TRUE(Sh("cp " + Quote(base) + " " + Quote(file)));
+    ASSERT_TRUE(Sh("tiffset -s 274 " + std::to_string(orientation) + " " + Quote(file)));
+    auto image = Load(file);
+    ASSERT_TRUE(image) << orientation;
+    EXPECT_EQ(MaxDifference(*image, MagickRgb(file, "-auto-orient")), 0) << "orientation " << orientation;
+  }
+}
+
+TEST_F(TiffRead, RgbaPathLeavesOrientationToLibtiff) {
+  const std::string file = Path("rgb6.tif");
+  ASSERT_TRUE(Sh("gdal_translate -q -co COMPRESS=JPEG -co PHOTOMETRIC=YCBCR " +
+                  Quote(Path("card.ppm")) + " " + Quote(file)));
+  ASSERT_TRUE(Sh("tiffset -s 274 6 " + Quote(file)));
+  auto image = Load(file);
+  ASSERT_TRUE(image);
+  // Not turned: still as wide as stored.
+  EXPECT_EQ(image->Width(), 61u);
+  EXPECT_EQ(image->Height(), 47u);
+}
+
+TEST_F(TiffRead, ResolutionInCentimetresBecomesDpi) {
+  const std::string file = Path("res.tif");
+  ASSERT_TRUE(Sh("gdal_translate -q " + Quote(Path("grey.pgm")) + " " + Quote(file)));
+  ASSERT_TRUE(Sh("tiffset -s 296 3 " + Quote(file)));
+  ASSERT_TRUE(Sh("tiffset -s 282 118.11 " + Quote(file)));
+  ASSERT_TRUE(Sh("tiffset -s 283 72 " + Quote(file)));
+  auto image = Load(file);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->info.xDpi, 300);
+  EXPECT_EQ(image->info.yDpi, 183);  // 72 dots per cm
+  EXPECT_EQ(image->info.codecOptions[FormatIndexFromId(kFormatTif)], 1u);
+}
+
+// A 16-bit grey page whose brightest row uses only 12 bits: every row ends
+// up on the same scale, so a ramp stays a ramp.
+TEST_F(TiffRead, SixteenBitRowsShareOneScale) {
+  const std::string pgm = Path("g12.pgm"), file = Path("g12.tif");
+  WritePgm(pgm, 64, 16, 4095);
+  ASSERT_TRUE(Sh("gdal_translate -q -ot UInt16 -co BLOCKYSIZE=1 " + Quote(pgm) + " " + Quote(file)));
+  auto image = Load(file);
+  ASSERT_TRUE(image);
+  ASSERT_EQ(image->Bpp(), 8u);
+  // Sample v of 12 bits comes out as v >> 4 on every row.
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const int v = (x + y * 64) * 4095 / (64 * 16 - 1);
+      ASSERT_EQ(image->PixelIndexAt(x, 15 - y), v >> 4) << x << "," << y;
+    }
+}
+
+TEST_F(TiffRead, EscapeMinusOneGivesDimensionsOnly) {
+  const std::string file = Path("dim.tif");
+  ASSERT_TRUE(Sh("gdal_translate -q " + Quote(Path("card.ppm")) + " " + Quote(file)));
+  PxImage image;
+  image.info.escape = -1;
+  FILE* f = std::fopen(file.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  EXPECT_TRUE(image.DecodeFileHandle(f, kFormatTif));
+  std::fclose(f);
+  EXPECT_EQ(image.header.biWidth, 61);
+  EXPECT_EQ(image.header.biHeight, 47);
+  EXPECT_FALSE(image.HasPixels());
+}
+
+TEST(TiffRows, UnpackSamplesToBytes) {
+  struct Case {
+    uint32_t bits;
+    std::vector<uint8_t> src;
+    std::vector<uint8_t> expected;
+  };
+  const Case cases[] = {
+      {1, {0xA5}, {1, 0, 1, 0, 0, 1, 0, 1}},
+      {2, {0x1B}, {0, 1, 2, 3}},
+      {12, {0xAB, 0xCD, 0xEF}, {0xAB, 0xDE}},     // top 8 bits of 0xABC and 0xDEF
+      {24, {0x11, 0x22, 0x33}, {0x33}},           // host order: the high byte last
+      {32, {1, 2, 3, 4, 5, 6, 7, 8}, {4, 8}},
+      {12, {0xAB}, {0xAB, 0x00}},                 // a short source reads as 0, never past it
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> out(c.expected.size(), 0x77);
+    ASSERT_TRUE(pxtiff::UnpackSamplesToBytes(out.data(), c.src.data(), c.src.size(),
+                                             static_cast<uint32_t>(out.size()), c.bits));
+    EXPECT_EQ(out, c.expected) << c.bits << " bits";
+  }
+  uint8_t out[1];
+  const uint8_t src[8] = {};
+  EXPECT_FALSE(pxtiff::UnpackSamplesToBytes(out, src, 8, 1, 0));
+  EXPECT_FALSE(pxtiff::UnpackSamplesToBytes(out, src, 8, 1, 33));
+}
+
+TEST(TiffRows, CopyTileRowsAdvancesBothSides) {
+  const uint8_t src[] = {1, 2, 9, 3, 4, 9};
+  uint8_t dest[8] = {};
+  pxtiff::CopyTileRows(dest, src, 2, 2, 2, 1);
+  const uint8_t expected[] = {1, 2, 0, 0, 3, 4, 0, 0};
+  EXPECT_EQ(0, std::memcmp(dest, expected, sizeof dest));
+}
+
+TEST(TiffRows, ExpandPaletteSamplesBoundsIndices) {
+  std::vector<uint8_t> palette(4 * 300, 0);
+  palette[4 * 299 + 2] = 200;  // red of entry 299
+  const uint8_t src[] = {0x2B, 0x01, 0xFF, 0xFF};  // 299 and 65535, host order
+  uint8_t out[6];
+  ASSERT_TRUE(pxtiff::ExpandPaletteSamples(out, src, sizeof src, 2, 16, palette.data(), 300));
+  EXPECT_EQ(out[2], 200);
+  EXPECT_EQ(out[3] | out[4] | out[5], 0);
+}
+
+}  // namespace

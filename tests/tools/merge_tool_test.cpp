@@ -1,0 +1,79 @@
+// The merge tool: outputs beside the sources, the folder log, no temporary
+// file left anywhere.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "imagelib/PxImage.h"
+#include "tools/MergeTool.h"
+#include "tools_test_support.h"
+
+using namespace tooltest;
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(MergeTool, GroupOfFilesAndFoldersGiveOneOutputEach) {
+  pwtest::TempTree dir;
+  const std::string tmp = dir.Mkdir("tmp");
+  ::setenv("TMPDIR", tmp.c_str(), 1);
+  const std::string a = dir.Mkdir("a"), pics = dir.Mkdir("pics"), empty = dir.Mkdir("empty");
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 20x10 xc:red " + Quote(a + "/1.jpg")));
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 10x10 xc:blue " + Quote(a + "/2.png")));
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 40x20 xc:red " + Quote(pics + "/x.png")));
+  fs::create_directories(pics + "/deeper");
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 30x30 xc:lime " + Quote(pics + "/deeper/y.jpg")));
+
+  MergeRequest request;
+  request.sources = SplitSources(W(a + "/1.jpg|" + a + "/2.png|" + pics + "|" + empty + "|" + (dir / "gone")));
+  request.patterns = {L"jpg", L"png"};
+  request.vertical = true;
+  request.fixedSize = 800;
+  const MergeOutcome outcome = RunMerge(request, nullptr, nullptr);
+  ::unsetenv("TMPDIR");
+
+  ASSERT_EQ(outcome.outputs.size(), 2u);
+  EXPECT_EQ(outcome.failed, 0u);
+  EXPECT_EQ(outcome.outputs[0], W(a + "/a_Vertical.jpg"));
+  // The folder's first picture (by pattern, then depth first) names the extension.
+  EXPECT_EQ(outcome.outputs[1], W(dir / "pics_Vertical.jpg"));
+  PxImage merged;
+  ASSERT_TRUE(merged.LoadFile(outcome.outputs[1], kFormatUnknown));
+  // 30 x 30 at width 800 is 800 x 800; the 40 x 20 below it 800 x 400.
+  EXPECT_EQ(merged.Width(), 800u);
+  EXPECT_EQ(merged.Height(), 1200u);
+  // The folder log holds its one line; the group of files and the empty folder get none.
+  EXPECT_EQ(pwtest::ReadAll(pics + "/log.log"), pics + "合并到" + (dir / "pics_Vertical.jpg") + "\n");
+  EXPECT_FALSE(fs::exists(a + "/log.log"));
+  EXPECT_FALSE(fs::exists(empty + "/log.log"));
+  EXPECT_TRUE(fs::is_empty(tmp));
+}
+
+TEST(MergeTool, AFailedMergeIsLoggedAsFailed) {
+  pwtest::TempTree dir;
+  const std::string pics = dir.Mkdir("bad");
+  dir.Write("bad/broken.jpg", "not a picture");
+  MergeRequest request;
+  request.sources = SplitSources(W(pics));
+  request.patterns = {L"*.jpg"};
+  const MergeOutcome outcome = RunMerge(request, nullptr, nullptr);
+  EXPECT_EQ(outcome.failed, 1u);
+  EXPECT_EQ(pwtest::ReadAll(pics + "/log.log"), "Merge" + pics + " Failed!\n");
+  EXPECT_FALSE(fs::exists(dir / "bad_Horizontal.jpg"));
+}
+
+TEST(MergeTool, NeverWritesOverASortingMoveLog) {
+  pwtest::TempTree dir;
+  const std::string pics = dir.Mkdir("sorted");
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 8x8 xc:red " + Quote(pics + "/p.png")));
+  const std::string moves = pics + "/x.png->" + pics + "/201607/x.png\n";
+  dir.Write("sorted/log.log", moves);
+  MergeRequest request;
+  request.sources = SplitSources(W(pics));
+  request.patterns = {L"png"};
+  RunMerge(request, nullptr, nullptr);
+  EXPECT_EQ(pwtest::ReadAll(pics + "/log.log"), moves);
+  EXPECT_TRUE(fs::exists(dir / "sorted_Horizontal.png"));
+}
+
+}  // namespace

@@ -1,0 +1,249 @@
+// The sorting and merge panels in the real window under Xvfb: runs started
+// with the Start button, the progress bar moving, the end-of-run box, the
+// dated run log, dropped files, and the settings each run copies back.
+#include <regex>
+#include <set>
+
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/radiobut.h>
+#include <wx/textctrl.h>
+#include <wx/timer.h>
+
+#include "app/CommandIds.h"
+#include "app/MainFrame.h"
+#include "app/MessageBox.h"
+#include "app/StatusBar.h"
+#include "app/ToolPanelHost.h"
+#include "app/panels/ClassifyFiles.h"
+#include "app/panels/MergeImgs.h"
+#include "imagelib/PxImage.h"
+#include "platform/paths.h"
+#include "tests/app/gui_fixture.h"
+#include "tools_test_support.h"
+
+using namespace tooltest;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ToolPanels : public GuiTest {
+ protected:
+  void SetUp() override {
+    GuiTest::SetUp();
+    // Yes to every question; every box's text and title is kept.
+    pw::SetMessageBoxHook([this](const wxString& text, long style) {
+      messages.push_back(text);
+      captions.push_back(pw::LastMessageBoxCaption());
+      if (frame && frame->GetProgressBar()) barAtBox.push_back(frame->GetProgressBar()->GetPos());
+      return (style & wxYES_NO) ? wxYES : wxOK;
+    });
+  }
+
+  void Click(wxWindow* panel, int id) {
+    auto* button = dynamic_cast<wxButton*>(panel->FindWindow(id));
+    ASSERT_NE(button, nullptr);
+    ASSERT_TRUE(button->IsEnabled());
+    wxCommandEvent click(wxEVT_BUTTON, id);
+    click.SetEventObject(button);
+    button->ProcessWindowEvent(click);
+  }
+  void SetText(wxWindow* panel, int id, const std::string& text) {
+    dynamic_cast<wxTextCtrl*>(panel->FindWindow(id))->ChangeValue(wxString::FromUTF8(text));
+  }
+  void Select(wxWindow* panel, int id) {
+    auto* radio = dynamic_cast<wxRadioButton*>(panel->FindWindow(id));
+    radio->SetValue(true);
+    wxCommandEvent event(wxEVT_RADIOBUTTON, id);
+    event.SetEventObject(radio);
+    radio->ProcessWindowEvent(event);
+  }
+  std::string RunLog() const {
+    for (const auto& entry : fs::directory_iterator(folder + "/pixelwharf"))
+      if (entry.path().extension() == ".log") return pwtest::ReadAll(entry.path().string());
+    return std::string();
+  }
+  std::string StatusText(int pane) const {
+    return frame->GetStatusExElement(pane)->GetText().ToStdString(wxConvUTF8);
+  }
+
+  std::vector<wxString> captions;
+  std::vector<int> barAtBox;
+};
+
+// Samples the status-bar progress bar while a run keeps the window alive.
+class BarSampler : public wxTimer {
+ public:
+  explicit BarSampler(CMainFrame* frame) : frame_(frame) { Start(2); }
+  void Notify() override { positions.insert(frame_->GetProgressBar()->GetPos()); }
+  std::set<int> positions;
+
+ private:
+  CMainFrame* frame_;
+};
+
+TEST_F(ToolPanels, SortAndRestoreFromThePanel) {
+  const std::string photos = folder + "/相册 2016";
+  fs::create_directories(photos);
+  // Pictures that take a moment each to decode (sorting PNGs by size reads
+  // every pixel), so the run lasts long enough to watch the bar move.
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 1200x900 plasma:fractal -seed 1 " + Quote(photos + "/p0.png")));
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 600x400 plasma:fractal -seed 2 " + Quote(photos + "/q0.png")));
+  for (int i = 1; i < 16; ++i) {
+    fs::copy_file(photos + "/p0.png", photos + "/p" + std::to_string(i) + ".png");
+    fs::copy_file(photos + "/q0.png", photos + "/q" + std::to_string(i) + ".png");
+  }
+  const std::string before = TreeDigest(photos);
+
+  ASSERT_NE(Start(), nullptr);
+  frame->DoCommand(pw::cmd::ID_BUTTON_CLASSIFYFILES);
+  Pump();
+  CClassifyFiles* panel = frame->m_toolHost.classifyFiles;
+  ASSERT_NE(panel, nullptr);
+  ASSERT_TRUE(panel->IsShown());
+  SetText(panel, pw::kIdPathField, photos);
+  Select(panel, 1045);  // by resolution
+  Screenshot("classify-panel");
+
+  BarSampler sampler(frame);
+  Click(panel, 1006);
+  sampler.Stop();
+
+  // The question first, then the end-of-run box with the elapsed time.
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(captions[0], wxString(L"提示"));
+  EXPECT_EQ(captions[1], wxString(L"終わり！"));
+  EXPECT_TRUE(std::regex_match(messages[1].ToStdString(wxConvUTF8),
+                               std::regex("耗时:\\d+分\\d+秒\n文件整理到目录中啦！")))
+      << messages[1];
+  EXPECT_EQ(barAtBox.back(), 100);
+  // The bar moved through positions between the start and the end.
+  EXPECT_TRUE(std::any_of(sampler.positions.begin(), sampler.positions.end(),
+                          [](int p) { return p > 0 && p < 100; }))
+      << "positions seen: " << sampler.positions.size();
+  EXPECT_EQ(StatusText(0), "处理完成！");
+  EXPECT_EQ(StatusText(1), "OVER!");
+  EXPECT_TRUE(panel->IsEnabled());
+  EXPECT_TRUE(fs::exists(photos + "/1200_900/p15.png"));
+  EXPECT_TRUE(fs::exists(photos + "/600_400/q0.png"));
+  EXPECT_TRUE(fs::exists(photos + "/log.log"));
+  EXPECT_EQ(frame->m_settings.selIndex, 0);
+  EXPECT_EQ(frame->m_settings.classifyMethod, 1);
+  EXPECT_EQ(frame->m_settings.classifyDirValue, pw::NarrowToWide(photos));
+
+  const std::string log = RunLog();
+  const std::regex line("^\\d+分\\d+秒\t\t\\d{4}年\\d{2}月\\d{2}日 \\d{2}:\\d{2}:\\d{2}\t\t(.*)\n$");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(log, m, line)) << log;
+  EXPECT_EQ(m[1].str(), photos);
+  Screenshot("classify-done");
+
+  // Restore from the same panel: no question, the tree as it was.
+  messages.clear();
+  captions.clear();
+  Select(panel, 1016);
+  EXPECT_FALSE(panel->FindWindow(1018)->IsEnabled());
+  Click(panel, 1006);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(captions[0], wxString(L"終わり！"));
+  EXPECT_EQ(TreeDigest(photos), before);
+  EXPECT_EQ(frame->m_settings.classifyIndex, 0);
+}
+
+TEST_F(ToolPanels, MergeFromThePanelAndItsChecks) {
+  const std::string pics = folder + "/pics";
+  fs::create_directories(pics);
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 200x100 xc:red " + Quote(pics + "/a.png")));
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 50x50 xc:blue " + Quote(pics + "/b.png")));
+
+  ASSERT_NE(Start(), nullptr);
+  frame->DoCommand(pw::cmd::ID_BUTTON_MERGEIMGS);
+  Pump();
+  CMergeImgs* panel = frame->m_toolHost.mergeImgs;
+  ASSERT_NE(panel, nullptr);
+  SetText(panel, pw::kIdPathField, pics);
+  SetText(panel, 1013, "*.png");
+
+  // Width and height 0: refused whatever the check boxes say.
+  SetText(panel, 1028, "0");
+  SetText(panel, 1030, "0");
+  Click(panel, 1036);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], wxString(L"宽高不合法！"));
+  EXPECT_EQ(captions[0], wxString(L"参数非法！"));
+  EXPECT_FALSE(fs::exists(folder + "/pics_Vertical.png"));
+
+  Select(panel, 1038);
+  EXPECT_TRUE(panel->FindWindow(1028)->IsEnabled());
+  EXPECT_FALSE(panel->FindWindow(1030)->IsEnabled());
+  dynamic_cast<wxCheckBox*>(panel->FindWindow(1041))->SetValue(true);
+  SetText(panel, 1028, "1,000");
+  Screenshot("merge-panel");
+  Click(panel, 1036);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_TRUE(std::regex_match(messages[1].ToStdString(wxConvUTF8),
+                               std::regex("耗时:\\d+分\\d+秒\n\n处理完成啦！")));
+  EXPECT_EQ(captions[1], wxString(L"終わり！"));
+  PxImage merged;
+  ASSERT_TRUE(merged.LoadFile(pw::NarrowToWide(folder + "/pics_Vertical.png"), kFormatUnknown));
+  EXPECT_EQ(merged.Width(), 1000u);
+  EXPECT_EQ(merged.Height(), 500u + 1000u);
+  EXPECT_EQ(frame->m_settings.mergeWidth, 1000);
+  EXPECT_EQ(frame->m_settings.mergeIndex, 1);
+  EXPECT_EQ(frame->m_settings.selIndex, 4);
+  EXPECT_NE(RunLog().find("\t\t" + pics + "\n"), std::string::npos);
+}
+
+// A panel made before another tool's run copies back only its own section.
+TEST_F(ToolPanels, ARunNeverRevertsAnotherToolsSettings) {
+  const std::string empty = folder + "/empty";
+  fs::create_directories(empty);
+  ASSERT_NE(Start(), nullptr);
+  frame->DoCommand(pw::cmd::ID_BUTTON_CLASSIFYFILES);
+  frame->DoCommand(pw::cmd::ID_BUTTON_MERGEIMGS);
+  Pump();
+  CMergeImgs* merge = frame->m_toolHost.mergeImgs;
+  SetText(merge, pw::kIdPathField, empty);
+  SetText(merge, 1030, "777");
+  Click(merge, 1036);
+  EXPECT_EQ(frame->m_settings.mergeHeight, 777);
+
+  frame->DoCommand(pw::cmd::ID_BUTTON_CLASSIFYFILES);
+  Pump();
+  CClassifyFiles* sort = frame->m_toolHost.classifyFiles;
+  SetText(sort, pw::kIdPathField, empty);
+  Click(sort, 1006);
+  EXPECT_EQ(frame->m_settings.mergeHeight, 777);
+  EXPECT_EQ(frame->m_settings.selIndex, 0);
+  Stop();
+  const std::string ini = ReadIni();
+  const size_t section = ini.find("[MERGE_IMGS]");
+  ASSERT_NE(section, std::string::npos);
+  EXPECT_NE(ini.find("HEIGHT = 777", section), std::string::npos) << ini;
+}
+
+TEST_F(ToolPanels, DroppedItemsFillThePathField) {
+  const std::string a = MakeFile("a.jpg"), b = folder + "/folder b";
+  fs::create_directories(b);
+  ASSERT_NE(Start(), nullptr);
+  frame->DoCommand(pw::cmd::ID_BUTTON_CLASSIFYFILES);
+  Pump();
+  CClassifyFiles* panel = frame->m_toolHost.classifyFiles;
+  auto* field = dynamic_cast<wxTextCtrl*>(panel->FindWindow(pw::kIdPathField));
+
+  panel->OnDropSources({pw::NarrowToWide(a), pw::NarrowToWide(folder + "/gone"), pw::NarrowToWide(b)});
+  EXPECT_EQ(field->GetValue().ToStdString(wxConvUTF8), a + "|" + b);
+  EXPECT_EQ(StatusText(0), "多个文件(夹)加载成功！");
+  panel->OnDropSources({pw::NarrowToWide(b)});
+  EXPECT_EQ(StatusText(0), "folder b 加载成功！");
+  panel->OnDropSources({pw::NarrowToWide(folder + "/gone")});
+  EXPECT_EQ(field->GetValue(), wxString());
+  EXPECT_EQ(StatusText(0), "什么也没有发生！");
+
+  frame->DoCommand(pw::cmd::ID_BUTTON_MERGEIMGS);
+  Pump();
+  frame->m_toolHost.mergeImgs->OnDropSources({pw::NarrowToWide(a)});
+  EXPECT_EQ(StatusText(0), "a.jpg 加载成功！");
+}
+
+}  // namespace

@@ -1,0 +1,295 @@
+#include "tools/ClassifyTool.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "app/core/FileHelpers.h"
+#include "app/core/PathHelpers.h"
+#include "app/core/StringHelpers.h"
+#include "imagelib/PxImage.h"
+#include "platform/batch_runner.h"
+#include "platform/files.h"
+#include "tools/MoveLog.h"
+#include "tools/PictureOps.h"
+
+std::wstring g_ClassifyBaseDir;
+std::mutex g_ClassifyMutex;
+std::map<std::wstring, std::wstring> g_MovedFiles;
+
+namespace {
+
+// The move log of the group being sorted; workers append under the mutex.
+MoveLogWriter g_MoveLog;
+// Outcome of each restore index of the group being restored.
+std::vector<uint8_t> g_RestoreDone;
+
+// How many numbered names ("a1.jpg", "a2.jpg", ...) a move tries before it
+// gives up on a file.
+constexpr int kMaxNameCounter = 100000;
+
+bool IsMonthText(const std::wstring& text) {
+  if (text.size() != 6) return false;
+  for (wchar_t c : text)
+    if (c < L'0' || c > L'9') return false;
+  const int month = (text[4] - L'0') * 10 + (text[5] - L'0');
+  return month >= 1 && month <= 12;
+}
+
+bool EnsureFolder(const std::wstring& folder) {
+  const std::string narrow = WideToNarrow(folder);
+  if (narrow.empty()) return false;
+  return pw::FolderExists(narrow) || CreateDirectoryTree(folder);
+}
+
+bool Exists(const std::wstring& path) {
+  const std::string narrow = WideToNarrow(path);
+  struct stat st;
+  return !narrow.empty() && ::lstat(narrow.c_str(), &st) == 0;
+}
+
+// Moves `path` into the sub-folder `sub` of the base folder under the first
+// free name, logs the move, and records it.
+int MoveIntoSubFolder(const std::wstring& path, const std::wstring& sub) {
+  if (sub.empty()) return -1;
+  const std::wstring base = EnsureTrailingSeparator(g_ClassifyBaseDir);
+  const std::wstring folder = base + sub;
+  if (!EnsureFolder(base) || !EnsureFolder(folder)) return -1;
+  const std::string from = WideToNarrow(path);
+  if (from.empty()) return -1;
+  const std::wstring stem = GetFileName(path, false);
+  const std::wstring extension = GetExtension(path, true);
+  const std::wstring first = EnsureTrailingSeparator(folder) + GetFileName(path, true);
+
+  std::lock_guard<std::mutex> lock(g_ClassifyMutex);
+  if (first == path) return 0;  // already where it belongs: sorting twice moves nothing
+  for (int k = 0; k < kMaxNameCounter; ++k) {
+    const std::wstring target =
+        k == 0 ? first : EnsureTrailingSeparator(folder) + stem + ToWideString(k) + extension;
+    const std::string to = WideToNarrow(target);
+    if (to.empty()) return -1;
+    const int rc = pw::MoveFileNoReplace(from, to);
+    if (rc == EEXIST || rc == ENOTEMPTY) continue;  // taken: try the next number
+    if (rc != 0) return -1;
+    if (!g_MoveLog.Append(path, target)) {
+      // A move the log does not know of could never be undone: take it back.
+      pw::MoveFileNoReplace(to, from);
+      return -1;
+    }
+    g_MovedFiles.emplace(path, target);
+    return 0;
+  }
+  return -1;
+}
+
+bool IsMoveLog(const std::wstring& path) { return GetFileName(path, true) == kMoveLogName; }
+
+void RunSortGroup(const std::wstring& base, std::vector<std::wstring> files,
+                  BatchFileCallback worker, int barPosition, CProgressInterface* progress,
+                  ToolRunObserver* observer, ClassifyOutcome& outcome) {
+  g_ClassifyBaseDir = base;
+  g_MovedFiles.clear();
+  // The tool's own logs are never sorted away.
+  files.erase(std::remove_if(files.begin(), files.end(), IsMoveLog), files.end());
+  if (!EnsureFolder(base) || !g_MoveLog.Open(MoveLogPath(base))) {
+    outcome.failed += files.size();  // nothing can be recorded, so nothing moves
+    return;
+  }
+  ++outcome.groups;
+  if (progress) progress->BeginProgress();
+  if (observer) observer->GroupStarted(barPosition);
+  const int failures = ProcessVector(files, files, worker, progress, 1);
+  if (observer) observer->GroupFinished();
+  if (progress) progress->EndProgress();
+  g_MoveLog.Close();
+  outcome.moved += g_MovedFiles.size();
+  if (failures > 0) outcome.failed += static_cast<size_t>(failures);
+}
+
+void RunRestoreGroup(const std::wstring& folder, int barPosition, CProgressInterface* progress,
+                     ToolRunObserver* observer, ClassifyOutcome& outcome) {
+  const std::wstring logPath = MoveLogPath(folder);
+  if (!FileExists(logPath)) return;  // a folder without a log is passed over
+  std::vector<std::wstring> lines;
+  ReadLines(logPath, lines);
+
+  // Undo the moves last first, so a file moved twice comes back through the
+  // same steps.
+  FileList newPaths, oldPaths;
+  std::vector<size_t> lineOf;
+  g_MovedFiles.clear();
+  for (size_t i = lines.size(); i-- > 0;) {
+    MoveLogEntry entry;
+    if (!ParseMoveLine(lines[i], entry)) continue;
+    newPaths.push_back(entry.newPath);
+    oldPaths.push_back(entry.oldPath);
+    lineOf.push_back(i);
+    g_MovedFiles.emplace(entry.newPath, entry.oldPath);
+  }
+  g_RestoreDone.assign(newPaths.size(), 0);
+
+  ++outcome.groups;
+  if (progress) progress->BeginProgress();
+  if (observer) observer->GroupStarted(barPosition);
+  ProcessVector(newPaths, oldPaths, RestoreMovedFile, progress, 1);
+  if (observer) observer->GroupFinished();
+  if (progress) progress->EndProgress();
+
+  // Lines that could not be restored stay in the log; it goes only when
+  // every file came back.
+  std::vector<bool> restored(lines.size(), false);
+  std::vector<std::wstring> emptied;
+  for (size_t k = 0; k < newPaths.size(); ++k) {
+    if (!g_RestoreDone[k]) {
+      ++outcome.failed;
+      continue;
+    }
+    ++outcome.moved;
+    restored[lineOf[k]] = true;
+    emptied.push_back(GetParentDir(newPaths[k]));
+  }
+  std::vector<std::wstring> remaining;
+  for (size_t i = 0; i < lines.size(); ++i)
+    if (!restored[i] && !TrimSpaces(lines[i], L' ').empty()) remaining.push_back(lines[i] + L"\n");
+  if (remaining.empty()) {
+    ::unlink(WideToNarrow(logPath).c_str());
+  } else {
+    WriteLines(logPath, remaining);
+  }
+
+  // The sub-folders the sort made go again once they are empty (rmdir
+  // refuses any folder that still holds something).
+  std::sort(emptied.begin(), emptied.end(),
+            [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
+  emptied.erase(std::unique(emptied.begin(), emptied.end()), emptied.end());
+  const std::wstring base = TrimTrailingSeparators(folder);
+  for (const std::wstring& dir : emptied)
+    if (dir != base && IsSameOrBelow(dir, base)) ::rmdir(WideToNarrow(dir).c_str());
+}
+
+bool KeepsDroppedFile(const std::wstring& file, const std::vector<std::wstring>& patterns,
+                      ClassifyMode mode) {
+  if (mode == ClassifyMode::kCustom && IndexOfString(patterns, L"*.*") >= 0) return true;
+  const std::wstring wanted = L"*" + ChangeCase(GetExtension(file, true), true);
+  return IndexOfString(patterns, wanted) >= 0;
+}
+
+}  // namespace
+
+std::wstring ShootingMonthFolder(const std::wstring& path) {
+  std::wstring text;
+  if (ReadShootingTime(path, text)) {
+    const std::wstring month = ReplaceAll(text.substr(0, 7), L":", L"");
+    if (IsMonthText(month)) return month;
+  }
+  const std::wstring month = GetModifyMonth(path);
+  return IsMonthText(month) ? month : std::wstring();
+}
+
+std::wstring ResolutionFolder(const std::wstring& path) {
+  PxImage image;
+  uint32_t width = 0, height = 0;
+  if (ImageTypeFromPath(path) == kFormatJpg && ReadJpegHeader(path, image)) {
+    // The size as the picture stands upright, without decoding it.
+    const int32_t orientation = image.info.exif.orientation;
+    const bool turned = orientation == 5 || orientation == 6 || orientation == 8;
+    width = turned ? image.Height() : image.Width();
+    height = turned ? image.Width() : image.Height();
+  } else {
+    if (!image.LoadFile(path, ImageTypeFromPath(path)) || !image.HasPixels()) return std::wstring();
+    ApplyExifOrientation(image);
+    width = image.Width();
+    height = image.Height();
+  }
+  return UnsignedToWideString(width) + L"_" + UnsignedToWideString(height);
+}
+
+int ClassifyByShootingTime(const std::wstring& source, const std::wstring&, const uint64_t&) {
+  return MoveIntoSubFolder(source, ShootingMonthFolder(source));
+}
+
+int ClassifyByResolution(const std::wstring& source, const std::wstring&, const uint64_t&) {
+  return MoveIntoSubFolder(source, ResolutionFolder(source));
+}
+
+int ClassifyByModifyTime(const std::wstring& source, const std::wstring&, const uint64_t&) {
+  const std::wstring month = GetModifyMonth(source);
+  return MoveIntoSubFolder(source, IsMonthText(month) ? month : std::wstring());
+}
+
+int RestoreMovedFile(const std::wstring& source, const std::wstring& destination,
+                     const uint64_t& index) {
+  bool ok = source == destination;
+  if (!ok && Exists(source) && EnsureFolder(GetParentDir(destination))) {
+    const std::string from = WideToNarrow(source), to = WideToNarrow(destination);
+    ok = !from.empty() && !to.empty() && pw::MoveFileNoReplace(from, to) == 0;
+  }
+  if (index < g_RestoreDone.size()) g_RestoreDone[index] = ok ? 1 : 0;
+  return ok ? 0 : -1;
+}
+
+std::vector<std::wstring> PicturePatterns(bool bmp, bool jpg, bool png, bool gif) {
+  std::vector<std::wstring> patterns;
+  if (bmp) patterns.push_back(L"*.bmp");
+  if (jpg) {
+    patterns.push_back(L"*.jpg");
+    patterns.push_back(L"*.jpeg");
+  }
+  if (png) patterns.push_back(L"*.png");
+  if (gif) patterns.push_back(L"*.gif");
+  return patterns;
+}
+
+ClassifyOutcome RunClassify(const ClassifyRequest& request, CProgressInterface* progress,
+                            ToolRunObserver* observer) {
+  ClassifyOutcome outcome;
+  BatchFileCallback worker = nullptr;
+  if (request.mode == ClassifyMode::kPicture)
+    worker = request.method == 0   ? ClassifyByShootingTime
+             : request.method == 1 ? ClassifyByResolution
+                                   : nullptr;
+  else if (request.mode == ClassifyMode::kCustom)
+    worker = ClassifyByModifyTime;
+
+  const SourceEntries& sources = request.sources;
+  if (request.mode != ClassifyMode::kRestore && !sources.files.empty()) {
+    std::vector<std::wstring> kept;
+    for (const std::wstring& file : sources.files)
+      if (KeepsDroppedFile(file, request.patterns, request.mode)) kept.push_back(file);
+    if (!kept.empty()) {
+      const std::wstring base = GetCommonParentDir(kept);
+      if (worker)
+        RunSortGroup(base, kept, worker, FileGroupBarPosition(), progress, observer, outcome);
+      else
+        g_ClassifyBaseDir = base;
+    }
+  }
+
+  for (size_t i = 0; i < sources.folders.size(); ++i) {
+    const std::wstring& folder = sources.folders[i];
+    g_ClassifyBaseDir = folder;
+    g_MovedFiles.clear();
+    const std::string narrow = WideToNarrow(folder);
+    if (narrow.empty() || !pw::FolderExists(narrow)) continue;  // gone since Start
+    const int bar = FolderBarPosition(i, sources.entryCount);
+    if (request.mode == ClassifyMode::kRestore) {
+      RunRestoreGroup(folder, bar, progress, observer, outcome);
+      continue;
+    }
+    if (!worker) continue;
+    std::vector<std::wstring> files;
+    if (request.mode == ClassifyMode::kPicture) {
+      CollectFiles(folder, files, request.patterns, true);
+    } else {
+      for (const std::wstring& pattern : request.patterns) {
+        const std::string narrowPattern = WideToNarrow(pattern);
+        if (!narrowPattern.empty()) FindFiles(folder, files, narrowPattern, true);
+      }
+    }
+    RunSortGroup(folder, files, worker, bar, progress, observer, outcome);
+  }
+  outcome.lastBaseDir = g_ClassifyBaseDir;
+  return outcome;
+}

@@ -1,0 +1,65 @@
+// GIF to GIF frame by frame. Kept apart from the other picture operations
+// because it drives the GIF writer's frame-list form directly.
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "app/core/StringHelpers.h"
+#include "imagelib/PxFile.h"
+#include "imagelib/PxImageGIF.h"
+#include "platform/atomic_file.h"
+#include "tools/PictureOps.h"
+
+namespace {
+
+bool SamePalette(const PxImage& a, const PxImage& b) {
+  const uint32_t n = a.PaletteSize();
+  return n == b.PaletteSize() && n > 0 &&
+         std::memcmp(a.PaletteData(), b.PaletteData(), n * sizeof(RGBQUAD)) == 0;
+}
+
+}  // namespace
+
+bool ConvertGifFrames(const std::wstring& source, const std::wstring& target, int32_t width,
+                      int32_t height, bool grey, CProgressInterface* progress) {
+  PxImage first;
+  if (!first.LoadFile(source, kFormatGif) || !first.HasPixels()) return false;
+  const int32_t count = first.info.frameCount > 0 ? first.info.frameCount : 1;
+
+  std::vector<std::unique_ptr<PxImage>> frames;
+  for (int32_t i = 0; i < count; ++i) {
+    auto frame = std::make_unique<PxImage>();
+    frame->info.frame = i;
+    if (!frame->LoadFile(source, kFormatGif) || !frame->HasPixels()) return false;
+    if (width > 0 && height > 0)
+      frame->Rescale(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 1);
+    if (frame->PaletteSize() == 0) frame->DecreaseBpp(8, true);
+    if (grey) frame->ConvertToGray();
+    frames.push_back(std::move(frame));
+    if (progress) progress->SetProgress(static_cast<uint64_t>(i), static_cast<uint64_t>(count));
+  }
+  // Every frame is shown with the first frame's palette: when the frames
+  // do not share one, all of them go to the standard palette, so none is
+  // shown in another frame's colours.
+  bool shared = true;
+  for (const auto& frame : frames) shared = shared && SamePalette(*frame, *frames[0]);
+  if (!shared) {
+    for (const auto& frame : frames) {
+      frame->RaiseBitDepth(24);
+      frame->DecreaseBpp(8, true);
+    }
+  }
+
+  const std::string path = WideToNarrow(target);
+  if (path.empty()) return false;
+  pw::AtomicFile out(path);
+  if (!out.Open() || !out.Stream()) return false;
+  PxIOFile file(out.Stream());
+  PxImageGIF writer;
+  writer.SetLoopCount(-1);  // written as a loop count of 0: play for ever
+  writer.info.disposal = first.info.disposal;
+  std::vector<PxImage*> list;
+  for (const auto& frame : frames) list.push_back(frame.get());
+  if (!writer.Encode(&file, list.data(), static_cast<int32_t>(list.size()))) return false;
+  return out.Commit();
+}

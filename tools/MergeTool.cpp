@@ -1,0 +1,103 @@
+#include "tools/MergeTool.h"
+
+#include "app/core/FileHelpers.h"
+#include "app/core/PathHelpers.h"
+#include "app/core/StringHelpers.h"
+#include "platform/batch_runner.h"
+#include "platform/files.h"
+#include "tools/MoveLog.h"
+#include "tools/PictureOps.h"
+
+int32_t g_MergeWidth = 0;
+int32_t g_MergeHeight = 0;
+std::vector<std::wstring> g_MergeLog;
+
+namespace {
+
+// A "log.log" that holds the sorting tool's moves is the only way back for
+// those files: the merge never writes over it.
+bool HoldsMoveLog(const std::wstring& logPath) {
+  std::vector<std::wstring> lines;
+  ReadLines(logPath, lines);
+  MoveLogEntry entry;
+  for (const std::wstring& line : lines)
+    if (ParseMoveLine(line, entry)) return true;
+  return false;
+}
+
+// The group being merged, for the worker (which has no context argument).
+struct MergeJob {
+  std::vector<std::wstring> pictures;
+  const MergeRequest* request = nullptr;
+  CProgressInterface* progress = nullptr;
+};
+MergeJob g_MergeJob;
+
+int MergeWorker(const std::wstring&, const std::wstring& output, const uint64_t&) {
+  const MergeRequest& request = *g_MergeJob.request;
+  return MergePictures(g_MergeJob.pictures, output, request.vertical, request.fixedSize,
+                       request.grey, g_MergeJob.progress)
+             ? 0
+             : -1;
+}
+
+// One group is one job of the batch runner, so the window keeps painting
+// while a large merge runs.
+bool MergeGroup(const std::vector<std::wstring>& pictures, const std::wstring& output,
+                const MergeRequest& request, int barPosition, CProgressInterface* progress,
+                ToolRunObserver* observer, MergeOutcome& outcome) {
+  ++outcome.groups;
+  if (progress) progress->BeginProgress();
+  if (observer) observer->GroupStarted(barPosition);
+  g_MergeJob = MergeJob{pictures, &request, progress};
+  const FileList sources = {pictures.front()}, outputs = {output};
+  const bool ok = ProcessVector(sources, outputs, MergeWorker, nullptr, 1) == 0;
+  g_MergeJob = MergeJob{};
+  if (observer) observer->GroupFinished();
+  if (progress) progress->EndProgress();
+  if (ok)
+    outcome.outputs.push_back(output);
+  else
+    ++outcome.failed;
+  return ok;
+}
+
+}  // namespace
+
+std::wstring MergeSuffix(bool vertical) { return vertical ? L"_Vertical" : L"_Horizontal"; }
+
+std::wstring MergeOutputPath(const std::wstring& folder, const std::wstring& name, bool vertical,
+                             const std::wstring& firstPicture) {
+  return EnsureTrailingSeparator(folder) + name + MergeSuffix(vertical) +
+         GetExtension(firstPicture, true);
+}
+
+MergeOutcome RunMerge(const MergeRequest& request, CProgressInterface* progress,
+                      ToolRunObserver* observer) {
+  MergeOutcome outcome;
+  const SourceEntries& sources = request.sources;
+  if (!sources.files.empty()) {
+    const std::wstring parent = GetCommonParentDir(sources.files);
+    const std::wstring output =
+        MergeOutputPath(parent, GetLastComponent(parent), request.vertical, sources.files[0]);
+    MergeGroup(sources.files, output, request, FileGroupBarPosition(), progress, observer, outcome);
+  }
+  for (size_t i = 0; i < sources.folders.size(); ++i) {
+    const std::wstring& folder = sources.folders[i];
+    const std::string narrow = WideToNarrow(folder);
+    if (narrow.empty() || !pw::FolderExists(narrow)) continue;
+    std::vector<std::wstring> pictures;
+    CollectFiles(folder, pictures, request.patterns, true);
+    if (pictures.empty()) continue;  // nothing to merge: no output, no log
+    const std::wstring output = MergeOutputPath(GetParentDir(folder), GetLastComponent(folder),
+                                                request.vertical, pictures[0]);
+    g_MergeLog.clear();
+    const bool ok = MergeGroup(pictures, output, request, FolderBarPosition(i, sources.entryCount),
+                               progress, observer, outcome);
+    g_MergeLog.push_back(ok ? folder + L"合并到" + output + L"\n"
+                            : L"Merge" + folder + L" Failed!\n");
+    const std::wstring logPath = EnsureTrailingSeparator(folder) + L"log.log";
+    if (!HoldsMoveLog(logPath)) WriteLines(logPath, g_MergeLog);
+  }
+  return outcome;
+}

@@ -1,0 +1,255 @@
+#include "tools/PictureOps.h"
+
+#include <cstring>
+#include <memory>
+
+#include "app/core/PathHelpers.h"
+#include "app/core/StringHelpers.h"
+#include "imagelib/PxFile.h"
+#include "platform/atomic_file.h"
+#include "platform/temp_file.h"
+
+std::atomic<int> g_JpegQuality{90};
+
+namespace {
+
+// round(a / b * c), made even, at least 1: the joined and fixed sides stay
+// even so that JPEG chroma blocks line up.
+uint32_t EvenScaledSide(double a, double b, double c) {
+  auto side = static_cast<int64_t>(a / b * c + 0.5);
+  if (side % 2 != 0) ++side;
+  if (side < 1) side = 1;
+  if (side > INT32_MAX) side = INT32_MAX;
+  return static_cast<uint32_t>(side);
+}
+
+// Depth, quality and size as the target format wants them.
+void PrepareForFormat(PxImage& image, ImageFormatId target, int32_t width, int32_t height,
+                      bool grey) {
+  if (!KeepsPalette(image) && target != kFormatGif) image.RaiseBitDepth(24);
+  if (target == kFormatJpg) image.info.jpegQuality = static_cast<float>(g_JpegQuality.load());
+  if (target == kFormatGif) image.DecreaseBpp(8, true);
+  if (width > 0 && height > 0)
+    image.Rescale(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 1);
+  if (grey) image.ConvertToGray();
+}
+
+bool LoadUpright(PxImage& image, const std::wstring& path, ImageFormatId format) {
+  if (!image.LoadFile(path, format) || !image.HasPixels()) return false;
+  ApplyExifOrientation(image);
+  return true;
+}
+
+// Loads `source`, prepares it for `target` format and writes it.
+bool ConvertPictureAs(const std::wstring& source, const std::wstring& target,
+                      ImageFormatId targetFormat, int32_t width, int32_t height, bool grey) {
+  const ImageFormatId sourceFormat = ImageTypeFromPath(source);
+  PxImage image;
+  if (!image.LoadFile(source, sourceFormat) || !image.HasPixels()) return false;
+  // A JPEG written as JPEG keeps its orientation tag's meaning untouched.
+  if (sourceFormat != targetFormat) ApplyExifOrientation(image);
+  PrepareForFormat(image, targetFormat, width, height, grey);
+  return WritePicture(image, target, targetFormat);
+}
+
+}  // namespace
+
+ImageFormatId ImageTypeFromPath(const std::wstring& path) {
+  const std::wstring extension = ChangeCase(GetExtension(path, false), true);
+  if (extension.empty()) return kFormatUnknown;
+  return FormatIdFromExtension(extension);
+}
+
+void ApplyExifOrientation(PxImage& image) {
+  switch (image.info.exif.orientation) {
+    case 3:
+      image.Turn180();
+      break;
+    case 6:
+      image.TurnRight();
+      break;
+    case 5:
+    case 8:
+      image.TurnLeft();
+      break;
+    default:
+      break;
+  }
+  image.info.exif.orientation = 1;
+}
+
+bool KeepsPalette(const PxImage& image) { return image.HasGrayPalette(); }
+
+bool WritePicture(PxImage& image, const std::wstring& target, ImageFormatId format) {
+  const std::string path = WideToNarrow(target);
+  if (path.empty() || !image.HasPixels()) return false;
+  pw::AtomicFile out(path);
+  if (!out.Open()) return false;
+  FILE* stream = out.Stream();
+  if (!stream) return false;
+  PxIOFile file(stream);                           // does not own the stream: the AtomicFile does
+  if (!image.Encode(&file, format)) return false;  // the temporary file goes away
+  return out.Commit();
+}
+
+bool ConvertPicture(const std::wstring& source, const std::wstring& target, const int32_t& width,
+                    const int32_t& height, const bool& grey) {
+  const ImageFormatId a = ImageTypeFromPath(source);
+  const ImageFormatId b = ImageTypeFromPath(target);
+  if (a == kFormatGif && b == kFormatGif)
+    return ConvertGifFrames(source, target, width, height, grey, nullptr);
+  if (a == kFormatIco) return ConvertIcoPicture(source, target, width, height, grey);
+  return ConvertPictureAs(source, target, b, width, height, grey);
+}
+
+bool ChooseIcoFrame(const std::wstring& path, int32_t& frame, int32_t& width, int32_t& height) {
+  PxImage first;
+  if (!first.LoadFile(path, kFormatIco) || !first.HasPixels()) return false;
+  const int32_t frames = first.info.frameCount;
+  frame = 0;
+  width = -1;
+  height = -1;
+  for (int32_t i = 0; i < frames; ++i) {
+    PxImage candidate;
+    candidate.info.frame = i;
+    if (!candidate.LoadFile(path, kFormatUnknown) || !candidate.HasPixels()) continue;
+    const auto w = static_cast<int32_t>(candidate.Width());
+    if (width < 0 || w >= width) {
+      frame = i;
+      width = w;
+      height = static_cast<int32_t>(candidate.Height());
+    }
+  }
+  return true;
+}
+
+bool ConvertIcoPicture(const std::wstring& source, const std::wstring& target, int32_t width,
+                       int32_t height, bool grey) {
+  const ImageFormatId b = ImageTypeFromPath(target);
+  PxImage image;
+  if (!LoadUpright(image, source, kFormatIco)) return false;
+  int32_t frame = 0, frameWidth = 0, frameHeight = 0;
+  if (!ChooseIcoFrame(source, frame, frameWidth, frameHeight)) return false;
+  image.info.frame = frame;
+  if (!LoadUpright(image, source, kFormatUnknown)) return false;
+  PrepareForFormat(image, b, width, height, grey);
+  return WritePicture(image, target, b);
+}
+
+bool JoinSideBySide(PxImage* left, PxImage* right, PxImage* out) {
+  if (!left || !right || !out || !left->HasPixels()) return false;
+  const uint32_t depth = left->Bpp();
+  if (right->Bpp() > depth)
+    right->DecreaseBpp(depth, false);
+  else if (right->Bpp() < depth && right->HasPixels())
+    right->RaiseBitDepth(depth);
+  if (left->Height() > 0 && right->Height() > 0 && right->Width() > 0) {
+    const uint32_t newWidth = EvenScaledSide(right->Width(), right->Height(), left->Height());
+    right->Rescale(newWidth, left->Height(), 1);
+  }
+  const uint64_t width = uint64_t{left->Width()} + (right->HasPixels() ? right->Width() : 0);
+  if (width > UINT32_MAX || !out->Create(static_cast<uint32_t>(width), left->Height(), depth, 0))
+    return false;
+  std::memset(out->PixelRows(), 0, out->ImageBytes());
+  // A palette result takes the first picture's palette, so its pixels keep
+  // their colours.
+  if (left->PaletteSize() > 0) out->LoadPalette(left->PaletteData(), left->PaletteSize());
+  out->PasteImage(*left, 0, 0);
+  if (right->HasPixels()) out->PasteImage(*right, static_cast<int32_t>(left->Width()), 0);
+  return true;
+}
+
+bool JoinTopToBottom(PxImage* top, PxImage* bottom, PxImage* out) {
+  if (!top || !bottom || !out || !top->HasPixels()) return false;
+  const uint32_t depth = top->Bpp();
+  if (bottom->Bpp() > depth)
+    bottom->DecreaseBpp(depth, false);
+  else if (bottom->Bpp() < depth && bottom->HasPixels())
+    bottom->RaiseBitDepth(depth);
+  if (top->Width() > 0 && bottom->Width() > 0 && bottom->Height() > 0) {
+    const uint32_t newHeight = EvenScaledSide(bottom->Height(), bottom->Width(), top->Width());
+    bottom->Rescale(top->Width(), newHeight, 1);
+  }
+  const uint32_t bottomHeight = bottom->HasPixels() ? bottom->Height() : 0;
+  const uint64_t height = uint64_t{top->Height()} + bottomHeight;
+  if (height > UINT32_MAX || !out->Create(top->Width(), static_cast<uint32_t>(height), depth, 0))
+    return false;
+  std::memset(out->PixelRows(), 0, out->ImageBytes());
+  if (top->PaletteSize() > 0) out->LoadPalette(top->PaletteData(), top->PaletteSize());
+  // Rows count from the bottom: the first picture goes above.
+  out->PasteImage(*top, 0, static_cast<int32_t>(bottomHeight));
+  if (bottom->HasPixels()) out->PasteImage(*bottom, 0, 0);
+  return true;
+}
+
+bool MergePictures(std::vector<std::wstring> files, const std::wstring& output, bool vertical,
+                   int32_t fixedSize, bool grey, CProgressInterface* progress) {
+  if (files.empty()) return false;
+  const ImageFormatId outputFormat = ImageTypeFromPath(output);
+  PxImage merged;
+  {
+    // The first picture goes through a TIFF file of our own in $TMPDIR,
+    // never a name beside the user's pictures.
+    pw::ScopedTempFile temporary("pixelwharf-merge");
+    if (!temporary) return false;
+    const std::wstring temporaryPath = NarrowToWide(temporary.path());
+    if (!ConvertPictureAs(files[0], temporaryPath, kFormatTif, -1, -1, false)) return false;
+    if (!LoadUpright(merged, temporaryPath, kFormatUnknown)) return false;
+  }
+  if (fixedSize > 0 && merged.Width() > 0 && merged.Height() > 0) {
+    const auto s = static_cast<uint32_t>(fixedSize);
+    if (vertical)
+      merged.Rescale(s, EvenScaledSide(s, merged.Width(), merged.Height()), 1);
+    else
+      merged.Rescale(EvenScaledSide(s, merged.Height(), merged.Width()), s, 1);
+  }
+
+  bool allLoaded = true;
+  const uint64_t total = files.size();
+  for (size_t i = 1; i < files.size(); ++i) {
+    PxImage next;
+    bool loaded = LoadUpright(next, files[i], kFormatUnknown);
+    if (loaded && ImageTypeFromPath(files[i]) == kFormatIco) {
+      int32_t frame = 0, width = 0, height = 0;
+      loaded = ChooseIcoFrame(files[i], frame, width, height);
+      if (loaded) {
+        next.info.frame = frame;
+        loaded = LoadUpright(next, files[i], kFormatUnknown);
+      }
+    }
+    if (!loaded) {
+      allLoaded = false;  // the others are still merged, but the group failed
+      continue;
+    }
+    PxImage joined;
+    const bool ok = vertical ? JoinTopToBottom(&merged, &next, &joined)
+                             : JoinSideBySide(&merged, &next, &joined);
+    if (!ok) return false;
+    merged.CopyFrom(joined, true, true, true);
+    if (progress) progress->SetProgress(i, total);
+  }
+  if (outputFormat == kFormatGif) merged.DecreaseBpp(8, true);
+  if (grey) merged.ConvertToGray();
+  const bool written = WritePicture(merged, output, outputFormat);
+  return written && allLoaded;
+}
+
+bool ReadJpegHeader(const std::wstring& path, PxImage& image) {
+  image.info.escape = -1;  // the header and the EXIF block, not the pixels
+  const bool ok = image.LoadFile(path, kFormatJpg) && image.info.formatId == kFormatJpg &&
+                  image.Width() > 0 && image.Height() > 0;
+  image.info.escape = 0;
+  return ok;
+}
+
+bool ReadShootingTime(std::wstring path, std::wstring& text) {
+  // Only the EXIF block is wanted: a JPEG's header gives it without
+  // decoding a single pixel.
+  PxImage image;
+  if (!ReadJpegHeader(path, image)) return false;
+  const ExifSummary& exif = image.info.exif;
+  if (!exif.present || exif.dateTime[0] == '\0') return false;
+  const std::string dateTime(exif.dateTime, strnlen(exif.dateTime, sizeof exif.dateTime));
+  text = TrimSpaces(NarrowToWide(dateTime), L' ');
+  return !text.empty();
+}

@@ -1,0 +1,78 @@
+// Whole-picture operations the batch tools share: convert one picture,
+// convert an animated GIF frame by frame, convert an icon from its largest
+// frame, merge pictures into one, read the EXIF shooting time, and name a
+// file's format by its extension. Each call works on its own local images
+// and files, so batch workers may run them on several threads at once.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "imagelib/PxImage.h"
+#include "platform/progress.h"
+
+// JPEG quality for pictures written as JPEG by ConvertPicture and
+// ConvertIcoPicture. Set by the Start handlers (only with 1..100) before a
+// run, read by the workers during it.
+extern std::atomic<int> g_JpegQuality;
+
+// The format named by the path's extension (lower-cased, without the dot);
+// 0 when the extension is unknown or missing.
+ImageFormatId ImageTypeFromPath(const std::wstring& path);
+
+// Turns a freshly loaded picture upright by its EXIF orientation: 3 half a
+// turn, 6 clockwise, 5 and 8 counter-clockwise (mirrored orientations are not
+// mirrored), then sets the orientation to 1 so a second call does nothing.
+void ApplyExifOrientation(PxImage& image);
+
+// True when the image has a palette that is the identity grey ramp (entry i
+// is (i, i, i)): such an image is written with its palette.
+bool KeepsPalette(const PxImage& image);
+
+// Loads `source`, brings it to the target format's needs (upright, 24 bits
+// unless it keeps its palette, 8 bits with the standard palette for GIF),
+// resamples to width x height when both are positive, optionally to grey,
+// and writes `target`, replacing it only after a complete write. False when
+// the source does not load or the target cannot be written.
+bool ConvertPicture(const std::wstring& source, const std::wstring& target, const int32_t& width,
+                    const int32_t& height, const bool& grey);
+
+// GIF to GIF, every frame (resampled when the size is positive, to grey on
+// request), with a loop count of 0. False when the source does not load or
+// the target cannot be written.
+bool ConvertGifFrames(const std::wstring& source, const std::wstring& target, int32_t width,
+                      int32_t height, bool grey, CProgressInterface* progress);
+
+// An icon converted from its widest frame. False when the source does not
+// load, its frames cannot be listed or the target cannot be written.
+bool ConvertIcoPicture(const std::wstring& source, const std::wstring& target, int32_t width,
+                       int32_t height, bool grey);
+
+// The widest frame of an icon (the later one among equals).
+bool ChooseIcoFrame(const std::wstring& path, int32_t& frame, int32_t& width, int32_t& height);
+
+// Merges `files` into one picture written to `output`: one below the other
+// when `vertical`, else side by side. With fixedSize > 0 the first picture
+// is scaled to that width (vertical) or height (side by side) first; each
+// further picture is scaled to match. False for an empty list, a first
+// picture that does not load, or an output that cannot be written.
+bool MergePictures(std::vector<std::wstring> files, const std::wstring& output, bool vertical,
+                   int32_t fixedSize, bool grey, CProgressInterface* progress);
+
+bool JoinSideBySide(PxImage* left, PxImage* right, PxImage* out);
+bool JoinTopToBottom(PxImage* top, PxImage* bottom, PxImage* out);
+
+// Reads a JPEG's size and EXIF digest from its header alone (no pixels).
+// False for anything that is not a JPEG with a readable header.
+bool ReadJpegHeader(const std::wstring& path, PxImage& image);
+
+// The EXIF shooting date-time ("YYYY:MM:DD hh:mm:ss") of a picture, trimmed.
+// False when the file is not a JPEG whose header reads, or has no EXIF
+// block or no date-time.
+bool ReadShootingTime(std::wstring path, std::wstring& text);
+
+// Writes `image` as `format` to `target`, replacing an existing file only
+// after a complete, successful write.
+bool WritePicture(PxImage& image, const std::wstring& target, ImageFormatId format);

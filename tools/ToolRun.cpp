@@ -1,0 +1,104 @@
+#include "tools/ToolRun.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include "app/core/FileHelpers.h"
+#include "app/core/StringHelpers.h"
+#include "platform/paths.h"
+
+namespace {
+
+bool PathExists(const std::wstring& path) {
+  const std::string narrow = WideToNarrow(path);
+  return !narrow.empty() && ::access(narrow.c_str(), F_OK) == 0;
+}
+
+}  // namespace
+
+SourceEntries SplitSources(const std::wstring& pathField) {
+  SourceEntries entries;
+  std::vector<std::wstring> pieces;
+  entries.entryCount = SplitCString(pathField, L'|', pieces);
+  for (const std::wstring& piece : pieces) {
+    if (!PathExists(piece)) continue;
+    if (FileExists(piece))
+      entries.files.push_back(piece);
+    else
+      entries.folders.push_back(piece);
+  }
+  return entries;
+}
+
+int FileGroupBarPosition() { return 50; }
+
+int FolderBarPosition(size_t folderIndex, size_t entryCount) {
+  if (entryCount == 0) return 1;
+  return static_cast<int>(100 * folderIndex / entryCount + 1);
+}
+
+std::wstring FormatElapsed(double seconds) {
+  if (!(seconds > 0)) seconds = 0;
+  const auto minutes = static_cast<long long>(seconds / 60);
+  const auto rest = static_cast<long long>(std::fmod(seconds, 60.0));
+  return std::to_wstring(minutes) + L"分" + std::to_wstring(rest) + L"秒";
+}
+
+std::wstring RunLogLine(const std::wstring& elapsed, const std::tm& localEnd,
+                        const std::wstring& path) {
+  char when[64];
+  if (std::strftime(when, sizeof when, "%Y年%m月%d日 %H:%M:%S", &localEnd) == 0) when[0] = '\0';
+  return elapsed + L"\t\t" + NarrowToWide(when) + L"\t\t" + path + L"\n";
+}
+
+bool AppendRunLog(const std::wstring& elapsed, const std::wstring& path) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const std::string logPath = pw::RunLogPath(local);
+  if (logPath.empty()) return false;
+  FILE* log = std::fopen(logPath.c_str(), "ab");
+  if (!log) return false;
+  const std::string line = WideToNarrow(RunLogLine(elapsed, local, path));
+  const bool written = std::fwrite(line.data(), 1, line.size(), log) == line.size();
+  const bool closed = std::fclose(log) == 0;
+  return written && closed;
+}
+
+std::vector<std::wstring> QualityListItems() { return {L"60", L"80", L"90", L"99"}; }
+
+namespace {
+
+// The first item that begins with `text`, letter case ignored (the list
+// box's prefix search); items.size() when none.
+size_t FindItemByPrefix(const std::vector<std::wstring>& items, const std::wstring& text) {
+  const std::wstring wanted = ChangeCase(text, true);
+  for (size_t i = 0; i < items.size(); ++i)
+    if (ChangeCase(items[i], true).compare(0, wanted.size(), wanted) == 0) return i;
+  return items.size();
+}
+
+}  // namespace
+
+size_t SelectQualityItem(std::vector<std::wstring>& items, int quality) {
+  if (quality < 0 || quality > 100) return FindItemByPrefix(items, L"99");
+  const std::wstring text = std::to_wstring(quality);
+  size_t index = FindItemByPrefix(items, text);
+  if (index == items.size()) {
+    // The list is sorted: the new text takes its sorted place.
+    items.insert(std::upper_bound(items.begin(), items.end(), text), text);
+    index = FindItemByPrefix(items, text);
+  }
+  return index;
+}
+
+int ReadQualityText(const std::wstring& text) {
+  std::wistringstream in(text);
+  int value = 0;
+  if (!(in >> value)) return 90;
+  return value;
+}

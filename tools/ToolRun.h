@@ -1,0 +1,55 @@
+// The window-free part of what every tool panel shares: reading the path
+// field, the status-bar position of each group, the elapsed-time text, the
+// dated run log, the JPEG quality list, and the observer through which a
+// running tool tells its panel that a group starts and ends.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+// The '|'-separated sources of a path field, sorted into existing files and
+// existing folders (entries that do not exist are dropped silently).
+struct SourceEntries {
+  std::vector<std::wstring> files;
+  std::vector<std::wstring> folders;
+  size_t entryCount = 0;  // N: every entry of the field, missing ones included
+};
+SourceEntries SplitSources(const std::wstring& pathField);
+
+// Status-bar progress position of a group: 50 for the group of files,
+// 100 * i / N + 1 for the folder at position i of the folder list.
+int FileGroupBarPosition();
+int FolderBarPosition(size_t folderIndex, size_t entryCount);
+
+// "%d分%d秒" of a run of `seconds`.
+std::wstring FormatElapsed(double seconds);
+
+// The line appended to the dated run log: elapsed + "\t\t" + local date and
+// time ("%Y年%m月%d日 %H:%M:%S") + "\t\t" + path + "\n".
+std::wstring RunLogLine(const std::wstring& elapsed, const std::tm& localEnd,
+                        const std::wstring& path);
+
+// Appends the line for a run that ends now to today's dated run log beside
+// the program (created when missing, never truncated), in UTF-8. False when
+// the log cannot be opened or written.
+bool AppendRunLog(const std::wstring& elapsed, const std::wstring& path);
+
+// JPEG quality list: the items added at start, the item to select for a
+// stored quality (adding its text when missing), and the value read back.
+std::vector<std::wstring> QualityListItems();
+// Returns the index to select in `items` for `quality`; may append to items.
+size_t SelectQualityItem(std::vector<std::wstring>& items, int quality);
+// The list text as a decimal number; 90 when it does not begin with one.
+int ReadQualityText(const std::wstring& text);
+
+// Told by a running tool when each group of work starts and ends, on the
+// thread that started the run. The panel moves the status-bar progress bar
+// and sets its status texts here; tests record the calls.
+class ToolRunObserver {
+ public:
+  virtual ~ToolRunObserver() = default;
+  virtual void GroupStarted(int barPosition) { (void)barPosition; }
+  virtual void GroupFinished() {}
+};
