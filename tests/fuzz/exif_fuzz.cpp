@@ -1,8 +1,12 @@
-// Fuzz target for the EXIF library's JPEG side: the input becomes a file,
-// which is opened for reading with every typed segment parsed and walked,
-// then has its tags copied into an edited copy of itself that is written
-// back and read once more. That is the road of a batch run that copies or
-// rewrites tags of a stranger's picture.
+// Fuzz target for the two readers of a JPEG file's EXIF data.
+// - The EXIF library: the input becomes a file, which is opened for reading
+//   with every typed segment parsed and walked, then has its tags copied
+//   into an edited copy of itself that is written back and read once more.
+//   That is the road of a batch run that copies or rewrites tags of a
+//   stranger's picture.
+// - The image library's section reader: the input's sections are split and
+//   its EXIF block digested, the EXIF and comment sections kept and written
+//   in front of the input's own image data, as a JPEG save that keeps them.
 #include <unistd.h>
 
 #include <cstddef>
@@ -13,8 +17,11 @@
 #include <sstream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "exif/ExifImageFile.h"
+#include "imagelib/ExifSectionReader.h"
+#include "imagelib/PxFile.h"
 
 namespace {
 
@@ -75,9 +82,29 @@ void ParseAll(ExifImageFile& file, DirectoryTagList* tags) {
   }
 }
 
+int SectionReader(const uint8_t* data, size_t size) {
+  if (size > 0x7FFF0000u) return 0;
+  std::vector<uint8_t> bytes(data, data + size);
+  PxMemFile in(bytes.data(), static_cast<int32_t>(size));
+  ExifSectionReader reader;
+  if (!reader.ReadSections(&in, ExifSectionReader::kDigestExif)) return 0;
+  // The thumbnail pointer must lie inside the held section data.
+  const ExifSummary& summary = *reader.Summary();
+  int sum = 0;
+  for (int32_t i = 0; summary.thumbnailPointer && i < summary.thumbnailSize; ++i) sum += summary.thumbnailPointer[i];
+  reader.KeepExifAndComment();
+  PxMemFile again(bytes.data(), static_cast<int32_t>(size));
+  if (!reader.ReadSections(&again, ExifSectionReader::kReadImageData)) return sum;
+  PxMemFile out;
+  out.Open();
+  reader.WriteSections(&out);
+  return sum;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  SectionReader(data, size);
   const std::string original = (WorkFolder() / "input.jpg").string();
   const std::string edited = (WorkFolder() / "edited.jpg").string();
   if (!WriteFile(original, data, size) || !WriteFile(edited, data, size)) return 0;
