@@ -314,7 +314,10 @@ void ExifSectionReader::ApplyTag(uint32_t tag, uint32_t format, const uint8_t* v
     case 36867: CopyText(s.dateTime, sizeof(s.dateTime), value, byteCount, 19); return;
     case 37510: {
       // Trailing spaces become NULs, then the text after an "ASCII" code.
-      uint8_t* text = const_cast<uint8_t*>(value);
+      // The work is done on a copy: the held section is written back by a
+      // save that keeps it, and must go out as it came in.
+      std::vector<uint8_t> copy(value, value + byteCount);
+      uint8_t* text = copy.data();
       for (uint64_t i = byteCount; i > 0 && text[i - 1] == ' '; --i) text[i - 1] = 0;
       uint64_t from = 0;
       if (byteCount >= 5 && std::memcmp(text, "ASCII", 5) == 0) {

@@ -2,6 +2,7 @@
 // tagged in both byte orders, and a table of hand-built damaged blocks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -123,9 +124,21 @@ TEST(ExifSectionReader, DigestRulesInBothByteOrders) {
 TEST(ExifSectionReader, UserCommentAfterAsciiCode) {
   TiffBuilder b(false);
   std::vector<uint8_t> comment{'A', 'S', 'C', 'I', 'I', 0, 0, 0, 'H', 'e', 'l', 'l', 'o', ' ', ' '};
-  ReadResult r = ReadSummary(JpegWithTiff(Ifd0(false, {b.Undefined(37510, comment)})));
+  const std::vector<uint8_t> file = JpegWithTiff(Ifd0(false, {b.Undefined(37510, comment)}));
+  ReadResult r = ReadSummary(file);
   ASSERT_TRUE(r.summary.present);
   EXPECT_STREQ(r.summary.comments, "Hello");
+
+  // Digesting leaves the held section as read: its trailing spaces go back
+  // out with it.
+  std::vector<uint8_t> bytes = file;
+  PxMemFile in(bytes.data(), int32_t(bytes.size()));
+  ExifSectionReader reader;
+  ASSERT_TRUE(reader.ReadSections(&in, ExifSectionReader::kDigestExif));
+  ASSERT_GE(reader.SectionCount(), 1);
+  const std::vector<uint8_t>& held = reader.Section(0).data;
+  ASSERT_EQ(reader.Section(0).marker, 0xE1);
+  EXPECT_NE(std::search(held.begin(), held.end(), comment.begin(), comment.end()), held.end());
 }
 
 // Values far outside the integer a field holds (a double of 1e300, NaN, a
