@@ -428,7 +428,10 @@ bool PxImagePNG::Encode(PxFile* file) {
   const int32_t savedBackground = info.backgroundIndex;
   const bool swapped = hasPalette && !p.grey && info.backgroundIndex > 0 &&
                        static_cast<uint32_t>(info.backgroundIndex) < PaletteSize();
-  if (swapped) SwapPaletteIndices(0, static_cast<uint8_t>(info.backgroundIndex));
+  if (swapped) {
+    SwapPaletteIndices(0, static_cast<uint8_t>(info.backgroundIndex));
+    p.background.index = 0;  // the transparent colour's place in the file
+  }
 
   const bool colourHasAlpha = (p.colorType & PNG_COLOR_MASK_ALPHA) != 0;
   if (info.backgroundIndex >= 0 && !colourHasAlpha) {

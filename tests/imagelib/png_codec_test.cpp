@@ -2,6 +2,7 @@
 // through ImageMagick, the palette swap of the writer, and damaged files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -267,6 +268,20 @@ TEST_F(PngFiles, TransparentEntryGoesFirstAndTheCallerKeepsItsPalette) {
   EXPECT_EQ(back.info.backgroundIndex, 0);
   const RGBQUAD five = image.PaletteData()[5];
   EXPECT_TRUE(SameQuad(back.PaletteData()[0], RGBQUAD{five.rgbBlue, five.rgbGreen, five.rgbRed, 0}));
+
+  // The background chunk names the transparent colour where the file keeps
+  // it: entry 0, not the entry it had in the picture.
+  FILE* f = std::fopen(out.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  std::vector<uint8_t> bytes(4096);
+  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
+  std::fclose(f);
+  const uint8_t tag[] = {'b', 'K', 'G', 'D'};
+  auto at = std::search(bytes.begin(), bytes.end(), std::begin(tag), std::end(tag));
+  ASSERT_NE(at, bytes.end());
+  ASSERT_LT(at + 4, bytes.end());
+  EXPECT_EQ(at[-1], 1);  // a palette background is one byte long
+  EXPECT_EQ(at[4], 0);
 }
 
 // A file that accepts a few bytes and then refuses every write.
