@@ -145,6 +145,7 @@ bool PxImage::ConvertToGray() {
     const size_t bytes = ImageBytes();
     for (size_t i = 0; i < bytes; ++i) rows[i] = grey[rows[i]];
     MakeGrayPalette();
+    ResetNearestCache();  // the cached index belonged to the colour palette
     return true;
   }
   temp.info.backgroundIndex = info.backgroundIndex;

@@ -223,6 +223,31 @@ TEST(Transforms, GreyFormulaInEveryDepth) {
   }
 }
 
+// Turning to grey gives a new palette: a colour searched before must be
+// searched again, not answered from the cache of the old palette. Pure red
+// is nearest to grey 85 on the ramp.
+TEST(Transforms, GreyPaletteIsSearchedAfresh) {
+  const RGBQUAD red{0, 0, 255, 0};
+  struct Case {
+    const char* name;
+    uint32_t bpp;
+    bool raiseFirst;  // the cache was filled while the picture still had a palette
+  } cases[] = {{"8 bits in place", 8, false}, {"4 bits", 4, false}, {"raised to 24 bits", 8, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PxImage img(5, 3, c.bpp, 0);
+    img.MakeStandardPalette();
+    const uint8_t before = img.NearestPaletteIndex(red);
+    ASSERT_NE(before, 85);
+    if (c.raiseFirst) {
+      ASSERT_TRUE(img.RaiseBitDepth(24));
+    }
+    ASSERT_TRUE(img.ConvertToGray());
+    ASSERT_TRUE(img.HasGrayPalette());
+    EXPECT_EQ(img.NearestPaletteIndex(red), 85);
+  }
+}
+
 TEST(Transforms, InvertColors) {
   PxImage ramp(3, 1, 8, 0);
   ramp.MakeGrayPalette();
