@@ -704,8 +704,11 @@ bool PxImageTIF::Encode(PxFile* file) {
   }
   // TIFFFlush writes the directory; its result tells whether every byte
   // reached the file.
-  const bool ok = EncodePage(m_writeHandle) && TIFFFlush(m_writeHandle) == 1;
+  bool ok = EncodePage(m_writeHandle) && TIFFFlush(m_writeHandle) == 1;
   CloseHandle();
+  // What libtiff handed over may still sit in the stream's buffer; a full
+  // disk shows only when that goes out.
+  ok = ok && file->FlushFile() && file->ErrorState() == 0;
   if (!ok) {
     SetLastError("Error saving TIFF file");
     return false;

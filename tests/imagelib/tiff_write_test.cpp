@@ -223,6 +223,26 @@ TEST_F(TiffWrite, FailuresAreReported) {
   FillCard(image);
   EXPECT_FALSE(image.Encode(&file, kFormatTif));
   std::fclose(f);
+
+  // A full disk: a small page fits the stream's buffer and fails only when
+  // flushed, which must still fail the save.
+  FILE* full = std::fopen("/dev/full", "wb");
+  ASSERT_NE(full, nullptr);
+  PxIOFile fullFile(full);
+  PxImage small(8, 8, 8, kFormatUnknown);
+  small.MakeGrayPalette();
+  EXPECT_FALSE(small.Encode(&fullFile, kFormatTif));
+  EXPECT_STREQ(small.LastError(), "Error saving TIFF file");
+  std::fclose(full);
+
+  // A stream that takes every byte into its buffer and fails only when the
+  // buffer goes out, after libtiff's last write.
+  struct FailsOnFlush : PxMemFile {
+    bool FlushFile() override { return false; }
+  } deferred;
+  ASSERT_TRUE(deferred.Open());
+  EXPECT_FALSE(small.Encode(&deferred, kFormatTif));
+  EXPECT_STREQ(small.LastError(), "Error saving TIFF file");
 }
 
 }  // namespace
