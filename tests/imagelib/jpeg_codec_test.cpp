@@ -166,6 +166,14 @@ TEST_F(JpegFixture, ExifSummaryReachesTheCaller) {
   // The thumbnail lived in the reader's memory, gone with the format object.
   EXPECT_EQ(image.info.exif.thumbnailPointer, nullptr);
   EXPECT_EQ(image.info.exif.thumbnailSize, 0);
+  // So it did for a dimensions-only read, which the tools use for the
+  // shooting time and the orientation.
+  PxImage dims;
+  dims.info.escape = -1;
+  ASSERT_TRUE(dims.LoadFile(Wide(jpg), kFormatJpg)) << dims.LastError();
+  EXPECT_EQ(dims.info.exif.orientation, 6);
+  EXPECT_EQ(dims.info.exif.thumbnailPointer, nullptr);
+  EXPECT_EQ(dims.info.exif.thumbnailSize, 0);
 
   // A following picture without EXIF does not inherit this one's summary.
   auto plain = Cjpeg("plain.jpg", "");
