@@ -51,7 +51,14 @@ bool PxImage::Decode(PxFile* file, ImageFormatId id) {
     const FormatCodec& codec = *codecs[i];
     std::unique_ptr<PxImage> object(codec.create());
     if (!object) return false;
+    // The resolution is something a reader finds in the file, not something
+    // it is given: one that finds none (or, like a JPEG aspect ratio, only
+    // scales the default) must start from the default that matches the
+    // object's header, never from the picture this image held before.
+    const int32_t xDpi = object->info.xDpi, yDpi = object->info.yDpi;
     std::memcpy(&object->info, &info, sizeof info);
+    object->info.xDpi = xDpi;
+    object->info.yDpi = yDpi;
     // The record's buffer pointers describe this image, not the new object.
     object->info.owner = nullptr;
     object->info.pixels = nullptr;

@@ -150,6 +150,16 @@ TEST_F(JpegFixture, ResolutionFromExifOrJfif) {
     ASSERT_TRUE(DecodeBytes(ReadAll(out), image)) << image.LastError();
     EXPECT_EQ(image.info.xDpi, c.xDpi);
     EXPECT_EQ(image.info.yDpi, c.yDpi);
+    // An image that held another picture before gets this file's resolution
+    // too, not the earlier one's, and its header says the same.
+    PxImage reused(2, 2, 24, 0);
+    reused.SetHorizontalDpi(300);
+    reused.SetVerticalDpi(600);
+    ASSERT_TRUE(DecodeBytes(ReadAll(out), reused)) << reused.LastError();
+    EXPECT_EQ(reused.info.xDpi, c.xDpi);
+    EXPECT_EQ(reused.info.yDpi, c.yDpi);
+    EXPECT_EQ(reused.header.biXPelsPerMeter, image.header.biXPelsPerMeter);
+    EXPECT_EQ(reused.header.biYPelsPerMeter, image.header.biYPelsPerMeter);
   }
 }
 
