@@ -215,6 +215,37 @@ std::filesystem::path EncodeTo(PxImage& image, const std::filesystem::path& path
   return path;
 }
 
+// Transparency is what a reader finds in the file. An image that held a
+// picture with transparent entries and then loads one without must not keep
+// them: written again, the new picture would come out see-through.
+TEST_F(PngFiles, TransparencyIsNotInheritedFromTheEarlierPicture) {
+  PxImage opaque(37, 23, 8, kFormatUnknown);
+  opaque.MakeStandardPalette();
+  for (int32_t y = 0; y < 23; ++y)
+    for (int32_t x = 0; x < 37; ++x) opaque.StorePixelIndex(x, y, uint8_t((x * 5 + y) % 200));
+  PxMemFile bmp;
+  ASSERT_TRUE(bmp.Open());
+  ASSERT_TRUE(opaque.Encode(&bmp, kFormatBmp));
+
+  for (const char* earlier : {"several", "one"}) {
+    SCOPED_TRACE(earlier);
+    PxImage image;
+    const std::string code = std::string(earlier) == "several" ? "kw['transparency'] = bytes([0, 60, 120])"
+                                                               : "kw['transparency'] = 3";
+    ASSERT_TRUE(image.LoadFile(Wide(Pillow("earlier.png", PillowPalette(256, code))), kFormatPng));
+    ASSERT_TRUE(image.info.alphaPalette || image.info.backgroundIndex >= 0);
+
+    bmp.SeekTo(0, 0);
+    ASSERT_TRUE(image.Decode(&bmp, kFormatBmp)) << image.LastError();
+    EXPECT_FALSE(image.info.alphaPalette);
+    EXPECT_EQ(image.info.backgroundIndex, -1);
+    auto out = EncodeTo(image, dir_ / "again.png");
+    EXPECT_EQ(RunCapture("/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                         "print(Image.open(sys.argv[1]).info.get('transparency'))\" '" + out.string() + "'"),
+              "None\n");
+  }
+}
+
 TEST_F(PngFiles, RoundTripsThroughImageMagick) {
   struct Case { const char* name; const char* args; uint32_t option; const char* ihdr; };
   const Case cases[] = {
