@@ -190,6 +190,20 @@ TEST_F(JpegFixture, ExifSummaryReachesTheCaller) {
   ASSERT_TRUE(image.LoadFile(Wide(plain), kFormatJpg));
   EXPECT_FALSE(image.info.exif.present);
   EXPECT_EQ(image.info.exif.orientation, 0);
+
+  // Nor does a picture of another format: the tools would turn it by the
+  // earlier picture's orientation.
+  PxImage bmpSource(6, 4, 24, 0);
+  PxMemFile bmp;
+  ASSERT_TRUE(bmp.Open());
+  ASSERT_TRUE(bmpSource.Encode(&bmp, kFormatBmp));
+  ASSERT_TRUE(image.LoadFile(Wide(jpg), kFormatJpg));
+  ASSERT_EQ(image.info.exif.orientation, 6);
+  bmp.SeekTo(0, 0);
+  ASSERT_TRUE(image.Decode(&bmp, kFormatBmp)) << image.LastError();
+  EXPECT_FALSE(image.info.exif.present);
+  EXPECT_EQ(image.info.exif.orientation, 0);
+  EXPECT_STREQ(image.info.exif.dateTime, "");
 }
 
 std::string IdentifyQuality(const std::filesystem::path& p) {
