@@ -408,7 +408,9 @@ bool PxImagePNG::Encode(PxFile* file) {
     p.bitDepth = 8;
   }
 
-  const RGBQUAD transparent = TransparentColor();
+  // A true-colour picture keeps its transparent colour in the background
+  // colour; TransparentColor looks for it in a palette it does not have.
+  const RGBQUAD transparent = hasPalette ? TransparentColor() : info.backgroundColor;
   if (info.backgroundIndex >= 0) {
     p.background.red = transparent.rgbRed;
     p.background.green = transparent.rgbGreen;

@@ -2,7 +2,6 @@
 // through ImageMagick, the palette swap of the writer, and damaged files.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -68,6 +67,18 @@ std::string Ihdr(const std::filesystem::path& file) {
   std::vector<uint8_t> b = ReadAll(file);
   if (b.size() < 29) return "";
   return std::to_string(b[25]) + "/" + std::to_string(b[24]) + "/" + std::to_string(b[28]);
+}
+
+// The data of the first chunk of a type, or empty when there is none.
+std::vector<uint8_t> ChunkData(const std::filesystem::path& file, const char type[5]) {
+  const std::vector<uint8_t> b = ReadAll(file);
+  for (size_t at = 8; at + 12 <= b.size();) {
+    const size_t length = size_t{b[at]} << 24 | size_t{b[at + 1]} << 16 | size_t{b[at + 2]} << 8 | b[at + 3];
+    if (at + 12 + length > b.size()) break;
+    if (std::memcmp(&b[at + 4], type, 4) == 0) return std::vector<uint8_t>(&b[at + 8], &b[at + 8] + length);
+    at += 12 + length;
+  }
+  return {};
 }
 
 class PngFiles : public ::testing::Test {
@@ -246,6 +257,31 @@ TEST_F(PngFiles, TransparencyIsNotInheritedFromTheEarlierPicture) {
   }
 }
 
+// A true-colour PNG with one transparent colour keeps that colour when it is
+// written again, in the transparency and background chunks.
+TEST_F(PngFiles, TrueColourTransparentColourSurvivesAWrite) {
+  auto in = Pillow("rgb-trns.png",
+                   "im = Image.new('RGB', (9, 4), (200, 120, 40))\n"
+                   "im.putpixel((2, 1), (0, 0, 0))\n"
+                   "kw['transparency'] = (200, 120, 40)");
+  PxImage image;
+  ASSERT_TRUE(image.LoadFile(Wide(in), kFormatPng));
+  ASSERT_EQ(image.Bpp(), 24u);
+  ASSERT_EQ(image.info.backgroundIndex, 0);
+  auto out = EncodeTo(image, dir_ / "rgb-trns-again.png");
+  EXPECT_EQ(RunCapture("/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                       "print(Image.open(sys.argv[1]).info.get('transparency'))\" '" + out.string() + "'"),
+            "(200, 120, 40)\n");
+  EXPECT_EQ(ChunkData(out, "bKGD"), (std::vector<uint8_t>{0, 200, 0, 120, 0, 40}));
+
+  // With an alpha plane, only pixels of that colour become transparent; the
+  // black one stays opaque.
+  ASSERT_TRUE(image.CreateAlphaPlane());
+  out = EncodeTo(image, dir_ / "rgba-again.png");
+  EXPECT_EQ(image.alpha[2 * 9 + 2], 255);  // row 2 from the bottom is row 1 from the top
+  EXPECT_EQ(image.alpha[0], 0);
+}
+
 TEST_F(PngFiles, RoundTripsThroughImageMagick) {
   struct Case { const char* name; const char* args; uint32_t option; const char* ihdr; };
   const Case cases[] = {
@@ -302,17 +338,7 @@ TEST_F(PngFiles, TransparentEntryGoesFirstAndTheCallerKeepsItsPalette) {
 
   // The background chunk names the transparent colour where the file keeps
   // it: entry 0, not the entry it had in the picture.
-  FILE* f = std::fopen(out.c_str(), "rb");
-  ASSERT_NE(f, nullptr);
-  std::vector<uint8_t> bytes(4096);
-  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
-  std::fclose(f);
-  const uint8_t tag[] = {'b', 'K', 'G', 'D'};
-  auto at = std::search(bytes.begin(), bytes.end(), std::begin(tag), std::end(tag));
-  ASSERT_NE(at, bytes.end());
-  ASSERT_LT(at + 4, bytes.end());
-  EXPECT_EQ(at[-1], 1);  // a palette background is one byte long
-  EXPECT_EQ(at[4], 0);
+  EXPECT_EQ(ChunkData(out, "bKGD"), std::vector<uint8_t>{0});
 }
 
 // A file that accepts a few bytes and then refuses every write.
