@@ -14,17 +14,6 @@ std::vector<std::wstring> g_MergeLog;
 
 namespace {
 
-// A "log.log" that holds the sorting tool's moves is the only way back for
-// those files: the merge never writes over it.
-bool HoldsMoveLog(const std::wstring& logPath) {
-  std::vector<std::wstring> lines;
-  ReadLines(logPath, lines);
-  MoveLogEntry entry;
-  for (const std::wstring& line : lines)
-    if (ParseMoveLine(line, entry)) return true;
-  return false;
-}
-
 // The group being merged, for the worker (which has no context argument).
 struct MergeJob {
   std::vector<std::wstring> pictures;

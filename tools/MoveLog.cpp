@@ -1,5 +1,6 @@
 #include "tools/MoveLog.h"
 
+#include "app/core/FileHelpers.h"
 #include "app/core/PathHelpers.h"
 #include "app/core/StringHelpers.h"
 
@@ -42,4 +43,13 @@ bool ParseMoveLine(const std::wstring& line, MoveLogEntry& entry) {
   entry.oldPath = oldPath;
   entry.newPath = newPath;
   return true;
+}
+
+bool HoldsMoveLog(const std::wstring& logPath) {
+  std::vector<std::wstring> lines;
+  ReadLines(logPath, lines);
+  MoveLogEntry entry;
+  for (const std::wstring& line : lines)
+    if (ParseMoveLine(line, entry)) return true;
+  return false;
 }

@@ -42,3 +42,7 @@ struct MoveLogEntry {
 // absolute (a name that itself holds "->" would otherwise send a file to a
 // wrong place), are not usable.
 bool ParseMoveLine(const std::wstring& line, MoveLogEntry& entry);
+
+// True when the log file holds at least one usable move line. Such a log is
+// the only way back for the sorted files, so no other tool writes over it.
+bool HoldsMoveLog(const std::wstring& logPath);

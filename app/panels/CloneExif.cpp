@@ -1,7 +1,261 @@
 #include "app/panels/CloneExif.h"
 
+#include <unistd.h>
+#include <wx/button.h>
+#include <wx/dnd.h>
+#include <wx/radiobut.h>
+#include <wx/statbox.h>
+#include <wx/textctrl.h>
+
+#include "app/Dialogs.h"
+#include "app/MainFrame.h"
 #include "app/Resources.h"
+#include "app/SettingsAccess.h"
+#include "app/ToolPanelHost.h"
+#include "app/core/FileHelpers.h"
+#include "app/core/PathHelpers.h"
+#include "app/panels/BatchRunAdapter.h"
+#include "tools/CloneExif.h"
+
+namespace {
+
+enum ControlId {
+  kSingle = 1001,
+  kBatch = 1002,
+  kSourceFile = 1003,
+  kTargetFile = 1004,
+  kPickSource = 1005,
+  kPickTarget = 1006,
+  kSourceDir = 1007,
+  kTargetDir = 1008,
+  kBrowseSource = 1009,
+  kBrowseTarget = 1010,
+  kGroupSingle = 1016,
+  kGroupBatch = 1017,
+  kStart = 1018,
+  kCancel = 1019,
+};
+
+const int kSingleControls[] = {kSourceFile, kPickSource, kTargetFile, kPickTarget};
+const int kBatchControls[] = {kSourceDir, kBrowseSource, kTargetDir, kBrowseTarget};
+
+class CloneDropTarget : public wxFileDropTarget {
+ public:
+  explicit CloneDropTarget(CCloneExif* panel) : panel_(panel) {}
+  bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& names) override {
+    std::vector<std::wstring> dropped;
+    for (const wxString& name : names) dropped.push_back(name.ToStdWstring());
+    panel_->OnDropped(dropped);
+    return true;
+  }
+
+ private:
+  CCloneExif* panel_;
+};
+
+bool PathExists(const std::wstring& path) {
+  const std::string narrow = WideToNarrow(path);
+  return !narrow.empty() && ::access(narrow.c_str(), F_OK) == 0;
+}
+
+}  // namespace
 
 bool CCloneExif::Create(wxWindow* parent) {
-  return ToolPanelBase::Create(parent, IDD, pw::RibbonText(pw::cmd::ID_BUTTON_CLONEEXIF));
+  if (!ToolPanelBase::Create(parent, IDD, pw::RibbonText(pw::cmd::ID_BUTTON_CLONEEXIF)))
+    return false;
+  SetSize(kDesignWidth, kDesignHeight);
+  BuildControls();
+  InitPanel();
+  SetDropTarget(new CloneDropTarget(this));
+  return true;
+}
+
+void CCloneExif::BuildControls() {
+  new wxStaticBox(this, kGroupSingle, L"单张处理", wxPoint(24, 76), wxSize(732, 134));
+  new wxRadioButton(this, kSingle, L"单张(&1)", wxPoint(44, 100), wxDefaultSize, wxRB_GROUP);
+  new wxTextCtrl(this, kSourceFile, wxEmptyString, wxPoint(44, 130), wxSize(560, 30));
+  new wxButton(this, kPickSource, L"读  取(&O)", wxPoint(620, 128), wxSize(120, 34));
+  new wxTextCtrl(this, kTargetFile, wxEmptyString, wxPoint(44, 170), wxSize(560, 30));
+  new wxButton(this, kPickTarget, L"写  入(&F)", wxPoint(620, 168), wxSize(120, 34));
+
+  new wxStaticBox(this, kGroupBatch, L"批量处理", wxPoint(24, 222), wxSize(732, 140));
+  new wxRadioButton(this, kBatch, L"批量(&2)", wxPoint(44, 246));
+  new wxTextCtrl(this, kSourceDir, wxEmptyString, wxPoint(44, 276), wxSize(560, 30));
+  new wxButton(this, kBrowseSource, L"读  取(&B)", wxPoint(620, 274), wxSize(120, 34));
+  new wxTextCtrl(this, kTargetDir, wxEmptyString, wxPoint(44, 316), wxSize(560, 30));
+  new wxButton(this, kBrowseTarget, L"写  入(&D)", wxPoint(620, 314), wxSize(120, 34));
+
+  new wxButton(this, kStart, L"开  始(&S)", wxPoint(500, 376), wxSize(120, 36));
+  new wxButton(this, kCancel, L"取  消(&C)", wxPoint(636, 376), wxSize(120, 36));
+  dynamic_cast<wxButton*>(FindWindow(kPickSource))->SetDefault();
+
+  const std::vector<std::wstring> extensions = {L".jpg", L".jpeg", L".tif"};
+  Bind(wxEVT_BUTTON, [this, extensions](wxCommandEvent&) {
+    const std::wstring path = pw::PickOpenFileByExtensions(extensions);
+    if (!path.empty()) Edit(kSourceFile)->ChangeValue(path);
+  }, kPickSource);
+  Bind(wxEVT_BUTTON, [this, extensions](wxCommandEvent&) {
+    const std::wstring path = pw::PickOpenFileByExtensions(extensions);
+    if (!path.empty()) Edit(kTargetFile)->ChangeValue(path);
+  }, kPickTarget);
+  for (int button : {kBrowseSource, kBrowseTarget}) {
+    const int edit = button == kBrowseSource ? kSourceDir : kTargetDir;
+    Bind(wxEVT_BUTTON, [this, edit](wxCommandEvent&) {
+      const std::wstring folder = pw::BrowseForFolder(L"请选择文件夹");
+      if (!folder.empty())
+        Edit(edit)->ChangeValue(folder);
+      else
+        SetFocus();
+    }, button);
+  }
+  Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnStartCloneExif(); }, kStart);
+  Bind(wxEVT_BUTTON, [](wxCommandEvent&) {}, kCancel);
+  Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnSingleMode(); }, kSingle);
+  Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnBatchMode(); }, kBatch);
+}
+
+wxRadioButton* CCloneExif::Radio(int id) const {
+  return dynamic_cast<wxRadioButton*>(FindWindow(id));
+}
+wxTextCtrl* CCloneExif::Edit(int id) const { return dynamic_cast<wxTextCtrl*>(FindWindow(id)); }
+
+void CCloneExif::FillControls() {
+  Edit(kSourceFile)->ChangeValue(m_settings.clonePaths[ToolSettings::kCloneFileValue]);
+  Edit(kTargetFile)->ChangeValue(m_settings.clonePaths[ToolSettings::kCloneFileDst]);
+  Edit(kSourceDir)->ChangeValue(m_settings.clonePaths[ToolSettings::kCloneDirValue]);
+  Edit(kTargetDir)->ChangeValue(m_settings.clonePaths[ToolSettings::kCloneDirDst]);
+  if (m_settings.cloneIndex == 0) {
+    Radio(kSingle)->SetValue(true);
+    OnSingleMode();
+  } else if (m_settings.cloneIndex == 1) {
+    Radio(kBatch)->SetValue(true);
+    OnBatchMode();
+  } else {
+    // No mode chosen: neither radio, every control usable.
+    Radio(kSingle)->SetValue(false);
+    Radio(kBatch)->SetValue(false);
+  }
+}
+
+void CCloneExif::OnSingleMode() {
+  for (int id : kSingleControls) FindWindow(id)->Enable();
+  for (int id : kBatchControls) FindWindow(id)->Disable();
+}
+
+void CCloneExif::OnBatchMode() {
+  for (int id : kSingleControls) FindWindow(id)->Disable();
+  for (int id : kBatchControls) FindWindow(id)->Enable();
+}
+
+void CCloneExif::OnDropped(const std::vector<std::wstring>& dropped) {
+  if (dropped.empty()) return;
+  const std::wstring& item = dropped[0];
+  if (Radio(kSingle)->GetValue() && FileExists(item)) {
+    Edit(kTargetFile)->ChangeValue(item);
+    if (m_host) m_host->SetStatusText(GetFileName(item, true) + L" 加载成功！", 0);
+  } else if (Radio(kBatch)->GetValue() && PathExists(item) && !FileExists(item)) {
+    Edit(kTargetDir)->ChangeValue(item);
+    if (m_host) m_host->SetStatusText(GetLastComponent(item) + L" 加载成功！", 0);
+  }
+}
+
+std::wstring CCloneExif::DroppedOneText(const std::wstring& path) const {
+  return GetFileName(path, true) + L" 加载成功！";
+}
+
+void CCloneExif::CopySectionTo(ToolSettings& target) const {
+  target.cloneIndex = m_settings.cloneIndex;
+  target.cloneRememberFile = m_settings.cloneRememberFile;
+  target.cloneThreadNum = m_settings.cloneThreadNum;
+  target.clonePaths = m_settings.clonePaths;
+  target.clonePicSuffixs = m_settings.clonePicSuffixs;
+}
+
+void CCloneExif::CopyBack() {
+  SelIndex(m_settings) = m_toolIndex;
+  if (CMainFrame* frame = Frame()) {
+    CopySectionTo(frame->m_settings);
+    SelIndex(frame->m_settings) = SelIndex(m_settings);
+    CatIndex(frame->m_settings) = CatIndex(m_settings);
+  }
+}
+
+void CCloneExif::OnStartCloneExif() {
+  if (Radio(kSingle)->GetValue())
+    StartSingle();
+  else if (Radio(kBatch)->GetValue())
+    StartBatch();
+}
+
+void CCloneExif::StartSingle() {
+  m_settings.cloneIndex = 0;
+  const std::wstring source = Edit(kSourceFile)->GetValue().ToStdWstring();
+  const std::wstring receiving = Edit(kTargetFile)->GetValue().ToStdWstring();
+  const ClonePathCheck check = CheckClonePair(source, receiving);
+  if (check != ClonePathCheck::kOk) {
+    Box(ClonePathCheckText(check), kCloneHintTitle, wxOK | wxICON_INFORMATION);
+    SetFocus();
+    return;
+  }
+  if (m_settings.cloneRememberFile) {
+    m_settings.clonePaths[ToolSettings::kCloneFileValue] = source;
+    m_settings.clonePaths[ToolSettings::kCloneFileDst] = receiving;
+  }
+  // Another picture under the ".jpg" name is replaced only when the user
+  // says so.
+  bool replaceOther = false;
+  if (CloneNeedsReplaceConsent(receiving)) {
+    if (Box(CloneTargetPath(receiving) + kCloneReplaceOtherText, kCloneHintTitle,
+            wxYES_NO | wxICON_QUESTION) != wxYES) {
+      SetFocus();
+      return;
+    }
+    replaceOther = true;
+  }
+  if (m_host) {
+    m_host->SetStatusText(kBusyText, 0);
+    m_host->SetStatusText(kTaskbarText, 1);
+  }
+  if (!RunCloneExifSingle(source, receiving, replaceOther)) {
+    if (m_host) {
+      m_host->SetStatusText(kCloneFailedText, 0);
+      m_host->SetStatusText(L"...", 1);
+    }
+    Box(kCloneFailedText, kCloneHintTitle, wxOK | wxICON_ERROR);
+    SetFocus();
+    return;
+  }
+  if (m_host) {
+    m_host->SetStatusText(kCloneDoneText, 0);
+    m_host->SetStatusText(kOverText, 1);
+    m_host->CompleteProgress();
+  }
+  CopyBack();
+  Box(kCloneDoneText, kCloneHintTitle, wxOK | wxICON_INFORMATION);
+  SetFocus();
+}
+
+void CCloneExif::StartBatch() {
+  if (Box(kCloneBatchConfirmText, kCloneHintTitle, wxYES_NO) != wxYES) {
+    SetFocus();
+    return;
+  }
+  m_settings.cloneIndex = 1;
+  const std::wstring sourceDir = Edit(kSourceDir)->GetValue().ToStdWstring();
+  const std::wstring receivingDir = Edit(kTargetDir)->GetValue().ToStdWstring();
+  const ClonePathCheck check = CheckCloneFolders(sourceDir, receivingDir);
+  if (check != ClonePathCheck::kOk) {
+    Box(ClonePathCheckText(check), kCloneHintTitle, wxOK | wxICON_INFORMATION);
+    SetFocus();
+    return;
+  }
+  if (m_settings.cloneRememberFile) {
+    m_settings.clonePaths[ToolSettings::kCloneDirValue] = sourceDir;
+    m_settings.clonePaths[ToolSettings::kCloneDirDst] = receivingDir;
+  }
+  Run run(*this);
+  pw::BatchRunAdapter adapter(run, m_host);
+  RunCloneExifBatch(sourceDir, receivingDir, SplitString(m_settings.clonePicSuffixs, L"|"),
+                    m_settings.cloneThreadNum, run.Progress(), &adapter);
+  run.Finish(sourceDir, L"\n\n处理完成啦！");
 }

@@ -1,0 +1,327 @@
+// The resizing tool end to end on a tree made by peer programs: the size
+// rule, output names and sizes, EXIF tags and file times kept, the exact
+// "log.log" lines, and the writes that never replace what they must not.
+#include <gtest/gtest.h>
+
+#include "app/core/PathHelpers.h"
+#include "tests/tools/tool_tree.h"
+#include "tools/ResizePictures.h"
+
+using namespace tooltest;
+
+namespace {
+
+// Sets the globals as the Start handler does.
+void SetRule(bool fixedWidth, bool keepRatio, bool fixedHeight, int32_t width, int32_t height,
+             bool ignoreMin = false) {
+  g_ResizeFixedWidth = fixedWidth;
+  g_ResizeKeepRatio = keepRatio;
+  g_ResizeFixedHeight = fixedHeight;
+  g_ResizeWidth = width;
+  g_ResizeHeight = height;
+  g_ResizeIgnoreMin = ignoreMin;
+  g_ResizeGrayscale = false;
+}
+
+ResizeRequest FolderRequest(const std::string& folder, bool overwrite) {
+  ResizeRequest request;
+  request.sources = SplitSources(W(folder));
+  request.patterns = SplitString(kResizeDefaultPatterns, L"|");
+  request.overwrite = overwrite;
+  request.threadCount = 4;
+  return request;
+}
+
+std::string Morvalen(const std::string& path) {
+  return N(ResizeDestination(W(path), false));
+}
+
+}  // namespace
+
+TEST(ResizeRule, SizesOfTheRules) {
+  struct Case {
+    bool fixedWidth, keepRatio, fixedHeight;
+    int32_t W, H, w0, h0, w, h;
+  } cases[] = {
+      {false, true, false, 1920, 1920, 4000, 3000, 2560, 1920},  // landscape: fixed height
+      {false, true, false, 1920, 1920, 3000, 4000, 1920, 2560},  // portrait: fixed width
+      {false, true, false, 1000, 1000, 500, 500, 1000, 1000},    // square: fixed height
+      {true, true, false, 1001, 1, 2000, 999, 1001, 500},        // 499.999.. + .5 -> 500
+      {true, true, false, 100, 1, 1000, 15, 100, 2},             // 1.5 + .5 -> 2
+      {true, false, false, 100, 1, 1000, 1, 100, 1},             // 0 becomes 1
+      {true, false, false, 101, 1, 1000, 30, 101, 4},            // 3.53 -> 4; W odd stays
+      {false, false, true, 7, 333, 400, 300, 444, 333},          // H odd stays; 444 even
+      {false, false, false, 123, 457, 4000, 3000, 123, 457},     // exactly the target
+  };
+  for (const Case& c : cases) {
+    ResizeRule rule{c.fixedWidth, c.keepRatio, c.fixedHeight, c.W, c.H};
+    int32_t w = 0, h = 0;
+    ApplySizeRule(rule, c.w0, c.h0, w, h);
+    EXPECT_EQ(w, c.w) << c.w0 << "x" << c.h0;
+    EXPECT_EQ(h, c.h) << c.w0 << "x" << c.h0;
+  }
+  // A picture stored turned a quarter is sized as shown and resampled as
+  // stored: 4000x3000 stored, shown 3000x4000, keep ratio 1920.
+  int32_t w = 0, h = 0;
+  StoredTargetSize(ResizeRule{false, true, false, 1920, 1920}, 3000, 4000, true, w, h);
+  EXPECT_EQ(w, 2560);
+  EXPECT_EQ(h, 1920);
+}
+
+TEST(ResizeRule, EditsAndNames) {
+  int32_t value = 7;
+  EXPECT_TRUE(ReadSizeText(L"1,920", value));
+  EXPECT_EQ(value, 1920);
+  EXPECT_FALSE(ReadSizeText(L"abc", value));
+  EXPECT_EQ(value, 1920);
+  int32_t height = 0, width = 0;
+  EXPECT_TRUE(HeightForWidth(1500, 0.75, height));
+  EXPECT_EQ(height, 2000);
+  EXPECT_TRUE(HeightForWidth(1001, 1.0, height));
+  EXPECT_EQ(height, 1002);
+  EXPECT_TRUE(WidthForHeight(2000, 0.75, width));
+  EXPECT_EQ(width, 1500);
+  EXPECT_FALSE(HeightForWidth(1500, 0.0, height));
+  EXPECT_EQ(ResizeDestination(L"/p/photo.jpg", false), L"/p/photomorvalen.jpg");
+  EXPECT_EQ(ResizeDestination(L"/p/photomorvalen.jpg", false), L"/p/photomorvalenmorvalen.jpg");
+  EXPECT_EQ(ResizeDestination(L"/p.d/B.JPG", false), L"/p.d/Bmorvalen.JPG");
+  EXPECT_EQ(ResizeDestination(L"/p/photo.jpg", true), L"/p/photo.jpg");
+}
+
+TEST(ResizeRule, ShownSizeFollowsOrientation) {
+  TreeCopy tree;
+  int32_t w = 0, h = 0;
+  bool turned = false;
+  ASSERT_TRUE(ReadShownSize(W(tree / "photos/turned.jpg"), w, h, &turned));
+  EXPECT_EQ(w, 480);
+  EXPECT_EQ(h, 640);
+  EXPECT_TRUE(turned);
+  ASSERT_TRUE(ReadShownSize(W(tree / "photos/le.jpg"), w, h, &turned));
+  EXPECT_EQ(w, 640);
+  EXPECT_EQ(h, 480);
+  EXPECT_FALSE(turned);
+  EXPECT_FALSE(ReadShownSize(W(tree / "photos/README"), w, h));
+}
+
+namespace {
+
+struct Expected {
+  std::string rel;   // below photos/
+  std::string size;  // identify's "WxH;" of the result; empty: the run fails on it
+};
+
+}  // namespace
+
+TEST(ResizeRun, RenameModeKeepRatioOverTheTree) {
+  TreeCopy tree;
+  const std::string photos = tree / "photos";
+  SetRule(false, true, false, 320, 320);
+  const ResizeOutcome outcome = RunResize(FolderRequest(photos, false), nullptr, nullptr);
+  EXPECT_EQ(outcome.groups, 1u);
+
+  // In pattern order (*.jpg, *.jpeg, *.png, *.bmp, *.gif, *.ico), each
+  // pattern's files in byte order, depth first.
+  const Expected expected[] = {
+      {"B.JPG", "480x320;"},
+      {"be.jpg", "320x428;"},     // portrait: fixed width, 426.67 -> 427 -> even
+      {"broken.jpg", "428x320;"},  // cut off in its scan: the reader pads it, as libjpeg does
+      {"le.jpg", "428x320;"},
+      {"meta.jpg", "428x320;"},
+      {"ro.jpg", "480x320;"},
+      {"turned.jpg", "428x320;"},  // shown 480x640: sized as shown, stored turned
+      {"旅行 照片.jpg", "428x320;"},
+      {"sub/le.jpg", "428x320;"},
+      {"alpha.png", "640x320;"},
+      {"anim.gif", "428x320;428x320;428x320;"},  // frame by frame, in the folder too
+      {"icon.ico", ""},
+  };
+  std::string log;
+  for (const Expected& e : expected) {
+    const std::string source = photos + "/" + e.rel;
+    const std::string result = Morvalen(source);
+    SCOPED_TRACE(e.rel);
+    if (e.size.empty()) {
+      if (e.rel == "icon.ico" && fs::exists(result)) {  // a build with the icon reader
+        log += source + "->" + result + "\n";
+        continue;
+      }
+      EXPECT_FALSE(fs::exists(result));
+      log += "Resize" + source + " Failed!\n";
+      continue;
+    }
+    EXPECT_EQ(Identify(result), e.size);
+    EXPECT_TRUE(SameMtime(source, result));
+    EXPECT_EQ(ReadFile(source), ReadFile(TreeCopy::Original("photos/" + e.rel)));
+    log += source + "->" + result + "\n";
+  }
+  EXPECT_EQ(ReadFile(photos + "/log.log"), log);
+  EXPECT_FALSE(fs::exists(photos + "/sub/log.log"));  // none in sub-folders
+  EXPECT_TRUE(StagedLeftovers(photos).empty());
+}
+
+TEST(ResizeRun, JpegTagsAreKept) {
+  TreeCopy tree;
+  const std::string photos = tree / "photos";
+  SetRule(false, true, false, 320, 320);
+  RunResize(FolderRequest(photos, false), nullptr, nullptr);
+  // Both byte orders, GPS and thumbnails; the CJK name; the orientation.
+  for (const char* rel : {"le.jpg", "be.jpg", "sub/le.jpg", "旅行 照片.jpg", "turned.jpg"}) {
+    SCOPED_TRACE(rel);
+    const std::string source = photos + "/" + rel;
+    EXPECT_TRUE(TagsKept(source, Morvalen(source)));
+    if (std::string(rel) == "le.jpg" || std::string(rel) == "be.jpg") {
+      EXPECT_TRUE(GpsNear(Morvalen(source), source));
+    }
+    EXPECT_EQ(Tag(Morvalen(source), "ExifImageWidth") + "x" + Tag(Morvalen(source), "ExifImageHeight") + ";",
+              Identify(Morvalen(source)));
+  }
+  EXPECT_EQ(Tag(Morvalen(photos + "/turned.jpg"), "Orientation"), "6");
+}
+
+TEST(ResizeRun, EachSizeRuleOnPicturesOfBothOrientations) {
+  TreeCopy tree;
+  const std::string le = tree / "photos/le.jpg", be = tree / "photos/be.jpg";  // 640x480, 480x640
+  struct Case {
+    bool fixedWidth, keepRatio, fixedHeight;
+    const char* landscape;
+    const char* portrait;
+  } cases[] = {
+      {true, true, false, "300x226;", "300x400;"},    // fixed width: 225 -> 226
+      {false, true, true, "400x300;", "226x300;"},    // fixed height
+      {false, true, false, "400x300;", "300x400;"},   // keep ratio: the long side
+      {false, false, false, "300x300;", "300x300;"},  // exactly the target
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.landscape) + " " + c.portrait);
+    SetRule(c.fixedWidth, c.keepRatio, c.fixedHeight, 300, 300);
+    ResizeRequest request;
+    request.sources = SplitSources(W(le + "|" + be));
+    RunResize(request, nullptr, nullptr);
+    EXPECT_EQ(Identify(Morvalen(le)), c.landscape);
+    EXPECT_EQ(Identify(Morvalen(be)), c.portrait);
+    fs::remove(Morvalen(le));
+    fs::remove(Morvalen(be));
+  }
+}
+
+TEST(ResizeRun, OverwriteModeReplacesWholeAndKeepsTimes) {
+  TreeCopy tree;
+  const std::string photos = tree / "photos";
+  SetRule(true, true, false, 200, 1);  // fixed width 200
+  const std::string ro = photos + "/ro.jpg";
+  const struct stat before = Stat(ro);
+  ASSERT_EQ(before.st_mode & 0777, 0444u);
+  RunResize(FolderRequest(photos, true), nullptr, nullptr);
+
+  const char* jpegs[] = {"le.jpg", "be.jpg", "ro.jpg", "B.JPG", "旅行 照片.jpg", "sub/le.jpg"};
+  for (const char* rel : jpegs) {
+    SCOPED_TRACE(rel);
+    const std::string path = photos + "/" + rel;
+    const std::string original = TreeCopy::Original("photos/" + std::string(rel));
+    EXPECT_EQ(Identify(path).substr(0, 4), "200x");
+    EXPECT_TRUE(SameMtime(path, original));
+    EXPECT_TRUE(TagsKept(original, path));
+  }
+  // ro.jpg: 360x240 -> 200 x round(133.3) = 134; replaced whole, and only
+  // after the write is its read-only attribute gone, as the tool clears it.
+  EXPECT_EQ(Identify(ro), "200x134;");
+  EXPECT_NE(Stat(ro).st_ino, before.st_ino);
+  EXPECT_EQ(Stat(ro).st_mode & 0777, 0644u);
+  // Pictures the run cannot do are left exactly as they were.
+  EXPECT_EQ(ReadFile(photos + "/icon.ico"), ReadFile(TreeCopy::Original("photos/icon.ico")));
+  EXPECT_TRUE(StagedLeftovers(photos).empty());
+  const std::string log = ReadFile(photos + "/log.log");
+  EXPECT_NE(log.find(ro + "->" + ro + "\n"), std::string::npos);
+  EXPECT_NE(log.find("Resize" + photos + "/icon.ico Failed!\n"), std::string::npos);
+}
+
+TEST(ResizeRun, IgnoreMinSkipsSmallPictures) {
+  TreeCopy tree;
+  const std::string photos = tree / "photos";
+  SetRule(false, true, false, 640, 640, true);
+  ResizeRequest request = FolderRequest(photos, false);
+  request.patterns = {L"*le.jpg", L"meta*.jpg"};
+  RunResize(request, nullptr, nullptr);
+  // le.jpg is 640x480: skipped; sub/le.jpg is 800x600: resized.
+  const std::string le = photos + "/le.jpg", sub = photos + "/sub/le.jpg";
+  const std::string meta = photos + "/meta.jpg";
+  EXPECT_EQ(ReadFile(photos + "/log.log"), "Ignore " + le + " !\n" + sub + "->" + Morvalen(sub) +
+                                               "\n" + "Ignore " + meta + " !\n");
+  EXPECT_FALSE(fs::exists(Morvalen(le)));
+  EXPECT_EQ(Identify(Morvalen(sub)), "854x640;");  // landscape: the height is fixed
+}
+
+TEST(ResizeRun, RenameModeNeverReplacesAnExistingResult) {
+  TreeCopy tree;
+  const std::string photos = tree / "photos";
+  const std::string le = photos + "/le.jpg";
+  { std::ofstream(Morvalen(le)) << "someone else's file"; }
+  SetRule(false, true, false, 100, 100);
+  ResizeRequest request = FolderRequest(photos, false);
+  request.patterns = {L"le.jpg", L"be.jpg"};
+  request.sources = SplitSources(W(le + "|" + photos + "/be.jpg"));
+  const ResizeOutcome outcome = RunResize(request, nullptr, nullptr);
+  EXPECT_EQ(outcome.done, 1u);
+  EXPECT_EQ(outcome.notDone, 1u);
+  EXPECT_EQ(ReadFile(Morvalen(le)), "someone else's file");
+  EXPECT_EQ(Identify(Morvalen(photos + "/be.jpg")), "100x134;");
+  EXPECT_FALSE(fs::exists(photos + "/log.log"));  // the group of files writes none
+  // A second run also resizes the results of the first.
+  request.sources = SplitSources(W(photos + "/bemorvalen.jpg"));
+  RunResize(request, nullptr, nullptr);
+  EXPECT_EQ(Identify(photos + "/bemorvalenmorvalen.jpg"), "100x134;");
+}
+
+TEST(ResizeRun, MultiPageTiffIsRefusedNotCut) {
+  TreeCopy tree;
+  const std::string photos = tree / "photos";
+  const std::string tif = photos + "/pages.tif";
+  Shell("convert-im6.q16 -size 300x200 xc:red xc:green xc:blue " + Quote(tif));
+  ASSERT_EQ(Identify(tif), "300x200;300x200;300x200;");
+  const std::string before = ReadFile(tif);
+  SetRule(false, true, false, 100, 100);
+  ResizeRequest request = FolderRequest(photos, true);
+  request.patterns = {L"*.tif"};
+  RunResize(request, nullptr, nullptr);
+  EXPECT_EQ(ReadFile(tif), before);
+  EXPECT_EQ(ReadFile(photos + "/log.log"), "Resize" + tif + " Failed!\n");
+}
+
+TEST(ResizeRun, OneGifAloneGoesFrameByFrame) {
+  TreeCopy tree;
+  const std::string gif = tree / "photos/anim.gif";
+  SetRule(false, true, false, 32, 32);
+  ResizeRequest request;
+  request.sources = SplitSources(W(gif));
+  request.threadCount = 2;
+  struct Texts : BatchRunObserver {
+    std::vector<std::wstring> texts;
+    std::vector<int> bars;
+    void GroupText(const std::wstring& text) override { texts.push_back(text); }
+    void GroupStarted(int bar) override { bars.push_back(bar); }
+  } observer;
+  const ResizeOutcome outcome = RunResize(request, nullptr, &observer);
+  EXPECT_EQ(observer.texts, std::vector<std::wstring>{kResizeGifText});
+  EXPECT_EQ(observer.bars, std::vector<int>{50});
+  EXPECT_EQ(outcome.groups, 1u);
+  EXPECT_EQ(ResizeSingleGif(W(gif), W(tree / "photos/x.png"), nullptr), -1);
+  EXPECT_EQ(outcome.done, 1u);
+  // 64x48 -> fixed height 32, width 42.67 -> 43 -> 44; every frame, every delay.
+  EXPECT_EQ(Identify(Morvalen(gif)), "44x32;44x32;44x32;");
+  EXPECT_EQ(Shell("identify-im6.q16 -format '%T;' " + Quote(Morvalen(gif))), "10;20;30;");
+  EXPECT_TRUE(StagedLeftovers(tree / "photos").empty());
+}
+
+TEST(ResizeRun, SortingMoveLogIsNeverReplacedByTheResultLog) {
+  TreeCopy tree;
+  const std::string photos = tree / "photos";
+  // What the sorting tool left: the only way back for the files it moved.
+  const std::string moves = "/old/place/a.jpg->" + photos + "/201801/a.jpg\n";
+  { std::ofstream(photos + "/log.log") << moves; }
+  SetRule(false, true, false, 100, 100);
+  ResizeRequest request = FolderRequest(photos, false);
+  request.patterns = {L"*le.jpg"};
+  RunResize(request, nullptr, nullptr);
+  EXPECT_TRUE(fs::exists(Morvalen(photos + "/le.jpg")));
+  EXPECT_EQ(ReadFile(photos + "/log.log"), moves);
+}

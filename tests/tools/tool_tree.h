@@ -1,0 +1,184 @@
+// The picture tree of the resizing, cloning and conversion tests, made once
+// per test program by make_tool_tree.sh (peer programs only) and copied
+// fresh for each test; and the peer-program checks the tests share.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/text.h"
+
+namespace tooltest {
+
+namespace fs = std::filesystem;
+
+inline std::string Shell(const std::string& command, int* status = nullptr) {
+  std::string output;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return output;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+  const int rc = ::pclose(pipe);
+  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return output;
+}
+
+inline std::string Quote(const std::string& path) {
+  std::string quoted = "'";
+  for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline std::wstring W(const std::string& narrow) { return pw::NarrowToWide(narrow); }
+inline std::string N(const std::wstring& wide) { return pw::WideToNarrow(wide); }
+
+// "WxH" of every frame as identify-im6.q16 reads them; empty when it cannot.
+inline std::string Identify(const std::string& path) {
+  int status = 0;
+  std::string out = Shell("identify-im6.q16 -format '%wx%h;' " + Quote(path) + " 2>/dev/null",
+                          &status);
+  return status == 0 ? out : std::string();
+}
+
+// The EXIF tags exiftool reads, "[group] name : value" per line, without
+// the file-system and container groups, the size of the pixels a rewrite
+// records, the thumbnail directory (its picture is kept in the directory's
+// data, not in tags, so the tag copy does not carry it, and a thumbnail
+// directory without its picture is not written), and the GPS coordinates (compared by GpsNear: the EXIF
+// library keeps rationals as floating-point numbers, so 1236/25 comes back
+// as a nearby fraction).
+inline std::string Tags(const std::string& path, const std::string& extra = "") {
+  std::string out = Shell(
+      "exiftool -a -G1 -s -n -x File:all -x System:all -x ExifTool:all -x Composite:all "
+      "-x JFIF:all -x ICC_Profile:all -x XMP:all -x IFD1:all -x ExifImageWidth -x ExifImageHeight -x GPSLatitude -x GPSLongitude " +
+      extra + " " + Quote(path) + " 2>/dev/null");
+  return out;
+}
+
+inline std::string Tag(const std::string& path, const std::string& tag) {
+  std::string out = Shell("exiftool -s3 -n -" + tag + " " + Quote(path) + " 2>/dev/null");
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+// Every tag of `source` is in `result` with the same value. A result may
+// have more: a JPEG written anew gets the EXIF library's default EXIF
+// directory (version, colour space ...) before the source's tags go in.
+inline ::testing::AssertionResult TagsKept(const std::string& source, const std::string& result) {
+  const std::string have = Tags(result);
+  std::istringstream lines(Tags(source));
+  std::string line;
+  size_t count = 0;
+  while (std::getline(lines, line)) {
+    ++count;
+    if (have.find(line + "\n") == std::string::npos)
+      return ::testing::AssertionFailure() << "missing: " << line << "\nin:\n" << have;
+  }
+  if (count == 0) return ::testing::AssertionFailure() << source << " has no tags";
+  return ::testing::AssertionSuccess();
+}
+
+// The GPS position of two files agrees to a millionth of a degree.
+inline ::testing::AssertionResult GpsNear(const std::string& a, const std::string& b) {
+  for (const char* tag : {"GPSLatitude", "GPSLongitude"}) {
+    const std::string ta = Tag(a, tag), tb = Tag(b, tag);
+    if (ta.empty() || tb.empty() || std::abs(std::stod(ta) - std::stod(tb)) > 1e-6)
+      return ::testing::AssertionFailure() << tag << " " << ta << " vs " << tb;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+inline struct stat Stat(const std::string& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return st;
+}
+
+inline bool SameMtime(const std::string& a, const std::string& b) {
+  const struct stat sa = Stat(a), sb = Stat(b);
+  return sa.st_mtim.tv_sec == sb.st_mtim.tv_sec && sa.st_mtim.tv_nsec == sb.st_mtim.tv_nsec;
+}
+
+// The tree's template. Every test case runs in a process of its own, so the
+// template is kept in the temporary folder under a name made from the
+// script's content and reused by the later processes; a changed script
+// makes a new one. TreeCopy gives each test its own copy.
+inline const std::string& TemplateTree() {
+  static std::string root = [] {
+    const std::string script = ReadFile(PW_TOOL_TREE_SCRIPT);
+    const std::string final = fs::temp_directory_path().string() + "/pw-tooltree-" +
+                              std::to_string(std::hash<std::string>{}(script)) + "-" +
+                              std::to_string(::getuid());
+    if (fs::exists(final + "/photos/le.jpg")) return final;
+    std::string tmpl = fs::temp_directory_path().string() + "/pw-tooltree-new-XXXXXX";
+    if (!::mkdtemp(tmpl.data())) std::abort();
+    int status = 0;
+    const std::string log = Shell("sh " + Quote(std::string(PW_TOOL_TREE_SCRIPT)) + " " +
+                                      Quote(tmpl) + " 2>&1",
+                                  &status);
+    if (status != 0) {
+      std::fprintf(stderr, "make_tool_tree.sh failed:\n%s\n", log.c_str());
+      std::abort();
+    }
+    // Another test process may have finished first: keep its tree.
+    if (::rename(tmpl.c_str(), final.c_str()) != 0)
+      Shell("chmod -R u+w " + Quote(tmpl) + "; rm -rf " + Quote(tmpl));
+    return final;
+  }();
+  return root;
+}
+
+class TreeCopy {
+ public:
+  TreeCopy() {
+    std::string tmpl = fs::temp_directory_path().string() + "/pw-tooltest-XXXXXX";
+    if (!::mkdtemp(tmpl.data())) std::abort();
+    path_ = tmpl;
+    Shell("cp -a " + Quote(TemplateTree() + "/photos") + " " + Quote(path_ + "/photos"));
+  }
+  ~TreeCopy() {
+    Shell("chmod -R u+w " + Quote(path_) + " 2>/dev/null; rm -rf " + Quote(path_));
+  }
+  TreeCopy(const TreeCopy&) = delete;
+  TreeCopy& operator=(const TreeCopy&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
+  // The untouched original of a picture of the tree.
+  static std::string Original(const std::string& rel) { return TemplateTree() + "/" + rel; }
+
+ private:
+  std::string path_;
+};
+
+// Files in a folder tree whose names start with the working-file prefix.
+inline std::vector<std::string> StagedLeftovers(const std::string& root) {
+  std::vector<std::string> found;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(root, error);
+       it != fs::recursive_directory_iterator(); it.increment(error))
+    if (it->path().filename().string().rfind(".pixelwharf-", 0) == 0)
+      found.push_back(it->path().string());
+  return found;
+}
+
+}  // namespace tooltest

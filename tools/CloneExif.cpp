@@ -1,0 +1,164 @@
+#include "tools/CloneExif.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "app/core/FileHelpers.h"
+#include "app/core/PathHelpers.h"
+#include "app/core/StringHelpers.h"
+#include "platform/batch_runner.h"
+#include "platform/files.h"
+#include "tools/ExifCarry.h"
+#include "tools/PictureOps.h"
+#include "tools/StagedPicture.h"
+
+std::vector<std::wstring> g_CloneExifLog;
+bool g_CloneExifReplaceOther = false;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void SetLine(const uint64_t& index, std::wstring line) {
+  if (index < g_CloneExifLog.size()) g_CloneExifLog[index] = std::move(line);
+}
+
+int Failed(const std::wstring& source, const uint64_t& index) {
+  SetLine(index, L"CloneExif" + source + L" Failed!\n");
+  return -1;
+}
+
+bool SamePlace(const std::wstring& a, const std::wstring& b) {
+  if (a == b) return true;
+  const std::string na = WideToNarrow(a), nb = WideToNarrow(b);
+  if (na.empty() || nb.empty()) return false;
+  std::error_code error;
+  return fs::equivalent(na, nb, error) && !error;
+}
+
+// The folder as the file system resolves it (links, "..", "."), for the
+// nesting test; the spelling given when it cannot be resolved.
+std::wstring ResolvedFolder(const std::wstring& folder) {
+  const std::string narrow = WideToNarrow(folder);
+  std::error_code error;
+  const fs::path resolved = fs::weakly_canonical(narrow, error);
+  if (error || resolved.empty()) return TrimTrailingSeparators(folder);
+  return TrimTrailingSeparators(NarrowToWide(resolved.string()));
+}
+
+}  // namespace
+
+ClonePathCheck CheckClonePair(const std::wstring& source, const std::wstring& receiving) {
+  if (receiving.empty()) return ClonePathCheck::kBadOutput;
+  if (SamePlace(source, receiving)) return ClonePathCheck::kSameAsInput;
+  return ClonePathCheck::kOk;
+}
+
+ClonePathCheck CheckCloneFolders(const std::wstring& sourceDir, const std::wstring& receivingDir) {
+  if (receivingDir.empty()) return ClonePathCheck::kBadOutput;
+  if (SamePlace(sourceDir, receivingDir)) return ClonePathCheck::kSameAsInput;
+  if (!sourceDir.empty()) {
+    const std::wstring s = ResolvedFolder(sourceDir), r = ResolvedFolder(receivingDir);
+    if (IsSameOrBelow(s, r) || IsSameOrBelow(r, s)) return ClonePathCheck::kNested;
+  }
+  return ClonePathCheck::kOk;
+}
+
+std::wstring ClonePathCheckText(ClonePathCheck check) {
+  switch (check) {
+    case ClonePathCheck::kBadOutput: return kCloneBadOutputText;
+    case ClonePathCheck::kSameAsInput: return kCloneSameOutputText;
+    case ClonePathCheck::kNested: return kCloneNestedText;
+    case ClonePathCheck::kOk: break;
+  }
+  return std::wstring();
+}
+
+std::wstring CloneTargetPath(const std::wstring& receiving) {
+  // B.JPG is rewritten as itself, as on a file system that ignores case,
+  // rather than gaining a B.jpg beside it.
+  if (ChangeCase(GetExtension(receiving, true), true) == L".jpg") return receiving;
+  return ReplaceExtension(receiving, L".jpg");
+}
+
+bool CloneNeedsReplaceConsent(const std::wstring& receiving) {
+  const std::wstring target = CloneTargetPath(receiving);
+  return target != receiving && FileExists(target);
+}
+
+void BuildCloneLists(const std::wstring& sourceDir, const std::wstring& receivingDir,
+                     const std::vector<std::wstring>& patterns, std::vector<std::wstring>& sources,
+                     std::vector<std::wstring>& receivings) {
+  const std::wstring receivingRoot = EnsureTrailingSeparator(TrimTrailingSeparators(receivingDir));
+  const std::wstring sourceRoot =
+      sourceDir.empty() ? std::wstring() : EnsureTrailingSeparator(TrimTrailingSeparators(sourceDir));
+  for (const std::wstring& receiving : ListPictures(receivingDir, patterns)) {
+    // Only the leading tree is exchanged: the same folder name deeper down
+    // stays as it is. Without a source tree there is no source.
+    std::wstring source;
+    if (!sourceRoot.empty() && receiving.compare(0, receivingRoot.size(), receivingRoot) == 0)
+      source = sourceRoot + receiving.substr(receivingRoot.size());
+    sources.push_back(source);
+    receivings.push_back(receiving);
+  }
+}
+
+int CloneExifOne(const std::wstring& source, const std::wstring& receiving, const uint64_t& index) {
+  // Without a readable JPEG source the receiving picture stays untouched.
+  if (source.empty() || !IsJpegFile(source) || !FileExists(source)) return Failed(source, index);
+  const std::string narrowSource = WideToNarrow(source);
+  pw::FileTimes times;
+  if (!pw::GetFileTimes(narrowSource, times)) return Failed(source, index);
+  ExifTagSource tags(source);
+  if (!tags.Opened()) return Failed(source, index);
+
+  const std::wstring target = CloneTargetPath(receiving);
+  const bool ownName = target == receiving;
+  StagedPicture staged(target);
+  if (!staged.Create()) return Failed(source, index);
+  if (!ConvertPicture(receiving, staged.Path(), -1, -1, false)) return Failed(source, index);
+  if (!RestoreExifTags(staged.Path(), tags.Tags())) return Failed(source, index);
+  // Another picture's ".jpg" (a.jpg beside a.png) is never replaced in a
+  // batch: the first one there keeps it.
+  if (!staged.Commit(ownName || g_CloneExifReplaceOther, ownName ? &times : nullptr))
+    return Failed(source, index);
+  if (!ownName) {
+    const std::string narrowReceiving = WideToNarrow(receiving);
+    pw::SetFileTimes(narrowReceiving, times.access, times.modification);
+  }
+  SetLine(index, source + L"->" + target + L"\n");
+  return 0;
+}
+
+bool RunCloneExifSingle(const std::wstring& source, const std::wstring& receiving,
+                        bool replaceOther) {
+  g_CloneExifLog.assign(1, std::wstring());
+  g_CloneExifReplaceOther = replaceOther;
+  const int result = CloneExifOne(source, receiving, 0);
+  g_CloneExifReplaceOther = false;
+  return result == 0;
+}
+
+CloneBatchOutcome RunCloneExifBatch(const std::wstring& sourceDir,
+                                    const std::wstring& receivingDir,
+                                    const std::vector<std::wstring>& patterns, int threadCount,
+                                    CProgressInterface* progress, BatchRunObserver* observer) {
+  CloneBatchOutcome outcome;
+  std::vector<std::wstring> sources, receivings;
+  BuildCloneLists(sourceDir, receivingDir, patterns, sources, receivings);
+  g_CloneExifReplaceOther = false;
+  if (progress) progress->BeginProgress();
+  if (observer) {
+    observer->GroupText(kBusyText);
+    observer->GroupStarted(FileGroupBarPosition());
+  }
+  g_CloneExifLog.assign(sources.size(), std::wstring());
+  const int failures = ProcessVector(sources, receivings, CloneExifOne, progress, threadCount);
+  outcome.failed = failures > 0 ? static_cast<size_t>(failures) : 0;
+  outcome.done = sources.size() - std::min(outcome.failed, sources.size());
+  if (observer) observer->GroupFinished();
+  if (progress) progress->EndProgress();
+  WriteResultLog(receivingDir, g_CloneExifLog);
+  return outcome;
+}

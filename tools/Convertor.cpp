@@ -1,0 +1,149 @@
+#include "tools/Convertor.h"
+
+#include <algorithm>
+
+#include "app/core/ExifHelpers.h"
+#include "app/core/FileHelpers.h"
+#include "app/core/PathHelpers.h"
+#include "app/core/StringHelpers.h"
+#include "platform/batch_runner.h"
+#include "platform/files.h"
+#include "tools/ExifCarry.h"
+#include "tools/PictureOps.h"
+#include "tools/StagedPicture.h"
+
+bool g_ConvertKeepModifyTime = false;
+bool g_ConvertSetPhotoTime = false;
+bool g_ConvertGrayscale = false;
+std::wstring g_ConvertBaseDir;
+std::vector<std::wstring> g_ConvertLog;
+
+namespace {
+
+void SetLine(const uint64_t& index, std::wstring line) {
+  if (index < g_ConvertLog.size()) g_ConvertLog[index] = std::move(line);
+}
+
+int Failed(const std::wstring& source, const uint64_t& index) {
+  SetLine(index, L"Convert" + source + L" Failed!\n");
+  return -1;
+}
+
+// The source's path below the base folder.
+std::wstring RelativeToBase(const std::wstring& path, const std::wstring& base) {
+  const std::wstring prefix = EnsureTrailingSeparator(TrimTrailingSeparators(base));
+  if (prefix.size() > 1 && path.compare(0, prefix.size(), prefix) == 0)
+    return path.substr(prefix.size());
+  if (prefix == L"/" && !path.empty() && path[0] == L'/') return path.substr(1);
+  return GetFileName(path, true);
+}
+
+}  // namespace
+
+std::vector<std::wstring> TargetExtensions(const ConvertTargets& targets) {
+  std::vector<std::wstring> extensions;
+  if (targets.bmp) extensions.push_back(L"bmp");
+  if (targets.jpg) extensions.push_back(L"jpg");
+  if (targets.png) extensions.push_back(L"png");
+  if (targets.gif) extensions.push_back(L"gif");
+  return extensions;
+}
+
+size_t BuildConvertLists(const std::vector<std::wstring>& sources, const ConvertTargets& targets,
+                         bool sameFolder, std::vector<std::wstring>& outSources,
+                         std::vector<std::wstring>& outDestinations) {
+  const bool beside = sameFolder || g_ConvertBaseDir.empty();
+  for (const std::wstring& extension : TargetExtensions(targets)) {
+    const std::wstring dotted = L"." + extension;
+    const std::wstring formatFolder = ChangeCase(extension, false);
+    for (const std::wstring& source : WithoutStagedFiles(sources)) {
+      std::wstring first;
+      if (beside) {
+        first = ReplaceExtension(source, dotted);
+      } else {
+        first = ReplaceExtension(EnsureTrailingSeparator(g_ConvertBaseDir) + formatFolder +
+                                     kPathSep + RelativeToBase(source, g_ConvertBaseDir),
+                                 dotted);
+        CreateDirectoryTree(GetParentDir(first));
+      }
+      const std::wstring folder = EnsureTrailingSeparator(GetParentDir(first));
+      const std::wstring stem = GetFileName(source, false);
+      std::wstring destination = first;
+      for (uint64_t k = 1;
+           std::find(outDestinations.begin(), outDestinations.end(), destination) !=
+               outDestinations.end() ||
+           FileExists(destination);
+           ++k)
+        destination = folder + stem + L"_" + std::to_wstring(k) + dotted;
+      outSources.push_back(source);
+      outDestinations.push_back(destination);
+    }
+  }
+  return outSources.size();
+}
+
+int ConvertOne(const std::wstring& source, const std::wstring& destination, const uint64_t& index) {
+  pw::FileTimes times;
+  const std::string narrowSource = WideToNarrow(source);
+  if (g_ConvertKeepModifyTime && (narrowSource.empty() || !pw::GetFileTimes(narrowSource, times)))
+    return Failed(source, index);
+
+  StagedPicture staged(destination);
+  if (!staged.Create()) return Failed(source, index);
+  if (!ConvertPicture(source, staged.Path(), -1, -1, g_ConvertGrayscale))
+    return Failed(source, index);
+  const bool tagsCopied = CloneExifTags(source, staged.Path());
+  if (!tagsCopied && g_ConvertSetPhotoTime) WriteShootingTime(source, staged.Path());
+  // A name taken since the planning is never written over.
+  if (!staged.Commit(false, g_ConvertKeepModifyTime ? &times : nullptr))
+    return Failed(source, index);
+  SetLine(index, source + L"->" + destination + L"\n");
+  return 0;
+}
+
+namespace {
+
+void RunConvertGroup(const std::vector<std::wstring>& pictures, const std::wstring& gifText,
+                     int barPosition, const ConvertRequest& request, CProgressInterface* progress,
+                     BatchRunObserver* observer, ConvertOutcome& outcome) {
+  std::vector<std::wstring> sources, destinations;
+  BuildConvertLists(pictures, request.targets, request.sameFolder, sources, destinations);
+  ++outcome.groups;
+  if (progress) progress->BeginProgress();
+  if (observer) {
+    observer->GroupText(HasGifFile(pictures) ? gifText : kBusyText);
+    observer->GroupStarted(barPosition);
+  }
+  g_ConvertLog.assign(sources.size(), std::wstring());
+  const int failures = ProcessVector(sources, destinations, ConvertOne, progress, request.threadCount);
+  const size_t failed = failures > 0 ? static_cast<size_t>(failures) : 0;
+  outcome.failed += failed;
+  outcome.done += sources.size() - std::min(failed, sources.size());
+  if (observer) observer->GroupFinished();
+  if (progress) progress->EndProgress();
+}
+
+}  // namespace
+
+ConvertOutcome RunConvert(const ConvertRequest& request, CProgressInterface* progress,
+                          BatchRunObserver* observer) {
+  ConvertOutcome outcome;
+  const SourceEntries& entries = request.sources;
+  if (!entries.files.empty()) {
+    g_ConvertBaseDir = GetCommonParentDir(entries.files);
+    RunConvertGroup(entries.files, kConvertFilesGifText, FileGroupBarPosition(), request, progress,
+                    observer, outcome);
+  }
+  for (size_t i = 0; i < entries.folders.size(); ++i) {
+    const std::wstring& folder = entries.folders[i];
+    g_ConvertBaseDir = folder;
+    const std::string narrow = WideToNarrow(folder);
+    if (narrow.empty() || !pw::FolderExists(narrow)) continue;  // gone since Start
+    g_ConvertLog.clear();
+    RunConvertGroup(ListPictures(folder, request.patterns), kConvertFolderGifText,
+                    FolderBarPosition(i, entries.entryCount), request, progress, observer,
+                    outcome);
+    WriteResultLog(folder, g_ConvertLog);
+  }
+  return outcome;
+}

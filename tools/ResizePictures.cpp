@@ -1,0 +1,260 @@
+#include "tools/ResizePictures.h"
+
+#include <cmath>
+#include <sstream>
+
+#include "app/core/FileHelpers.h"
+#include "app/core/PathHelpers.h"
+#include "app/core/StringHelpers.h"
+#include "imagelib/PxImage.h"
+#include "platform/batch_runner.h"
+#include "platform/files.h"
+#include "tools/ExifCarry.h"
+#include "tools/PictureOps.h"
+#include "tools/StagedPicture.h"
+
+bool g_ResizeFixedWidth = false;
+bool g_ResizeKeepRatio = false;
+bool g_ResizeFixedHeight = false;
+bool g_ResizeGrayscale = false;
+bool g_ResizeIgnoreMin = false;
+int32_t g_ResizeWidth = 0;
+int32_t g_ResizeHeight = 0;
+double g_ResizeAspect = 0.0;
+std::vector<std::wstring> g_ResizeLog;
+
+namespace {
+
+// round(other * target / base), made even, at least 1.
+int32_t ProportionalSide(int32_t other, int32_t target, int32_t base) {
+  const double scaled = static_cast<double>(other) * (static_cast<double>(target) / base) + 0.5;
+  int64_t side = scaled >= static_cast<double>(INT32_MAX) ? INT32_MAX : static_cast<int64_t>(scaled);
+  if (side % 2 != 0) ++side;
+  if (side < 1) side = 1;
+  return static_cast<int32_t>(std::min<int64_t>(side, INT32_MAX - 1));
+}
+
+bool TurnsQuarter(uint16_t orientation) {
+  return orientation == 5 || orientation == 6 || orientation == 8;
+}
+
+void SetLine(const uint64_t& index, std::wstring line) {
+  if (index < g_ResizeLog.size()) g_ResizeLog[index] = std::move(line);
+}
+
+int Failed(const std::wstring& source, const uint64_t& index) {
+  SetLine(index, L"Resize" + source + L" Failed!\n");
+  return -1;
+}
+
+// Icons and TIFF files may hold several pictures; the picture operations
+// write one, so such a file is refused rather than cut down to one frame.
+bool HoldsSeveralFrames(const std::wstring& path, ImageFormatId format) {
+  if (format != kFormatIco && format != kFormatTif) return false;
+  PxImage probe;
+  if (format == kFormatTif) probe.info.escape = -1;
+  probe.LoadFile(path, format);
+  return probe.info.frameCount > 1;
+}
+
+}  // namespace
+
+ResizeRule ResizeRuleFromGlobals() {
+  ResizeRule rule;
+  rule.fixedWidth = g_ResizeFixedWidth;
+  rule.keepRatio = g_ResizeKeepRatio;
+  rule.fixedHeight = g_ResizeFixedHeight;
+  rule.width = g_ResizeWidth;
+  rule.height = g_ResizeHeight;
+  return rule;
+}
+
+void ApplySizeRule(const ResizeRule& rule, int32_t w0, int32_t h0, int32_t& w, int32_t& h) {
+  const bool byWidth = rule.fixedWidth || (!rule.fixedHeight && rule.keepRatio && w0 < h0);
+  const bool byHeight = !byWidth && (rule.fixedHeight || rule.keepRatio);
+  if (byWidth && w0 > 0) {
+    w = rule.width;
+    h = ProportionalSide(h0, rule.width, w0);
+  } else if (byHeight && h0 > 0) {
+    h = rule.height;
+    w = ProportionalSide(w0, rule.height, h0);
+  } else {
+    w = rule.width;
+    h = rule.height;
+  }
+}
+
+bool ReadShownSize(const std::wstring& path, int32_t& width, int32_t& height, bool* turned,
+                   bool* hasExif) {
+  const ImageFormatId format = ImageTypeFromPath(path);
+  PxImage image;
+  image.info.escape = -1;  // the header is enough where the reader can stop there
+  bool ok = image.LoadFile(path, format) && image.Width() > 0 && image.Height() > 0;
+  if (!ok) {
+    PxImage full;
+    ok = full.LoadFile(path, format) && full.HasPixels();
+    if (!ok) return false;
+    image.CopyFrom(full, false, false, false);
+    image.info.exif = full.info.exif;
+  }
+  const bool quarter = TurnsQuarter(image.info.exif.orientation);
+  width = static_cast<int32_t>(quarter ? image.Height() : image.Width());
+  height = static_cast<int32_t>(quarter ? image.Width() : image.Height());
+  if (turned) *turned = quarter;
+  if (hasExif) *hasExif = image.info.exif.present;
+  return width > 0 && height > 0;
+}
+
+void StoredTargetSize(const ResizeRule& rule, int32_t w0, int32_t h0, bool turned, int32_t& w,
+                      int32_t& h) {
+  ApplySizeRule(rule, w0, h0, w, h);
+  if (turned) std::swap(w, h);
+}
+
+std::wstring ResizeDestination(const std::wstring& source, bool overwrite) {
+  if (overwrite) return source;
+  return ReplaceExtension(source, L"morvalen" + GetExtension(source, true));
+}
+
+bool ReadSizeText(const std::wstring& text, int32_t& value) {
+  std::wistringstream in(ReplaceAll(text, L",", L""));
+  int32_t read = 0;
+  if (!(in >> read)) return false;
+  value = read;
+  return true;
+}
+
+bool HeightForWidth(int32_t width, double aspect, int32_t& height) {
+  if (aspect <= 0.00001 || width <= 0) return false;
+  auto h = static_cast<int32_t>(std::min(width / aspect + 0.5, 2147483646.0));
+  if (h % 2 != 0) ++h;
+  height = h;
+  return true;
+}
+
+bool WidthForHeight(int32_t height, double aspect, int32_t& width) {
+  if (aspect <= 0.00001 || height <= 0) return false;
+  auto w = static_cast<int32_t>(std::min(height * aspect + 0.5, 2147483646.0));
+  if (w % 2 != 0) ++w;
+  width = w;
+  return true;
+}
+
+int ResizeOnePicture(const std::wstring& source, const std::wstring& destination,
+                     const uint64_t& index) {
+  const std::string narrowSource = WideToNarrow(source);
+  pw::FileTimes times;
+  if (narrowSource.empty() || !pw::GetFileTimes(narrowSource, times)) return Failed(source, index);
+
+  const ImageFormatId format = ImageTypeFromPath(source);
+  int32_t w0 = 0, h0 = 0;
+  bool turned = false, hasExif = false;
+  if (!ReadShownSize(source, w0, h0, &turned, &hasExif)) return Failed(source, index);
+  if (HoldsSeveralFrames(source, format)) return Failed(source, index);
+
+  const ResizeRule rule = ResizeRuleFromGlobals();
+  if (g_ResizeIgnoreMin && rule.width >= w0 && rule.height >= h0) {
+    SetLine(index, L"Ignore " + source + L" !\n");
+    return -1;
+  }
+  int32_t w = 0, h = 0;
+  StoredTargetSize(rule, w0, h0, turned, w, h);
+
+  // The tags are read before anything is written: in overwrite mode the
+  // source is the destination.
+  std::unique_ptr<ExifTagSource> tags;
+  if (IsJpegFile(source)) tags = std::make_unique<ExifTagSource>(source);
+  const bool overwrite = source == destination;
+  // An EXIF block the tag reader cannot take would be lost with the
+  // original: over the source, such a picture is left alone.
+  if (overwrite && hasExif && tags && (!tags->Opened() || tags->Tags().empty()))
+    return Failed(source, index);
+
+  StagedPicture staged(destination);
+  if (!staged.Create()) return Failed(source, index);
+  if (!ConvertPicture(source, staged.Path(), w, h, g_ResizeGrayscale)) return Failed(source, index);
+  if (tags && tags->Opened() && !RestoreExifTags(staged.Path(), tags->Tags())) {
+    // Beside the source a result without its tags is still a resized
+    // picture; over the source it would lose them for good (a full disk
+    // fails exactly here), so the original stays.
+    if (overwrite) return Failed(source, index);
+  }
+  tags.reset();
+  if (!staged.Commit(overwrite, &times)) return Failed(source, index);
+  SetLine(index, source + L"->" + destination + L"\n");
+  return 0;
+}
+
+int ResizeSingleGif(const std::wstring& source, const std::wstring& destination,
+                    CProgressInterface* progress) {
+  if (ChangeCase(GetExtension(source, false), true) != L"gif" ||
+      ChangeCase(GetExtension(destination, false), true) != L"gif")
+    return -1;
+  PxImage first;
+  if (!first.LoadFile(source, kFormatGif) || !first.HasPixels()) return -1;
+  int32_t w = 0, h = 0;
+  ApplySizeRule(ResizeRuleFromGlobals(), static_cast<int32_t>(first.Width()),
+                static_cast<int32_t>(first.Height()), w, h);
+  StagedPicture staged(destination);
+  if (!staged.Create()) return 0;
+  if (!ConvertGifFrames(source, staged.Path(), w, h, g_ResizeGrayscale, progress)) return 0;
+  return staged.Commit(source == destination, nullptr) ? 1 : 0;
+}
+
+namespace {
+
+// One group through the runner (or the single-GIF path); returns the
+// number of pictures done.
+void RunResizeGroup(const std::vector<std::wstring>& sources, bool overwrite, bool singleGif,
+                    int barPosition, const ResizeRequest& request, CProgressInterface* progress,
+                    BatchRunObserver* observer, ResizeOutcome& outcome) {
+  std::vector<std::wstring> destinations;
+  destinations.reserve(sources.size());
+  for (const std::wstring& source : sources)
+    destinations.push_back(ResizeDestination(source, overwrite));
+
+  ++outcome.groups;
+  if (progress) progress->BeginProgress();
+  if (observer) {
+    observer->GroupText(HasGifFile(sources) ? kResizeGifText : kBusyText);
+    observer->GroupStarted(barPosition);
+  }
+  g_ResizeLog.assign(sources.size(), std::wstring());
+  if (singleGif) {
+    const int result = ResizeSingleGif(sources[0], destinations[0], progress);
+    (result == 1 ? outcome.done : outcome.notDone) += 1;
+  } else {
+    const int failures =
+        ProcessVector(sources, destinations, ResizeOnePicture, progress, request.threadCount);
+    const size_t failed = failures > 0 ? static_cast<size_t>(failures) : 0;
+    outcome.notDone += failed;
+    outcome.done += sources.size() - std::min(failed, sources.size());
+  }
+  if (observer) observer->GroupFinished();
+  if (progress) progress->EndProgress();
+}
+
+}  // namespace
+
+ResizeOutcome RunResize(const ResizeRequest& request, CProgressInterface* progress,
+                        BatchRunObserver* observer) {
+  ResizeOutcome outcome;
+  const SourceEntries& entries = request.sources;
+  if (!entries.files.empty()) {
+    const std::vector<std::wstring> files = WithoutStagedFiles(entries.files);
+    const bool singleGif = files.size() == 1 && HasGifFile(files);
+    if (!files.empty())
+      RunResizeGroup(files, request.overwrite, singleGif, FileGroupBarPosition(), request,
+                     progress, observer, outcome);
+  }
+  for (size_t i = 0; i < entries.folders.size(); ++i) {
+    const std::wstring& folder = entries.folders[i];
+    const std::string narrow = WideToNarrow(folder);
+    if (narrow.empty() || !pw::FolderExists(narrow)) continue;  // gone since Start
+    const std::vector<std::wstring> pictures = ListPictures(folder, request.patterns);
+    RunResizeGroup(pictures, request.overwrite, false, FolderBarPosition(i, entries.entryCount),
+                   request, progress, observer, outcome);
+    WriteResultLog(folder, g_ResizeLog);
+  }
+  return outcome;
+}

@@ -1,0 +1,46 @@
+// The write path of the resizing, cloning and conversion tools. A result is
+// first written completely into a hidden file beside its destination, with
+// the destination's extension so the picture writers pick the right format;
+// its EXIF block, file times and mode are settled there; only then is it
+// renamed into place. So a run that fails, runs out of space or is killed
+// leaves each destination either as it was or as the finished new picture.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "platform/files.h"
+
+// Hidden working files start with this; the tools never list them as pictures.
+inline constexpr const wchar_t* kStagedPrefix = L".pixelwharf-";
+bool IsStagedName(const std::wstring& path);
+
+class StagedPicture {
+ public:
+  explicit StagedPicture(std::wstring destination);
+  ~StagedPicture();  // removes the working file unless it was committed
+  StagedPicture(const StagedPicture&) = delete;
+  StagedPicture& operator=(const StagedPicture&) = delete;
+
+  // Creates the empty working file in the destination's folder. False when
+  // the folder does not take a new file.
+  bool Create();
+  // The working file (valid after Create()); write the picture here.
+  const std::wstring& Path() const { return staged_; }
+  // True when something was written to the working file.
+  bool HasContent() const;
+
+  // Gives the working file its final mode and, when `times` is given, the
+  // access and modification times, forces it to disk and renames it onto
+  // the destination. With `replace` an existing destination is replaced
+  // (its mode is kept, with the owner's write bit added); without it the
+  // commit fails when the destination exists. False on any failure, with the
+  // destination untouched and the working file gone.
+  bool Commit(bool replace, const pw::FileTimes* times);
+
+ private:
+  std::wstring destination_;
+  std::wstring staged_;
+  std::string stagedNarrow_;
+};
