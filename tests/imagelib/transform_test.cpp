@@ -248,6 +248,19 @@ TEST(Transforms, GreyPaletteIsSearchedAfresh) {
   }
 }
 
+// A palette that used only its first few entries (a PNG's short palette)
+// becomes a full ramp: grey levels are searched among all 256 entries.
+TEST(Transforms, GreyRampOfAShortPaletteIsSearchedWhole) {
+  PxImage img(4, 2, 8, 0);
+  for (uint8_t i = 0; i < 5; ++i) img.StorePaletteEntry(i, uint8_t(60 * i), 0, 0);
+  img.SetImportantColors(5);
+  for (int32_t x = 0; x < 4; ++x) img.StorePixelIndex(x, 0, uint8_t(x));
+  ASSERT_TRUE(img.ConvertToGray());
+  EXPECT_EQ(img.header.biClrImportant, 0u);
+  EXPECT_EQ(img.NearestPaletteIndex(RGBQUAD{128, 128, 128, 0}), 128);
+  EXPECT_EQ(img.PixelIndexAt(3, 0), (180 * 306) >> 10);
+}
+
 TEST(Transforms, InvertColors) {
   PxImage ramp(3, 1, 8, 0);
   ramp.MakeGrayPalette();
