@@ -298,6 +298,23 @@ TEST(ExifImageFile, PutIntoSegmentWithoutExifDirectoryCreatesItAndThePointer) {
   EXPECT_EQ(TagValue(file, "-Software"), "ABC");
 }
 
+// exiftool writes only IFD0 when asked for IFD0 tags alone; the EXIF
+// directory the shooting time needs is made complete, so the file still
+// validates.
+TEST(ExifImageFile, NewExifDirectoryInAnExistingSegmentValidates) {
+  TempDir tmp;
+  const std::string file = tmp / "ifd0only.jpg";
+  CopyFile(Fixtures() + "/bare.jpg", file);
+  ASSERT_EQ(exiftest::Run("exiftool -q -overwrite_original -IFD0:Make=Maker " + Quote(file)), 0);
+  ASSERT_EQ(ValidationProblems(file), "");
+  ASSERT_EQ(TagValue(file, "-ExifVersion"), "");
+  ASSERT_EQ(PutTime(file, kNewTime), kExifOk);
+  EXPECT_EQ(ValidationProblems(file), "");
+  EXPECT_EQ(TagValue(file, "-DateTimeOriginal"), kNewTime);
+  EXPECT_EQ(TagValue(file, "-Make"), "Maker");
+  EXPECT_EQ(TagValue(file, "-ExifImageWidth"), "50");
+}
+
 TEST(ExifImageFile, OnlyTheFirstOfTwoExifSegmentsIsEditedBothAreKept) {
   TempDir tmp;
   const std::vector<uint8_t> tail = FromFirstDqt(ReadAll(Fixtures() + "/bare.jpg"));
