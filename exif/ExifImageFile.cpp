@@ -146,7 +146,10 @@ ExifResult ExifImageFile::ScanMarkers() {
   while (pos < size) {
     if (!s->SeekTo(pos) || !s->ReadBytes(b, 4)) return kExifOk;
     if (b[0] != 0xFF || b[1] < 0xC0 || b[1] == 0xFF) {
-      // Not a marker: look for the next one, a block at a time.
+      // Not a marker: look for the next one, a block at a time. The rewrite
+      // takes an FF here that is not a fill byte as the start of the image
+      // data, so whatever follows travels with it and is not collected.
+      if (b[0] == 0xFF && b[1] != 0xFF) inImageData = true;
       int64_t at = pos + 1;
       bool found = false;
       uint8_t chunk[4096];
