@@ -111,6 +111,10 @@ void TagDirectory::PrepareThumbnailForWrite(ExifStream*) {
     // A thumbnail directory whose data is gone must not point at any.
     if (cache_.Has(StructureTagCache::kCompression)) {
       for (uint32_t t : {513u, 514u, 256u, 257u, 258u, 262u, 277u, 278u, 284u}) RemoveEntry(t);
+      // Strips that could not be read are not written either; their old
+      // offsets would point into the new layout.
+      RemoveEntry(273);
+      RemoveEntry(279);
     } else {
       // Offset and length of JPEG bytes that are not here would point at
       // whatever lands at the old offset in the new layout.
