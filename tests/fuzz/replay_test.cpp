@@ -39,7 +39,10 @@ TEST_P(Replay, RunsCleanly) {
 }
 
 std::string NameOf(const testing::TestParamInfo<std::filesystem::path>& info) {
-  std::string name = info.param.parent_path().parent_path().filename().string() + "_" + info.param.stem().string();
+  // decoder_folder_file, e.g. bmp_crashers_oom_32bit_scratch_beyond_file
+  const std::filesystem::path folder = info.param.parent_path();
+  std::string name = folder.filename().string() + "_" + folder.parent_path().filename().string() + "_" +
+                     info.param.stem().string();
   for (char& c : name) {
     if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
   }
