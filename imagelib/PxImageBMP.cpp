@@ -31,6 +31,10 @@ bool WriteExactly(PxFile* file, const void* buffer, size_t bytes) {
   return bytes == 0 || file->WriteBlock(buffer, 1, bytes) == bytes;
 }
 
+// A stream accepts a small picture into its buffer without complaint; a
+// full disk shows only when the buffer goes out.
+bool Flushed(PxFile* file) { return file->FlushFile() && file->ErrorState() == 0; }
+
 // Bytes of uncompressed pixel data Decode reads for this header, or 0 when
 // the amount is not known up front (run-length data, depths read as nothing).
 uint64_t StoredPixelBytes(const BITMAPINFOHEADER& bih, uint64_t height) {
@@ -385,7 +389,7 @@ bool PxImageBMP::Encode(PxFile* file) {
     StoreInfoHeader(header, dib);
     if (!WriteExactly(file, fileHeaderBytes, sizeof fileHeaderBytes)) return fail();
     if (!WriteExactly(file, dib, kInfoHeaderBytes + paletteBytes + ImageBytes())) return fail();
-    return true;
+    return Flushed(file) || fail();
   }
 
   // True colour with alpha: a 32-bit bitmap, alpha in each pixel's fourth byte.
@@ -419,5 +423,5 @@ bool PxImageBMP::Encode(PxFile* file) {
     }
     if (!WriteExactly(file, row.get(), size_t{width} * 4)) return fail();
   }
-  return true;
+  return Flushed(file) || fail();
 }

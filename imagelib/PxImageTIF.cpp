@@ -242,6 +242,10 @@ constexpr const char kUnsupportedLayout[] = "Unsupported TIFF sample layout";
 // Our own buffers for one band of rows stay below this; the container's
 // memory limit keeps real pictures far below it.
 constexpr uint64_t kMaxBandBytes = uint64_t{1} << 30;
+// A tile is allocated before any of its data is read, from sizes the file
+// declares: a tiny file could ask for a gigabyte per decode. No tile may be
+// larger than a whole picture the library accepts (its memory limit).
+constexpr uint64_t kMaxTileBytes = uint64_t{1} << 28;
 
 int32_t DpiFromResolution(float resolution, uint16_t unit) {
   const float dpi = unit == RESUNIT_CENTIMETER ? resolution * 2.54f + 0.5f : resolution;
@@ -521,7 +525,7 @@ void PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint1
       throw ReadFailure{kCorruptedTiles};
     // Each tile's rows start on a byte of the band row.
     if ((uint64_t{tileWidth} * samples * bits) % 8 != 0) throw ReadFailure{kUnsupportedLayout};
-    if (static_cast<uint64_t>(tileBytes) > kMaxBandBytes) throw ReadFailure{kNoMemory};
+    if (static_cast<uint64_t>(tileBytes) > kMaxTileBytes) throw ReadFailure{kNoMemory};
     ResizeOrThrow(tile, static_cast<size_t>(tileBytes), kNoMemory);
     tileRowBytes = static_cast<size_t>(rowBytes);
     bandRows = tileLength;
@@ -704,8 +708,11 @@ bool PxImageTIF::Encode(PxFile* file) {
   }
   // TIFFFlush writes the directory; its result tells whether every byte
   // reached the file.
-  const bool ok = EncodePage(m_writeHandle) && TIFFFlush(m_writeHandle) == 1;
+  bool ok = EncodePage(m_writeHandle) && TIFFFlush(m_writeHandle) == 1;
   CloseHandle();
+  // What libtiff handed over may still sit in the stream's buffer; a full
+  // disk shows only when that goes out.
+  ok = ok && file->FlushFile() && file->ErrorState() == 0;
   if (!ok) {
     SetLastError("Error saving TIFF file");
     return false;
@@ -725,18 +732,16 @@ bool PxImageTIF::EncodePage(TIFF* tif) {
   const auto bitsPerSample =
       static_cast<uint16_t>(depth == 8 && samples == 2 ? 8 : depth / samples);
 
-  RGBQUAD* palette = PaletteData();
+  const RGBQUAD* palette = PaletteData();
   const uint32_t paletteSize = PaletteSize();
   uint16_t photometric;
+  // Min-is-white wants entry 0 to be the lighter one; when it is not, the
+  // bits are inverted on their way out. The picture is the caller's: turning
+  // it over in place would leave its background index and nearest-colour
+  // cache naming the wrong entry.
+  bool invertBits = false;
   if (depth == 1) {
-    // Min-is-white wants entry 0 to be the lighter one: exchange the entries
-    // and invert the bits when it is not.
-    if (palette && paletteSize >= 2 && Luminance(palette[0]) < Luminance(palette[1])) {
-      std::swap(palette[0], palette[1]);
-      info.lastColorValid = false;
-      uint8_t* rows = PixelRows();
-      for (size_t i = 0, n = ImageBytes(); i < n; ++i) rows[i] = static_cast<uint8_t>(~rows[i]);
-    }
+    invertBits = palette && paletteSize >= 2 && Luminance(palette[0]) < Luminance(palette[1]);
     photometric = PHOTOMETRIC_MINISWHITE;
   } else if (depth == 4 || depth == 8) {
     // A grey ramp at the depth's own step is written as plain grey.
@@ -813,6 +818,8 @@ bool PxImageTIF::EncodePage(TIFF* tif) {
     uint8_t* out = line.data();
     if (samples == 1) {
       std::memcpy(out, row, RowStride());
+      if (invertBits)
+        for (size_t i = 0; i < RowStride(); ++i) out[i] = static_cast<uint8_t>(~out[i]);
     } else if (samples == 2) {
       for (uint32_t x = 0; x < w; ++x) {
         out[2 * x] = row[x];
