@@ -113,7 +113,14 @@ void RunRestoreGroup(const std::wstring& folder, int barPosition, CProgressInter
   const std::wstring logPath = MoveLogPath(folder);
   if (!FileExists(logPath)) return;  // a folder without a log is passed over
   std::vector<std::wstring> lines;
-  ReadLines(logPath, lines);
+  bool complete = true;
+  ReadLines(logPath, lines, &complete);
+  if (!complete) {
+    // A log read only in part would be rewritten with only that part: the
+    // moves it did not give back would be lost for good. Leave it whole.
+    ++outcome.failed;
+    return;
+  }
 
   // Undo the moves last first, so a file moved twice comes back through the
   // same steps.

@@ -49,7 +49,9 @@ bool ParseMoveLine(const std::wstring& line, MoveLogEntry& entry) {
 
 bool HoldsMoveLog(const std::wstring& logPath) {
   std::vector<std::wstring> lines;
-  ReadLines(logPath, lines);
+  bool complete = true;
+  ReadLines(logPath, lines, &complete);
+  if (!complete) return true;  // unreadable: it may hold moves, so keep it
   MoveLogEntry entry;
   for (const std::wstring& line : lines) {
     if (!ParseMoveLine(line, entry)) continue;

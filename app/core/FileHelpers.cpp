@@ -81,12 +81,16 @@ size_t CollectFiles(const std::wstring& folder, std::vector<std::wstring>& list,
   return list.size();
 }
 
-size_t ReadLines(const std::wstring& path, std::vector<std::wstring>& lines) {
+size_t ReadLines(const std::wstring& path, std::vector<std::wstring>& lines, bool* complete) {
   lines.clear();
+  if (complete) *complete = true;
   const std::string narrowPath = WideToNarrow(path);
   if (!pw::FileExists(narrowPath)) return 0;
   FILE* f = std::fopen(narrowPath.c_str(), "rb");
-  if (!f) return 0;
+  if (!f) {
+    if (complete) *complete = false;
+    return 0;
+  }
   std::string line;
   char buf[8192];
   size_t n;
@@ -101,6 +105,7 @@ size_t ReadLines(const std::wstring& path, std::vector<std::wstring>& lines) {
       else line.push_back(buf[i]);
     }
   }
+  if (std::ferror(f) && complete) *complete = false;
   std::fclose(f);
   if (!line.empty()) finishLine();
   return lines.size();

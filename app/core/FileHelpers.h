@@ -43,7 +43,11 @@ size_t CollectFiles(const std::wstring& folder, std::vector<std::wstring>& list,
 
 // Clears `lines` and reads the file one element per line (LF or CR LF; a
 // final line end adds no empty element). 0 lines for a missing file.
-size_t ReadLines(const std::wstring& path, std::vector<std::wstring>& lines);
+// `complete`, when given, tells whether the whole file was read: false when
+// an existing file could not be opened or a read failed part way, so a
+// caller that rewrites the file from its lines can leave it alone instead.
+size_t ReadLines(const std::wstring& path, std::vector<std::wstring>& lines,
+                 bool* complete = nullptr);
 
 // Writes the texts back to back (callers end each with "\n"), replacing the
 // file atomically: a failed write leaves the old file whole. 0 on success,

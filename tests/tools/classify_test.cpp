@@ -227,6 +227,17 @@ TEST_F(Classify, RestoreKeepsLinesItCannotUse) {
   EXPECT_EQ(pwtest::ReadAll(B("log.log")), "a line without an arrow\n");
 }
 
+TEST_F(Classify, RestoreLeavesALogItCannotReadWhole) {
+  // A move log that fails part way through reading (here a link to a file
+  // whose reads fail) is neither rewritten nor deleted: the moves it holds
+  // are the only way back.
+  fs::create_symlink("/proc/self/mem", B("log.log"));
+  const ClassifyOutcome outcome = Run(Request(ClassifyMode::kRestore));
+  EXPECT_EQ(outcome.failed, 1u);
+  EXPECT_TRUE(fs::is_symlink(B("log.log")));
+  EXPECT_EQ(fs::read_symlink(B("log.log")), "/proc/self/mem");
+}
+
 TEST(MoveLog, LinesAreParsedOnlyWhenBothPathsAreAbsolute) {
   MoveLogEntry entry;
   EXPECT_TRUE(ParseMoveLine(L"/x/a.jpg->/x/201607/a.jpg", entry));

@@ -143,6 +143,17 @@ TEST(FileHelpers, LinesRoundTripAndAcceptCrLf) {
   EXPECT_EQ(ReadLines(W(t.path()), lines), 0u);
   EXPECT_EQ(WriteLines(W(t / "no/such/folder/log.log"), texts), -1);
   EXPECT_EQ(WriteLines(L"", texts), -1);
+
+  // Whether the whole file was read: a missing file is complete (nothing to
+  // read); a read that fails part way is not. /proc/self/mem is a regular
+  // file whose first page cannot be read.
+  bool complete = false;
+  ReadLines(path, lines, &complete);
+  EXPECT_TRUE(complete);
+  ReadLines(W(t / "missing"), lines, &complete);
+  EXPECT_TRUE(complete);
+  ReadLines(L"/proc/self/mem", lines, &complete);
+  EXPECT_FALSE(complete);
 }
 
 TEST(FileHelpers, TimesAttributesAndMonth) {
