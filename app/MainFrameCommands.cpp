@@ -184,8 +184,15 @@ bool CMainFrame::IsCommandChecked(int id) const {
 }
 
 void CMainFrame::OnIdle(wxIdleEvent& event) {
-  if (!m_shutDown) RefreshCommandStates();
   event.Skip();
+  if (m_closePending && !m_shutDown) {
+    if (!IsInsideNestedWork()) {
+      Close(m_closeForced);
+      return;
+    }
+    if (m_closeForced) CloseMessageBoxes();
+  }
+  if (!m_shutDown) RefreshCommandStates();
 }
 
 void CMainFrame::OnRibbonButton(wxRibbonButtonBarEvent& event) { DoCommand(event.GetId()); }
