@@ -101,7 +101,7 @@ bool CMainFrame::Create(CPixelwharfDoc* document) {
 
   Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
   Bind(wxEVT_IDLE, &CMainFrame::OnIdle, this);
-  Bind(wxEVT_MENU, [this](wxCommandEvent& e) { DoCommand(e.GetId()); });
+  Bind(wxEVT_MENU, [this](wxCommandEvent& e) { DoCommand(cmd::CommandOfMenuId(e.GetId())); });
 
   // Settings last: without the file the defaults stay, and it is written
   // at exit.

@@ -13,6 +13,7 @@
 
 class wxBitmapButton;
 class wxButton;
+class wxMenu;
 class wxPanel;
 class wxPreviewFrame;
 class wxPrintout;
@@ -65,6 +66,8 @@ class CMainFrame : public wxFrame {
   // The state a command shows: false when it cannot run now; checked
   // for check and radio commands that are on.
   void QueryCommandState(int id, bool& enabled, bool& checked);
+  // The 文件 drop-down's entries, with the recent files.
+  void BuildFileMenu(wxMenu& menu);
   // Brings every ribbon and quick-access button up to date (run at idle).
   void RefreshCommandStates();
   // The state last given to a ribbon or quick-access button.

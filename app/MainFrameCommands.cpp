@@ -201,6 +201,12 @@ void CMainFrame::OnRibbonPageChanged(wxRibbonBarEvent&) { OnRibbonCategoryChange
 
 void CMainFrame::ShowFileMenu() {
   wxMenu menu;
+  BuildFileMenu(menu);
+  PopupCommandMenu(menu, m_fileButton);
+}
+
+void CMainFrame::BuildFileMenu(wxMenu& menu) {
+  using cmd::MenuIdOfCommand;
   wxMenu* print = nullptr;
   wxMenu* recent = nullptr;
   for (const auto& item : RibbonTable()) {
@@ -215,19 +221,18 @@ void CMainFrame::ShowFileMenu() {
         print = new wxMenu;
         // The print item opens its sub-menu; its own command is the first entry.
         menu.AppendSubMenu(print, item.text);
-        print->Append(item.id, item.text);
+        print->Append(MenuIdOfCommand(item.id), item.text);
       } else {
-        wxMenuItem* entry = menu.Append(item.id, item.text);
+        wxMenuItem* entry = menu.Append(MenuIdOfCommand(item.id), item.text);
         if (!item.icon.empty()) entry->SetBitmap(LoadIcon(item.icon, true));
       }
     } else if (item.place == "print" && print) {
       if (item.kind == "label")
         print->Append(wxID_ANY, item.text)->Enable(false);
       else
-        print->Append(item.id, item.text);
+        print->Append(MenuIdOfCommand(item.id), item.text);
     }
   }
-  PopupCommandMenu(menu, m_fileButton);
 }
 
 void CMainFrame::ShowLookMenu() {
@@ -247,7 +252,7 @@ void CMainFrame::PopupCommandMenu(wxMenu& menu, wxWindow* under) {
       }
       if (item->IsSeparator() || !item->IsEnabled()) continue;
       bool enabled, checked;
-      QueryCommandState(item->GetId(), enabled, checked);
+      QueryCommandState(cmd::CommandOfMenuId(item->GetId()), enabled, checked);
       item->Enable(enabled);
       if (item->IsCheckable()) item->Check(checked);
     }
