@@ -223,8 +223,11 @@ void CMainFrame::BuildFileMenu(wxMenu& menu) {
         menu.AppendSubMenu(print, item.text);
         print->Append(MenuIdOfCommand(item.id), item.text);
       } else {
-        wxMenuItem* entry = menu.Append(MenuIdOfCommand(item.id), item.text);
+        // The picture must be set before the entry joins the menu: the
+        // toolkit picks an entry with or without picture when it is added.
+        auto* entry = new wxMenuItem(&menu, MenuIdOfCommand(item.id), item.text);
         if (!item.icon.empty()) entry->SetBitmap(LoadIcon(item.icon, true));
+        menu.Append(entry);
       }
     } else if (item.place == "print" && print) {
       if (item.kind == "label")
