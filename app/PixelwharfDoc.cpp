@@ -11,6 +11,7 @@
 #include "app/Resources.h"
 #include "app/StatusBar.h"
 #include "app/TaskBarProgress.h"
+#include "app/core/PathHelpers.h"
 #include "platform/text.h"
 
 CPixelwharfDoc::CPixelwharfDoc() {
@@ -20,7 +21,7 @@ CPixelwharfDoc::CPixelwharfDoc() {
   Bind(wxEVT_UPDATE_UI, &CPixelwharfDoc::OnUpdateCvt2Eight, this, pw::cmd::ID_BUTTON_CVT2EIGHT);
 }
 
-CPixelwharfDoc::~CPixelwharfDoc() = default;
+CPixelwharfDoc::~CPixelwharfDoc() { ReleaseImageBuffers(); }
 
 bool CPixelwharfDoc::OnNewDocument() { return true; }
 
@@ -51,8 +52,46 @@ void CPixelwharfDoc::OnOpenWithPxImage(wxCommandEvent& event) {
   OnOpenImage(event);
 }
 
-void CPixelwharfDoc::OnConvertTo8Bit(wxCommandEvent&) {
-  // The 8-bit conversion belongs to the viewer's raster work.
-}
+void CPixelwharfDoc::OnConvertTo8Bit(wxCommandEvent&) { ConvertTo8Bit(); }
 
 void CPixelwharfDoc::OnUpdateCvt2Eight(wxUpdateUIEvent& event) { event.Enable(!m_path.empty()); }
+
+void CPixelwharfDoc::ReleaseImageBuffers() { m_conversion.ReleaseImageBuffers(); }
+
+void CPixelwharfDoc::ConvertTo8Bit() {
+  if (m_path.empty()) return;
+  const std::wstring offered = GetFileName(m_path, false) + L"_8";
+  const std::wstring target = pw::PickSaveFileByExtensions(L".tif", offered);
+  if (target.empty()) return;
+
+  CTaskBarProgress* progress = nullptr;
+  if (m_frame) {
+    m_frame->CreateTaskbarProgress();
+    progress = m_frame->GetTaskbarProgress();
+  }
+  if (progress) progress->BeginProgress();
+  ReleaseImageBuffers();
+
+  // The status-bar gauge follows the rows written; its range is the
+  // image's height, known once the input is open.
+  auto rowsDone = [this](int rows) {
+    if (!m_frame) return;
+    if (rows == 0) {
+      m_frame->ResetRibbonProgress(m_conversion.height);
+    } else if (pw::StatusProgressBar* bar = m_frame->GetProgressBar()) {
+      bar->SetPos(rows);
+      bar->Redraw();
+    }
+  };
+  std::string error;
+  const bool ok = m_conversion.Run(pw::WideToNarrow(m_path), pw::WideToNarrow(target), progress,
+                                   rowsDone, error);
+  ReleaseImageBuffers();
+  if (progress) progress->EndProgress();
+  if (ok) {
+    pw::MessageBox(pw::LoadString(pw::cmd::IDS_TASK_DONE));
+  } else {
+    pw::MessageBox(wxString::FromUTF8("转换失败：") + wxString::FromUTF8(error),
+                   wxOK | wxICON_ERROR);
+  }
+}

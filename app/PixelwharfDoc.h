@@ -1,10 +1,12 @@
-// The viewer's document: the path of the open image and the commands on it.
-// For now it carries only what the main window needs (open a path, the
-// commands routed to it); the viewer fills in the image work.
+// The viewer's document: the path of the open image, opening images (from
+// the ribbon, a double-click in the view, a dropped file or the command
+// line) and the 8-bit conversion of the open image.
 #pragma once
 #include <string>
 
 #include <wx/event.h>
+
+#include "app/raster/EightBitConversion.h"
 
 class CMainFrame;
 class CPixelwharfView;
@@ -24,6 +26,12 @@ class CPixelwharfDoc : public wxEvtHandler {
   virtual bool OnOpenDocument(const std::wstring& path);
   const std::wstring& GetPath() const { return m_path; }
 
+  // Writes an 8-bit copy of the open image to a file chosen in a save
+  // dialog that offers "<name>_8.tif".
+  void ConvertTo8Bit();
+  // Closes the conversion's files and frees its block buffers.
+  void ReleaseImageBuffers();
+
  protected:
   void OnOpenImage(wxCommandEvent& event);
   void OnOpenWithPxImage(wxCommandEvent& event);
@@ -33,4 +41,7 @@ class CPixelwharfDoc : public wxEvtHandler {
   CMainFrame* m_frame = nullptr;
   CPixelwharfView* m_view = nullptr;
   std::wstring m_path;
+  // Rows per block, block count, the input's sizes, the block buffers and
+  // the input and output files: alive only while a conversion runs.
+  pw::EightBitConversion m_conversion;
 };

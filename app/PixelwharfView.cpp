@@ -1,6 +1,10 @@
 #include "app/PixelwharfView.h"
 
+#include <cmath>
+
 #include <wx/dcbuffer.h>
+#include <wx/image.h>
+#include <wx/menu.h>
 #include <wx/print.h>
 #include <wx/settings.h>
 
@@ -8,14 +12,48 @@
 #include "app/Dialogs.h"
 #include "app/MainFrame.h"
 #include "app/PixelwharfDoc.h"
+#include "app/Resources.h"
+#include "app/StatusBar.h"
 #include "app/ViewPrintout.h"
+#include "platform/text.h"
+
+// What the display engine asks of the window.
+class CPixelwharfView::Host : public pw::RendererHost {
+ public:
+  explicit Host(CPixelwharfView* view) : m_view(view) {}
+  pw::ScreenRect WindowScreenRect() const override {
+    const wxPoint origin = m_view->ClientToScreen(wxPoint(0, 0));
+    const wxSize size = m_view->GetClientSize();
+    return {origin.x, origin.y, origin.x + size.x, origin.y + size.y};
+  }
+  void Invalidate() override { m_view->Refresh(false); }
+  // The toolkit insists that captures pair up; a release without a capture
+  // (a button-up whose button-down went elsewhere) is simply nothing.
+  void CaptureMouse() override {
+    if (!m_view->HasCapture()) m_view->CaptureMouse();
+  }
+  void ReleaseMouse() override {
+    if (m_view->HasCapture()) m_view->ReleaseMouse();
+  }
+
+ private:
+  CPixelwharfView* m_view;
+};
 
 CPixelwharfView::CPixelwharfView(CMainFrame* frame, CPixelwharfDoc* document)
     : wxWindow(frame, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxFULL_REPAINT_ON_RESIZE),
-      m_frame(frame), m_document(document) {
+      m_frame(frame), m_document(document), m_host(std::make_unique<Host>(this)) {
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   Bind(wxEVT_PAINT, &CPixelwharfView::OnPaint, this);
+  Bind(wxEVT_SIZE, &CPixelwharfView::OnSize, this);
+  Bind(wxEVT_MOUSEWHEEL, &CPixelwharfView::OnMouseWheel, this);
+  Bind(wxEVT_MOTION, &CPixelwharfView::OnMouseMove, this);
+  Bind(wxEVT_LEFT_DOWN, &CPixelwharfView::OnLButtonDown, this);
+  Bind(wxEVT_LEFT_UP, &CPixelwharfView::OnLButtonUp, this);
+  Bind(wxEVT_MOUSE_CAPTURE_LOST, &CPixelwharfView::OnCaptureLost, this);
   Bind(wxEVT_LEFT_DCLICK, &CPixelwharfView::OnLButtonDblClk, this);
+  Bind(wxEVT_RIGHT_UP, &CPixelwharfView::OnRButtonUp, this);
+  Bind(wxEVT_CONTEXT_MENU, &CPixelwharfView::OnContextMenu, this);
   Bind(wxEVT_MENU, &CPixelwharfView::OnFilePrint, this, pw::cmd::ID_FILE_PRINT);
   Bind(wxEVT_MENU, &CPixelwharfView::OnFilePrint, this, pw::cmd::ID_FILE_PRINT_DIRECT);
   Bind(wxEVT_MENU, &CPixelwharfView::OnFilePrintPreview, this, pw::cmd::ID_FILE_PRINT_PREVIEW);
@@ -25,22 +63,158 @@ CPixelwharfView::CPixelwharfView(CMainFrame* frame, CPixelwharfDoc* document)
   Bind(wxEVT_UPDATE_UI, &CPixelwharfView::OnUpdateYReverse, this, pw::cmd::ID_CHECK_YREVERSE);
 }
 
-CPixelwharfView::~CPixelwharfView() = default;
+CPixelwharfView::~CPixelwharfView() {
+  // The engine's worker is stopped and joined before the bitmap goes.
+  m_renderer.reset();
+}
 
-int CPixelwharfView::OpenImageInView(const std::wstring&) {
-  m_hasImage = true;
-  Refresh();
+int CPixelwharfView::OpenImageInView(const std::wstring& path) {
+  if (m_renderer) {
+    // Stops its worker (a read in progress is abandoned) and waits for it:
+    // nothing of the old engine outlives this line.
+    m_renderer->Release();
+    m_renderer.reset();
+  }
+  // An image named on the command line arrives before the window is first
+  // shown: lay the frame out now so the image is fitted to the view's real
+  // size, not to its size before layout.
+  if (!IsShownOnScreen() && GetParent()) GetParent()->Layout();
+  if (m_W < 1 || m_H < 1) {
+    const wxSize size = GetClientSize();
+    if (size.x > 0 && size.y > 0) {
+      m_H = size.y;
+      m_W = (size.x + 3) / 4 * 4;
+      m_dib.assign(size_t(m_W) * m_H * 3, pw::kBackground);
+    }
+  }
+  m_renderer = std::make_unique<pw::ImageRenderer>(
+      m_host.get(), pw::WideToNarrow(path), m_dib.empty() ? nullptr : m_dib.data(), m_W, m_H);
+  m_renderer->SetRereadDoneCallback([this] { CallAfter(&CPixelwharfView::OnRereadDone); });
+  m_renderer->Render();
+  m_renderer->ClearReady();
+  m_renderer->RequestReread();
   return 1;
 }
 
+void CPixelwharfView::OnRereadDone() {
+  // The display buffer now matches the placement on screen: show it,
+  // sharp, in place of the overview.
+  if (!m_renderer || !m_renderer->Ready()) return;
+  m_renderer->SetOverviewOnly(false);
+  m_renderer->Render();
+}
+
 void CPixelwharfView::OnDraw(wxDC& dc) {
-  dc.SetBackground(wxBrush(wxSystemSettings::GetColour(wxSYS_COLOUR_APPWORKSPACE)));
-  dc.Clear();
+  if (!m_renderer || m_dib.empty() || m_W < 1 || m_H < 1) {
+    dc.SetBackground(wxBrush(wxSystemSettings::GetColour(wxSYS_COLOUR_APPWORKSPACE)));
+    dc.Clear();
+    return;
+  }
+  // The bitmap is bottom-up BGR; the toolkit's image is top-down RGB.
+  wxImage image(m_W, m_H, false);
+  unsigned char* out = image.GetData();
+  for (int row = 0; row < m_H; ++row) {
+    const uint8_t* src = m_dib.data() + size_t(m_H - 1 - row) * m_W * 3;
+    unsigned char* dst = out + size_t(row) * m_W * 3;
+    for (int x = 0; x < m_W; ++x, src += 3, dst += 3) {
+      dst[0] = src[2];
+      dst[1] = src[1];
+      dst[2] = src[0];
+    }
+  }
+  dc.DrawBitmap(wxBitmap(image), 0, 0, false);
 }
 
 void CPixelwharfView::OnPaint(wxPaintEvent&) {
   wxAutoBufferedPaintDC dc(this);
   OnDraw(dc);
+}
+
+void CPixelwharfView::OnSize(wxSizeEvent& event) {
+  event.Skip();
+  const wxSize size = GetClientSize();
+  const int cx = size.x, cy = size.y;
+  if (cx < 1 || cy < 1) return;
+  m_H = cy;
+  m_W = (cx + 3) / 4 * 4;
+  m_dib.assign(size_t(m_W) * m_H * 3, pw::kBackground);
+  if (!m_renderer) return;
+  m_renderer->SetViewSize(m_W, m_H, m_dib.data());
+  m_renderer->SetOverviewOnly(false);
+  m_renderer->ClearReady();
+  // The worker's current read is for the old size: let it go rather than
+  // wait for it on this thread.
+  m_renderer->AbandonQueuedRereads();
+  pw::RereadVisibleArea(m_renderer.get());
+  m_renderer->Render();
+  m_renderer->SetOverviewOnly(true);
+}
+
+void CPixelwharfView::OnMouseWheel(wxMouseEvent& event) {
+  if (m_renderer) {
+    const wxPoint screen = ClientToScreen(event.GetPosition());
+    m_renderer->OnMouseWheel(event.GetWheelRotation(), {screen.x, screen.y});
+  }
+  event.Skip();
+}
+
+void CPixelwharfView::OnLButtonDown(wxMouseEvent& event) {
+  if (m_renderer) {
+    const wxPoint screen = ClientToScreen(event.GetPosition());
+    m_renderer->OnLButtonDown({screen.x, screen.y});
+  }
+  event.Skip();
+}
+
+void CPixelwharfView::OnLButtonUp(wxMouseEvent& event) {
+  if (m_renderer) {
+    const wxPoint screen = ClientToScreen(event.GetPosition());
+    m_renderer->OnLButtonUp({screen.x, screen.y});
+  }
+  event.Skip();
+}
+
+void CPixelwharfView::OnCaptureLost(wxMouseCaptureLostEvent&) {
+  // Another window took the mouse mid-drag: end the drag where it is.
+  if (m_renderer && m_renderer->Dragging()) {
+    const wxPoint screen = wxGetMousePosition();
+    m_renderer->OnLButtonUp({screen.x, screen.y});
+  }
+}
+
+void CPixelwharfView::OnMouseMove(wxMouseEvent& event) {
+  if (m_renderer) {
+    const wxPoint screen = ClientToScreen(event.GetPosition());
+    m_renderer->OnMouseMove({screen.x, screen.y});
+    UpdatePixelReadout(event.GetX(), event.GetY());
+  }
+  event.Skip();
+}
+
+void CPixelwharfView::UpdatePixelReadout(int px, int py) {
+  if (!m_renderer || px < 0) return;
+  std::vector<int64_t> values;
+  if (!m_renderer->GetPixelValues(px, py, values, m_fileValues) || values.size() < 3) return;
+  const double s = m_renderer->Scale();
+  if (s <= 0) return;
+  // floor, not truncation: the half pixel left of or above the image is not
+  // column or row 0, and nothing is read outside the image.
+  const int x = int(std::floor((px - m_renderer->X()) / s));
+  const int yt = int(std::floor((py - (m_H - m_renderer->Y() - m_renderer->DrawnH())) / s));
+  if (x < 0 || x >= m_renderer->ImageWidth() || yt < 0 || yt >= m_renderer->ImageHeight()) return;
+  const int y = m_yReversed ? m_renderer->ImageHeight() - yt - 1 : yt;
+  const wxString xy = wxString::Format("X=%6lf Y=%6lf", double(x), double(y));
+  const wxString rgb = wxString::Format("R=%lld G=%lld B=%lld", (long long)values[0],
+                                        (long long)values[1], (long long)values[2]);
+  if (!m_frame) return;
+  if (pw::StatusElement* pane = m_frame->GetStatusExElement(0)) {
+    pane->SetText(xy);
+    pane->Redraw();
+  }
+  if (pw::StatusElement* pane = m_frame->GetStatusExElement(1)) {
+    pane->SetText(rgb);
+    pane->Redraw();
+  }
 }
 
 void CPixelwharfView::OnLButtonDblClk(wxMouseEvent& event) {
@@ -49,6 +223,23 @@ void CPixelwharfView::OnLButtonDblClk(wxMouseEvent& event) {
     if (!path.empty()) m_document->OnOpenDocument(path);
   }
   event.Skip();
+}
+
+void CPixelwharfView::ShowEditMenu(const wxPoint& clientPoint) {
+  // The edit menu: cut, copy and paste, which the viewer has no use for.
+  wxMenu menu(pw::LoadString(pw::cmd::IDS_EDIT_MENU));
+  menu.Append(wxID_CUT, wxString::FromUTF8("剪切"))->Enable(false);
+  menu.Append(wxID_COPY, wxString::FromUTF8("复制"))->Enable(false);
+  menu.Append(wxID_PASTE, wxString::FromUTF8("粘贴"))->Enable(false);
+  PopupMenu(&menu, clientPoint);
+}
+
+void CPixelwharfView::OnRButtonUp(wxMouseEvent& event) { ShowEditMenu(event.GetPosition()); }
+
+void CPixelwharfView::OnContextMenu(wxContextMenuEvent& event) {
+  // A right click already showed the menu on button-up; this is for the
+  // menu key, which has no mouse position.
+  if (event.GetPosition() == wxDefaultPosition) ShowEditMenu(wxPoint(0, 0));
 }
 
 void CPixelwharfView::OnFilePrint(wxCommandEvent& event) {
@@ -65,11 +256,11 @@ void CPixelwharfView::OnRealPixValue(wxCommandEvent&) { m_fileValues = !m_fileVa
 void CPixelwharfView::OnYReverse(wxCommandEvent&) { m_yReversed = !m_yReversed; }
 
 void CPixelwharfView::OnUpdateRealPixValue(wxUpdateUIEvent& event) {
-  event.Enable(m_hasImage);
+  event.Enable(m_renderer != nullptr);
   event.Check(m_fileValues);
 }
 
 void CPixelwharfView::OnUpdateYReverse(wxUpdateUIEvent& event) {
-  event.Enable(m_hasImage);
+  event.Enable(m_renderer != nullptr);
   event.Check(m_yReversed);
 }

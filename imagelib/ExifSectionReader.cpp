@@ -1,8 +1,11 @@
 #include "imagelib/ExifSectionReader.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #include "imagelib/PxFile.h"
@@ -30,6 +33,16 @@ void CopyText(char* field, size_t fieldSize, const uint8_t* value, uint64_t byte
     ++n;
   }
   field[n] = 0;
+}
+
+// A tag's value is a double of any size (or NaN) from the file; it is cut
+// toward zero as before, but into the target's range rather than past it.
+template <typename Int>
+Int ClampToInt(double v) {
+  if (!(v == v)) return 0;
+  if (v <= static_cast<double>(std::numeric_limits<Int>::min())) return std::numeric_limits<Int>::min();
+  if (v >= static_cast<double>(std::numeric_limits<Int>::max())) return std::numeric_limits<Int>::max();
+  return static_cast<Int>(v);
 }
 
 }  // namespace
@@ -301,7 +314,10 @@ void ExifSectionReader::ApplyTag(uint32_t tag, uint32_t format, const uint8_t* v
     case 36867: CopyText(s.dateTime, sizeof(s.dateTime), value, byteCount, 19); return;
     case 37510: {
       // Trailing spaces become NULs, then the text after an "ASCII" code.
-      uint8_t* text = const_cast<uint8_t*>(value);
+      // The work is done on a copy: the held section is written back by a
+      // save that keeps it, and must go out as it came in.
+      std::vector<uint8_t> copy(value, value + byteCount);
+      uint8_t* text = copy.data();
       for (uint64_t i = byteCount; i > 0 && text[i - 1] == ' '; --i) text[i - 1] = 0;
       uint64_t from = 0;
       if (byteCount >= 5 && std::memcmp(text, "ASCII", 5) == 0) {
@@ -335,25 +351,25 @@ void ExifSectionReader::ApplyTag(uint32_t tag, uint32_t format, const uint8_t* v
     case 296:
     case 41488: {
       float& unit = tag == 296 ? s.resolutionUnit : s.focalPlaneUnits;
-      const int u = static_cast<int>(v);
+      const int u = ClampToInt<int>(v);
       if (u == 1 || u == 2) unit = 1.0f;
       else if (u == 3) unit = 0.3937008f;
       else if (u == 4) unit = 0.03937008f;
       else if (u == 5) unit = 0.00003937008f;
       break;
     }
-    case 513: thumbOffset = static_cast<uint32_t>(v); break;
-    case 514: thumbLength = static_cast<uint32_t>(v); break;
+    case 513: thumbOffset = ClampToInt<uint32_t>(v); break;
+    case 514: thumbLength = ClampToInt<uint32_t>(v); break;
     case 33434: s.exposureTime = static_cast<float>(v); break;
     case 33437: s.apertureFNumber = static_cast<float>(v); break;
-    case 34850: s.exposureProgram = static_cast<int32_t>(v); break;
+    case 34850: s.exposureProgram = ClampToInt<int32_t>(v); break;
     case 34855: {
-      int32_t iso = static_cast<int32_t>(v);
+      int64_t iso = ClampToInt<int32_t>(v);
       if (iso < 50) iso *= 200;
-      s.isoEquivalent = iso;
+      s.isoEquivalent = static_cast<int32_t>(std::clamp<int64_t>(iso, INT32_MIN, INT32_MAX));
       break;
     }
-    case 37122: s.compressionLevel = static_cast<int32_t>(v); break;
+    case 37122: s.compressionLevel = ClampToInt<int32_t>(v); break;
     case 37377:
       if (s.exposureTime == 0.0f)
         s.exposureTime = static_cast<float>(1.0 / std::exp(v * static_cast<double>(std::log(2.0f))));
@@ -366,9 +382,9 @@ void ExifSectionReader::ApplyTag(uint32_t tag, uint32_t format, const uint8_t* v
     case 37379: s.brightness = static_cast<float>(v); break;
     case 37380: s.exposureBias = static_cast<float>(v); break;
     case 37382: s.distance = static_cast<float>(v); break;
-    case 37383: s.meteringMode = static_cast<int32_t>(v); break;
-    case 37384: s.lightSource = static_cast<int32_t>(v); break;
-    case 37385: s.flashUsed = (static_cast<int64_t>(v) & 7) != 0 ? 1 : 0; break;
+    case 37383: s.meteringMode = ClampToInt<int32_t>(v); break;
+    case 37384: s.lightSource = ClampToInt<int32_t>(v); break;
+    case 37385: s.flashUsed = (ClampToInt<int64_t>(v) & 7) != 0 ? 1 : 0; break;
     case 37386: s.focalLength = static_cast<float>(v); break;
     case 40962:
     case 40963:

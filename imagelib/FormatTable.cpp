@@ -10,6 +10,7 @@
 #include "imagelib/PxImageJPG.h"
 #include "imagelib/PxImagePNG.h"
 #include "imagelib/PxImageTIF.h"
+#include "imagelib/PxImagePSD.h"
 
 namespace {
 
@@ -65,7 +66,6 @@ PW_PENDING_TEXT(kFormatUnknown, "PxImageJAS: JPEG-2000 family is not available i
 PW_PENDING_TEXT(kFormatMng, "PxImageMNG: MNG is not available in this build")
 PW_PENDING_TEXT(kFormatSka, "PxImageSKA: SKA is not available in this build")
 PW_PENDING_TEXT(kFormatRaw, "PxImageRAW: RAW is not available in this build")
-PW_PENDING_TEXT(kFormatPsd, "PxImagePSD: PSD is not available in this build")
 #undef PW_PENDING_TEXT
 
 template <ImageFormatId kId>
@@ -107,7 +107,7 @@ const FormatCodec kJas = Pending<kFormatUnknown>("PxImageJAS");                 
 const FormatCodec kMng = Pending<kFormatMng>("PxImageMNG", true);               // pending: MNG
 const FormatCodec kSka = Pending<kFormatSka>("PxImageSKA");                     // pending: SKA
 const FormatCodec kRaw = PendingReadOnly<kFormatRaw>("PxImageRAW", "Save RAW not supported");  // pending: RAW
-const FormatCodec kPsd = PendingReadOnly<kFormatPsd>("PxImagePSD", "Save PSD not supported");  // pending: PSD
+const FormatCodec kPsd = ReadOnlyCodec<PxImagePSD>("PxImagePSD", "Save PSD not supported");
 // ---------------------------------------------------------------------------
 
 const FormatCodec* const kById[] = {

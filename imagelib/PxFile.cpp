@@ -152,6 +152,16 @@ bool PxMemFile::Grow(uint64_t needed) {
   return true;
 }
 
+// A write after a seek past the end leaves a gap between the old end and
+// the write; it reads as zeros, as in a file, not as whatever the
+// allocator left there (which would end up in the written file).
+void PxMemFile::ZeroGap() {
+  if (position_ > dataSize_) {
+    std::memset(buffer_ + dataSize_, 0, static_cast<size_t>(position_ - dataSize_));
+    dataSize_ = position_;
+  }
+}
+
 size_t PxMemFile::ReadBlock(void* destination, size_t size, size_t count) {
   if (!destination || !buffer_) return 0;
   if (position_ >= dataSize_) {
@@ -178,6 +188,7 @@ size_t PxMemFile::WriteBlock(const void* source, size_t size, size_t count) {
   if (bytes == 0) return 0;
   uint64_t end = static_cast<uint64_t>(position_) + bytes;
   if (!Grow(end)) return 0;
+  ZeroGap();
   std::memcpy(buffer_ + position_, source, bytes);
   position_ = static_cast<int32_t>(end);
   if (dataSize_ < position_) dataSize_ = position_;
@@ -188,6 +199,7 @@ bool PxMemFile::PutByte(uint8_t byte) {
   endReached_ = false;
   if (!buffer_) return false;
   if (static_cast<uint32_t>(position_) >= capacity_ && !Grow(static_cast<uint64_t>(position_) + 1)) return false;
+  ZeroGap();
   buffer_[position_++] = byte;
   if (dataSize_ < position_) dataSize_ = position_;
   return true;

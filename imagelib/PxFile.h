@@ -92,6 +92,7 @@ class PxMemFile : public PxFile {
 
  private:
   bool Grow(uint64_t needed);
+  void ZeroGap();
   void DropBuffer();
 
   uint8_t* buffer_;

@@ -28,8 +28,11 @@ uint32_t PaletteSizeForDepth(uint32_t bpp) {
   }
 }
 
+// A file may claim any resolution; what does not fit the signed header
+// field is capped instead of converted out of range.
 int32_t PelsPerMeter(int32_t dpi) {
-  return static_cast<int32_t>(std::floor(dpi * 10000.0 / 254.0 + 0.5));
+  const double ppm = std::floor(dpi * 10000.0 / 254.0 + 0.5);
+  return ppm >= double{INT32_MAX} ? INT32_MAX : static_cast<int32_t>(ppm);
 }
 
 uint8_t* CopyPlane(const uint8_t* plane, size_t bytes) {

@@ -31,6 +31,26 @@ bool WriteExactly(PxFile* file, const void* buffer, size_t bytes) {
   return bytes == 0 || file->WriteBlock(buffer, 1, bytes) == bytes;
 }
 
+// A stream accepts a small picture into its buffer without complaint; a
+// full disk shows only when the buffer goes out.
+bool Flushed(PxFile* file) { return file->FlushFile() && file->ErrorState() == 0; }
+
+// Bytes of uncompressed pixel data Decode reads for this header, or 0 when
+// the amount is not known up front (run-length data, depths read as nothing).
+uint64_t StoredPixelBytes(const BITMAPINFOHEADER& bih, uint64_t height) {
+  const uint64_t width = static_cast<uint32_t>(bih.biWidth);
+  const bool plain = bih.biCompression == kCompressionNone;
+  switch (bih.biBitCount) {
+    case 1: case 4: case 8:
+      return plain ? ((width * bih.biBitCount + 31) / 32) * 4 * height : 0;
+    case 16: return ((width + 1) / 2) * 4 * height;
+    case 24: return plain ? ((width * 24 + 31) / 32) * 4 * height : 0;
+    case 32:
+      return plain || bih.biCompression == kCompressionBitfields ? width * 4 * height : 0;
+    default: return 0;
+  }
+}
+
 int32_t DpiFromPelsPerMeter(int32_t ppm) { return static_cast<int32_t>(std::floor(ppm * 254.0 / 10000.0 + 0.5)); }
 
 struct FreeDeleter {
@@ -219,6 +239,17 @@ bool PxImageBMP::Decode(PxFile* file) {
   if (!Create(static_cast<uint32_t>(bih.biWidth), height32, bih.biBitCount, kFormatBmp)) return false;
   SetHorizontalDpi(DpiFromPelsPerMeter(bih.biXPelsPerMeter));
   SetVerticalDpi(DpiFromPelsPerMeter(bih.biYPelsPerMeter));
+  // A header may claim any size within the memory limit; before the scratch
+  // block of 32-bit data or an alpha plane is allocated, or any byte is
+  // read, the file must hold the pixels it stores uncompressed. A stream
+  // whose size is unknown is read as before.
+  if (const int64_t total = file->TotalSize(); total >= 0) {
+    const int64_t pixelsAt = fileHeader.bfOffBits != 0 ? start + fileHeader.bfOffBits : file->Position();
+    const uint64_t needed = StoredPixelBytes(bih, static_cast<uint64_t>(height));
+    if (needed > 0 && (pixelsAt < 0 || pixelsAt > total || needed > static_cast<uint64_t>(total - pixelsAt))) {
+      return fail("Error reading BMP info");
+    }
+  }
   if (info.escape != 0) return fail("Cancelled");
 
   if (PaletteSize() > 0) {
@@ -358,7 +389,7 @@ bool PxImageBMP::Encode(PxFile* file) {
     StoreInfoHeader(header, dib);
     if (!WriteExactly(file, fileHeaderBytes, sizeof fileHeaderBytes)) return fail();
     if (!WriteExactly(file, dib, kInfoHeaderBytes + paletteBytes + ImageBytes())) return fail();
-    return true;
+    return Flushed(file) || fail();
   }
 
   // True colour with alpha: a 32-bit bitmap, alpha in each pixel's fourth byte.
@@ -392,5 +423,5 @@ bool PxImageBMP::Encode(PxFile* file) {
     }
     if (!WriteExactly(file, row.get(), size_t{width} * 4)) return fail();
   }
-  return true;
+  return Flushed(file) || fail();
 }

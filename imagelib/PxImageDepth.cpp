@@ -145,6 +145,10 @@ bool PxImage::ConvertToGray() {
     const size_t bytes = ImageBytes();
     for (size_t i = 0; i < bytes; ++i) rows[i] = grey[rows[i]];
     MakeGrayPalette();
+    ResetNearestCache();  // the cached index belonged to the colour palette
+    // Every level of the ramp is in use now, not just the colour palette's
+    // first few entries; the nearest-colour search must see them all.
+    SetImportantColors(0);
     return true;
   }
   temp.info.backgroundIndex = info.backgroundIndex;

@@ -51,7 +51,20 @@ bool PxImage::Decode(PxFile* file, ImageFormatId id) {
     const FormatCodec& codec = *codecs[i];
     std::unique_ptr<PxImage> object(codec.create());
     if (!object) return false;
+    // Resolution, transparency and the EXIF summary are what a reader finds
+    // in the file, not what it is given: a reader that finds none (or, like
+    // a JPEG aspect ratio, only scales the default) must start from the
+    // defaults, never from the picture this image held before. An inherited
+    // transparent index or alpha palette would make an opaque picture
+    // see-through; an inherited orientation would have the tools turn it.
+    const int32_t xDpi = object->info.xDpi, yDpi = object->info.yDpi;
     std::memcpy(&object->info, &info, sizeof info);
+    object->info.xDpi = xDpi;
+    object->info.yDpi = yDpi;
+    object->info.backgroundIndex = -1;
+    object->info.backgroundColor = RGBQUAD{0, 0, 0, 0};
+    object->info.alphaPalette = false;
+    std::memset(&object->info.exif, 0, sizeof object->info.exif);
     // The record's buffer pointers describe this image, not the new object.
     object->info.owner = nullptr;
     object->info.pixels = nullptr;

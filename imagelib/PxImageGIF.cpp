@@ -210,6 +210,8 @@ bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
   const int32_t afterTable = file->Position();
 
   std::unique_ptr<PxImage> canvas;
+  // Whether the canvas holds nothing any earlier frame drew.
+  const bool blankCanvas = n == 0 || m_previousDisposal == 2 || (m_previousDisposal == 3 && m_previousBlank);
   if (!m_trueColorCanvas) {
     if (n == 0) {
       canvas.reset(new PxImage());
@@ -221,9 +223,12 @@ bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
       std::memset(canvas->PixelRows(), FillByte(depth, m_gceTransparent), canvas->ImageBytes());
       m_fillIndex = info.backgroundIndex;
       m_previous.reset(new PxImage(*canvas, true));
+      m_previousBlank = true;
     } else if (m_previousDisposal == 2) {
+      // A screen composed in true colour starts again on a palette canvas:
+      // after this disposal nothing of it shows.
       canvas.reset(new PxImage());
-      if (!canvas->Create(Width(), Height(), Bpp(), kFormatGif)) {
+      if (!canvas->Create(Width(), Height(), Bpp() == 24 ? depth : Bpp(), kFormatGif)) {
         SetLastError(canvas->LastError());
         return false;
       }
@@ -261,25 +266,31 @@ bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
   DecodeLzw(file, &rows, fw, &badCodes);
   if (info.escape != 0) return false;
 
-  if (!m_trueColorCanvas) {
+  if (!m_trueColorCanvas && canvas->Bpp() == 24) {
+    if (!ComposeTrueColour(*canvas, left, top)) return false;
+  } else if (!m_trueColorCanvas) {
     if (canvas->Bpp() < Bpp() && !canvas->RaiseBitDepth(Bpp())) {
       SetLastError(canvas->LastError());
       return false;
     }
-    OverlayFrame(canvas.get(), left, top);
-    const uint32_t entries = PaletteSize() < canvas->PaletteSize() ? PaletteSize() : canvas->PaletteSize();
-    if (entries > 0) std::memcpy(canvas->PaletteData(), PaletteData(), 4 * size_t{entries});
-    const int32_t background =
-        m_fillIndex < static_cast<int32_t>(canvas->PaletteSize()) ? m_fillIndex : 0;
-    const ImageInfoBlock kept = info;
-    AdoptFrom(*canvas, false);
-    const uint32_t stride = info.rowStride;
-    uint8_t* pixels = info.pixels;
-    info = kept;
-    info.rowStride = stride;
-    info.pixels = pixels;
-    info.backgroundIndex = background;
-    info.lastColorValid = false;
+    if (!blankCanvas && !PaletteOverlayKeepsColours(*canvas, left, top)) {
+      if (!ComposeTrueColour(*canvas, left, top)) return false;
+    } else {
+      OverlayFrame(canvas.get(), left, top);
+      const uint32_t entries = PaletteSize() < canvas->PaletteSize() ? PaletteSize() : canvas->PaletteSize();
+      if (entries > 0) std::memcpy(canvas->PaletteData(), PaletteData(), 4 * size_t{entries});
+      const int32_t background =
+          m_fillIndex < static_cast<int32_t>(canvas->PaletteSize()) ? m_fillIndex : 0;
+      const ImageInfoBlock kept = info;
+      AdoptFrom(*canvas, false);
+      const uint32_t stride = info.rowStride;
+      uint8_t* pixels = info.pixels;
+      info = kept;
+      info.rowStride = stride;
+      info.pixels = pixels;
+      info.backgroundIndex = background;
+      info.lastColorValid = false;
+    }
   } else {
     if (!m_canvas24) {
       m_canvas24.reset(new PxImage());
@@ -309,6 +320,13 @@ bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
       frames = new (std::nothrow) PxImage*[static_cast<size_t>(count)]();
       if (!frames) return false;
       frameListSize = count;
+      m_keptFrameBytes = 0;
+    }
+    // Screens composed in true colour are three times the size of the first.
+    m_keptFrameBytes += static_cast<double>(ImageBytes());
+    if (m_keptFrameBytes > kFrameListLimit) {
+      SetLastError("GIF: too many frames to keep in memory");
+      return false;
     }
     if (frames && n < frameListSize) {
       frames[n] = new (std::nothrow) PxImage(*this, true);
@@ -316,7 +334,10 @@ bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
     }
   }
 
-  if (!m_trueColorCanvas && (info.disposal == 0 || info.disposal == 1)) m_previous.reset(new PxImage(*this, true));
+  if (!m_trueColorCanvas && (info.disposal == 0 || info.disposal == 1)) {
+    m_previous.reset(new PxImage(*this, true));
+    m_previousBlank = false;
+  }
   m_previousDisposal = info.disposal;
   return true;
 }

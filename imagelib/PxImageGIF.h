@@ -47,6 +47,8 @@ class PxImageGIF : public PxImage {
   void SeekNextImage(PxFile* file, int32_t position);
   void SkipImageData(PxFile* file, int32_t afterTable, int32_t badCodes);
   void OverlayFrame(PxImage* canvas, int32_t left, int32_t top);
+  bool PaletteOverlayKeepsColours(const PxImage& canvas, int32_t left, int32_t top) const;
+  bool ComposeTrueColour(PxImage& canvas, int32_t left, int32_t top);
   bool ProcessImage(PxFile* file, const uint8_t* descriptor, int32_t frameNumber);
 
   // ---- writer
@@ -89,6 +91,8 @@ class PxImageGIF : public PxImage {
   int32_t m_firstImageWidth = 0;
   int32_t m_firstImageHeight = 0;
   std::unique_ptr<PxImage> m_previous;
+  bool m_previousBlank = false;  // the "previous" screen has no frame drawn on it yet
+  double m_keptFrameBytes = 0;   // screens held by the get-all-frames list
   std::unique_ptr<PxImage> m_canvas24;
 
   // Writer state.

@@ -72,6 +72,7 @@ bool PxImageJPG::Decode(PxFile* file) {
     header.biWidth = static_cast<int32_t>(cinfo.output_width);
     header.biHeight = static_cast<int32_t>(cinfo.output_height);
     info.formatId = kFormatJpg;
+    ForgetThumbnail();
     return true;
   }
 
@@ -129,11 +130,15 @@ bool PxImageJPG::Decode(PxFile* file) {
   if (rows <= 0) return false;
   if (!TrapFinishDecompress(&cinfo, &trap)) return false;
 
-  // The thumbnail lies in the section reader's memory, which dies with this
-  // object; the summary is copied out of it, so it must not point there.
+  ForgetThumbnail();
+  return true;
+}
+
+// The thumbnail lies in the section reader's memory, which dies with this
+// object; the summary is copied out of it, so it must not point there.
+void PxImageJPG::ForgetThumbnail() {
   info.exif.thumbnailPointer = nullptr;
   info.exif.thumbnailSize = 0;
-  return true;
 }
 
 bool PxImageJPG::Encode(PxFile* file) {

@@ -27,5 +27,7 @@ class PxImageJPG : public PxImage {
   int32_t ditherMode = 0;       // used with decode option 0x200
 
  private:
+  void ForgetThumbnail();
+
   std::unique_ptr<ExifSectionReader> m_sectionReader;
 };

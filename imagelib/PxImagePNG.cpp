@@ -408,7 +408,9 @@ bool PxImagePNG::Encode(PxFile* file) {
     p.bitDepth = 8;
   }
 
-  const RGBQUAD transparent = TransparentColor();
+  // A true-colour picture keeps its transparent colour in the background
+  // colour; TransparentColor looks for it in a palette it does not have.
+  const RGBQUAD transparent = hasPalette ? TransparentColor() : info.backgroundColor;
   if (info.backgroundIndex >= 0) {
     p.background.red = transparent.rgbRed;
     p.background.green = transparent.rgbGreen;
@@ -428,7 +430,10 @@ bool PxImagePNG::Encode(PxFile* file) {
   const int32_t savedBackground = info.backgroundIndex;
   const bool swapped = hasPalette && !p.grey && info.backgroundIndex > 0 &&
                        static_cast<uint32_t>(info.backgroundIndex) < PaletteSize();
-  if (swapped) SwapPaletteIndices(0, static_cast<uint8_t>(info.backgroundIndex));
+  if (swapped) {
+    SwapPaletteIndices(0, static_cast<uint8_t>(info.backgroundIndex));
+    p.background.index = 0;  // the transparent colour's place in the file
+  }
 
   const bool colourHasAlpha = (p.colorType & PNG_COLOR_MASK_ALPHA) != 0;
   if (info.backgroundIndex >= 0 && !colourHasAlpha) {

@@ -704,8 +704,11 @@ bool PxImageTIF::Encode(PxFile* file) {
   }
   // TIFFFlush writes the directory; its result tells whether every byte
   // reached the file.
-  const bool ok = EncodePage(m_writeHandle) && TIFFFlush(m_writeHandle) == 1;
+  bool ok = EncodePage(m_writeHandle) && TIFFFlush(m_writeHandle) == 1;
   CloseHandle();
+  // What libtiff handed over may still sit in the stream's buffer; a full
+  // disk shows only when that goes out.
+  ok = ok && file->FlushFile() && file->ErrorState() == 0;
   if (!ok) {
     SetLastError("Error saving TIFF file");
     return false;
@@ -725,18 +728,16 @@ bool PxImageTIF::EncodePage(TIFF* tif) {
   const auto bitsPerSample =
       static_cast<uint16_t>(depth == 8 && samples == 2 ? 8 : depth / samples);
 
-  RGBQUAD* palette = PaletteData();
+  const RGBQUAD* palette = PaletteData();
   const uint32_t paletteSize = PaletteSize();
   uint16_t photometric;
+  // Min-is-white wants entry 0 to be the lighter one; when it is not, the
+  // bits are inverted on their way out. The picture is the caller's: turning
+  // it over in place would leave its background index and nearest-colour
+  // cache naming the wrong entry.
+  bool invertBits = false;
   if (depth == 1) {
-    // Min-is-white wants entry 0 to be the lighter one: exchange the entries
-    // and invert the bits when it is not.
-    if (palette && paletteSize >= 2 && Luminance(palette[0]) < Luminance(palette[1])) {
-      std::swap(palette[0], palette[1]);
-      info.lastColorValid = false;
-      uint8_t* rows = PixelRows();
-      for (size_t i = 0, n = ImageBytes(); i < n; ++i) rows[i] = static_cast<uint8_t>(~rows[i]);
-    }
+    invertBits = palette && paletteSize >= 2 && Luminance(palette[0]) < Luminance(palette[1]);
     photometric = PHOTOMETRIC_MINISWHITE;
   } else if (depth == 4 || depth == 8) {
     // A grey ramp at the depth's own step is written as plain grey.
@@ -813,6 +814,8 @@ bool PxImageTIF::EncodePage(TIFF* tif) {
     uint8_t* out = line.data();
     if (samples == 1) {
       std::memcpy(out, row, RowStride());
+      if (invertBits)
+        for (size_t i = 0; i < RowStride(); ++i) out[i] = static_cast<uint8_t>(~out[i]);
     } else if (samples == 2) {
       for (uint32_t x = 0; x < w; ++x) {
         out[2 * x] = row[x];

@@ -14,6 +14,9 @@ inline bool StartTemporary(PxImage& temp, const PxImage& source, uint32_t width,
   std::memcpy(&temp.info, &source.info, sizeof temp.info);
   temp.info.owner = nullptr;
   temp.info.pixels = nullptr;
+  // The temporary gets a palette of its own: an index cached for the
+  // source's palette would answer for the wrong colours.
+  temp.info.lastColorValid = false;
   temp.header.biXPelsPerMeter = source.header.biXPelsPerMeter;
   temp.header.biYPelsPerMeter = source.header.biYPelsPerMeter;
   return temp.Create(width, height, bpp, source.info.formatId) != nullptr;

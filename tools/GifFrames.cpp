@@ -18,6 +18,38 @@ bool SamePalette(const PxImage& a, const PxImage& b) {
          std::memcmp(a.PaletteData(), b.PaletteData(), n * sizeof(RGBQUAD)) == 0;
 }
 
+// Brings a frame to the standard 8-bit palette. The background index a
+// frame carries names its transparent pixels only in its own palette (or,
+// in true colour, stands for its transparent colour), so after the
+// reduction those pixels are given an index no opaque pixel uses, and the
+// frame is written with that index as its transparent one. When the
+// reduction shows every colour of the palette, the frame is written opaque.
+void ToStandardPalette(PxImage& frame) {
+  const int32_t width = static_cast<int32_t>(frame.Width()), height = static_cast<int32_t>(frame.Height());
+  const bool transparency = frame.info.backgroundIndex >= 0;
+  std::vector<uint8_t> clear;
+  if (transparency) {
+    clear.resize(size_t(width) * size_t(height));
+    for (int32_t y = 0; y < height; ++y)
+      for (int32_t x = 0; x < width; ++x) clear[size_t(y) * size_t(width) + size_t(x)] = frame.IsPixelTransparent(x, y);
+  }
+  frame.RaiseBitDepth(24);
+  frame.DecreaseBpp(8, true);
+  if (!transparency || frame.PaletteSize() == 0) return;
+  bool used[256] = {};
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x)
+      if (!clear[size_t(y) * size_t(width) + size_t(x)]) used[frame.PixelIndexAt(x, y)] = true;
+  int32_t free = -1;
+  for (int32_t i = 0; i < 256 && free < 0; ++i)
+    if (!used[i]) free = i;
+  frame.info.backgroundIndex = free;
+  if (free < 0) return;
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x)
+      if (clear[size_t(y) * size_t(width) + size_t(x)]) frame.StorePixelIndex(x, y, static_cast<uint8_t>(free));
+}
+
 }  // namespace
 
 bool ConvertGifFrames(const std::wstring& source, const std::wstring& target, int32_t width,
@@ -33,7 +65,7 @@ bool ConvertGifFrames(const std::wstring& source, const std::wstring& target, in
     if (!frame->LoadFile(source, kFormatGif) || !frame->HasPixels()) return false;
     if (width > 0 && height > 0)
       frame->Rescale(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 1);
-    if (frame->PaletteSize() == 0) frame->DecreaseBpp(8, true);
+    if (frame->PaletteSize() == 0) ToStandardPalette(*frame);
     if (grey) frame->ConvertToGray();
     frames.push_back(std::move(frame));
     if (progress) progress->SetProgress(static_cast<uint64_t>(i), static_cast<uint64_t>(count));
@@ -44,10 +76,7 @@ bool ConvertGifFrames(const std::wstring& source, const std::wstring& target, in
   bool shared = true;
   for (const auto& frame : frames) shared = shared && SamePalette(*frame, *frames[0]);
   if (!shared) {
-    for (const auto& frame : frames) {
-      frame->RaiseBitDepth(24);
-      frame->DecreaseBpp(8, true);
-    }
+    for (const auto& frame : frames) ToStandardPalette(*frame);
   }
 
   const std::string path = WideToNarrow(target);

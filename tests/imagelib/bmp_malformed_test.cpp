@@ -117,6 +117,14 @@ const Mutation kMutations[] = {
        auto f = With16(Encoded(7, 5, 24), 28, 32);
        return With32(f, 30, 5);
      }, false, "unknown compression"},
+    // Nothing is allocated beyond the picture itself for pixels the file
+    // cannot hold (the 32-bit scratch block would be 324 MB here).
+    {"32 bits, 9000 x 9000 in a 54-byte file", [] {
+       auto f = With16(Encoded(1, 1, 24), 28, 32);
+       f = With32(With32(f, 18, 9000), 22, 9000);
+       f.resize(54);
+       return f;
+     }, false, "Error reading BMP info"},
     {"16-bit masks cut", [] {
        auto f = Encoded(1, 1, 24);
        f = With16(f, 28, 16);

@@ -355,4 +355,20 @@ TEST(BmpCodec, EncoderTexts) {
   std::fclose(ro);
 }
 
+// A small picture fits the stream's buffer, so a full disk only shows when
+// the buffer is flushed: the save must still fail, in both writer branches.
+TEST(BmpCodec, FullDiskFailsTheSave) {
+  PxImage palette(5, 3, 8, 0);
+  PxImage withAlpha(5, 3, 24, 0);
+  ASSERT_TRUE(withAlpha.CreateAlphaPlane());
+  for (PxImage* img : {&palette, &withAlpha}) {
+    FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    PxIOFile file(full);
+    EXPECT_FALSE(img->Encode(&file, kFormatBmp)) << img->Bpp();
+    EXPECT_STREQ(img->LastError(), "error writing BMP file");
+    std::fclose(full);
+  }
+}
+
 }  // namespace

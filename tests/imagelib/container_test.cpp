@@ -1,3 +1,4 @@
+#include <climits>
 #include <cstring>
 
 #include "TestSupport.h"
@@ -89,7 +90,11 @@ TEST(PxImageDefaults, InitDefaults) {
 TEST(PxImageDpi, ConversionTable) {
   const struct {
     int32_t dpi, stored, ppm;
-  } cases[] = {{0, 96, 3780}, {-5, 96, 3780}, {96, 96, 3780}, {300, 300, 11811}, {72, 72, 2835}, {1, 1, 39}};
+  } cases[] = {{0, 96, 3780}, {-5, 96, 3780}, {96, 96, 3780}, {300, 300, 11811}, {72, 72, 2835}, {1, 1, 39},
+               // A resolution a file may claim (a PNG without unit passes its numbers
+               // straight on) whose pixels per metre pass the signed field: capped.
+               {54546084, 54546084, 2147483622}, {100000000, 100000000, INT32_MAX},
+               {INT32_MAX, INT32_MAX, INT32_MAX}};
   for (const auto& c : cases) {
     PxImage img(2, 2, 24, 0);
     img.SetHorizontalDpi(c.dpi);

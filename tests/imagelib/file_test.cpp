@@ -1,4 +1,5 @@
 #include <cstring>
+#include <vector>
 
 #include "TestSupport.h"
 #include "imagelib/PxFile.h"
@@ -88,6 +89,28 @@ TEST(PxMemFile, CallersBufferIsNeverReallocatedOrFreed) {
     EXPECT_EQ(f.Buffer()[11], 12);
   }
   EXPECT_EQ(local[0], 1);
+}
+
+// A write past the end (a writer patching a later field first) leaves a
+// gap that reads as zeros, never as old heap contents.
+TEST(PxMemFile, GapBeforeAWritePastTheEndIsZero) {
+  // Freed heap with a known pattern makes leftovers likely to show.
+  { std::vector<uint8_t> junk(200000, 0xCD); }
+  PxMemFile f;
+  ASSERT_TRUE(f.Open());
+  const uint8_t one = 7;
+  ASSERT_EQ(f.WriteBlock(&one, 1, 1), 1u);
+  ASSERT_TRUE(f.SeekTo(3000, 0));
+  ASSERT_EQ(f.WriteBlock(&one, 1, 1), 1u);
+  ASSERT_TRUE(f.SeekTo(70000, 0));  // beyond the first 64 KiB block
+  ASSERT_TRUE(f.PutByte(9));
+  ASSERT_EQ(f.DataSize(), 70001);
+  size_t nonZero = 0;
+  for (int32_t i = 1; i < 70000; ++i) nonZero += (i != 3000 && f.Buffer()[i] != 0);
+  EXPECT_EQ(nonZero, 0u);
+  EXPECT_EQ(f.Buffer()[0], 7);
+  EXPECT_EQ(f.Buffer()[3000], 7);
+  EXPECT_EQ(f.Buffer()[70000], 9);
 }
 
 TEST(PxMemFile, HugeWritesFailCleanly) {

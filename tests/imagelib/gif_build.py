@@ -164,6 +164,35 @@ def build(outdir):
         gce(1, None), image(0, 0, 10, 6, pattern(10, 6, 1), min_size=3, local=PALETTE[:8]),
         gce(1, None), image(10, 6, 10, 6, pattern(10, 6, 2), min_size=3, local=PALETTE[8:16]),
     ])
+    # Local colour tables on frames that leave earlier pixels visible: a
+    # partial frame with holes in its own colours, then a partial frame back
+    # in the global colours over it.
+    warm = [(250 - 9 * i, 40 + 7 * i, 10 * i) for i in range(16)]
+    cold = [(10 * i, 60 + 5 * i, 250 - 8 * i) for i in range(16)]
+    cold[1] = PALETTE[0]  # an opaque pixel in the colour of the transparent index
+    files["local_partial.gif"] = gif(W, H, PALETTE, [
+        gce(1, None), image(0, 0, W, H, full),
+        gce(1, 3), image(4, 2, 12, 9, pattern(12, 9, 1, colours=16), min_size=4, local=warm),
+        gce(1, None), image(9, 8, 10, 7, pattern(10, 7, 4)),
+    ])
+    # Disposal 3 and 1 with transparency, every frame with its own table;
+    # then disposal 2 of a whole-screen frame, after which a partial frame
+    # starts again from a cleared screen.
+    files["local_disposal3.gif"] = gif(W, H, PALETTE, [
+        gce(1, 0), image(0, 0, W, H, full),
+        gce(3, 5), image(2, 3, 11, 8, pattern(11, 8, 2, colours=16), min_size=4, local=warm),
+        gce(1, 5), image(8, 5, 13, 10, pattern(13, 10, 6, colours=16), min_size=4, local=cold),
+        gce(1, 0), image(1, 1, 6, 5, pattern(6, 5, 3)),
+        gce(2, 0), image(0, 0, W, H, pattern(W, H, 4, skip=(0,))),
+        gce(1, 0), image(5, 4, 9, 8, pattern(9, 8, 2, colours=16), min_size=4, local=warm),
+    ])
+    # Disposal 2 of a whole-screen frame with its own table: the next frames
+    # start from a transparent screen, then draw over each other.
+    files["local_disposal2.gif"] = gif(W, H, None, [
+        gce(2, 0), image(0, 0, W, H, full, local=PALETTE),
+        gce(1, 0), image(3, 3, 12, 9, pattern(12, 9, 5, colours=16), min_size=4, local=warm),
+        gce(1, 0), image(7, 6, 14, 10, pattern(14, 10, 1, colours=16), min_size=4, local=cold),
+    ])
     for name, data in files.items():
         with open(os.path.join(outdir, name), "wb") as f:
             f.write(data)

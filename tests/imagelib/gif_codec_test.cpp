@@ -46,8 +46,9 @@ void ExpectSameFrame(const PxImage& ours, const std::vector<uint8_t>& rgba, int 
     for (int x = 0; x < width && mismatches < 5; ++x) {
       const uint8_t* p = &rgba[(size_t(r) * width + x) * 4];
       const int32_t y = height - 1 - r;
-      const bool transparent = ours.info.backgroundIndex >= 0 && ours.PaletteSize() > 0 &&
-                               ours.PixelIndexAt(x, y) == ours.info.backgroundIndex;
+      // A palette screen's transparent index, or a true-colour screen's
+      // transparent colour.
+      const bool transparent = ours.info.backgroundIndex >= 0 && ours.IsPixelTransparent(x, y);
       if (p[3] == 0) {
         if (checkTransparency && !transparent) {
           ADD_FAILURE() << "pixel (" << x << "," << r << ") should be transparent";
@@ -175,6 +176,77 @@ TEST_F(GifFiles, ImageMagickAndPillowFilesAgree) {
       PxImage image;
       ASSERT_TRUE(LoadFrame(file, int(n), image)) << image.LastError();
       ExpectSameFrame(image, expected[n], w, h);
+    }
+  }
+}
+
+// Animations whose frames bring their own colour tables and leave pixels of
+// earlier frames visible: those pixels keep the colours they were drawn in.
+TEST_F(GifFiles, LocalTablesKeepEarlierFramesColours) {
+  // Pillow's own animations: per-frame adaptive palettes, optimised into
+  // partial frames with local tables; the second one with transparency and
+  // disposal 1, 3, 1, 2.
+  auto pil = dir_ / "pil_optimised.gif";
+  auto pilDisposal = dir_ / "pil_optimised_disposal.gif";
+  ASSERT_TRUE(Shell("/usr/bin/python3 -c \"import sys; from PIL import Image, ImageDraw\n"
+                    "def frames():\n"
+                    "    out = []\n"
+                    "    for i in range(4):\n"
+                    "        im = Image.new('RGB', (40, 30), (10, 120, 200)); d = ImageDraw.Draw(im)\n"
+                    "        d.rectangle((2, 2, 12, 10), fill=(250, 200, 0))\n"
+                    "        d.rectangle((5 + 6 * i, 12, 14 + 6 * i, 22), fill=(200, 30 + 50 * i, 60))\n"
+                    "        d.ellipse((20, 2 + i, 30, 9 + i), fill=(30 * i, 250, 30))\n"
+                    "        out.append(im.convert('P', palette=Image.ADAPTIVE, colors=6 + 3 * i))\n"
+                    "    return out\n"
+                    "f = frames(); f[0].save(sys.argv[1], save_all=True, append_images=f[1:], optimize=True, "
+                    "duration=100, loop=0)\n"
+                    "f = frames(); f[0].save(sys.argv[2], save_all=True, append_images=f[1:], optimize=True, "
+                    "duration=100, loop=0, disposal=[1, 3, 1, 2], transparency=0)\" '" +
+                    pil.string() + "' '" + pilDisposal.string() + "'"));
+  for (const auto& file : {pil, pilDisposal, dir_ / "local_partial.gif", dir_ / "local_disposal3.gif",
+                           dir_ / "local_disposal2.gif"}) {
+    SCOPED_TRACE(file.filename().string());
+    int w = 0, h = 0;
+    auto expected = PillowFrames(file, &w, &h);
+    ASSERT_GE(expected.size(), 3u);
+    for (size_t n = 0; n < expected.size(); ++n) {
+      SCOPED_TRACE("frame " + std::to_string(n));
+      PxImage image;
+      ASSERT_TRUE(LoadFrame(file, int(n), image)) << image.LastError();
+      EXPECT_EQ(image.info.frameCount, int(expected.size()));
+      ExpectSameFrame(image, expected[n], w, h);
+    }
+    PxImage all;
+    all.info.getAllFrames = true;
+    ASSERT_TRUE(LoadFrame(file, 0, all)) << all.LastError();
+    ASSERT_EQ(all.frameListSize, int(expected.size()));
+    for (size_t n = 0; n < expected.size(); ++n) {
+      SCOPED_TRACE("kept frame " + std::to_string(n));
+      ASSERT_NE(all.frames[n], nullptr);
+      ExpectSameFrame(*all.frames[n], expected[n], w, h);
+    }
+  }
+}
+
+// The palette screen stays wherever its colours are right: global tables
+// only, local tables covering the screen, or a screen cleared by disposal 2.
+// Only frames that would show earlier pixels in a foreign table go to 24 bits.
+TEST_F(GifFiles, TrueColourOnlyWherePaletteColoursWouldBeWrong) {
+  struct Case { const char* name; std::vector<uint32_t> depths; };
+  const Case cases[] = {
+      {"transparency.gif", {8, 8, 8}},
+      {"disposal3.gif", {8, 8, 8}},
+      {"local_table.gif", {8, 8}},
+      {"local_partial.gif", {8, 24, 24}},
+      {"local_disposal3.gif", {8, 24, 24, 24, 24, 4}},
+      {"local_disposal2.gif", {8, 8, 24}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (size_t n = 0; n < c.depths.size(); ++n) {
+      PxImage image;
+      ASSERT_TRUE(LoadFrame(dir_ / c.name, int(n), image)) << image.LastError();
+      EXPECT_EQ(image.Bpp(), c.depths[n]) << "frame " << n;
     }
   }
 }
@@ -339,6 +411,12 @@ TEST_F(GifFiles, MalformedFiles) {
   cases.push_back({"not a GIF", {'G', 'I', 'F', '7', '9', 'a', 1, 0, 1, 0, 0, 0, 0}, 0});
   for (size_t cut : {size_t{13}, size_t{40}, size_t{800}, size_t{1500}, anim.size() - 30}) {
     cases.push_back({"cut short", std::vector<uint8_t>(anim.begin(), anim.begin() + long(std::min(cut, anim.size()))), -1});
+  }
+  {
+    // Frames composed in true colour over a palette screen, cut short.
+    std::vector<uint8_t> local = ReadAll(dir_ / "local_disposal3.gif");
+    for (size_t cut : {local.size() / 2, local.size() - 20})
+      cases.push_back({"local tables cut short", std::vector<uint8_t>(local.begin(), local.begin() + long(cut)), -1});
   }
   {
     std::vector<uint8_t> b = anim;

@@ -150,6 +150,16 @@ TEST_F(JpegFixture, ResolutionFromExifOrJfif) {
     ASSERT_TRUE(DecodeBytes(ReadAll(out), image)) << image.LastError();
     EXPECT_EQ(image.info.xDpi, c.xDpi);
     EXPECT_EQ(image.info.yDpi, c.yDpi);
+    // An image that held another picture before gets this file's resolution
+    // too, not the earlier one's, and its header says the same.
+    PxImage reused(2, 2, 24, 0);
+    reused.SetHorizontalDpi(300);
+    reused.SetVerticalDpi(600);
+    ASSERT_TRUE(DecodeBytes(ReadAll(out), reused)) << reused.LastError();
+    EXPECT_EQ(reused.info.xDpi, c.xDpi);
+    EXPECT_EQ(reused.info.yDpi, c.yDpi);
+    EXPECT_EQ(reused.header.biXPelsPerMeter, image.header.biXPelsPerMeter);
+    EXPECT_EQ(reused.header.biYPelsPerMeter, image.header.biYPelsPerMeter);
   }
 }
 
@@ -166,12 +176,34 @@ TEST_F(JpegFixture, ExifSummaryReachesTheCaller) {
   // The thumbnail lived in the reader's memory, gone with the format object.
   EXPECT_EQ(image.info.exif.thumbnailPointer, nullptr);
   EXPECT_EQ(image.info.exif.thumbnailSize, 0);
+  // So it did for a dimensions-only read, which the tools use for the
+  // shooting time and the orientation.
+  PxImage dims;
+  dims.info.escape = -1;
+  ASSERT_TRUE(dims.LoadFile(Wide(jpg), kFormatJpg)) << dims.LastError();
+  EXPECT_EQ(dims.info.exif.orientation, 6);
+  EXPECT_EQ(dims.info.exif.thumbnailPointer, nullptr);
+  EXPECT_EQ(dims.info.exif.thumbnailSize, 0);
 
   // A following picture without EXIF does not inherit this one's summary.
   auto plain = Cjpeg("plain.jpg", "");
   ASSERT_TRUE(image.LoadFile(Wide(plain), kFormatJpg));
   EXPECT_FALSE(image.info.exif.present);
   EXPECT_EQ(image.info.exif.orientation, 0);
+
+  // Nor does a picture of another format: the tools would turn it by the
+  // earlier picture's orientation.
+  PxImage bmpSource(6, 4, 24, 0);
+  PxMemFile bmp;
+  ASSERT_TRUE(bmp.Open());
+  ASSERT_TRUE(bmpSource.Encode(&bmp, kFormatBmp));
+  ASSERT_TRUE(image.LoadFile(Wide(jpg), kFormatJpg));
+  ASSERT_EQ(image.info.exif.orientation, 6);
+  bmp.SeekTo(0, 0);
+  ASSERT_TRUE(image.Decode(&bmp, kFormatBmp)) << image.LastError();
+  EXPECT_FALSE(image.info.exif.present);
+  EXPECT_EQ(image.info.exif.orientation, 0);
+  EXPECT_STREQ(image.info.exif.dateTime, "");
 }
 
 std::string IdentifyQuality(const std::filesystem::path& p) {

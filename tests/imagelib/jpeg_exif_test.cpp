@@ -2,6 +2,8 @@
 // tagged in both byte orders, and a table of hand-built damaged blocks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <sstream>
@@ -122,9 +124,45 @@ TEST(ExifSectionReader, DigestRulesInBothByteOrders) {
 TEST(ExifSectionReader, UserCommentAfterAsciiCode) {
   TiffBuilder b(false);
   std::vector<uint8_t> comment{'A', 'S', 'C', 'I', 'I', 0, 0, 0, 'H', 'e', 'l', 'l', 'o', ' ', ' '};
-  ReadResult r = ReadSummary(JpegWithTiff(Ifd0(false, {b.Undefined(37510, comment)})));
+  const std::vector<uint8_t> file = JpegWithTiff(Ifd0(false, {b.Undefined(37510, comment)}));
+  ReadResult r = ReadSummary(file);
   ASSERT_TRUE(r.summary.present);
   EXPECT_STREQ(r.summary.comments, "Hello");
+
+  // Digesting leaves the held section as read: its trailing spaces go back
+  // out with it.
+  std::vector<uint8_t> bytes = file;
+  PxMemFile in(bytes.data(), int32_t(bytes.size()));
+  ExifSectionReader reader;
+  ASSERT_TRUE(reader.ReadSections(&in, ExifSectionReader::kDigestExif));
+  ASSERT_GE(reader.SectionCount(), 1);
+  const std::vector<uint8_t>& held = reader.Section(0).data;
+  ASSERT_EQ(reader.Section(0).marker, 0xE1);
+  EXPECT_NE(std::search(held.begin(), held.end(), comment.begin(), comment.end()), held.end());
+}
+
+// Values far outside the integer a field holds (a double of 1e300, NaN, a
+// negative thumbnail offset, an ISO that overflows when scaled) are cut into
+// the field's range instead of overflowing it.
+TEST(ExifSectionReader, NumbersBeyondTheirFieldsAreClamped) {
+  TiffBuilder b(false);
+  auto dbl = [](uint16_t tag, double v) {
+    std::vector<uint8_t> bytes(8);
+    std::memcpy(bytes.data(), &v, 8);
+    return TiffBuilder::Entry{tag, 12, 1, bytes};
+  };
+  std::vector<uint8_t> tiff = Ifd0(false, {dbl(34850, 1e300), {34855, 9, 1, {0, 0, 0, 0x80}},
+                                           dbl(37383, std::nan("")), dbl(37384, -1e300), dbl(37385, 1e300),
+                                           dbl(513, -5.0), b.Rational(514, uint32_t(-7), 1, 10)});
+  ReadResult r = ReadSummary(JpegWithTiff(tiff));
+  ASSERT_TRUE(r.ok);
+  ASSERT_TRUE(r.summary.present) << r.error;
+  EXPECT_EQ(r.summary.exposureProgram, INT32_MAX);
+  EXPECT_EQ(r.summary.isoEquivalent, INT32_MIN);
+  EXPECT_EQ(r.summary.meteringMode, 0);
+  EXPECT_EQ(r.summary.lightSource, INT32_MIN);
+  EXPECT_EQ(r.summary.flashUsed, 1);
+  EXPECT_EQ(r.summary.thumbnailSize, 0);
 }
 
 TEST(ExifSectionReader, ThumbnailPointsIntoHeldData) {

@@ -69,6 +69,18 @@ std::string Ihdr(const std::filesystem::path& file) {
   return std::to_string(b[25]) + "/" + std::to_string(b[24]) + "/" + std::to_string(b[28]);
 }
 
+// The data of the first chunk of a type, or empty when there is none.
+std::vector<uint8_t> ChunkData(const std::filesystem::path& file, const char type[5]) {
+  const std::vector<uint8_t> b = ReadAll(file);
+  for (size_t at = 8; at + 12 <= b.size();) {
+    const size_t length = size_t{b[at]} << 24 | size_t{b[at + 1]} << 16 | size_t{b[at + 2]} << 8 | b[at + 3];
+    if (at + 12 + length > b.size()) break;
+    if (std::memcmp(&b[at + 4], type, 4) == 0) return std::vector<uint8_t>(&b[at + 8], &b[at + 8] + length);
+    at += 12 + length;
+  }
+  return {};
+}
+
 class PngFiles : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -214,6 +226,62 @@ std::filesystem::path EncodeTo(PxImage& image, const std::filesystem::path& path
   return path;
 }
 
+// Transparency is what a reader finds in the file. An image that held a
+// picture with transparent entries and then loads one without must not keep
+// them: written again, the new picture would come out see-through.
+TEST_F(PngFiles, TransparencyIsNotInheritedFromTheEarlierPicture) {
+  PxImage opaque(37, 23, 8, kFormatUnknown);
+  opaque.MakeStandardPalette();
+  for (int32_t y = 0; y < 23; ++y)
+    for (int32_t x = 0; x < 37; ++x) opaque.StorePixelIndex(x, y, uint8_t((x * 5 + y) % 200));
+  PxMemFile bmp;
+  ASSERT_TRUE(bmp.Open());
+  ASSERT_TRUE(opaque.Encode(&bmp, kFormatBmp));
+
+  for (const char* earlier : {"several", "one"}) {
+    SCOPED_TRACE(earlier);
+    PxImage image;
+    const std::string code = std::string(earlier) == "several" ? "kw['transparency'] = bytes([0, 60, 120])"
+                                                               : "kw['transparency'] = 3";
+    ASSERT_TRUE(image.LoadFile(Wide(Pillow("earlier.png", PillowPalette(256, code))), kFormatPng));
+    ASSERT_TRUE(image.info.alphaPalette || image.info.backgroundIndex >= 0);
+
+    bmp.SeekTo(0, 0);
+    ASSERT_TRUE(image.Decode(&bmp, kFormatBmp)) << image.LastError();
+    EXPECT_FALSE(image.info.alphaPalette);
+    EXPECT_EQ(image.info.backgroundIndex, -1);
+    auto out = EncodeTo(image, dir_ / "again.png");
+    EXPECT_EQ(RunCapture("/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                         "print(Image.open(sys.argv[1]).info.get('transparency'))\" '" + out.string() + "'"),
+              "None\n");
+  }
+}
+
+// A true-colour PNG with one transparent colour keeps that colour when it is
+// written again, in the transparency and background chunks.
+TEST_F(PngFiles, TrueColourTransparentColourSurvivesAWrite) {
+  auto in = Pillow("rgb-trns.png",
+                   "im = Image.new('RGB', (9, 4), (200, 120, 40))\n"
+                   "im.putpixel((2, 1), (0, 0, 0))\n"
+                   "kw['transparency'] = (200, 120, 40)");
+  PxImage image;
+  ASSERT_TRUE(image.LoadFile(Wide(in), kFormatPng));
+  ASSERT_EQ(image.Bpp(), 24u);
+  ASSERT_EQ(image.info.backgroundIndex, 0);
+  auto out = EncodeTo(image, dir_ / "rgb-trns-again.png");
+  EXPECT_EQ(RunCapture("/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                       "print(Image.open(sys.argv[1]).info.get('transparency'))\" '" + out.string() + "'"),
+            "(200, 120, 40)\n");
+  EXPECT_EQ(ChunkData(out, "bKGD"), (std::vector<uint8_t>{0, 200, 0, 120, 0, 40}));
+
+  // With an alpha plane, only pixels of that colour become transparent; the
+  // black one stays opaque.
+  ASSERT_TRUE(image.CreateAlphaPlane());
+  out = EncodeTo(image, dir_ / "rgba-again.png");
+  EXPECT_EQ(image.alpha[2 * 9 + 2], 255);  // row 2 from the bottom is row 1 from the top
+  EXPECT_EQ(image.alpha[0], 0);
+}
+
 TEST_F(PngFiles, RoundTripsThroughImageMagick) {
   struct Case { const char* name; const char* args; uint32_t option; const char* ihdr; };
   const Case cases[] = {
@@ -267,6 +335,10 @@ TEST_F(PngFiles, TransparentEntryGoesFirstAndTheCallerKeepsItsPalette) {
   EXPECT_EQ(back.info.backgroundIndex, 0);
   const RGBQUAD five = image.PaletteData()[5];
   EXPECT_TRUE(SameQuad(back.PaletteData()[0], RGBQUAD{five.rgbBlue, five.rgbGreen, five.rgbRed, 0}));
+
+  // The background chunk names the transparent colour where the file keeps
+  // it: entry 0, not the entry it had in the picture.
+  EXPECT_EQ(ChunkData(out, "bKGD"), std::vector<uint8_t>{0});
 }
 
 // A file that accepts a few bytes and then refuses every write.

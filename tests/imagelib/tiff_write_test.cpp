@@ -128,10 +128,34 @@ TEST_F(TiffWrite, BilevelWithBlackFirstIsWrittenMinIsWhite) {
   const Tags tags = ReadTags(out);
   EXPECT_EQ(tags.photometric, PHOTOMETRIC_MINISWHITE);
   EXPECT_EQ(tags.compression, COMPRESSION_CCITTFAX4);
-  // The image itself now has the lighter entry first; it still looks the same.
-  EXPECT_EQ(image.PaletteData()[0].rgbRed, 255);
+  // The file is turned over, the caller's picture is not.
+  EXPECT_EQ(image.PaletteData()[0].rgbRed, 0);
   EXPECT_EQ(MaxDifference(image, before.width, before.height, expected), 0);
   EXPECT_EQ(MaxDifference(image, MagickRgb(out)), 0);
+}
+
+// The writer inverts the bits on their way out and leaves the caller's
+// picture alone: palette, pixels, background index and the colour cache.
+TEST_F(TiffWrite, BilevelWriteLeavesTheCallersPictureAlone) {
+  PxImage image(21, 5, 1, kFormatUnknown);
+  image.StorePaletteEntry(0, 0, 0, 0);
+  image.StorePaletteEntry(1, 255, 255, 255);
+  for (uint32_t y = 0; y < 5; ++y)
+    for (uint32_t x = 0; x < 21; ++x) image.StorePixelIndex(x, y, (x + y) % 3 == 0);
+  image.info.backgroundIndex = 0;  // black counts as transparent
+  EXPECT_EQ(image.NearestPaletteIndex(RGBQUAD{250, 250, 250, 0}), 1);
+  const size_t blockBytes = 40 + 8 + image.ImageBytes();
+  const std::vector<uint8_t> block(image.dib, image.dib + blockBytes);
+
+  const std::string out = Path("bw-transparent.tif");
+  ASSERT_TRUE(WriteTiff(image, out));
+  EXPECT_EQ(ReadTags(out).photometric, PHOTOMETRIC_MINISWHITE);
+  EXPECT_EQ(MaxDifference(image, MagickRgb(out)), 0);
+
+  EXPECT_EQ(std::vector<uint8_t>(image.dib, image.dib + blockBytes), block);
+  const RGBQUAD t = image.TransparentColor();
+  EXPECT_EQ(t.rgbRed + t.rgbGreen + t.rgbBlue, 0);
+  EXPECT_EQ(image.NearestPaletteIndex(RGBQUAD{250, 250, 250, 0}), 1);
 }
 
 TEST_F(TiffWrite, AlphaBecomesAnExtraSample) {
@@ -223,6 +247,26 @@ TEST_F(TiffWrite, FailuresAreReported) {
   FillCard(image);
   EXPECT_FALSE(image.Encode(&file, kFormatTif));
   std::fclose(f);
+
+  // A full disk: a small page fits the stream's buffer and fails only when
+  // flushed, which must still fail the save.
+  FILE* full = std::fopen("/dev/full", "wb");
+  ASSERT_NE(full, nullptr);
+  PxIOFile fullFile(full);
+  PxImage small(8, 8, 8, kFormatUnknown);
+  small.MakeGrayPalette();
+  EXPECT_FALSE(small.Encode(&fullFile, kFormatTif));
+  EXPECT_STREQ(small.LastError(), "Error saving TIFF file");
+  std::fclose(full);
+
+  // A stream that takes every byte into its buffer and fails only when the
+  // buffer goes out, after libtiff's last write.
+  struct FailsOnFlush : PxMemFile {
+    bool FlushFile() override { return false; }
+  } deferred;
+  ASSERT_TRUE(deferred.Open());
+  EXPECT_FALSE(small.Encode(&deferred, kFormatTif));
+  EXPECT_STREQ(small.LastError(), "Error saving TIFF file");
 }
 
 }  // namespace

@@ -223,6 +223,44 @@ TEST(Transforms, GreyFormulaInEveryDepth) {
   }
 }
 
+// Turning to grey gives a new palette: a colour searched before must be
+// searched again, not answered from the cache of the old palette. Pure red
+// is nearest to grey 85 on the ramp.
+TEST(Transforms, GreyPaletteIsSearchedAfresh) {
+  const RGBQUAD red{0, 0, 255, 0};
+  struct Case {
+    const char* name;
+    uint32_t bpp;
+    bool raiseFirst;  // the cache was filled while the picture still had a palette
+  } cases[] = {{"8 bits in place", 8, false}, {"4 bits", 4, false}, {"raised to 24 bits", 8, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PxImage img(5, 3, c.bpp, 0);
+    img.MakeStandardPalette();
+    const uint8_t before = img.NearestPaletteIndex(red);
+    ASSERT_NE(before, 85);
+    if (c.raiseFirst) {
+      ASSERT_TRUE(img.RaiseBitDepth(24));
+    }
+    ASSERT_TRUE(img.ConvertToGray());
+    ASSERT_TRUE(img.HasGrayPalette());
+    EXPECT_EQ(img.NearestPaletteIndex(red), 85);
+  }
+}
+
+// A palette that used only its first few entries (a PNG's short palette)
+// becomes a full ramp: grey levels are searched among all 256 entries.
+TEST(Transforms, GreyRampOfAShortPaletteIsSearchedWhole) {
+  PxImage img(4, 2, 8, 0);
+  for (uint8_t i = 0; i < 5; ++i) img.StorePaletteEntry(i, uint8_t(60 * i), 0, 0);
+  img.SetImportantColors(5);
+  for (int32_t x = 0; x < 4; ++x) img.StorePixelIndex(x, 0, uint8_t(x));
+  ASSERT_TRUE(img.ConvertToGray());
+  EXPECT_EQ(img.header.biClrImportant, 0u);
+  EXPECT_EQ(img.NearestPaletteIndex(RGBQUAD{128, 128, 128, 0}), 128);
+  EXPECT_EQ(img.PixelIndexAt(3, 0), (180 * 306) >> 10);
+}
+
 TEST(Transforms, InvertColors) {
   PxImage ramp(3, 1, 8, 0);
   ramp.MakeGrayPalette();

@@ -208,3 +208,25 @@ TEST(ConvertRun, GifFramesAndDelays) {
   RunConvert(request, nullptr, &observer);
   EXPECT_EQ(observer.texts, std::vector<std::wstring>{kBusyText});
 }
+
+TEST(ConvertRun, PhotoshopDocumentConvertsThroughTheImageLibrary) {
+  TreeCopy tree;
+  const std::string p = tree / "psd";
+  fs::create_directories(p);
+  // A layered document with transparency, written by ImageMagick.
+  Shell("convert-im6.q16 -size 24x16 gradient:red-blue \\( -size 24x16 xc:none -fill green "
+        "-draw 'rectangle 2,2 9,9' \\) " + Quote(p + "/doc.psd"));
+  SetOptions(false, false);
+  ConvertRequest request;
+  request.sources = SplitSources(W(p + "/"));
+  request.patterns = {L"*.psd"};
+  request.targets = Targets(false, false, true, false);
+  request.threadCount = 2;
+  const ConvertOutcome outcome = RunConvert(request, nullptr, nullptr);
+  EXPECT_EQ(outcome.done, 1u);
+  EXPECT_EQ(Identify(p + "/PNG/doc.png"), "24x16;");
+  // The merged picture's pixels, as ImageMagick reads the document.
+  EXPECT_EQ(Shell("compare-im6.q16 -metric AE " + Quote(p + "/PNG/doc.png") + " " +
+                  Quote(p + "/doc.psd[0]") + " null: 2>&1"),
+            "0");
+}

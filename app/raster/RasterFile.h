@@ -1,0 +1,136 @@
+// One raster dataset opened through GDAL: read-only input for the viewer and
+// the 8-bit conversion, or the 8-bit output of that conversion.
+//
+// Every row coordinate here counts from the bottom of the image and every
+// buffer is bottom-up (its first row is the bottom row of the window), the
+// layout of the 24-bit bitmaps the viewer paints.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class GDALDataset;
+
+namespace pw {
+
+// GDAL short name of the driver for the path's extension, or nullptr. Only
+// a copy of the extension is lower-cased: the caller's path is left alone.
+const char* DriverNameFromExtension(std::string_view path);
+
+// Bytes per sample of a GDAL data type code (1..7); 0 for any other type
+// (complex, 64-bit integer, unknown codes).
+int BytesPerSample(int dataType);
+
+// "<path>.czb": the sidecar that caches the 16-bit stretch tables.
+std::string StretchTablePath(const std::string& path);
+
+// Size of one band's table in the sidecar and in memory.
+constexpr int64_t kStretchTableSize = 65536;
+
+class RasterFile {
+ public:
+  RasterFile();
+  ~RasterFile();
+  RasterFile(const RasterFile&) = delete;
+  RasterFile& operator=(const RasterFile&) = delete;
+
+  // Frees the table, closes the dataset, clears the path. An output that
+  // was never committed is closed as it stands; its temporary working copy,
+  // if any, is removed.
+  void Close();
+
+  // Opens read-only. With `stretch` set and 2-byte samples, builds (or reads
+  // from the ".czb" sidecar) one 65536-entry table per band and maps every
+  // read through it to one byte per sample.
+  bool Open(const std::string& path, const bool& stretch);
+
+  // Creates an 8-bit output of the given size. GeoTIFF (and BMP with 1 or 3
+  // bands) is written in place; any other format is first checked to accept
+  // 8-bit data with this many bands, then written into a temporary GeoTIFF
+  // that CommitOutput copies to the target. False with LastError() set when
+  // the format is unknown or cannot take the image.
+  bool Create(const std::string& path, const int& width, const int& height, const int& bandCount);
+
+  // Creates directly through the path's driver, only when that is "GTiff"
+  // or "BMP".
+  bool CreateDirect(const std::string& path, int dataType, int width, int height, int bandCount);
+
+  // Finishes an output made by Create: flushes it (or copies the working
+  // GeoTIFF to the target format) and closes it. False when any write
+  // failed; the caller then removes the partial output with DiscardOutput.
+  bool CommitOutput();
+
+  // Closes an output and deletes whatever it wrote (target and side files).
+  void DiscardOutput();
+
+  // Reads the window x0..x1-1, y0..y1-1 (rows from the bottom; may reach
+  // beyond the image) at outW x outH pixels into `buffer`, a bottom-up
+  // image of bufW x bufH pixels of `samplesPerPixel` samples. Parts of the
+  // window outside the image are skipped in the buffer and not written.
+  // band -1 reads all bands pixel-interleaved; band k >= 0 writes band k
+  // into the first sample of every buffer pixel. Samples keep the file's
+  // type (or `bufferType`, a GDAL type code, when given), or are one byte
+  // each when the stretch is active. `cancel`, when given, aborts a long
+  // read as soon as it becomes true.
+  // Result: 0 success, 1 failure (invalid window or buffer, read error).
+  int ReadWindow(int x0, int y0, int x1, int y1, void* buffer, int bufW, int bufH,
+                 int samplesPerPixel, int outW, int outH, int band,
+                 const std::atomic<bool>* cancel = nullptr, int bufferType = 0);
+
+  // Smallest and largest sample of a band, estimated from a sample of the
+  // image (or its overviews) by GDAL. False when the band has no valid
+  // samples.
+  bool ComputeMinMax(int band, double& low, double& high);
+
+  // Writes a bottom-up, pixel-interleaved buffer into columns 0..x1-1, rows
+  // y0..y1-1 (from the bottom) of the output, one buffer pixel per image
+  // pixel. Result: 0 success, 1 failure.
+  int WriteWindow(int y0, int x1, int y1, const void* buffer, int bufW, int samplesPerPixel,
+                  int outW, int outH);
+
+  bool IsOpen() const { return dataset_ != nullptr; }
+  double Left() const { return left_; }
+  double Bottom() const { return bottom_; }
+  double Right() const { return right_; }
+  double Top() const { return top_; }
+  double PixelSize() const { return pixelSize_; }
+  int DataType() const { return dataType_; }
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  int BandCount() const { return bandCount_; }
+  int BytesPerSampleOfFile() const { return bytesPerSample_; }
+  int BytesPerPixel() const { return bytesPerPixel_; }
+  const std::string& Path() const { return path_; }
+  bool StretchActive() const { return stretchActive_; }
+  // Band b's table (65536 entries), or nullptr without stretch.
+  const uint8_t* StretchTable(int band) const;
+  // What went wrong in the last failed Create or CommitOutput.
+  const std::string& LastError() const { return lastError_; }
+
+ private:
+  bool LoadOrBuildStretchTable();
+  int ReadStretched(int cx0, int gdalY, int cw, int ch, uint8_t* dest, int64_t pixelStep,
+                    int64_t lineStep, int ow, int oh, int band, void* extraArg);
+
+  double left_ = 0, bottom_ = 0, right_ = 0, top_ = 0;
+  double pixelSize_ = 1.0;
+  int dataType_ = 0;
+  int width_ = -1, height_ = -1, bandCount_ = -1;
+  int bytesPerSample_ = -1;
+  int bytesPerPixel_ = -1;
+  std::string path_;
+  bool stretchActive_ = false;
+  GDALDataset* dataset_ = nullptr;
+  int stretchSampleSize_ = -1;
+  std::vector<uint8_t> stretchTable_;
+
+  // Output written through a temporary GeoTIFF, copied on commit.
+  std::string copyDriver_;
+  std::string workingPath_;
+  std::string lastError_;
+};
+
+}  // namespace pw
