@@ -4,12 +4,8 @@
 #include <map>
 #include <sstream>
 
-#include <glib.h>
 #include <wx/filehistory.h>
-#include <wx/button.h>
 #include <wx/menu.h>
-#include <wx/timer.h>
-#include <wx/uiaction.h>
 
 #include "app/CommandIds.h"
 #include "app/MainFrame.h"
@@ -186,25 +182,3 @@ TEST_F(GuiTest, FileMenuEntriesRunTheirCommands) {
   EXPECT_FALSE(Running());
 }
 
-// The drop-down as the user opens it, with the pictures of its entries: the
-// toolkit takes them without complaint.
-TEST_F(GuiTest, FileMenuPopsUpWithItsPictures) {
-  ASSERT_NE(Start(), nullptr);
-  auto* button = dynamic_cast<wxButton*>(
-      wxWindow::FindWindowByLabel(wxString::FromUTF8("文件 ▾"), frame));
-  ASSERT_NE(button, nullptr);
-  int complaints = 0;
-  guint handler = g_log_set_handler(
-      "Gtk", GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING),
-      [](const gchar*, GLogLevelFlags, const gchar*, gpointer count) { ++*static_cast<int*>(count); },
-      &complaints);
-  // The menu waits for the user: a timer closes it again.
-  wxTimer closer;
-  closer.Bind(wxEVT_TIMER, [](wxTimerEvent&) { wxUIActionSimulator().Char(WXK_ESCAPE); });
-  closer.StartOnce(500);
-  wxCommandEvent click(wxEVT_BUTTON, button->GetId());
-  click.SetEventObject(button);
-  button->ProcessWindowEvent(click);
-  g_log_remove_handler("Gtk", handler);
-  EXPECT_EQ(complaints, 0) << "the entries' pictures were refused";
-}
