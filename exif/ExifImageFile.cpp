@@ -146,7 +146,10 @@ ExifResult ExifImageFile::ScanMarkers() {
   while (pos < size) {
     if (!s->SeekTo(pos) || !s->ReadBytes(b, 4)) return kExifOk;
     if (b[0] != 0xFF || b[1] < 0xC0 || b[1] == 0xFF) {
-      // Not a marker: look for the next one, a block at a time.
+      // Not a marker: look for the next one, a block at a time. The rewrite
+      // takes an FF here that is not a fill byte as the start of the image
+      // data, so whatever follows travels with it and is not collected.
+      if (b[0] == 0xFF && b[1] != 0xFF) inImageData = true;
       int64_t at = pos + 1;
       bool found = false;
       uint8_t chunk[4096];
@@ -361,13 +364,30 @@ ExifResult ExifImageFile::PutTagInDirectory(const ExifTagEntry& entry, uint16_t 
   }
   TagDirectory* dir = tiff->FindDirectory(path);
   if (dir == nullptr) {
+    // A main or EXIF directory made here for an EXIF segment that lacked
+    // it gets the tags every EXIF reader requires, as a new segment does.
+    const TagDirectoryPath mainPath = {{0, 0}}, exifPath = {{0, 0}, {34665, 0}};
+    const bool exifSegment = marker == 0xFFE1 && identifier == "Exif";
+    const bool hadMain = tiff->FindDirectory(mainPath) != nullptr;
+    const bool hadExif = tiff->FindDirectory(exifPath) != nullptr;
     const ExifResult st = tiff->CreateDirectoryPath(path);
     if (st != kExifOk) return st;
     dir = tiff->FindDirectory(path);
     if (dir == nullptr) return kExifBadPath;
+    if (exifSegment && !hadMain) AddMissingDefaults(tiff->FindDirectory(mainPath), {282u, 283u, 296u, 531u});
+    if (exifSegment && !hadExif) {
+      AddMissingDefaults(tiff->FindDirectory(exifPath), {36864u, 37121u, 40960u, 40961u, 40962u, 40963u});
+    }
   }
   dir->SetEntry(entry.Clone());
   return kExifOk;
+}
+
+void ExifImageFile::AddMissingDefaults(TagDirectory* dir, std::initializer_list<uint32_t> tags) {
+  if (dir == nullptr) return;
+  for (uint32_t t : tags) {
+    if (dir->GetEntry(t) == nullptr) dir->SetEntry(defaultTags_[t]->Clone());
+  }
 }
 
 ExifResult ExifImageFile::PutExifTag(const ExifTagEntry& entry) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -91,6 +92,7 @@ class ExifImageFile final : public ExifJpegImage {
   ExifResult ReadAppSegment(int64_t markerPos, uint16_t marker, uint16_t length);
   bool HeadCheck();
   ExifResult AddDefaultExifSegment();
+  void AddMissingDefaults(TagDirectory* dir, std::initializer_list<uint32_t> tags);
   ExifResult Rewrite();
   ExifResult FindImageData(int64_t* start);
   ExifResult WriteSegment(ExifAppSegment* segment, ExifStream* out);

@@ -130,6 +130,12 @@ class TagDirectory {
   bool IsThumbnailWithoutData() const {
     return cache_.Has(StructureTagCache::kCompression) && !HasThumbnail();
   }
+  // A JPEG thumbnail given only by its offset and length, without a
+  // Compression tag: some writers leave the tag out.
+  bool IsUntypedJpegThumbnail() const {
+    return !cache_.Has(StructureTagCache::kCompression) && cache_.Has(StructureTagCache::kJpegOffset) &&
+           cache_.Has(StructureTagCache::kJpegLength);
+  }
   // Forgets the read state of a finished read, here and below.
   void EndRead();
 

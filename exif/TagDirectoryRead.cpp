@@ -173,8 +173,11 @@ std::unique_ptr<ExifTagEntry> TagDirectory::DecodeEntry(ExifStream* stream, cons
 }
 
 void TagDirectory::ReadThumbnail(ExifStream* stream) {
-  if (!cache_.Has(StructureTagCache::kCompression)) return;
-  const uint32_t compression = cache_.First(StructureTagCache::kCompression, 0);
+  // Without a Compression tag, offset and length still say where JPEG bytes
+  // are; they are kept so that the rewrite can put them back and point at
+  // them, rather than leave the offset pointing into whatever moved there.
+  if (!cache_.Has(StructureTagCache::kCompression) && !IsUntypedJpegThumbnail()) return;
+  const uint32_t compression = cache_.First(StructureTagCache::kCompression, 6);
   if (compression == 1) {
     ReadStripThumbnail(stream);
   } else if (compression == 6 && cache_.Has(StructureTagCache::kJpegOffset) &&

@@ -111,9 +111,19 @@ void TagDirectory::PrepareThumbnailForWrite(ExifStream*) {
     // A thumbnail directory whose data is gone must not point at any.
     if (cache_.Has(StructureTagCache::kCompression)) {
       for (uint32_t t : {513u, 514u, 256u, 257u, 258u, 262u, 277u, 278u, 284u}) RemoveEntry(t);
+      // Strips that could not be read are not written either; their old
+      // offsets would point into the new layout.
+      RemoveEntry(273);
+      RemoveEntry(279);
+    } else {
+      // Offset and length of JPEG bytes that are not here would point at
+      // whatever lands at the old offset in the new layout.
+      RemoveEntry(513);
+      RemoveEntry(514);
     }
     return;
   }
+  if (IsUntypedJpegThumbnail()) return;  // written back as they came, see Write
   const uint32_t compression = cache_.First(StructureTagCache::kCompression, 0);
   if (compression == 1) {
     if (!thumbnailImage_ && !thumbnailBytes_.empty()) thumbnailImage_ = DecodeJpegThumbnail(thumbnailBytes_);
@@ -231,7 +241,7 @@ int64_t TagDirectory::Write(ExifStream* stream, int64_t base, int64_t pointerPos
     const uint32_t compression = cache_.First(StructureTagCache::kCompression, 0);
     if (compression == 1 && thumbnailImage_) {
       if (!WriteStripThumbnail(stream, base)) return -1;
-    } else if (compression == 6) {
+    } else if (compression == 6 || IsUntypedJpegThumbnail()) {
       if (!WriteJpegThumbnail(stream, base)) return -1;
     } else {
       thumbnailBytes_.clear();

@@ -9,6 +9,14 @@
 
 namespace {
 
+// The EXIF block's resolution comes from the file: a quotient beyond the
+// integer range (or not a number) must not reach the conversion, whose
+// result would be undefined. Out-of-range values give 0, "no resolution".
+int32_t DpiFromQuotient(float quotient) {
+  if (!(quotient > -2147483648.0f && quotient < 2147483648.0f)) return 0;
+  return static_cast<int32_t>(quotient);
+}
+
 constexpr uint32_t kJpegOptionIndex = 3;
 
 // Destroys a libjpeg object on every way out of a codec call.
@@ -93,9 +101,9 @@ bool PxImageJPG::Decode(PxFile* file) {
   if (exifFound) {
     const ExifSummary& e = info.exif;
     if (e.xResolution != 0.0f && e.resolutionUnit != 0.0f)
-      SetHorizontalDpi(static_cast<int32_t>(e.xResolution / e.resolutionUnit));
+      SetHorizontalDpi(DpiFromQuotient(e.xResolution / e.resolutionUnit));
     if (e.yResolution != 0.0f && e.resolutionUnit != 0.0f)
-      SetVerticalDpi(static_cast<int32_t>(e.yResolution / e.resolutionUnit));
+      SetVerticalDpi(DpiFromQuotient(e.yResolution / e.resolutionUnit));
   } else if (cinfo.density_unit == 2) {
     SetHorizontalDpi(static_cast<int32_t>(std::floor(cinfo.X_density * 2.54 + 0.5)));
     SetVerticalDpi(static_cast<int32_t>(std::floor(cinfo.Y_density * 2.54 + 0.5)));

@@ -242,6 +242,10 @@ constexpr const char kUnsupportedLayout[] = "Unsupported TIFF sample layout";
 // Our own buffers for one band of rows stay below this; the container's
 // memory limit keeps real pictures far below it.
 constexpr uint64_t kMaxBandBytes = uint64_t{1} << 30;
+// A tile is allocated before any of its data is read, from sizes the file
+// declares: a tiny file could ask for a gigabyte per decode. No tile may be
+// larger than a whole picture the library accepts (its memory limit).
+constexpr uint64_t kMaxTileBytes = uint64_t{1} << 28;
 
 int32_t DpiFromResolution(float resolution, uint16_t unit) {
   const float dpi = unit == RESUNIT_CENTIMETER ? resolution * 2.54f + 0.5f : resolution;
@@ -521,7 +525,7 @@ void PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint1
       throw ReadFailure{kCorruptedTiles};
     // Each tile's rows start on a byte of the band row.
     if ((uint64_t{tileWidth} * samples * bits) % 8 != 0) throw ReadFailure{kUnsupportedLayout};
-    if (static_cast<uint64_t>(tileBytes) > kMaxBandBytes) throw ReadFailure{kNoMemory};
+    if (static_cast<uint64_t>(tileBytes) > kMaxTileBytes) throw ReadFailure{kNoMemory};
     ResizeOrThrow(tile, static_cast<size_t>(tileBytes), kNoMemory);
     tileRowBytes = static_cast<size_t>(rowBytes);
     bandRows = tileLength;

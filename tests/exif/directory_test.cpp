@@ -324,6 +324,28 @@ TEST(TagDirectoryWrite, ThumbnailDropRules) {
   EXPECT_EQ(ReadRawIfd(again, FirstIfdOffset(again)).next, 0u);
 }
 
+TEST(TagDirectoryWrite, UnreadableStripsLeaveNoOffsetsBehind) {
+  // IFD0 describes strips that lie outside the segment: they cannot be
+  // carried, so no strip offset may point into the rewritten segment.
+  TiffBytes t(true);
+  t.Header(8);
+  t.U16(6);
+  t.Entry(256, kTiffLong, 1, 4);
+  t.Entry(257, kTiffLong, 1, 2);
+  t.Entry(259, kTiffShort, 1, 1);
+  t.Entry(271, kTiffAscii, 2, 'A' << 24);
+  t.Entry(273, kTiffLong, 1, 5000);
+  t.Entry(279, kTiffLong, 1, 8);
+  t.U32(0);
+  auto seg = ParseTiff(t.Data());
+  ASSERT_NE(seg->FindDirectory({{0, 0}}), nullptr);
+  const std::vector<uint8_t> out = TiffOf(WriteSegmentBytes(*seg));
+  const RawIfd ifd0 = ReadRawIfd(out, FirstIfdOffset(out));
+  EXPECT_NE(ifd0.Find(271), nullptr);
+  EXPECT_EQ(ifd0.Find(273), nullptr);
+  EXPECT_EQ(ifd0.Find(279), nullptr);
+}
+
 TEST(TagDirectoryWrite, UncompressedThumbnailRoundTrips) {
   // A 4 x 2 RGB thumbnail in one strip (RowsPerStrip missing: the whole image).
   const std::vector<uint8_t> pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12,

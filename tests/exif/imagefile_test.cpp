@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "exif/ExifImageFile.h"
 #include "exif_test_util.h"
 #include "jpeg_builder.h"
+#include "tiff_helpers.h"
 
 using namespace exiftest;
 
@@ -152,6 +154,45 @@ TEST(ExifImageFile, KeepsByteOrderThumbnailAndMakerNote) {
   EXPECT_EQ(TagValue(mn, "-Nikon:ISO"), iso);
 }
 
+// Renames a tag of the second top-level directory (the thumbnail's) in
+// place, keeping the entries sorted: a picture whose writer left a tag out.
+void RenameThumbnailTag(std::vector<uint8_t>* jpeg, uint16_t from, uint16_t to) {
+  const std::string id("Exif\0\0", 6);
+  auto it = std::search(jpeg->begin(), jpeg->end(), id.begin(), id.end());
+  ASSERT_NE(it, jpeg->end());
+  const size_t base = static_cast<size_t>(it - jpeg->begin()) + 6;
+  const std::vector<uint8_t> tiff(jpeg->begin() + static_cast<long>(base), jpeg->end());
+  const RawIfd ifd1 = ReadRawIfd(tiff, ReadRawIfd(tiff, FirstIfdOffset(tiff)).next);
+  const RawEntry* e = ifd1.Find(from);
+  ASSERT_NE(e, nullptr);
+  uint8_t* tag = jpeg->data() + base + e->fieldPos - 8;
+  const bool big = tiff[0] == 'M';
+  tag[0] = static_cast<uint8_t>(big ? to >> 8 : to & 0xFF);
+  tag[1] = static_cast<uint8_t>(big ? to & 0xFF : to >> 8);
+}
+
+// A JPEG thumbnail known only by its offset and length (no Compression tag)
+// keeps its bytes through an edit, and the offset points at them again.
+TEST(ExifImageFile, ThumbnailWithoutCompressionTagKeepsItsBytes) {
+  TempDir tmp;
+  const std::vector<uint8_t> expected = ReadAll(Fixtures() + "/thumb.jpg");
+  for (const char* name : {"be.jpg", "le.jpg"}) {
+    const std::string file = tmp / name;
+    std::vector<uint8_t> bytes = ReadAll(Fixtures() + "/" + name);
+    RenameThumbnailTag(&bytes, 259, 263);
+    WriteAll(file, bytes);
+    std::string thumb;
+    exiftest::Run("exiftool -b -ThumbnailImage " + Quote(file), &thumb);
+    ASSERT_EQ(std::vector<uint8_t>(thumb.begin(), thumb.end()), expected) << name;
+
+    ASSERT_EQ(PutTime(file, kNewTime), kExifOk);
+    thumb.clear();
+    exiftest::Run("exiftool -b -ThumbnailImage " + Quote(file), &thumb);
+    EXPECT_EQ(std::vector<uint8_t>(thumb.begin(), thumb.end()), expected) << name;
+    EXPECT_EQ(TagValue(file, "-DateTimeOriginal"), kNewTime) << name;
+  }
+}
+
 TEST(ExifImageFile, CloneCarriesTagsAndKeepsTheTargetsOtherSegments) {
   TempDir tmp;
   const std::string src = Fixtures() + "/be.jpg";
@@ -255,6 +296,23 @@ TEST(ExifImageFile, PutIntoSegmentWithoutExifDirectoryCreatesItAndThePointer) {
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(text->Value(), kNewTime);
   EXPECT_EQ(TagValue(file, "-Software"), "ABC");
+}
+
+// exiftool writes only IFD0 when asked for IFD0 tags alone; the EXIF
+// directory the shooting time needs is made complete, so the file still
+// validates.
+TEST(ExifImageFile, NewExifDirectoryInAnExistingSegmentValidates) {
+  TempDir tmp;
+  const std::string file = tmp / "ifd0only.jpg";
+  CopyFile(Fixtures() + "/bare.jpg", file);
+  ASSERT_EQ(exiftest::Run("exiftool -q -overwrite_original -IFD0:Make=Maker " + Quote(file)), 0);
+  ASSERT_EQ(ValidationProblems(file), "");
+  ASSERT_EQ(TagValue(file, "-ExifVersion"), "");
+  ASSERT_EQ(PutTime(file, kNewTime), kExifOk);
+  EXPECT_EQ(ValidationProblems(file), "");
+  EXPECT_EQ(TagValue(file, "-DateTimeOriginal"), kNewTime);
+  EXPECT_EQ(TagValue(file, "-Make"), "Maker");
+  EXPECT_EQ(TagValue(file, "-ExifImageWidth"), "50");
 }
 
 TEST(ExifImageFile, OnlyTheFirstOfTwoExifSegmentsIsEditedBothAreKept) {

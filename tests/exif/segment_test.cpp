@@ -232,3 +232,30 @@ TEST(AppSegment, ImageDataStartsAtTheFirstMarkerThatIsNotAppOrComment) {
   }
   EXPECT_EQ(ReadAll(file), j);
 }
+
+TEST(AppSegment, SegmentsAfterAStrayMarkerByteAreCopiedOnce) {
+  // FF 00 where a marker should be: the image data starts there for the
+  // rewrite, so the APP2 after it must not be written a second time.
+  TempDir tmp;
+  const std::vector<uint8_t> tail = FromFirstDqt(ReadAll(Fixtures() + "/bare.jpg"));
+  const std::vector<uint8_t> app2 = Segment(0xE2, Body("After", {7}));
+  std::vector<uint8_t> exifBody = Body("Exif", {0});
+  const std::vector<uint8_t> tiff = SmallTiff(false);
+  exifBody.insert(exifBody.end(), tiff.begin(), tiff.end());
+  const std::vector<uint8_t> exif = Segment(0xE1, exifBody);
+  std::vector<uint8_t> j = {0xFF, 0xD8};
+  j.insert(j.end(), exif.begin(), exif.end());
+  j.push_back(0xFF);
+  j.push_back(0x00);
+  j.insert(j.end(), app2.begin(), app2.end());
+  j.insert(j.end(), tail.begin(), tail.end());
+  const std::string file = tmp / "stray.jpg";
+  WriteAll(file, j);
+  {
+    ExifImageFile f;
+    ASSERT_EQ(f.Open(file, "r+"), kExifOk);
+    EXPECT_EQ(f.Segments().Segments().size(), 1u);
+    ASSERT_EQ(f.Close(), kExifOk);
+  }
+  EXPECT_EQ(ReadAll(file), j);
+}

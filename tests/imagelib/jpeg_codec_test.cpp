@@ -136,6 +136,11 @@ TEST_F(JpegFixture, ResolutionFromExifOrJfif) {
                       "-EXIF:YResolution=144 -EXIF:ResolutionUnit=inches OUT", 72, 144},
       {"EXIF centimetres", "cjpeg -outfile OUT SRC && exiftool -q -overwrite_original -EXIF:XResolution=28 "
                            "-EXIF:YResolution=28 -EXIF:ResolutionUnit=cm OUT", 71, 71},
+      // Beyond any integer: no resolution, the default (and no undefined
+      // float-to-integer conversion, which the sanitizer build checks).
+      {"EXIF beyond the integer range", "cjpeg -outfile OUT SRC && exiftool -q -overwrite_original "
+                                        "-EXIF:XResolution=4000000000 -EXIF:YResolution=4000000000 "
+                                        "-EXIF:ResolutionUnit=inches OUT", 96, 96},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -173,6 +173,22 @@ std::vector<MalformedCase> Cases() {
     cases.push_back({"short_tiles", BuildTiff(t, pixels), false, "Corrupted tiled TIFF file!"});
   }
   {
+    // A 40x40 picture whose one tile would need 768 MiB before a byte of it
+    // is read: refused, not allocated.
+    auto t = GreyTags(40, 40);
+    t.erase(273);
+    t.erase(279);
+    t.erase(278);
+    t[277] = {3, {3}};
+    t[258] = {3, {8, 8, 8}};
+    t[262] = {3, {2}};
+    t[322] = {4, {16384}};
+    t[323] = {4, {16384}};
+    t[324] = {4, {8}};
+    t[325] = {4, {32}};
+    cases.push_back({"huge_tile", BuildTiff(t, pixels), false, "PxImageTIF can't allocate memory"});
+  }
+  {
     // The next-directory link points back at the first directory.
     auto bytes = BuildTiff(GreyTags(8, 4), pixels);
     const uint32_t ifd = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | static_cast<uint32_t>(bytes[7]) << 24;
