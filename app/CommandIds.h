@@ -17,6 +17,16 @@ inline constexpr int ID_FILE_PRINT_PREVIEW = 57609;
 inline constexpr int ID_APP_ABOUT = 57664;
 inline constexpr int ID_APP_EXIT = 57665;
 
+// Menu items need ids below 0x7fff: the commands from 57600 up appear in
+// the drop-down menus under an id of this block, translated back when chosen.
+inline constexpr int kMenuIdBase = 0x7000;
+inline constexpr int kMenuIdSpan = 0x400;
+constexpr int MenuIdOfCommand(int id) {
+  return id >= ID_FILE_NEW && id < ID_FILE_NEW + kMenuIdSpan ? kMenuIdBase + (id - ID_FILE_NEW) : id;
+}
+constexpr int CommandOfMenuId(int id) {
+  return id >= kMenuIdBase && id < kMenuIdBase + kMenuIdSpan ? ID_FILE_NEW + (id - kMenuIdBase) : id;
+}
 // Category 1: viewing.
 inline constexpr int ID_BUTTON_OPEN = 32771;
 inline constexpr int ID_BUTTON_PxImageOpen = 32772;

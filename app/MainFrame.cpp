@@ -6,6 +6,8 @@
 #include <wx/button.h>
 #include <wx/config.h>
 #include <wx/display.h>
+#include <wx/evtloop.h>
+#include <wx/modalhook.h>
 #include <wx/panel.h>
 #include <wx/print.h>
 #include <wx/printdlg.h>
@@ -19,6 +21,7 @@
 #include "app/CommandIds.h"
 #include "app/Lifecycle.h"
 #include "app/Looks.h"
+#include "app/MessageBox.h"
 #include "app/PixelwharfApp.h"
 #include "app/PixelwharfDoc.h"
 #include "app/PixelwharfView.h"
@@ -32,6 +35,33 @@
 
 using namespace pw;
 
+namespace {
+// Counts the modal dialogs on screen: while one is up, the code that opened
+// it waits for it further down the stack.
+class ModalDialogCount : public wxModalDialogHook {
+ public:
+  int Enter(wxDialog*) override {
+    ++m_open;
+    return wxID_NONE;
+  }
+  void Exit(wxDialog*) override { --m_open; }
+  int Open() const { return m_open; }
+
+ private:
+  int m_open = 0;
+};
+
+ModalDialogCount& ModalDialogs() {
+  // Never destroyed: the toolkit's hook list may be gone before our statics.
+  static ModalDialogCount* hook = [] {
+    auto* h = new ModalDialogCount;
+    h->Register();
+    return h;
+  }();
+  return *hook;
+}
+}  // namespace
+
 CMainFrame::CMainFrame() {
   g_nAppLook = static_cast<int>(wxConfigBase::Get()->ReadLong("ApplicationLook", cmd::ID_VIEW_APPLOOK_OFF_2007_BLUE));
 }
@@ -40,6 +70,7 @@ CMainFrame::~CMainFrame() { Shutdown(); }
 
 bool CMainFrame::Create(CPixelwharfDoc* document) {
   m_document = document;
+  ModalDialogs();  // counting starts before any dialog can open
   if (!wxFrame::Create(nullptr, wxID_ANY, LoadString(cmd::IDS_APP_TITLE), wxDefaultPosition,
                        wxSize(1024, 720), wxDEFAULT_FRAME_STYLE, "pixelwharf"))
     return false;
@@ -70,7 +101,7 @@ bool CMainFrame::Create(CPixelwharfDoc* document) {
 
   Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
   Bind(wxEVT_IDLE, &CMainFrame::OnIdle, this);
-  Bind(wxEVT_MENU, [this](wxCommandEvent& e) { DoCommand(e.GetId()); });
+  Bind(wxEVT_MENU, [this](wxCommandEvent& e) { DoCommand(cmd::CommandOfMenuId(e.GetId())); });
 
   // Settings last: without the file the defaults stay, and it is written
   // at exit.
@@ -245,7 +276,24 @@ void CMainFrame::RestoreWindowPlacement() {
   if (config->ReadBool("Workspace/Maximized", false)) Maximize();
 }
 
-void CMainFrame::OnClose(wxCloseEvent&) {
+bool CMainFrame::IsInsideNestedWork() const {
+  if (ModalDialogs().Open() > 0 || PwApp().InBatchWait()) return true;
+  wxEventLoopBase* loop = wxEventLoopBase::GetActive();
+  return loop && loop->IsYielding();
+}
+
+void CMainFrame::OnClose(wxCloseEvent& event) {
+  if (IsInsideNestedWork()) {
+    // The handler below still uses the panels and the progress object:
+    // close once it has returned.
+    m_closePending = true;
+    m_closeForced |= !event.CanVeto();
+    if (m_closeForced) CloseMessageBoxes();
+    if (event.CanVeto()) event.Veto();
+    wxWakeUpIdle();
+    return;
+  }
+  m_closePending = false;
   Shutdown();
   Destroy();
 }

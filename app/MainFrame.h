@@ -13,6 +13,7 @@
 
 class wxBitmapButton;
 class wxButton;
+class wxMenu;
 class wxPanel;
 class wxPreviewFrame;
 class wxPrintout;
@@ -65,6 +66,8 @@ class CMainFrame : public wxFrame {
   // The state a command shows: false when it cannot run now; checked
   // for check and radio commands that are on.
   void QueryCommandState(int id, bool& enabled, bool& checked);
+  // The 文件 drop-down's entries, with the recent files.
+  void BuildFileMenu(wxMenu& menu);
   // Brings every ribbon and quick-access button up to date (run at idle).
   void RefreshCommandStates();
   // The state last given to a ribbon or quick-access button.
@@ -106,6 +109,10 @@ class CMainFrame : public wxFrame {
   // panels, in that order; runs once, before the window goes.
   void Shutdown();
   bool IsShutDown() const { return m_shutDown; }
+  // True while a handler is still on the stack below the event being
+  // handled: a modal dialog is up, or a batch run or a yield lets events
+  // through. Closing then would pull the panels from under that handler.
+  bool IsInsideNestedWork() const;
 
   ToolPanelHost m_toolHost;
   std::unique_ptr<CTaskBarProgress> m_progress;
@@ -144,4 +151,9 @@ class CMainFrame : public wxFrame {
   bool m_windows7Look = false;
   bool m_fixedLayout = false;
   bool m_shutDown = false;
+  // A close asked for while IsInsideNestedWork(): done at the next idle time
+  // outside it. Forced (the session ends the program) also ends our message
+  // boxes as they come up, so nothing waits for a user who is gone.
+  bool m_closePending = false;
+  bool m_closeForced = false;
 };

@@ -184,8 +184,15 @@ bool CMainFrame::IsCommandChecked(int id) const {
 }
 
 void CMainFrame::OnIdle(wxIdleEvent& event) {
-  if (!m_shutDown) RefreshCommandStates();
   event.Skip();
+  if (m_closePending && !m_shutDown) {
+    if (!IsInsideNestedWork()) {
+      Close(m_closeForced);
+      return;
+    }
+    if (m_closeForced) CloseMessageBoxes();
+  }
+  if (!m_shutDown) RefreshCommandStates();
 }
 
 void CMainFrame::OnRibbonButton(wxRibbonButtonBarEvent& event) { DoCommand(event.GetId()); }
@@ -194,6 +201,12 @@ void CMainFrame::OnRibbonPageChanged(wxRibbonBarEvent&) { OnRibbonCategoryChange
 
 void CMainFrame::ShowFileMenu() {
   wxMenu menu;
+  BuildFileMenu(menu);
+  PopupCommandMenu(menu, m_fileButton);
+}
+
+void CMainFrame::BuildFileMenu(wxMenu& menu) {
+  using cmd::MenuIdOfCommand;
   wxMenu* print = nullptr;
   wxMenu* recent = nullptr;
   for (const auto& item : RibbonTable()) {
@@ -208,19 +221,21 @@ void CMainFrame::ShowFileMenu() {
         print = new wxMenu;
         // The print item opens its sub-menu; its own command is the first entry.
         menu.AppendSubMenu(print, item.text);
-        print->Append(item.id, item.text);
+        print->Append(MenuIdOfCommand(item.id), item.text);
       } else {
-        wxMenuItem* entry = menu.Append(item.id, item.text);
+        // The picture must be set before the entry joins the menu: the
+        // toolkit picks an entry with or without picture when it is added.
+        auto* entry = new wxMenuItem(&menu, MenuIdOfCommand(item.id), item.text);
         if (!item.icon.empty()) entry->SetBitmap(LoadIcon(item.icon, true));
+        menu.Append(entry);
       }
     } else if (item.place == "print" && print) {
       if (item.kind == "label")
         print->Append(wxID_ANY, item.text)->Enable(false);
       else
-        print->Append(item.id, item.text);
+        print->Append(MenuIdOfCommand(item.id), item.text);
     }
   }
-  PopupCommandMenu(menu, m_fileButton);
 }
 
 void CMainFrame::ShowLookMenu() {
@@ -240,7 +255,7 @@ void CMainFrame::PopupCommandMenu(wxMenu& menu, wxWindow* under) {
       }
       if (item->IsSeparator() || !item->IsEnabled()) continue;
       bool enabled, checked;
-      QueryCommandState(item->GetId(), enabled, checked);
+      QueryCommandState(cmd::CommandOfMenuId(item->GetId()), enabled, checked);
       item->Enable(enabled);
       if (item->IsCheckable()) item->Check(checked);
     }

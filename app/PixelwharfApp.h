@@ -37,6 +37,9 @@ class CPixelwharfApp : public wxApp {
   CPixelwharfDoc* GetDocument() const { return m_document.get(); }
   wxFileHistory* GetFileHistory() const { return m_fileHistory.get(); }
   void SaveFileHistory();
+  // True while a batch run on this thread lets the window handle events:
+  // the tool handler that started it is still on the stack.
+  bool InBatchWait() const { return m_batchWaitDepth > 0; }
 
   // The command-line arguments after the program's name, as bytes; main()
   // fills them before the toolkit starts.
@@ -51,6 +54,7 @@ class CPixelwharfApp : public wxApp {
   std::unique_ptr<CPixelwharfDoc> m_document;
   std::unique_ptr<wxFileHistory> m_fileHistory;
   unsigned m_signalSources[2] = {0, 0};
+  int m_batchWaitDepth = 0;
 };
 
 // The running application object.

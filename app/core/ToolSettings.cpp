@@ -202,7 +202,15 @@ std::string FormatSettings(const ToolSettings& settings) {
   VisitFields(settings, Writer{store.ini});
   std::string out;
   if (store.ini.Save(out, /*addSignature=*/true) < 0) return std::string();
-  return out;
+  // The store ends lines the host's way (LF here); the file's layout is
+  // CR LF, as the same file written on any system reads.
+  std::string crlf;
+  crlf.reserve(out.size() + out.size() / 16);
+  for (char c : out) {
+    if (c == '\n' && (crlf.empty() || crlf.back() != '\r')) crlf += '\r';
+    crlf += c;
+  }
+  return crlf;
 }
 
 int SaveSettings(const std::wstring& path, const ToolSettings& settings) {

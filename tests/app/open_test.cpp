@@ -1,9 +1,11 @@
 // Opening files from every road: they show in the viewer category, land in
 // the recent list, and a file that cannot be read says so.
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include <wx/filehistory.h>
+#include <wx/menu.h>
 
 #include "app/CommandIds.h"
 #include "app/MainFrame.h"
@@ -133,3 +135,50 @@ TEST_F(GuiTest, SaveCommandsNeverWriteOverTheOpenImage) {
   EXPECT_EQ(s.str(), bytes);
   EXPECT_TRUE(dialogs.empty());
 }
+
+namespace {
+std::vector<wxString> g_asserts;
+void RecordAssert(const wxString& file, int line, const wxString&, const wxString& cond, const wxString&) {
+  g_asserts.push_back(file + ":" + wxString::Format("%d", line) + " " + cond);
+}
+}  // namespace
+
+// The 文件 drop-down: built without the toolkit objecting (an objection is a
+// modal box in front of the user), with the table's entries, and choosing an
+// entry runs its command.
+TEST_F(GuiTest, FileMenuEntriesRunTheirCommands) {
+  ASSERT_NE(Start(), nullptr);
+  g_asserts.clear();
+  wxAssertHandler_t previous = wxSetAssertHandler(RecordAssert);
+  wxMenu menu;
+  frame->BuildFileMenu(menu);
+  wxSetAssertHandler(previous);
+  EXPECT_TRUE(g_asserts.empty()) << g_asserts.front();
+
+  std::vector<wxString> labels;
+  std::map<wxString, int> ids;
+  for (wxMenuItem* item : menu.GetMenuItems()) {
+    if (item->IsSeparator()) continue;
+    labels.push_back(item->GetItemLabel());
+    ids[item->GetItemLabel()] = item->GetId();
+    if (item->IsSubMenu())
+      for (wxMenuItem* sub : item->GetSubMenu()->GetMenuItems()) ids[sub->GetItemLabel()] = sub->GetId();
+  }
+  const std::vector<wxString> expected = {
+      wxString::FromUTF8("新建(&N)"), wxString::FromUTF8("打开(&O)..."),     wxString::FromUTF8("保存(&S)"),
+      wxString::FromUTF8("另存为(&A)..."), wxString::FromUTF8("打印"), wxString::FromUTF8("最近使用的文档"),
+      wxString::FromUTF8("退出(&X)")};
+  EXPECT_EQ(labels, expected);
+  for (const char* sub : {"预览并打印文档", "快速打印(&Q)", "打印预览(&V)", "打印设置(&U)"})
+    EXPECT_EQ(ids.count(wxString::FromUTF8(sub)), 1u) << sub;
+
+  // Chosen from the menu, 打开 asks for a file and 退出 ends the program.
+  wxCommandEvent open(wxEVT_MENU, ids[wxString::FromUTF8("打开(&O)...")]);
+  frame->ProcessWindowEvent(open);
+  EXPECT_EQ(dialogs.size(), 1u);
+  wxCommandEvent exit(wxEVT_MENU, ids[wxString::FromUTF8("退出(&X)")]);
+  frame->ProcessWindowEvent(exit);
+  for (int i = 0; i < 50 && Running(); ++i) Pump(2);
+  EXPECT_FALSE(Running());
+}
+

@@ -1,15 +1,20 @@
 // Ending the program: every way out saves the settings (with what changed
 // during the run) before the tool panels are destroyed.
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "app/CommandIds.h"
 #include "app/Lifecycle.h"
 #include "app/MainFrame.h"
 #include "app/MessageBox.h"
 #include "app/PixelwharfApp.h"
+#include "app/TaskBarProgress.h"
 #include "gui_fixture.h"
+#include "platform/batch_runner.h"
 
 using namespace pw::cmd;
 
@@ -64,4 +69,57 @@ TEST_F(GuiTest, TerminationWhileAMessageIsUpEndsTheMessageAndSaves) {
   for (int i = 0; i < 50 && Running(); ++i) Pump(2);
   EXPECT_FALSE(Running());
   EXPECT_EQ(IniValue("SEL_INDEX"), 2);
+}
+
+// A close request that arrives while a tool's handler is still running (its
+// message box is up, or its batch run is pumping the window) waits until the
+// handler has returned: the close destroys the panels and the progress object
+// that handler is using.
+TEST_F(GuiTest, TerminationDuringAPanelsMessageWaitsForItsHandler) {
+  ASSERT_NE(Start(), nullptr);
+  frame->DoCommand(ID_BUTTON_CLONEEXIF);
+  wxWindow* panel = frame->m_toolHost.GetPanel(2);
+  ASSERT_NE(panel, nullptr);
+  pw::SetMessageBoxHook({});  // a real box, owned by the panel as its own boxes are
+  frame->CallAfter([] { std::raise(SIGTERM); });
+  EXPECT_EQ(pw::MessageBox("waiting", wxOK, panel), wxCANCEL);
+  // Back in the "handler": the panel must still be there.
+  EXPECT_FALSE(frame->IsShutDown());
+  EXPECT_EQ(frame->m_toolHost.GetPanel(2), panel);
+  for (int i = 0; i < 50 && Running(); ++i) Pump(2);
+  EXPECT_FALSE(Running());
+  EXPECT_EQ(IniValue("SEL_INDEX"), 2);
+}
+
+namespace {
+CMainFrame* g_closingFrame = nullptr;
+std::atomic<bool> g_closeAsked{false};
+int CloseAskingWorker(const std::wstring&, const std::wstring&, const uint64_t& index) {
+  if (index == 2)
+    g_closingFrame->CallAfter([] {
+      g_closingFrame->Close();  // as the window's close button does
+      g_closeAsked = true;
+    });
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  return 0;
+}
+}  // namespace
+
+TEST_F(GuiTest, CloseRequestDuringABatchRunWaitsForTheRun) {
+  ASSERT_NE(Start(), nullptr);
+  frame->DoCommand(ID_BUTTON_RESIZEIMAGES);
+  frame->CreateTaskbarProgress();
+  CProgressInterface* progress = frame->GetTaskbarProgress();
+  g_closingFrame = frame;
+  FileList sources(12, L"/nonexistent/a"), destinations(12, L"/nonexistent/b");
+  EXPECT_EQ(ProcessVector(sources, destinations, CloseAskingWorker, progress, 2), 0);
+  EXPECT_TRUE(g_closeAsked.load());
+  // The run's progress object and panel lived through the whole run.
+  EXPECT_FALSE(frame->IsShutDown());
+  EXPECT_EQ(frame->GetTaskbarProgress(), progress);
+  EXPECT_NE(frame->m_toolHost.GetPanel(1), nullptr);
+  // Once the run is over, the window closes as asked, saving the settings.
+  for (int i = 0; i < 50 && Running(); ++i) Pump(2);
+  EXPECT_FALSE(Running());
+  EXPECT_EQ(IniValue("SEL_INDEX"), 1);
 }
