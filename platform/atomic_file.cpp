@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include "platform/files.h"
 #include "platform/unique_fd.h"
 
 namespace pw {
@@ -18,6 +19,13 @@ std::string FolderOf(const std::string& path) {
   if (slash == std::string::npos) return ".";
   return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
+
+void SyncFolder(const std::string& folder) {
+  UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd) ::fsync(fd.get());
+}
+
+}  // namespace
 
 // The process's file-creation mask, read without changing it (umask() both
 // reads and sets, which is not safe while other threads create files).
@@ -37,12 +45,6 @@ mode_t CurrentUmask() {
   return mask;
 }
 
-void SyncFolder(const std::string& folder) {
-  UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd) ::fsync(fd.get());
-}
-
-}  // namespace
 
 AtomicFile::AtomicFile(std::string target) : target_(std::move(target)) {}
 

@@ -6,10 +6,16 @@
 // path that does not exist.
 #pragma once
 
+#include <sys/types.h>
+
 #include <ctime>
 #include <string>
 
 namespace pw {
+
+// The process's file-creation mask, read without changing it (umask() both
+// reads and sets, which is not safe while other threads create files).
+mode_t CurrentUmask();
 
 // A regular file (or a link to one) that opens for reading. Folders, FIFOs,
 // devices and unreadable files give false; a FIFO is never opened.

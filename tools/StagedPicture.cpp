@@ -1,5 +1,7 @@
 #include "tools/StagedPicture.h"
 
+#include "platform/files.h"
+
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -14,41 +16,12 @@
 
 namespace {
 
-// The file-creation mask, read without changing it: umask() both reads and
-// sets, which is not safe while other workers create files.
-mode_t CurrentUmask() {
-  mode_t mask = 022;
-  FILE* f = std::fopen("/proc/self/status", "r");
-  if (!f) return mask;
-  char line[128];
-  while (std::fgets(line, sizeof line, f)) {
-    unsigned int value = 0;
-    if (std::sscanf(line, "Umask: %o", &value) == 1) {
-      mask = static_cast<mode_t>(value);
-      break;
-    }
-  }
-  std::fclose(f);
-  return mask;
-}
-
 bool SyncPath(const std::string& path, int flags) {
   const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
   if (fd < 0) return false;
   const bool ok = ::fsync(fd) == 0;
   ::close(fd);
   return ok;
-}
-
-// rename that never replaces; file systems without RENAME_NOREPLACE get a
-// hard link, which refuses an existing name just the same.
-bool RenameNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-    return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
-  ::unlink(from.c_str());
-  return true;
 }
 
 }  // namespace
@@ -91,7 +64,7 @@ bool StagedPicture::Commit(bool replace, const pw::FileTimes* times) {
   const std::string target = pw::WideToNarrow(destination_);
   bool ok = !target.empty() && HasContent();
   struct stat old;
-  mode_t mode = 0666 & ~CurrentUmask();
+  mode_t mode = 0666 & ~pw::CurrentUmask();
   if (ok && ::stat(target.c_str(), &old) == 0) {
     if (!replace || !S_ISREG(old.st_mode)) ok = false;
     mode = (old.st_mode & 07777) | S_IWUSR;
@@ -101,7 +74,7 @@ bool StagedPicture::Commit(bool replace, const pw::FileTimes* times) {
   ok = ok && SyncPath(stagedNarrow_, O_RDONLY);
   if (ok)
     ok = replace ? ::rename(stagedNarrow_.c_str(), target.c_str()) == 0
-                 : RenameNoReplace(stagedNarrow_, target);
+                 : pw::MoveFileNoReplace(stagedNarrow_, target) == 0;
   if (!ok) {
     ::unlink(stagedNarrow_.c_str());
     stagedNarrow_.clear();
