@@ -38,23 +38,6 @@ class PanelDropTarget : public wxFileDropTarget {
   ToolPanelFrame* panel_;
 };
 
-// The window keeps painting while a run waits for its workers, and a click
-// on its close box arrives then too. Closing would destroy the panel whose
-// Start handler is still running and the progress object the workers report
-// to, so while a run lives the main window refuses to close (a close that
-// cannot be refused still goes through).
-class CloseGuard : public wxEvtHandler {
- public:
-  CloseGuard() {
-    Bind(wxEVT_CLOSE_WINDOW, [](wxCloseEvent& event) {
-      if (event.CanVeto())
-        event.Veto();
-      else
-        event.Skip();
-    });
-  }
-};
-
 bool PathExists(const std::wstring& path) {
   const std::string narrow = WideToNarrow(path);
   return !narrow.empty() && ::access(narrow.c_str(), F_OK) == 0;
@@ -182,22 +165,14 @@ void ToolPanelFrame::ReadQualityList(wxComboBox* list, int32_t& quality) {
 
 ToolPanelFrame::Run::Run(ToolPanelFrame& panel)
     : panel_(panel), start_(std::chrono::steady_clock::now()) {
-  if (CMainFrame* frame = panel_.Frame()) {
-    frame->CreateTaskbarProgress();
-    closeGuard_ = new CloseGuard;
-    frame->PushEventHandler(closeGuard_);
-  }
+  if (CMainFrame* frame = panel_.Frame()) frame->CreateTaskbarProgress();
   if (panel_.m_host) panel_.m_host->ResetProgress();
   panel_.Disable();
 }
 
-ToolPanelFrame::Run::~Run() {
-  if (closeGuard_) {
-    if (CMainFrame* frame = panel_.Frame()) frame->RemoveEventHandler(closeGuard_);
-    delete closeGuard_;
-  }
-  panel_.Enable();
-}
+// A close asked for while the run lives is held by the main window until
+// the Start handler has returned (see CMainFrame::OnClose).
+ToolPanelFrame::Run::~Run() { panel_.Enable(); }
 
 CProgressInterface* ToolPanelFrame::Run::Progress() const {
   CMainFrame* frame = panel_.Frame();

@@ -92,7 +92,6 @@ class ToolPanelFrame : public ToolPanelBase {
     ToolPanelFrame& panel_;
     std::chrono::steady_clock::time_point start_;
     bool flashed_ = false;
-    wxEvtHandler* closeGuard_ = nullptr;  // on the main window while the run lives
   };
 
   int m_toolIndex;
