@@ -18,10 +18,12 @@
 #include "app/panels/Convertor.h"
 #include "app/panels/ResizePictures.h"
 #include "tests/app/gui_fixture.h"
+#include "tests/tools/panel_driver.h"
 #include "tests/tools/tool_tree.h"
 #include "tools/ResizePictures.h"
 
 using namespace tooltest;
+using namespace paneltest;
 
 namespace {
 
@@ -34,31 +36,6 @@ class BatchPanels : public GuiTest {
       captions.push_back(pw::LastMessageBoxCaption());
       return (style & wxYES_NO) ? answer : wxOK;
     });
-  }
-  void Click(wxWindow* panel, int id) {
-    auto* button = dynamic_cast<wxButton*>(panel->FindWindow(id));
-    ASSERT_NE(button, nullptr);
-    wxCommandEvent click(wxEVT_BUTTON, id);
-    click.SetEventObject(button);
-    button->ProcessWindowEvent(click);
-  }
-  void SetText(wxWindow* panel, int id, const std::string& text) {
-    dynamic_cast<wxTextCtrl*>(panel->FindWindow(id))->ChangeValue(wxString::FromUTF8(text));
-  }
-  void Select(wxWindow* panel, int id) {
-    auto* radio = dynamic_cast<wxRadioButton*>(panel->FindWindow(id));
-    radio->SetValue(true);
-    wxCommandEvent event(wxEVT_RADIOBUTTON, id);
-    event.SetEventObject(radio);
-    radio->ProcessWindowEvent(event);
-  }
-  void Tick(wxWindow* panel, int id, bool on) {
-    auto* box = dynamic_cast<wxCheckBox*>(panel->FindWindow(id));
-    box->SetValue(on);
-    wxCommandEvent event(wxEVT_CHECKBOX, id);
-    event.SetEventObject(box);
-    event.SetInt(on ? 1 : 0);
-    box->ProcessWindowEvent(event);
   }
   std::string StatusText(int pane) const {
     return frame->GetStatusExElement(pane)->GetText().ToStdString(wxConvUTF8);

@@ -20,9 +20,12 @@
 #include "imagelib/PxImage.h"
 #include "platform/paths.h"
 #include "tests/app/gui_fixture.h"
+#include "tests/tools/panel_driver.h"
 #include "tools_test_support.h"
 
 using namespace tooltest;
+using paneltest::SetText;
+using paneltest::Select;
 namespace fs = std::filesystem;
 
 namespace {
@@ -40,23 +43,12 @@ class ToolPanels : public GuiTest {
     });
   }
 
+  // Only an enabled button is clicked: a run keeps its panel disabled.
   void Click(wxWindow* panel, int id) {
     auto* button = dynamic_cast<wxButton*>(panel->FindWindow(id));
     ASSERT_NE(button, nullptr);
     ASSERT_TRUE(button->IsEnabled());
-    wxCommandEvent click(wxEVT_BUTTON, id);
-    click.SetEventObject(button);
-    button->ProcessWindowEvent(click);
-  }
-  void SetText(wxWindow* panel, int id, const std::string& text) {
-    dynamic_cast<wxTextCtrl*>(panel->FindWindow(id))->ChangeValue(wxString::FromUTF8(text));
-  }
-  void Select(wxWindow* panel, int id) {
-    auto* radio = dynamic_cast<wxRadioButton*>(panel->FindWindow(id));
-    radio->SetValue(true);
-    wxCommandEvent event(wxEVT_RADIOBUTTON, id);
-    event.SetEventObject(radio);
-    radio->ProcessWindowEvent(event);
+    paneltest::Click(panel, id);
   }
   std::string RunLog() const {
     for (const auto& entry : fs::directory_iterator(folder + "/pixelwharf"))
