@@ -9,16 +9,11 @@
 #include <cstdlib>
 
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/unique_fd.h"
 
 namespace pw {
 namespace {
-
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
 
 void SyncFolder(const std::string& folder) {
   UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

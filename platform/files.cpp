@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/paths.h"
 #include "platform/unique_fd.h"
 
 namespace pw {
@@ -37,12 +38,6 @@ int CopyBytes(int in, int out) {
     if (n == 0) return 0;
     if (int err = WriteAll(out, buf.data(), static_cast<size_t>(n))) return err;
   }
-}
-
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
 // Renames without replacing; falls back to link + unlink where the file

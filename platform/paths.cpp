@@ -36,11 +36,6 @@ bool MakeFolders(const std::string& path) {
   return IsFolder(path);
 }
 
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return std::string();
-  return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
 
 std::string FileNameOf(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -69,7 +64,8 @@ std::string ProgramFolder() {
   const std::string home = Env("PIXELWHARF_HOME");
   if (!home.empty()) return MakeFolders(home) ? StripTrailingSlashes(home) : std::string();
 
-  const std::string exeFolder = FolderOf(ExecutablePath());
+  const std::string exe = ExecutablePath();
+  const std::string exeFolder = exe.empty() ? std::string() : FolderOf(exe);
   if (!exeFolder.empty() && IsFolder(exeFolder) && ::access(exeFolder.c_str(), W_OK) == 0)
     return exeFolder;
 
@@ -106,6 +102,12 @@ std::string TempFolder() {
   const std::string tmp = Env("TMPDIR");
   if (IsFolder(tmp)) return StripTrailingSlashes(tmp);
   return "/tmp";
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
 }  // namespace pw

@@ -13,6 +13,10 @@ namespace pw {
 inline constexpr wchar_t kPathSep = L'/';
 inline constexpr char kPathSepNarrow = '/';
 
+// The folder a path lies in: everything before the last "/", "/" for a
+// path right below the root, "." for a bare name.
+std::string FolderOf(const std::string& path);
+
 // The running executable (/proc/self/exe), or empty when it cannot be read.
 std::string ExecutablePath();
 
