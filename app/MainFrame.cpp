@@ -29,7 +29,7 @@
 #include "app/SettingsAccess.h"
 #include "app/StatusBar.h"
 #include "app/TaskBarProgress.h"
-#include "app/core/FileHelpers.h"
+#include "core/FileHelpers.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 

@@ -9,7 +9,7 @@
 #include <wx/frame.h>
 
 #include "app/ToolPanelHost.h"
-#include "app/core/ToolSettings.h"
+#include "core/ToolSettings.h"
 
 class wxBitmapButton;
 class wxButton;

@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/StringHelpers.h"
+#include "core/StringHelpers.h"
 #include "imagelib/PxFile.h"
 #include "imagelib/PxImage.h"
 #include "platform/text.h"

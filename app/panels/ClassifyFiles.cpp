@@ -8,7 +8,7 @@
 #include <wx/textctrl.h>
 
 #include "app/Resources.h"
-#include "app/core/PathHelpers.h"
+#include "core/PathHelpers.h"
 #include "tools/ClassifyTool.h"
 
 namespace {

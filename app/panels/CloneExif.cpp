@@ -12,8 +12,8 @@
 #include "app/Resources.h"
 #include "app/SettingsAccess.h"
 #include "app/ToolPanelHost.h"
-#include "app/core/FileHelpers.h"
-#include "app/core/PathHelpers.h"
+#include "core/FileHelpers.h"
+#include "core/PathHelpers.h"
 #include "app/panels/BatchRunAdapter.h"
 #include "tools/CloneExif.h"
 

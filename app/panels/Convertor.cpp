@@ -9,7 +9,7 @@
 #include <wx/textctrl.h>
 
 #include "app/Resources.h"
-#include "app/core/StringHelpers.h"
+#include "core/StringHelpers.h"
 #include "app/panels/BatchRunAdapter.h"
 #include "tools/Convertor.h"
 

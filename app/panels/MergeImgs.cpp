@@ -14,7 +14,7 @@
 #include <cwchar>
 
 #include "app/Resources.h"
-#include "app/core/PathHelpers.h"
+#include "core/PathHelpers.h"
 #include "tools/MergeTool.h"
 
 namespace {

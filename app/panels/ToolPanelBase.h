@@ -6,7 +6,7 @@
 
 #include <wx/panel.h>
 
-#include "app/core/ToolSettings.h"
+#include "core/ToolSettings.h"
 
 struct ToolPanelHost;
 

@@ -15,7 +15,7 @@
 #include "app/StatusBar.h"
 #include "app/TaskBarProgress.h"
 #include "app/ToolPanelHost.h"
-#include "app/core/StringHelpers.h"
+#include "core/StringHelpers.h"
 #include "tools/PictureOps.h"
 
 namespace pw {
