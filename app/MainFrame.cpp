@@ -240,6 +240,29 @@ int CMainFrame::CreateTaskbarProgress() {
   return 0;
 }
 
+void CMainFrame::SetPanelStatusText(const std::wstring& text, int pane) {
+  if (pw::StatusElement* element = GetStatusExElement(pane)) {
+    element->SetText(wxString(text));
+    element->Redraw();
+  }
+}
+
+void CMainFrame::ResetPanelProgress() { ResetRibbonProgress(100); }
+
+void CMainFrame::SetPanelProgress(int position) {
+  if (StatusProgressBar* bar = GetProgressBar()) {
+    bar->SetPos(position);
+    bar->Redraw();
+  }
+}
+
+void CMainFrame::CompletePanelProgress() { SetPanelProgress(100); }
+
+CProgressInterface* CMainFrame::RunProgress() {
+  CreateTaskbarProgress();
+  return m_progress.get();
+}
+
 int CMainFrame::ResetRibbonProgress(int range) {
   if (StatusProgressBar* bar = GetProgressBar()) {
     bar->SetRange(0, range);

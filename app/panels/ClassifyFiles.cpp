@@ -82,8 +82,6 @@ void CClassifyFiles::BuildControls() {
   Bind(
       wxEVT_BUTTON, [this](wxCommandEvent&) { OnStartClassify(); }, kStart);
   Bind(
-      wxEVT_BUTTON, [](wxCommandEvent&) {}, kCancel);
-  Bind(
       wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnPictureMode(); }, kPictureMode);
   Bind(
       wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnOtherMode(); }, kCustomMode);

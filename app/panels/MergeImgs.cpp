@@ -101,8 +101,6 @@ void CMergeImgs::BuildControls() {
   Bind(
       wxEVT_BUTTON, [this](wxCommandEvent&) { OnStartMerge(); }, kStart);
   Bind(
-      wxEVT_BUTTON, [](wxCommandEvent&) {}, kCancel);
-  Bind(
       wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnHorizontal(); }, kHorizontal);
   Bind(
       wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnVertical(); }, kVertical);
