@@ -31,7 +31,7 @@
 #include "imagelib/PxFile.h"
 #include "imagelib/PxImage.h"
 #include "platform/text.h"
-#include "tools/ExifCarry.h"
+#include "core/ExifHelpers.h"
 #include "tools/PictureOps.h"
 #include "tools/ResizePictures.h"
 

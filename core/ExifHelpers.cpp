@@ -8,33 +8,50 @@
 #include "exif/ExifImageFile.h"
 #include "platform/files.h"
 
+namespace {
+
+constexpr uint16_t kApp1 = 0xFFE1;
+
+}  // namespace
+
+ExifTagSource::ExifTagSource(const std::wstring& path) {
+  const std::string narrow = WideToNarrow(path);
+  if (narrow.empty()) return;
+  file_ = std::make_unique<ExifImageFile>();
+  if (file_->Open(narrow, "r") != kExifOk) {
+    file_.reset();
+    return;
+  }
+  opened_ = true;
+  ExifAppSegment* segment = file_->Segments().FindSegment(nullptr, kApp1, "Exif", true);
+  auto* tiff = dynamic_cast<ExifTiffAppSeg*>(segment);
+  if (!tiff) return;
+  const auto& directories = tiff->Directories();
+  for (size_t i = 0; i < directories.size(); ++i)
+    directories[i]->CollectTags(&tags_, TagDirectoryPath{{0, static_cast<uint16_t>(i)}});
+}
+
+// The source was opened for reading: closing it writes nothing.
+ExifTagSource::~ExifTagSource() = default;
+
+bool RestoreExifTags(const std::wstring& destination, const DirectoryTagList& tags) {
+  const std::string narrow = WideToNarrow(destination);
+  if (narrow.empty()) return false;
+  ExifImageFile file;
+  if (file.Open(narrow, "r+") != kExifOk) return false;
+  // Half-applied tags are not written: the file is released unwritten.
+  if (file.ApplyTagList("Exif", tags) != kExifOk) return false;
+  return file.Close() == kExifOk;
+}
+
 bool CloneExifTags(const std::wstring& source, const std::wstring& target) {
   if (!IsJpegFile(source) || !IsJpegFile(target)) return false;
-  const std::string from = WideToNarrow(source);
-  const std::string to = WideToNarrow(target);
-  if (from.empty() || to.empty()) return false;
-
-  ExifImageFile src;
-  if (src.Open(from, "r") != kExifOk) return false;
+  if (WideToNarrow(target).empty()) return false;
   // The list borrows the source's entries: the source stays open until the
   // target has taken its copies.
-  DirectoryTagList tags;
-  ExifAppSegment* seg = src.Segments().FindSegment(nullptr, 0xFFE1, "Exif", true);
-  if (auto* tiff = dynamic_cast<ExifTiffAppSeg*>(seg)) {
-    for (const auto& dir : tiff->Directories()) dir->CollectTags(&tags, {{0, dir->Index()}});
-  }
-
-  ExifImageFile dst;
-  if (dst.Open(to, "r+") != kExifOk) {
-    dst.Discard();
-    return false;
-  }
-  if (dst.ApplyTagList("Exif", tags) != kExifOk) {
-    // Whatever was applied before the failure is not written.
-    dst.Discard();
-    return false;
-  }
-  return dst.Close() == kExifOk;
+  const ExifTagSource tags(source);
+  if (!tags.Opened()) return false;
+  return RestoreExifTags(target, tags.Tags());
 }
 
 bool WriteShootingTime(const std::wstring& source, const std::wstring& target) {
@@ -56,14 +73,9 @@ bool WriteShootingTime(const std::wstring& source, const std::wstring& target) {
            local.tm_hour, local.tm_min, local.tm_sec);
 
   ExifImageFile file;
-  if (file.Open(to, "r+") != kExifOk) {
-    file.Discard();
-    return false;
-  }
+  if (file.Open(to, "r+") != kExifOk) return false;
   const ExifEntryText entry(36867, kTiffAscii, 20, std::string(text));
-  if (file.PutExifTag(entry) != kExifOk) {
-    file.Discard();
-    return false;
-  }
+  // Only the explicit close writes the file; an early return leaves it.
+  if (file.PutExifTag(entry) != kExifOk) return false;
   return file.Close() == kExifOk;
 }

@@ -9,7 +9,7 @@
 #include "core/StringHelpers.h"
 #include "platform/batch_runner.h"
 #include "platform/files.h"
-#include "tools/ExifCarry.h"
+#include "core/ExifHelpers.h"
 #include "tools/PictureOps.h"
 #include "tools/StagedPicture.h"
 

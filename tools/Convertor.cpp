@@ -8,7 +8,6 @@
 #include "core/StringHelpers.h"
 #include "platform/batch_runner.h"
 #include "platform/files.h"
-#include "tools/ExifCarry.h"
 #include "tools/PictureOps.h"
 #include "tools/StagedPicture.h"
 

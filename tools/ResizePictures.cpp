@@ -9,7 +9,7 @@
 #include "imagelib/PxImage.h"
 #include "platform/batch_runner.h"
 #include "platform/files.h"
-#include "tools/ExifCarry.h"
+#include "core/ExifHelpers.h"
 #include "tools/PictureOps.h"
 #include "tools/StagedPicture.h"
 
