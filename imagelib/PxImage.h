@@ -120,6 +120,9 @@ class PxImage {
   uint8_t* PixelRows() const { return dib ? info.pixels : nullptr; }
   uint8_t* RowAt(uint32_t y) const { return info.pixels + size_t{y} * info.rowStride; }
   const char* LastError() const { return info.lastError; }
+  // The last decode had to pad missing or unreadable data: the picture is
+  // whole in size, the last-error text says what was wrong.
+  bool IsDamaged() const { return info.bDamaged; }
   // Copies a non-empty text (at most 255 characters); an empty one keeps the old text.
   void SetLastError(const char* text);
 

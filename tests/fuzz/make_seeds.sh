@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Writes small seed files for the fuzz targets, made by ImageMagick 6 and
-# exiftool: make_seeds.sh <folder>  ->  <folder>/bmp/*.bmp, <folder>/exif/*.jpg
+# exiftool: make_seeds.sh <folder>  ->  <folder>/bmp/*.bmp, <folder>/exif/*.jpg,
+# <folder>/{png,gif,jpg,tif}/*
 # The few files checked in under seeds/ were made by this script.
 set -euo pipefail
 out=${1:?usage: make_seeds.sh <folder>}
-mkdir -p "$out/bmp" "$out/exif"
+mkdir -p "$out/bmp" "$out/exif" "$out/png" "$out/gif" "$out/jpg" "$out/tif"
 im=convert-im6.q16
 src=$(mktemp --suffix=.png)
 trap 'rm -f "$src" "$src.thumb.jpg"' EXIT
@@ -22,6 +23,31 @@ b=$out/bmp
 "$im" "$src" -alpha set -channel A -evaluate set 50% +channel BMP:"$b/argb32.bmp"
 "$im" "$src" -type truecolor BMP2:"$b/os2core24.bmp"
 "$im" "$src" -type palette -colors 16 BMP2:"$b/os2core4.bmp"
+
+p=$out/png
+"$im" "$src" -type palette -colors 16 "$p/pal4.png"
+"$im" "$src" "$p/rgb.png"
+"$im" "$src" -alpha set -channel A -evaluate set 50% +channel -define png:bit-depth=16 "$p/rgba16.png"
+"$im" "$src" -colorspace gray -define png:color-type=0 -define png:bit-depth=2 "$p/gray2.png"
+
+j=$out/jpg
+"$im" "$src" -quality 70 "$j/baseline.jpg"
+"$im" "$src" -interlace plane "$j/progressive.jpg"
+"$im" "$src" -colorspace cmyk "$j/cmyk.jpg"
+"$im" "$src" -colorspace gray "$j/gray.jpg"
+
+g=$out/gif
+"$im" "$src" -colors 16 "$g/one.gif"
+"$im" -delay 10 -dispose background "$src" \( "$src" -crop 5x4+2+3 \) \
+  \( "$src" -flop -crop 6x6+4+1 -transparent white \) "$g/anim.gif"
+
+t=$out/tif
+"$im" "$src" -compress lzw "$t/rgb_lzw.tif"
+"$im" "$src" -alpha set -channel A -evaluate set 50% +channel "$t/rgba.tif"
+"$im" "$src" -monochrome -compress group4 "$t/bw_g4.tif"
+"$im" "$src" -colorspace cmyk "$t/cmyk.tif"
+"$im" "$src" -define tiff:tile-geometry=8x8 -compress zip "$t/tiled_zip.tif"
+"$im" "$src" -type palette -colors 8 -orient rightTop "$t/pal_orient6.tif"
 
 e=$out/exif
 "$im" -size 16x16 gradient:white-black -quality 80 "$e/plain.jpg"
