@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "imagelib/FormatSignature.h"
 #include "imagelib/FormatTable.h"
 #include "imagelib/PxImage.h"
 #include "platform/text.h"
@@ -32,6 +33,8 @@ UniqueFile OpenForReading(const std::wstring& path) {
   return UniqueFile(std::fopen(narrow.c_str(), "rb"));
 }
 
+constexpr const char* kUnknownFormatText = "Decode: Unknown or wrong format";
+
 }  // namespace
 
 bool PxImage::Decode(PxFile* file, ImageFormatId id) {
@@ -41,8 +44,16 @@ bool PxImage::Decode(PxFile* file, ImageFormatId id) {
   const FormatCodec* single[1] = {nullptr};
   const FormatCodec* const* codecs = single;
   size_t count = 0;
+  // Trying every format: the one whose signature the file carries is the
+  // one whose failure explains why the file could not be read.
+  const FormatCodec* recognised = nullptr;
+  char recognisedError[kLastErrorSize] = "";
   if (id == kFormatUnknown) {
     codecs = CodecsInTryOrder(&count);
+    uint8_t head[kSignatureBytes] = {};
+    const size_t got = file->ReadBlock(head, 1, sizeof head);
+    file->SeekTo(start, 0);
+    recognised = CodecForId(FormatBySignature(head, got));
   } else if ((single[0] = CodecForId(id)) != nullptr) {
     count = 1;
   }
@@ -65,6 +76,11 @@ bool PxImage::Decode(PxFile* file, ImageFormatId id) {
     object->info.backgroundColor = RGBQUAD{0, 0, 0, 0};
     object->info.alphaPalette = false;
     object->info.bDamaged = false;
+    // Frame placement, delay and disposal describe the picture read last.
+    object->info.frameOffsetX = 0;
+    object->info.frameOffsetY = 0;
+    object->info.frameDelay = 0;
+    object->info.disposal = 0;
     std::memset(&object->info.exif, 0, sizeof object->info.exif);
     // The record's buffer pointers describe this image, not the new object.
     object->info.owner = nullptr;
@@ -74,10 +90,11 @@ bool PxImage::Decode(PxFile* file, ImageFormatId id) {
     }
     if (codec.reportsFrameCount) info.frameCount = object->info.frameCount;
     SetLastError(object->LastError());
+    if (&codec == recognised) std::memcpy(recognisedError, info.lastError, sizeof recognisedError);
     file->SeekTo(start, 0);
     if (id != kFormatUnknown) return false;
   }
-  SetLastError("Decode: Unknown or wrong format");
+  SetLastError(recognisedError[0] ? recognisedError : kUnknownFormatText);
   return false;
 }
 
@@ -97,8 +114,11 @@ bool PxImage::LoadFile(const std::wstring& path, ImageFormatId id) {
   UniqueFile stream = OpenForReading(path);
   if (!stream) return false;
   bool ok = DecodeFileHandle(stream.get(), kFormatUnknown);
-  // Tell the caller why the expected format failed, not that nothing matched.
-  if (!ok && id != kFormatUnknown) std::memcpy(info.lastError, kept, sizeof kept);
+  // Tell the caller why the expected format failed, not that nothing matched;
+  // a format that recognised the file has said why it failed already.
+  if (!ok && id != kFormatUnknown && std::strcmp(info.lastError, kUnknownFormatText) == 0) {
+    std::memcpy(info.lastError, kept, sizeof kept);
+  }
   return ok;
 }
 

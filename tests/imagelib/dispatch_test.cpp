@@ -154,3 +154,85 @@ TEST(Dispatch, DecodeFileHandleNeitherClosesNorOwns) {
 }
 
 }  // namespace
+
+namespace {
+
+bool DecodeBytes(PxImage& img, std::vector<uint8_t>& bytes, ImageFormatId id) {
+  PxMemFile mem(bytes.data(), static_cast<int32_t>(bytes.size()));
+  return img.Decode(&mem, id);
+}
+
+}  // namespace
+
+TEST(Dispatch, ANewDecodeForgetsThePreviousFramesPlacementDelayAndDisposal) {
+  pxtest::ScratchDir dir;
+  const std::string gif = dir.File("timed.gif");
+  const std::string tif = dir.File("placed.tif");
+  ASSERT_EQ(pxtest::Run("convert-im6.q16 -size 4x3 xc:red -set delay 25 -set dispose Previous '" + gif + "'"), 0);
+  ASSERT_EQ(pxtest::Run("convert-im6.q16 -size 4x3 xc:red -density 1 -units PixelsPerInch "
+                        "-set page 10x9+3+2 '" + tif + "'"), 0);
+  PxImage plain(4, 3, 24, 0);
+  pxtest::FillPattern(plain);
+  std::vector<uint8_t> bmp = EncodeToMemory(plain, kFormatBmp);
+
+  PxImage img;
+  ASSERT_TRUE(img.LoadFile(pxtest::Wide(gif), kFormatGif)) << img.LastError();
+  ASSERT_EQ(img.info.frameDelay, 25u);
+  ASSERT_EQ(img.info.disposal, 3);
+  ASSERT_TRUE(DecodeBytes(img, bmp, kFormatBmp)) << img.LastError();
+  EXPECT_EQ(img.info.frameDelay, 0u);
+  EXPECT_EQ(img.info.disposal, 0);
+
+  ASSERT_TRUE(img.LoadFile(pxtest::Wide(tif), kFormatTif)) << img.LastError();
+  ASSERT_EQ(img.info.frameOffsetX, 3);
+  ASSERT_EQ(img.info.frameOffsetY, 2);
+  ASSERT_TRUE(DecodeBytes(img, bmp, kFormatBmp)) << img.LastError();
+  EXPECT_EQ(img.info.frameOffsetX, 0);
+  EXPECT_EQ(img.info.frameOffsetY, 0);
+}
+
+// A file whose signature a format recognised but which that format could
+// not read reports that format's reason, not "unknown format".
+TEST(Dispatch, TryingEveryFormatReportsTheRecognisingFormatsError) {
+  PxImage plain(8, 6, 24, 0);
+  pxtest::FillPattern(plain);
+  struct Case {
+    const char* name;
+    ImageFormatId format;
+    size_t keep;  // bytes kept of the encoded file
+  };
+  const Case cases[] = {
+      {"PNG cut after its header", kFormatPng, 40},
+      {"GIF cut in its screen", kFormatGif, 8},
+      {"JPEG cut after its start", kFormatJpg, 4},
+      {"TIFF cut after its header", kFormatTif, 8},
+      {"BMP cut in its header", kFormatBmp, 20},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> bytes = EncodeToMemory(plain, c.format);
+    bytes.resize(c.keep);
+    PxImage alone;
+    EXPECT_FALSE(DecodeBytes(alone, bytes, c.format));
+    PxImage any;
+    EXPECT_FALSE(DecodeBytes(any, bytes, kFormatUnknown));
+    EXPECT_STREQ(any.LastError(), alone.LastError());
+    EXPECT_STRNE(any.LastError(), "Decode: Unknown or wrong format");
+  }
+  // Through LoadFile with another format expected, too.
+  pxtest::ScratchDir dir;
+  std::vector<uint8_t> png = EncodeToMemory(plain, kFormatPng);
+  png.resize(40);
+  pxtest::WriteBytes(dir.File("cut.png"), png);
+  PxImage alone;
+  EXPECT_FALSE(DecodeBytes(alone, png, kFormatPng));
+  PxImage loaded;
+  EXPECT_FALSE(loaded.LoadFile(pxtest::Wide(dir.File("cut.png")), kFormatJpg));
+  EXPECT_STREQ(loaded.LastError(), alone.LastError());
+
+  // Unrecognised bytes keep the old text.
+  std::vector<uint8_t> text(300, 'x');
+  PxImage none;
+  EXPECT_FALSE(DecodeBytes(none, text, kFormatUnknown));
+  EXPECT_STREQ(none.LastError(), "Decode: Unknown or wrong format");
+}
