@@ -125,7 +125,9 @@ bool PxMemFile::CloseFile() {
   return true;
 }
 
-// Grows to the next multiple of 64 KiB strictly above the needed size. A
+// Grows to the next multiple of 64 KiB strictly above the needed size, and
+// at least to twice the old capacity: a picture written to memory a row at a
+// time would otherwise be copied once per 64 KiB, quadratic in its size. A
 // caller's buffer is never reallocated: it may not even come from malloc, so
 // its bytes move into a new block of our own.
 bool PxMemFile::Grow(uint64_t needed) {
@@ -134,7 +136,11 @@ bool PxMemFile::Grow(uint64_t needed) {
     DropBuffer();
     return false;
   }
-  uint32_t newCapacity = static_cast<uint32_t>((needed & ~uint64_t{0xFFFF}) + 0x10000);
+  uint64_t wanted = (needed & ~uint64_t{0xFFFF}) + 0x10000;
+  const uint64_t doubled = uint64_t{capacity_} * 2;
+  if (doubled > wanted) wanted = doubled;
+  if (wanted > kMemFileMax) wanted = kMemFileMax;
+  const uint32_t newCapacity = static_cast<uint32_t>(wanted);
   uint8_t* grown = nullptr;
   if (ownsBuffer_) {
     grown = static_cast<uint8_t*>(std::realloc(buffer_, newCapacity));

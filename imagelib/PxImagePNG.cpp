@@ -51,9 +51,33 @@ struct PngReadState {
   }
 };
 
+// Ancillary chunks the reader never looks at. libpng allocates a chunk's
+// whole claimed length before it checks it against the chunk limit (that
+// check only warns), so a few bytes claiming a text of hundreds of megabytes
+// would cost that much memory: these chunks are skipped unread instead.
+constexpr png_byte kIgnoredChunks[] = {
+    'c', 'H', 'R', 'M', '\0', 'e', 'X', 'I', 'f', '\0', 'g', 'A', 'M', 'A', '\0', 'h', 'I', 'S', 'T', '\0',
+    'i', 'C', 'C', 'P', '\0', 'i', 'T', 'X', 't', '\0', 'o', 'F', 'F', 's', '\0', 'p', 'C', 'A', 'L', '\0',
+    's', 'C', 'A', 'L', '\0', 's', 'B', 'I', 'T', '\0', 's', 'P', 'L', 'T', '\0', 's', 'R', 'G', 'B', '\0',
+    't', 'E', 'X', 't', '\0', 't', 'I', 'M', 'E', '\0', 'z', 'T', 'X', 't', '\0',
+};
+
+// What a file may make libpng spend: the memory of one chunk, the number of
+// ancillary chunks kept, and the picture size (the container's own memory
+// limit applies after the header too).
+constexpr png_alloc_size_t kChunkMemoryLimit = 8u << 20;
+constexpr png_uint_32 kChunkCountLimit = 1000;
+constexpr png_uint_32 kSideLimit = 1000000;
+
 bool TrapReadInfo(png_structp png, png_infop pinfo, PxFile* file) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_read_fn(png, file, PngReadProc);
+  png_set_user_limits(png, kSideLimit, kSideLimit);
+  png_set_chunk_cache_max(png, kChunkCountLimit);
+  png_set_chunk_malloc_max(png, kChunkMemoryLimit);
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kIgnoredChunks,
+                              static_cast<int>(sizeof kIgnoredChunks / 5));
   png_read_info(png, pinfo);
   return true;
 }

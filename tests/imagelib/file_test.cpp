@@ -21,6 +21,26 @@ TEST(PxMemFile, GrowsInWholeBlocksOf64KiB) {
   EXPECT_EQ(f.DataSize(), 65537);
 }
 
+// Writing a large picture a row at a time must not move the data once per
+// 64 KiB: the capacity doubles, so 32 MiB take a handful of steps.
+TEST(PxMemFile, GrowsGeometrically) {
+  PxMemFile f;
+  ASSERT_TRUE(f.Open());
+  std::vector<uint8_t> row(4096, 0x5A);
+  uint32_t capacity = 0;
+  int steps = 0;
+  for (int i = 0; i < 8192; ++i) {
+    ASSERT_EQ(f.WriteBlock(row.data(), 1, row.size()), row.size());
+    if (f.Capacity() != capacity) {
+      capacity = f.Capacity();
+      ++steps;
+    }
+  }
+  EXPECT_EQ(f.DataSize(), 8192 * 4096);
+  EXPECT_LE(steps, 12);
+  EXPECT_EQ(f.Buffer()[f.DataSize() - 1], 0x5A);
+}
+
 TEST(PxMemFile, ReadingAndSeekingEdgeCases) {
   uint8_t ten[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
   PxMemFile f(ten, 10);
