@@ -2,6 +2,7 @@
 // composition of frames on the logical screen.
 #include "imagelib/PxImageGIF.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -23,6 +24,42 @@ uint8_t FillByte(uint32_t bpp, int32_t index) {
   if (bpp == 1) return i ? 0xFF : 0x00;
   if (bpp == 4) return static_cast<uint8_t>((i & 0x0F) * 0x11);
   return i;
+}
+
+// Gives a rectangle of a screen (rows from the top) back to the background:
+// the fill index on a palette screen (-1: the highest index, as a filled
+// new screen), the transparent colour on a true-colour one.
+void ClearRect(PxImage& screen, int32_t left, int32_t top, int32_t width, int32_t height, int32_t index) {
+  const int32_t sw = static_cast<int32_t>(screen.Width()), sh = static_cast<int32_t>(screen.Height());
+  const int32_t right = std::min(sw, left + width), bottom = std::min(sh, top + height);
+  if (left < 0 || top < 0 || left >= right || top >= bottom) return;
+  const uint32_t bpp = screen.Bpp();
+  if (bpp == 24) {
+    const RGBQUAD c = screen.info.backgroundIndex >= 0 ? screen.info.backgroundColor : RGBQUAD{0, 0, 0, 0};
+    for (int32_t t = top; t < bottom; ++t) {
+      uint8_t* p = screen.RowAt(static_cast<uint32_t>(sh - 1 - t)) + 3 * size_t(left);
+      for (int32_t x = left; x < right; ++x, p += 3) {
+        p[0] = c.rgbBlue;
+        p[1] = c.rgbGreen;
+        p[2] = c.rgbRed;
+      }
+    }
+    return;
+  }
+  const uint8_t fill = FillByte(bpp, index);
+  const uint8_t value = bpp == 8 ? fill : static_cast<uint8_t>(fill & (bpp == 4 ? 0x0F : 0x01));
+  const int32_t perByte = static_cast<int32_t>(8 / bpp);
+  for (int32_t t = top; t < bottom; ++t) {
+    const int32_t y = sh - 1 - t;
+    int32_t x = left;
+    for (; x < right && x % perByte != 0; ++x) screen.StorePixelIndexUnchecked(x, y, value);
+    const int32_t whole = (right - x) / perByte;
+    if (whole > 0) {
+      std::memset(screen.RowAt(static_cast<uint32_t>(y)) + x / perByte, fill, static_cast<size_t>(whole));
+      x += whole * perByte;
+    }
+    for (; x < right; ++x) screen.StorePixelIndexUnchecked(x, y, value);
+  }
 }
 
 }  // namespace
@@ -180,15 +217,81 @@ int32_t PxImageGIF::CountFrames(PxFile* file, uint8_t* screen) {
   return count;
 }
 
+// Draws the frame's opaque pixels of the rows its data reached on a palette
+// canvas at least as deep as the frame.
 void PxImageGIF::OverlayFrame(PxImage* canvas, int32_t left, int32_t top) {
   const int32_t fw = static_cast<int32_t>(Width()), fh = static_cast<int32_t>(Height());
   const int32_t sh = static_cast<int32_t>(canvas->Height());
-  for (int32_t y = 0; y < fh; ++y) {
+  const bool bytes = Bpp() == 8 && canvas->Bpp() == 8;
+  for (int32_t r = 0; r < fh; ++r) {
+    if (!FrameRowDrawn(r)) continue;
+    const int32_t y = fh - 1 - r, sy = sh - 1 - (top + r);
+    if (bytes) {
+      const uint8_t* from = RowAt(static_cast<uint32_t>(y));
+      uint8_t* to = canvas->RowAt(static_cast<uint32_t>(sy)) + left;
+      for (int32_t x = 0; x < fw; ++x)
+        if (from[x] != info.backgroundIndex) to[x] = from[x];
+      continue;
+    }
     for (int32_t x = 0; x < fw; ++x) {
-      const uint8_t index = PixelIndexAtUnchecked(x, fh - 1 - y);
-      if (index != info.backgroundIndex) canvas->StorePixelIndex(left + x, sh - 1 - (top + y), index);
+      const uint8_t index = PixelIndexAtUnchecked(x, y);
+      if (index != info.backgroundIndex) canvas->StorePixelIndexUnchecked(left + x, sy, index);
     }
   }
+}
+
+// The canvas frame n is drawn on, in palette mode: the screen as the frames
+// before left it, after the last frame's disposal. Only a frame that will be
+// undone (disposal 3) costs a copy of the screen.
+bool PxImageGIF::PreparePaletteCanvas(std::unique_ptr<PxImage>& canvas, int32_t n, uint32_t depth,
+                                      const uint8_t* table, uint32_t tableSize) {
+  if (n == 0) {
+    canvas.reset(new (std::nothrow) PxImage());
+    if (!canvas) return false;
+    if (!canvas->Create(static_cast<uint32_t>(m_screenWidth), static_cast<uint32_t>(m_screenHeight), depth,
+                        kFormatGif)) {
+      SetLastError(canvas->LastError());
+      return false;
+    }
+    std::memset(canvas->PixelRows(), FillByte(depth, m_gceTransparent), canvas->ImageBytes());
+    if (table) canvas->LoadPaletteFromTriples(table, tableSize);
+    m_fillIndex = info.backgroundIndex;
+  } else if (m_previousDisposal == 3 && m_previous) {
+    canvas = std::move(m_previous);
+  } else if (m_previousDisposal == 2 && m_lastLeft == 0 && m_lastTop == 0 && m_lastWidth == m_screenWidth &&
+             m_lastHeight == m_screenHeight) {
+    // The whole screen goes back to the background: a screen composed in
+    // true colour starts again on a palette canvas, as nothing of it shows.
+    canvas.reset(new (std::nothrow) PxImage());
+    if (!canvas) return false;
+    if (!canvas->Create(Width(), Height(), Bpp() == 24 ? depth : Bpp(), kFormatGif)) {
+      SetLastError(canvas->LastError());
+      return false;
+    }
+    if (PaletteSize() > 0) std::memcpy(canvas->PaletteData(), PaletteData(), 4 * size_t{PaletteSize()});
+    std::memset(canvas->PixelRows(), FillByte(canvas->Bpp(), m_fillIndex), canvas->ImageBytes());
+  } else {
+    canvas.reset(new (std::nothrow) PxImage());
+    if (!canvas) return false;
+    const ImageInfoBlock kept = info;
+    canvas->AdoptFrom(*this, false);
+    info = kept;
+    info.pixels = nullptr;
+    info.rowStride = 0;
+    if (m_previousDisposal == 2) ClearRect(*canvas, m_lastLeft, m_lastTop, m_lastWidth, m_lastHeight, m_fillIndex);
+  }
+  if (!canvas->HasPixels()) {
+    SetLastError(canvas->LastError());
+    return false;
+  }
+  if (info.disposal == 3) {
+    m_previous.reset(new (std::nothrow) PxImage(*canvas, true));
+    if (!m_previous || !m_previous->HasPixels()) {
+      SetLastError("GIF: not enough memory to keep the screen");
+      return false;
+    }
+  }
+  return true;
 }
 
 bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
@@ -210,40 +313,7 @@ bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
   const int32_t afterTable = file->Position();
 
   std::unique_ptr<PxImage> canvas;
-  // Whether the canvas holds nothing any earlier frame drew.
-  const bool blankCanvas = n == 0 || m_previousDisposal == 2 || (m_previousDisposal == 3 && m_previousBlank);
-  if (!m_trueColorCanvas) {
-    if (n == 0) {
-      canvas.reset(new PxImage());
-      if (!canvas->Create(static_cast<uint32_t>(m_screenWidth), static_cast<uint32_t>(m_screenHeight), depth,
-                          kFormatGif)) {
-        SetLastError(canvas->LastError());
-        return false;
-      }
-      std::memset(canvas->PixelRows(), FillByte(depth, m_gceTransparent), canvas->ImageBytes());
-      m_fillIndex = info.backgroundIndex;
-      m_previous.reset(new PxImage(*canvas, true));
-      m_previousBlank = true;
-    } else if (m_previousDisposal == 2) {
-      // A screen composed in true colour starts again on a palette canvas:
-      // after this disposal nothing of it shows.
-      canvas.reset(new PxImage());
-      if (!canvas->Create(Width(), Height(), Bpp() == 24 ? depth : Bpp(), kFormatGif)) {
-        SetLastError(canvas->LastError());
-        return false;
-      }
-      if (PaletteSize() > 0) std::memcpy(canvas->PaletteData(), PaletteData(), 4 * size_t{PaletteSize()});
-      std::memset(canvas->PixelRows(), FillByte(Bpp(), m_fillIndex), canvas->ImageBytes());
-    } else if (m_previousDisposal == 3) {
-      canvas.reset(new PxImage(*m_previous, true));
-    } else {
-      canvas.reset(new PxImage(*this, true));
-    }
-    if (!canvas->HasPixels()) {
-      SetLastError(canvas->LastError());
-      return false;
-    }
-  }
+  if (m_trueColorCanvas ? !PrepareTrueColourScreen(n) : !PreparePaletteCanvas(canvas, n, depth, table, tableSize)) return false;
 
   // The frame itself, decoded into this object.
   if (!Create(static_cast<uint32_t>(fw), static_cast<uint32_t>(fh), depth, kFormatGif)) return false;
@@ -252,9 +322,10 @@ bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
     for (uint32_t i = tableSize; i < PaletteSize(); ++i) StorePaletteEntry(static_cast<uint8_t>(i), 255, 255, 255);
   }
   info.lastColorValid = false;
-  // Rows the data does not reach stay transparent (or index 0), never
-  // whatever the allocation held.
+  // Rows the data does not reach are transparent (or index 0), never
+  // whatever the allocation held; they are not drawn on the screen.
   std::memset(PixelRows(), FillByte(depth, info.backgroundIndex >= 0 ? info.backgroundIndex : 0), ImageBytes());
+  m_rowDrawn.assign(static_cast<size_t>(fh), 0);
 
   m_interlaced = (flags & 0x40) != 0;
   m_interlaceRow = 0;
@@ -265,15 +336,24 @@ bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
   int32_t badCodes = 0;
   DecodeLzw(file, &rows, fw, &badCodes);
   if (info.escape != 0) return false;
+  if (badCodes > 0) {
+    info.bDamaged = true;
+    SetLastError("GIF: damaged image data");
+  } else if (std::find(m_rowDrawn.begin(), m_rowDrawn.end(), 0) != m_rowDrawn.end()) {
+    info.bDamaged = true;
+    SetLastError("GIF: image data ends before the last row");
+  }
 
-  if (!m_trueColorCanvas && canvas->Bpp() == 24) {
+  if (m_trueColorCanvas) {
+    DrawOnTrueColourScreen(left, top);
+  } else if (canvas->Bpp() == 24) {
     if (!ComposeTrueColour(*canvas, left, top)) return false;
-  } else if (!m_trueColorCanvas) {
+  } else {
     if (canvas->Bpp() < Bpp() && !canvas->RaiseBitDepth(Bpp())) {
       SetLastError(canvas->LastError());
       return false;
     }
-    if (!blankCanvas && !PaletteOverlayKeepsColours(*canvas, left, top)) {
+    if (n > 0 && !PaletteOverlayKeepsColours(*canvas, left, top)) {
       if (!ComposeTrueColour(*canvas, left, top)) return false;
     } else {
       OverlayFrame(canvas.get(), left, top);
@@ -291,29 +371,22 @@ bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
       info.backgroundIndex = background;
       info.lastColorValid = false;
     }
-  } else {
-    if (!m_canvas24) {
-      m_canvas24.reset(new PxImage());
-      if (!m_canvas24->Create(static_cast<uint32_t>(m_screenWidth), static_cast<uint32_t>(m_screenHeight), 24,
-                              kFormatGif)) {
-        SetLastError(m_canvas24->LastError());
-        return false;
-      }
-      std::memset(m_canvas24->PixelRows(), 0, m_canvas24->ImageBytes());
-    }
-    for (int32_t y = 0; y < fh; ++y)
-      for (int32_t x = 0; x < fw; ++x)
-        m_canvas24->StorePixelColor(left + x, m_screenHeight - 1 - (top + y), PixelColorAt(x, fh - 1 - y, false));
   }
+  m_lastLeft = left;
+  m_lastTop = top;
+  m_lastWidth = fw;
+  m_lastHeight = fh;
 
   SkipImageData(file, afterTable, badCodes);
 
-  if (info.getAllFrames && !m_trueColorCanvas) {
+  if (info.getAllFrames) {
     if (n == 0) {
       const int32_t count = info.frameCount;
       ReleaseFrames();
       info.frameCount = count;
-      if (static_cast<double>(count) * static_cast<double>(ImageBytes()) > kFrameListLimit) {
+      const double screenBytes = m_trueColorCanvas ? static_cast<double>(m_canvas24->ImageBytes())
+                                                   : static_cast<double>(ImageBytes());
+      if (static_cast<double>(count) * screenBytes > kFrameListLimit) {
         SetLastError("GIF: too many frames to keep in memory");
         return false;
       }
@@ -322,22 +395,32 @@ bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
       frameListSize = count;
       m_keptFrameBytes = 0;
     }
-    // Screens composed in true colour are three times the size of the first.
-    m_keptFrameBytes += static_cast<double>(ImageBytes());
-    if (m_keptFrameBytes > kFrameListLimit) {
+    PxImage* kept = nullptr;
+    if (m_trueColorCanvas) {
+      kept = new (std::nothrow) PxImage();
+      if (kept && !FinishTrueColourScreen(*kept)) {
+        delete kept;
+        kept = nullptr;
+      }
+    } else {
+      kept = new (std::nothrow) PxImage(*this, true);
+    }
+    if (!kept || !kept->HasPixels()) {
+      delete kept;
       SetLastError("GIF: too many frames to keep in memory");
       return false;
     }
-    if (frames && n < frameListSize) {
-      frames[n] = new (std::nothrow) PxImage(*this, true);
-      if (frames[n]) frames[n]->info.getAllFrames = false;
+    // Screens composed in true colour are three times the size of the first.
+    m_keptFrameBytes += static_cast<double>(kept->ImageBytes());
+    if (m_keptFrameBytes > kFrameListLimit || n >= frameListSize) {
+      delete kept;
+      SetLastError("GIF: too many frames to keep in memory");
+      return false;
     }
+    kept->info.getAllFrames = false;
+    frames[n] = kept;
   }
 
-  if (!m_trueColorCanvas && (info.disposal == 0 || info.disposal == 1)) {
-    m_previous.reset(new PxImage(*this, true));
-    m_previousBlank = false;
-  }
   m_previousDisposal = info.disposal;
   return true;
 }
@@ -382,8 +465,7 @@ bool PxImageGIF::Decode(PxFile* file) {
 
   m_trueColorCanvas = !m_hasGlobalTable && count > 1 && m_firstImageWidth < m_screenWidth &&
                       m_firstImageHeight < m_screenHeight;
-  if (m_trueColorCanvas) info.frame = count - 1;
-  const int32_t wanted = info.frame;
+  int32_t wanted = info.frame;
 
   bool expecting = true;
   int32_t frameNumber = 0;
@@ -407,6 +489,10 @@ bool PxImageGIF::Decode(PxFile* file) {
       if (w == 0 || h == 0 || left + w > m_screenWidth || top + h > m_screenHeight) continue;
       if (!ProcessImage(file, d, frameNumber)) return false;
       composed = true;
+      // A true-colour picture stored as tiles (as this library writes one)
+      // is a run of frames without delay: a frame of no delay is never shown
+      // alone, the frames after it are drawn at once.
+      if (frameNumber == wanted && m_trueColorCanvas && m_gceDelay == 0 && wanted + 1 < count) ++wanted;
       if (frameNumber == wanted && !info.getAllFrames) break;
       ++frameNumber;
       continue;
@@ -420,17 +506,14 @@ bool PxImageGIF::Decode(PxFile* file) {
   }
 
   if (m_trueColorCanvas && m_canvas24) {
-    RGBQUAD background = m_canvas24->info.backgroundColor;
-    int32_t backgroundIndex = -1;
-    if (m_gceFlags & 1) {
-      background = PaletteSize() > m_gceTransparent ? PaletteData()[m_gceTransparent] : RGBQUAD{0, 0, 0, 0};
-      background.rgbReserved = 0;
-      backgroundIndex = 0;
-    }
+    PxImage screen;
+    if (!FinishTrueColourScreen(screen)) return false;
     const ImageInfoBlock kept = info;
-    AdoptFrom(*m_canvas24, true);
+    AdoptFrom(screen, false);
     const uint32_t stride = info.rowStride;
     uint8_t* pixels = info.pixels;
+    const int32_t backgroundIndex = info.backgroundIndex;
+    const RGBQUAD background = info.backgroundColor;
     info = kept;
     info.rowStride = stride;
     info.pixels = pixels;

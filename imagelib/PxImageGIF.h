@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "imagelib/PxImage.h"
 
@@ -50,6 +51,14 @@ class PxImageGIF : public PxImage {
   bool PaletteOverlayKeepsColours(const PxImage& canvas, int32_t left, int32_t top) const;
   bool ComposeTrueColour(PxImage& canvas, int32_t left, int32_t top);
   bool ProcessImage(PxFile* file, const uint8_t* descriptor, int32_t frameNumber);
+  bool PreparePaletteCanvas(std::unique_ptr<PxImage>& canvas, int32_t frameNumber, uint32_t depth,
+                            const uint8_t* table, uint32_t tableSize);
+  bool PrepareTrueColourScreen(int32_t frameNumber);
+  void DrawOnTrueColourScreen(int32_t left, int32_t top);
+  bool FinishTrueColourScreen(PxImage& out) const;
+  bool FrameRowDrawn(int32_t rowFromTop) const {
+    return rowFromTop >= 0 && static_cast<size_t>(rowFromTop) < m_rowDrawn.size() && m_rowDrawn[rowFromTop];
+  }
 
   // ---- writer
   bool WriteHeader(PxFile* file);
@@ -90,10 +99,26 @@ class PxImageGIF : public PxImage {
   uint8_t m_previousDisposal = 0;
   int32_t m_firstImageWidth = 0;
   int32_t m_firstImageHeight = 0;
+  // The screen as it was before the last frame was drawn, kept only when
+  // that frame's disposal restores it (3).
   std::unique_ptr<PxImage> m_previous;
-  bool m_previousBlank = false;  // the "previous" screen has no frame drawn on it yet
   double m_keptFrameBytes = 0;   // screens held by the get-all-frames list
+  // Where the last frame was drawn: its disposal applies to that rectangle.
+  int32_t m_lastLeft = 0;
+  int32_t m_lastTop = 0;
+  int32_t m_lastWidth = 0;
+  int32_t m_lastHeight = 0;
+  // Rows (from the top) of the frame being decoded that its data reached;
+  // rows it never reached are not drawn.
+  std::vector<uint8_t> m_rowDrawn;
+  // The true-colour screen of a file without a global table, which of its
+  // pixels are transparent (rows from the bottom, as the pixels), and what
+  // the last frame covered when its disposal restores it.
   std::unique_ptr<PxImage> m_canvas24;
+  std::vector<uint8_t> m_clear24;
+  bool m_clearIsTransparent = false;
+  std::vector<uint8_t> m_saved24;
+  std::vector<uint8_t> m_savedClear24;
 
   // Writer state.
   int32_t m_curX = 0;

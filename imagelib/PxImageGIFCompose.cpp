@@ -7,7 +7,10 @@
 // own colour table that leaves earlier pixels visible (a partial frame, or
 // transparent holes) would show them in the wrong colours, so such a frame
 // and every frame drawn over it are composed in true colour instead.
+#include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "imagelib/PxImageGIF.h"
@@ -62,12 +65,33 @@ bool PxImageGIF::PaletteOverlayKeepsColours(const PxImage& canvas, int32_t left,
 
   const int32_t fw = static_cast<int32_t>(Width()), fh = static_cast<int32_t>(Height());
   const int32_t sw = static_cast<int32_t>(canvas.Width()), sh = static_cast<int32_t>(canvas.Height());
+  // Whether a pixel of the canvas would change colour: not when the frame
+  // covers it with an opaque pixel, or when its index keeps its colour.
+  auto changes = [&](int32_t x, int32_t r) {
+    const bool inside = x >= left && x < left + fw && r >= top && r < top + fh && FrameRowDrawn(r - top);
+    if (inside && PixelIndexAtUnchecked(x - left, fh - 1 - (r - top)) != info.backgroundIndex) return false;
+    return recoloured[canvas.PixelIndexAtUnchecked(x, sh - 1 - r)];
+  };
+  // The screen is scanned a byte at a time: a byte none of whose pixels has
+  // a recoloured index needs no closer look, so a large screen costs little.
+  const uint32_t bpp = canvas.Bpp();
+  const int32_t perByte = static_cast<int32_t>(8 / bpp);
+  bool byteMayChange[256];
+  for (uint32_t v = 0; v < 256; ++v) {
+    bool hit = false;
+    for (uint32_t shift = 0; shift < 8; shift += bpp) hit = hit || recoloured[(v >> shift) & ((1u << bpp) - 1)];
+    byteMayChange[v] = hit;
+  }
+  const int32_t wholeBytes = sw / perByte;
   for (int32_t r = 0; r < sh; ++r) {
-    for (int32_t x = 0; x < sw; ++x) {
-      const bool inside = x >= left && x < left + fw && r >= top && r < top + fh;
-      if (inside && PixelIndexAtUnchecked(x - left, fh - 1 - (r - top)) != info.backgroundIndex) continue;
-      if (recoloured[canvas.PixelIndexAtUnchecked(x, sh - 1 - r)]) return false;
+    const uint8_t* row = canvas.RowAt(static_cast<uint32_t>(sh - 1 - r));
+    for (int32_t i = 0; i < wholeBytes; ++i) {
+      if (!byteMayChange[row[i]]) continue;
+      for (int32_t x = i * perByte; x < (i + 1) * perByte; ++x)
+        if (changes(x, r)) return false;
     }
+    for (int32_t x = wholeBytes * perByte; x < sw; ++x)
+      if (changes(x, r)) return false;
   }
   return true;
 }
@@ -111,6 +135,7 @@ bool PxImageGIF::ComposeTrueColour(PxImage& canvas, int32_t left, int32_t top) {
 
   const int32_t fw = static_cast<int32_t>(Width()), fh = static_cast<int32_t>(Height());
   for (int32_t r = 0; r < fh; ++r) {
+    if (!FrameRowDrawn(r)) continue;
     for (int32_t x = 0; x < fw; ++x) {
       const int32_t y = fh - 1 - r;
       if (PixelIndexAtUnchecked(x, y) == info.backgroundIndex) continue;
@@ -138,5 +163,98 @@ bool PxImageGIF::ComposeTrueColour(PxImage& canvas, int32_t left, int32_t top) {
   info.backgroundIndex = background >= 0 ? 0 : -1;
   info.backgroundColor = clear;
   info.lastColorValid = false;
+  return true;
+}
+
+// ---- the true-colour screen of a file without a global colour table
+
+// Applies the last frame's disposal to the screen before frame n is drawn,
+// and keeps what frame n will cover when its own disposal restores it.
+bool PxImageGIF::PrepareTrueColourScreen(int32_t n) {
+  const int32_t sw = m_screenWidth, sh = m_screenHeight;
+  if (n == 0 || !m_canvas24) {
+    m_canvas24.reset(new (std::nothrow) PxImage());
+    if (!m_canvas24) return false;
+    if (!m_canvas24->Create(static_cast<uint32_t>(sw), static_cast<uint32_t>(sh), 24, kFormatGif)) {
+      SetLastError(m_canvas24->LastError());
+      return false;
+    }
+    std::memset(m_canvas24->PixelRows(), 0, m_canvas24->ImageBytes());
+    // As on a palette screen, the background is transparent when the first
+    // frame has a transparent index, else black.
+    m_clearIsTransparent = info.backgroundIndex >= 0;
+    m_clear24.assign(size_t(sw) * size_t(sh), m_clearIsTransparent ? 1 : 0);
+  } else if (m_previousDisposal == 2 || m_previousDisposal == 3) {
+    const bool restore = m_previousDisposal == 3 && !m_saved24.empty();
+    const size_t rowBytes = 3 * size_t(m_lastWidth);
+    for (int32_t r = 0; r < m_lastHeight; ++r) {
+      const int32_t y = sh - 1 - (m_lastTop + r);
+      uint8_t* pixels = m_canvas24->RowAt(static_cast<uint32_t>(y)) + 3 * size_t(m_lastLeft);
+      uint8_t* clear = &m_clear24[size_t(y) * size_t(sw) + size_t(m_lastLeft)];
+      if (restore) {
+        std::memcpy(pixels, &m_saved24[size_t(r) * rowBytes], rowBytes);
+        std::memcpy(clear, &m_savedClear24[size_t(r) * size_t(m_lastWidth)], size_t(m_lastWidth));
+      } else {
+        std::memset(pixels, 0, rowBytes);
+        std::memset(clear, m_clearIsTransparent ? 1 : 0, size_t(m_lastWidth));
+      }
+    }
+  }
+  m_saved24.clear();
+  m_savedClear24.clear();
+  return true;
+}
+
+// Draws the opaque pixels of the rows this frame's data reached; before
+// that, keeps what they cover when the frame's disposal will restore it.
+void PxImageGIF::DrawOnTrueColourScreen(int32_t left, int32_t top) {
+  const int32_t fw = static_cast<int32_t>(Width()), fh = static_cast<int32_t>(Height());
+  const int32_t sw = m_screenWidth, sh = m_screenHeight;
+  if (info.disposal == 3) {
+    const size_t rowBytes = 3 * size_t(fw);
+    m_saved24.resize(rowBytes * size_t(fh));
+    m_savedClear24.resize(size_t(fw) * size_t(fh));
+    for (int32_t r = 0; r < fh; ++r) {
+      const int32_t y = sh - 1 - (top + r);
+      std::memcpy(&m_saved24[size_t(r) * rowBytes], m_canvas24->RowAt(static_cast<uint32_t>(y)) + 3 * size_t(left),
+                  rowBytes);
+      std::memcpy(&m_savedClear24[size_t(r) * size_t(fw)], &m_clear24[size_t(y) * size_t(sw) + size_t(left)],
+                  size_t(fw));
+    }
+  }
+  for (int32_t r = 0; r < fh; ++r) {
+    if (!FrameRowDrawn(r)) continue;
+    const int32_t y = fh - 1 - r, sy = sh - 1 - (top + r);
+    uint8_t* clear = &m_clear24[size_t(sy) * size_t(sw) + size_t(left)];
+    for (int32_t x = 0; x < fw; ++x) {
+      if (PixelIndexAtUnchecked(x, y) == info.backgroundIndex) continue;
+      m_canvas24->StorePixelColor(left + x, sy, PixelColorAt(x, y, false));
+      clear[x] = 0;
+    }
+  }
+}
+
+// A copy of the true-colour screen whose transparent pixels all show one
+// colour no opaque pixel has: the screen's transparent colour.
+bool PxImageGIF::FinishTrueColourScreen(PxImage& out) const {
+  if (!m_canvas24 || !out.AdoptFrom(*std::make_unique<PxImage>(*m_canvas24, true), false) || !out.HasPixels()) {
+    return false;
+  }
+  out.info.backgroundIndex = -1;
+  out.info.backgroundColor = RGBQUAD{0, 0, 0, 0};
+  if (std::find(m_clear24.begin(), m_clear24.end(), 1) == m_clear24.end()) return true;
+  RGBQUAD preferred{0, 0, 0, 0};
+  if (info.backgroundIndex >= 0 && static_cast<uint32_t>(info.backgroundIndex) < PaletteSize()) {
+    preferred = PaletteData()[info.backgroundIndex];
+  }
+  preferred.rgbReserved = 0;
+  const RGBQUAD clear = FreeColour(out, m_clear24, preferred);
+  const int32_t sw = static_cast<int32_t>(out.Width()), sh = static_cast<int32_t>(out.Height());
+  for (int32_t y = 0; y < sh; ++y)
+    for (int32_t x = 0; x < sw; ++x)
+      if (m_clear24[size_t(y) * size_t(sw) + size_t(x)]) out.StorePixelColor(x, y, clear);
+  out.info.backgroundIndex = 0;
+  out.info.backgroundColor = clear;
+  out.info.lastColorValid = false;
   return true;
 }

@@ -83,6 +83,8 @@ int PxImageGIF::StoreDecodedRow(GifRowIterator* rows, uint8_t* pixels, int32_t l
     y = rows->y--;
   }
   if (y < 0 || static_cast<uint32_t>(y) >= image->Height()) return -1;
+  const size_t fromTop = image->Height() - 1 - static_cast<uint32_t>(y);
+  if (fromTop < m_rowDrawn.size()) m_rowDrawn[fromTop] = 1;
   const uint32_t stride = image->RowStride();
   std::memcpy(image->RowAt(static_cast<uint32_t>(y)), pixels, bytes < stride ? bytes : stride);
   return 0;

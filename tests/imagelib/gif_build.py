@@ -193,6 +193,24 @@ def build(outdir):
         gce(1, 0), image(3, 3, 12, 9, pattern(12, 9, 5, colours=16), min_size=4, local=warm),
         gce(1, 0), image(7, 6, 14, 10, pattern(14, 10, 1, colours=16), min_size=4, local=cold),
     ])
+    # Disposal 2 of a partial frame: only its rectangle goes back to the
+    # background (the transparent index), the rest of the screen stays.
+    files["disposal2_partial.gif"] = gif(W, H, PALETTE, [
+        gce(1, 0), image(0, 0, W, H, full),
+        gce(2, 0), image(4, 3, 8, 6, pattern(8, 6, 2, skip=(0,))),
+        gce(1, 0), image(10, 8, 9, 7, pattern(9, 7, 5)),
+        gce(2, 0), image(0, 0, 5, 4, pattern(5, 4, 1)),
+        gce(1, 0), image(2, 1, 6, 6, pattern(6, 6, 3)),
+    ])
+    # The true-colour screen of a file without a global table: transparent
+    # pixels, every disposal, and each frame asked for by number.
+    files["no_global_disposal.gif"] = gif(20, 12, None, [
+        gce(1, 0), image(0, 0, 10, 6, pattern(10, 6, 1), min_size=3, local=PALETTE[:8]),
+        gce(2, None), image(10, 6, 10, 6, pattern(10, 6, 2), min_size=3, local=PALETTE[8:16]),
+        gce(3, 1), image(5, 3, 10, 6, pattern(10, 6, 3), min_size=3, local=PALETTE[16:24]),
+        gce(1, 2), image(0, 4, 12, 8, pattern(12, 8, 4), min_size=3, local=PALETTE[:8]),
+        gce(1, None), image(14, 0, 6, 5, pattern(6, 5, 5), min_size=3, local=PALETTE[24:32]),
+    ])
     for name, data in files.items():
         with open(os.path.join(outdir, name), "wb") as f:
             f.write(data)

@@ -25,6 +25,9 @@ const HostileFile kHostileFiles[] = {
     {"png/oom-text-after-image-claims-2gb.png", kFormatPng, Outcome::kFails, "Read Error"},
     {"png/oom-iccp-claims-1gb.png", kFormatPng, Outcome::kFails, "Read Error"},
     {"png/oom-private-chunk-claims-1gb.png", kFormatPng, Outcome::kFails, "Read Error"},
+    {"gif/slow-zero-screen-huge-frame.gif", kFormatGif, Outcome::kDamaged, "GIF: image data ends before the last row"},
+    {"gif/slow-huge-screen-one-pixel-frame.gif", kFormatGif, Outcome::kReads, ""},
+    {"gif/slow-huge-screen-restore-previous-frames.gif", kFormatGif, Outcome::kReads, ""},
 };
 
 class Hostile : public testing::TestWithParam<HostileFile> {};
