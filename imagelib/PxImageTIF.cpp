@@ -134,13 +134,44 @@ bool PxImageTIF::Decode(PxFile* file) {
     info.backgroundIndex = -1;
     if (rowsPerStrip == 0 || height < rowsPerStrip) rowsPerStrip = height;
 
-    const bool rgbaPath = IsRgbaPhotometric(photometric);
+    // The first extra sample is alpha when it says so; libtiff takes an
+    // unspecified one of a four-sample RGB page as premultiplied alpha too.
+    uint16_t extraCount = 0;
+    uint16_t* extraTypes = nullptr;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
+    uint16_t planar = PLANARCONFIG_CONTIG;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    uint16_t inkSet = INKSET_CMYK;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inkSet);
+    const uint16_t extraType = extraCount > 0 && extraTypes ? extraTypes[0] : EXTRASAMPLE_UNSPECIFIED;
+    const bool cmyk = photometric == PHOTOMETRIC_SEPARATED && inkSet == INKSET_CMYK;
+    const uint16_t colourSamples = cmyk ? 4 : 3;
+    const bool colourAlpha =
+        (photometric == PHOTOMETRIC_RGB || cmyk) && samples > colourSamples && extraCount > 0 &&
+        (extraType != EXTRASAMPLE_UNSPECIFIED || photometric == PHOTOMETRIC_RGB);
+
+    // libtiff's RGBA reader premultiplies straight alpha and does not read
+    // 16-bit CMYK: those pages go through our own rows when their samples
+    // are contiguous bytes or 16-bit words.
+    ColourRows colour;
+    colour.alphaSample = colourAlpha ? colourSamples : -1;
+    colour.premultiplied = colourAlpha && extraType != EXTRASAMPLE_UNASSALPHA;
+    const bool plainSamples = planar == PLANARCONFIG_CONTIG && (bits == 8 || bits == 16);
+    bool colourRows = false;
+    if (plainSamples && photometric == PHOTOMETRIC_RGB && samples >= 3 && colourAlpha) {
+      colour.model = ColourRows::kRgb;
+      colourRows = true;
+    } else if (plainSamples && cmyk && samples >= 4 && (bits == 16 || colourAlpha)) {
+      colour.model = ColourRows::kCmyk;
+      colourRows = true;
+    }
+    const bool rgbaPath = IsRgbaPhotometric(photometric) && !colourRows;
     uint32_t depth;
     if ((photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK ||
          photometric == PHOTOMETRIC_PALETTE) &&
         bits == 1)
       depth = 1;
-    else if (rgbaPath)
+    else if (rgbaPath || colourRows)
       depth = 24;
     else if (samples >= 3)
       depth = 24;  // CIELab: converted to colour pixels
@@ -154,8 +185,6 @@ bool PxImageTIF::Decode(PxFile* file) {
     // The strip loops are written for these layouts only; anything else is
     // refused before a pixel is allocated.
     if (!rgbaPath) {
-      uint16_t planar = PLANARCONFIG_CONTIG;
-      TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
       if (samples == 0) throw ReadFailure{kCorrupted};
       if (samples == 1) {
         if (bits == 0 || bits > 32) throw ReadFailure{kUnsupportedLayout};
@@ -167,30 +196,28 @@ bool PxImageTIF::Decode(PxFile* file) {
 
     if (info.escape != 0) throw ReadFailure{kCancelled};
     if (!Create(width, height, depth, kFormatTif)) throw ReadFailure{kCreateFailed};
-    if ((samples == 4 || (samples == 2 && bits == 8)) && !alpha && !CreateAlphaPlane())
+    const bool rgbaAlpha = rgbaPath && samples == 4;
+    if ((rgbaAlpha || colour.alphaSample >= 0 || (samples == 2 && bits == 8)) && !alpha && !CreateAlphaPlane())
       throw ReadFailure{kNoMemory};
     info.codecOptions[FormatIndexFromId(kFormatTif)] = compression;
 
     // libtiff's RGBA reader refuses some valid uncompressed tiled RGB pages
     // when the file is not memory-mapped (as ours never is); those are read
     // tile by tile instead.
-    bool rgbRows = false;
     if (rgbaPath) {
       try {
-        ReadRgbaPage(tif, samples);
+        ReadRgbaPage(tif, rgbaAlpha);
       } catch (const ReadFailure& failure) {
-        uint16_t planar = PLANARCONFIG_CONTIG;
-        TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-        rgbRows = failure.text == kCorrupted && photometric == PHOTOMETRIC_RGB &&
-                  planar == PLANARCONFIG_CONTIG && samples >= 3 && (bits == 8 || bits == 16);
-        if (!rgbRows) throw;
+        colourRows = failure.text == kCorrupted && photometric == PHOTOMETRIC_RGB && plainSamples && samples >= 3;
+        if (!colourRows) throw;
+        colour.model = ColourRows::kRgb;
       }
     }
-    if (!rgbaPath || rgbRows) {
+    if (!rgbaPath || colourRows) {
       // Rows libtiff cannot decode stay black rather than showing whatever
       // the allocator left there.
       std::memset(PixelRows(), 0, ImageBytes());
-      ReadStripPage(tif, samples, bits, photometric, rowsPerStrip, rgbRows);
+      ReadStripPage(tif, samples, bits, photometric, rowsPerStrip, colour);
       // Orientation 6 means the picture must turn clockwise to stand
       // upright, 8 counter-clockwise, as the EXIF orientation fix-up does.
       switch (orientation) {
@@ -229,7 +256,9 @@ bool PxImageTIF::Decode(PxFile* file) {
   }
 }
 
-void PxImageTIF::ReadRgbaPage(TIFF* tif, uint16_t samples) {
+// libtiff hands colours over premultiplied by alpha, whether the file
+// stores them so or straight; the container keeps them straight.
+void PxImageTIF::ReadRgbaPage(TIFF* tif, bool withAlpha) {
   const uint32_t w = Width(), h = Height();
   std::vector<uint32_t> raster;
   ResizeOrThrow(raster, size_t{w} * h, kNoRaster);
@@ -239,19 +268,23 @@ void PxImageTIF::ReadRgbaPage(TIFF* tif, uint16_t samples) {
     if (info.escape != 0) throw ReadFailure{kCancelled};
     uint8_t* row = RowAt(y);
     const uint32_t* src = raster.data() + size_t{y} * w;
-    uint8_t* alphaRow = (samples == 4 && alpha) ? alpha + size_t{y} * w : nullptr;
+    uint8_t* alphaRow = (withAlpha && alpha) ? alpha + size_t{y} * w : nullptr;
     for (uint32_t x = 0; x < w; ++x) {
       const uint32_t p = src[x];
-      row[3 * x + 0] = static_cast<uint8_t>(TIFFGetB(p));
-      row[3 * x + 1] = static_cast<uint8_t>(TIFFGetG(p));
-      row[3 * x + 2] = static_cast<uint8_t>(TIFFGetR(p));
-      if (alphaRow) alphaRow[x] = static_cast<uint8_t>(TIFFGetA(p));
+      uint8_t* out = row + 3 * size_t{x};
+      out[0] = static_cast<uint8_t>(TIFFGetB(p));
+      out[1] = static_cast<uint8_t>(TIFFGetG(p));
+      out[2] = static_cast<uint8_t>(TIFFGetR(p));
+      if (alphaRow) {
+        alphaRow[x] = static_cast<uint8_t>(TIFFGetA(p));
+        pxtiff::Unpremultiply(out, alphaRow[x]);
+      }
     }
   }
 }
 
 void PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint16_t photometric,
-                               uint32_t rowsPerStrip, bool rgbRows) {
+                               uint32_t rowsPerStrip, ColourRows colour) {
   const uint32_t w = Width(), h = Height();
   const bool largePalette = bits > 8 && photometric == PHOTOMETRIC_PALETTE;
 
@@ -362,8 +395,23 @@ void PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint1
         shift = highest == 0 ? 8 : LeadingZeros8(highest);
         rowShift[t] = static_cast<uint8_t>(shift);
       }
-      for (size_t i = 0; i < count; ++i)
-        reduced[i] = static_cast<uint8_t>((LoadHost(src + 2 * i, 2) >> (8 - shift)) & 255);
+      if (colour.model != ColourRows::kLab) {
+        // Colour pages are rounded to 8 bits, premultiplied colour divided
+        // out while it still has all its bits.
+        const size_t alphaAt = colour.alphaSample >= 0 ? static_cast<size_t>(colour.alphaSample) : samples;
+        for (size_t p = 0; p < count; p += samples) {
+          const uint32_t a = alphaAt < samples ? LoadHost(src + 2 * (p + alphaAt), 2) : 65535u;
+          for (size_t i = 0; i < samples; ++i) {
+            uint32_t v = LoadHost(src + 2 * (p + i), 2);
+            if (colour.premultiplied && i < alphaAt && a != 0 && a != 65535u)
+              v = std::min<uint32_t>(65535u, (v * 65535u + a / 2) / a);
+            reduced[p + i] = static_cast<uint8_t>((v + 128u) / 257u);
+          }
+        }
+      } else {
+        for (size_t i = 0; i < count; ++i)
+          reduced[i] = static_cast<uint8_t>((LoadHost(src + 2 * i, 2) >> (8 - shift)) & 255);
+      }
       data = reduced.data();
       dataBytes = count;
       effectiveBits = 8;
@@ -384,18 +432,28 @@ void PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint1
         alphaRow[x] = data[2 * x + 1];
       }
     } else {
-      uint8_t* alphaRow = (samples == 4 && alpha) ? alpha + size_t{y} * w : nullptr;
+      const int alphaAt = colour.model == ColourRows::kLab && samples == 4 ? 3 : colour.alphaSample;
+      uint8_t* alphaRow = (alphaAt >= 0 && alpha) ? alpha + size_t{y} * w : nullptr;
       for (uint32_t x = 0; x < w; ++x) {
         const uint8_t* pixel = data + size_t{x} * samples;
         uint8_t* out = dst + 3 * size_t{x};
-        if (rgbRows) {
-          out[0] = pixel[2];
-          out[1] = pixel[1];
-          out[2] = pixel[0];
-        } else {
-          LabToBGR(pixel, out);
+        switch (colour.model) {
+          case ColourRows::kRgb:
+            out[0] = pixel[2];
+            out[1] = pixel[1];
+            out[2] = pixel[0];
+            break;
+          case ColourRows::kCmyk:
+            pxtiff::CmykToBGR(pixel, out);
+            break;
+          case ColourRows::kLab:
+            LabToBGR(pixel, out);
+            break;
         }
-        if (alphaRow) alphaRow[x] = pixel[3];
+        if (alphaRow) {
+          alphaRow[x] = pixel[alphaAt];
+          if (colour.premultiplied && !reduce16) pxtiff::Unpremultiply(out, alphaRow[x]);
+        }
       }
     }
   };

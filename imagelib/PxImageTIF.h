@@ -31,9 +31,17 @@ class PxImageTIF : public PxImage {
  private:
   bool EncodePage(TIFF* handle);
   void CloseHandle();
-  void ReadRgbaPage(TIFF* tif, uint16_t samples);
+  // How the strip and tile loops turn a pixel of three or more samples into
+  // colour: CIELab, RGB or CMYK; the first extra sample may be alpha, stored
+  // straight or premultiplied.
+  struct ColourRows {
+    enum Model { kLab, kRgb, kCmyk } model = kLab;
+    int alphaSample = -1;  // index of the alpha sample, -1 none
+    bool premultiplied = false;
+  };
+  void ReadRgbaPage(TIFF* tif, bool withAlpha);
   void ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint16_t photometric,
-                     uint32_t rowsPerStrip, bool rgbRows);
+                     uint32_t rowsPerStrip, ColourRows colour);
 
   TIFF* m_writeHandle = nullptr;
   int m_multiPage = 0;

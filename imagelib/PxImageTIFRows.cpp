@@ -64,6 +64,21 @@ void LabToBGR(const uint8_t* lab, uint8_t* bgr) {
   bgr[2] = ClampByte(rgb[0]);
 }
 
+void CmykToBGR(const uint8_t* cmyk, uint8_t* bgr) {
+  const uint32_t k = 255u - cmyk[3];
+  bgr[0] = static_cast<uint8_t>(k * (255u - cmyk[2]) / 255u);
+  bgr[1] = static_cast<uint8_t>(k * (255u - cmyk[1]) / 255u);
+  bgr[2] = static_cast<uint8_t>(k * (255u - cmyk[0]) / 255u);
+}
+
+void Unpremultiply(uint8_t* colour, uint8_t alpha) {
+  if (alpha == 0 || alpha == 255) return;
+  for (int i = 0; i < 3; ++i) {
+    const uint32_t v = (uint32_t{colour[i]} * 255u + alpha / 2u) / alpha;
+    colour[i] = static_cast<uint8_t>(v > 255u ? 255u : v);
+  }
+}
+
 void CopyTileRows(uint8_t* dest, const uint8_t* src, uint32_t rows, size_t rowBytes,
                   size_t destSkip, size_t srcSkip) {
   for (uint32_t r = 0; r < rows; ++r) {

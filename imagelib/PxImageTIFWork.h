@@ -32,5 +32,11 @@ uint32_t LoadHost(const uint8_t* p, size_t n);
 int LeadingZeros8(uint32_t v);
 // CIELab (8-bit L*, signed a* and b*) to sRGB blue, green, red, D65 white.
 void LabToBGR(const uint8_t* lab, uint8_t* bgr);
+// 8-bit cyan, magenta, yellow, black to blue, green, red, as libtiff's RGBA
+// reader converts them.
+void CmykToBGR(const uint8_t* cmyk, uint8_t* bgr);
+// Three colour bytes premultiplied by `alpha` made straight again (left as
+// they are at alpha 0, which shows no colour).
+void Unpremultiply(uint8_t* colour, uint8_t alpha);
 
 }  // namespace pxtiff

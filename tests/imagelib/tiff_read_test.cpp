@@ -2,6 +2,8 @@
 // own tools, pixels compared with ImageMagick's reading of the same file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "imagelib/PxImageTIF.h"
@@ -53,6 +55,9 @@ const PeerCase kPeerCases[] = {
     {"tiled_rgb", "gdal_translate -q -co TILED=YES -co BLOCKXSIZE=16 -co BLOCKYSIZE=16 {in} {out}", "card.ppm", 0, 24},
     {"planar_rgb", "gdal_translate -q -co INTERLEAVE=BAND {in} {out}", "card.ppm", 0, 24},
     {"cmyk", "convert-im6.q16 {in} -colorspace CMYK {out}", "card.ppm", 2, 24},
+    {"cmyk16", "convert-im6.q16 {in} -colorspace CMYK -depth 16 {out}", "card.ppm", 2, 24},
+    {"cmyk16_alpha", "convert-im6.q16 {in} -alpha set -colorspace CMYK -depth 16 {out}", "card.ppm", 2, 24},
+    {"cmyk_alpha", "convert-im6.q16 {in} -alpha set -colorspace CMYK {out}", "card.ppm", 2, 24},
     {"cielab", "convert-im6.q16 {in} -colorspace Lab {out}", "card.ppm", 14, 24},
     {"palette", "convert-im6.q16 {in} -colors 40 -type Palette {out}", "card.ppm", 1, 8},
     {"palette_4bit", "convert-im6.q16 {in} -colors 12 -type Palette -depth 4 {out}", "card.ppm", 1, 4},
@@ -87,6 +92,63 @@ TEST_P(TiffPeer, PixelsMatchImageMagick) {
 
 INSTANTIATE_TEST_SUITE_P(Peers, TiffPeer, ::testing::ValuesIn(kPeerCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Colour and alpha of RGBA pages, against ImageMagick's straight colours:
+// straight (unassociated) alpha is taken as stored, premultiplied
+// (associated) alpha is divided out. Alpha runs from 255 at the left edge
+// to 5 at the right, where premultiplied colours lose most of their bits.
+TEST_F(TiffRead, ColoursUnderAlphaAreStraight) {
+  struct AlphaCase {
+    const char* name;
+    const char* options;
+    int tolerance;
+  };
+  const AlphaCase cases[] = {
+      {"unassociated 8-bit", "", 0},
+      {"unassociated 16-bit", "-depth 16", 1},
+      {"unassociated 8-bit tiled", "-define tiff:tile-geometry=16x16", 0},
+      {"associated 8-bit", "-define tiff:alpha=associated", 26},
+      {"associated 16-bit", "-define tiff:alpha=associated -depth 16", 26},
+  };
+  for (const AlphaCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string out = Path("alpha.tif");
+    ASSERT_TRUE(Sh("convert-im6.q16 " + Quote(Path("card.ppm")) +
+                   " -alpha set -channel A -fx '1-0.98*i/(w-1)' +channel " + c.options + " " + Quote(out)));
+    auto image = Load(out);
+    ASSERT_TRUE(image);
+    ASSERT_NE(image->alpha, nullptr);
+    const Reference colours = MagickRgb(out, "-alpha off");
+    ASSERT_FALSE(colours.rgb.empty());
+    EXPECT_LE(MaxDifference(*image, colours), c.tolerance);
+    // Alpha as ImageMagick reads it, as grey.
+    const Reference alpha = MagickRgb(out, "-alpha extract -colorspace sRGB -type TrueColor");
+    ASSERT_EQ(alpha.rgb.size(), size_t(image->Width()) * image->Height() * 3);
+    int worst = 0;
+    for (uint32_t y = 0; y < image->Height(); ++y)
+      for (uint32_t x = 0; x < image->Width(); ++x) {
+        const uint8_t ours = image->alpha[size_t(image->Height() - 1 - y) * image->Width() + x];
+        worst = std::max(worst, std::abs(ours - alpha.rgb[(size_t(y) * image->Width() + x) * 3]));
+      }
+    EXPECT_LE(worst, 1);
+  }
+  // Semi-transparent pixels of unassociated files, exactly.
+  for (const char* depth : {"8", "16"}) {
+    SCOPED_TRACE(depth);
+    const std::string out = Path("soft.tif");
+    ASSERT_TRUE(Sh("convert-im6.q16 -size 1x1 'xc:rgba(250,32,4,0.1)' 'xc:rgba(250,32,4,0.98431)' +append "
+                   "-depth " + std::string(depth) + " " + Quote(out)));
+    auto image = Load(out);
+    ASSERT_TRUE(image);
+    for (auto [x, a] : {std::pair<int, int>{0, 26}, {1, 251}}) {
+      const RGBQUAD c = image->PixelColorAt(x, 0);
+      EXPECT_EQ(c.rgbRed, 250);
+      EXPECT_EQ(c.rgbGreen, 32);
+      EXPECT_EQ(c.rgbBlue, 4);
+      EXPECT_EQ(c.rgbReserved, a);
+    }
+  }
+}
 
 TEST_F(TiffRead, GreyAlphaKeepsItsAlpha) {
   const std::string out = Path("ga.tif");
