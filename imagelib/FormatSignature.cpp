@@ -12,8 +12,7 @@ struct Signature {
 
 constexpr Signature kSignatures[] = {
     {kFormatPng, "\x89PNG\r\n\x1a\n", 8},
-    {kFormatGif, "GIF87a", 6},
-    {kFormatGif, "GIF89a", 6},
+    {kFormatGif, "GIF8", 4},  // as the GIF reader checks it
     {kFormatJpg, "\xFF\xD8\xFF", 3},
     {kFormatTif, "II*\0", 4},
     {kFormatTif, "MM\0*", 4},

@@ -28,6 +28,11 @@ const HostileFile kHostileFiles[] = {
     {"gif/slow-zero-screen-huge-frame.gif", kFormatGif, Outcome::kDamaged, "GIF: image data ends before the last row"},
     {"gif/slow-huge-screen-one-pixel-frame.gif", kFormatGif, Outcome::kReads, ""},
     {"gif/slow-huge-screen-restore-previous-frames.gif", kFormatGif, Outcome::kReads, ""},
+    {"gif/slow-fuzzed-frames-on-57599x37008-screen.gif", kFormatGif, Outcome::kDamaged,
+     "GIF: image data ends before the last row"},
+    {"gif/slow-fuzzed-frame-18759x65496.gif", kFormatGif, Outcome::kDamaged,
+     "GIF: image data ends before the last row"},
+    {"tif/slow-bilevel-65535x32000-turned.tif", kFormatTif, Outcome::kDamaged, "Corrupted TIFF file!"},
 };
 
 class Hostile : public testing::TestWithParam<HostileFile> {};

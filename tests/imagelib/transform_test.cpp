@@ -426,3 +426,36 @@ TEST(Transforms, BorrowedImageReportsFailure) {
 }
 
 }  // namespace
+
+namespace {
+
+// Quarter turns of 1-bit pictures go eight by eight pixels: every size
+// around the byte edges must land each pixel where a pixel-wise turn puts
+// it, with the rows' padding bits left clear.
+TEST(Transforms, BilevelQuarterTurnsMatchPixelByPixel) {
+  for (auto [w, h] : {std::pair<uint32_t, uint32_t>{1, 1}, {7, 13}, {8, 8}, {9, 17}, {33, 5}, {64, 3}, {70, 70}}) {
+    for (bool left : {true, false}) {
+      SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + (left ? " left" : " right"));
+      PxImage img(w, h, 1, kFormatBmp);
+      for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x)
+          img.StorePixelIndex(int32_t(x), int32_t(y), uint8_t((x * 7 + y * 13 + x * y) % 3 == 0));
+      PxImage turned(img);
+      ASSERT_TRUE(left ? turned.TurnLeft() : turned.TurnRight());
+      ASSERT_EQ(turned.Width(), h);
+      ASSERT_EQ(turned.Height(), w);
+      for (uint32_t y = 0; y < w; ++y) {
+        for (uint32_t x = 0; x < h; ++x) {
+          const uint32_t sx = left ? y : w - 1 - y, sy = left ? h - 1 - x : x;
+          ASSERT_EQ(turned.PixelIndexAt(int32_t(x), int32_t(y)), img.PixelIndexAt(int32_t(sx), int32_t(sy)))
+              << "at " << x << "," << y;
+        }
+        const uint8_t* row = turned.RowAt(y);
+        for (uint32_t bit = h; bit < turned.RowStride() * 8; ++bit)
+          ASSERT_EQ((row[bit / 8] >> (7 - bit % 8)) & 1, 0) << "padding bit " << bit << " of row " << y;
+      }
+    }
+  }
+}
+
+}  // namespace
