@@ -76,6 +76,12 @@ bool PxImagePSD::Decode(PxFile* file) {
 
   const uint32_t width = uint32_t(c.width), height = uint32_t(c.height);
   if (!Create(width, height, 24, kFormatPsd)) return fail("");
+  // A document cut short shows what arrived; the rest of the picture is
+  // what the decoder filled in for the missing data.
+  if (c.merged_image_short) {
+    info.bDamaged = true;
+    SetLastError("PxImagePSD: the image data ends before the end of the picture");
+  }
 
   // Alpha: the first extra channel when it has its plane, otherwise the
   // merged picture's own transparency plane.

@@ -89,14 +89,17 @@ psd_status psd_stage_image_data(psd_file_context* c) {
   c->channel_data_size = c->channel_data ? total : 0;
   if (!c->channel_data) return psd_status_malloc_failed;
   psd_status s = 0;
+  c->merged_image_short = false;
   if (method == 0) {
     // Short data leaves the rest of the planes zeroed.
-    for (int64_t done = 0; done < total;) {
+    int64_t done = 0;
+    while (done < total) {
       int32_t step = int32_t(std::min<int64_t>(total - done, INT32_MAX));
       int32_t got = psd_stream_read(c, c->channel_data + done, step);
       if (got <= 0) break;
       done += got;
     }
+    c->merged_image_short = done < total;
   } else if (method >= 1 && method <= 3) {
     int64_t rest = std::max<int64_t>(psd_bytes_left(c), 0);
     auto* packed = static_cast<uint8_t*>(psd_alloc(rest, 1));
@@ -107,8 +110,14 @@ psd_status psd_stage_image_data(psd_file_context* c) {
       return psd_status_malloc_failed;
     }
     int64_t got = rest > 0 ? psd_stream_read(c, packed, int32_t(rest)) : 0;
-    s = decode_planes(method, packed, got, c->channel_data, total,
-                      int64_t(c->channels) * c->height, c->width, c->depth);
+    if (method == 1) {
+      // Run-length rows that stop before the planes are full: the file was cut.
+      c->merged_image_short =
+          psd_unpack_rows(packed, got, c->channel_data, total, int64_t(c->channels) * c->height) < total;
+    } else {
+      s = decode_planes(method, packed, got, c->channel_data, total,
+                        int64_t(c->channels) * c->height, c->width, c->depth);
+    }
     psd_free(packed);
   } else {
     s = psd_status_unsupported_compression;

@@ -551,6 +551,7 @@ struct psd_file_context {
   psd_pattern* patterns;
   // pixels
   psd_argb* merged_image;
+  psd_bool merged_image_short;  // the file ended before the merged image's data did
   uint8_t* channel_data;
   int64_t channel_data_size;
   uint8_t* packed_data;

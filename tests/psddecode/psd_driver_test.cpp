@@ -140,3 +140,42 @@ TEST(PsdDriver, ImageMagickRgbaThroughLoadFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// A document cut anywhere either fails or loads as a damaged decode: never
+// as a whole picture. The whole document loads undamaged.
+TEST(PsdDriver, CutDocumentsAreDamagedDecodes) {
+  char dir_pattern[] = "/tmp/pw_psd_XXXXXX";
+  std::string dir = mkdtemp(dir_pattern);
+  for (const char* compress : {"RLE", "None"}) {
+    SCOPED_TRACE(compress);
+    std::string psd = dir + "/cut.psd";
+    ASSERT_EQ(std::system(("convert-im6.q16 -size 24x16 gradient:red-blue -alpha set -channel A -fx 'i/24' "
+                           "+channel -depth 8 -compress " + std::string(compress) + " " + psd).c_str()), 0);
+    std::ifstream in(psd, std::ios::binary);
+    Bytes whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(whole.size(), 200u);
+    {
+      PxMemFile file(whole.data(), int32_t(whole.size()));
+      PxImage image;
+      ASSERT_TRUE(image.Decode(&file, kFormatPsd)) << image.LastError();
+      EXPECT_FALSE(image.IsDamaged());
+    }
+    int damaged = 0;
+    for (size_t cut = 26; cut < whole.size(); cut += 7) {
+      SCOPED_TRACE(cut);
+      Bytes part(whole.begin(), whole.begin() + long(cut));
+      PxMemFile file(part.data(), int32_t(part.size()));
+      PxImage image;
+      if (!image.Decode(&file, kFormatPsd)) continue;
+      EXPECT_TRUE(image.IsDamaged());
+      EXPECT_STREQ(image.LastError(), "PxImagePSD: the image data ends before the end of the picture");
+      ++damaged;
+    }
+    EXPECT_GT(damaged, 0);
+  }
+  std::system(("rm -rf " + dir).c_str());
+}
+
+}  // namespace
