@@ -104,7 +104,9 @@ inline uint8_t AlphaAt(const PxImage& image, int x, int y) {
                                 : SameQuad(image.PixelColorAt(x, y, false), image.info.backgroundColor))
       return 0;
   }
-  return image.alpha ? image.alpha[size_t(y) * image.Width() + x] : 255;
+  if (image.alpha) return image.alpha[size_t(y) * image.Width() + x];
+  if (image.info.alphaPalette && image.PaletteSize() > 0) return image.PixelColorAt(x, y, true).rgbReserved;
+  return 255;
 }
 
 // The largest colour difference over the pixels the peer shows as not
