@@ -148,6 +148,7 @@ CloneBatchOutcome RunCloneExifBatch(const std::wstring& sourceDir,
   std::vector<std::wstring> sources, receivings;
   BuildCloneLists(sourceDir, receivingDir, patterns, sources, receivings);
   g_CloneExifReplaceOther = false;
+  RemoveAbandonedStagedFiles(receivingDir);
   if (progress) progress->BeginProgress();
   if (observer) {
     observer->GroupText(kBusyText);
@@ -159,6 +160,8 @@ CloneBatchOutcome RunCloneExifBatch(const std::wstring& sourceDir,
   outcome.done = sources.size() - std::min(outcome.failed, sources.size());
   if (observer) observer->GroupFinished();
   if (progress) progress->EndProgress();
-  WriteResultLog(receivingDir, g_CloneExifLog);
+  const size_t failed = CountFailedLines(g_CloneExifLog, L"CloneExif");
+  outcome.report.failed = failed;
+  WriteResultLog(receivingDir, g_CloneExifLog, failed, outcome.report);
   return outcome;
 }

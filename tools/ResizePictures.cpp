@@ -223,6 +223,8 @@ void RunResizeGroup(const std::vector<std::wstring>& sources, bool overwrite, bo
   if (singleGif) {
     const int result = ResizeSingleGif(sources[0], destinations[0], progress);
     (result == 1 ? outcome.done : outcome.notDone) += 1;
+    g_ResizeLog[0] = result == 1 ? sources[0] + L"->" + destinations[0] + L"\n"
+                                 : L"Resize" + sources[0] + L" Failed!\n";
   } else {
     const int failures =
         ProcessVector(sources, destinations, ResizeOnePicture, progress, request.threadCount);
@@ -243,18 +245,27 @@ ResizeOutcome RunResize(const ResizeRequest& request, CProgressInterface* progre
   if (!entries.files.empty()) {
     const std::vector<std::wstring> files = WithoutStagedFiles(entries.files);
     const bool singleGif = files.size() == 1 && HasGifFile(files);
-    if (!files.empty())
+    if (!files.empty()) {
       RunResizeGroup(files, request.overwrite, singleGif, FileGroupBarPosition(), request,
                      progress, observer, outcome);
+      // The dropped files get no log: the box names the failed ones.
+      const std::vector<std::wstring> failed = FailedSources(g_ResizeLog, files, L"Resize");
+      outcome.report.failed += failed.size();
+      outcome.report.unloggedFailures.insert(outcome.report.unloggedFailures.end(),
+                                             failed.begin(), failed.end());
+    }
   }
   for (size_t i = 0; i < entries.folders.size(); ++i) {
     const std::wstring& folder = entries.folders[i];
     const std::string narrow = WideToNarrow(folder);
     if (narrow.empty() || !pw::FolderExists(narrow)) continue;  // gone since Start
+    RemoveAbandonedStagedFiles(folder);
     const std::vector<std::wstring> pictures = ListPictures(folder, request.patterns);
     RunResizeGroup(pictures, request.overwrite, false, FolderBarPosition(i, entries.entryCount),
                    request, progress, observer, outcome);
-    WriteResultLog(folder, g_ResizeLog);
+    const size_t failed = CountFailedLines(g_ResizeLog, L"Resize");
+    outcome.report.failed += failed;
+    WriteResultLog(folder, g_ResizeLog, failed, outcome.report);
   }
   return outcome;
 }

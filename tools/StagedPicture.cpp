@@ -13,6 +13,7 @@
 
 #include "core/PathHelpers.h"
 #include "platform/text.h"
+#include "platform/working_file.h"
 
 namespace {
 
@@ -38,18 +39,26 @@ StagedPicture::~StagedPicture() {
 
 bool StagedPicture::Create() {
   if (!stagedNarrow_.empty()) return true;
+  const std::string narrowDestination = pw::WideToNarrow(destination_);
+  struct stat lst;
+  if (!narrowDestination.empty() && ::lstat(narrowDestination.c_str(), &lst) == 0 &&
+      S_ISLNK(lst.st_mode)) {
+    if (char* real = ::realpath(narrowDestination.c_str(), nullptr)) {
+      destination_ = pw::NarrowToWide(real);
+      std::free(real);
+    }
+  }
   const std::wstring folder = GetParentDir(destination_);
   const std::wstring extension = GetExtension(destination_, true);
   const std::string pattern = pw::WideToNarrow(EnsureTrailingSeparator(folder) + kStagedPrefix) +
                               "XXXXXX" + pw::WideToNarrow(extension);
   if (folder.empty() || pattern.empty()) return false;
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = ::mkostemps(name.data(), static_cast<int>(pw::WideToNarrow(extension).size()),
-                             O_CLOEXEC);
-  if (fd < 0) return false;
-  ::close(fd);
-  stagedNarrow_ = name.data();
+  std::string name(pattern);
+  pw::UniqueFd fd(
+      pw::CreateWorkingFile(name, static_cast<int>(pw::WideToNarrow(extension).size())));
+  if (!fd) return false;
+  lock_ = std::move(fd);
+  stagedNarrow_ = name;
   staged_ = pw::NarrowToWide(stagedNarrow_);
   return true;
 }
@@ -78,9 +87,16 @@ bool StagedPicture::Commit(bool replace, const pw::FileTimes* times) {
   if (!ok) {
     ::unlink(stagedNarrow_.c_str());
     stagedNarrow_.clear();
+    lock_.close();
     return false;
   }
   stagedNarrow_.clear();
+  lock_.close();
   SyncPath(pw::WideToNarrow(GetParentDir(destination_)), O_RDONLY | O_DIRECTORY);
   return true;
+}
+
+void RemoveAbandonedStagedFiles(const std::wstring& folder) {
+  const std::string narrow = pw::WideToNarrow(folder);
+  if (!narrow.empty()) pw::RemoveAbandonedWorkingFiles(narrow, true);
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "platform/unique_fd.h"
 
 // Hidden working files start with this; the tools never list them as pictures.
 inline constexpr const wchar_t* kStagedPrefix = L".pixelwharf-";
@@ -24,7 +25,9 @@ class StagedPicture {
   StagedPicture& operator=(const StagedPicture&) = delete;
 
   // Creates the empty working file in the destination's folder. False when
-  // the folder does not take a new file.
+  // the folder does not take a new file. A destination that is a symbolic
+  // link to a file stands for that file: the working file goes beside it
+  // and the commit replaces it, so the link stays a link.
   bool Create();
   // The working file (valid after Create()); write the picture here.
   const std::wstring& Path() const { return staged_; }
@@ -43,4 +46,9 @@ class StagedPicture {
   std::wstring destination_;
   std::wstring staged_;
   std::string stagedNarrow_;
+  pw::UniqueFd lock_;  // held while the working file exists (see platform/working_file.h)
 };
+
+// Removes the working files of killed runs below `folder` (recursively) that
+// no running process holds. Every tool calls it on the folders it works in.
+void RemoveAbandonedStagedFiles(const std::wstring& folder);
