@@ -117,8 +117,17 @@ int CloneExifOne(const std::wstring& source, const std::wstring& receiving, cons
   const bool ownName = target == receiving;
   StagedPicture staged(target);
   if (!staged.Create()) return Failed(source, index);
-  if (!ConvertPicture(receiving, staged.Path(), -1, -1, false)) return Failed(source, index);
-  if (!RestoreExifTags(staged.Path(), tags.Tags())) return Failed(source, index);
+  // A receiving JPEG keeps its compressed picture byte for byte: only its
+  // EXIF segment is rewritten. A name that says JPEG over other content is
+  // converted like any other picture.
+  const bool keptJpeg = IsJpegFile(receiving) && staged.CopyFrom(receiving) &&
+                        RestoreExifTags(staged.Path(), tags.Tags());
+  if (!keptJpeg) {
+    // A picture that decoded only in part never replaces itself.
+    if (!ConvertPicture(receiving, staged.Path(), -1, -1, false, ownName))
+      return Failed(source, index);
+    if (!RestoreExifTags(staged.Path(), tags.Tags())) return Failed(source, index);
+  }
   // Another picture's ".jpg" (a.jpg beside a.png) is never replaced in a
   // batch: the first one there keeps it.
   if (!staged.Commit(ownName || g_CloneExifReplaceOther, ownName ? &times : nullptr))

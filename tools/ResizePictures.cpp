@@ -172,7 +172,9 @@ int ResizeOnePicture(const std::wstring& source, const std::wstring& destination
 
   StagedPicture staged(destination);
   if (!staged.Create()) return Failed(source, index);
-  if (!ConvertPicture(source, staged.Path(), w, h, g_ResizeGrayscale)) return Failed(source, index);
+  // A picture that decoded only in part is never written over itself.
+  if (!ConvertPicture(source, staged.Path(), w, h, g_ResizeGrayscale, overwrite))
+    return Failed(source, index);
   if (tags && tags->Opened() && !RestoreExifTags(staged.Path(), tags->Tags())) {
     // Beside the source a result without its tags is still a resized
     // picture; over the source it would lose them for good (a full disk
@@ -197,7 +199,9 @@ int ResizeSingleGif(const std::wstring& source, const std::wstring& destination,
                 static_cast<int32_t>(first.Height()), w, h);
   StagedPicture staged(destination);
   if (!staged.Create()) return 0;
-  if (!ConvertGifFrames(source, staged.Path(), w, h, g_ResizeGrayscale, progress)) return 0;
+  if (!ConvertGifFrames(source, staged.Path(), w, h, g_ResizeGrayscale, progress,
+                        source == destination))
+    return 0;
   return staged.Commit(source == destination, nullptr) ? 1 : 0;
 }
 

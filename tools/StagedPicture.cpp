@@ -63,6 +63,28 @@ bool StagedPicture::Create() {
   return true;
 }
 
+bool StagedPicture::CopyFrom(const std::wstring& source) {
+  const std::string from = pw::WideToNarrow(source);
+  if (stagedNarrow_.empty() || from.empty()) return false;
+  pw::UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  pw::UniqueFd out(::open(stagedNarrow_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+  if (!in || !out) return false;
+  std::vector<char> buffer(1 << 20);
+  for (;;) {
+    const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::write(out.get(), buffer.data() + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return false;
+      done += w;
+    }
+  }
+  return out.close() == 0;
+}
+
 bool StagedPicture::HasContent() const {
   struct stat st;
   return !stagedNarrow_.empty() && ::stat(stagedNarrow_.c_str(), &st) == 0 && st.st_size > 0;

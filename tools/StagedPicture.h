@@ -33,6 +33,9 @@ class StagedPicture {
   const std::wstring& Path() const { return staged_; }
   // True when something was written to the working file.
   bool HasContent() const;
+  // Fills the working file with the bytes of `source`, unchanged. False
+  // when the source cannot be read or the copy not written.
+  bool CopyFrom(const std::wstring& source);
 
   // Gives the working file its final mode and, when `times` is given, the
   // access and modification times, forces it to disk and renames it onto
