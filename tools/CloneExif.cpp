@@ -143,6 +143,7 @@ int CloneExifOne(const std::wstring& source, const std::wstring& receiving, cons
 bool RunCloneExifSingle(const std::wstring& source, const std::wstring& receiving,
                         bool replaceOther) {
   g_CloneExifLog.assign(1, std::wstring());
+  pw::IgnoreFileSizeSignal();  // done here, not through the runner
   g_CloneExifReplaceOther = replaceOther;
   const int result = CloneExifOne(source, receiving, 0);
   g_CloneExifReplaceOther = false;

@@ -192,6 +192,7 @@ int ResizeSingleGif(const std::wstring& source, const std::wstring& destination,
   if (ChangeCase(GetExtension(source, false), true) != L"gif" ||
       ChangeCase(GetExtension(destination, false), true) != L"gif")
     return -1;
+  pw::IgnoreFileSizeSignal();  // done here, not through the runner
   PxImage first;
   if (!first.LoadFile(source, kFormatGif) || !first.HasPixels()) return -1;
   int32_t w = 0, h = 0;
