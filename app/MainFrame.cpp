@@ -319,6 +319,10 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
   m_closePending = false;
   Shutdown();
   Destroy();
+  // The frame is deleted, and the program ends, at the next idle time. A
+  // close that no window event brought (a signal) has no event behind it
+  // to bring that idle time: ask for it.
+  wxWakeUpIdle();
 }
 
 void CMainFrame::Shutdown() {

@@ -2,7 +2,6 @@
 
 #include <gdal_priv.h>
 #include <tiffio.h>
-#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,9 +29,8 @@ constexpr int kStretchSubsampleLimit = 5000;
 // GDAL errors, which is how a failed tile write becomes a failed
 // conversion here), but the window toolkit's TIFF image handler installs one
 // that turns them into message boxes, and whichever came last wins. GDAL's
-// pair is taken once (or, when someone else's is in place by then, a plain
-// forwarding to GDAL's errors) and put back before every opening and
-// creation, all on the UI thread.
+// pair is taken once and put back before every opening and creation, all on
+// the UI thread.
 void ForwardTiffError(const char*, const char* format, va_list args) {
   CPLErrorV(CE_Failure, CPLE_AppDefined, format, args);
 }
@@ -48,22 +46,24 @@ struct TiffHandlers {
 
 const TiffHandlers& GdalTiffHandlers() {
   static const TiffHandlers handlers = [] {
+    // GDAL's pair is known by when it arrives, not by whose library it lies
+    // in: our forwarding pair goes in first, so a pair found in its place
+    // after the GeoTIFF driver's start came from GDAL. When the driver had
+    // started before, or installs none, the forwarding pair stays; it does
+    // the same work.
+    TIFFSetErrorHandler(ForwardTiffError);
+    TIFFSetWarningHandler(ForwardTiffWarning);
     if (GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff")) {
       GdalErrorScope quiet;
       const char* probe = "/vsimem/pixelwharf_tiff_init.tif";
       if (GDALDataset* ds = gtiff->Create(probe, 1, 1, 1, GDT_Byte, nullptr)) GDALClose(ds);
       VSIUnlink(probe);
     }
-    auto inGdal = [](TIFFErrorHandler fn) {
-      Dl_info info;
-      return fn && dladdr(reinterpret_cast<void*>(fn), &info) && info.dli_fname &&
-             std::strstr(info.dli_fname, "libgdal");
-    };
     TiffHandlers h;
     h.error = TIFFSetErrorHandler(nullptr);
     h.warning = TIFFSetWarningHandler(nullptr);
-    if (!inGdal(h.error)) h.error = ForwardTiffError;
-    if (!inGdal(h.warning)) h.warning = ForwardTiffWarning;
+    if (!h.error) h.error = ForwardTiffError;
+    if (!h.warning) h.warning = ForwardTiffWarning;
     return h;
   }();
   return handlers;

@@ -7,6 +7,8 @@
 #include <gdal.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+
+#include <csignal>
 #include <unistd.h>
 
 #include <algorithm>
@@ -412,6 +414,61 @@ TEST(Viewer, AnUnreadableImageShowsBackgroundAndKeepsThePath) {
 // A broken TIFF reaches libtiff, whose complaints must stay GDAL's errors
 // even after the toolkit's TIFF image handler has (re)installed its own
 // libtiff handlers, which would turn them into message boxes.
+// The real program with a 16-bit raster named on its command line, ended by
+// the session (SIGTERM) or a terminal (SIGINT) once it shows the raster: it
+// closes as it does without a file, saves its settings and exits.
+TEST(Viewer, SignalWithARasterOpenEndsTheProgramAndSavesTheSettings) {
+  const std::string raster = g_dir->File("signal16.tif");
+  pwtest::WriteRaster(raster, 900, 600, 1, GDT_UInt16,
+                      [](int x, int t, int) { return 500 + x * 30 + t * 7; });
+  for (const int sig : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(sig == SIGTERM ? "SIGTERM" : "SIGINT");
+    const std::string home = g_dir->File(sig == SIGTERM ? "term" : "int");
+    ASSERT_TRUE(std::filesystem::create_directories(home));
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      setenv("HOME", home.c_str(), 1);
+      setenv("PIXELWHARF_HOME", home.c_str(), 1);
+      setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
+      execl(PW_PIXELWHARF_EXE, "pixelwharf", raster.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // The viewer keeps the raster open while it shows it; once it does, the
+    // window settles with nothing more to do.
+    auto holdsRaster = [&] {
+      std::error_code ec;
+      for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
+        if (std::filesystem::read_symlink(fd.path(), ec) == raster) return true;
+      return false;
+    };
+    bool open = false;
+    for (int i = 0; i < 400 && !open; ++i) {
+      open = holdsRaster();
+      if (!open) std::this_thread::sleep_for(25ms);
+    }
+    EXPECT_TRUE(open) << "the program never opened the raster";
+    std::this_thread::sleep_for(800ms);
+    kill(pid, sig);
+    int status = 0;
+    bool ended = false;
+    for (int i = 0; i < 200 && !ended; ++i) {
+      ended = waitpid(pid, &status, WNOHANG) == pid;
+      if (!ended) std::this_thread::sleep_for(25ms);
+    }
+    if (!ended) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(ended) << "the program did not end within 5 s of the signal";
+    EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::ifstream ini(home + "/pixelwharf.ini");
+    const std::string text((std::istreambuf_iterator<char>(ini)), std::istreambuf_iterator<char>());
+    // A file opened from the command line leaves the viewer category shown.
+    EXPECT_NE(text.find("CAT_INDEX = 1"), std::string::npos) << text;
+  }
+}
+
 TEST(Viewer, BrokenTiffRaisesNoToolkitMessages) {
   class Capture : public wxLog {
    protected:

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -49,8 +50,8 @@ class ExifHelpers : public ::testing::Test {
   void SetUp() override {
     setenv("TZ", kZone, 1);
     tzset();
-    char templ[] = "/tmp/pwexifhelpers-XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
+    std::string templ = (std::filesystem::temp_directory_path() / "pwexifhelpers-XXXXXX").string();
+    ASSERT_NE(mkdtemp(templ.data()), nullptr);
     dir_ = templ;
   }
   void TearDown() override { Sh("rm -rf " + Quote(dir_)); }
