@@ -324,6 +324,7 @@ ClassifyOutcome RunClassify(const ClassifyRequest& request, CProgressInterface* 
     for (const std::wstring& file : sources.files)
       if (KeepsDroppedFile(file, request.patterns, request.mode)) kept.push_back(file);
     if (!kept.empty()) {
+      RemoveAbandonedStagedFilesBeside(kept);
       const std::wstring base = GetCommonParentDir(kept);
       if (worker)
         RunSortGroup(base, kept, worker, FileGroupBarPosition(), progress, observer, outcome);

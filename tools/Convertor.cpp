@@ -137,6 +137,7 @@ ConvertOutcome RunConvert(const ConvertRequest& request, CProgressInterface* pro
   const SourceEntries& entries = request.sources;
   if (!entries.files.empty()) {
     g_ConvertBaseDir = GetCommonParentDir(entries.files);
+    RemoveAbandonedStagedFilesBeside(entries.files);
     RunConvertGroup(entries.files, true, FileGroupBarPosition(), request, progress,
                     observer, outcome);
     // The dropped files get no log: the box names the failed ones.

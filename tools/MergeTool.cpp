@@ -77,6 +77,7 @@ MergeOutcome RunMerge(const MergeRequest& request, CProgressInterface* progress,
     const std::wstring parent = GetCommonParentDir(sources.files);
     const std::wstring output =
         MergeOutputPath(parent, GetLastComponent(parent), request.vertical, sources.files[0]);
+    RemoveAbandonedStagedFilesBeside(sources.files);
     const std::vector<std::wstring> files = WithoutStagedFiles(sources.files);
     if (!files.empty() && !MergeGroup(files, output, request, FileGroupBarPosition(), progress,
                                       observer, outcome)) {

@@ -248,6 +248,7 @@ ResizeOutcome RunResize(const ResizeRequest& request, CProgressInterface* progre
   ResizeOutcome outcome;
   const SourceEntries& entries = request.sources;
   if (!entries.files.empty()) {
+    RemoveAbandonedStagedFilesBeside(entries.files);
     const std::vector<std::wstring> files = WithoutStagedFiles(entries.files);
     const bool singleGif = files.size() == 1 && HasGifFile(files);
     if (!files.empty()) {

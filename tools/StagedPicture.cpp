@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <set>
 #include <vector>
 
 #include "core/PathHelpers.h"
@@ -118,7 +119,13 @@ bool StagedPicture::Commit(bool replace, const pw::FileTimes* times) {
   return true;
 }
 
-void RemoveAbandonedStagedFiles(const std::wstring& folder) {
+void RemoveAbandonedStagedFiles(const std::wstring& folder, bool recursive) {
   const std::string narrow = pw::WideToNarrow(folder);
-  if (!narrow.empty()) pw::RemoveAbandonedWorkingFiles(narrow, true);
+  if (!narrow.empty()) pw::RemoveAbandonedWorkingFiles(narrow, recursive);
+}
+
+void RemoveAbandonedStagedFilesBeside(const std::vector<std::wstring>& files) {
+  std::set<std::wstring> folders;
+  for (const std::wstring& file : files) folders.insert(GetParentDir(file));
+  for (const std::wstring& folder : folders) RemoveAbandonedStagedFiles(folder, false);
 }

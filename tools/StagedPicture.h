@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/unique_fd.h"
@@ -52,6 +53,11 @@ class StagedPicture {
   pw::UniqueFd lock_;  // held while the working file exists (see platform/working_file.h)
 };
 
-// Removes the working files of killed runs below `folder` (recursively) that
-// no running process holds. Every tool calls it on the folders it works in.
-void RemoveAbandonedStagedFiles(const std::wstring& folder);
+// Removes the working files of killed runs in `folder` (and below it when
+// `recursive`) that no running process holds. Every tool calls it on the
+// folders it works in.
+void RemoveAbandonedStagedFiles(const std::wstring& folder, bool recursive = true);
+
+// The same for the folder of each of the files (not below them): the
+// folders of a group of dropped files.
+void RemoveAbandonedStagedFilesBeside(const std::vector<std::wstring>& files);
