@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,6 +94,10 @@ bool StagedPicture::HasContent() const {
 
 bool StagedPicture::Commit(bool replace, const pw::FileTimes* times) {
   if (stagedNarrow_.empty()) return false;
+  // The writers replace the working file with a new one of their own (an
+  // atomic write beside it): lock that one too until it has its name.
+  pw::UniqueFd relock(::open(stagedNarrow_.c_str(), O_RDONLY | O_CLOEXEC));
+  if (relock && ::flock(relock.get(), LOCK_EX | LOCK_NB) == 0) lock_ = std::move(relock);
   const std::string target = pw::WideToNarrow(destination_);
   bool ok = !target.empty() && HasContent();
   struct stat old;
