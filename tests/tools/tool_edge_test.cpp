@@ -20,6 +20,7 @@
 #include "tools/CloneExif.h"
 #include "tools/Convertor.h"
 #include "tools/MergeTool.h"
+#include "tools/MoveLog.h"
 #include "tools/ResizePictures.h"
 
 using namespace tooltest;
@@ -133,22 +134,30 @@ TEST(ToolEdges, WorkingFilesOfKilledRunsAreIgnoredAndCleaned) {
   }
 }
 
-TEST(ToolEdges, TheUsersOwnLogIsNeverReplaced) {
+TEST(ToolEdges, ALogLogNoToolWroteIsNeverReplaced) {
   TreeCopy tree;
-  for (const ToolCase& tool : kTools) {
-    if (!tool.writesResultLog) continue;
-    SCOPED_TRACE(tool.name);
-    const std::string folder = tree / tool.name;
-    Jpeg(folder + "/a.jpg");
-    { std::ofstream(folder + "/log.log") << "my own notes\n"; }
-    const RunReport report = tool.run(folder);
-    EXPECT_EQ(ReadFile(folder + "/log.log"), "my own notes\n");
-    EXPECT_NE(ReadFile(folder + "/log-1.log").find(folder), std::string::npos);
-    EXPECT_EQ(report.renamedLogs, std::vector<std::wstring>{W(folder + "/log-1.log")});
-    // A second run replaces its own result log, not the user's.
-    EXPECT_EQ(tool.run(folder).renamedLogs, std::vector<std::wstring>{W(folder + "/log-1.log")});
-    EXPECT_EQ(ReadFile(folder + "/log.log"), "my own notes\n");
-    EXPECT_FALSE(fs::exists(folder + "/log-2.log"));
+  const std::string kept[] = {
+      "my own notes\n",
+      pw::WideToNarrow(kMoveLogHeader) + "\n/x/a.jpg->/x/201607/a.jpg\n",  // the sort's way back
+  };
+  int n = 0;
+  for (const std::string& content : kept) {
+    for (const ToolCase& tool : kTools) {
+      if (!tool.writesResultLog) continue;
+      SCOPED_TRACE(std::string(tool.name) + " beside " + content);
+      const std::string folder = tree / (tool.name + std::to_string(n));
+      Jpeg(folder + "/a.jpg");
+      { std::ofstream(folder + "/log.log") << content; }
+      const RunReport report = tool.run(folder);
+      EXPECT_EQ(ReadFile(folder + "/log.log"), content);
+      EXPECT_NE(ReadFile(folder + "/log-1.log").find(folder), std::string::npos);
+      EXPECT_EQ(report.renamedLogs, std::vector<std::wstring>{W(folder + "/log-1.log")});
+      // A second run replaces its own result log, not the other file.
+      EXPECT_EQ(tool.run(folder).renamedLogs, std::vector<std::wstring>{W(folder + "/log-1.log")});
+      EXPECT_EQ(ReadFile(folder + "/log.log"), content);
+      EXPECT_FALSE(fs::exists(folder + "/log-2.log"));
+    }
+    ++n;
   }
 }
 
