@@ -71,7 +71,7 @@ class SortSafety : public ::testing::Test {
     ASSERT_TRUE(Sh("touch -d '" + touch + "' " + Quote(path)));
   }
   // Same names in several folders, Chinese names with spaces, a read-only
-  // file, a name that is not UTF-8.
+  // file, a name that is not UTF-8, a truncated picture, a link.
   void MakeTree(const std::string& base) {
     File(base + "/a.jpg", "2016-07-21 10:00");
     File(base + "/sub1/a.jpg", "2016-07-02 08:00", "second");
@@ -80,6 +80,11 @@ class SortSafety : public ::testing::Test {
     File(base + "/ro.png", "2017-06-01 12:00");
     ::chmod((base + "/ro.png").c_str(), 0444);
     File(base + "/bad\xff\xfe.gif", "2018-12-01 12:00");
+    File(base + "/cut.jpg", "2019-02-01 12:00", "\xff\xd8\xff\xe0 cut off");
+    // A link to a picture kept elsewhere (one to a picture of the tree
+    // would dangle once that is sorted, and fail).
+    if (!fs::exists(root_ + "/linked.jpg")) File(root_ + "/linked.jpg", "2011-11-11 11:00");
+    fs::create_symlink(root_ + "/linked.jpg", base + "/link.jpg");
   }
 
   pwtest::TempTree dir_;
