@@ -19,8 +19,10 @@
 #include "imagelib/PxFile.h"
 #include "imagelib/WinRecords.h"
 
-// Largest pixel block Create accepts, in bytes.
-constexpr float kPxImageMaxMemory = 268435456.0f;
+// Largest pixel block Create accepts, in bytes, and the same limit in single
+// precision as the size estimates are judged.
+constexpr uint64_t kPxImageMaxBytes = 268435456;
+constexpr float kPxImageMaxMemory = static_cast<float>(kPxImageMaxBytes);
 
 class PxImage {
  public:
@@ -110,6 +112,8 @@ class PxImage {
 
   // ---- convenience views of the record
   bool HasPixels() const { return dib != nullptr; }
+  // The last decode padded missing or unreadable data (lastError says what).
+  bool IsDamaged() const { return info.bDamaged; }
   bool IsBorrowed() const { return info.owner != nullptr; }
   uint32_t Width() const { return static_cast<uint32_t>(header.biWidth); }
   uint32_t Height() const { return static_cast<uint32_t>(header.biHeight); }

@@ -14,7 +14,7 @@
 #include <cwchar>
 
 #include "app/Resources.h"
-#include "app/core/PathHelpers.h"
+#include "core/PathHelpers.h"
 #include "tools/MergeTool.h"
 
 namespace {
@@ -100,8 +100,6 @@ void CMergeImgs::BuildControls() {
   Bind(wxEVT_BUTTON, &CMergeImgs::OnBrowseFolder, this, kBrowse);
   Bind(
       wxEVT_BUTTON, [this](wxCommandEvent&) { OnStartMerge(); }, kStart);
-  Bind(
-      wxEVT_BUTTON, [](wxCommandEvent&) {}, kCancel);
   Bind(
       wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnHorizontal(); }, kHorizontal);
   Bind(
@@ -200,6 +198,6 @@ void CMergeImgs::OnStartMerge() {
   }
 
   Run run(*this);
-  RunMerge(request, run.Progress(), &run);
-  run.Finish(sources, L"\n\n处理完成啦！");
+  const MergeOutcome outcome = RunMerge(request, run.Progress(), &run);
+  run.Finish(sources, L"\n\n处理完成啦！", outcome.report);
 }

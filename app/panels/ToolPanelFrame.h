@@ -18,7 +18,6 @@
 #include "platform/progress.h"
 #include "tools/ToolRun.h"
 
-class CMainFrame;
 class wxComboBox;
 class wxTextCtrl;
 class wxEraseEvent;
@@ -56,7 +55,9 @@ class ToolPanelFrame : public ToolPanelBase {
   // Copies this tool's own settings section into the main window's record.
   virtual void CopySectionTo(ToolSettings& target) const = 0;
 
-  CMainFrame* Frame() const;
+  // Gives this tool's own settings section and the two window indices
+  // back to the owner's record.
+  void GiveSettingsBack();
   wxTextCtrl* PathField() const;
   // Reads the path field, asking for a folder when it is empty. False (with
   // the focus on the panel) when there is still nothing.
@@ -84,9 +85,13 @@ class ToolPanelFrame : public ToolPanelBase {
     void GroupFinished() override;
     void BarAt(int barPosition) override;
     // Bar to 100, the dated run log, the copy-back and the end-of-run box
-    // whose text follows the elapsed time. False when the run log could not
-    // be written (then nothing is copied back and no box appears).
-    bool Finish(const std::wstring& runLogPath, const wxString& closingText);
+    // whose text follows the elapsed time: `closingText` for a clean run,
+    // else what the report tells (failures, where they are logged, logs
+    // that could not be written or took another name). False when the run
+    // log could not be written (then nothing is copied back and no box
+    // appears).
+    bool Finish(const std::wstring& runLogPath, const wxString& closingText,
+                const RunReport& report = RunReport());
 
    private:
     ToolPanelFrame& panel_;
