@@ -153,10 +153,14 @@ bool PxImageICO::DecodeBitmapEntry(PxFile* file) {
     return fail("corrupted ICO");
   }
 
-  // Some writers leave the mask out; the picture is then opaque as stored.
+  // A file that ends before its mask still gives its pixels, opaque as
+  // stored; it is marked damaged, so nothing overwrites the original with it.
   const uint32_t maskRowBytes = (width + 31) / 32 * 4;
   std::vector<uint8_t> mask(size_t{maskRowBytes} * height);
-  if (!pxio::ReadExactly(file, mask.data(), mask.size())) return true;
+  if (!pxio::ReadExactly(file, mask.data(), mask.size())) {
+    info.bDamaged = true;
+    return true;
+  }
   ApplyAndMask(mask.data(), maskRowBytes, bits);
   return true;
 }

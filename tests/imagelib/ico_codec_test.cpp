@@ -163,9 +163,11 @@ TEST(IcoMask, AllOnesMaskInvertsAndNoMaskLeavesItOpaque) {
   EXPECT_EQ(opaque.alpha, nullptr);
   EXPECT_EQ(pxtest::Rgb(opaque, 0, 0), 0x1E140Au);
 
-  PxImage noMask;  // a writer that left the mask out
+  PxImage noMask;  // a file that ends before its mask: pixels, but damaged
   ASSERT_TRUE(DecodeBytes(BitmapIcon(8, 2, 4, pal, px, {}), kFormatIco, noMask));
   EXPECT_EQ(noMask.info.backgroundIndex, -1);
+  EXPECT_TRUE(noMask.IsDamaged());
+  EXPECT_FALSE(opaque.IsDamaged());
 }
 
 TEST(IcoMask, ThirtyTwoBitAlphaKeptAndMaskedPixelsCleared) {
