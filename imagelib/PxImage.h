@@ -112,6 +112,8 @@ class PxImage {
 
   // ---- convenience views of the record
   bool HasPixels() const { return dib != nullptr; }
+  // The last decode padded missing or unreadable data (lastError says what).
+  bool IsDamaged() const { return info.bDamaged; }
   bool IsBorrowed() const { return info.owner != nullptr; }
   uint32_t Width() const { return static_cast<uint32_t>(header.biWidth); }
   uint32_t Height() const { return static_cast<uint32_t>(header.biHeight); }
@@ -122,9 +124,6 @@ class PxImage {
   uint8_t* PixelRows() const { return dib ? info.pixels : nullptr; }
   uint8_t* RowAt(uint32_t y) const { return info.pixels + size_t{y} * info.rowStride; }
   const char* LastError() const { return info.lastError; }
-  // The last decode had to pad missing or unreadable data: the picture is
-  // whole in size, the last-error text says what was wrong.
-  bool IsDamaged() const { return info.bDamaged; }
   // Copies a non-empty text (at most 255 characters); an empty one keeps the old text.
   void SetLastError(const char* text);
 

@@ -41,8 +41,9 @@ TEST_P(Hostile, EndsQuicklyWithAClearAnswer) {
   const HostileFile& h = GetParam();
   std::vector<uint8_t> bytes = pxtest::ReadBytes(std::string(PW_TEST_DATA) + "/crashers/" + h.path);
   ASSERT_FALSE(bytes.empty()) << h.path;
-  for (ImageFormatId id : {h.format, ImageFormatId{kFormatUnknown}}) {
-    SCOPED_TRACE(id);
+  // The format's own road; the fuzz replay tests take the same files through
+  // the try-every-format road as well.
+  for (ImageFormatId id : {h.format}) {
     PxMemFile file(bytes.data(), static_cast<int32_t>(bytes.size()));
     PxImage image;
     const bool ok = image.Decode(&file, id);
