@@ -214,9 +214,10 @@ bool PxImageTIF::Decode(PxFile* file) {
       }
     }
     if (!rgbaPath || colourRows) {
-      // Rows libtiff cannot decode stay black rather than showing whatever
-      // the allocator left there.
-      std::memset(PixelRows(), 0, ImageBytes());
+      // Rows libtiff cannot decode stay black: Create hands them over
+      // zeroed, and only a failed RGBA read can have left anything behind
+      // (clearing a large picture again would cost as much as reading it).
+      if (rgbaPath) std::memset(PixelRows(), 0, ImageBytes());
       ReadStripPage(tif, samples, bits, photometric, rowsPerStrip, colour);
       // Orientation 6 means the picture must turn clockwise to stand
       // upright, 8 counter-clockwise, as the EXIF orientation fix-up does.
