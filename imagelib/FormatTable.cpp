@@ -7,6 +7,7 @@
 
 #include "imagelib/PxImageBMP.h"
 #include "imagelib/PxImageGIF.h"
+#include "imagelib/PxImageJAS.h"
 #include "imagelib/PxImageJPG.h"
 #include "imagelib/PxImagePNG.h"
 #include "imagelib/PxImageTIF.h"
@@ -62,7 +63,6 @@ PW_PENDING_TEXT(kFormatTga, "PxImageTGA: TGA is not available in this build")
 PW_PENDING_TEXT(kFormatPcx, "PxImagePCX: PCX is not available in this build")
 PW_PENDING_TEXT(kFormatWbmp, "PxImageWBMP: WBMP is not available in this build")
 PW_PENDING_TEXT(kFormatWmf, "PxImageWMF: WMF is not available in this build")
-PW_PENDING_TEXT(kFormatUnknown, "PxImageJAS: JPEG-2000 family is not available in this build")
 PW_PENDING_TEXT(kFormatMng, "PxImageMNG: MNG is not available in this build")
 PW_PENDING_TEXT(kFormatSka, "PxImageSKA: SKA is not available in this build")
 PW_PENDING_TEXT(kFormatRaw, "PxImageRAW: RAW is not available in this build")
@@ -103,7 +103,8 @@ const FormatCodec kTga = Pending<kFormatTga>("PxImageTGA");                     
 const FormatCodec kPcx = Pending<kFormatPcx>("PxImagePCX");                     // pending: PCX
 const FormatCodec kWbmp = Pending<kFormatWbmp>("PxImageWBMP");                  // pending: WBMP
 const FormatCodec kWmf = PendingReadOnly<kFormatWmf>("PxImageWMF", "Save WMF not supported");  // pending: WMF
-const FormatCodec kJas = Pending<kFormatUnknown>("PxImageJAS");                 // pending: JP2/JPC/PGX/PNM/RAS
+const FormatCodec kJas = FormatCodec{"PxImageJAS", &Create<PxImageJAS>, &DecodeWith<PxImageJAS>,
+                                     &EncodeWithId<PxImageJAS>, nullptr, false};
 const FormatCodec kMng = Pending<kFormatMng>("PxImageMNG", true);               // pending: MNG
 const FormatCodec kSka = Pending<kFormatSka>("PxImageSKA");                     // pending: SKA
 const FormatCodec kRaw = PendingReadOnly<kFormatRaw>("PxImageRAW", "Save RAW not supported");  // pending: RAW
