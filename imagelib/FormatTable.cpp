@@ -9,6 +9,7 @@
 #include "imagelib/PxImageGIF.h"
 #include "imagelib/PxImageJAS.h"
 #include "imagelib/PxImageJPG.h"
+#include "imagelib/PxImageMNG.h"
 #include "imagelib/PxImagePNG.h"
 #include "imagelib/PxImageTIF.h"
 #include "imagelib/PxImagePSD.h"
@@ -63,7 +64,6 @@ PW_PENDING_TEXT(kFormatTga, "PxImageTGA: TGA is not available in this build")
 PW_PENDING_TEXT(kFormatPcx, "PxImagePCX: PCX is not available in this build")
 PW_PENDING_TEXT(kFormatWbmp, "PxImageWBMP: WBMP is not available in this build")
 PW_PENDING_TEXT(kFormatWmf, "PxImageWMF: WMF is not available in this build")
-PW_PENDING_TEXT(kFormatMng, "PxImageMNG: MNG is not available in this build")
 PW_PENDING_TEXT(kFormatSka, "PxImageSKA: SKA is not available in this build")
 PW_PENDING_TEXT(kFormatRaw, "PxImageRAW: RAW is not available in this build")
 #undef PW_PENDING_TEXT
@@ -105,7 +105,7 @@ const FormatCodec kWbmp = Pending<kFormatWbmp>("PxImageWBMP");                  
 const FormatCodec kWmf = PendingReadOnly<kFormatWmf>("PxImageWMF", "Save WMF not supported");  // pending: WMF
 const FormatCodec kJas = FormatCodec{"PxImageJAS", &Create<PxImageJAS>, &DecodeWith<PxImageJAS>,
                                      &EncodeWithId<PxImageJAS>, nullptr, false};
-const FormatCodec kMng = Pending<kFormatMng>("PxImageMNG", true);               // pending: MNG
+const FormatCodec kMng = Codec<PxImageMNG>("PxImageMNG", true);
 const FormatCodec kSka = Pending<kFormatSka>("PxImageSKA");                     // pending: SKA
 const FormatCodec kRaw = PendingReadOnly<kFormatRaw>("PxImageRAW", "Save RAW not supported");  // pending: RAW
 const FormatCodec kPsd = ReadOnlyCodec<PxImagePSD>("PxImagePSD", "Save PSD not supported");
