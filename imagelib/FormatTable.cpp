@@ -12,6 +12,7 @@
 #include "imagelib/PxImageMNG.h"
 #include "imagelib/PxImagePNG.h"
 #include "imagelib/PxImageTIF.h"
+#include "imagelib/PxImageWMF.h"
 #include "imagelib/PxImagePSD.h"
 
 namespace {
@@ -63,7 +64,6 @@ PW_PENDING_TEXT(kFormatIco, "PxImageICO: ICO is not available in this build")
 PW_PENDING_TEXT(kFormatTga, "PxImageTGA: TGA is not available in this build")
 PW_PENDING_TEXT(kFormatPcx, "PxImagePCX: PCX is not available in this build")
 PW_PENDING_TEXT(kFormatWbmp, "PxImageWBMP: WBMP is not available in this build")
-PW_PENDING_TEXT(kFormatWmf, "PxImageWMF: WMF is not available in this build")
 PW_PENDING_TEXT(kFormatSka, "PxImageSKA: SKA is not available in this build")
 PW_PENDING_TEXT(kFormatRaw, "PxImageRAW: RAW is not available in this build")
 #undef PW_PENDING_TEXT
@@ -102,7 +102,7 @@ const FormatCodec kTif = Codec<PxImageTIF>("PxImageTIF", true);
 const FormatCodec kTga = Pending<kFormatTga>("PxImageTGA");                     // pending: TGA
 const FormatCodec kPcx = Pending<kFormatPcx>("PxImagePCX");                     // pending: PCX
 const FormatCodec kWbmp = Pending<kFormatWbmp>("PxImageWBMP");                  // pending: WBMP
-const FormatCodec kWmf = PendingReadOnly<kFormatWmf>("PxImageWMF", "Save WMF not supported");  // pending: WMF
+const FormatCodec kWmf = ReadOnlyCodec<PxImageWMF>("PxImageWMF", "Save WMF not supported");
 const FormatCodec kJas = FormatCodec{"PxImageJAS", &Create<PxImageJAS>, &DecodeWith<PxImageJAS>,
                                      &EncodeWithId<PxImageJAS>, nullptr, false};
 const FormatCodec kMng = Codec<PxImageMNG>("PxImageMNG", true);
