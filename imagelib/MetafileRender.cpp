@@ -6,11 +6,14 @@
 #include <libwmf/gd.h>
 #include <librsvg/rsvg.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
+
+#include "imagelib/PxImagePNG.h"
 
 namespace metafile {
 
@@ -30,6 +33,27 @@ bool Allocate(std::vector<uint32_t>* pixels, uint32_t width, uint32_t height) {
   }
   return true;
 }
+
+// A C stream that writes into memory (libwmf writes its PNG to a FILE).
+struct MemoryStream {
+  FILE* stream = nullptr;
+  char* data = nullptr;
+  size_t size = 0;
+  bool Open() {
+    stream = open_memstream(&data, &size);
+    return stream != nullptr;
+  }
+  bool Close() {
+    if (!stream) return false;
+    const bool ok = std::fclose(stream) == 0;
+    stream = nullptr;
+    return ok;
+  }
+  ~MemoryStream() {
+    if (stream) std::fclose(stream);
+    std::free(data);
+  }
+};
 
 struct WmfApi {
   wmfAPI* api = nullptr;
@@ -61,8 +85,15 @@ bool RenderWmf(const uint8_t* data, size_t size, const Frame& frame, uint32_t wi
   wmfD_Rect scanned;
   if (wmf_scan(w.api, 0, &scanned) != wmf_E_None) return false;
 
+  // The gd device writes its picture as PNG into a memory stream and frees
+  // its own image (a gd image handed out could not be freed from here).
   wmf_gd_t* device = WMF_GD_GetData(w.api);
-  device->type = wmf_gd_image;
+  if (!(device->flags & WMF_GD_SUPPORTS_PNG)) return false;
+  MemoryStream png;
+  if (!png.Open()) return false;
+  device->type = wmf_gd_png;
+  device->file = png.stream;
+  device->flags |= WMF_GD_OUTPUT_FILE;
   device->width = width;
   device->height = height;
   wmfD_Rect box;
@@ -71,21 +102,21 @@ bool RenderWmf(const uint8_t* data, size_t size, const Frame& frame, uint32_t wi
   box.BR.x = frame.right;
   box.BR.y = frame.bottom;
   device->bbox = box;
-  if (wmf_play(w.api, 0, &box) != wmf_E_None || !device->gd_image) return false;
-  const int* gd = wmf_gd_image_pixels(device->gd_image);
-  if (!gd) return false;
-  // gd's true colour: alpha (0 opaque .. 127 clear) in bits 24-30, then
-  // red, green, blue. What is not opaque lies over white.
-  for (size_t i = 0; i < pixels->size(); ++i) {
-    const uint32_t p = static_cast<uint32_t>(gd[i]);
-    const uint32_t clear = (p >> 24) & 0x7F;
-    uint32_t out = 0;
-    for (int shift = 16; shift >= 0; shift -= 8) {
-      const uint32_t c = (p >> shift) & 0xFF;
-      out |= ((c * (127 - clear) + 255 * clear) / 127) << shift;
+  const bool played = wmf_play(w.api, 0, &box) == wmf_E_None;
+  // The device is done with the stream once the play has ended.
+  device->file = nullptr;
+  device->flags &= ~static_cast<unsigned long>(WMF_GD_OUTPUT_FILE);
+  if (!played || !png.Close() || png.size == 0) return false;
+
+  PxImagePNG picture;
+  if (png.size > 0x7FFFFFFF) return false;
+  PxMemFile file(reinterpret_cast<uint8_t*>(png.data), static_cast<int32_t>(png.size));
+  if (!picture.Decode(&file) || picture.Width() != width || picture.Height() != height) return false;
+  for (uint32_t y = 0; y < height; ++y)
+    for (uint32_t x = 0; x < width; ++x) {
+      const RGBQUAD c = picture.PixelColorAt(static_cast<int32_t>(x), static_cast<int32_t>(height - 1 - y), false);
+      (*pixels)[size_t{y} * width + x] = uint32_t{c.rgbRed} << 16 | uint32_t{c.rgbGreen} << 8 | c.rgbBlue;
     }
-    (*pixels)[i] = out;
-  }
   return true;
 }
 
@@ -111,8 +142,7 @@ bool RenderEmf(const uint8_t* data, size_t size, uint32_t width, uint32_t height
 
   generatorOptions options;
   std::memset(&options, 0, sizeof options);
-  char space[] = "svg";
-  options.nameSpace = space;
+  options.nameSpace = nullptr;  // plain element names
   options.verbose = false;
   options.emfplus = true;
   options.svgDelimiter = true;
