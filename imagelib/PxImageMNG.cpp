@@ -216,6 +216,11 @@ bool PxImageMNG::Decode(PxFile* file) {
   // arrives, and the chunks kept so the background can be looked up.
   mng_set_doprogressive(h, MNG_FALSE);
   mng_set_storechunks(h, MNG_TRUE);
+  // Play each animation once. With the playback cache libmng follows TERM
+  // and LOOP back inside a single call, and a loop whose body draws
+  // nothing never returns; without it TERM is skipped and a LOOP chunk is
+  // an error. The reader wants one run anyway: it counts the frames.
+  mng_set_cacheplayback(h, MNG_FALSE);
   // Up to what the container holds until the header says the real size.
   mng_set_maxcanvassize(h, 65535, 65535);
   InstallMngCallbacks(h);

@@ -1,5 +1,6 @@
 #include "imagelib/PxImageWMF.h"
 
+#include <cstring>
 #include <new>
 
 #include "imagelib/MetafileRender.h"
@@ -24,6 +25,38 @@ bool ReadAll(PxFile* file, int32_t start, size_t count, std::vector<uint8_t>* ou
     return false;
   }
   return file->SeekTo(start, 0) && file->ReadBlock(out->data(), 1, count) == count;
+}
+
+// The header's own parts lie inside the header record, and the records
+// follow one another inside the bytes up to the end-of-file record: the
+// playback library takes both on trust. Bytes after that record are
+// dropped.
+bool CheckEnhancedRecords(std::vector<uint8_t>* bytes) {
+  const uint8_t* b = bytes->data();
+  const uint64_t total = bytes->size();
+  const uint64_t headerSize = Le32(b + 4);
+  if (headerSize < 108 || headerSize % 4 != 0 || headerSize > total) return false;
+  // An offset without a length would be followed up to a terminator the
+  // record may not hold: such offsets are cleared.
+  uint8_t* header = bytes->data();
+  const uint64_t descriptionChars = Le32(b + 60), descriptionAt = Le32(b + 64);
+  if (descriptionChars == 0) std::memset(header + 64, 0, 4);
+  else if (descriptionAt < 88 || descriptionAt + 2 * descriptionChars > headerSize) return false;
+  const uint64_t pixelFormatSize = Le32(b + 88), pixelFormatAt = Le32(b + 92);
+  if (pixelFormatSize == 0) std::memset(header + 92, 0, 4);
+  else if (pixelFormatAt < 88 || pixelFormatAt + pixelFormatSize > headerSize) return false;
+  constexpr uint32_t kLastRecordType = 122, kEndOfFile = 14;
+  for (uint64_t at = headerSize; at + 8 <= total;) {
+    const uint32_t type = Le32(b + at);
+    const uint64_t size = Le32(b + at + 4);
+    if (type < 1 || type > kLastRecordType || size < 8 || size % 4 != 0 || size > total - at) return false;
+    at += size;
+    if (type == kEndOfFile) {
+      bytes->resize(static_cast<size_t>(at));
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -67,7 +100,8 @@ bool ReadEnhancedMetafile(PxFile* file, EnhancedMetafile* out) {
   int64_t bytes = Le32(head + 48);
   if (bytes > left) bytes = left;
   if (bytes < static_cast<int64_t>(sizeof head)) return false;
-  return ReadAll(file, start, static_cast<size_t>(bytes), &out->bytes);
+  if (!ReadAll(file, start, static_cast<size_t>(bytes), &out->bytes)) return false;
+  return CheckEnhancedRecords(&out->bytes);
 }
 
 bool PxImageWMF::Decode(PxFile* file) {
