@@ -92,7 +92,7 @@ m=$out/mng
 "$im" "$small" "$m/still.jng"
 
 python3 "$(dirname "$0")/../imagelib/metafile_build.py" "$out/wmf"
-rm -f "$out/wmf/wide.emf"
+rm -f "$out/wmf/wide.emf" "$out/wmf/thin.emf"
 for f in rect empty; do  # stems must differ: the replay tests are named by them
   mv "$out/wmf/$f.wmf" "$out/wmf/${f}_wmf.wmf"
   mv "$out/wmf/$f.emf" "$out/wmf/${f}_emf.emf"

@@ -66,6 +66,8 @@ def main():
         'rect.emf': emf((0, 0, 200, 100), (50, 25, 150, 75)),
         # 8000 x 2000 device units: drawn at 4000 x 1000.
         'wide.emf': emf((0, 0, 8000, 2000), (2000, 500, 6000, 1500)),
+        # 8000 x 1: the short side would scale to 0 pixels; it keeps 1.
+        'thin.emf': emf((0, 0, 8000, 1), (0, 0, 8000, 1)),
         'empty.emf': emf((10, 10, 10, 50), (0, 0, 1, 1)),
         'empty.wmf': placeable_wmf((5, 5, 5, 100), 1000, (0, 0, 1, 1), (0, 0, 1, 1)),
     }

@@ -41,13 +41,16 @@ std::string Chunk(const char* type, const std::string& data) {
   return c;
 }
 
-// An MNG of one grey image of w x h, optionally with a BACK chunk.
-std::string BuildMng(uint32_t w, uint32_t h, bool back) {
+// An MNG of one grey image of w x h, optionally with a BACK chunk, with
+// `before` and `after` spliced around the image.
+std::string BuildMng(uint32_t w, uint32_t h, bool back, const std::string& before = "",
+                     const std::string& after = "") {
   std::string s("\x8aMNG\r\n\x1a\n", 8);
   std::string mhdr;
   for (uint32_t v : {w, h, 1u, 0u, 0u, 0u, 0u}) PutBe32(mhdr, v);
   s += Chunk("MHDR", mhdr);
   if (back) s += Chunk("BACK", std::string("\x12\x34\x56\x78\x9a\xbc", 6));
+  s += before;
   std::string ihdr;
   PutBe32(ihdr, 2);
   PutBe32(ihdr, 1);
@@ -59,6 +62,7 @@ std::string BuildMng(uint32_t w, uint32_t h, bool back) {
   compress(packed, &n, raw, sizeof raw);
   s += Chunk("IDAT", std::string(reinterpret_cast<char*>(packed), n));
   s += Chunk("IEND", "");
+  s += after;
   s += Chunk("MEND", "");
   return s;
 }
@@ -140,6 +144,22 @@ TEST_F(Mng, BackgroundAndLimits) {
     EXPECT_FALSE(DecodeBytes(truncated, whole.substr(0, cut))) << cut;
     EXPECT_FALSE(truncated.HasPixels());
   }
+}
+
+// Loops that would repeat 2^31 times: an animation is played once, so a
+// TERM is passed over and a LOOP (which needs the playback cache) refused.
+TEST_F(Mng, LoopChunksEndQuickly) {
+  const std::string term = Chunk("TERM", std::string("\x03\x00\x00\x00\x00\x01\x7f\xff\xff\xff", 10));
+  const std::string loop = Chunk("LOOP", std::string("\x00\x7f\xff\xff\xff", 5));
+  const std::string endl = Chunk("ENDL", std::string("\x00", 1));
+  PxImage withTerm;
+  ASSERT_TRUE(DecodeBytes(withTerm, BuildMng(2, 1, false, term))) << withTerm.LastError();
+  EXPECT_EQ(withTerm.info.frameCount, 1);
+  PxImage withLoop;
+  EXPECT_FALSE(DecodeBytes(withLoop, BuildMng(2, 1, false, loop, endl)));
+  EXPECT_STRNE(withLoop.LastError(), "");
+  PxImage emptyLoop;
+  EXPECT_FALSE(DecodeBytes(emptyLoop, BuildMng(2, 1, false, loop + endl)));
 }
 
 // A memory file that takes only the first `room` bytes.

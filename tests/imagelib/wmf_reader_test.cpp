@@ -91,6 +91,11 @@ TEST_F(Wmf, HeaderRules) {
   EXPECT_EQ(size.Height(), 2000u);
   EXPECT_STREQ(size.LastError(), "output dimensions returned");
 
+  auto thin = Load(Path("thin.emf"), 0, kFormatWmf);
+  ASSERT_TRUE(thin);
+  EXPECT_EQ(thin->Width(), 4000u);
+  EXPECT_EQ(thin->Height(), 1u);
+
   PxImage picture(4, 4, 24, 0);
   PxMemFile out;
   out.Open();
