@@ -225,7 +225,8 @@ bool PxImageMNG::Decode(PxFile* file) {
   mng_set_maxcanvassize(h, 65535, 65535);
   InstallMngCallbacks(h);
 
-  info.frameCount = 0;
+  // The frame count is this reader's to report only once the file is an
+  // MNG: a failed try on another format leaves the count it was given.
   mng_retcode rc = mng_readdisplay(h);
   if (stream_.tooLarge) return fail("PXIMAGE_MAX_MEMORY exceeded");
   if (rc != MNG_NOERROR && rc != MNG_NEEDTIMERWAIT) return fail(ErrorText(h));

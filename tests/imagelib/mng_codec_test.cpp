@@ -135,6 +135,12 @@ TEST_F(Mng, BackgroundAndLimits) {
   EXPECT_EQ(withBack.info.backgroundColor.rgbGreen, 0x56);
   EXPECT_EQ(withBack.info.backgroundColor.rgbBlue, 0x9A);
 
+  // Another format's file leaves the frame count a caller already has.
+  PxImage notMng;
+  notMng.info.frameCount = 7;
+  EXPECT_FALSE(DecodeBytes(notMng, "GIF89a not an animation at all"));
+  EXPECT_EQ(notMng.info.frameCount, 7);
+
   PxImage huge;
   EXPECT_FALSE(DecodeBytes(huge, BuildMng(60000, 60000, false)));
   EXPECT_STREQ(huge.LastError(), "PXIMAGE_MAX_MEMORY exceeded");
