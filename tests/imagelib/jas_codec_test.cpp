@@ -6,6 +6,7 @@
 #include <openjpeg.h>
 
 #include <cstring>
+#include <thread>
 
 #include "imagelib/JasAdapter.h"
 #include "imagelib/PxImageJAS.h"
@@ -351,6 +352,32 @@ TEST_F(Jas, LossyRateAndQualityZero) {
   auto back = Load(Path("zero.jp2"), 0, kFormatJp2);
   ASSERT_TRUE(back);
   EXPECT_EQ(back->Width(), 61u);
+}
+
+// Decodes and encodes share nothing: the batch tools run them on several
+// threads at once.
+TEST_F(Jas, ParallelCodecsAgree) {
+  const std::string jp2 = Path("p.jp2");
+  ASSERT_TRUE(Sh("convert-im6.q16 " + Quote(Path("card.ppm")) + " -quality 60 " + Quote(jp2)));
+  auto reference = Load(jp2, 0, kFormatJp2);
+  ASSERT_TRUE(reference);
+  std::vector<std::thread> workers;
+  int failures[6] = {};
+  for (int t = 0; t < 6; ++t) {
+    workers.emplace_back([&, t] {
+      for (int round = 0; round < 5; ++round) {
+        auto image = Load(jp2, 0, kFormatJp2);
+        if (!image || image->ImageBytes() != reference->ImageBytes() ||
+            std::memcmp(image->PixelRows(), reference->PixelRows(), reference->ImageBytes()) != 0)
+          ++failures[t];
+        PxMemFile out;
+        out.Open();
+        if (!image || !image->Encode(&out, t % 2 ? kFormatJpc : kFormatJp2)) ++failures[t];
+      }
+    });
+  }
+  for (auto& w : workers) w.join();
+  for (int f : failures) EXPECT_EQ(f, 0);
 }
 
 TEST_F(Jas, WriterRefusals) {
