@@ -2,6 +2,7 @@
 // create it ("w"). Opening scans the markers and keeps every APPn segment
 // in the segment list; closing an edited file writes it anew: start of
 // image, the segments, the comments, then the image data unchanged.
+// Close is the commit: an object destroyed without it writes nothing.
 #pragma once
 
 #include <cstdint>
@@ -66,11 +67,12 @@ class ExifJpegImage : public ExifOpenFile {
 class ExifImageFile final : public ExifJpegImage {
  public:
   ExifImageFile();
-  ~ExifImageFile() override;
 
   // Writes an edited or new file back (through a replacement file), then
   // releases the stream and the segments. A second close returns 0.
   ExifResult Close() override;
+  // Destroying the object releases the file as Discard does.
+  ~ExifImageFile() override;
   ExifResult OpenImage(const char* mode) override;
   // Releases the file without writing anything back: an edit that failed
   // half-way leaves the file as it was.
