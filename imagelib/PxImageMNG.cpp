@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr uint64_t kMaxCanvasBytes = uint64_t{1} << 28;  // the container's limit
 // Frames of a big canvas cost time to compose: counting stops once this
 // many canvas bytes have been drawn, whatever the frame count.
 constexpr uint64_t kMaxDrawnBytes = uint64_t{1} << 32;
@@ -47,8 +46,8 @@ mng_bool MngHeaderProc(mng_handle handle, mng_uint32 width, mng_uint32 height) {
   MngStreamInfo* s = InfoOf(handle);
   if (!s) return MNG_FALSE;
   const uint64_t stride = ((uint64_t{width} * 24 + 31) / 32) * 4;
-  if (width == 0 || height == 0 || stride * height > kMaxCanvasBytes ||
-      uint64_t{width} * height > kMaxCanvasBytes) {
+  if (width == 0 || height == 0 || stride * height > kPxImageMaxBytes ||
+      uint64_t{width} * height > kPxImageMaxBytes) {
     s->tooLarge = true;
     return MNG_FALSE;
   }
