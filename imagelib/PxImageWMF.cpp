@@ -59,6 +59,32 @@ bool CheckEnhancedRecords(std::vector<uint8_t>* bytes) {
   return false;
 }
 
+// The records of a 16-bit metafile (after the 22-byte placeable header and
+// the 18-byte metafile header) follow one another up to the end record. The
+// playback library sizes its record buffer from the header's "largest
+// record": that field is set to the largest record actually found.
+bool CheckWmfRecords(std::vector<uint8_t>* bytes) {
+  uint8_t* b = bytes->data();
+  const uint64_t total = bytes->size();
+  const uint64_t headerWords = Le16(b + 22 + 2);
+  uint64_t at = 22 + 2 * headerWords;
+  if (headerWords < 9 || at > total) return false;
+  uint64_t largest = 0;
+  while (at + 6 <= total) {
+    const uint64_t words = Le32(b + at);
+    const uint16_t function = Le16(b + at + 4);
+    if (words < 3 || words > (total - at) / 2) return false;
+    if (words > largest) largest = words;
+    at += 2 * words;
+    if (function == 0) {
+      const auto word = static_cast<uint32_t>(largest);
+      for (int i = 0; i < 4; ++i) b[22 + 12 + i] = static_cast<uint8_t>(word >> (8 * i));
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 bool ReadPlaceableWmf(PxFile* file, PlaceableWmf* out) {
@@ -83,7 +109,8 @@ bool ReadPlaceableWmf(PxFile* file, PlaceableWmf* out) {
   // more than the file holds after the placeable header.
   const int64_t bytes = int64_t{Le32(meta + 6)} * 2;
   if (bytes < 18 || bytes > left - 22) return false;
-  return ReadAll(file, start, static_cast<size_t>(22 + bytes), &out->bytes);
+  if (!ReadAll(file, start, static_cast<size_t>(22 + bytes), &out->bytes)) return false;
+  return CheckWmfRecords(&out->bytes);
 }
 
 bool ReadEnhancedMetafile(PxFile* file, EnhancedMetafile* out) {

@@ -117,6 +117,17 @@ TEST_F(Wmf, LyingAndCutFilesAreSafe) {
     ASSERT_TRUE(image.Decode(&file, kFormatWmf)) << image.LastError();
     ExpectBox(image, 50, 25, 150, 75, "long count");
   }
+  // A largest record the header makes up is never what the player sizes
+  // its buffer by.
+  std::vector<uint8_t> bigRecord = wmf;
+  bigRecord[22 + 12] = bigRecord[22 + 13] = bigRecord[22 + 14] = 0xFF;
+  bigRecord[22 + 15] = 0x7F;
+  {
+    PxMemFile file(bigRecord.data(), static_cast<int32_t>(bigRecord.size()));
+    PxImage claimed;
+    ASSERT_TRUE(claimed.Decode(&file, kFormatWmf)) << claimed.LastError();
+    ExpectBox(claimed, 48, 24, 144, 72, "largest record");
+  }
   for (const auto* whole : {&emf, &wmf}) {
     for (size_t cut = 1; cut < whole->size(); cut += 7) {
       std::vector<uint8_t> part(whole->begin(), whole->begin() + static_cast<std::ptrdiff_t>(cut));
