@@ -5,7 +5,7 @@
 #include <cmath>
 #include <random>
 
-#include "exif/HuffmanCheck.h"
+#include "exif/ExifJpegCodec.h"
 #include "exif/TagDirectory.h"
 #include "jpeg_builder.h"
 #include "tiff_helpers.h"
