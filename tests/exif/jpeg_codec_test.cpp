@@ -156,6 +156,17 @@ TEST(JpegImage, QuantisationTablesAndSamplingReadBackAsSet) {
   // Tables of another kind are refused while these are installed.
   ExifJpegImage other;
   EXPECT_EQ(other.UseStandardTables(1), kExifOk);
+  // Its Huffman tables are usable codes: 12 DC values, 162 AC values of
+  // which 127 have 16-bit codes.
+  ASSERT_TRUE(other.tables && other.tables->dc[0].set && other.tables->ac[0].set);
+  int dcCount = 0, acCount = 0;
+  for (int i = 0; i < 16; ++i) dcCount += other.tables->dc[0].counts[i], acCount += other.tables->ac[0].counts[i];
+  EXPECT_EQ(dcCount, 12);
+  EXPECT_EQ(acCount, 162);
+  EXPECT_EQ(other.tables->ac[0].counts[15], 127);
+  HuffmanLookup lookup;
+  EXPECT_EQ(DeriveHuffmanLookup(other.tables->dc[0].counts, other.tables->dc[0].values, true, &lookup), kExifOk);
+  EXPECT_EQ(DeriveHuffmanLookup(other.tables->ac[0].counts, other.tables->ac[0].values, false, &lookup), kExifOk);
   EXPECT_EQ(other.SetTables(quant, nullptr, nullptr, nullptr, nullptr, 2), kExifNotDone);
   EXPECT_EQ(other.SetTables(quant, nullptr, nullptr, nullptr, nullptr, 1), kExifOk);
 
