@@ -68,7 +68,7 @@ int64_t RecordExtent(const ThumbnailImage& image) {
 bool RowsFit(const ThumbnailImage& image, int32_t rows, int64_t rowBytes) {
   const int64_t extent = RecordExtent(image);
   const int64_t stride = image.comp[0].rowStride;
-  if (extent < 0 || rows < 0 || stride < rowBytes) return false;
+  if (extent < 0 || rows < 0 || rowBytes <= 0 || stride < rowBytes) return false;
   if (rows == 0) return true;
   return extent >= rowBytes && (extent - rowBytes) / stride >= rows - 1;
 }
