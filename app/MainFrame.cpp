@@ -29,7 +29,7 @@
 #include "app/SettingsAccess.h"
 #include "app/StatusBar.h"
 #include "app/TaskBarProgress.h"
-#include "app/core/FileHelpers.h"
+#include "core/FileHelpers.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -240,6 +240,29 @@ int CMainFrame::CreateTaskbarProgress() {
   return 0;
 }
 
+void CMainFrame::SetPanelStatusText(const std::wstring& text, int pane) {
+  if (pw::StatusElement* element = GetStatusExElement(pane)) {
+    element->SetText(wxString(text));
+    element->Redraw();
+  }
+}
+
+void CMainFrame::ResetPanelProgress() { ResetRibbonProgress(100); }
+
+void CMainFrame::SetPanelProgress(int position) {
+  if (StatusProgressBar* bar = GetProgressBar()) {
+    bar->SetPos(position);
+    bar->Redraw();
+  }
+}
+
+void CMainFrame::CompletePanelProgress() { SetPanelProgress(100); }
+
+CProgressInterface* CMainFrame::RunProgress() {
+  CreateTaskbarProgress();
+  return m_progress.get();
+}
+
 int CMainFrame::ResetRibbonProgress(int range) {
   if (StatusProgressBar* bar = GetProgressBar()) {
     bar->SetRange(0, range);
@@ -296,6 +319,10 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
   m_closePending = false;
   Shutdown();
   Destroy();
+  // The frame is deleted, and the program ends, at the next idle time. A
+  // close that no window event brought (a signal) has no event behind it
+  // to bring that idle time: ask for it.
+  wxWakeUpIdle();
 }
 
 void CMainFrame::Shutdown() {

@@ -9,7 +9,8 @@
 #include <wx/frame.h>
 
 #include "app/ToolPanelHost.h"
-#include "app/core/ToolSettings.h"
+#include "app/panels/ToolPanelOwner.h"
+#include "core/ToolSettings.h"
 
 class wxBitmapButton;
 class wxButton;
@@ -32,7 +33,7 @@ class StatusElement;
 class StatusProgressBar;
 }  // namespace pw
 
-class CMainFrame : public wxFrame {
+class CMainFrame : public wxFrame, public pw::ToolPanelOwner {
  public:
   // The settings record and the look are read here; OnCreate builds the
   // window.
@@ -114,9 +115,21 @@ class CMainFrame : public wxFrame {
   // through. Closing then would pull the panels from under that handler.
   bool IsInsideNestedWork() const;
 
-  ToolPanelHost m_toolHost;
-  std::unique_ptr<CTaskBarProgress> m_progress;
-  ToolSettings m_settings;
+  // The settings record the program saves at exit, and the tool host.
+  ToolSettings& Settings() { return m_settings; }
+  const ToolSettings& Settings() const { return m_settings; }
+  ToolPanelHost& ToolHost() { return m_toolHost; }
+  const ToolPanelHost& ToolHost() const { return m_toolHost; }
+
+  // What the tool panels use of the window (pw::ToolPanelOwner).
+  const ToolSettings& PanelSettings() const override { return m_settings; }
+  void StorePanelSettings(const ToolSettings& settings) override { m_settings = settings; }
+  void SetPanelStatusText(const std::wstring& text, int pane) override;
+  void ResetPanelProgress() override;
+  void SetPanelProgress(int position) override;
+  void CompletePanelProgress() override;
+  CProgressInterface* RunProgress() override;
+  void FlashForAttention() override { RequestUserAttention(); }
 
  private:
   void BuildRibbon();
@@ -136,6 +149,9 @@ class CMainFrame : public wxFrame {
   void OnRibbonButton(wxRibbonButtonBarEvent& event);
   void OnRibbonPageChanged(wxRibbonBarEvent& event);
 
+  ToolPanelHost m_toolHost;
+  std::unique_ptr<CTaskBarProgress> m_progress;
+  ToolSettings m_settings;
   CPixelwharfDoc* m_document = nullptr;
   CPixelwharfView* m_view = nullptr;
   wxPanel* m_top = nullptr;           // file column, ribbon, look column

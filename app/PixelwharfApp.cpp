@@ -100,7 +100,7 @@ bool CPixelwharfApp::InitInstance(const wxArrayString& args) {
   // stays the category shown: the tools layout would hide the image.
   for (const wxString& arg : args) {
     if (arg.StartsWith("-")) continue;
-    if (m_frame->OpenDocumentFile(arg)) CatIndex(m_frame->m_settings) = 1;
+    if (m_frame->OpenDocumentFile(arg)) CatIndex(m_frame->Settings()) = 1;
     break;
   }
   // Told to quit while a message was up: the window is already on its way
@@ -111,10 +111,10 @@ bool CPixelwharfApp::InitInstance(const wxArrayString& args) {
   m_frame->Update();
   AcceptDroppedFiles(m_frame);
 
-  m_frame->m_toolHost.frame = m_frame;
-  m_frame->m_toolHost.view = m_frame->GetActiveView();
+  m_frame->ToolHost().frame = m_frame;
+  m_frame->ToolHost().view = m_frame->GetActiveView();
 
-  int category = CatIndex(m_frame->m_settings);
+  int category = CatIndex(m_frame->Settings());
   if (category != 1) {
     m_frame->CenterFixedFrame();
     if (category > 0) m_frame->ActivateRibbonCategory(category);

@@ -11,7 +11,7 @@
 #include "app/Resources.h"
 #include "app/StatusBar.h"
 #include "app/TaskBarProgress.h"
-#include "app/core/PathHelpers.h"
+#include "core/PathHelpers.h"
 #include "platform/text.h"
 
 CPixelwharfDoc::CPixelwharfDoc() {

@@ -6,7 +6,7 @@
 
 #include <wx/event.h>
 
-#include "app/raster/EightBitConversion.h"
+#include "raster/EightBitConversion.h"
 
 class CMainFrame;
 class CPixelwharfView;

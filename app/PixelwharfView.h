@@ -11,7 +11,7 @@
 
 #include <wx/window.h>
 
-#include "app/raster/ImageRenderer.h"
+#include "raster/ImageRenderer.h"
 
 class CPixelwharfDoc;
 class CMainFrame;

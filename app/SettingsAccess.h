@@ -1,7 +1,7 @@
 // The two fields of the settings record that restore the window: the
 // ribbon category and the tool last shown.
 #pragma once
-#include "app/core/ToolSettings.h"
+#include "core/ToolSettings.h"
 
 inline int32_t& CatIndex(ToolSettings& s) { return s.catIndex; }
 inline int32_t& SelIndex(ToolSettings& s) { return s.selIndex; }

@@ -20,7 +20,7 @@ int ShowPanel(ToolPanelHost& host, Panel*& panel, int hintId) {
   wxRect client = host.view->GetClientRect();
   if (!panel) {
     panel = new Panel();
-    panel->m_host = &host;
+    panel->m_owner = host.frame;
     panel->Create(host.view);
     panel->SetSize(client);  // placed once; later view sizes are the panel's business
   }
@@ -47,30 +47,17 @@ int ToolPanelHost::ShowConvertor() { return ShowPanel(*this, convertor, pw::cmd:
 int ToolPanelHost::ShowMergeImgs() { return ShowPanel(*this, mergeImgs, pw::cmd::IDS_HINT_MERGE); }
 
 int ToolPanelHost::SetStatusText(const std::wstring& text, int pane) {
-  if (!frame) return 0;
-  if (pw::StatusElement* element = frame->GetStatusExElement(pane)) {
-    element->SetText(wxString(text));
-    element->Redraw();
-  }
+  if (frame) frame->SetPanelStatusText(text, pane);
   return 0;
 }
 
 int ToolPanelHost::ResetProgress() {
-  if (!frame) return 0;
-  if (pw::StatusProgressBar* bar = frame->GetProgressBar()) {
-    bar->SetRange(0, 100);
-    bar->SetPos(0);
-    bar->Redraw();
-  }
+  if (frame) frame->ResetPanelProgress();
   return 0;
 }
 
 int ToolPanelHost::CompleteProgress() {
-  if (!frame) return 0;
-  if (pw::StatusProgressBar* bar = frame->GetProgressBar()) {
-    bar->SetPos(100);
-    bar->Redraw();
-  }
+  if (frame) frame->CompletePanelProgress();
   return 0;
 }
 

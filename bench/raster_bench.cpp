@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "app/raster/ImageRenderer.h"
+#include "raster/ImageRenderer.h"
 
 namespace {
 

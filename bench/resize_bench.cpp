@@ -27,11 +27,11 @@
 #include <string>
 #include <vector>
 
-#include "app/core/StringHelpers.h"
+#include "core/StringHelpers.h"
 #include "imagelib/PxFile.h"
 #include "imagelib/PxImage.h"
 #include "platform/text.h"
-#include "tools/ExifCarry.h"
+#include "core/ExifHelpers.h"
 #include "tools/PictureOps.h"
 #include "tools/ResizePictures.h"
 

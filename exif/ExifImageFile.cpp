@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "exif/ExifJpegCodec.h"
+#include "exif/JpegMarkers.h"
 #include "platform/byteorder.h"
 
 namespace {
@@ -16,10 +17,6 @@ constexpr uint8_t kZigzagToNatural[64] = {
     0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
-
-bool IsAppMarker(uint8_t m) { return m >= 0xE0 && m <= 0xEF; }
-// Markers without a length field.
-bool IsStandalone(uint8_t m) { return (m >= 0xD0 && m <= 0xD9) || m == 0x01; }
 
 std::unique_ptr<ExifTagEntry> UndefinedBytes(uint32_t tag, const char (&bytes)[4]) {
   return std::make_unique<ExifEntryS8Vec>(tag, kTiffUndefined, 4, std::vector<char>(bytes, bytes + 4));
@@ -44,7 +41,9 @@ ExifImageFile::ExifImageFile() {
   add(std::make_unique<ExifEntryU32>(40963, kTiffLong, 1, 0u));
 }
 
-ExifImageFile::~ExifImageFile() { Close(); }
+// Only an explicit Close writes an edit back: a caller that returns early
+// (an error, an exception) leaves the file as it was.
+ExifImageFile::~ExifImageFile() { Discard(); }
 
 void ExifImageFile::ReleaseAll() {
   ExifOpenFile::Close();
@@ -96,70 +95,52 @@ ExifResult ExifImageFile::OpenImage(const char* mode) {
 
 bool ExifImageFile::HeadCheck() {
   ExifStream* s = stream_.get();
-  uint8_t b[4];
-  if (!s->SeekTo(0) || !s->ReadBytes(b, 2) || b[0] != 0xFF || b[1] != 0xD8) return false;
-  int64_t pos = 2;
+  JpegMarkerWalker walker(s);
+  if (walker.StartOfImage() != kExifOk) return false;
   for (;;) {
-    if (!s->SeekTo(pos) || !s->ReadBytes(b, 4) || b[0] != 0xFF || !IsAppMarker(b[1])) return false;
-    const uint16_t length = pw::LoadBE16(b + 2);
+    JpegMarker m;
+    if (walker.Next(&m) != JpegMarkerWalker::kMarker || !IsAppMarker(m.code) || !walker.ReadLength(&m))
+      return false;
     char id[5];
-    if (length >= 7 && s->ReadBytes(id, 5)) {
-      if (b[1] == 0xE0 && memcmp(id, "JFIF", 5) == 0) return true;
-      if (b[1] == 0xE1 && memcmp(id, "Exif", 5) == 0) return true;
+    if (m.length >= 7 && s->ReadBytes(id, 5)) {
+      if (m.code == 0xE0 && memcmp(id, "JFIF", 5) == 0) return true;
+      if (m.code == 0xE1 && memcmp(id, "Exif", 5) == 0) return true;
     }
-    if (length < 2) return false;
-    pos += 2 + length;
+    if (m.length < 2) return false;
+    walker.Pass(m);
   }
 }
 
 ExifResult ExifImageFile::ScanMarkers() {
   ExifStream* s = stream_.get();
-  const int64_t size = s->SizeOf();
-  uint8_t b[4];
-  if (!s->SeekTo(0) || !s->ReadBytes(b, 2)) return kExifReadFailed;
-  if (b[0] != 0xFF || b[1] != 0xD8) return kExifBadData;
+  JpegMarkerWalker walker(s);
+  const ExifResult start = walker.StartOfImage();
+  if (start != kExifOk) return start;
   // APPn segments and comments after the first other marker travel with
   // the image data; collecting them too would write them twice.
   bool inImageData = false;
-  int64_t pos = 2;
-  while (pos < size) {
-    if (!s->SeekTo(pos) || !s->ReadBytes(b, 4)) return kExifOk;
-    if (b[0] != 0xFF || b[1] < 0xC0 || b[1] == 0xFF) {
-      // Not a marker: look for the next one, a block at a time. The rewrite
-      // takes an FF here that is not a fill byte as the start of the image
-      // data, so whatever follows travels with it and is not collected.
-      if (b[0] == 0xFF && b[1] != 0xFF) inImageData = true;
-      int64_t at = pos + 1;
-      bool found = false;
-      uint8_t chunk[4096];
-      while (!found && at + 1 < size) {
-        const int64_t n = std::min<int64_t>(sizeof chunk, size - at);
-        if (!s->SeekTo(at) || !s->ReadBytes(chunk, n)) return kExifOk;
-        for (int64_t i = 0; i + 1 < n; ++i) {
-          if (chunk[i] == 0xFF && chunk[i + 1] >= 0xC0 && chunk[i + 1] != 0xFF) {
-            at += i;
-            found = true;
-            break;
-          }
-        }
-        if (!found) at += n - 1;
-      }
-      if (!found) return kExifOk;
-      pos = at;
+  for (;;) {
+    JpegMarker m;
+    const JpegMarkerWalker::Step step = walker.Next(&m);
+    if (step == JpegMarkerWalker::kEnd) return kExifOk;
+    if (step == JpegMarkerWalker::kNotMarker || m.code < 0xC0) {
+      // Not a marker: look for the next one. The rewrite takes an FF here
+      // as the start of the image data, so whatever follows travels with
+      // it and is not collected.
+      if (step == JpegMarkerWalker::kMarker) inImageData = true;
+      if (!walker.FindNextMarker(m.position + 1)) return kExifOk;
       continue;
     }
-    const uint8_t marker = b[1];
-    if (IsStandalone(marker)) {
-      if (marker == 0xD9) return kExifOk;
-      pos += 2;
+    if (IsStandaloneMarker(m.code)) {
+      if (m.code == 0xD9) return kExifOk;
+      walker.Pass(m);
       continue;
     }
-    const uint16_t length = pw::LoadBE16(b + 2);
-    if (length < 2) return kExifReadFailed;
-    const int64_t body = length - 2;
+    if (!walker.ReadLength(&m)) return kExifOk;
+    if (m.length < 2) return kExifReadFailed;
+    const int64_t body = m.length - 2;
     ExifResult status = kExifOk;
-    const bool appOrComment = IsAppMarker(marker) || marker == 0xFE;
-    switch (marker) {
+    switch (m.code) {
       case 0xC0: case 0xC1: case 0xC2: case 0xC9: case 0xCA:
         status = ReadFrameHeader(body);
         break;
@@ -179,14 +160,13 @@ ExifResult ExifImageFile::ScanMarkers() {
         }
         break;
       default:
-        if (IsAppMarker(marker) && !inImageData) status = ReadAppSegment(pos, 0xFF00 | marker, length);
+        if (IsAppMarker(m.code) && !inImageData) status = ReadAppSegment(m.position, 0xFF00 | m.code, m.length);
         break;
     }
     if (status != kExifOk) return status;
-    if (!appOrComment) inImageData = true;
-    pos += 2 + length;
+    if (!IsAppOrCommentMarker(m.code)) inImageData = true;
+    walker.Pass(m);
   }
-  return kExifOk;
 }
 
 ExifResult ExifImageFile::ReadFrameHeader(int64_t body) {
@@ -199,15 +179,21 @@ ExifResult ExifImageFile::ReadFrameHeader(int64_t body) {
   components = h[5];
   if (components > 4) return kExifBadData;
   if (6 + 3 * static_cast<int64_t>(components) > body) return kExifReadFailed;
+  uint8_t c[4][3];
   for (int i = 0; i < components; ++i) {
-    uint8_t c[3];
-    if (!s->ReadBytes(c, 3)) return kExifReadFailed;
-    // Ids are usually 0..3 or 1..3; Adobe CMYK numbers them 1..4 and some
-    // encoders use 'R','G','B'. Such a component is kept by its place, so
-    // that these pictures can have their tags edited like any other.
-    const int slot = c[0] <= 3 ? c[0] : i;
-    sampling[slot] = c[1];
-    quantTableNo[slot] = c[2];
+    if (!s->ReadBytes(c[i], 3)) return kExifReadFailed;
+  }
+  // Ids are usually 0..3 or 1..3, and then a component is kept under its
+  // id. Adobe CMYK numbers them 1..4 and some encoders use 'R','G','B':
+  // when any id is above 3, every component of the frame is kept by its
+  // place, so that these pictures can have their tags edited like any
+  // other and no component takes another one's slot.
+  bool byId = true;
+  for (int i = 0; i < components; ++i) byId = byId && c[i][0] <= 3;
+  for (int i = 0; i < components; ++i) {
+    const int slot = byId ? c[i][0] : i;
+    sampling[slot] = c[i][1];
+    quantTableNo[slot] = c[i][2];
   }
   return kExifOk;
 }

@@ -3,6 +3,7 @@
 // in the segment list; closing an edited file writes it anew: start of
 // image, the segments, the comments, then the image data unchanged (or
 // the new pixels written through WriteImage).
+// Close is the commit: an object destroyed without it writes nothing.
 #pragma once
 
 #include <cstdint>
@@ -22,11 +23,12 @@
 class ExifImageFile final : public ExifJpegImage {
  public:
   ExifImageFile();
-  ~ExifImageFile() override;
 
   // Writes an edited or new file back (through a replacement file), then
   // releases the stream and the segments. A second close returns 0.
   ExifResult Close() override;
+  // Destroying the object releases the file as Discard does.
+  ~ExifImageFile() override;
   ExifResult OpenImage(const char* mode) override;
   // Releases the file without writing anything back: an edit that failed
   // half-way leaves the file as it was.

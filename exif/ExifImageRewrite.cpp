@@ -6,14 +6,13 @@
 #include <vector>
 
 #include "exif/ExifImageFile.h"
+#include "exif/JpegMarkers.h"
 #include "platform/atomic_file.h"
 #include "platform/byteorder.h"
 
 namespace {
 // Marker, length field and the largest body a segment can have.
 constexpr int64_t kMaxSegmentBytes = 2 + 0xFFFF;
-
-bool IsAppOrComment(uint8_t m) { return (m >= 0xE0 && m <= 0xEF) || m == 0xFE; }
 }  // namespace
 
 ExifResult ExifImageFile::Close() {
@@ -28,26 +27,19 @@ ExifResult ExifImageFile::Close() {
 }
 
 ExifResult ExifImageFile::FindImageData(int64_t* start) {
-  ExifStream* s = stream_.get();
-  const int64_t size = s->SizeOf();
-  int64_t pos = 2;
-  uint8_t b[4];
-  while (pos + 2 <= size) {
-    if (!s->SeekTo(pos) || !s->ReadBytes(b, 2) || b[0] != 0xFF) return kExifReadFailed;
-    if (b[1] == 0xFF) {  // fill byte before a marker
-      ++pos;
-      continue;
-    }
-    if (!IsAppOrComment(b[1])) {
-      *start = pos;
+  JpegMarkerWalker walker(stream_.get());
+  const ExifResult st = walker.StartOfImage();
+  if (st != kExifOk) return st;
+  for (;;) {
+    JpegMarker m;
+    if (walker.Next(&m) != JpegMarkerWalker::kMarker) return kExifReadFailed;
+    if (!IsAppOrCommentMarker(m.code)) {
+      *start = m.position;
       return kExifOk;
     }
-    if (!s->ReadBytes(b + 2, 2)) return kExifReadFailed;
-    const uint16_t length = pw::LoadBE16(b + 2);
-    if (length < 2) return kExifReadFailed;
-    pos += 2 + length;
+    if (!walker.ReadLength(&m) || m.length < 2) return kExifReadFailed;
+    walker.Pass(m);
   }
-  return kExifReadFailed;
 }
 
 ExifResult ExifImageFile::WriteSegment(ExifAppSegment* segment, ExifStream* out) {

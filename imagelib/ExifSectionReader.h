@@ -2,6 +2,15 @@
 // of the APP1 section and the first comment into an ExifSummary. It is a
 // forgiving reader: damaged EXIF data leaves a text here and the summary's
 // present flag false, and never fails the picture's decode.
+//
+// It walks the markers itself instead of using the EXIF library's walker
+// (exif/JpegMarkers.h) because its rules differ: it reads through the
+// decoder's PxFile as the decode goes on, keeps every section in memory
+// (at most kMaxSections) for the JPEG writer to put back, allows at most
+// six fill bytes before a marker, and refuses a section it cannot hold,
+// while the EXIF library edits a file in place and must find exactly where
+// the image data starts. The image library also sits beside the EXIF
+// library, not above it.
 #pragma once
 
 #include <cstdint>

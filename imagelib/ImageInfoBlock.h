@@ -46,6 +46,8 @@ struct ImageInfoBlock {
   uint8_t disposal;          // GIF disposal method
   bool getAllFrames;         // the GIF reader keeps every frame in the frame list
   bool littleEndianHost;     // header fields are taken as stored when true
+  bool bDamaged;             // the last decode had to pad missing or unreadable data
+                             // (lastError says what); the picture is still whole in size
   ExifSummary exif;
 };
 

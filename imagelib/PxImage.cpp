@@ -101,7 +101,7 @@ uint8_t* PxImage::Create(uint32_t width, uint32_t height, uint32_t bpp, ImageFor
   float estimate = static_cast<float>(width) * static_cast<float>(height) * static_cast<float>(bpp) * 0.125f;
   uint64_t stride64 = ((uint64_t{width} * bpp + 31) / 32) * 4;
   uint64_t bytes64 = stride64 * height;
-  if (estimate > kPxImageMaxMemory || bytes64 > uint64_t{268435456} || width > INT32_MAX ||
+  if (estimate > kPxImageMaxMemory || bytes64 > kPxImageMaxBytes || width > INT32_MAX ||
       height > INT32_MAX) {
     SetLastError("PXIMAGE_MAX_MEMORY exceeded");
     return nullptr;
@@ -249,22 +249,29 @@ RGBQUAD PxImage::TransparentColor() const {
 
 namespace {
 
-int CountBits16(uint32_t mask) { return __builtin_popcount(mask & 0xFFFF); }
+// One colour field of a bit-field pixel: where its lowest bit is and how
+// many bits it spans.
+struct BitField {
+  uint32_t mask = 0;
+  int low = 0;
+  int bits = 0;
+};
 
-// Shifts right by n, or left by -n; shifts of 32 or more give 0. Masks that
-// are not in the usual red-green-blue order would otherwise ask for negative
-// shift counts.
-uint32_t ShiftRight(uint32_t v, int n) {
-  if (n >= 32 || n <= -32) return 0;
-  return n >= 0 ? (v >> n) : (v << -n);
+BitField FieldOf(uint32_t mask) {
+  BitField f;
+  f.mask = mask;
+  if (mask == 0) return f;
+  f.low = __builtin_ctz(mask);
+  f.bits = 32 - __builtin_clz(mask) - f.low;
+  return f;
 }
 
-int BytePosition(uint32_t mask) {
-  int pos = 0;
-  for (int s : {8, 16, 24}) {
-    if ((mask >> s) != 0) ++pos;
-  }
-  return pos;
+// The field's value as 8 bits: its top 8 bits, or its bits moved to the top
+// of the byte when it has fewer (5 bits 10110 give 10110000).
+uint8_t FieldByte(uint32_t pixel, const BitField& f) {
+  if (f.bits == 0) return 0;
+  const uint32_t v = (pixel & f.mask) >> f.low;
+  return static_cast<uint8_t>(f.bits >= 8 ? v >> (f.bits - 8) : v << (8 - f.bits));
 }
 
 }  // namespace
@@ -274,37 +281,27 @@ int BytePosition(uint32_t mask) {
 // bytes it was read from.
 void PxImage::UnpackBitfields(const uint8_t* source, uint32_t redMask, uint32_t greenMask,
                               uint32_t blueMask, uint8_t sourceBpp) {
-  if (!dib || !source || Bpp() != 24) return;
+  if (!dib || !source || Bpp() != 24 || (sourceBpp != 16 && sourceBpp != 32)) return;
   const uint32_t width = Width();
   const uint32_t height = Height();
-  if (sourceBpp == 16) {
-    const int r = CountBits16(redMask), g = CountBits16(greenMask), b = CountBits16(blueMask);
-    const size_t sourceStride = size_t{(width + 1) / 2} * 4;
-    for (uint32_t y = height; y-- > 0;) {
-      const uint8_t* src = source + y * sourceStride;
-      uint8_t* dst = RowAt(y);
-      for (uint32_t x = width; x-- > 0;) {
-        uint32_t w = pw::LoadLE16(src + 2 * size_t{x});
-        uint8_t* px = dst + 3 * size_t{x};
-        px[0] = static_cast<uint8_t>(ShiftRight(w & blueMask, r - 8));
-        px[1] = static_cast<uint8_t>(ShiftRight(w & greenMask, r + g - 8));
-        px[2] = static_cast<uint8_t>(ShiftRight(w & redMask, r + g + b - 8));
-      }
-    }
-  } else if (sourceBpp == 32) {
-    const int rp = BytePosition(redMask), gp = BytePosition(greenMask), bp = BytePosition(blueMask);
-    const size_t sourceStride = size_t{width} * 4;
-    for (uint32_t y = height; y-- > 0;) {
-      const uint8_t* src = source + y * sourceStride;
-      uint8_t* dst = RowAt(y);
-      for (uint32_t x = width; x-- > 0;) {
-        const uint8_t* s = src + 4 * size_t{x};
-        uint8_t* px = dst + 3 * size_t{x};
-        uint8_t blue = s[bp], green = s[gp], red = s[rp];
-        px[0] = blue;
-        px[1] = green;
-        px[2] = red;
-      }
+  // Each field is found by its own mask, whatever its width and place:
+  // 5-5-5, 5-6-5, 4-4-4-4, 10-10-10 or bytes in any order.
+  const uint32_t pixelMask = sourceBpp == 16 ? 0xFFFFu : 0xFFFFFFFFu;
+  const BitField red = FieldOf(redMask & pixelMask);
+  const BitField green = FieldOf(greenMask & pixelMask);
+  const BitField blue = FieldOf(blueMask & pixelMask);
+  const size_t pixelBytes = sourceBpp / 8;
+  const size_t sourceStride = sourceBpp == 16 ? size_t{(width + 1) / 2} * 4 : size_t{width} * 4;
+  for (uint32_t y = height; y-- > 0;) {
+    const uint8_t* src = source + y * sourceStride;
+    uint8_t* dst = RowAt(y);
+    for (uint32_t x = width; x-- > 0;) {
+      const uint8_t* s = src + pixelBytes * x;
+      const uint32_t pixel = sourceBpp == 16 ? pw::LoadLE16(s) : pw::LoadLE32(s);
+      uint8_t* px = dst + 3 * size_t{x};
+      px[0] = FieldByte(pixel, blue);
+      px[1] = FieldByte(pixel, green);
+      px[2] = FieldByte(pixel, red);
     }
   }
 }

@@ -19,8 +19,10 @@
 #include "imagelib/PxFile.h"
 #include "imagelib/WinRecords.h"
 
-// Largest pixel block Create accepts, in bytes.
-constexpr float kPxImageMaxMemory = 268435456.0f;
+// Largest pixel block Create accepts, in bytes, and the same limit in single
+// precision as the size estimates are judged.
+constexpr uint64_t kPxImageMaxBytes = 268435456;
+constexpr float kPxImageMaxMemory = static_cast<float>(kPxImageMaxBytes);
 
 class PxImage {
  public:

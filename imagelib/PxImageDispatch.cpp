@@ -64,6 +64,7 @@ bool PxImage::Decode(PxFile* file, ImageFormatId id) {
     object->info.backgroundIndex = -1;
     object->info.backgroundColor = RGBQUAD{0, 0, 0, 0};
     object->info.alphaPalette = false;
+    object->info.bDamaged = false;
     std::memset(&object->info.exif, 0, sizeof object->info.exif);
     // The record's buffer pointers describe this image, not the new object.
     object->info.owner = nullptr;

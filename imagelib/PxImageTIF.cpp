@@ -1,4 +1,4 @@
-// TIFF through libtiff. True-colour, YCbCr, CMYK and LogLuv pages go through
+// The TIFF reader. True-colour, YCbCr, CMYK and LogLuv pages go through
 // libtiff's RGBA reader; palette, grey, odd-width, 16-bit and CIELab pages
 // through our own strip and tile loops, which accept only the sample layouts
 // they are written for and never read past what libtiff handed back.
@@ -7,8 +7,6 @@
 #include <tiffio.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdarg>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -17,212 +15,21 @@
 #include <vector>
 
 #include "imagelib/PxFile.h"
+#include "imagelib/PxImageTIFWork.h"
+
+using pxtiff::LabToBGR;
+using pxtiff::LeadingZeros8;
+using pxtiff::LoadHost;
+using pxtiff::OpenClient;
+using pxtiff::TiffCloser;
 
 namespace {
-
-// ---- libtiff client procedures over a PxFile -------------------------------
-
-constexpr uint32_t kMaxChunk = 1u << 30;
-
-tmsize_t PxFileReadBytesProc(thandle_t handle, void* buffer, tmsize_t count) {
-  auto* file = static_cast<PxFile*>(handle);
-  if (!file || !buffer || count <= 0) return 0;
-  auto* out = static_cast<uint8_t*>(buffer);
-  tmsize_t done = 0;
-  while (done < count) {
-    const auto chunk = static_cast<uint32_t>(std::min<tmsize_t>(count - done, kMaxChunk));
-    const size_t got = file->ReadBlock(out + done, 1, chunk);
-    done += static_cast<tmsize_t>(got);
-    if (got < chunk) break;
-  }
-  return done;
-}
-
-tmsize_t PxFileWriteBytesProc(thandle_t handle, void* buffer, tmsize_t count) {
-  auto* file = static_cast<PxFile*>(handle);
-  if (!file || !buffer || count <= 0) return 0;
-  const auto* in = static_cast<const uint8_t*>(buffer);
-  tmsize_t done = 0;
-  while (done < count) {
-    const auto chunk = static_cast<uint32_t>(std::min<tmsize_t>(count - done, kMaxChunk));
-    const size_t put = file->WriteBlock(in + done, 1, chunk);
-    done += static_cast<tmsize_t>(put);
-    if (put < chunk) break;
-  }
-  return done;
-}
-
-// PxFile offsets are 32-bit: anything libtiff asks beyond that is refused
-// rather than wrapped around.
-toff_t TiffSeekProc(thandle_t handle, toff_t offset, int origin) {
-  auto* file = static_cast<PxFile*>(handle);
-  if ((offset & 0xFFFFFFFFu) == 0xFFFFFFFFu) return static_cast<toff_t>(-1);
-  const auto signedOffset = static_cast<int64_t>(offset);
-  if (origin == SEEK_SET && (signedOffset < 0 || signedOffset > INT32_MAX))
-    return static_cast<toff_t>(-1);
-  if (signedOffset > INT32_MAX || signedOffset < INT32_MIN) return static_cast<toff_t>(-1);
-  if (!file->SeekTo(static_cast<int32_t>(signedOffset), origin)) return static_cast<toff_t>(-1);
-  if (origin == SEEK_SET) return offset;
-  const int32_t position = file->Position();
-  return position < 0 ? static_cast<toff_t>(-1) : static_cast<toff_t>(position);
-}
-
-toff_t PxFileSizeProc(thandle_t handle) {
-  const int32_t size = static_cast<PxFile*>(handle)->TotalSize();
-  return size < 0 ? 0 : static_cast<toff_t>(size);
-}
-
-int NoCloseProc(thandle_t) { return 0; }
-int NoMapProc(thandle_t, void**, toff_t*) { return 0; }
-void NoUnmapProc(thandle_t, void*, toff_t) {}
-
-int DiscardMessage(TIFF*, void*, const char*, const char*, va_list) { return 1; }
-
-// libtiff's own diagnostics are not ours to print: a per-handle handler
-// swallows them instead of the process-wide one.
-TIFF* OpenClient(PxFile* file, const char* mode) {
-  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-  if (!options) return nullptr;
-  TIFFOpenOptionsSetErrorHandlerExtR(options, DiscardMessage, nullptr);
-  TIFFOpenOptionsSetWarningHandlerExtR(options, DiscardMessage, nullptr);
-  // A hostile directory can ask libtiff for huge strip buffers; our own
-  // image never exceeds the container's memory limit anyway.
-  TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t{1} << 30);
-  TIFF* tif = TIFFClientOpenExt("TIFF IMAGE", mode, static_cast<thandle_t>(file),
-                                PxFileReadBytesProc, PxFileWriteBytesProc, TiffSeekProc,
-                                NoCloseProc, PxFileSizeProc, NoMapProc, NoUnmapProc, options);
-  TIFFOpenOptionsFree(options);
-  return tif;
-}
-
-struct TiffCloser {
-  TIFF* tif = nullptr;
-  ~TiffCloser() {
-    if (tif) TIFFClose(tif);
-  }
-};
-
-// ---- small helpers ----------------------------------------------------------
-
-// Reads the sample at `index` of `bits` bits from a big-endian bit stream of
-// `bytes` bytes; bits past the end read as 0.
-uint32_t BitStreamSample(const uint8_t* src, size_t bytes, uint64_t index, uint32_t bits) {
-  uint64_t bitPos = index * bits;
-  uint32_t value = 0;
-  for (uint32_t i = 0; i < bits; ++i, ++bitPos) {
-    const uint64_t byte = bitPos >> 3;
-    const uint32_t bit = byte < bytes ? (src[byte] >> (7 - (bitPos & 7))) & 1u : 0u;
-    value = (value << 1) | bit;
-  }
-  return value;
-}
-
-uint32_t LoadHost(const uint8_t* p, size_t n) {
-  uint32_t v = 0;
-  for (size_t i = 0; i < n; ++i) v |= static_cast<uint32_t>(p[i]) << (8 * i);
-  return v;
-}
-
-int LeadingZeros8(uint32_t v) {
-  int n = 0;
-  for (uint32_t mask = 0x80; mask && !(v & mask); mask >>= 1) ++n;
-  return n;
-}
-
-uint8_t ClampByte(double v) {
-  if (!(v > 0.0)) return 0;
-  if (v >= 255.0) return 255;
-  return static_cast<uint8_t>(v);
-}
-
-// CIELab (8-bit L*, signed a* and b*) to sRGB, D65 white.
-void LabToBGR(const uint8_t* lab, uint8_t* bgr) {
-  const double L = lab[0] / 2.55;
-  const double a = static_cast<int8_t>(lab[1]);
-  const double b = static_cast<int8_t>(lab[2]);
-  const double fy = (L + 16.0) / 116.0;
-  const double fx = fy + 0.002 * a;
-  const double fz = fy - 0.005 * b;
-  const double X = 0.95047 * fx * fx * fx;
-  const double Y = fy * fy * fy;
-  const double Z = 1.0883 * fz * fz * fz;
-  double rgb[3] = {3.240479 * X - 1.53715 * Y - 0.498535 * Z,
-                   -0.969256 * X + 1.875992 * Y + 0.041556 * Z,
-                   0.055648 * X - 0.204043 * Y + 1.057311 * Z};
-  for (double& c : rgb) {
-    c = c > 0.00304 ? 1.055 * std::pow(c, 0.41667) - 0.055 : 12.92 * c;
-    c *= 255.0;
-  }
-  bgr[0] = ClampByte(rgb[2]);
-  bgr[1] = ClampByte(rgb[1]);
-  bgr[2] = ClampByte(rgb[0]);
-}
 
 struct ReadFailure {
   const char* text;
 };
 
 }  // namespace
-
-// ---- row helpers --------------------------------------------------------------
-
-namespace pxtiff {
-
-void CopyTileRows(uint8_t* dest, const uint8_t* src, uint32_t rows, size_t rowBytes,
-                  size_t destSkip, size_t srcSkip) {
-  for (uint32_t r = 0; r < rows; ++r) {
-    std::memcpy(dest, src, rowBytes);
-    dest += rowBytes + destSkip;
-    src += rowBytes + srcSkip;
-  }
-}
-
-bool UnpackSamplesToBytes(uint8_t* dest, const uint8_t* src, size_t srcBytes, uint32_t count,
-                          uint32_t bits) {
-  if (bits == 0 || bits > 32) return false;
-  for (uint32_t i = 0; i < count; ++i) {
-    if (bits <= 8) {
-      dest[i] = static_cast<uint8_t>(BitStreamSample(src, srcBytes, i, bits));
-    } else if (bits == 24 || bits == 32) {
-      // Byte-aligned wide samples come in host (little-endian) order.
-      const size_t width = bits / 8;
-      const size_t at = static_cast<size_t>(i) * width;
-      dest[i] = at + width <= srcBytes ? src[at + width - 1] : 0;
-    } else if (bits == 16) {
-      const size_t at = static_cast<size_t>(i) * 2;
-      dest[i] = at + 2 <= srcBytes ? src[at + 1] : 0;
-    } else {
-      dest[i] = static_cast<uint8_t>(BitStreamSample(src, srcBytes, i, bits) >> (bits - 8));
-    }
-  }
-  return true;
-}
-
-bool ExpandPaletteSamples(uint8_t* dest, const uint8_t* src, size_t srcBytes, uint32_t count,
-                          uint32_t bits, const uint8_t* paletteBGRA, size_t paletteSize) {
-  if (bits < 9 || bits > 24) return false;
-  for (uint32_t i = 0; i < count; ++i) {
-    uint32_t index;
-    if (bits == 16 || bits == 24) {
-      const size_t width = bits / 8;
-      const size_t at = static_cast<size_t>(i) * width;
-      index = at + width <= srcBytes ? LoadHost(src + at, width) : 0;
-    } else {
-      index = BitStreamSample(src, srcBytes, i, bits);
-    }
-    uint8_t* out = dest + static_cast<size_t>(i) * 3;
-    if (index < paletteSize) {
-      std::memcpy(out, paletteBGRA + static_cast<size_t>(index) * 4, 3);
-    } else {
-      out[0] = out[1] = out[2] = 0;
-    }
-  }
-  return true;
-}
-
-}  // namespace pxtiff
-
-// ---- reader ---------------------------------------------------------------------
 
 namespace {
 
@@ -281,17 +88,9 @@ PxImageTIF::PxImageTIF() { InitDefaults(kFormatTif); }
 
 PxImageTIF::~PxImageTIF() { CloseHandle(); }
 
-void PxImageTIF::CloseHandle() {
-  if (m_writeHandle) {
-    TIFFClose(m_writeHandle);
-    m_writeHandle = nullptr;
-  }
-  m_multiPage = 0;
-  m_pageCount = 0;
-}
-
 bool PxImageTIF::Decode(PxFile* file) {
   TiffCloser closer;
+  info.bDamaged = false;
   try {
     if (!file) throw ReadFailure{kOpenFailed};
     closer.tif = OpenClient(file, "rb");
@@ -601,7 +400,14 @@ void PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint1
     }
   };
 
-  for (uint32_t top = 0; top < h; top += bandRows) {
+  // One policy for strips and tiles: a strip or tile that comes back short
+  // is used as far as it goes and the reading goes on; one that libtiff
+  // cannot decode at all ends the reading (what follows is usually cut off
+  // or broken the same way). Either way the missing rows stay black and the
+  // decode is marked damaged.
+  bool damaged = false;
+  bool stop = false;
+  for (uint32_t top = 0; top < h && !stop; top += bandRows) {
     if (info.escape != 0) throw ReadFailure{kCancelled};
     const uint32_t rows = std::min(bandRows, h - top);
     size_t rowsRead = 0;
@@ -609,28 +415,41 @@ void PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint1
       std::fill(band.begin(), band.end(), uint8_t{0});
       for (uint32_t x = 0; x < w; x += tileWidth) {
         const tmsize_t got = TIFFReadTile(tif, tile.data(), x, top, 0, 0);
-        if (got < 0) throw ReadFailure{kCorruptedTiles};
+        if (got < 0) {
+          damaged = stop = true;
+          break;
+        }
         // The last tile of a row reaches past the image: copy only what fits.
         const size_t offset = static_cast<size_t>(uint64_t{x} * samples * bits / 8);
         if (offset >= lineBytes) break;
         const size_t copy = std::min(tileRowBytes, lineBytes - offset);
         const auto tileRows =
             static_cast<uint32_t>(std::min<size_t>(rows, static_cast<size_t>(got) / tileRowBytes));
+        if (tileRows < rows) damaged = true;
         pxtiff::CopyTileRows(band.data() + offset, tile.data(), tileRows, copy, lineBytes - copy,
                              tileRowBytes - copy);
         if (x > UINT32_MAX - tileWidth) break;
       }
+      // The band's tiles read before a failure are shown, the rest is black.
       rowsRead = rows;
     } else {
       const tstrip_t strip = TIFFComputeStrip(tif, top, 0);
       const tmsize_t got = TIFFReadEncodedStrip(tif, strip, band.data(),
                                                 static_cast<tmsize_t>(size_t{rows} * lineBytes));
-      if (got < 0) break;  // the rows decoded so far stay
-      rowsRead = std::min<size_t>(rows, static_cast<size_t>(got) / lineBytes);
+      if (got < 0) {
+        damaged = stop = true;
+      } else {
+        rowsRead = std::min<size_t>(rows, static_cast<size_t>(got) / lineBytes);
+        if (rowsRead < rows) damaged = true;
+      }
     }
     for (size_t r = 0; r < rowsRead; ++r)
       processRow(top + static_cast<uint32_t>(r), band.data() + r * lineBytes);
     if (top > UINT32_MAX - bandRows) break;
+  }
+  if (damaged) {
+    info.bDamaged = true;
+    SetLastError(tiled ? kCorruptedTiles : kCorrupted);
   }
 
   if (perRowShift) {
@@ -643,203 +462,4 @@ void PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint1
       for (uint32_t x = 0; x < w; ++x) dst[x] = static_cast<uint8_t>(dst[x] >> by);
     }
   }
-}
-
-// ---- writer ---------------------------------------------------------------------
-
-namespace {
-
-uint32_t Luminance(const RGBQUAD& c) {
-  return (c.rgbRed * 306u + c.rgbGreen * 601u + c.rgbBlue * 117u) >> 10;
-}
-
-uint16_t DefaultCompression(uint32_t depth) {
-  if (depth == 1) return COMPRESSION_CCITTFAX4;
-  if (depth == 4 || depth == 8) return COMPRESSION_LZW;
-  if (depth == 24 || depth == 32) return COMPRESSION_JPEG;
-  return COMPRESSION_NONE;
-}
-
-// Whether libtiff can write `compression` for this page. A stored choice that
-// cannot be written (old-style JPEG, fax coding of more than 1 bit, JPEG on a
-// palette, decode-only codecs) falls back to the default for the depth.
-bool CanWrite(uint16_t compression, uint16_t photometric, uint16_t bitsPerSample,
-              uint16_t samples) {
-  if (compression == COMPRESSION_NONE) return true;
-  if (!TIFFIsCODECConfigured(compression)) return false;
-  switch (compression) {
-    case COMPRESSION_LZW:
-    case COMPRESSION_ADOBE_DEFLATE:
-    case COMPRESSION_DEFLATE:
-    case COMPRESSION_PACKBITS:
-    case COMPRESSION_LZMA:
-    case COMPRESSION_ZSTD:
-      return true;
-    case COMPRESSION_CCITTRLE:
-    case COMPRESSION_CCITTFAX3:
-    case COMPRESSION_CCITTFAX4:
-    case COMPRESSION_CCITTRLEW:
-      return bitsPerSample == 1 && samples == 1;
-    case COMPRESSION_JPEG:
-      return bitsPerSample == 8 &&
-             ((photometric == PHOTOMETRIC_MINISBLACK && samples == 1) ||
-              (photometric == PHOTOMETRIC_RGB && (samples == 3 || samples == 4)));
-    default:
-      return false;  // old-style JPEG, ThunderScan, NeXT, LogLuv and the like
-  }
-}
-
-}  // namespace
-
-bool PxImageTIF::Encode(PxFile* file) {
-  if (!file) {
-    SetLastError("null file handler");
-    return false;
-  }
-  if (!dib) {
-    SetLastError("null image!!!");
-    return false;
-  }
-  CloseHandle();
-  m_writeHandle = OpenClient(file, "w");
-  if (!m_writeHandle) {
-    SetLastError("initialization fail");
-    return false;
-  }
-  // TIFFFlush writes the directory; its result tells whether every byte
-  // reached the file.
-  bool ok = EncodePage(m_writeHandle) && TIFFFlush(m_writeHandle) == 1;
-  CloseHandle();
-  // What libtiff handed over may still sit in the stream's buffer; a full
-  // disk shows only when that goes out.
-  ok = ok && file->FlushFile() && file->ErrorState() == 0;
-  if (!ok) {
-    SetLastError("Error saving TIFF file");
-    return false;
-  }
-  return true;
-}
-
-bool PxImageTIF::EncodePage(TIFF* tif) {
-  const uint32_t w = Width(), h = Height();
-  uint32_t depth = Bpp();
-  uint16_t samples = depth == 24 ? 3 : 1;
-  if (depth == 24 && alpha) {
-    samples = 4;
-    depth = 32;
-  }
-  if (depth == 8 && alpha) samples = 2;
-  const auto bitsPerSample =
-      static_cast<uint16_t>(depth == 8 && samples == 2 ? 8 : depth / samples);
-
-  const RGBQUAD* palette = PaletteData();
-  const uint32_t paletteSize = PaletteSize();
-  uint16_t photometric;
-  // Min-is-white wants entry 0 to be the lighter one; when it is not, the
-  // bits are inverted on their way out. The picture is the caller's: turning
-  // it over in place would leave its background index and nearest-colour
-  // cache naming the wrong entry.
-  bool invertBits = false;
-  if (depth == 1) {
-    invertBits = palette && paletteSize >= 2 && Luminance(palette[0]) < Luminance(palette[1]);
-    photometric = PHOTOMETRIC_MINISWHITE;
-  } else if (depth == 4 || depth == 8) {
-    // A grey ramp at the depth's own step is written as plain grey.
-    const uint32_t step = depth == 4 ? 17 : 1;
-    bool grey = palette != nullptr;
-    for (uint32_t i = 0; grey && i < paletteSize; ++i)
-      grey = palette[i].rgbBlue == i * step && palette[i].rgbGreen == i * step &&
-             palette[i].rgbRed == i * step;
-    photometric = grey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_PALETTE;
-  } else if (depth == 24 || depth == 32) {
-    photometric = PHOTOMETRIC_RGB;
-  } else {
-    photometric = PHOTOMETRIC_MINISWHITE;
-  }
-
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bitsPerSample);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
-  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-  if (samples == 2 || samples == 4) {
-    // Say what the extra sample is, so other programs read it as alpha.
-    const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
-    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
-  }
-  TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-  TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<float>(info.xDpi));
-  TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<float>(info.yDpi));
-  TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
-
-  std::vector<uint16_t> colorMap;
-  if (photometric == PHOTOMETRIC_PALETTE) {
-    colorMap.assign(3 * 256, 0);
-    for (uint32_t i = 0; i < 256 && i < paletteSize; ++i) {
-      colorMap[i] = static_cast<uint16_t>(palette[i].rgbRed * 257);
-      colorMap[256 + i] = static_cast<uint16_t>(palette[i].rgbGreen * 257);
-      colorMap[512 + i] = static_cast<uint16_t>(palette[i].rgbBlue * 257);
-    }
-    TIFFSetField(tif, TIFFTAG_COLORMAP, colorMap.data(), colorMap.data() + 256,
-                 colorMap.data() + 512);
-  }
-
-  const uint32_t option = info.codecOptions[FormatIndexFromId(kFormatTif)];
-  auto compression = static_cast<uint16_t>(option & 0xFFFF);
-  if (option == 0 || !CanWrite(compression, photometric, bitsPerSample, samples))
-    compression = DefaultCompression(depth);
-  if (!CanWrite(compression, photometric, bitsPerSample, samples)) compression = COMPRESSION_NONE;
-  TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
-
-  uint32_t rowsPerStrip = TIFFDefaultStripSize(tif, static_cast<uint32_t>(-1));
-  if (compression == COMPRESSION_LZW && depth > 7)
-    TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-  if (compression == COMPRESSION_JPEG) {
-    const auto quality = static_cast<int>(static_cast<uint32_t>(info.jpegQuality + 0.5f) & 0xFF);
-    TIFFSetField(tif, TIFFTAG_JPEGQUALITY, std::clamp(quality, 1, 100));
-    rowsPerStrip = (rowsPerStrip + 7) / 8 * 8;
-  }
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
-
-  if (depth != 1 && depth != 4 && depth != 8 && depth != 24 && depth != 32) return true;
-
-  std::vector<uint8_t> line;
-  try {
-    line.assign(size_t{w} * samples + RowStride(), 0);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  for (uint32_t t = 0; t < h; ++t) {
-    const uint32_t y = h - 1 - t;
-    const uint8_t* row = RowAt(y);
-    const uint8_t* alphaRow = alpha ? alpha + size_t{y} * w : nullptr;
-    uint8_t* out = line.data();
-    if (samples == 1) {
-      std::memcpy(out, row, RowStride());
-      if (invertBits)
-        for (size_t i = 0; i < RowStride(); ++i) out[i] = static_cast<uint8_t>(~out[i]);
-    } else if (samples == 2) {
-      for (uint32_t x = 0; x < w; ++x) {
-        out[2 * x] = row[x];
-        out[2 * x + 1] = alphaRow[x];
-      }
-    } else if (samples == 3) {
-      for (uint32_t x = 0; x < w; ++x) {
-        out[3 * x] = row[3 * x + 2];
-        out[3 * x + 1] = row[3 * x + 1];
-        out[3 * x + 2] = row[3 * x];
-      }
-    } else {
-      for (uint32_t x = 0; x < w; ++x) {
-        out[4 * x] = row[3 * x + 2];
-        out[4 * x + 1] = row[3 * x + 1];
-        out[4 * x + 2] = row[3 * x];
-        out[4 * x + 3] = alphaRow[x];
-      }
-    }
-    if (TIFFWriteScanline(tif, out, t, 0) == -1) return false;
-  }
-  return true;
 }

@@ -1,6 +1,11 @@
-// TIFF reader and writer on libtiff. libtiff reaches our PxFile through the
-// client procedures below, so TIFF data can live in any PxFile (a stream or a
-// memory buffer).
+// TIFF pictures (format id 6) on libtiff: the reader in PxImageTIF.cpp (its
+// row helpers in PxImageTIFRows.cpp), the writer in PxImageTIFWrite.cpp, and
+// the libtiff handle over a PxFile that both use in PxImageTIFClient.cpp, so
+// TIFF data can live in any PxFile (a stream or a memory buffer).
+//
+// A strip or tile that cannot be read whole is a damaged decode: what was
+// read stays, the rest of the picture is black, the decode succeeds with
+// info.bDamaged set and the last-error text saying what was wrong.
 #pragma once
 
 #include <cstddef>

@@ -1,7 +1,7 @@
 // Where the program keeps its own files, and the path separator.
 //
 // All paths here are narrow byte strings as the system hands them over
-// (UTF-8 by convention, but any bytes); wide paths belong to app/core.
+// (UTF-8 by convention, but any bytes); wide paths belong to core/.
 #pragma once
 
 #include <ctime>

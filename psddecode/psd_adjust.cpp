@@ -19,12 +19,6 @@ void set_adjustment_kind(psd_layer_record* l, int32_t kind) {
   l->is_adjustment = true;
 }
 
-int32_t trunc_int(double v) {
-  if (!(v == v)) return 0;
-  if (v >= 2147483647.0) return INT32_MAX;
-  if (v <= -2147483648.0) return INT32_MIN;
-  return int32_t(v);
-}
 
 void read_levels_entry(psd_file_context* c, psd_levels_entry* e) {
   e->input_floor = psd_get_s16(c);
@@ -323,7 +317,7 @@ psd_status read_gradient_fill(psd_file_context* c, psd_layer_record* l) {
         psd_read_gradient(&r->gradient, c);
         break;
       case psd_key("Rvrs"): r->reverse = psd_get_bool(c); break;
-      case psd_key("Scl "): r->scale = trunc_int(read_unit_double(c)); break;
+      case psd_key("Scl "): r->scale = psd_saturate_int32(read_unit_double(c)); break;
       case psd_key("Type"):
         psd_stream_skip(c, 8);
         r->gradient_type = psd_read_gradient_type_enum(c);
@@ -349,7 +343,7 @@ psd_status read_pattern_fill(psd_file_context* c, psd_layer_record* l) {
       psd_release_pattern_ref(&r->pattern);
       psd_read_pattern_ref(&r->pattern, c);
     } else if (key == psd_key("Scl ")) {
-      r->scale = trunc_int(read_unit_double(c));
+      r->scale = psd_saturate_int32(read_unit_double(c));
     } else {
       psd_skip_item(type, c);
     }

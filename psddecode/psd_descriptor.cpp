@@ -22,12 +22,6 @@ struct depth_guard {
   ~depth_guard() { --c->descriptor_depth; }
 };
 
-int32_t trunc_int(double v) {
-  if (!(v == v)) return 0;
-  if (v >= 2147483647.0) return INT32_MAX;
-  if (v <= -2147483648.0) return INT32_MIN;
-  return int32_t(v);
-}
 
 }  // namespace
 
@@ -128,11 +122,11 @@ void psd_skip_item(uint32_t type, psd_file_context* c) {
 psd_argb psd_read_rgb_color(psd_file_context* c) {
   psd_skip_unicode(c);
   psd_stream_skip(c, 24);
-  uint32_t r = uint32_t(trunc_int(psd_get_be_double(c))) & 0xFF;
+  uint32_t r = uint32_t(psd_saturate_int32(psd_get_be_double(c))) & 0xFF;
   psd_stream_skip(c, 12);
-  uint32_t g = uint32_t(trunc_int(psd_get_be_double(c))) & 0xFF;
+  uint32_t g = uint32_t(psd_saturate_int32(psd_get_be_double(c))) & 0xFF;
   psd_stream_skip(c, 12);
-  uint32_t b = uint32_t(trunc_int(psd_get_be_double(c))) & 0xFF;
+  uint32_t b = uint32_t(psd_saturate_int32(psd_get_be_double(c))) & 0xFF;
   return 0xFF000000u | r << 16 | g << 8 | b;
 }
 
@@ -190,7 +184,7 @@ void psd_read_gradient(psd_gradient* g, psd_file_context* c) {
         break;
       }
       case psd_key("GrdF"): psd_stream_skip(c, 16); break;
-      case psd_key("Intr"): g->interpolation = trunc_int(psd_get_be_double(c)); break;
+      case psd_key("Intr"): g->interpolation = psd_saturate_int32(psd_get_be_double(c)); break;
       case psd_key("Nm  "):
         if (psd_read_unicode_string(c, int64_t(c->file_length), &g->name_length, &g->name) != 0)
           return;
@@ -209,7 +203,7 @@ void psd_read_gradient(psd_gradient* g, psd_file_context* c) {
           psd_skip_unicode(c);
           psd_stream_skip(c, 24);
           psd_stream_skip(c, 4);
-          s.opacity = int16_t(trunc_int(psd_get_be_double(c)));
+          s.opacity = int16_t(psd_saturate_int32(psd_get_be_double(c)));
           psd_stream_skip(c, 12);
           s.location = psd_get_s32(c);
           psd_stream_skip(c, 12);
@@ -257,7 +251,7 @@ void psd_read_point(int32_t* x, int32_t* y, psd_file_context* c) {
     uint32_t type = psd_get_be32(c);
     if (key == psd_key("Hrzn") || key == psd_key("Vrtc")) {
       if (type == psd_key("UntF")) psd_stream_skip(c, 4);
-      int32_t v = trunc_int(psd_get_be_double(c));
+      int32_t v = psd_saturate_int32(psd_get_be_double(c));
       (key == psd_key("Hrzn") ? *x : *y) = v;
     } else {
       psd_skip_item(type, c);
@@ -281,11 +275,11 @@ void psd_matrix_multiply(double* result, const double* a, const double* b, int r
 
 namespace {
 int32_t clamp_byte_index(double v) {
-  int32_t i = trunc_int(v);
+  int32_t i = psd_saturate_int32(v);
   return i < 0 ? 0 : i > 255 ? 255 : i;
 }
 int32_t round_sample(double v) {
-  int32_t i = trunc_int(v + 0.5);
+  int32_t i = psd_saturate_int32(v + 0.5);
   return i < 1 ? 0 : i > 255 ? 255 : i;
 }
 }  // namespace

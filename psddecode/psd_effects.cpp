@@ -6,12 +6,6 @@
 
 namespace {
 
-int32_t trunc_int(double v) {
-  if (!(v == v)) return 0;
-  if (v >= 2147483647.0) return INT32_MAX;
-  if (v <= -2147483648.0) return INT32_MIN;
-  return int32_t(v);
-}
 
 void default_shadow(psd_shadow_effect* e) {
   *e = psd_shadow_effect{};
@@ -221,12 +215,12 @@ void read_lrfx_fill(psd_file_context* c, psd_color_fill_effect* e) {
 
 int32_t read_unit_double(psd_file_context* c) {
   psd_stream_skip(c, 4);
-  return trunc_int(psd_get_be_double(c));
+  return psd_saturate_int32(psd_get_be_double(c));
 }
 
 int32_t read_opacity(psd_file_context* c) {
   psd_stream_skip(c, 4);
-  return trunc_int(psd_get_be_double(c) * 2.55 + 0.5);
+  return psd_saturate_int32(psd_get_be_double(c) * 2.55 + 0.5);
 }
 
 int32_t read_enum_blend(psd_file_context* c) {
@@ -601,8 +595,8 @@ psd_status psd_read_lrfx(psd_file_context* c, psd_layer_record* layer, int64_t e
   }
 }
 
-psd_status psd_read_lfx2(psd_file_context* c, psd_layer_record* layer, int64_t end) {
-  (void)end;
+// The descriptor-based effects block, read inside its block's window.
+static psd_status read_lfx2_block(psd_file_context* c, psd_layer_record* layer) {
   void* record = nullptr;
   psd_status s = psd_append_adjustment(layer, psd_adjust_lfx2, sizeof(psd_layer_effects), &record);
   if (s != 0) return s < 0 ? s : 0;
@@ -650,4 +644,16 @@ psd_status psd_read_lfx2(psd_file_context* c, psd_layer_record* layer, int64_t e
     --n;
   }
   return 0;
+}
+
+psd_status psd_read_lfx2(psd_file_context* c, psd_layer_record* layer, int64_t end) {
+  psd_status s = 0;
+  {
+    // However malformed a descriptor is, it cannot take bytes of the
+    // blocks and layer records after this one.
+    psd_read_window window(c, end);
+    s = read_lfx2_block(c, layer);
+  }
+  psd_skip_to(c, end);
+  return s;
 }

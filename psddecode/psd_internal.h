@@ -38,9 +38,45 @@ inline void psd_free(void* p) { std::free(p); }
 // minimum). Returns false (buffer released, size 0) when memory is refused.
 bool psd_reserve(uint8_t** buffer, int64_t* size, int64_t needed, int64_t minimum);
 
-// Bytes of the file not yet delivered or skipped.
+// Where reading must stop: the file's end, or a bounded reader's end
+// before it.
+inline int64_t psd_read_limit(const psd_file_context* c) {
+  const int64_t file = c->file_length;
+  return c->read_end > 0 && c->read_end < file ? int64_t(c->read_end) : file;
+}
+// Bytes of the file not yet delivered or skipped (within a bounded reader,
+// of its block).
 inline int64_t psd_bytes_left(const psd_file_context* c) {
-  return int64_t(c->file_length) - int64_t(c->consumed);
+  return psd_read_limit(c) - int64_t(c->consumed);
+}
+// While it lives, nothing is read or skipped past `end`: reads there give
+// nothing, as at the end of the file. A reader of a block whose items
+// describe themselves (descriptors) stays inside its block however wrong
+// the items are, and the walk over the blocks stays in step.
+class psd_read_window {
+ public:
+  psd_read_window(psd_file_context* c, int64_t end) : c_(c), saved_(c->read_end) {
+    const int64_t limit = psd_read_limit(c);
+    const int64_t bounded = end < limit ? end : limit;
+    c->read_end = int32_t(bounded > int64_t(c->consumed) ? bounded : int64_t(c->consumed));
+    // 0 means "no window": a window ending at offset 0 has nothing in it
+    // anyway, and the file's end bounds it.
+  }
+  ~psd_read_window() { c_->read_end = saved_; }
+  psd_read_window(const psd_read_window&) = delete;
+  psd_read_window& operator=(const psd_read_window&) = delete;
+
+ private:
+  psd_file_context* c_;
+  int32_t saved_;
+};
+// A double from the file as a 32-bit integer: truncated toward zero,
+// saturated at the type's ends, 0 for NaN.
+inline int32_t psd_saturate_int32(double v) {
+  if (!(v == v)) return 0;
+  if (v >= 2147483647.0) return INT32_MAX;
+  if (v <= -2147483648.0) return INT32_MIN;
+  return int32_t(v);
 }
 // Bytes left before a section's end, never more than the file holds.
 inline int64_t psd_bytes_left_until(const psd_file_context* c, int64_t end) {

@@ -211,12 +211,8 @@ psd_status handle_block(psd_file_context* c, psd_layer_record* l, uint32_t key, 
     case psd_key("lyvr"): l->layer_version = psd_get_s32(c); return 0;
     case psd_key("fxrp"): {
       double x = psd_get_be_double(c), y = psd_get_be_double(c);
-      auto trunc32 = [](double v) {
-        return v != v ? 0 : v >= 2147483647.0 ? INT32_MAX : v <= -2147483648.0 ? INT32_MIN
-                                                                                : int32_t(v);
-      };
-      l->reference_x = trunc32(x);
-      l->reference_y = trunc32(y);
+      l->reference_x = psd_saturate_int32(x);
+      l->reference_y = psd_saturate_int32(y);
       return 0;
     }
     case psd_key("nvrt"): {

@@ -42,7 +42,20 @@ bool psd_reserve(uint8_t** buffer, int64_t* size, int64_t needed, int64_t minimu
   return *buffer != nullptr;
 }
 
+namespace {
+
+// A bounded reader's window ends reading early; without one, reading goes
+// to the file's end as the stream delivers it.
+int32_t within_window(const psd_file_context* c, int32_t n) {
+  if (c->read_end <= 0) return n;
+  const int64_t room = int64_t(c->read_end) - int64_t(c->consumed);
+  return room <= 0 ? 0 : int32_t(std::min<int64_t>(n, room));
+}
+
+}  // namespace
+
 int32_t psd_stream_read(psd_file_context* c, void* destination, int32_t n) {
+  n = within_window(c, n);
   if (!destination || n < 1) return 0;
   if (!ensure_buffer(c)) return 0;
   auto* out = static_cast<uint8_t*>(destination);
@@ -75,6 +88,7 @@ int32_t psd_stream_read(psd_file_context* c, void* destination, int32_t n) {
 }
 
 int32_t psd_stream_skip(psd_file_context* c, int32_t n) {
+  n = within_window(c, n);
   if (n < 1) return 0;
   if (!ensure_buffer(c)) return 0;
   int32_t skipped = 0;
@@ -109,7 +123,7 @@ int32_t psd_stream_skip(psd_file_context* c, int32_t n) {
 void psd_skip_to(psd_file_context* c, int64_t end) {
   // Nothing lies beyond the file: a section that claims to run past it ends
   // there, and `consumed` never passes what a 32-bit file can hold.
-  const int64_t target = std::min<int64_t>(end, c->file_length);
+  const int64_t target = std::min<int64_t>(end, psd_read_limit(c));
   while (target > int64_t(c->consumed)) {
     int64_t gap = target - int64_t(c->consumed);
     int32_t step = gap > INT32_MAX ? INT32_MAX : int32_t(gap);

@@ -493,6 +493,7 @@ struct psd_file_context {
   int32_t buffer_pos;
   int32_t file_length;
   int32_t consumed;
+  int32_t read_end;  // a bounded reader's end (psd_read_window); 0: the file's end
   uint32_t state;
   int32_t load_mode;
   // header

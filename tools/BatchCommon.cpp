@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "app/core/FileHelpers.h"
-#include "app/core/PathHelpers.h"
+#include "core/FileHelpers.h"
+#include "core/PathHelpers.h"
 #include "tools/MoveLog.h"
 #include "tools/StagedPicture.h"
 

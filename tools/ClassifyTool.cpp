@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "app/core/FileHelpers.h"
-#include "app/core/PathHelpers.h"
-#include "app/core/StringHelpers.h"
+#include "core/FileHelpers.h"
+#include "core/PathHelpers.h"
+#include "core/StringHelpers.h"
 #include "imagelib/PxImage.h"
 #include "platform/batch_runner.h"
 #include "platform/files.h"

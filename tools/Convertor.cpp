@@ -2,13 +2,12 @@
 
 #include <algorithm>
 
-#include "app/core/ExifHelpers.h"
-#include "app/core/FileHelpers.h"
-#include "app/core/PathHelpers.h"
-#include "app/core/StringHelpers.h"
+#include "core/ExifHelpers.h"
+#include "core/FileHelpers.h"
+#include "core/PathHelpers.h"
+#include "core/StringHelpers.h"
 #include "platform/batch_runner.h"
 #include "platform/files.h"
-#include "tools/ExifCarry.h"
 #include "tools/PictureOps.h"
 #include "tools/StagedPicture.h"
 

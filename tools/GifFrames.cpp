@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/core/StringHelpers.h"
+#include "core/StringHelpers.h"
 #include "imagelib/PxFile.h"
 #include "imagelib/PxImageGIF.h"
 #include "platform/atomic_file.h"

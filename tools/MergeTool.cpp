@@ -1,8 +1,8 @@
 #include "tools/MergeTool.h"
 
-#include "app/core/FileHelpers.h"
-#include "app/core/PathHelpers.h"
-#include "app/core/StringHelpers.h"
+#include "core/FileHelpers.h"
+#include "core/PathHelpers.h"
+#include "core/StringHelpers.h"
 #include "platform/batch_runner.h"
 #include "platform/files.h"
 #include "tools/MoveLog.h"

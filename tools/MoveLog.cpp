@@ -2,9 +2,9 @@
 
 #include <sys/stat.h>
 
-#include "app/core/FileHelpers.h"
-#include "app/core/PathHelpers.h"
-#include "app/core/StringHelpers.h"
+#include "core/FileHelpers.h"
+#include "core/PathHelpers.h"
+#include "core/StringHelpers.h"
 
 std::wstring MoveLogPath(const std::wstring& folder) {
   return EnsureTrailingSeparator(folder) + kMoveLogName;

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <memory>
 
-#include "app/core/PathHelpers.h"
-#include "app/core/StringHelpers.h"
+#include "core/PathHelpers.h"
+#include "core/StringHelpers.h"
 #include "imagelib/PxFile.h"
 #include "platform/atomic_file.h"
 #include "platform/temp_file.h"

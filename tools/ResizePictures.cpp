@@ -3,13 +3,13 @@
 #include <cmath>
 #include <sstream>
 
-#include "app/core/FileHelpers.h"
-#include "app/core/PathHelpers.h"
-#include "app/core/StringHelpers.h"
+#include "core/FileHelpers.h"
+#include "core/PathHelpers.h"
+#include "core/StringHelpers.h"
 #include "imagelib/PxImage.h"
 #include "platform/batch_runner.h"
 #include "platform/files.h"
-#include "tools/ExifCarry.h"
+#include "core/ExifHelpers.h"
 #include "tools/PictureOps.h"
 #include "tools/StagedPicture.h"
 

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/core/PathHelpers.h"
+#include "core/PathHelpers.h"
 #include "platform/text.h"
 
 namespace {

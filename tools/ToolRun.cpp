@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <sstream>
 
-#include "app/core/FileHelpers.h"
-#include "app/core/StringHelpers.h"
+#include "core/FileHelpers.h"
+#include "core/StringHelpers.h"
 #include "platform/paths.h"
 
 namespace {

@@ -5,26 +5,26 @@
 
 #include <string>
 
-#include "app/ToolPanelHost.h"
 #include "app/panels/ToolPanelFrame.h"
+#include "app/panels/ToolPanelOwner.h"
 #include "tools/BatchCommon.h"
 
 namespace pw {
 
 class BatchRunAdapter : public BatchRunObserver {
  public:
-  BatchRunAdapter(ToolRunObserver& run, ToolPanelHost* host) : run_(run), host_(host) {}
+  BatchRunAdapter(ToolRunObserver& run, ToolPanelOwner* owner) : run_(run), owner_(owner) {}
   void GroupText(const std::wstring& busyText) override { text_ = busyText; }
   void GroupStarted(int barPosition) override {
     run_.GroupStarted(barPosition);
-    if (host_ && !text_.empty()) host_->SetStatusText(text_, 0);
+    if (owner_ && !text_.empty()) owner_->SetPanelStatusText(text_, 0);
   }
   void GroupFinished() override { run_.GroupFinished(); }
   void BarAt(int barPosition) override { run_.BarAt(barPosition); }
 
  private:
   ToolRunObserver& run_;
-  ToolPanelHost* host_;
+  ToolPanelOwner* owner_;
   std::wstring text_;
 };
 

@@ -8,7 +8,7 @@
 #include <wx/textctrl.h>
 
 #include "app/Resources.h"
-#include "app/core/PathHelpers.h"
+#include "core/PathHelpers.h"
 #include "tools/ClassifyTool.h"
 
 namespace {
@@ -81,8 +81,6 @@ void CClassifyFiles::BuildControls() {
   Bind(wxEVT_BUTTON, &CClassifyFiles::OnBrowseFolder, this, kBrowse);
   Bind(
       wxEVT_BUTTON, [this](wxCommandEvent&) { OnStartClassify(); }, kStart);
-  Bind(
-      wxEVT_BUTTON, [](wxCommandEvent&) {}, kCancel);
   Bind(
       wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnPictureMode(); }, kPictureMode);
   Bind(

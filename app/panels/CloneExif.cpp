@@ -8,12 +8,11 @@
 #include <wx/textctrl.h>
 
 #include "app/Dialogs.h"
-#include "app/MainFrame.h"
 #include "app/Resources.h"
 #include "app/SettingsAccess.h"
-#include "app/ToolPanelHost.h"
-#include "app/core/FileHelpers.h"
-#include "app/core/PathHelpers.h"
+#include "app/panels/ToolPanelOwner.h"
+#include "core/FileHelpers.h"
+#include "core/PathHelpers.h"
 #include "app/panels/BatchRunAdapter.h"
 #include "tools/CloneExif.h"
 
@@ -109,7 +108,6 @@ void CCloneExif::BuildControls() {
     }, button);
   }
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnStartCloneExif(); }, kStart);
-  Bind(wxEVT_BUTTON, [](wxCommandEvent&) {}, kCancel);
   Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnSingleMode(); }, kSingle);
   Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnBatchMode(); }, kBatch);
 }
@@ -152,10 +150,10 @@ void CCloneExif::OnDropped(const std::vector<std::wstring>& dropped) {
   const std::wstring& item = dropped[0];
   if (Radio(kSingle)->GetValue() && FileExists(item)) {
     Edit(kTargetFile)->ChangeValue(item);
-    if (m_host) m_host->SetStatusText(GetFileName(item, true) + L" 加载成功！", 0);
+    if (m_owner) m_owner->SetPanelStatusText(GetFileName(item, true) + L" 加载成功！", 0);
   } else if (Radio(kBatch)->GetValue() && PathExists(item) && !FileExists(item)) {
     Edit(kTargetDir)->ChangeValue(item);
-    if (m_host) m_host->SetStatusText(GetLastComponent(item) + L" 加载成功！", 0);
+    if (m_owner) m_owner->SetPanelStatusText(GetLastComponent(item) + L" 加载成功！", 0);
   }
 }
 
@@ -173,11 +171,7 @@ void CCloneExif::CopySectionTo(ToolSettings& target) const {
 
 void CCloneExif::CopyBack() {
   SelIndex(m_settings) = m_toolIndex;
-  if (CMainFrame* frame = Frame()) {
-    CopySectionTo(frame->m_settings);
-    SelIndex(frame->m_settings) = SelIndex(m_settings);
-    CatIndex(frame->m_settings) = CatIndex(m_settings);
-  }
+  GiveSettingsBack();
 }
 
 void CCloneExif::OnStartCloneExif() {
@@ -212,23 +206,23 @@ void CCloneExif::StartSingle() {
     }
     replaceOther = true;
   }
-  if (m_host) {
-    m_host->SetStatusText(kBusyText, 0);
-    m_host->SetStatusText(kTaskbarText, 1);
+  if (m_owner) {
+    m_owner->SetPanelStatusText(kBusyText, 0);
+    m_owner->SetPanelStatusText(kTaskbarText, 1);
   }
   if (!RunCloneExifSingle(source, receiving, replaceOther)) {
-    if (m_host) {
-      m_host->SetStatusText(kCloneFailedText, 0);
-      m_host->SetStatusText(L"...", 1);
+    if (m_owner) {
+      m_owner->SetPanelStatusText(kCloneFailedText, 0);
+      m_owner->SetPanelStatusText(L"...", 1);
     }
     Box(kCloneFailedText, kCloneHintTitle, wxOK | wxICON_ERROR);
     SetFocus();
     return;
   }
-  if (m_host) {
-    m_host->SetStatusText(kCloneDoneText, 0);
-    m_host->SetStatusText(kOverText, 1);
-    m_host->CompleteProgress();
+  if (m_owner) {
+    m_owner->SetPanelStatusText(kCloneDoneText, 0);
+    m_owner->SetPanelStatusText(kOverText, 1);
+    m_owner->CompletePanelProgress();
   }
   CopyBack();
   Box(kCloneDoneText, kCloneHintTitle, wxOK | wxICON_INFORMATION);
@@ -254,7 +248,7 @@ void CCloneExif::StartBatch() {
     m_settings.clonePaths[ToolSettings::kCloneDirDst] = receivingDir;
   }
   Run run(*this);
-  pw::BatchRunAdapter adapter(run, m_host);
+  pw::BatchRunAdapter adapter(run, m_owner);
   RunCloneExifBatch(sourceDir, receivingDir, SplitString(m_settings.clonePicSuffixs, L"|"),
                     m_settings.cloneThreadNum, run.Progress(), &adapter);
   run.Finish(sourceDir, L"\n\n处理完成啦！");

@@ -9,7 +9,7 @@
 #include <wx/textctrl.h>
 
 #include "app/Resources.h"
-#include "app/core/StringHelpers.h"
+#include "core/StringHelpers.h"
 #include "app/panels/BatchRunAdapter.h"
 #include "tools/Convertor.h"
 
@@ -171,7 +171,7 @@ void CConvertor::OnStartConvert() {
   request.threadCount = m_settings.convertThreadNum;
 
   Run run(*this);
-  pw::BatchRunAdapter adapter(run, m_host);
+  pw::BatchRunAdapter adapter(run, m_owner);
   RunConvert(request, run.Progress(), &adapter);
   run.Finish(sources, L"\n\n处理完成啦！");
 }

@@ -14,7 +14,7 @@
 #include <cwchar>
 
 #include "app/Resources.h"
-#include "app/core/PathHelpers.h"
+#include "core/PathHelpers.h"
 #include "tools/MergeTool.h"
 
 namespace {
@@ -100,8 +100,6 @@ void CMergeImgs::BuildControls() {
   Bind(wxEVT_BUTTON, &CMergeImgs::OnBrowseFolder, this, kBrowse);
   Bind(
       wxEVT_BUTTON, [this](wxCommandEvent&) { OnStartMerge(); }, kStart);
-  Bind(
-      wxEVT_BUTTON, [](wxCommandEvent&) {}, kCancel);
   Bind(
       wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnHorizontal(); }, kHorizontal);
   Bind(

@@ -14,9 +14,8 @@
 #include <climits>
 
 #include "app/Resources.h"
-#include "app/ToolPanelHost.h"
-#include "app/core/FileHelpers.h"
-#include "app/core/PathHelpers.h"
+#include "core/FileHelpers.h"
+#include "core/PathHelpers.h"
 #include "app/panels/BatchRunAdapter.h"
 #include "tools/ResizePictures.h"
 
@@ -297,7 +296,7 @@ void CResizePictures::OnStartResize() {
   }
 
   Run run(*this);
-  pw::BatchRunAdapter adapter(run, m_host);
+  pw::BatchRunAdapter adapter(run, m_owner);
   RunResize(request, run.Progress(), &adapter);
   run.Finish(sources, L"\n\n处理完成啦！");
 }

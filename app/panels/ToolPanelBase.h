@@ -1,16 +1,16 @@
 // What the five tool panels share while they hold no controls of their
 // own: the panel window over the view, its title, its copy of the
-// settings and the pointer back to the tool host.
+// settings and the window that owns it.
 #pragma once
 #include <string>
 
 #include <wx/panel.h>
 
-#include "app/core/ToolSettings.h"
-
-struct ToolPanelHost;
+#include "core/ToolSettings.h"
 
 namespace pw {
+
+class ToolPanelOwner;
 
 class ToolPanelBase : public wxPanel {
  public:
@@ -19,7 +19,7 @@ class ToolPanelBase : public wxPanel {
   bool Create(wxWindow* parent, int dialogId, const wxString& title);
   ~ToolPanelBase() override;
 
-  ToolPanelHost* m_host = nullptr;
+  ToolPanelOwner* m_owner = nullptr;  // set by the tool host right after construction
   ToolSettings m_settings;  // the defaults until the panel's tool fills it
 
  protected:

@@ -1,6 +1,8 @@
 #include "app/panels/ToolPanelFrame.h"
 
 #include <unistd.h>
+
+#include <memory>
 #include <wx/app.h>
 #include <wx/combobox.h>
 #include <wx/dcclient.h>
@@ -9,13 +11,10 @@
 #include <wx/textctrl.h>
 
 #include "app/Dialogs.h"
-#include "app/MainFrame.h"
 #include "app/MessageBox.h"
 #include "app/SettingsAccess.h"
-#include "app/StatusBar.h"
-#include "app/TaskBarProgress.h"
-#include "app/ToolPanelHost.h"
-#include "app/core/StringHelpers.h"
+#include "app/panels/ToolPanelOwner.h"
+#include "core/StringHelpers.h"
 #include "tools/PictureOps.h"
 
 namespace pw {
@@ -48,14 +47,21 @@ bool PathExists(const std::wstring& path) {
 ToolPanelFrame::ToolPanelFrame(const char* className, int toolIndex)
     : ToolPanelBase(className), m_toolIndex(toolIndex) {}
 
-CMainFrame* ToolPanelFrame::Frame() const { return m_host ? m_host->frame : nullptr; }
+void ToolPanelFrame::GiveSettingsBack() {
+  if (!m_owner) return;
+  ToolSettings updated = m_owner->PanelSettings();
+  CopySectionTo(updated);
+  SelIndex(updated) = SelIndex(m_settings);
+  CatIndex(updated) = CatIndex(m_settings);
+  m_owner->StorePanelSettings(updated);
+}
 
 wxTextCtrl* ToolPanelFrame::PathField() const {
   return dynamic_cast<wxTextCtrl*>(FindWindow(kIdPathField));
 }
 
 void ToolPanelFrame::InitPanel() {
-  if (CMainFrame* frame = Frame()) m_settings = frame->m_settings;
+  if (m_owner) m_settings = m_owner->PanelSettings();
   FillControls();
   // The reference of the relayout: every control's place at the design size.
   m_initialClient = GetClientSize();
@@ -132,13 +138,13 @@ void ToolPanelFrame::OnDropSources(const std::vector<std::wstring>& dropped) {
     joined += path;
   }
   if (wxTextCtrl* field = PathField()) field->ChangeValue(joined);
-  if (!m_host) return;
+  if (!m_owner) return;
   if (kept == 0)
-    m_host->SetStatusText(L"什么也没有发生！", 0);
+    m_owner->SetPanelStatusText(L"什么也没有发生！", 0);
   else if (dropped.size() == 1)
-    m_host->SetStatusText(DroppedOneText(dropped[0]), 0);
+    m_owner->SetPanelStatusText(DroppedOneText(dropped[0]), 0);
   else
-    m_host->SetStatusText(L"多个文件(夹)加载成功！", 0);
+    m_owner->SetPanelStatusText(L"多个文件(夹)加载成功！", 0);
 }
 
 int ToolPanelFrame::Box(const wxString& text, const wxString& caption, long style) {
@@ -165,8 +171,10 @@ void ToolPanelFrame::ReadQualityList(wxComboBox* list, int32_t& quality) {
 
 ToolPanelFrame::Run::Run(ToolPanelFrame& panel)
     : panel_(panel), start_(std::chrono::steady_clock::now()) {
-  if (CMainFrame* frame = panel_.Frame()) frame->CreateTaskbarProgress();
-  if (panel_.m_host) panel_.m_host->ResetProgress();
+  if (ToolPanelOwner* owner = panel_.m_owner) {
+    owner->RunProgress();
+    owner->ResetPanelProgress();
+  }
   panel_.Disable();
 }
 
@@ -175,46 +183,37 @@ ToolPanelFrame::Run::Run(ToolPanelFrame& panel)
 ToolPanelFrame::Run::~Run() { panel_.Enable(); }
 
 CProgressInterface* ToolPanelFrame::Run::Progress() const {
-  CMainFrame* frame = panel_.Frame();
-  return frame ? frame->GetTaskbarProgress() : nullptr;
+  return panel_.m_owner ? panel_.m_owner->RunProgress() : nullptr;
 }
 
 void ToolPanelFrame::Run::GroupStarted(int barPosition) {
-  CMainFrame* frame = panel_.Frame();
-  if (!frame || !panel_.m_host) return;
-  if (StatusProgressBar* bar = frame->GetProgressBar()) {
-    bar->SetPos(barPosition);
-    bar->Redraw();
-  }
-  panel_.m_host->SetStatusText(L"正在处理中，请稍后...", 0);
-  panel_.m_host->SetStatusText(L"任务栏显示当前进度！", 1);
+  ToolPanelOwner* owner = panel_.m_owner;
+  if (!owner) return;
+  owner->SetPanelProgress(barPosition);
+  owner->SetPanelStatusText(L"正在处理中，请稍后...", 0);
+  owner->SetPanelStatusText(L"任务栏显示当前进度！", 1);
 }
 
 void ToolPanelFrame::Run::BarAt(int barPosition) {
-  CMainFrame* frame = panel_.Frame();
-  if (!frame) return;
-  if (StatusProgressBar* bar = frame->GetProgressBar()) {
-    bar->SetPos(barPosition);
-    bar->Redraw();
-  }
+  if (panel_.m_owner) panel_.m_owner->SetPanelProgress(barPosition);
 }
 
 void ToolPanelFrame::Run::GroupFinished() {
   // The workers' last progress reports are still queued for this thread:
   // let them land now, before the group's progress ends, not after it.
   if (wxTheApp) wxTheApp->ProcessPendingEvents();
-  CMainFrame* frame = panel_.Frame();
-  if (!frame || !panel_.m_host) return;
+  ToolPanelOwner* owner = panel_.m_owner;
+  if (!owner) return;
   if (!flashed_) {
-    frame->RequestUserAttention();
+    owner->FlashForAttention();
     flashed_ = true;
   }
-  panel_.m_host->SetStatusText(L"处理完成！", 0);
-  panel_.m_host->SetStatusText(L"OVER!", 1);
+  owner->SetPanelStatusText(L"处理完成！", 0);
+  owner->SetPanelStatusText(L"OVER!", 1);
 }
 
 bool ToolPanelFrame::Run::Finish(const std::wstring& runLogPath, const wxString& closingText) {
-  if (panel_.m_host) panel_.m_host->CompleteProgress();
+  if (panel_.m_owner) panel_.m_owner->CompletePanelProgress();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   const std::wstring elapsed = FormatElapsed(seconds);
@@ -224,13 +223,7 @@ bool ToolPanelFrame::Run::Finish(const std::wstring& runLogPath, const wxString&
     return false;
   }
   SelIndex(panel_.m_settings) = panel_.m_toolIndex;
-  if (CMainFrame* frame = panel_.Frame()) {
-    // Only this tool's own section and the two window indices go back, so a
-    // run never reverts what another tool has saved since.
-    panel_.CopySectionTo(frame->m_settings);
-    SelIndex(frame->m_settings) = SelIndex(panel_.m_settings);
-    CatIndex(frame->m_settings) = CatIndex(panel_.m_settings);
-  }
+  panel_.GiveSettingsBack();
   panel_.Enable();
   panel_.Box(wxString(L"耗时:") + wxString(elapsed) + closingText, L"終わり！", wxOK);
   panel_.SetFocus();

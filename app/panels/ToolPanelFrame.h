@@ -18,7 +18,6 @@
 #include "platform/progress.h"
 #include "tools/ToolRun.h"
 
-class CMainFrame;
 class wxComboBox;
 class wxTextCtrl;
 class wxEraseEvent;
@@ -56,7 +55,9 @@ class ToolPanelFrame : public ToolPanelBase {
   // Copies this tool's own settings section into the main window's record.
   virtual void CopySectionTo(ToolSettings& target) const = 0;
 
-  CMainFrame* Frame() const;
+  // Gives this tool's own settings section and the two window indices
+  // back to the owner's record.
+  void GiveSettingsBack();
   wxTextCtrl* PathField() const;
   // Reads the path field, asking for a folder when it is empty. False (with
   // the focus on the panel) when there is still nothing.

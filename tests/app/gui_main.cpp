@@ -23,8 +23,8 @@
 namespace {
 
 int RunUnderXvfb(int argc, char** argv) {
-  char pattern[] = "/tmp/pw-gui-XXXXXX";
-  const char* dir = mkdtemp(pattern);
+  std::string pattern = (std::filesystem::temp_directory_path() / "pw-gui-XXXXXX").string();
+  const char* dir = mkdtemp(pattern.data());
   if (!dir) {
     std::perror("mkdtemp");
     return 1;

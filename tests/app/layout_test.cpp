@@ -35,13 +35,13 @@ TEST_F(GuiTest, CategorySwitchesChangeLayoutCatIndexAndStatusTexts) {
 
   UserPicksCategory(frame, 1);
   Pump();
-  EXPECT_EQ(frame->m_settings.catIndex, 1);
+  EXPECT_EQ(frame->Settings().catIndex, 1);
   EXPECT_FALSE(frame->IsFixedLayout());
   EXPECT_TRUE(frame->HasFlag(wxRESIZE_BORDER));
   EXPECT_EQ(frame->GetStatusExElement(0)->GetText(), wxString::FromUTF8("点击打开或者直接拖拽文件！"));
   EXPECT_EQ(frame->GetStatusExElement(1)->GetText(), wxString::FromUTF8("准备就绪！"));
-  ASSERT_NE(frame->m_toolHost.classifyFiles, nullptr);
-  EXPECT_FALSE(frame->m_toolHost.classifyFiles->IsShown()) << "tool panel left over the viewer";
+  ASSERT_NE(frame->ToolHost().classifyFiles, nullptr);
+  EXPECT_FALSE(frame->ToolHost().classifyFiles->IsShown()) << "tool panel left over the viewer";
   frame->SetSize(wxSize(1000, 760));  // the viewer may be resized
   Pump();
   EXPECT_EQ(frame->GetSize(), wxSize(1000, 760));
@@ -49,10 +49,10 @@ TEST_F(GuiTest, CategorySwitchesChangeLayoutCatIndexAndStatusTexts) {
 
   UserPicksCategory(frame, 2);
   Pump();
-  EXPECT_EQ(frame->m_settings.catIndex, 2);
+  EXPECT_EQ(frame->Settings().catIndex, 2);
   EXPECT_TRUE(frame->IsFixedLayout());
   EXPECT_EQ(frame->GetSize(), wxSize(800, 600));
-  EXPECT_TRUE(frame->m_toolHost.classifyFiles->IsShown());
+  EXPECT_TRUE(frame->ToolHost().classifyFiles->IsShown());
   EXPECT_EQ(frame->GetStatusExElement(0)->GetText(), wxString::FromUTF8("有log.log时可以恢复位置！"));
 
   UserPicksCategory(frame, 1);
@@ -74,12 +74,12 @@ TEST_F(GuiTest, ToolCommandsShowOnePanelAtATimeWithItsHint) {
   for (int i = 0; i < 5; ++i) {
     frame->GetStatusExElement(1)->SetText("x");
     frame->DoCommand(tools[i].command);
-    EXPECT_EQ(frame->m_settings.selIndex, toolIndex[i]);
+    EXPECT_EQ(frame->Settings().selIndex, toolIndex[i]);
     EXPECT_EQ(frame->GetStatusExElement(0)->GetText(), wxString::FromUTF8(tools[i].hint));
     EXPECT_EQ(frame->GetStatusExElement(1)->GetText(), wxString::FromUTF8("准备就绪！"));
     int shown = 0;
     for (int t = 0; t < 5; ++t)
-      if (wxWindow* p = frame->m_toolHost.GetPanel(t); p && p->IsShown()) {
+      if (wxWindow* p = frame->ToolHost().GetPanel(t); p && p->IsShown()) {
         ++shown;
         EXPECT_EQ(t, toolIndex[i]);
         EXPECT_EQ(p->GetId(), dialogIds[i]);
@@ -93,13 +93,13 @@ TEST_F(GuiTest, ToolCommandsShowOnePanelAtATimeWithItsHint) {
 
 TEST_F(GuiTest, SameToolTwiceReusesItsPanelWhereItWasPlaced) {
   ASSERT_NE(Start(), nullptr);
-  CClassifyFiles* panel = frame->m_toolHost.classifyFiles;
+  CClassifyFiles* panel = frame->ToolHost().classifyFiles;
   ASSERT_NE(panel, nullptr);
   EXPECT_EQ(panel->GetRect(), frame->GetActiveView()->GetClientRect());
-  EXPECT_EQ(panel->m_host, &frame->m_toolHost);
+  EXPECT_EQ(panel->m_owner, static_cast<pw::ToolPanelOwner*>(frame));
   frame->DoCommand(ID_BUTTON_CLASSIFYFILES);
-  EXPECT_EQ(frame->m_toolHost.classifyFiles, panel);
-  EXPECT_EQ(frame->m_settings.selIndex, 0);
+  EXPECT_EQ(frame->ToolHost().classifyFiles, panel);
+  EXPECT_EQ(frame->Settings().selIndex, 0);
   EXPECT_TRUE(panel->IsShown());
 }
 
@@ -122,10 +122,10 @@ TEST_F(GuiTest, ClickingARibbonButtonShowsItsTool) {
   mouse.MouseMove(centre);
   Pump(5);
   mouse.MouseClick();
-  for (int i = 0; i < 40 && !frame->m_toolHost.mergeImgs; ++i) Pump(2);
-  ASSERT_NE(frame->m_toolHost.mergeImgs, nullptr);
-  EXPECT_TRUE(frame->m_toolHost.mergeImgs->IsShown());
-  EXPECT_EQ(frame->m_settings.selIndex, 4);
+  for (int i = 0; i < 40 && !frame->ToolHost().mergeImgs; ++i) Pump(2);
+  ASSERT_NE(frame->ToolHost().mergeImgs, nullptr);
+  EXPECT_TRUE(frame->ToolHost().mergeImgs->IsShown());
+  EXPECT_EQ(frame->Settings().selIndex, 4);
 }
 
 TEST_F(GuiTest, StatusBarCommandHidesAndShowsTheBar) {

@@ -33,11 +33,13 @@ TEST_F(GuiTest, ChosenLookSurvivesARestart) {
   ASSERT_NE(Start(), nullptr);
   EXPECT_EQ(pw::g_nAppLook, 215);
   EXPECT_EQ(StoredLook(), 215);  // written back at creation
-  EXPECT_TRUE(frame->IsCommandChecked(ID_VIEW_APPLOOK_OFF_2007_BLUE) ||
-              !frame->IsCommandChecked(ID_VIEW_APPLOOK_OFF_2007_BLACK));
+  bool enabled, checked;
+  frame->QueryCommandState(ID_VIEW_APPLOOK_OFF_2007_BLUE, enabled, checked);
+  EXPECT_TRUE(checked);
+  frame->QueryCommandState(ID_VIEW_APPLOOK_OFF_2007_BLACK, enabled, checked);
+  EXPECT_FALSE(checked);
   frame->DoCommand(ID_VIEW_APPLOOK_OFF_2007_BLACK);
   EXPECT_EQ(StoredLook(), 216);
-  bool enabled, checked;
   frame->QueryCommandState(ID_VIEW_APPLOOK_OFF_2007_BLACK, enabled, checked);
   EXPECT_TRUE(checked);
   frame->QueryCommandState(ID_VIEW_APPLOOK_OFF_2007_BLUE, enabled, checked);

@@ -82,7 +82,7 @@ TEST_P(OpenRoads, FileOpenedInToolsLayoutShowsInTheViewer) {
   EXPECT_EQ(frame->GetActiveCategory(), 1);
   EXPECT_FALSE(frame->IsFixedLayout());
   for (int tool = 0; tool < 5; ++tool)
-    if (wxWindow* panel = frame->m_toolHost.GetPanel(tool)) {
+    if (wxWindow* panel = frame->ToolHost().GetPanel(tool)) {
       EXPECT_FALSE(panel->IsShown());
     }
   EXPECT_EQ(wxString(frame->GetDocument()->GetPath()), wxString::FromUTF8(picture));

@@ -27,7 +27,7 @@ TEST_F(GuiTest, ProgressInterfaceMovesTheStatusBarProgressBar) {
   EXPECT_EQ(frame->GetTaskbarProgress(), progress);
 
   pw::StatusProgressBar* bar = frame->GetProgressBar();
-  frame->m_toolHost.ResetProgress();
+  frame->ToolHost().ResetProgress();
   progress->BeginProgress();
   EXPECT_TRUE(bar->IsPulsing());
   progress->SetProgress(30, 120);
@@ -49,7 +49,7 @@ TEST_F(GuiTest, ProgressInterfaceMovesTheStatusBarProgressBar) {
   progress->SetProgress(1, 4);
   EXPECT_EQ(bar->GetPos(), 250);
   progress->EndProgress();
-  frame->m_toolHost.CompleteProgress();
+  frame->ToolHost().CompleteProgress();
   EXPECT_EQ(bar->GetPos(), 100);  // position 100 whatever the range
 }
 
@@ -86,7 +86,7 @@ TEST_F(GuiTest, BatchRunOnTheUiThreadKeepsTimersAndProgressGoing) {
   frame->CreateTaskbarProgress();
   CProgressInterface* progress = frame->GetTaskbarProgress();
   pw::StatusProgressBar* bar = frame->GetProgressBar();
-  frame->m_toolHost.ResetProgress();
+  frame->ToolHost().ResetProgress();
 
   // A timer samples the bar while the runner waits: it only fires when the
   // window's pump runs, and it sees the workers' progress arrive.

@@ -78,14 +78,14 @@ TEST_F(GuiTest, TerminationWhileAMessageIsUpEndsTheMessageAndSaves) {
 TEST_F(GuiTest, TerminationDuringAPanelsMessageWaitsForItsHandler) {
   ASSERT_NE(Start(), nullptr);
   frame->DoCommand(ID_BUTTON_CLONEEXIF);
-  wxWindow* panel = frame->m_toolHost.GetPanel(2);
+  wxWindow* panel = frame->ToolHost().GetPanel(2);
   ASSERT_NE(panel, nullptr);
   pw::SetMessageBoxHook({});  // a real box, owned by the panel as its own boxes are
   frame->CallAfter([] { std::raise(SIGTERM); });
   EXPECT_EQ(pw::MessageBox("waiting", wxOK, panel), wxCANCEL);
   // Back in the "handler": the panel must still be there.
   EXPECT_FALSE(frame->IsShutDown());
-  EXPECT_EQ(frame->m_toolHost.GetPanel(2), panel);
+  EXPECT_EQ(frame->ToolHost().GetPanel(2), panel);
   for (int i = 0; i < 50 && Running(); ++i) Pump(2);
   EXPECT_FALSE(Running());
   EXPECT_EQ(IniValue("SEL_INDEX"), 2);
@@ -117,7 +117,7 @@ TEST_F(GuiTest, CloseRequestDuringABatchRunWaitsForTheRun) {
   // The run's progress object and panel lived through the whole run.
   EXPECT_FALSE(frame->IsShutDown());
   EXPECT_EQ(frame->GetTaskbarProgress(), progress);
-  EXPECT_NE(frame->m_toolHost.GetPanel(1), nullptr);
+  EXPECT_NE(frame->ToolHost().GetPanel(1), nullptr);
   // Once the run is over, the window closes as asked, saving the settings.
   for (int i = 0; i < 50 && Running(); ++i) Pump(2);
   EXPECT_FALSE(Running());

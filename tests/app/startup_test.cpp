@@ -69,7 +69,7 @@ TEST_P(StartTable, OpensInTheLayoutTheSettingsName) {
     EXPECT_NE(frame->GetMaxSize(), wxSize(800, 600));
   }
 
-  const ToolPanelHost& host = frame->m_toolHost;
+  const ToolPanelHost& host = frame->ToolHost();
   for (int tool = 0; tool < 5; ++tool) {
     wxWindow* panel = host.GetPanel(tool);
     if (tool == c.shownTool) {
@@ -127,8 +127,8 @@ TEST_F(GuiTest, ChangedToolAndCategorySurviveARestart) {
   Stop();
   EXPECT_EQ(IniValue("SEL_INDEX"), 3);
   ASSERT_NE(Start(), nullptr);
-  ASSERT_NE(frame->m_toolHost.convertor, nullptr);
-  EXPECT_EQ(frame->m_toolHost.classifyFiles, nullptr);
+  ASSERT_NE(frame->ToolHost().convertor, nullptr);
+  EXPECT_EQ(frame->ToolHost().classifyFiles, nullptr);
   EXPECT_FALSE(frame->IsCommandEnabled(ID_BUTTON_CONVERTOR));
   EXPECT_TRUE(frame->IsCommandEnabled(ID_BUTTON_CLASSIFYFILES));
 }

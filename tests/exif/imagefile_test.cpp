@@ -429,6 +429,98 @@ TEST(ExifImageFile, ReadOnlyCloseAndFailedEditOpenLeaveTheFileAlone) {
   EXPECT_EQ(ReadAll(file), bad);
 }
 
+TEST(ExifImageFile, OnlyCloseWritesAnEditBack) {
+  TempDir tmp;
+  const std::string file = tmp / "pic.jpg";
+  CopyFile(Fixtures() + "/be.jpg", file);
+  const std::vector<uint8_t> bytes = ReadAll(file);
+  // A caller that opens for update, changes tags and returns early (an
+  // error on its way, an exception) must leave the file byte for byte.
+  auto editThenGiveUp = [&]() -> ExifResult {
+    ExifImageFile f;
+    ExifResult st = f.Open(file, "r+");
+    if (st != kExifOk) return st;
+    st = f.PutExifTag(ExifEntryText(36867, kTiffAscii, 20, std::string(kNewTime)));
+    if (st != kExifOk) return st;
+    DirectoryTagList none;
+    return f.ApplyTagList("Exif", none);  // no Close
+  };
+  ASSERT_EQ(editThenGiveUp(), kExifOk);
+  EXPECT_EQ(ReadAll(file), bytes);
+  for (const auto& e : std::filesystem::directory_iterator(tmp.Path()))
+    EXPECT_EQ(e.path().filename(), "pic.jpg") << "temporary file left behind";
+  // The same edit with its close is written.
+  ASSERT_EQ(PutTime(file, kNewTime), kExifOk);
+  EXPECT_EQ(TagValue(file, "-DateTimeOriginal"), kNewTime);
+}
+
+TEST(ExifImageFile, FrameComponentsKeepTheirOwnSlots) {
+  TempDir tmp;
+  const std::string file = tmp / "c.jpg";
+  // cmyk.jpg (ImageMagick) numbers its four components 1 to 4, as Adobe
+  // CMYK does; distinct sampling bytes show which slot each one took.
+  std::vector<uint8_t> cmyk = ReadAll(Fixtures() + "/cmyk.jpg");
+  const size_t sof = FindMarker(cmyk, 0xC0);
+  ASSERT_NE(sof, std::string::npos);
+  ASSERT_EQ(cmyk[sof + 9], 4);
+  const uint8_t samplings[4] = {0x22, 0x21, 0x12, 0x11};
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_EQ(cmyk[sof + 10 + 3 * i], i + 1);
+    cmyk[sof + 11 + 3 * i] = samplings[i];
+    cmyk[sof + 12 + 3 * i] = static_cast<uint8_t>(3 - i);
+  }
+  WriteAll(file, cmyk);
+  {
+    ExifImageFile f;
+    ASSERT_EQ(f.Open(file, "r"), kExifOk);
+    EXPECT_EQ(f.components, 4);
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(f.sampling[i], samplings[i]) << "component " << i + 1;
+      EXPECT_EQ(f.quantTableNo[i], 3 - i) << "component " << i + 1;
+    }
+  }
+  // Ids 1 to 3 (YCbCr as libjpeg writes it) stay under their ids.
+  std::vector<uint8_t> ycc = ReadAll(Fixtures() + "/be.jpg");
+  const size_t frame = FindMarker(ycc, 0xC0);
+  ASSERT_NE(frame, std::string::npos);
+  ASSERT_EQ(ycc[frame + 9], 3);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(ycc[frame + 10 + 3 * i], i + 1);
+    ycc[frame + 11 + 3 * i] = samplings[i];
+  }
+  WriteAll(file, ycc);
+  {
+    ExifImageFile f;
+    ASSERT_EQ(f.Open(file, "r"), kExifOk);
+    EXPECT_EQ(f.sampling[0], 0);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(f.sampling[i + 1], samplings[i]) << "component " << i + 1;
+  }
+}
+
+TEST(ExifImageFile, FillBytesBeforeMarkersAreSteppedOverAlike) {
+  // Fill bytes (0xFF) may stand before any marker. The open scan, the head
+  // check and the rewrite's search for the image data must agree on them:
+  // the JFIF head is seen, every segment is kept once and the image data
+  // is copied unchanged.
+  TempDir tmp;
+  const std::string file = tmp / "pic.jpg";
+  std::vector<uint8_t> j = ReadAll(Fixtures() + "/be.jpg");
+  const size_t app1 = FindMarker(j, 0xE1);
+  const size_t dqt = FindMarker(j, 0xDB);
+  ASSERT_NE(app1, std::string::npos);
+  ASSERT_NE(dqt, std::string::npos);
+  j.insert(j.begin() + static_cast<std::ptrdiff_t>(dqt), {0xFF, 0xFF, 0xFF});
+  j.insert(j.begin() + static_cast<std::ptrdiff_t>(app1), {0xFF, 0xFF});
+  j.insert(j.begin() + 2, 0xFF);
+  WriteAll(file, j);
+  const std::vector<uint8_t> imageData = FromFirstDqt(ReadAll(Fixtures() + "/be.jpg"));
+  ASSERT_EQ(PutTime(file, kNewTime), kExifOk);
+  EXPECT_EQ(TagValue(file, "-DateTimeOriginal"), kNewTime);
+  EXPECT_EQ(SegmentOrder(file), (std::vector<std::string>{"APP0", "APP1"}));
+  EXPECT_EQ(FromFirstDqt(ReadAll(file)), imageData);
+  EXPECT_EQ(ValidationProblems(file), "");
+}
+
 TEST(ExifImageFile, FailedWriteLeavesTheOriginalWholeAndNoTemporaryFile) {
   TempDir tmp;
   const std::string file = tmp / "pic.jpg";

@@ -145,6 +145,95 @@ TEST(BmpPeer, Version4HeaderMasks) {
   EXPECT_EQ(OurPixels(img, false), peer);
 }
 
+// Bit fields of any width and place: each colour comes from its own mask.
+// ImageMagick writes 4-4-4-4; the 6-5-5 and 10-10-10 files are its own
+// 16- and 32-bit files with their masks and pixels rewritten, and it reads
+// them too, as the peer to agree with.
+TEST(BmpPeer, BitFieldsOfAnyWidthKeepTheirTopBits) {
+  ScratchDir dir;
+  WriteSource(dir.File("src.ppm"), false);
+  WriteSource(dir.File("src.pam"), true);
+  auto colour = [](int x, int y, int channel) {
+    return channel == 0 ? uint8_t(x * 19) : channel == 1 ? uint8_t(y * 37) : uint8_t(x * y * 5 + 11);
+  };
+  struct Case {
+    const char* name;
+    const char* options;  // ImageMagick's file to start from
+    bool alphaSource;
+    uint16_t bpp;
+    uint32_t masks[3];    // red, green, blue
+    bool rewrite;         // masks and pixels replaced by ours
+  } cases[] = {
+      {"ARGB4444 by ImageMagick", "-define bmp:subtype=ARGB4444 BMP:", true, 16, {0x0F00, 0x00F0, 0x000F}, false},
+      {"6-5-5 in 16 bits", "-define bmp:subtype=RGB565 BMP:", false, 16, {0xFC00, 0x03E0, 0x001F}, true},
+      {"10-10-10 in 32 bits", "BMP:", true, 32, {0x3FF00000, 0x000FFC00, 0x000003FF}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string out = dir.File("f.bmp");
+    std::remove(out.c_str());
+    const std::string src = c.alphaSource ? dir.File("src.pam") : dir.File("src.ppm");
+    ASSERT_EQ(pxtest::Run(std::string(kConvert) + " '" + src + "' " + c.options + "'" + out + "'"), 0);
+    std::vector<uint8_t> file = pxtest::ReadBytes(out);
+    ASSERT_GT(file.size(), 14u + 124u);
+    ASSERT_EQ(pw::LoadLE32(&file[14]), 124u);
+    ASSERT_EQ(pw::LoadLE16(&file[28]), c.bpp);
+    ASSERT_EQ(pw::LoadLE32(&file[30]), 3u);  // bit fields
+    if (c.rewrite) {
+      for (int i = 0; i < 3; ++i) pw::StoreLE32(&file[54 + 4 * i], c.masks[i]);
+      pw::StoreLE32(&file[66], 0);  // no alpha field
+      const uint32_t offset = pw::LoadLE32(&file[10]);
+      const size_t stride = (size_t{13} * c.bpp / 8 + 3) / 4 * 4;
+      ASSERT_EQ(file.size(), offset + stride * 7);
+      for (int row = 0; row < 7; ++row) {
+        const int y = 6 - row;  // rows are stored bottom-up
+        for (int x = 0; x < 13; ++x) {
+          uint32_t pixel = 0;
+          for (int ch = 0; ch < 3; ++ch) {
+            const uint32_t mask = c.masks[ch];
+            const int low = __builtin_ctz(mask), bits = __builtin_popcount(mask);
+            const uint32_t v8 = colour(x, y, ch);
+            // The 8-bit value spread over the field (10 bits: v8 * 1023 / 255).
+            const uint32_t v = bits >= 8 ? (v8 << (bits - 8)) | (v8 >> (16 - bits)) : v8 >> (8 - bits);
+            pixel |= v << low;
+          }
+          uint8_t* p = &file[offset + size_t(row) * stride + size_t(x) * (c.bpp / 8)];
+          if (c.bpp == 16) pw::StoreLE16(p, uint16_t(pixel));
+          else pw::StoreLE32(p, pixel);
+        }
+      }
+      pxtest::WriteBytes(out, file);
+    }
+    PxImage img;
+    ASSERT_TRUE(LoadBmp(out, &img)) << img.LastError();
+    ASSERT_EQ(img.Bpp(), 24u);
+    // ImageMagick fills the low bits of narrow fields (compare the bits the
+    // file holds) and rounds wide ones its own way (within one step).
+    std::vector<uint8_t> peer = PeerPixels(out, false);
+    const std::vector<uint8_t> ours = OurPixels(img, false);
+    ASSERT_EQ(peer.size(), 13u * 7 * 3);
+    ASSERT_EQ(ours.size(), peer.size());
+    int differ = 0;
+    for (size_t i = 0; i < peer.size(); ++i) {
+      const int bits = __builtin_popcount(c.masks[i % 3]);
+      if (bits < 8) differ += ours[i] != (peer[i] & uint8_t(0xFF << (8 - bits)));
+      else differ += std::abs(int(ours[i]) - int(peer[i])) > 1;
+    }
+    EXPECT_EQ(differ, 0);
+    if (c.rewrite) {
+      // And they are the colours that were written.
+      std::vector<uint8_t> written;
+      for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 13; ++x)
+          for (int ch = 0; ch < 3; ++ch) {
+            const int bits = __builtin_popcount(c.masks[ch]);
+            written.push_back(bits < 8 ? uint8_t(colour(x, y, ch) & (0xFF << (8 - bits))) : colour(x, y, ch));
+          }
+      EXPECT_EQ(OurPixels(img, false), written);
+    }
+  }
+}
+
 // A 32-bit file without bit fields keeps its fourth bytes as alpha; all-zero
 // fourth bytes mean an opaque picture.
 TEST(BmpPeer, ThirtyTwoBitAlpha) {

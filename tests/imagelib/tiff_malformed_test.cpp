@@ -79,6 +79,7 @@ struct DecodeResult {
   bool ok;
   std::string error;
   uint32_t width, height;
+  bool damaged;
 };
 
 DecodeResult Decode(const std::vector<uint8_t>& bytes) {
@@ -86,7 +87,7 @@ DecodeResult Decode(const std::vector<uint8_t>& bytes) {
   PxMemFile file(copy.data(), static_cast<int32_t>(copy.size()));
   PxImage image;
   const bool ok = image.Decode(&file, kFormatTif);
-  return {ok, image.LastError(), image.Width(), image.Height()};
+  return {ok, image.LastError(), image.Width(), image.Height(), image.info.bDamaged};
 }
 
 struct MalformedCase {
@@ -94,6 +95,7 @@ struct MalformedCase {
   std::vector<uint8_t> bytes;
   bool ok;
   const char* error;  // expected last-error text, or null for any
+  bool damaged = false;  // decoded, with rows that could not be read left black
 };
 
 std::vector<MalformedCase> Cases() {
@@ -134,7 +136,7 @@ std::vector<MalformedCase> Cases() {
   {
     auto t = GreyTags(8, 4);
     t[273] = {4, {0x7FFFFF00}};  // strip far beyond the end
-    cases.push_back({"strip_past_end", BuildTiff(t, pixels), true, nullptr});
+    cases.push_back({"strip_past_end", BuildTiff(t, pixels), true, "Corrupted TIFF file!", true});
   }
   {
     auto t = GreyTags(8, 4);
@@ -143,12 +145,16 @@ std::vector<MalformedCase> Cases() {
   }
   {
     auto t = GreyTags(8, 4);
-    t[279] = {4, {5}};  // strip shorter than the picture: the rest stays black
-    cases.push_back({"short_strip", BuildTiff(t, pixels), true, nullptr});
+    // A byte count shorter than the picture: libtiff sees that it looks
+    // wrong for an uncompressed page, estimates it from the file and reads
+    // the whole strip.
+    t[279] = {4, {5}};
+    cases.push_back({"short_strip_count", BuildTiff(t, pixels), true, nullptr});
   }
   {
     auto t = GreyTags(50, 3, 12);  // 12-bit samples, not byte aligned
-    cases.push_back({"odd_bits_short_data", BuildTiff(t, std::vector<uint8_t>(20, 0xAB)), true, nullptr});
+    cases.push_back({"odd_bits_short_data", BuildTiff(t, std::vector<uint8_t>(20, 0xAB)), true,
+                     "Corrupted TIFF file!", true});
   }
   {
     auto t = GreyTags(40, 40);
@@ -170,7 +176,7 @@ std::vector<MalformedCase> Cases() {
     t[323] = {4, {16}};
     t[324] = {4, {8, 8, 8, 8, 8, 8, 8, 8, 8}};
     t[325] = {4, {32, 32, 32, 32, 32, 32, 32, 32, 32}};  // tiles far too short
-    cases.push_back({"short_tiles", BuildTiff(t, pixels), false, "Corrupted tiled TIFF file!"});
+    cases.push_back({"short_tiles", BuildTiff(t, pixels), true, "Corrupted tiled TIFF file!", true});
   }
   {
     // A 40x40 picture whose one tile would need 768 MiB before a byte of it
@@ -209,6 +215,7 @@ TEST(TiffMalformed, EachCaseEndsCleanly) {
   for (const MalformedCase& c : Cases()) {
     const DecodeResult r = Decode(c.bytes);
     EXPECT_EQ(r.ok, c.ok) << c.name << ": " << r.error;
+    EXPECT_EQ(r.damaged, c.damaged) << c.name << ": " << r.error;
     if (c.error) {
       EXPECT_EQ(r.error, c.error) << c.name;
     }
@@ -248,6 +255,65 @@ TEST(TiffPalette, ByteSizedMapsAreTakenAsBytes) {
     const RGBQUAD c = image.PixelColorAt(0, 0, false);
     EXPECT_EQ(c.rgbRed, wide ? 255 : 200);
     EXPECT_EQ(c.rgbBlue, wide ? 128 : 100);
+  }
+}
+
+// A file cut off inside its pixel data decodes alike whether its rows are
+// stored in strips or in tiles: the rows before the cut as written, the
+// rest black, and the decode marked damaged with the text saying so.
+TEST(TiffDamage, CutStripsAndTilesAreDamagedAlike) {
+  pwtest::TempTree dir;
+  constexpr int kSide = 64;
+  std::string pgm = "P5 64 64 255\n";
+  for (int y = 0; y < kSide; ++y)
+    for (int x = 0; x < kSide; ++x) pgm.push_back(static_cast<char>((x * 4 + y) & 255));
+  {
+    FILE* f = std::fopen((dir / "g.pgm").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(pgm.data(), 1, pgm.size(), f);
+    std::fclose(f);
+  }
+  // GDAL writes the directory first and the blocks in row order, 8 strips
+  // of 8 rows or 4 bands of 4 tiles of 16 x 16: half the blocks hold the
+  // top 32 rows.
+  struct Layout {
+    const char* name;
+    const char* options;
+    const char* text;
+  } layouts[] = {
+      {"strips", "-co BLOCKYSIZE=8", "Corrupted TIFF file!"},
+      {"tiles", "-co TILED=YES -co BLOCKXSIZE=16 -co BLOCKYSIZE=16", "Corrupted tiled TIFF file!"},
+  };
+  for (const Layout& layout : layouts) {
+    SCOPED_TRACE(layout.name);
+    const std::string tif = dir / (std::string(layout.name) + ".tif");
+    ASSERT_TRUE(Sh(std::string("gdal_translate -q ") + layout.options + " " + Quote(dir / "g.pgm") + " " +
+                   Quote(tif)));
+    const std::string whole = pwtest::ReadAll(tif);
+    const size_t dataStart = whole.size() - kSide * kSide;
+    std::vector<uint8_t> cut(whole.begin(), whole.begin() + static_cast<long>(dataStart + kSide * kSide / 2));
+    PxMemFile file(cut.data(), static_cast<int32_t>(cut.size()));
+    PxImage image;
+    ASSERT_TRUE(image.Decode(&file, kFormatTif)) << image.LastError();
+    EXPECT_TRUE(image.info.bDamaged);
+    EXPECT_STREQ(image.LastError(), layout.text);
+    ASSERT_EQ(image.Width(), 64u);
+    ASSERT_EQ(image.Height(), 64u);
+    int wrong = 0;
+    for (int row = 0; row < kSide; ++row) {
+      for (int x = 0; x < kSide; ++x) {
+        const int expected = row < kSide / 2 ? (x * 4 + row) & 255 : 0;
+        wrong += image.PixelIndexAt(x, kSide - 1 - row) != expected;
+      }
+    }
+    EXPECT_EQ(wrong, 0);
+
+    // The whole file is not damaged.
+    std::vector<uint8_t> all(whole.begin(), whole.end());
+    PxMemFile wholeFile(all.data(), static_cast<int32_t>(all.size()));
+    PxImage good;
+    ASSERT_TRUE(good.Decode(&wholeFile, kFormatTif)) << good.LastError();
+    EXPECT_FALSE(good.info.bDamaged);
   }
 }
 

@@ -484,6 +484,33 @@ TEST(PsdEffects, DescriptorEffects) {
   EXPECT_EQ(WithLayerBlocks(Block("lfx2", W().u32(0).u32(17).b))->status, -516);
 }
 
+// A malformed effects descriptor (a text item claiming more characters than
+// its block holds) ends with its block: the blocks after it and the next
+// layer's record are read as they stand.
+TEST(PsdEffects, MalformedLfx2StaysInsideItsBlock) {
+  for (const bool malformed : {false, true}) {
+    SCOPED_TRACE(malformed ? "malformed" : "well-formed");
+    const Bytes text = malformed ? W().u32(400).u16('a').u16('b').b : Unicode("ab");
+    W blocks;
+    blocks.raw(Block("lfx2", Lfx2({Item("Scl ", "UntF", UnitDouble("#Prc", 100)), Item("Note", "TEXT", text),
+                                   Item("masterFXSwitch", "bool", Bool(true))})));
+    blocks.raw(Block("lyid", Long(77)));
+    Layer first = WithBlocks(blocks.b);
+    first.name = "First";
+    Layer second = WithBlocks(Block("lyid", Long(88)));
+    second.name = "Second";
+    auto d = Decode(Doc(LayerSection(LayerInfo({first, second}))));
+    ASSERT_EQ(d->status, 0);
+    ASSERT_EQ(d->ctx.layer_count, 2);
+    EXPECT_STREQ(d->ctx.layers[0].name, "First");
+    EXPECT_EQ(d->ctx.layers[0].layer_id, 77);
+    EXPECT_EQ(d->ctx.layers[0].adjustments[0].type, psd_adjust_lfx2);
+    EXPECT_STREQ(d->ctx.layers[1].name, "Second");
+    EXPECT_EQ(d->ctx.layers[1].layer_id, 88);
+    EXPECT_EQ(d->ctx.read_end, 0) << "the block's window outlived its reader";
+  }
+}
+
 // ---- patterns ------------------------------------------------------------
 
 

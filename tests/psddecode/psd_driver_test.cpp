@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -18,8 +19,8 @@ namespace {
 struct TempFile {
   std::string path;
   explicit TempFile(const Bytes& bytes) {
-    char pattern[] = "/tmp/pw_psd_driver_XXXXXX";
-    int fd = mkstemp(pattern);
+    std::string pattern = (std::filesystem::temp_directory_path() / "pw_psd_driver_XXXXXX").string();
+    int fd = mkstemp(pattern.data());
     path = pattern;
     if (fd >= 0) {
       if (!bytes.empty() && write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size())) path.clear();
@@ -120,8 +121,8 @@ TEST(PsdDriver, DimensionsOnlyAfterAFailureGiveTheHeaderSize) {
 }
 
 TEST(PsdDriver, ImageMagickRgbaThroughLoadFile) {
-  char dir_pattern[] = "/tmp/pw_psd_XXXXXX";
-  std::string dir = mkdtemp(dir_pattern);
+  std::string dir_pattern = (std::filesystem::temp_directory_path() / "pw_psd_XXXXXX").string();
+  std::string dir = mkdtemp(dir_pattern.data());
   std::string psd = dir + "/a.psd", pam = dir + "/a.pam";
   ASSERT_EQ(std::system(("convert-im6.q16 -size 6x4 gradient:red-blue -alpha set -channel A "
                          "-fx 'i/6' +channel -depth 8 -compress RLE " + psd).c_str()), 0);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -17,9 +18,9 @@ using namespace psdtest;
 namespace {
 
 std::string TempDir() {
-  char pattern[] = "/tmp/pw_psd_XXXXXX";
-  const char* dir = mkdtemp(pattern);
-  return dir ? dir : "/tmp";
+  std::string pattern = (std::filesystem::temp_directory_path() / "pw_psd_XXXXXX").string();
+  const char* dir = mkdtemp(pattern.data());
+  return dir ? std::string(dir) : std::filesystem::temp_directory_path().string();
 }
 
 bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }

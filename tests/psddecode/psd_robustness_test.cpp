@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -92,8 +93,8 @@ Bytes ReadFile(const std::string& path) {
 
 std::vector<Bytes> Fixtures() {
   std::vector<Bytes> out = {RichDocument()};
-  char pattern[] = "/tmp/pw_psd_XXXXXX";
-  const std::string dir = mkdtemp(pattern);
+  std::string pattern = (std::filesystem::temp_directory_path() / "pw_psd_XXXXXX").string();
+  const std::string dir = mkdtemp(pattern.data());
   const char* makes[] = {
       "-seed 1 -size 9x7 plasma:fractal -depth 8 \\( -size 4x3 xc:red -alpha set \\) -compress RLE",
       "-size 6x5 gradient:white-black -colorspace Gray -alpha set -depth 16 -compress Zip",

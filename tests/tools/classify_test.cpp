@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "app/core/FileHelpers.h"
+#include "core/FileHelpers.h"
 #include "tools/ClassifyTool.h"
 #include "tools/MoveLog.h"
 #include "tools_test_support.h"

@@ -4,8 +4,8 @@
 // cannot be done left untouched.
 #include <gtest/gtest.h>
 
-#include "app/core/StringHelpers.h"
-#include "app/core/ToolSettings.h"
+#include "core/StringHelpers.h"
+#include "core/ToolSettings.h"
 #include "tests/tools/tool_tree.h"
 #include "tools/CloneExif.h"
 

@@ -3,8 +3,8 @@
 // the modification time, kept times, GIF frames, and the exact log lines.
 #include <gtest/gtest.h>
 
-#include "app/core/PathHelpers.h"
-#include "app/core/StringHelpers.h"
+#include "core/PathHelpers.h"
+#include "core/StringHelpers.h"
 #include "tests/tools/tool_tree.h"
 #include "tools/Convertor.h"
 

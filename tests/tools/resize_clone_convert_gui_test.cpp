@@ -65,7 +65,7 @@ TEST_F(BatchPanels, ResizeFromThePanel) {
   ASSERT_NE(Start(), nullptr);
   frame->DoCommand(pw::cmd::ID_BUTTON_RESIZEIMAGES);
   Pump();
-  CResizePictures* panel = frame->m_toolHost.resizePictures;
+  CResizePictures* panel = frame->ToolHost().resizePictures;
   ASSERT_NE(panel, nullptr);
   ASSERT_TRUE(panel->IsShown());
 
@@ -123,10 +123,10 @@ TEST_F(BatchPanels, ResizeFromThePanel) {
   EXPECT_EQ(Tag(photos + "/amorvalen.jpg", "Model"), "A");
   EXPECT_NE(ReadFile(photos + "/log.log").find(photos + "/a.jpg->" + photos + "/amorvalen.jpg\n"),
             std::string::npos);
-  EXPECT_EQ(frame->m_settings.selIndex, 1);
-  EXPECT_EQ(frame->m_settings.resizeWidth, 1000);
-  EXPECT_EQ(frame->m_settings.resizeHeight, 320);
-  EXPECT_EQ(frame->m_settings.resizeDirValue, W(photos));
+  EXPECT_EQ(frame->Settings().selIndex, 1);
+  EXPECT_EQ(frame->Settings().resizeWidth, 1000);
+  EXPECT_EQ(frame->Settings().resizeHeight, 320);
+  EXPECT_EQ(frame->Settings().resizeDirValue, W(photos));
 
   // Overwrite: asked first; "No" runs nothing.
   Select(panel, 1026);
@@ -142,7 +142,7 @@ TEST_F(BatchPanels, ResizeFromThePanel) {
   ASSERT_EQ(messages.size(), 5u);
   EXPECT_TRUE(std::regex_match(Message(4), kEndBox));
   EXPECT_EQ(Identify(photos + "/a.jpg"), "428x320;");
-  EXPECT_EQ(frame->m_settings.resizeIndex, 1);
+  EXPECT_EQ(frame->Settings().resizeIndex, 1);
   Screenshot("resize-done");
 
   Click(panel, 1014);  // reset
@@ -159,7 +159,7 @@ TEST_F(BatchPanels, CloneExifFromThePanel) {
   ASSERT_NE(Start(), nullptr);
   frame->DoCommand(pw::cmd::ID_BUTTON_CLONEEXIF);
   Pump();
-  CCloneExif* panel = frame->m_toolHost.cloneExif;
+  CCloneExif* panel = frame->ToolHost().cloneExif;
   ASSERT_NE(panel, nullptr);
 
   // Batch mode: nested folders are refused before anything runs.
@@ -182,9 +182,9 @@ TEST_F(BatchPanels, CloneExifFromThePanel) {
   EXPECT_EQ(Tag(receiving + "/x/1.jpg", "Model"), "SRC");
   EXPECT_EQ(ReadFile(receiving + "/log.log"),
             source + "/x/1.jpg->" + receiving + "/x/1.jpg\n");
-  EXPECT_EQ(frame->m_settings.selIndex, 2);
-  EXPECT_EQ(frame->m_settings.cloneIndex, 1);
-  EXPECT_EQ(frame->m_settings.clonePaths[ToolSettings::kCloneDirDst], W(receiving));
+  EXPECT_EQ(frame->Settings().selIndex, 2);
+  EXPECT_EQ(frame->Settings().cloneIndex, 1);
+  EXPECT_EQ(frame->Settings().clonePaths[ToolSettings::kCloneDirDst], W(receiving));
 
   // Single mode onto a PNG whose ".jpg" name is taken: asked, "No" keeps it.
   const std::string png = folder + "/b.png", jpg = folder + "/b.jpg";
@@ -205,7 +205,7 @@ TEST_F(BatchPanels, CloneExifFromThePanel) {
   EXPECT_EQ(StatusText(0), "克隆EXIF完成！");
   EXPECT_EQ(Identify(jpg), "20x10;");
   EXPECT_EQ(Tag(jpg, "Model"), "SRC");
-  EXPECT_EQ(frame->m_settings.cloneIndex, 0);
+  EXPECT_EQ(frame->Settings().cloneIndex, 0);
 }
 
 TEST_F(BatchPanels, ConvertFromThePanel) {
@@ -217,7 +217,7 @@ TEST_F(BatchPanels, ConvertFromThePanel) {
   ASSERT_NE(Start(), nullptr);
   frame->DoCommand(pw::cmd::ID_BUTTON_CONVERTOR);
   Pump();
-  CConvertor* panel = frame->m_toolHost.convertor;
+  CConvertor* panel = frame->ToolHost().convertor;
   ASSERT_NE(panel, nullptr);
   SetText(panel, pw::kIdPathField, pictures);
   SetText(panel, 1013, "*.bmp|*.png");
@@ -235,8 +235,8 @@ TEST_F(BatchPanels, ConvertFromThePanel) {
                 pictures + "/JPG/x/b.jpg\n" + pictures + "/a.bmp->" + pictures + "/PNG/a.png\n" +
                 pictures + "/x/b.png->" + pictures + "/PNG/x/b.png\n");
   EXPECT_EQ(Identify(pictures + "/JPG/x/b.jpg"), "20x30;");
-  EXPECT_EQ(frame->m_settings.selIndex, 3);
-  EXPECT_TRUE(frame->m_settings.convertPng);
-  EXPECT_EQ(frame->m_settings.convertDirValue, W(pictures));
+  EXPECT_EQ(frame->Settings().selIndex, 3);
+  EXPECT_TRUE(frame->Settings().convertPng);
+  EXPECT_EQ(frame->Settings().convertDirValue, W(pictures));
   Screenshot("convert-done");
 }

@@ -3,7 +3,7 @@
 // "log.log" lines, and the writes that never replace what they must not.
 #include <gtest/gtest.h>
 
-#include "app/core/PathHelpers.h"
+#include "core/PathHelpers.h"
 #include "tests/tools/tool_tree.h"
 #include "tools/Convertor.h"
 #include "tools/ResizePictures.h"

@@ -90,7 +90,7 @@ TEST_F(ToolPanels, SortAndRestoreFromThePanel) {
   ASSERT_NE(Start(), nullptr);
   frame->DoCommand(pw::cmd::ID_BUTTON_CLASSIFYFILES);
   Pump();
-  CClassifyFiles* panel = frame->m_toolHost.classifyFiles;
+  CClassifyFiles* panel = frame->ToolHost().classifyFiles;
   ASSERT_NE(panel, nullptr);
   ASSERT_TRUE(panel->IsShown());
   SetText(panel, pw::kIdPathField, photos);
@@ -119,9 +119,9 @@ TEST_F(ToolPanels, SortAndRestoreFromThePanel) {
   EXPECT_TRUE(fs::exists(photos + "/1200_900/p15.png"));
   EXPECT_TRUE(fs::exists(photos + "/600_400/q0.png"));
   EXPECT_TRUE(fs::exists(photos + "/log.log"));
-  EXPECT_EQ(frame->m_settings.selIndex, 0);
-  EXPECT_EQ(frame->m_settings.classifyMethod, 1);
-  EXPECT_EQ(frame->m_settings.classifyDirValue, pw::NarrowToWide(photos));
+  EXPECT_EQ(frame->Settings().selIndex, 0);
+  EXPECT_EQ(frame->Settings().classifyMethod, 1);
+  EXPECT_EQ(frame->Settings().classifyDirValue, pw::NarrowToWide(photos));
 
   const std::string log = RunLog();
   const std::regex line("^\\d+分\\d+秒\t\t\\d{4}年\\d{2}月\\d{2}日 \\d{2}:\\d{2}:\\d{2}\t\t(.*)\n$");
@@ -139,7 +139,7 @@ TEST_F(ToolPanels, SortAndRestoreFromThePanel) {
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(captions[0], wxString(L"終わり！"));
   EXPECT_EQ(TreeDigest(photos), before);
-  EXPECT_EQ(frame->m_settings.classifyIndex, 0);
+  EXPECT_EQ(frame->Settings().classifyIndex, 0);
 }
 
 // Asks the main window to close once, while a run keeps the panel disabled.
@@ -169,7 +169,7 @@ TEST_F(ToolPanels, TheWindowDoesNotCloseUnderARun) {
   ASSERT_NE(Start(), nullptr);
   frame->DoCommand(pw::cmd::ID_BUTTON_CLASSIFYFILES);
   Pump();
-  CClassifyFiles* panel = frame->m_toolHost.classifyFiles;
+  CClassifyFiles* panel = frame->ToolHost().classifyFiles;
   ASSERT_NE(panel, nullptr);
   SetText(panel, pw::kIdPathField, photos);
   Select(panel, 1045);  // by resolution: every picture is decoded
@@ -181,7 +181,7 @@ TEST_F(ToolPanels, TheWindowDoesNotCloseUnderARun) {
   ASSERT_TRUE(closer.tried);
   EXPECT_FALSE(closer.closed);
   EXPECT_FALSE(frame->IsBeingDeleted());
-  EXPECT_EQ(frame->m_toolHost.classifyFiles, panel);
+  EXPECT_EQ(frame->ToolHost().classifyFiles, panel);
   ASSERT_EQ(captions.size(), 2u);
   EXPECT_EQ(captions[1], wxString(L"終わり！"));
   EXPECT_TRUE(fs::exists(photos + "/1200_900/p11.png"));
@@ -196,7 +196,7 @@ TEST_F(ToolPanels, MergeFromThePanelAndItsChecks) {
   ASSERT_NE(Start(), nullptr);
   frame->DoCommand(pw::cmd::ID_BUTTON_MERGEIMGS);
   Pump();
-  CMergeImgs* panel = frame->m_toolHost.mergeImgs;
+  CMergeImgs* panel = frame->ToolHost().mergeImgs;
   ASSERT_NE(panel, nullptr);
   SetText(panel, pw::kIdPathField, pics);
   SetText(panel, 1013, "*.png");
@@ -225,9 +225,9 @@ TEST_F(ToolPanels, MergeFromThePanelAndItsChecks) {
   ASSERT_TRUE(merged.LoadFile(pw::NarrowToWide(folder + "/pics_Vertical.png"), kFormatUnknown));
   EXPECT_EQ(merged.Width(), 1000u);
   EXPECT_EQ(merged.Height(), 500u + 1000u);
-  EXPECT_EQ(frame->m_settings.mergeWidth, 1000);
-  EXPECT_EQ(frame->m_settings.mergeIndex, 1);
-  EXPECT_EQ(frame->m_settings.selIndex, 4);
+  EXPECT_EQ(frame->Settings().mergeWidth, 1000);
+  EXPECT_EQ(frame->Settings().mergeIndex, 1);
+  EXPECT_EQ(frame->Settings().selIndex, 4);
   EXPECT_NE(RunLog().find("\t\t" + pics + "\n"), std::string::npos);
 }
 
@@ -239,19 +239,19 @@ TEST_F(ToolPanels, ARunNeverRevertsAnotherToolsSettings) {
   frame->DoCommand(pw::cmd::ID_BUTTON_CLASSIFYFILES);
   frame->DoCommand(pw::cmd::ID_BUTTON_MERGEIMGS);
   Pump();
-  CMergeImgs* merge = frame->m_toolHost.mergeImgs;
+  CMergeImgs* merge = frame->ToolHost().mergeImgs;
   SetText(merge, pw::kIdPathField, empty);
   SetText(merge, 1030, "777");
   Click(merge, 1036);
-  EXPECT_EQ(frame->m_settings.mergeHeight, 777);
+  EXPECT_EQ(frame->Settings().mergeHeight, 777);
 
   frame->DoCommand(pw::cmd::ID_BUTTON_CLASSIFYFILES);
   Pump();
-  CClassifyFiles* sort = frame->m_toolHost.classifyFiles;
+  CClassifyFiles* sort = frame->ToolHost().classifyFiles;
   SetText(sort, pw::kIdPathField, empty);
   Click(sort, 1006);
-  EXPECT_EQ(frame->m_settings.mergeHeight, 777);
-  EXPECT_EQ(frame->m_settings.selIndex, 0);
+  EXPECT_EQ(frame->Settings().mergeHeight, 777);
+  EXPECT_EQ(frame->Settings().selIndex, 0);
   Stop();
   const std::string ini = ReadIni();
   const size_t section = ini.find("[MERGE_IMGS]");
@@ -265,7 +265,7 @@ TEST_F(ToolPanels, DroppedItemsFillThePathField) {
   ASSERT_NE(Start(), nullptr);
   frame->DoCommand(pw::cmd::ID_BUTTON_CLASSIFYFILES);
   Pump();
-  CClassifyFiles* panel = frame->m_toolHost.classifyFiles;
+  CClassifyFiles* panel = frame->ToolHost().classifyFiles;
   auto* field = dynamic_cast<wxTextCtrl*>(panel->FindWindow(pw::kIdPathField));
 
   panel->OnDropSources({pw::NarrowToWide(a), pw::NarrowToWide(folder + "/gone"), pw::NarrowToWide(b)});
@@ -279,7 +279,7 @@ TEST_F(ToolPanels, DroppedItemsFillThePathField) {
 
   frame->DoCommand(pw::cmd::ID_BUTTON_MERGEIMGS);
   Pump();
-  frame->m_toolHost.mergeImgs->OnDropSources({pw::NarrowToWide(a)});
+  frame->ToolHost().mergeImgs->OnDropSources({pw::NarrowToWide(a)});
   EXPECT_EQ(StatusText(0), "a.jpg 加载成功！");
 }
 

@@ -1,0 +1,469 @@
+#include "raster/ImageRenderer.h"
+
+#include <gdal.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "raster/StretchTable.h"
+
+namespace pw {
+
+std::mutex g_RereadMutex;
+std::mutex g_DisplayBufferMutex;
+
+namespace {
+
+constexpr int kStripRows = 1024;
+// A strip of a very wide image is read in fewer rows so one strip never
+// takes more than this.
+constexpr int64_t kStripByteCap = int64_t(256) << 20;
+// The UI's pixel query waits this long for a re-read to let go of the file;
+// past it the readout simply stays as it was.
+constexpr auto kPixelQueryWait = std::chrono::milliseconds(30);
+
+int64_t SampleAsInteger(const uint8_t* p, int dataType) {
+  switch (dataType) {
+    case GDT_Byte: return p[0];
+    case GDT_UInt16: { uint16_t v; std::memcpy(&v, p, 2); return v; }
+    case GDT_Int16: { int16_t v; std::memcpy(&v, p, 2); return v; }
+    case GDT_UInt32: { uint32_t v; std::memcpy(&v, p, 4); return v; }
+    case GDT_Int32: { int32_t v; std::memcpy(&v, p, 4); return v; }
+    case GDT_Float32: {
+      float v; std::memcpy(&v, p, 4);
+      return std::isfinite(v) ? int64_t(std::clamp<double>(v, -9e18, 9e18)) : 0;
+    }
+    case GDT_Float64: {
+      double v; std::memcpy(&v, p, 8);
+      return std::isfinite(v) ? int64_t(std::clamp(v, -9e18, 9e18)) : 0;
+    }
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+ImageRenderer::ImageRenderer(RendererHost* view, const std::string& path, uint8_t* dib, int W,
+                             int H) {
+  if (!view || path.empty()) return;
+  Reset();
+  view_ = view;
+  if (!dib || W < 1 || H < 1) return;
+  dib_ = dib;
+  W_ = W;
+  H_ = H;
+  auto raster = std::make_unique<RasterFile>();
+  const bool stretch = false;
+  if (!raster->Open(path, stretch)) return;  // an empty engine: background only
+  raster_ = std::move(raster);
+  imgW_ = raster_->Width();
+  imgH_ = raster_->Height();
+  bandCount_ = raster_->BandCount();
+  bytesPerSample_ = raster_->BytesPerSampleOfFile();
+  if (bytesPerSample_ <= 2) {
+    displayType_ = raster_->DataType();
+    displayBytes_ = bytesPerSample_;
+  } else {
+    displayType_ = GDT_Float32;
+    displayBytes_ = 4;
+    for (int b = 0; b < std::min(bandCount_, 3); ++b) {
+      double low = 0, high = 0;
+      if (!raster_->ComputeMinMax(b, low, high)) continue;
+      bandLow_[b] = low;
+      bandScale_[b] = 255.0 / (high - low);
+      if (high <= low) {  // one value throughout: mid grey
+        bandLow_[b] = low - 128;
+        bandScale_[b] = 1;
+      }
+    }
+  }
+  FitToWindow();
+  BuildOverview();
+}
+
+ImageRenderer::~ImageRenderer() { Release(); }
+
+void ImageRenderer::Reset() {
+  dragging_ = false;
+  overviewOnly_ = true;
+  ready_ = false;
+  s_ = requestedScale_ = ovScale_ = 1.0;
+  dib_ = nullptr;
+  W_ = H_ = 0;
+  dx_ = dy_ = offX_ = offY_ = 0;
+  imgW_ = imgH_ = ovW_ = ovH_ = bandCount_ = bytesPerSample_ = 0;
+  displayType_ = displayBytes_ = 0;
+  x_ = y_ = w_ = h_ = 0;
+}
+
+void ImageRenderer::StopWorker() {
+  {
+    std::lock_guard<std::mutex> lock(slotMutex_);
+    stop_ = true;
+    abortRead_ = true;
+  }
+  slotCv_.notify_all();
+  if (worker_.joinable()) worker_.join();
+}
+
+void ImageRenderer::Release() {
+  StopWorker();
+  {
+    std::lock_guard<std::mutex> lock(rasterMutex_);
+    raster_.reset();
+  }
+  histogram_ = {};
+  overview_ = {};
+  stretchTable_ = {};
+  {
+    std::lock_guard<std::mutex> lock(g_DisplayBufferMutex);
+    displayBuffer_ = {};
+  }
+  workerBuffer_ = {};
+  ready_ = false;
+}
+
+void ImageRenderer::FitToWindow() {
+  if (W_ < 1 || H_ < 1 || imgW_ < 1 || imgH_ < 1) return;
+  std::lock_guard<std::mutex> lock(placementMutex_);
+  s_ = std::min(double(H_) / imgH_, double(W_) / imgW_);
+  s_ = std::min(s_, 1.0);
+  requestedScale_ = s_;
+  if (W_ > imgW_ * s_) offX_ = (W_ - imgW_ * s_) / 2;
+  if (H_ > imgH_ * s_) offY_ = (H_ - imgH_ * s_) / 2;
+  x_ = Nearest(offX_);
+  y_ = Nearest(offY_);
+  w_ = Nearest(imgW_ * s_);
+  h_ = Nearest(imgH_ * s_);
+}
+
+int ImageRenderer::ReadDisplayBands(int x0, int y0, int x1, int y1, uint8_t* buf, int bufW,
+                                    int bufH, int outW, int outH,
+                                    const std::atomic<bool>* cancel) {
+  const int used = std::min(bandCount_, 3);
+  if (used == bandCount_)
+    return raster_->ReadWindow(x0, y0, x1, y1, buf, bufW, bufH, used, outW, outH, -1, cancel,
+                               displayType_);
+  for (int b = 0; b < used; ++b) {
+    if (raster_->ReadWindow(x0, y0, x1, y1, buf + size_t(b) * displayBytes_, bufW, bufH, used,
+                            outW, outH, b, cancel, displayType_) != 0)
+      return 1;
+  }
+  return 0;
+}
+
+void ImageRenderer::BuildOverview() {
+  double so = std::min(double(kOverviewLimit) / imgW_, double(kOverviewLimit) / imgH_);
+  ovW_ = Nearest(imgW_ * so);
+  ovH_ = Nearest(imgH_ * so);
+  if (so >= 1) {
+    so = 1;
+    ovW_ = imgW_;
+    ovH_ = imgH_;
+  }
+  ovScale_ = so;
+  overview_.assign(size_t(ovW_) * ovH_ * 3, 0);
+
+  if (bytesPerSample_ == 2) {
+    // The same stretch rule as the 8-bit conversion, over the overview's
+    // own grid, kept in memory only.
+    if (!BuildStretchTables(raster_->Path(), kOverviewLimit, stretchTable_, &histogram_))
+      stretchTable_.clear();
+  }
+  const int used = std::min(bandCount_, 3);
+  const int64_t rowBytes = int64_t(imgW_) * used * displayBytes_;
+  const int stripRows = int(std::clamp<int64_t>(kStripByteCap / rowBytes, 1, kStripRows));
+  std::vector<uint8_t> strip(size_t(rowBytes) * stripRows);
+  std::lock_guard<std::mutex> lock(rasterMutex_);
+  for (int first = 0; first < imgH_; first += stripRows) {
+    const int rows = std::min(stripRows, imgH_ - first);
+    if (ReadDisplayBands(0, first, imgW_, first + rows, strip.data(), imgW_, stripRows, imgW_,
+                         rows, nullptr) != 0)
+      continue;  // an unreadable strip stays black
+    ScaleBlitBands(strip.data(), imgW_, stripRows, used, imgW_, rows, overview_.data(), ovW_,
+                   ovH_, 0, Nearest(first * so), ovW_, Nearest((first + rows) * so));
+  }
+}
+
+void ImageRenderer::Render() {
+  if (!dib_ || W_ < 1 || H_ < 1) return;
+  std::memset(dib_, kBackground, size_t(W_) * H_ * 3);
+  bool fromBuffer = !overviewOnly_ && ready_.load();
+  if (fromBuffer) {
+    std::lock_guard<std::mutex> lock(g_DisplayBufferMutex);
+    fromBuffer = !displayBuffer_.empty() && displayW_ == W_ && displayH_ == H_;
+    if (fromBuffer) {
+      // The buffer holds the view at (W, H); the drag shifts the window on
+      // it. Rounded to the nearest pixel so that a frame at rest lands
+      // exactly where the overview frame does.
+      const int bw = 3 * W_, bh = 3 * H_;
+      const int col0 = int(std::floor(W_ - dx_ + 0.5));
+      const int row0 = int(std::floor(H_ - dy_ + 0.5));
+      const int c0 = std::max(0, col0), c1 = std::min(bw, col0 + W_);
+      for (int k = 0; k < H_ && c1 > c0; ++k) {
+        const int r = row0 + k;
+        if (r < 0 || r >= bh) continue;
+        std::memcpy(dib_ + (size_t(k) * W_ + (c0 - col0)) * 3,
+                    displayBuffer_.data() + (size_t(r) * bw + c0) * 3, size_t(c1 - c0) * 3);
+      }
+    }
+  }
+  if (!fromBuffer && !overview_.empty())
+    ScaleBlitRgb(overview_.data(), ovW_, ovH_, 0, 0, ovW_, ovH_, dib_, W_, H_, x_, y_, x_ + w_,
+                 y_ + h_);
+  if (view_) view_->Invalidate();
+}
+
+void ImageRenderer::OnLButtonDown(ScreenPoint p) {
+  if (!view_) return;
+  view_->CaptureMouse();
+  if (view_->WindowScreenRect().Contains(p)) {
+    dragging_ = true;
+    overviewOnly_ = false;
+    dragStart_ = p;
+  }
+}
+
+void ImageRenderer::OnMouseMove(ScreenPoint p) {
+  if (!dragging_) return;
+  dx_ = p.x - dragStart_.x;
+  dy_ = dragStart_.y - p.y;
+  {
+    std::lock_guard<std::mutex> lock(placementMutex_);
+    x_ = Nearest(offX_ + dx_);
+    y_ = Nearest(offY_ + dy_);
+    w_ = Nearest(imgW_ * s_);
+    h_ = Nearest(imgH_ * s_);
+  }
+  Render();
+}
+
+void ImageRenderer::OnLButtonUp(ScreenPoint) {
+  {
+    std::lock_guard<std::mutex> lock(placementMutex_);
+    offX_ += dx_;
+    offY_ += dy_;
+  }
+  dx_ = dy_ = 0;
+  dragging_ = false;
+  if (view_) view_->ReleaseMouse();
+  RequestReread();
+}
+
+void ImageRenderer::OnMouseWheel(int delta, ScreenPoint p) {
+  if (!view_) return;
+  delta = std::clamp(delta, -120, 120);
+  const ScreenRect rect = view_->WindowScreenRect();
+  if (rect.Contains(p) && ((delta < 0 && s_ > 0.01) || (delta > 0 && s_ < 8))) {
+    const double step = delta / 960.0 * s_;
+    const double ax = (p.x - rect.left - offX_) * step / s_;
+    const double ay = (rect.bottom - p.y - offY_) * step / s_;
+    const int x2 = Nearest(offX_ - ax), y2 = Nearest(offY_ - ay);
+    const int w2 = Nearest((s_ + step) * imgW_), h2 = Nearest((s_ + step) * imgH_);
+    if (w2 > 0 && h2 > 0) {
+      {
+        // Preview: the buffer's picture stretched in place to the new
+        // placement while the re-read catches up.
+        std::lock_guard<std::mutex> lock(g_DisplayBufferMutex);
+        if (!displayBuffer_.empty() && displayW_ == W_ && displayH_ == H_)
+          ScaleBlitRgb(displayBuffer_.data(), 3 * W_, 3 * H_, W_ + x_, H_ + y_, W_ + x_ + w_,
+                       H_ + y_ + h_, displayBuffer_.data(), 3 * W_, 3 * H_, W_ + x2, H_ + y2,
+                       W_ + x2 + w2, H_ + y2 + h2);
+      }
+      {
+        std::lock_guard<std::mutex> lock(placementMutex_);
+        x_ = x2;
+        y_ = y2;
+        w_ = w2;
+        h_ = h2;
+      }
+      Render();
+      std::lock_guard<std::mutex> lock(placementMutex_);
+      s_ += step;
+      offX_ -= ax;
+      offY_ -= ay;
+    }
+  }
+  overviewOnly_ = std::fabs(s_ - requestedScale_) > 1e-5;
+  requestedScale_ = s_;
+  RequestReread();
+}
+
+bool ImageRenderer::GetPixelValues(int px, int py, std::vector<int64_t>& values,
+                                   bool fileValues) {
+  if (px < 0 || px >= W_ || py < 0 || py >= H_) return false;
+  if (fileValues) {
+    if (!raster_ || s_ <= 0) return false;
+    // floor, not truncation: the half pixel left of or above the image is
+    // outside it.
+    const int c = int(std::floor((px - x_) / s_));
+    const int t = int(std::floor((py - (H_ - y_ - h_)) / s_));
+    const int fromBottom = imgH_ - 1 - t;
+    if (c < 0 || c >= imgW_ || fromBottom < 0 || fromBottom >= imgH_) return false;
+    std::vector<uint8_t> raw(size_t(bandCount_) * bytesPerSample_);
+    {
+      std::unique_lock<std::mutex> lock(rasterMutex_, std::try_to_lock);
+      // Polled rather than a timed lock: a re-read holds the file for the
+      // length of one read, and the UI must not hang behind it.
+      for (auto waited = std::chrono::milliseconds(0); !lock.owns_lock() && waited < kPixelQueryWait;
+           waited += std::chrono::milliseconds(2)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        lock.try_lock();
+      }
+      if (!lock.owns_lock() || !raster_) return false;
+      const int band = bandCount_ == 1 ? 0 : -1;
+      if (raster_->ReadWindow(c, fromBottom, c + 1, fromBottom + 1, raw.data(), 1, 1,
+                              bandCount_, 1, 1, band) != 0)
+        return false;
+    }
+    values.assign(size_t(bandCount_), 0);
+    for (int b = 0; b < bandCount_; ++b)
+      values[size_t(b)] = SampleAsInteger(raw.data() + size_t(b) * bytesPerSample_,
+                                          raster_->DataType());
+    if (values.size() < 3) {
+      values.resize(3);
+      values[1] = values[2] = values[0];
+    }
+    return true;
+  }
+  if (!dib_) return false;
+  const uint8_t* p = dib_ + (size_t(H_ - 1 - py) * W_ + px) * 3;
+  values = {p[2], p[1], p[0]};
+  return true;
+}
+
+void ImageRenderer::SetViewSize(int W, int H, uint8_t* dib) {
+  std::lock_guard<std::mutex> lock(placementMutex_);
+  W_ = W;
+  H_ = H;
+  dib_ = dib;
+}
+
+void ImageRenderer::ClearReady() {
+  std::lock_guard<std::mutex> lock(placementMutex_);
+  ++requestGeneration_;
+  ready_ = false;
+}
+
+ImageRenderer::Placement ImageRenderer::TakePlacement() {
+  std::lock_guard<std::mutex> lock(placementMutex_);
+  // The drawn rectangle follows from the committed scale and offsets, not
+  // from a drag in progress.
+  return Placement{s_, W_, H_, Nearest(offX_), Nearest(offY_), Nearest(imgW_ * s_),
+                   Nearest(imgH_ * s_), requestGeneration_};
+}
+
+void ImageRenderer::RequestReread() {
+  ClearReady();
+  {
+    std::lock_guard<std::mutex> lock(slotMutex_);
+    if (stop_) return;
+    pending_ = true;
+    abortRead_ = true;  // whatever is being read now is already stale
+    if (!worker_.joinable()) worker_ = std::thread([this] { WorkerLoop(); });
+  }
+  slotCv_.notify_one();
+}
+
+void ImageRenderer::AbandonQueuedRereads() {
+  std::lock_guard<std::mutex> lock(slotMutex_);
+  pending_ = false;
+  abortRead_ = true;
+}
+
+void ImageRenderer::SetRereadDoneCallback(std::function<void()> callback) {
+  std::lock_guard<std::mutex> lock(slotMutex_);
+  onRereadDone_ = std::move(callback);
+}
+
+bool ImageRenderer::WaitForRereads(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(slotMutex_);
+  return slotCv_.wait_for(lock, timeout, [this] { return stop_ || (!pending_ && !running_); });
+}
+
+void ImageRenderer::WorkerLoop() {
+  std::unique_lock<std::mutex> lock(slotMutex_);
+  for (;;) {
+    slotCv_.wait(lock, [this] { return stop_ || pending_; });
+    if (stop_) break;
+    pending_ = false;
+    running_ = true;
+    abortRead_ = false;
+    lock.unlock();
+    const bool current = Reread(&abortRead_) == 1;
+    lock.lock();
+    running_ = false;
+    if (current && !pending_ && !stop_ && onRereadDone_) {
+      std::function<void()> done = onRereadDone_;
+      lock.unlock();
+      done();
+      lock.lock();
+    }
+    slotCv_.notify_all();  // for WaitForRereads
+  }
+  running_ = false;
+  slotCv_.notify_all();
+}
+
+int RereadVisibleArea(ImageRenderer* renderer) {
+  return renderer ? renderer->Reread(nullptr) : 0;
+}
+
+// Result 1 when the display buffer got a result that is still current.
+int ImageRenderer::Reread(const std::atomic<bool>* abort) {
+  std::lock_guard<std::mutex> rereadLock(g_RereadMutex);
+  const Placement p = TakePlacement();
+  if (p.W < 1 || p.H < 1) return 0;
+  const int bw = 3 * p.W, bh = 3 * p.H;
+  workerBuffer_.assign(size_t(bw) * bh * 3, kBackground);
+
+  bool aborted = false;
+  if (ovScale_ < 1 && ovScale_ < p.s && raster_) {
+    // The overview is coarser than the screen: read the part of the file
+    // that the 3W x 3H buffer shows. The window is cut at whole source
+    // pixels and placed where those pixels fall at scale s, so the picture
+    // stays registered with the overview frames and the pixel readout.
+    int sx0 = 0, sy0 = 0, sx1 = imgW_, sy1 = imgH_;
+    int destX = p.W + p.x, destY = p.H + p.y, ow = p.w, oh = p.h;
+    if (p.w > bw || p.h > bh) {
+      sx0 = std::max(0, int(std::floor(-(p.W + p.x) / p.s)));
+      sx1 = std::min(imgW_, int(std::ceil((bw - (p.W + p.x)) / p.s)));
+      sy0 = std::max(0, int(std::floor(-(p.H + p.y) / p.s)));
+      sy1 = std::min(imgH_, int(std::ceil((bh - (p.H + p.y)) / p.s)));
+      destX = p.W + p.x + Nearest(sx0 * p.s);
+      destY = p.H + p.y + Nearest(sy0 * p.s);
+      ow = Nearest(sx1 * p.s) - Nearest(sx0 * p.s);
+      oh = Nearest(sy1 * p.s) - Nearest(sy0 * p.s);
+    }
+    const int used = std::min(bandCount_, 3);
+    int rc = 1;
+    std::vector<uint8_t> raw;
+    if (ow > 0 && oh > 0 && sx1 > sx0 && sy1 > sy0 && int64_t(ow) * oh <= int64_t(2) * bw * bh) {
+      raw.assign(size_t(ow) * oh * used * displayBytes_, kBackground);
+      std::lock_guard<std::mutex> lock(rasterMutex_);
+      if (raster_) rc = ReadDisplayBands(sx0, sy0, sx1, sy1, raw.data(), ow, oh, ow, oh, abort);
+    }
+    aborted = abort && abort->load();
+    if (rc == 0 && !aborted)
+      ScaleBlitBands(raw.data(), ow, oh, used, ow, oh, workerBuffer_.data(), bw, bh, destX, destY,
+                     destX + ow, destY + oh);
+  } else if (!overview_.empty()) {
+    ScaleBlitRgb(overview_.data(), ovW_, ovH_, 0, 0, ovW_, ovH_, workerBuffer_.data(), bw, bh,
+                 p.W + p.x, p.H + p.y, p.W + p.x + p.w, p.H + p.y + p.h);
+  }
+  if (aborted) return 0;  // a newer request or the engine's end overtook it
+
+  {
+    std::lock_guard<std::mutex> lock(g_DisplayBufferMutex);
+    displayBuffer_.swap(workerBuffer_);
+    displayW_ = p.W;
+    displayH_ = p.H;
+  }
+  std::lock_guard<std::mutex> lock(placementMutex_);
+  if (p.generation != requestGeneration_) return 0;
+  ready_ = true;
+  return 1;
+}
+
+}  // namespace pw

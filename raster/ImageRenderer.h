@@ -1,0 +1,221 @@
+// The display engine of the viewer: shows one large raster in a window of
+// W x H pixels, pans by dragging and zooms with the wheel without reading
+// the whole file for every change.
+//
+// It keeps an overview of the whole image (longer side at most 10000
+// pixels, made once at opening) and a display buffer of 3W x 3H pixels
+// around the visible part, rebuilt at the current scale by one worker thread
+// per engine after every pan or zoom. Every frame is drawn into the view's
+// 24-bit bottom-up BGR bitmap, which the view owns and paints.
+//
+// Threads: everything but the re-read runs on the user-interface thread.
+// The worker takes the placement under a lock, reads the raster under a
+// lock the user-interface thread's pixel queries share, and swaps its
+// result in under the display-buffer lock; lock order is g_RereadMutex,
+// then g_DisplayBufferMutex, then the placement lock.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "raster/RasterFile.h"
+
+namespace pw {
+
+struct ScreenPoint {
+  int x = 0, y = 0;
+};
+
+// A window's rectangle in screen coordinates; right and bottom exclusive.
+struct ScreenRect {
+  int left = 0, top = 0, right = 0, bottom = 0;
+  bool Contains(ScreenPoint p) const {
+    return p.x >= left && p.x < right && p.y >= top && p.y < bottom;
+  }
+};
+
+// What the engine needs of the view window. Called on the UI thread only.
+class RendererHost {
+ public:
+  virtual ~RendererHost() = default;
+  virtual ScreenRect WindowScreenRect() const = 0;
+  // Repaint without erasing the background.
+  virtual void Invalidate() = 0;
+  virtual void CaptureMouse() = 0;
+  virtual void ReleaseMouse() = 0;
+};
+
+// Re-reads run one after another; the display buffer is swapped, drawn and
+// previewed under the second. Whoever holds both takes g_RereadMutex first.
+extern std::mutex g_RereadMutex;
+extern std::mutex g_DisplayBufferMutex;
+
+constexpr uint8_t kBackground = 240;
+constexpr int kOverviewLimit = 10000;
+
+// trunc(v + 0.5), the rounding the placement uses throughout.
+inline int Nearest(double v) { return int(v + 0.5); }
+
+// Resampling copy between 24-bit buffers (bottom-up, rows of width x 3
+// bytes): the source rectangle (sx0, sy0)-(sx1, sy1) of a w0 x h0 buffer
+// onto the destination rectangle of a dw x dh buffer. When both are the same
+// buffer the destination is first filled with the background. -1 for a
+// missing buffer or an inverted rectangle.
+int ScaleBlitRgb(const uint8_t* src, int w0, int h0, int sx0, int sy0, int sx1, int sy1,
+                 uint8_t* dst, int dw, int dh, int dx0, int dy0, int dx1, int dy1);
+
+class ImageRenderer;
+// One re-read of the display buffer at the current placement. Called by the
+// engine's worker, or directly by the view when the window size changes.
+int RereadVisibleArea(ImageRenderer* renderer);
+
+class ImageRenderer {
+ public:
+  ImageRenderer(RendererHost* view, const std::string& path, uint8_t* dib, int W, int H);
+  ~ImageRenderer();
+  ImageRenderer(const ImageRenderer&) = delete;
+  ImageRenderer& operator=(const ImageRenderer&) = delete;
+
+  // Stops the worker (aborting a read in progress), waits for it, and frees
+  // the raster and every buffer. Afterwards the engine draws background.
+  void Release();
+
+  void Render();
+  void OnLButtonDown(ScreenPoint p);
+  void OnMouseMove(ScreenPoint p);
+  void OnLButtonUp(ScreenPoint p);
+  void OnMouseWheel(int delta, ScreenPoint p);
+
+  // Value under the view point (px, py), y counted from the top: the
+  // displayed red, green, blue, or the file's own samples (one per band,
+  // signed where the file's type is; at least three values).
+  bool GetPixelValues(int px, int py, std::vector<int64_t>& values, bool fileValues);
+
+  // Band-to-colour copy of a w0 x h0 buffer of `samplesPerPixel` samples at
+  // the engine's sample size: its region (0, 0)-(sw, sh) onto the
+  // destination rectangle of a 24-bit dw x dh buffer.
+  int ScaleBlitBands(const uint8_t* src, int w0, int h0, int samplesPerPixel, int sw, int sh,
+                     uint8_t* dst, int dw, int dh, int dx0, int dy0, int dx1, int dy1);
+
+  // Asks the worker for a re-read at the current placement. Requests that
+  // arrive while one runs replace each other: only the latest is done, and
+  // a file read made stale by a newer request is abandoned.
+  void RequestReread();
+
+  // Called on the worker thread after a re-read has put a current result
+  // into the display buffer; the view posts a repaint to its own thread.
+  void SetRereadDoneCallback(std::function<void()> callback);
+
+  // New view size and bitmap (the view recreates the bitmap on every size
+  // change).
+  void SetViewSize(int W, int H, uint8_t* dib);
+  void SetOverviewOnly(bool on) { overviewOnly_ = on; }
+  // Marks the display buffer as out of date (a re-read is about to follow).
+  void ClearReady();
+
+  // Drops a queued request and abandons a file read in progress; the caller
+  // is about to re-read itself (the view, when the window size changes).
+  void AbandonQueuedRereads();
+
+  // Waits until no re-read is pending or running; for tests and shutdown.
+  bool WaitForRereads(std::chrono::milliseconds timeout);
+
+  bool IsOpen() const { return raster_ != nullptr; }
+  double Scale() const { return s_; }
+  double OffX() const { return offX_; }
+  double OffY() const { return offY_; }
+  int X() const { return x_; }
+  int Y() const { return y_; }
+  int DrawnW() const { return w_; }
+  int DrawnH() const { return h_; }
+  int ViewW() const { return W_; }
+  int ViewH() const { return H_; }
+  int ImageWidth() const { return imgW_; }
+  int ImageHeight() const { return imgH_; }
+  int OverviewWidth() const { return ovW_; }
+  int OverviewHeight() const { return ovH_; }
+  double OverviewScale() const { return ovScale_; }
+  int BandCount() const { return bandCount_; }
+  int DataType() const { return raster_ ? raster_->DataType() : 0; }
+  bool Ready() const { return ready_.load(); }
+  bool OverviewOnly() const { return overviewOnly_; }
+  bool Dragging() const { return dragging_; }
+  const std::vector<uint8_t>& Overview() const { return overview_; }
+
+ private:
+  friend int RereadVisibleArea(ImageRenderer* renderer);
+
+  // What one re-read works from, taken together under the placement lock.
+  struct Placement {
+    double s;
+    int W, H, x, y, w, h;
+    uint64_t generation;
+  };
+
+  void Reset();
+  void FitToWindow();
+  void BuildOverview();
+  Placement TakePlacement();
+  // Bands 1..3 at most (all the colour mapping uses) into a buffer of that
+  // many samples per pixel.
+  int ReadDisplayBands(int x0, int y0, int x1, int y1, uint8_t* buf, int bufW, int bufH,
+                       int outW, int outH, const std::atomic<bool>* cancel);
+  int Reread(const std::atomic<bool>* abort);
+  void WorkerLoop();
+  void StopWorker();
+
+  bool dragging_ = false;
+  bool overviewOnly_ = true;
+  int W_ = 0, H_ = 0;
+  uint8_t* dib_ = nullptr;
+  std::vector<uint8_t> displayBuffer_;  // under g_DisplayBufferMutex
+  int displayW_ = 0, displayH_ = 0;     // the view size it was made for
+  std::vector<uint8_t> workerBuffer_;   // under g_RereadMutex
+  std::atomic<bool> ready_{false};
+  std::unique_ptr<RasterFile> raster_;
+  std::vector<double> histogram_;
+  double s_ = 1.0;
+  double requestedScale_ = 1.0;
+  double ovScale_ = 1.0;
+  std::vector<uint8_t> overview_;
+  std::vector<uint8_t> stretchTable_;
+  RendererHost* view_ = nullptr;
+  double dx_ = 0, dy_ = 0;
+  double offX_ = 0, offY_ = 0;
+  int imgW_ = 0, imgH_ = 0, ovW_ = 0, ovH_ = 0, bandCount_ = 0, bytesPerSample_ = 0;
+  // Samples as the display reads them: the file's own 1- and 2-byte types;
+  // wider integers and floating point as 4-byte floats, shown by a linear
+  // stretch from each band's smallest to its largest value.
+  int displayType_ = 0, displayBytes_ = 0;
+  double bandLow_[3] = {0, 0, 0};
+  double bandScale_[3] = {0, 0, 0};
+  int x_ = 0, y_ = 0, w_ = 0, h_ = 0;
+  ScreenPoint dragStart_;
+
+  // The placement (s, offsets, view size) is written by the UI thread under
+  // this lock and read together by the worker.
+  std::mutex placementMutex_;
+  uint64_t requestGeneration_ = 0;
+  // Serialises raster access between the worker and the UI's pixel query.
+  std::mutex rasterMutex_;
+
+  // The worker and its one-request slot.
+  std::mutex slotMutex_;
+  std::condition_variable slotCv_;
+  bool pending_ = false;
+  bool running_ = false;
+  bool stop_ = false;
+  std::atomic<bool> abortRead_{false};
+  std::function<void()> onRereadDone_;
+  std::thread worker_;
+};
+
+}  // namespace pw

@@ -1,0 +1,130 @@
+#include "raster/StretchTable.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "raster/RasterFile.h"
+
+namespace pw {
+namespace {
+
+constexpr int kStripRows = 1024;
+// A strip of a very wide image is read in fewer rows; the rows picked for
+// the subsample, and so the histogram, stay the same.
+constexpr int64_t kStripByteCap = int64_t(256) << 20;
+
+}  // namespace
+
+bool AccumulateStretchHistogram(RasterFile& source, int limit, std::vector<double>& counts) {
+  const int width = source.Width();
+  const int height = source.Height();
+  const int bands = source.BandCount();
+  if (!source.IsOpen() || width < 1 || height < 1 || bands < 1 ||
+      source.BytesPerSampleOfFile() != 2)
+    return false;
+
+  double g = std::min(double(limit) / width, double(limit) / height);
+  int n = int(width * g + 0.5);
+  int m = int(height * g + 0.5);
+  if (g >= 1) {
+    g = 1;
+    n = width;
+    m = height;
+  }
+  counts.assign(size_t(bands) * kStretchTableSize, 0.0);
+
+  // Source column of every subsample column; -1 when it falls outside.
+  std::vector<int> sourceColumn(size_t(std::max(n, 0)));
+  for (int j = 0; j < n; ++j) {
+    const int c = int(j / g);
+    sourceColumn[j] = c < width ? c : -1;
+  }
+
+  const int64_t rowBytes = int64_t(width) * bands * 2;
+  const int stripRows = int(std::clamp<int64_t>(kStripByteCap / rowBytes, 1, kStripRows));
+  std::vector<uint16_t> strip(size_t(width) * bands * stripRows);
+
+  int i = 0;  // next subsample row
+  for (int first = 0; first < height && i < m; first += stripRows) {
+    const int rows = std::min(stripRows, height - first);
+    std::fill(strip.begin(), strip.end(), 0);
+    if (source.ReadWindow(0, first, width, first + rows, strip.data(), width, stripRows, bands,
+                          width, rows, -1) != 0)
+      return false;
+    for (; i < m; ++i) {
+      const int sourceRow = int(i / g);
+      if (sourceRow >= first + rows) break;
+      if (sourceRow < first) continue;
+      const uint16_t* row = strip.data() + size_t(sourceRow - first) * width * bands;
+      for (int j = 0; j < n; ++j) {
+        if (sourceColumn[j] < 0) continue;
+        const uint16_t* px = row + size_t(sourceColumn[j]) * bands;
+        for (int b = 0; b < bands; ++b) counts[size_t(b) * kStretchTableSize + px[b]] += 1;
+      }
+    }
+  }
+  return true;
+}
+
+void StretchTableFromHistogram(const double* counts, uint8_t* table) {
+  double total = 0;
+  for (int v = 1; v < 65536; ++v) total += counts[v];
+
+  int low = 1;
+  int high = 65535;
+  if (total > 0) {
+    double s = 0.0001;
+    for (int v = 1; v <= 65535; ++v) {
+      s += counts[v];
+      if (s / total > 0.001) {
+        low = v;
+        break;
+      }
+    }
+    s = 0.0001;
+    for (int v = 65534; v >= 1; --v) {
+      s += counts[v];
+      if (s / total > 0.001) {
+        high = v;
+        break;
+      }
+    }
+  } else {
+    // Nothing but zeros: every ratio would be infinite, so both scans stop
+    // at their first value.
+    low = 1;
+    high = 65534;
+  }
+
+  table[0] = 0;
+  for (int v = 1; v < low; ++v) table[v] = 1;
+  for (int v = low; v <= high; ++v) {
+    if (high == low) {
+      // (v - low) / (high - low) is 0/0 here: no number, taken as 1.
+      table[v] = 1;
+      continue;
+    }
+    const double t = std::trunc(double(v - low) * 251.0 / double(high - low) + 2.0);
+    table[v] = uint8_t(t > 253 ? 253 : (t < 1 ? 1 : t));
+  }
+  for (int v = high + 1; v <= 65535; ++v) table[v] = 254;
+}
+
+bool BuildStretchTables(const std::string& path, int limit, std::vector<uint8_t>& tables,
+                        std::vector<double>* countsOut) {
+  RasterFile source;
+  const bool noStretch = false;
+  if (!source.Open(path, noStretch)) return false;
+  std::vector<double> counts;
+  if (!AccumulateStretchHistogram(source, limit, counts)) return false;
+  const int bands = source.BandCount();
+  tables.assign(size_t(bands) * kStretchTableSize, 0);
+  for (int b = 0; b < bands; ++b)
+    StretchTableFromHistogram(counts.data() + size_t(b) * kStretchTableSize,
+                              tables.data() + size_t(b) * kStretchTableSize);
+  if (countsOut) *countsOut = std::move(counts);
+  return true;
+}
+
+}  // namespace pw

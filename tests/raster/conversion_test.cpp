@@ -1,0 +1,217 @@
+#include "raster/EightBitConversion.h"
+
+#include <gdal.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+
+#include "fixtures.h"
+
+namespace {
+
+using pw::BlockLayout;
+using pw::EightBitConversion;
+using pwtest::ScratchDir;
+
+class RecordingProgress : public CProgressInterface {
+ public:
+  void BeginProgress() override {}
+  void SetProgress(uint64_t done, uint64_t total) override { calls.push_back({done, total}); }
+  void SetProgressText(const char*, ...) override {}
+  void EndProgress() override {}
+  std::vector<std::pair<uint64_t, uint64_t>> calls;
+};
+
+TEST(BlockLayout, SizesFromAvailableMemory) {
+  constexpr uint64_t GiB = uint64_t(1) << 30;
+  const struct {
+    uint64_t available;
+    int width, height, bpp;
+    bool ok;
+    int rows, count;
+  } cases[] = {
+      // Unknown memory: one block of at most 16 MiB.
+      {0, 1000, 100000, 2, true, 8388, 1},
+      {0, 1000, 500, 2, true, 500, 1},
+      // 10 GiB: 8 GiB usable, 1 GiB blocks, two of them.
+      {10 * GiB, 40000, 20000, 2, true, 13421, 2},
+      // A small image takes one block whatever the memory.
+      {10 * GiB, 100, 50, 3, true, 50, 1},
+      // 400 MiB: half of the usable 320 MiB per block, one block.
+      {400ull << 20, 10000, 100000, 1, true, 16777, 1},
+      // A row wider than the unknown-memory cap cannot be converted.
+      {0, 10000000, 10, 2, false, 0, 0},
+      {10 * GiB, 0, 10, 2, false, 0, 0},
+  };
+  for (const auto& c : cases) {
+    BlockLayout layout;
+    EXPECT_EQ(pw::ComputeBlockLayout(c.available, c.width, c.height, c.bpp, layout), c.ok)
+        << c.available << " " << c.width;
+    EXPECT_EQ(layout.rowsPerBlock, c.rows) << c.available << " " << c.width;
+    EXPECT_EQ(layout.blockCount, c.count) << c.available << " " << c.width;
+    // Never more than a quarter of the usable memory in all blocks (or one
+    // block when that is all there is).
+    if (c.ok && c.available) {
+      EXPECT_LE(uint64_t(layout.rowsPerBlock) * c.width * c.bpp * layout.blockCount,
+                std::max<uint64_t>(c.available / 10 * 8 / 4,
+                                   uint64_t(layout.rowsPerBlock) * c.width * c.bpp));
+    }
+  }
+  EXPECT_EQ(pw::ComputeMemoryCap(0), 16u << 20);
+  EXPECT_EQ(pw::ComputeMemoryCap(5), 1u << 30);
+}
+
+TEST(EightBitConversion, SixteenBitThroughTheStretchInBlocks) {
+  ScratchDir dir;
+  const std::string in = dir.File("a.tif"), out = dir.File("a_8.tif");
+  auto value = [](int x, int t, int b) { return 300.0 + x * 17 + t * 29 + b * 500; };
+  pwtest::WriteRaster(in, 50, 300, 3, GDT_UInt16, value);
+  EightBitConversion cvt;
+  cvt.layoutOverride = BlockLayout{100, 2};  // 300 rows: 100 + 100, then the last full block
+  RecordingProgress progress;
+  std::vector<int> gauge;
+  std::string error;
+  ASSERT_TRUE(cvt.Run(in, out, &progress, [&](int l) { gauge.push_back(l); }, error)) << error;
+  EXPECT_EQ(progress.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{200, 300}, {300, 300}}));
+  EXPECT_EQ(gauge, (std::vector<int>{0, 200, 300}));
+  EXPECT_FALSE(cvt.input);
+
+  // The sidecar was written beside the input; the output is its mapping.
+  std::ifstream side(in + ".czb", std::ios::binary);
+  std::vector<uint8_t> table((std::istreambuf_iterator<char>(side)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(table.size(), size_t(3 * 65536));
+  for (int b = 0; b < 3; ++b) {
+    int w = 0, h = 0, type = 0, bands = 0;
+    const std::vector<double> got = pwtest::ReadBand(out, b, &w, &h, &type, &bands);
+    ASSERT_EQ(w, 50);
+    ASSERT_EQ(h, 300);
+    ASSERT_EQ(type, GDT_Byte);
+    ASSERT_EQ(bands, 3);
+    for (int t = 0; t < h; ++t)
+      for (int x = 0; x < w; ++x) {
+        const double v = got[size_t(t) * w + x];
+        ASSERT_EQ(v, table[size_t(b) * 65536 + uint16_t(value(x, t, b))]) << x << "," << t;
+        ASSERT_LE(v, 254);
+      }
+  }
+}
+
+TEST(EightBitConversion, EightBitInputIsCopiedUnchanged) {
+  ScratchDir dir;
+  const std::string in = dir.File("g.tif"), out = dir.File("g_8.png");
+  auto value = [](int x, int t, int) { return (x * 7 + t * 3) % 256; };
+  pwtest::WriteRaster(in, 33, 21, 1, GDT_Byte, value);
+  EightBitConversion cvt;
+  cvt.layoutOverride = BlockLayout{5, 3};
+  std::string error;
+  ASSERT_TRUE(cvt.Run(in, out, nullptr, nullptr, error)) << error;
+  const std::vector<double> got = pwtest::ReadBand(out, 0);
+  ASSERT_EQ(got.size(), size_t(33 * 21));
+  for (int t = 0; t < 21; ++t)
+    for (int x = 0; x < 33; ++x) ASSERT_EQ(got[size_t(t) * 33 + x], value(x, t, 0));
+  EXPECT_FALSE(pwtest::Exists(in + ".czb"));
+}
+
+TEST(EightBitConversion, FailuresAreReportedAndLeaveNoOutput) {
+  ScratchDir dir;
+  const std::string u16 = dir.File("s.tif"), f32 = dir.File("f.tif");
+  pwtest::WriteRaster(u16, 20, 20, 3, GDT_UInt16, [](int x, int, int) { return 100 + x; });
+  pwtest::WriteRaster(f32, 20, 20, 1, GDT_Float32, [](int x, int, int) { return x * 0.5; });
+  const auto before = pwtest::FileSize(u16);
+
+  const struct { std::string in, out; const char* what; } cases[] = {
+      {u16, u16, "the input itself"},
+      {u16, dir.Path() + "/./s.tif", "the input by another spelling"},
+      {f32, dir.File("f_8.tif"), "floating-point samples"},
+      {u16, dir.File("s_8.gif"), "three bands as GIF"},
+      {u16, dir.File("s_8.tiff"), "no driver for the extension"},
+      {u16, dir.File("s_8.hdr"), "a header name for the data"},
+      {u16, dir.File("s_8.bt"), "a format without 8-bit samples"},
+      {dir.File("missing.tif"), dir.File("m_8.tif"), "an input that does not open"},
+  };
+  for (const auto& c : cases) {
+    EightBitConversion cvt;
+    std::string error;
+    EXPECT_FALSE(cvt.Run(c.in, c.out, nullptr, nullptr, error)) << c.what;
+    EXPECT_FALSE(error.empty()) << c.what;
+    if (c.out != u16 && c.out.find("/./") == std::string::npos) {
+      EXPECT_FALSE(pwtest::Exists(c.out)) << c.what;
+    }
+  }
+  EXPECT_EQ(pwtest::FileSize(u16), before);
+  const std::vector<double> still = pwtest::ReadBand(u16, 0);
+  ASSERT_EQ(still.size(), 400u);
+  EXPECT_EQ(still[5], 105);
+}
+
+// A disk that fills up half-way (a file-size limit in a child process):
+// the conversion reports failure and removes the partial output.
+TEST(EightBitConversion, WriteFailureRemovesThePartialOutput) {
+  ScratchDir dir;
+  const std::string in = dir.File("big.tif"), out = dir.File("big_8.tif");
+  pwtest::WriteRaster(in, 400, 400, 3, GDT_UInt16,
+                      [](int x, int t, int b) { return 100 + (x * 31 + t * 17 + b) % 3000; });
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {100000, 100000};  // the output needs 480000 bytes
+    setrlimit(RLIMIT_FSIZE, &limit);
+    EightBitConversion cvt;
+    cvt.layoutOverride = BlockLayout{50, 2};
+    std::string error;
+    const bool ok = cvt.Run(in, out, nullptr, nullptr, error);
+    _exit(ok ? 10 : (error.empty() ? 11 : 12));
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 12) << "10: reported success; 11: failed without a reason";
+  EXPECT_FALSE(pwtest::Exists(out));
+}
+
+}  // namespace
+
+namespace {
+
+// Every format of the extension table that this GDAL can write, with the
+// band counts it takes: the 8-bit copy opens again with the same size and,
+// for the lossless formats, the same values. (".hdr" names the header of an
+// EHdr raster, not its data, so GDAL cannot write one by that name; it is
+// among the refused cases above.)
+TEST(EightBitConversion, OutputFormatsByExtension) {
+  ScratchDir dir;
+  const struct { const char* ext; int bands; bool lossless; } cases[] = {
+      {"tif", 4, true}, {"TIF", 2, true}, {"png", 3, true}, {"png", 2, true}, {"bmp", 1, true},
+      {"bmp", 3, true}, {"gif", 1, true}, {"jpg", 3, false}, {"jpeg", 1, false},
+      {"img", 2, true},
+  };
+  for (const auto& c : cases) {
+    const std::string stem = std::string("in") + c.ext + std::to_string(c.bands);
+    const std::string in = dir.File(stem + ".tif");
+    const std::string out = dir.File(stem + "_8." + c.ext);
+    auto value = [](int x, int t, int b) { return (x * 5 + t * 11 + b * 40) % 250 + 1; };
+    pwtest::WriteRaster(in, 37, 23, c.bands, GDT_Byte, value);
+    EightBitConversion cvt;
+    std::string error;
+    ASSERT_TRUE(cvt.Run(in, out, nullptr, nullptr, error)) << out << ": " << error;
+    for (int b = 0; b < c.bands; ++b) {
+      int w = 0, h = 0, bands = 0;
+      const std::vector<double> got = pwtest::ReadBand(out, b, &w, &h, nullptr, &bands);
+      ASSERT_EQ(w, 37) << out;
+      ASSERT_EQ(h, 23) << out;
+      ASSERT_EQ(bands, c.bands) << out;
+      if (!c.lossless) continue;
+      int wrong = 0;
+      for (int t = 0; t < h; ++t)
+        for (int x = 0; x < w; ++x) wrong += got[size_t(t) * w + x] != value(x, t, b);
+      EXPECT_EQ(wrong, 0) << out << " band " << b;
+    }
+  }
+}
+
+}  // namespace

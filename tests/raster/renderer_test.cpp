@@ -1,0 +1,386 @@
+#include "raster/ImageRenderer.h"
+
+#include <gdal.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "fixtures.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using pw::ImageRenderer;
+using pw::ScreenPoint;
+using pwtest::ScratchDir;
+
+// The view window: its client area at (100, 50) on the screen.
+class FakeView : public pw::RendererHost {
+ public:
+  FakeView(int W, int H) : W(W), H(H), dib(size_t(W) * H * 3, 0) {}
+  pw::ScreenRect WindowScreenRect() const override { return {100, 50, 100 + W, 50 + H}; }
+  void Invalidate() override { ++invalidations; }
+  void CaptureMouse() override { captured = true; }
+  void ReleaseMouse() override { captured = false; }
+  // Screen position of view pixel (px, py), py from the top.
+  ScreenPoint At(int px, int py) const { return {100 + px, 50 + py}; }
+  // DIB pixel at view (px, py) from the top, as B, G, R.
+  const uint8_t* Pixel(int px, int py) const { return &dib[(size_t(H - 1 - py) * W + px) * 3]; }
+
+  int W, H;
+  std::vector<uint8_t> dib;
+  int invalidations = 0;
+  bool captured = false;
+};
+
+std::unique_ptr<ImageRenderer> Open(FakeView& v, const std::string& path) {
+  auto r = std::make_unique<ImageRenderer>(&v, path, v.dib.data(), v.W, v.H);
+  r->Render();
+  r->ClearReady();
+  r->RequestReread();
+  return r;
+}
+
+TEST(RendererGeometry, FitAndOverviewNumbers) {
+  ScratchDir dir;
+  const struct {
+    int imgW, imgH, W, H;
+    double s, offX, offY;
+    int ovW, ovH;
+    double ovScale;
+  } cases[] = {
+      {500, 300, 1000, 800, 1.0, 250, 250, 500, 300, 1.0},
+      {40000, 20000, 1000, 800, 0.025, 0, 150, 10000, 5000, 0.25},
+      {3000, 1000, 600, 400, 0.2, 0, 100, 3000, 1000, 1.0},
+      {1000, 4000, 600, 400, 0.1, 250, 0, 1000, 4000, 1.0},
+      {12000, 100, 200, 100, 200.0 / 12000, 0, (100 - 100 * 200.0 / 12000) / 2, 10000, 83,
+       10000.0 / 12000},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.File(std::to_string(c.imgW) + "x" + std::to_string(c.imgH) + ".tif");
+    // Sparse tiles: GDAL reads absent blocks as zeros, so even the large
+    // case costs no disk.
+    ASSERT_EQ(pwtest::Run("gdal_create -q -of GTiff -ot Byte -outsize " + std::to_string(c.imgW) +
+                          " " + std::to_string(c.imgH) +
+                          " -co TILED=YES -co SPARSE_OK=TRUE '" + path + "'"),
+              0);
+    FakeView view(c.W, c.H);
+    ImageRenderer r(&view, path, view.dib.data(), c.W, c.H);
+    ASSERT_TRUE(r.IsOpen());
+    EXPECT_NEAR(r.Scale(), c.s, 1e-12) << path;
+    EXPECT_NEAR(r.OffX(), c.offX, 1e-9) << path;
+    EXPECT_NEAR(r.OffY(), c.offY, 1e-9) << path;
+    EXPECT_EQ(r.X(), pw::Nearest(c.offX));
+    EXPECT_EQ(r.Y(), pw::Nearest(c.offY));
+    EXPECT_EQ(r.DrawnW(), pw::Nearest(c.imgW * c.s));
+    EXPECT_EQ(r.DrawnH(), pw::Nearest(c.imgH * c.s));
+    EXPECT_EQ(r.OverviewWidth(), c.ovW) << path;
+    EXPECT_EQ(r.OverviewHeight(), c.ovH) << path;
+    EXPECT_NEAR(r.OverviewScale(), c.ovScale, 1e-12);
+  }
+}
+
+TEST(RendererZoom, NotchesLimitsAndAnchor) {
+  ScratchDir dir;
+  const std::string small = dir.File("small.tif"), big = dir.File("big.tif");
+  pwtest::WriteRaster(small, 40, 30, 1, GDT_Byte, [](int x, int, int) { return x; });
+  ASSERT_EQ(pwtest::Run("gdal_create -q -of GTiff -ot Byte -outsize 2000 2000 -co TILED=YES "
+                        "-co SPARSE_OK=TRUE '" + big + "'"), 0);
+
+  FakeView view(100, 100);
+  auto r = Open(view, small);
+  ASSERT_EQ(r->Scale(), 1.0);
+  const ScreenPoint centre = view.At(50, 50);
+  // Upwards: one eighth per notch while below 8; the step that passes 8 is
+  // taken, the next does nothing but still asks for a re-read and leaves
+  // the overview-only mode.
+  double want = 1.0;
+  for (int notch = 0; notch < 25; ++notch) {
+    const bool moves = want < 8;
+    r->OnMouseWheel(notch % 2 ? 240 : 120, centre);  // 240 acts as 120
+    if (moves) want += want / 8;
+    ASSERT_NEAR(r->Scale(), want, 1e-9) << notch;
+    EXPECT_EQ(r->OverviewOnly(), moves) << notch;
+  }
+  ASSERT_TRUE(r->WaitForRereads(10s));
+  EXPECT_TRUE(r->Ready()) << "the last notch's re-read finished and is current";
+  EXPECT_GT(r->Scale(), 8);
+  EXPECT_LT(r->Scale(), 9);
+
+  FakeView view2(100, 100);
+  auto d = Open(view2, big);
+  ASSERT_NEAR(d->Scale(), 0.05, 1e-12);
+  want = 0.05;
+  for (int notch = 0; notch < 20; ++notch) {
+    const bool moves = want > 0.01;
+    d->OnMouseWheel(-120, view2.At(10, 10));
+    if (moves) want -= want / 8;
+    ASSERT_NEAR(d->Scale(), want, 1e-12) << notch;
+  }
+  EXPECT_LT(d->Scale(), 0.01);
+  EXPECT_GT(d->Scale(), 0.0085);
+
+  // The image point under the pointer stays under it.
+  FakeView view3(100, 100);
+  auto a = Open(view3, small);
+  const ScreenPoint p = view3.At(30, 40);
+  const double beforeX = (30 - a->OffX()) / a->Scale();
+  const double beforeY = ((100 - 40) - a->OffY()) / a->Scale();
+  a->OnMouseWheel(120, p);
+  EXPECT_NEAR((30 - a->OffX()) / a->Scale(), beforeX, 1e-9);
+  EXPECT_NEAR(((100 - 40) - a->OffY()) / a->Scale(), beforeY, 1e-9);
+  EXPECT_EQ(a->X(), pw::Nearest(a->OffX()));
+  EXPECT_EQ(a->DrawnW(), pw::Nearest(40 * a->Scale()));
+  // Outside the window nothing zooms.
+  const double s = a->Scale();
+  a->OnMouseWheel(120, {0, 0});
+  EXPECT_EQ(a->Scale(), s);
+  r->Release();
+  d->Release();
+}
+
+// Grey ramp image: value = (3 x column + 5 x row-from-top) mod 256.
+double Ramp(int x, int t, int) { return (3 * x + 5 * t) % 256; }
+
+TEST(RendererFrames, BufferFrameMatchesOverviewFrameAndDragShiftsIt) {
+  ScratchDir dir;
+  const std::string path = dir.File("ramp.tif");
+  pwtest::WriteRaster(path, 60, 40, 1, GDT_Byte, Ramp);
+  FakeView view(100, 80);
+  auto r = Open(view, path);
+  ASSERT_EQ(r->X(), 20);
+  ASSERT_EQ(r->Y(), 20);
+  const std::vector<uint8_t> overviewFrame = view.dib;
+  // The image at 1:1, background around it.
+  EXPECT_EQ(view.Pixel(0, 0)[0], pw::kBackground);
+  EXPECT_EQ(view.Pixel(20, 20)[2], Ramp(0, 0, 0));
+  EXPECT_EQ(view.Pixel(79, 59)[1], Ramp(59, 39, 0));
+  EXPECT_EQ(view.Pixel(80, 60)[0], pw::kBackground);
+
+  ASSERT_TRUE(r->WaitForRereads(10s));
+  ASSERT_TRUE(r->Ready());
+  r->SetOverviewOnly(false);
+  r->Render();
+  EXPECT_EQ(view.dib, overviewFrame) << "a frame from the display buffer at rest";
+
+  // Drag by (+7, +4) on the screen: the image moves right 7 and down 4.
+  r->OnLButtonDown(view.At(50, 50));
+  EXPECT_TRUE(view.captured);
+  EXPECT_TRUE(r->Dragging());
+  r->OnMouseMove(view.At(57, 54));
+  EXPECT_EQ(r->X(), 27);
+  EXPECT_EQ(r->Y(), 16);
+  EXPECT_EQ(view.Pixel(27, 24)[0], Ramp(0, 0, 0));
+  r->OnLButtonUp(view.At(57, 54));
+  EXPECT_FALSE(view.captured);
+  EXPECT_EQ(r->OffX(), 27);
+  EXPECT_EQ(r->OffY(), 16);
+  ASSERT_TRUE(r->WaitForRereads(10s));
+  r->Render();
+  EXPECT_EQ(view.Pixel(27, 24)[0], Ramp(0, 0, 0));
+  EXPECT_EQ(view.Pixel(86, 63)[0], Ramp(59, 39, 0));
+  EXPECT_EQ(view.Pixel(26, 24)[0], pw::kBackground);
+
+  // Colour queries: the DIB's own pixels; py = 0 is the DIB's top row.
+  std::vector<int64_t> v;
+  ASSERT_TRUE(r->GetPixelValues(5, 0, v, false));
+  EXPECT_EQ(v, (std::vector<int64_t>{240, 240, 240}));
+  view.dib[(size_t(79) * 100 + 5) * 3 + 2] = 17;  // top row, red
+  ASSERT_TRUE(r->GetPixelValues(5, 0, v, false));
+  EXPECT_EQ(v[0], 17);
+  EXPECT_FALSE(r->GetPixelValues(100, 0, v, false));
+  EXPECT_FALSE(r->GetPixelValues(0, -1, v, false));
+}
+
+TEST(RendererFrames, TwoBandsDrawBlackFromTheOverview) {
+  ScratchDir dir;
+  const std::string path = dir.File("two.tif");
+  pwtest::WriteRaster(path, 20, 10, 2, GDT_Byte, [](int, int, int b) { return b ? 55 : 99; });
+  FakeView view(40, 20);
+  auto r = Open(view, path);
+  EXPECT_EQ(view.Pixel(10, 10)[0], 0);
+  EXPECT_EQ(view.Pixel(0, 0)[0], pw::kBackground);
+  std::vector<int64_t> v;
+  ASSERT_TRUE(r->GetPixelValues(10, 10, v, true));
+  EXPECT_EQ(v, (std::vector<int64_t>{99, 99, 99}));
+}
+
+TEST(RendererPixels, FileValuesSignedFloorAndBands) {
+  ScratchDir dir;
+  const std::string i16 = dir.File("i16.tif"), rgb16 = dir.File("rgb16.tif");
+  pwtest::WriteRaster(i16, 10, 10, 1, GDT_Int16, [](int x, int t, int) { return x * 100 - t * 1000; });
+  pwtest::WriteRaster(rgb16, 10, 10, 4, GDT_UInt16,
+                      [](int x, int t, int b) { return 1000 * (b + 1) + x + 10 * t; });
+  FakeView view(20, 20);  // image at (5, 5), 1:1
+  auto r = Open(view, i16);
+  ASSERT_EQ(r->X(), 5);
+  std::vector<int64_t> v;
+  ASSERT_TRUE(r->GetPixelValues(5 + 3, 5 + 7, v, true));
+  EXPECT_EQ(v, (std::vector<int64_t>{300 - 7000, 300 - 7000, 300 - 7000}));
+  EXPECT_FALSE(r->GetPixelValues(4, 8, v, true)) << "left of the image";
+  EXPECT_FALSE(r->GetPixelValues(8, 15, v, true)) << "below it";
+  EXPECT_FALSE(r->GetPixelValues(15, 8, v, true)) << "right of it";
+
+  FakeView view4(20, 20);
+  auto q = Open(view4, rgb16);
+  ASSERT_TRUE(q->GetPixelValues(5 + 2, 5 + 1, v, true));
+  EXPECT_EQ(v, (std::vector<int64_t>{1012, 2012, 3012, 4012}));
+  // 16-bit colour goes through the overview's stretch: the brightest sample
+  // of each band is near the top of the table, the darkest near the bottom.
+  ASSERT_TRUE(q->GetPixelValues(5 + 9, 5 + 9, v, false));
+  EXPECT_GE(v[0], 250);
+  ASSERT_TRUE(q->GetPixelValues(5, 5, v, false));
+  EXPECT_LE(v[0], 3);
+}
+
+// A wide image whose overview is coarser than the screen once zoomed in:
+// frames then come from file reads, and what is shown must be what the file
+// holds at the point the readout names.
+TEST(RendererFileRead, ZoomedInFramesShowTheFileAtTheReadoutPoint) {
+  ScratchDir dir;
+  const std::string path = dir.File("wide.tif");
+  auto stripes = [](int x, int t, int) -> double { return ((x / 7) % 2) * 200 + (t / 5) % 3 * 20; };
+  pwtest::WriteRaster(path, 12000, 60, 1, GDT_Byte, stripes, "GTiff", {}, {"TILED=YES"});
+  FakeView view(200, 100);
+  auto r = Open(view, path);
+  ASSERT_LT(r->OverviewScale(), 1);
+  const ScreenPoint at = view.At(100, 50);
+  while (r->Scale() < 2) r->OnMouseWheel(120, at);
+  // A drag to let frames come from the display buffer again.
+  r->OnLButtonDown(at);
+  r->OnMouseMove({at.x + 3, at.y});
+  r->OnLButtonUp({at.x + 3, at.y});
+  ASSERT_TRUE(r->WaitForRereads(20s));
+  ASSERT_TRUE(r->Ready());
+  r->Render();
+  // GDAL samples at pixel centres, the readout at pixel corners: at a
+  // stripe's edge the two may name neighbouring pixels, never farther.
+  int compared = 0, mismatched = 0;
+  for (int py = 1; py < 99; py += 3)
+    for (int px = 1; px < 199; px += 3) {
+      std::vector<int64_t> file, shown;
+      if (!r->GetPixelValues(px, py, file, true)) continue;
+      ASSERT_TRUE(r->GetPixelValues(px, py, shown, false));
+      ++compared;
+      bool near = false;
+      for (int e = -1; e <= 1 && !near; ++e)
+        for (int d = -1; d <= 1 && !near; ++d)
+          near = r->GetPixelValues(px + d, py + e, file, true) && file[0] == shown[0];
+      mismatched += !near;
+    }
+  EXPECT_GT(compared, 500);
+  EXPECT_EQ(mismatched, 0) << "of " << compared;
+}
+
+TEST(RendererConcurrency, WheelBurstAndEngineSwap) {
+  ScratchDir dir;
+  const std::string path = dir.File("wide16.tif");
+  pwtest::WriteRaster(path, 12000, 50, 3, GDT_UInt16,
+                      [](int x, int t, int b) { return 100 + (x * 13 + t * 7 + b) % 4000; },
+                      "GTiff", {}, {"TILED=YES"});
+  FakeView view(160, 120);
+  std::atomic<int> repaints{0};
+  for (int round = 0; round < 3; ++round) {
+    auto r = Open(view, path);
+    r->SetRereadDoneCallback([&] { repaints++; });
+    std::vector<int64_t> v;
+    for (int i = 0; i < 60; ++i) {
+      const ScreenPoint p = view.At(20 + i, 30 + i % 50);
+      r->OnMouseWheel(i < 40 ? 120 : -120, p);
+      r->GetPixelValues(40 + i, 20, v, true);
+      r->GetPixelValues(40 + i, 20, v, false);
+      if (i % 10 == 5) {
+        r->OnLButtonDown(p);
+        r->OnMouseMove({p.x + 5, p.y - 2});
+        r->OnLButtonUp({p.x + 5, p.y - 2});
+      }
+      r->Render();
+    }
+    if (round == 1) {
+      ASSERT_TRUE(r->WaitForRereads(20s));
+    }
+    // Replaced (or destroyed) with re-reads still queued: the worker is
+    // stopped and joined first.
+  }
+  auto last = Open(view, path);
+  last->SetRereadDoneCallback([&] { repaints++; });
+  ASSERT_TRUE(last->WaitForRereads(20s));
+  EXPECT_TRUE(last->Ready());
+  EXPECT_GE(repaints.load(), 1);
+}
+
+TEST(RendererFailure, UnopenableImageDrawsBackground) {
+  ScratchDir dir;
+  FakeView view(30, 20);
+  auto r = Open(view, dir.File("nothing.tif"));
+  EXPECT_FALSE(r->IsOpen());
+  for (uint8_t b : view.dib) ASSERT_EQ(b, pw::kBackground);
+  ASSERT_TRUE(r->WaitForRereads(5s));
+  std::vector<int64_t> v;
+  EXPECT_FALSE(r->GetPixelValues(3, 3, v, true));
+  ASSERT_TRUE(r->GetPixelValues(3, 3, v, false));
+  EXPECT_EQ(v[0], pw::kBackground);
+  r->OnMouseWheel(120, view.At(5, 5));
+  r->OnLButtonDown(view.At(5, 5));
+  r->OnLButtonUp(view.At(5, 5));
+  ASSERT_TRUE(r->WaitForRereads(5s));
+}
+
+TEST(ScaleBlit, MissingBuffersAndInvertedRectanglesDoNothing) {
+  std::vector<uint8_t> a(4 * 4 * 3, 1), b(4 * 4 * 3, 2);
+  EXPECT_EQ(pw::ScaleBlitRgb(nullptr, 4, 4, 0, 0, 4, 4, b.data(), 4, 4, 0, 0, 4, 4), -1);
+  EXPECT_EQ(pw::ScaleBlitRgb(a.data(), 4, 4, 0, 0, 4, 4, b.data(), 4, 4, 3, 0, 1, 4), -1);
+  EXPECT_EQ(pw::ScaleBlitRgb(a.data(), 4, 4, 3, 0, 1, 4, b.data(), 4, 4, 0, 0, 4, 4), -1);
+  for (uint8_t v : b) ASSERT_EQ(v, 2);
+  // Doubling 2x2 into 4x4, reaching past the destination: clipped.
+  std::vector<uint8_t> src = {10, 10, 10, 20, 20, 20, 30, 30, 30, 40, 40, 40};
+  EXPECT_EQ(pw::ScaleBlitRgb(src.data(), 2, 2, 0, 0, 2, 2, b.data(), 4, 4, 1, 1, 5, 5), 0);
+  EXPECT_EQ(b[0], 2);
+  EXPECT_EQ(b[(1 * 4 + 1) * 3], 10);
+  EXPECT_EQ(b[(1 * 4 + 3) * 3], 20);
+  EXPECT_EQ(b[(3 * 4 + 3) * 3], 40);
+  // Same buffer: the rest becomes background.
+  EXPECT_EQ(pw::ScaleBlitRgb(b.data(), 4, 4, 1, 1, 3, 3, b.data(), 4, 4, 0, 0, 1, 1), 0);
+  EXPECT_EQ(b[0], 10);
+  EXPECT_EQ(b[3], pw::kBackground);
+}
+
+}  // namespace
+
+namespace {
+
+// Samples wider than two bytes have no table: they are shown stretched
+// linearly from each band's smallest to its largest value.
+TEST(RendererWideSamples, FloatAndInt32AreStretchedLinearly) {
+  ScratchDir dir;
+  const std::string f32 = dir.File("dem.tif"), i32 = dir.File("i32.tif");
+  auto height = [](int x, int t, int) { return -50.0 + x * 2.5 + t * 0.25; };  // -50 .. 200
+  pwtest::WriteRaster(f32, 101, 1, 1, GDT_Float32, height);
+  pwtest::WriteRaster(i32, 10, 10, 3, GDT_Int32,
+                      [](int x, int, int b) { return b == 1 ? 70000 : x * 100000 - 300000; });
+  FakeView view(120, 20);  // 1:1, image at (10, 10) in a 120 x 21 view
+  auto r = Open(view, f32);
+  ASSERT_EQ(r->Scale(), 1.0);
+  std::vector<int64_t> shown, file;
+  for (int x : {0, 20, 50, 100}) {
+    const int px = r->X() + x, py = 20 - r->Y() - 1;
+    ASSERT_TRUE(r->GetPixelValues(px, py, shown, false));
+    const int want = int((height(x, 0, 0) + 50) * 255.0 / 250 + 0.5);
+    EXPECT_NEAR(shown[0], want, 1) << x;
+    EXPECT_EQ(shown[1], shown[0]);
+    ASSERT_TRUE(r->GetPixelValues(px, py, file, true));
+    EXPECT_EQ(file[0], int64_t(height(x, 0, 0))) << "file values truncated toward zero";
+  }
+
+  FakeView view3(20, 20);
+  auto q = Open(view3, i32);
+  ASSERT_TRUE(q->GetPixelValues(q->X() + 9, 10, shown, false));
+  EXPECT_EQ(shown[0], 255);
+  EXPECT_EQ(shown[1], 128) << "a band of one value is mid grey";
+  ASSERT_TRUE(q->GetPixelValues(q->X(), 10, shown, false));
+  EXPECT_EQ(shown[0], 0);
+  ASSERT_TRUE(q->GetPixelValues(q->X(), 10, file, true));
+  EXPECT_EQ(file, (std::vector<int64_t>{-300000, 70000, -300000}));
+}
+
+}  // namespace
