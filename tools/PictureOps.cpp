@@ -42,10 +42,12 @@ bool LoadUpright(PxImage& image, const std::wstring& path, ImageFormatId format)
 
 // Loads `source`, prepares it for `target` format and writes it.
 bool ConvertPictureAs(const std::wstring& source, const std::wstring& target,
-                      ImageFormatId targetFormat, int32_t width, int32_t height, bool grey) {
+                      ImageFormatId targetFormat, int32_t width, int32_t height, bool grey,
+                      bool refuseDamaged = false) {
   const ImageFormatId sourceFormat = ImageTypeFromPath(source);
   PxImage image;
   if (!image.LoadFile(source, sourceFormat) || !image.HasPixels()) return false;
+  if (refuseDamaged && image.IsDamaged()) return false;
   // A JPEG written as JPEG keeps its orientation tag's meaning untouched.
   if (sourceFormat != targetFormat) ApplyExifOrientation(image);
   PrepareForFormat(image, targetFormat, width, height, grey);
@@ -93,13 +95,13 @@ bool WritePicture(PxImage& image, const std::wstring& target, ImageFormatId form
 }
 
 bool ConvertPicture(const std::wstring& source, const std::wstring& target, const int32_t& width,
-                    const int32_t& height, const bool& grey) {
+                    const int32_t& height, const bool& grey, bool refuseDamaged) {
   const ImageFormatId a = ImageTypeFromPath(source);
   const ImageFormatId b = ImageTypeFromPath(target);
   if (a == kFormatGif && b == kFormatGif)
-    return ConvertGifFrames(source, target, width, height, grey, nullptr);
-  if (a == kFormatIco) return ConvertIcoPicture(source, target, width, height, grey);
-  return ConvertPictureAs(source, target, b, width, height, grey);
+    return ConvertGifFrames(source, target, width, height, grey, nullptr, refuseDamaged);
+  if (a == kFormatIco) return ConvertIcoPicture(source, target, width, height, grey, refuseDamaged);
+  return ConvertPictureAs(source, target, b, width, height, grey, refuseDamaged);
 }
 
 bool ChooseIcoFrame(const std::wstring& path, int32_t& frame, int32_t& width, int32_t& height) {
@@ -124,7 +126,7 @@ bool ChooseIcoFrame(const std::wstring& path, int32_t& frame, int32_t& width, in
 }
 
 bool ConvertIcoPicture(const std::wstring& source, const std::wstring& target, int32_t width,
-                       int32_t height, bool grey) {
+                       int32_t height, bool grey, bool refuseDamaged) {
   const ImageFormatId b = ImageTypeFromPath(target);
   PxImage image;
   if (!LoadUpright(image, source, kFormatIco)) return false;
@@ -132,6 +134,7 @@ bool ConvertIcoPicture(const std::wstring& source, const std::wstring& target, i
   if (!ChooseIcoFrame(source, frame, frameWidth, frameHeight)) return false;
   image.info.frame = frame;
   if (!LoadUpright(image, source, kFormatUnknown)) return false;
+  if (refuseDamaged && image.IsDamaged()) return false;
   PrepareForFormat(image, b, width, height, grey);
   return WritePicture(image, target, b);
 }
