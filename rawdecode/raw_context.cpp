@@ -41,3 +41,8 @@ bool raw_pixels_cover_image(const raw_decode_context* ctx) {
   return ctx->buffer_width >= need_w && ctx->buffer_height >= need_h &&
          uint64_t{ctx->buffer_height} * ctx->buffer_width <= ctx->pixel_count;
 }
+
+bool raw_pixels_hold_full_image(const raw_decode_context* ctx) {
+  return ctx->pixels && ctx->buffer_width == ctx->image_width &&
+         uint64_t{ctx->image_height} * ctx->image_width <= ctx->pixel_count;
+}

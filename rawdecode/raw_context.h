@@ -183,3 +183,7 @@ void raw_allocate_pixels(raw_decode_context* ctx, const char* place);
 // True when `pixels` holds the whole visible image as the CFA sample
 // addressing (shrink_factor) or the full-size stages (shrink 0) reach it.
 bool raw_pixels_cover_image(const raw_decode_context* ctx);
+
+// True when `pixels` holds image_height x image_width whole pixels, row
+// after row: the layout of the stages after pre_interpolate.
+bool raw_pixels_hold_full_image(const raw_decode_context* ctx);

@@ -29,8 +29,8 @@ void read_segment(raw_decode_context* ctx, size_t length) {
 }
 
 // The frame and scan values a row decode relies on.
-bool header_usable(const ljpeg_header& jh) {
-  return jh.clrs >= 1 && jh.clrs <= 6 && jh.bits >= 1 && jh.bits <= 16 && jh.high >= 1 &&
+bool header_usable(const ljpeg_header& jh, int frame_components) {
+  return frame_components >= 1 && frame_components <= 6 && jh.clrs >= 1 && jh.clrs <= 6 && jh.bits >= 1 && jh.bits <= 16 && jh.high >= 1 &&
          jh.wide >= 1;
 }
 
@@ -46,6 +46,7 @@ int quarn_ljpeg_start(raw_decode_context* ctx, ljpeg_header* jh, int info_only) 
   raw_read(ctx, head, 1, 2);
   if (head[1] != 0xD8) return 0;
   bool frame_seen = false;
+  int frame_components = 0;
   int tag;
   do {
     memset(head, 0, sizeof head);
@@ -67,6 +68,7 @@ int quarn_ljpeg_start(raw_decode_context* ctx, ljpeg_header* jh, int info_only) 
         jh->high = data[1] << 8 | data[2];
         jh->wide = data[3] << 8 | data[4];
         jh->clrs = data[5] + jh->sraw;
+        frame_components = data[5];
         frame_seen = true;
         if (length == 9 && ctx->dng_version_code == 0) raw_getc(ctx);
         break;
@@ -92,7 +94,7 @@ int quarn_ljpeg_start(raw_decode_context* ctx, ljpeg_header* jh, int info_only) 
         break;
     }
   } while (tag != 0xFFDA);
-  if (!frame_seen || !header_usable(*jh)) {
+  if (!frame_seen || !header_usable(*jh, frame_components)) {
     if (!info_only) report_data_error(ctx);
     return 0;
   }

@@ -47,6 +47,10 @@ size_t mem_read(void* h, void* buffer, size_t size, size_t count) {
   raw_memory_stream* m = mem_of(h);
   if (size == 0 || count == 0) return 0;
   size_t left = m->position < m->size ? m->size - m->position : 0;
+  if (left == 0) {
+    m->at_end = true;
+    return 0;
+  }
   size_t whole = left / size < count ? left / size : count;
   if (whole < count) m->at_end = true;
   memcpy(buffer, m->data + m->position, whole * size);
