@@ -4,7 +4,10 @@
 //   64..127  lossless-JPEG header only
 //   128..191 Canon CRW compressed data; the next four bytes give the sensor
 //            width and height (small), bits 0-1 of the first the table set
-//   192..255 the bit reader and tree walker: a tree source, then reads
+//   192..223 the bit reader and tree walker: a tree source, then reads
+//   224..255 the pipeline stages in the order a decode runs them, on a small
+//            image whose geometry, pattern and options come from the next
+//            twelve bytes and whose samples are the rest
 // Failures that end a decode (raw_failure) are a normal outcome.
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +15,7 @@
 
 #include "rawdecode/raw_bits.h"
 #include "rawdecode/raw_failure.h"
+#include "rawdecode/raw_pipeline.h"
 #include "rawdecode/raw_stream.h"
 
 namespace {
@@ -20,7 +24,7 @@ void DecodeLjpeg(raw_decode_context* ctx, bool info_only) {
   ljpeg_header jh;
   if (!quarn_ljpeg_start(ctx, &jh, info_only ? 1 : 0) || info_only) return;
   // Bound the work of one input: a header may claim 65535 x 65535 x 6.
-  uint64_t budget = uint64_t{1} << 22;
+  uint64_t budget = uint64_t{1} << 18;
   for (int r = 0; r < jh.high; ++r) {
     uint64_t row = uint64_t(jh.wide) * jh.clrs;
     if (row > budget) break;
@@ -61,6 +65,48 @@ void ReadBits(raw_decode_context* ctx, const uint8_t* data, size_t size) {
   }
 }
 
+void RunPipeline(raw_decode_context* ctx, const uint8_t* data, size_t size) {
+  if (size < 12) return;
+  ctx->image_height = uint16_t(1 + data[0] % 64);
+  ctx->image_width = uint16_t(1 + data[1] % 64);
+  ctx->cfa_pattern = uint32_t(data[2]) << 24 | uint32_t(data[3]) << 16 | uint32_t(data[4]) << 8 | data[5];
+  ctx->colour_count = 1 + (data[6] & 3);
+  ctx->shrink_factor = ctx->cfa_pattern && (data[6] & 4);
+  ctx->options.half_size_output = data[6] >> 3 & 1;
+  ctx->options.four_colour_demosaic = data[6] >> 4 & 1;
+  ctx->zero_is_bad = data[6] >> 5 & 1;
+  ctx->options.auto_white_balance = data[6] >> 6 & 1;
+  ctx->options.camera_white_balance = data[6] >> 7;
+  ctx->white_level = uint32_t(data[7]) << 8 | data[8];
+  ctx->black_level = data[9];
+  ctx->options.highlight_mode = data[10] & 15;
+  ctx->options.median_pass_count = data[10] >> 4 & 3;
+  ctx->options.denoise_threshold = (data[10] & 64) ? float(data[11]) : 0;
+  if (data[10] & 128) ctx->options.aberration_scale[0] = 0.5 + data[11] / 256.0;
+  for (int c = 0; c < 4; ++c) ctx->pre_multipliers[c] = float(data[(c + 2) % size]) / 64;
+  for (int i = 0; i < 3; ++i) ctx->rgb_from_camera[i][i] = 1;
+  raw_allocate_pixels(ctx, "fuzz");
+  const uint8_t* samples = data + 12;
+  size_t n = size - 12;
+  for (uint64_t i = 0; i < ctx->pixel_count && 8 * i + 1 < n; ++i)
+    for (int c = 0; c < 4; ++c)
+      ctx->pixels[i][c] = uint16_t(samples[(8 * i + 2 * c) % n] << 8 | samples[(8 * i + 2 * c + 1) % n]);
+  if (ctx->zero_is_bad) fill_zero_samples(ctx);
+  scale_colors(ctx);
+  pre_interpolate(ctx);
+  if (ctx->cfa_pattern) {
+    switch (data[11] & 3) {
+      case 0: bilinear_demosaic(ctx); break;
+      case 1: vng_interpolate(ctx); break;
+      case 2: ppg_demosaic(ctx); break;
+      default: ahd_interpolate(ctx); break;
+    }
+  }
+  if (ctx->colour_count == 3) median_filter_passes(ctx);
+  if (ctx->options.highlight_mode == 2) blend_clipped_highlights(ctx);
+  if (ctx->options.highlight_mode >= 3) recover_highlights(ctx);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -81,8 +127,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       DecodeLjpeg(ctx.get(), true);
     } else if (mode < 192) {
       DecodeCrw(ctx.get(), body.data(), body.size());
-    } else {
+    } else if (mode < 224) {
       ReadBits(ctx.get(), body.data(), body.size());
+    } else {
+      RunPipeline(ctx.get(), body.data(), body.size());
     }
   } catch (const raw_failure&) {
   }
