@@ -180,6 +180,9 @@ void CPixelwharfApp::InstallSignalHandlers() {
   };
   m_signalSources[0] = g_unix_signal_add(SIGTERM, onSignal, nullptr);
   m_signalSources[1] = g_unix_signal_add(SIGINT, onSignal, nullptr);
+  // A write past the file-size limit fails for that file instead of
+  // killing the program.
+  pw::IgnoreFileSizeSignal();
 }
 
 void CPixelwharfApp::RemoveSignalHandlers() {

@@ -7,7 +7,12 @@
 
 #include "imagelib/PxImageBMP.h"
 #include "imagelib/PxImageGIF.h"
+#include "imagelib/PxImageICO.h"
 #include "imagelib/PxImageJAS.h"
+#include "imagelib/PxImagePCX.h"
+#include "imagelib/PxImageTGA.h"
+#include "imagelib/PxImageWBMP.h"
+#include "imagelib/PxImageSKA.h"
 #include "imagelib/PxImageJPG.h"
 #include "imagelib/PxImageMNG.h"
 #include "imagelib/PxImagePNG.h"
@@ -60,11 +65,6 @@ const char* PendingText();
 #define PW_PENDING_TEXT(id, text) \
   template <>                     \
   const char* PendingText<id>() { return text; }
-PW_PENDING_TEXT(kFormatIco, "PxImageICO: ICO is not available in this build")
-PW_PENDING_TEXT(kFormatTga, "PxImageTGA: TGA is not available in this build")
-PW_PENDING_TEXT(kFormatPcx, "PxImagePCX: PCX is not available in this build")
-PW_PENDING_TEXT(kFormatWbmp, "PxImageWBMP: WBMP is not available in this build")
-PW_PENDING_TEXT(kFormatSka, "PxImageSKA: SKA is not available in this build")
 PW_PENDING_TEXT(kFormatRaw, "PxImageRAW: RAW is not available in this build")
 #undef PW_PENDING_TEXT
 
@@ -97,16 +97,16 @@ const FormatCodec kBmp = Codec<PxImageBMP>("PxImageBMP");
 const FormatCodec kGif = Codec<PxImageGIF>("PxImageGIF", true);
 const FormatCodec kJpg = Codec<PxImageJPG>("PxImageJPG");
 const FormatCodec kPng = Codec<PxImagePNG>("PxImagePNG");
-const FormatCodec kIco = Pending<kFormatIco>("PxImageICO", true);               // pending: ICO
+const FormatCodec kIco = Codec<PxImageICO>("PxImageICO", true);
 const FormatCodec kTif = Codec<PxImageTIF>("PxImageTIF", true);
-const FormatCodec kTga = Pending<kFormatTga>("PxImageTGA");                     // pending: TGA
-const FormatCodec kPcx = Pending<kFormatPcx>("PxImagePCX");                     // pending: PCX
-const FormatCodec kWbmp = Pending<kFormatWbmp>("PxImageWBMP");                  // pending: WBMP
+const FormatCodec kTga = Codec<PxImageTGA>("PxImageTGA");
+const FormatCodec kPcx = Codec<PxImagePCX>("PxImagePCX");
+const FormatCodec kWbmp = Codec<PxImageWBMP>("PxImageWBMP");
 const FormatCodec kWmf = ReadOnlyCodec<PxImageWMF>("PxImageWMF", "Save WMF not supported");
 const FormatCodec kJas = FormatCodec{"PxImageJAS", &Create<PxImageJAS>, &DecodeWith<PxImageJAS>,
                                      &EncodeWithId<PxImageJAS>, nullptr, false};
 const FormatCodec kMng = Codec<PxImageMNG>("PxImageMNG", true);
-const FormatCodec kSka = Pending<kFormatSka>("PxImageSKA");                     // pending: SKA
+const FormatCodec kSka = Codec<PxImageSKA>("PxImageSKA");
 const FormatCodec kRaw = PendingReadOnly<kFormatRaw>("PxImageRAW", "Save RAW not supported");  // pending: RAW
 const FormatCodec kPsd = ReadOnlyCodec<PxImagePSD>("PxImagePSD", "Save PSD not supported");
 // ---------------------------------------------------------------------------

@@ -112,6 +112,8 @@ class PxImage {
 
   // ---- convenience views of the record
   bool HasPixels() const { return dib != nullptr; }
+  // The last decode padded missing or unreadable data (lastError says what).
+  bool IsDamaged() const { return info.bDamaged; }
   bool IsBorrowed() const { return info.owner != nullptr; }
   uint32_t Width() const { return static_cast<uint32_t>(header.biWidth); }
   uint32_t Height() const { return static_cast<uint32_t>(header.biHeight); }

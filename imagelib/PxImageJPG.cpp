@@ -137,6 +137,7 @@ bool PxImageJPG::Decode(PxFile* file) {
   const int rows = TrapReadRows(&cinfo, &trap, this, cmyk, rgb);
   if (rows <= 0) return false;
   if (!TrapFinishDecompress(&cinfo, &trap)) return false;
+  if (trap.damaged) info.bDamaged = true;
 
   ForgetThumbnail();
   return true;

@@ -25,6 +25,28 @@ PxFileJpegBridge* BridgeOf(j_common_ptr cinfo) {
   std::longjmp(trap->jump, 1);
 }
 
+// libjpeg goes on past cut-off or corrupt data, filling what it could not
+// read; these warnings mean the picture came out padded.
+void NoteJpegWarning(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;  // trace messages
+  JpegErrorTrap* trap = reinterpret_cast<JpegErrorTrap*>(cinfo->err);
+  ++cinfo->err->num_warnings;
+  switch (cinfo->err->msg_code) {
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+    case JWRN_EXTRANEOUS_DATA:
+    case JWRN_MUST_RESYNC:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_BOGUS_PROGRESSION:
+    case JWRN_NOT_SEQUENTIAL:
+      trap->damaged = true;
+      break;
+    default:
+      break;
+  }
+}
+
 // ---- destination manager
 
 void StartWriting(j_compress_ptr cinfo) {
@@ -92,6 +114,8 @@ void TermSource(j_decompress_ptr) {}
 void InitJpegErrorTrap(JpegErrorTrap* trap, char* errorText) {
   jpeg_std_error(&trap->manager);
   trap->manager.error_exit = RaiseJpegError;
+  trap->manager.emit_message = NoteJpegWarning;
+  trap->damaged = false;
   trap->errorText = errorText;
 }
 

@@ -24,6 +24,7 @@ struct JpegErrorTrap {
   jpeg_error_mgr manager;  // first, so libjpeg's err pointer is the trap
   jmp_buf jump;
   char* errorText;         // the image's last-error text, 256 characters
+  bool damaged;            // libjpeg warned of cut-off or corrupt data and padded it
 };
 
 struct PxFileJpegBridge {
@@ -34,7 +35,8 @@ struct PxFileJpegBridge {
   bool startOfFile = false;
 };
 
-// Installs the standard message table with RaiseJpegError as error exit.
+// Installs the standard message table with RaiseJpegError as error exit
+// and a warning hook that marks the trap damaged.
 void InitJpegErrorTrap(JpegErrorTrap* trap, char* errorText);
 void InitJpegBridge(PxFileJpegBridge* bridge, PxFile* file, uint8_t* buffer);
 

@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/unique_fd.h"
+#include "platform/working_file.h"
 
 namespace pw {
 namespace {
@@ -61,9 +62,10 @@ bool AtomicFile::Open() {
       std::free(real);
     }
   }
-  std::string temp = FolderOf(target_) + "/.pixelwharf-XXXXXX";
-  fd_ = ::mkostemp(temp.data(), O_CLOEXEC);
+  std::string temp = FolderOf(target_) + "/" + kWorkingFilePrefix + "XXXXXX";
+  fd_ = CreateWorkingFile(temp, 0);
   if (fd_ < 0) return Fail(errno);
+  lock_ = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
   temp_ = temp;
   return true;
 }
@@ -125,6 +127,7 @@ bool AtomicFile::Commit() {
     return false;
   }
   temp_.clear();
+  ReleaseLock();
   SyncFolder(FolderOf(target_));
   return true;
 }
@@ -141,6 +144,14 @@ void AtomicFile::Discard() {
   if (!temp_.empty()) {
     ::unlink(temp_.c_str());
     temp_.clear();
+  }
+  ReleaseLock();
+}
+
+void AtomicFile::ReleaseLock() {
+  if (lock_ >= 0) {
+    ::close(lock_);
+    lock_ = -1;
   }
 }
 

@@ -55,10 +55,12 @@ class AtomicFile {
 
  private:
   bool Fail(int err);
+  void ReleaseLock();
 
   std::string target_;
   std::string temp_;
   int fd_ = -1;
+  int lock_ = -1;  // keeps the working file's lock until it is renamed or removed
   FILE* stream_ = nullptr;
   bool failed_ = false;
   int error_ = 0;

@@ -1,5 +1,7 @@
 #include "platform/batch_runner.h"
 
+#include <signal.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -31,9 +33,17 @@ void SetBatchWaitPump(std::function<void()> pump) {
 
 }  // namespace pw
 
+void pw::IgnoreFileSizeSignal() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
 int ProcessVector(const FileList& sources, const FileList& destinations, BatchFileCallback worker,
                   CProgressInterface* progress, const int& threadCount) {
   if (sources.size() != destinations.size() || !worker) return -1;
+  pw::IgnoreFileSizeSignal();
   const uint64_t total = sources.size();
   if (total == 0) return 0;
 

@@ -27,6 +27,9 @@ using BatchFileCallback = int (*)(const std::wstring& source, const std::wstring
 //   calling thread before the first worker starts and SetProgress(done, n)
 //   from the worker threads as each worker finishes (never two at once).
 //   BeginProgress/EndProgress stay the caller's.
+// - A write beyond the process's file-size limit fails (EFBIG) for the file
+//   being written instead of killing the process: the runner ignores
+//   SIGXFSZ (see pw::IgnoreFileSizeSignal).
 // - While it waits, the calling thread runs the pump installed with
 //   pw::SetBatchWaitPump every few tens of milliseconds (a window uses it
 //   to keep painting); without a pump it just waits.
@@ -39,6 +42,10 @@ namespace pw {
 // thread; an empty function removes it. The pump must not start another
 // run on the same thread.
 void SetBatchWaitPump(std::function<void()> pump);
+
+// Ignores SIGXFSZ for the whole process, so a write past the file-size limit
+// fails with EFBIG and the writer cleans up. Idempotent.
+void IgnoreFileSizeSignal();
 
 // How often the pump runs while a batch is going.
 inline constexpr int kBatchPumpIntervalMs = 30;

@@ -10,6 +10,7 @@
 
 #include "platform/paths.h"
 #include "platform/unique_fd.h"
+#include "platform/working_file.h"
 
 namespace pw {
 namespace {
@@ -60,8 +61,8 @@ int CopyIntoPlace(const std::string& from, const std::string& to, bool keepTimes
   if (!S_ISREG(st.st_mode)) return EINVAL;
   if (::access(to.c_str(), F_OK) == 0) return EEXIST;
 
-  std::string temp = FolderOf(to) + "/.pixelwharf-move-XXXXXX";
-  UniqueFd out(::mkstemp(temp.data()));
+  std::string temp = FolderOf(to) + "/" + kWorkingFilePrefix + "move-XXXXXX";
+  UniqueFd out(CreateWorkingFile(temp, 0));
   if (!out) return errno;
   auto fail = [&](int err) {
     ::unlink(temp.c_str());

@@ -1,6 +1,9 @@
 #include "tools/BatchCommon.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <unordered_set>
 
 #include "core/FileHelpers.h"
@@ -38,8 +41,83 @@ std::wstring ResultLogPath(const std::wstring& folder) {
   return EnsureTrailingSeparator(folder) + L"log.log";
 }
 
-bool WriteResultLog(const std::wstring& folder, const std::vector<std::wstring>& lines) {
-  const std::wstring path = ResultLogPath(folder);
-  if (HoldsMoveLog(path)) return false;  // the sorting tool's way back stays
-  return WriteLines(path, lines) == 0;
+namespace {
+
+bool EndsWith(const std::wstring& text, const std::wstring& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool StartsWith(const std::wstring& text, const std::wstring& head) {
+  return text.compare(0, head.size(), head) == 0;
+}
+
+bool PathGone(const std::wstring& path) {
+  const std::string narrow = WideToNarrow(path);
+  struct stat st;
+  return narrow.empty() || ::lstat(narrow.c_str(), &st) != 0;
+}
+
+// One of the lines the tools write into a result log. A "source->result"
+// line whose source is gone is how the sorting tool's moves looked before
+// its logs had their first line: such a log is not a result log.
+bool IsResultLine(const std::wstring& line) {
+  for (const wchar_t* word : {L"Resize", L"Convert", L"CloneExif", L"Merge"})
+    if (StartsWith(line, word) && EndsWith(line, L" Failed!")) return true;
+  if (StartsWith(line, L"Ignore /") && EndsWith(line, L" !")) return true;
+  if (line.empty() || line[0] != kPathSep) return false;
+  const size_t merged = line.find(L"合并到/");
+  if (merged != std::wstring::npos) return true;
+  const size_t arrow = line.find(L"->/");
+  return arrow != std::wstring::npos && !PathGone(line.substr(0, arrow));
+}
+
+}  // namespace
+
+bool IsReplaceableResultLog(const std::wstring& path) {
+  const std::string narrow = WideToNarrow(path);
+  if (narrow.empty()) return false;
+  struct stat st;
+  if (::lstat(narrow.c_str(), &st) != 0) return errno == ENOENT;
+  if (!S_ISREG(st.st_mode)) return false;
+  std::vector<std::wstring> lines;
+  bool complete = true;
+  ReadLines(path, lines, &complete);
+  if (!complete || IsMoveLogText(lines)) return false;
+  for (const std::wstring& line : lines)
+    if (!line.empty() && !IsResultLine(line)) return false;
+  return true;
+}
+
+std::wstring WriteResultLog(const std::wstring& folder, const std::vector<std::wstring>& lines,
+                            size_t failed, RunReport& report) {
+  std::wstring path = ResultLogPath(folder);
+  const bool own = IsReplaceableResultLog(path);
+  for (int k = 1; !own && k < 1000; ++k) {
+    path = EnsureTrailingSeparator(folder) + L"log-" + std::to_wstring(k) + L".log";
+    if (IsReplaceableResultLog(path)) break;
+    path.clear();
+  }
+  if (path.empty() || WriteLines(path, lines) != 0) {
+    report.unwrittenLogs.push_back(path.empty() ? ResultLogPath(folder) : path);
+    return std::wstring();
+  }
+  if (!own) report.renamedLogs.push_back(path);
+  if (failed > 0) report.failureLogs.push_back(path);
+  return path;
+}
+
+size_t CountFailedLines(const std::vector<std::wstring>& lines, const std::wstring& failureWord) {
+  size_t count = 0;
+  for (const std::wstring& line : lines)
+    if (line.empty() || StartsWith(line, failureWord)) ++count;
+  return count;
+}
+
+std::vector<std::wstring> FailedSources(const std::vector<std::wstring>& lines,
+                                        const std::vector<std::wstring>& sources,
+                                        const std::wstring& failureWord) {
+  std::vector<std::wstring> failed;
+  for (size_t i = 0; i < lines.size() && i < sources.size(); ++i)
+    if (lines[i].empty() || StartsWith(lines[i], failureWord)) failed.push_back(sources[i]);
+  return failed;
 }

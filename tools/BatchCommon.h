@@ -37,8 +37,26 @@ bool HasGifFile(const std::vector<std::wstring>& files);
 // folder + "/" + "log.log".
 std::wstring ResultLogPath(const std::wstring& folder);
 
+// True when `path` may be replaced by a result log: it does not exist, is
+// empty, or every line is one of the tools' result lines. The sorting
+// tool's move log (the only way back for the files it moved, also one
+// written before move logs had their first line) and anything else the
+// user keeps there is never replaced.
+bool IsReplaceableResultLog(const std::wstring& path);
+
 // Writes the result lines (each ending in "\n"; empty ones write nothing)
-// as `folder`'s "log.log", replacing the old one whole. A "log.log" that
-// holds the sorting tool's moves is left alone (it is the only way to
-// restore those files). False when nothing was written.
-bool WriteResultLog(const std::wstring& folder, const std::vector<std::wstring>& lines);
+// as `folder`'s "log.log", replacing the old one whole when that is a result
+// log; otherwise as "log-1.log" (or the next number) beside it. The report
+// gets the log that lists failures (when `failed` > 0), a log that could
+// not be written, and a log that had to take another name. Returns the path
+// written, empty when none.
+std::wstring WriteResultLog(const std::wstring& folder, const std::vector<std::wstring>& lines,
+                            size_t failed, RunReport& report);
+
+// Result lines that are failures: empty ones (never filled) and those that
+// begin with the tool's failure word ("Resize", "Convert", "CloneExif").
+size_t CountFailedLines(const std::vector<std::wstring>& lines, const std::wstring& failureWord);
+// The sources of those lines.
+std::vector<std::wstring> FailedSources(const std::vector<std::wstring>& lines,
+                                        const std::vector<std::wstring>& sources,
+                                        const std::wstring& failureWord);

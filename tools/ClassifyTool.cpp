@@ -14,17 +14,28 @@
 #include "platform/files.h"
 #include "tools/MoveLog.h"
 #include "tools/PictureOps.h"
+#include "tools/StagedPicture.h"
 
 std::wstring g_ClassifyBaseDir;
 std::mutex g_ClassifyMutex;
 std::map<std::wstring, std::wstring> g_MovedFiles;
+void (*g_ClassifyStepHook)() = nullptr;
 
 namespace {
 
+void Step() {
+  if (g_ClassifyStepHook) g_ClassifyStepHook();
+}
+
 // The move log of the group being sorted; workers append under the mutex.
 MoveLogWriter g_MoveLog;
-// Outcome of each restore index of the group being restored.
+// Outcome of each restore index of the group being restored: 0 failed,
+// else one of these.
 std::vector<uint8_t> g_RestoreDone;
+constexpr uint8_t kMovedBack = 1;
+constexpr uint8_t kAlreadyBack = 2;
+// 1 for each index of the group being sorted whose file stayed put.
+std::vector<uint8_t> g_SortFailed;
 
 // How many numbered names ("a1.jpg", "a2.jpg", ...) a move tries before it
 // gives up on a file.
@@ -51,12 +62,13 @@ bool Exists(const std::wstring& path) {
 }
 
 // Moves `path` into the sub-folder `sub` of the base folder under the first
-// free name, logs the move, and records it.
+// free name. The log line goes first: a run killed between the line and the
+// move leaves a line that restore takes as already undone, while a move
+// without its line could never be undone.
 int MoveIntoSubFolder(const std::wstring& path, const std::wstring& sub) {
   if (sub.empty()) return -1;
   const std::wstring base = EnsureTrailingSeparator(g_ClassifyBaseDir);
   const std::wstring folder = base + sub;
-  if (!EnsureFolder(base) || !EnsureFolder(folder)) return -1;
   const std::string from = WideToNarrow(path);
   if (from.empty()) return -1;
   const std::wstring stem = GetFileName(path, false);
@@ -70,33 +82,48 @@ int MoveIntoSubFolder(const std::wstring& path, const std::wstring& sub) {
         k == 0 ? first : EnsureTrailingSeparator(folder) + stem + ToWideString(k) + extension;
     const std::string to = WideToNarrow(target);
     if (to.empty()) return -1;
-    const int rc = pw::MoveFileNoReplace(from, to);
-    if (rc == EEXIST || rc == ENOTEMPTY) continue;  // taken: try the next number
-    if (rc != 0) return -1;
-    if (!g_MoveLog.Append(path, target)) {
-      // A move the log does not know of could never be undone: take it back.
-      pw::MoveFileNoReplace(to, from);
+    if (Exists(target)) continue;  // taken: try the next number
+    // A name the log cannot hold unambiguously ("->" or a line break in
+    // it) would be moved for good: such a file stays where it is.
+    if (!g_MoveLog.Append(path, target)) return -1;
+    Step();
+    if (!EnsureFolder(folder)) {
+      g_MoveLog.Retract();
       return -1;
     }
+    Step();
+    const int rc = pw::MoveFileNoReplace(from, to);
+    if (rc != 0) g_MoveLog.Retract();
+    if (rc == EEXIST || rc == ENOTEMPTY) continue;  // taken meanwhile
+    if (rc != 0) return -1;
     g_MovedFiles.emplace(path, target);
+    Step();
     return 0;
   }
   return -1;
 }
 
-bool IsMoveLog(const std::wstring& path) { return GetFileName(path, true) == kMoveLogName; }
+// The tool's own log and the working files of other runs are never sorted.
+bool IsToolFile(const std::wstring& path) {
+  return GetFileName(path, true) == kMoveLogName || IsStagedName(path);
+}
 
 void RunSortGroup(const std::wstring& base, std::vector<std::wstring> files,
                   BatchFileCallback worker, int barPosition, CProgressInterface* progress,
                   ToolRunObserver* observer, ClassifyOutcome& outcome) {
   g_ClassifyBaseDir = base;
   g_MovedFiles.clear();
-  // The tool's own logs are never sorted away.
-  files.erase(std::remove_if(files.begin(), files.end(), IsMoveLog), files.end());
+  files.erase(std::remove_if(files.begin(), files.end(), IsToolFile), files.end());
   if (!EnsureFolder(base) || !g_MoveLog.Open(MoveLogPath(base))) {
-    outcome.failed += files.size();  // nothing can be recorded, so nothing moves
+    // Nothing can be recorded (or "log.log" is someone else's file), so
+    // nothing moves.
+    outcome.failed += files.size();
+    outcome.report.unloggedFailures.insert(outcome.report.unloggedFailures.end(), files.begin(),
+                                           files.end());
+    outcome.report.unwrittenLogs.push_back(MoveLogPath(base));
     return;
   }
+  g_SortFailed.assign(files.size(), 0);
   ++outcome.groups;
   if (progress) progress->BeginProgress();
   if (observer) observer->GroupStarted(barPosition);
@@ -106,6 +133,9 @@ void RunSortGroup(const std::wstring& base, std::vector<std::wstring> files,
   g_MoveLog.Close();
   outcome.moved += g_MovedFiles.size();
   if (failures > 0) outcome.failed += static_cast<size_t>(failures);
+  for (size_t i = 0; i < files.size(); ++i)
+    if (g_SortFailed[i]) outcome.report.unloggedFailures.push_back(files[i]);
+  g_SortFailed.clear();
 }
 
 void RunRestoreGroup(const std::wstring& folder, int barPosition, CProgressInterface* progress,
@@ -119,17 +149,27 @@ void RunRestoreGroup(const std::wstring& folder, int barPosition, CProgressInter
     // A log read only in part would be rewritten with only that part: the
     // moves it did not give back would be lost for good. Leave it whole.
     ++outcome.failed;
+    outcome.report.failureLogs.push_back(logPath);
     return;
   }
+  // Another tool's result log, or the user's own file: not ours to act on.
+  if (!IsMoveLogText(lines)) return;
 
   // Undo the moves last first, so a file moved twice comes back through the
-  // same steps.
+  // same steps. A line that does not name two places inside this folder is
+  // kept and counts as failed.
   FileList newPaths, oldPaths;
   std::vector<size_t> lineOf;
+  std::vector<bool> keep(lines.size(), false);
   g_MovedFiles.clear();
-  for (size_t i = lines.size(); i-- > 0;) {
+  for (size_t i = lines.size(); i-- > 1;) {
+    if (TrimSpaces(lines[i], L' ').empty()) continue;
     MoveLogEntry entry;
-    if (!ParseMoveLine(lines[i], entry)) continue;
+    if (!ParseMoveLine(lines[i], folder, entry)) {
+      keep[i] = true;
+      ++outcome.failed;
+      continue;
+    }
     newPaths.push_back(entry.newPath);
     oldPaths.push_back(entry.oldPath);
     lineOf.push_back(i);
@@ -146,24 +186,26 @@ void RunRestoreGroup(const std::wstring& folder, int barPosition, CProgressInter
 
   // Lines that could not be restored stay in the log; it goes only when
   // every file came back.
-  std::vector<bool> restored(lines.size(), false);
   std::vector<std::wstring> emptied;
   for (size_t k = 0; k < newPaths.size(); ++k) {
     if (!g_RestoreDone[k]) {
       ++outcome.failed;
+      keep[lineOf[k]] = true;
       continue;
     }
-    ++outcome.moved;
-    restored[lineOf[k]] = true;
+    if (g_RestoreDone[k] == kMovedBack) ++outcome.moved;
     emptied.push_back(GetParentDir(newPaths[k]));
   }
+  Step();
   std::vector<std::wstring> remaining;
-  for (size_t i = 0; i < lines.size(); ++i)
-    if (!restored[i] && !TrimSpaces(lines[i], L' ').empty()) remaining.push_back(lines[i] + L"\n");
+  for (size_t i = 1; i < lines.size(); ++i)
+    if (keep[i]) remaining.push_back(lines[i] + L"\n");
   if (remaining.empty()) {
     ::unlink(WideToNarrow(logPath).c_str());
   } else {
-    WriteLines(logPath, remaining);
+    remaining.insert(remaining.begin(), std::wstring(kMoveLogHeader) + L"\n");
+    if (WriteLines(logPath, remaining) != 0) outcome.report.unwrittenLogs.push_back(logPath);
+    outcome.report.failureLogs.push_back(logPath);
   }
 
   // The sub-folders the sort made go again once they are empty (rmdir
@@ -213,28 +255,44 @@ std::wstring ResolutionFolder(const std::wstring& path) {
   return UnsignedToWideString(width) + L"_" + UnsignedToWideString(height);
 }
 
-int ClassifyByShootingTime(const std::wstring& source, const std::wstring&, const uint64_t&) {
-  return MoveIntoSubFolder(source, ShootingMonthFolder(source));
+namespace {
+
+int NoteSorted(const uint64_t& index, int result) {
+  if (result != 0 && index < g_SortFailed.size()) g_SortFailed[index] = 1;
+  return result;
 }
 
-int ClassifyByResolution(const std::wstring& source, const std::wstring&, const uint64_t&) {
-  return MoveIntoSubFolder(source, ResolutionFolder(source));
+}  // namespace
+
+int ClassifyByShootingTime(const std::wstring& source, const std::wstring&, const uint64_t& index) {
+  return NoteSorted(index, MoveIntoSubFolder(source, ShootingMonthFolder(source)));
 }
 
-int ClassifyByModifyTime(const std::wstring& source, const std::wstring&, const uint64_t&) {
+int ClassifyByResolution(const std::wstring& source, const std::wstring&, const uint64_t& index) {
+  return NoteSorted(index, MoveIntoSubFolder(source, ResolutionFolder(source)));
+}
+
+int ClassifyByModifyTime(const std::wstring& source, const std::wstring&, const uint64_t& index) {
   const std::wstring month = GetModifyMonth(source);
-  return MoveIntoSubFolder(source, IsMonthText(month) ? month : std::wstring());
+  return NoteSorted(index, MoveIntoSubFolder(source, IsMonthText(month) ? month : std::wstring()));
 }
 
 int RestoreMovedFile(const std::wstring& source, const std::wstring& destination,
                      const uint64_t& index) {
-  bool ok = source == destination;
-  if (!ok && Exists(source) && EnsureFolder(GetParentDir(destination))) {
+  uint8_t done = 0;
+  if (source == destination) {
+    done = kAlreadyBack;
+  } else if (!Exists(source) && Exists(destination)) {
+    // Undone by an earlier restore that was stopped, or never moved by a
+    // sort that was stopped right after writing the line.
+    done = kAlreadyBack;
+  } else if (Exists(source) && EnsureFolder(GetParentDir(destination))) {
     const std::string from = WideToNarrow(source), to = WideToNarrow(destination);
-    ok = !from.empty() && !to.empty() && pw::MoveFileNoReplace(from, to) == 0;
+    if (!from.empty() && !to.empty() && pw::MoveFileNoReplace(from, to) == 0) done = kMovedBack;
+    Step();
   }
-  if (index < g_RestoreDone.size()) g_RestoreDone[index] = ok ? 1 : 0;
-  return ok ? 0 : -1;
+  if (index < g_RestoreDone.size()) g_RestoreDone[index] = done;
+  return done ? 0 : -1;
 }
 
 std::vector<std::wstring> PicturePatterns(bool bmp, bool jpg, bool png, bool gif) {
@@ -266,6 +324,7 @@ ClassifyOutcome RunClassify(const ClassifyRequest& request, CProgressInterface* 
     for (const std::wstring& file : sources.files)
       if (KeepsDroppedFile(file, request.patterns, request.mode)) kept.push_back(file);
     if (!kept.empty()) {
+      RemoveAbandonedStagedFilesBeside(kept);
       const std::wstring base = GetCommonParentDir(kept);
       if (worker)
         RunSortGroup(base, kept, worker, FileGroupBarPosition(), progress, observer, outcome);
@@ -281,6 +340,7 @@ ClassifyOutcome RunClassify(const ClassifyRequest& request, CProgressInterface* 
     const std::string narrow = WideToNarrow(folder);
     if (narrow.empty() || !pw::FolderExists(narrow)) continue;  // gone since Start
     const int bar = FolderBarPosition(i, sources.entryCount);
+    RemoveAbandonedStagedFiles(folder);
     if (request.mode == ClassifyMode::kRestore) {
       RunRestoreGroup(folder, bar, progress, observer, outcome);
       continue;
@@ -298,5 +358,6 @@ ClassifyOutcome RunClassify(const ClassifyRequest& request, CProgressInterface* 
     RunSortGroup(folder, files, worker, bar, progress, observer, outcome);
   }
   outcome.lastBaseDir = g_ClassifyBaseDir;
+  outcome.report.failed = outcome.failed;
   return outcome;
 }

@@ -4,9 +4,9 @@
 // moves them back from that log on restore.
 //
 // The tool moves people's files, so nothing may be lost or overwritten:
-// every move refuses to replace an existing file, a move is logged the
-// moment it is made, and a restore removes the log only when every file is
-// back in its place.
+// every move refuses to replace an existing file, a move is logged before it
+// is made (a file whose path the log cannot hold is not moved), and a
+// restore removes the log only when every file is back in its place.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +24,11 @@ extern std::wstring g_ClassifyBaseDir;
 extern std::mutex g_ClassifyMutex;
 // Old path -> new path of every file moved in the current group.
 extern std::map<std::wstring, std::wstring> g_MovedFiles;
+
+// Called between the steps of a sort or restore that a stopped run could be
+// left between (a log line written, a file moved, a log rewritten); null in
+// the program. Tests stop the process there.
+extern void (*g_ClassifyStepHook)();
 
 // Sorting workers (the batch runner's per-file callback). Each gets the same
 // path as source and destination and returns 0, or -1 when the file stays
@@ -59,6 +64,10 @@ struct ClassifyOutcome {
   size_t moved = 0;          // files moved (sorting) or moved back (restore)
   size_t failed = 0;         // files that stayed where they were
   size_t groups = 0;         // groups run
+  // For the end box: the files that stayed (the move log lists moves
+  // only), move logs kept with lines restore could not do, logs that could
+  // not be written.
+  RunReport report;
 };
 
 // The picture-mode patterns for the four check boxes, in the tool's order.

@@ -117,8 +117,17 @@ int CloneExifOne(const std::wstring& source, const std::wstring& receiving, cons
   const bool ownName = target == receiving;
   StagedPicture staged(target);
   if (!staged.Create()) return Failed(source, index);
-  if (!ConvertPicture(receiving, staged.Path(), -1, -1, false)) return Failed(source, index);
-  if (!RestoreExifTags(staged.Path(), tags.Tags())) return Failed(source, index);
+  // A receiving JPEG keeps its compressed picture byte for byte: only its
+  // EXIF segment is rewritten. A name that says JPEG over other content is
+  // converted like any other picture.
+  const bool keptJpeg = IsJpegFile(receiving) && staged.CopyFrom(receiving) &&
+                        RestoreExifTags(staged.Path(), tags.Tags());
+  if (!keptJpeg) {
+    // A picture that decoded only in part never replaces itself.
+    if (!ConvertPicture(receiving, staged.Path(), -1, -1, false, ownName))
+      return Failed(source, index);
+    if (!RestoreExifTags(staged.Path(), tags.Tags())) return Failed(source, index);
+  }
   // Another picture's ".jpg" (a.jpg beside a.png) is never replaced in a
   // batch: the first one there keeps it.
   if (!staged.Commit(ownName || g_CloneExifReplaceOther, ownName ? &times : nullptr))
@@ -134,6 +143,7 @@ int CloneExifOne(const std::wstring& source, const std::wstring& receiving, cons
 bool RunCloneExifSingle(const std::wstring& source, const std::wstring& receiving,
                         bool replaceOther) {
   g_CloneExifLog.assign(1, std::wstring());
+  pw::IgnoreFileSizeSignal();  // done here, not through the runner
   g_CloneExifReplaceOther = replaceOther;
   const int result = CloneExifOne(source, receiving, 0);
   g_CloneExifReplaceOther = false;
@@ -148,6 +158,7 @@ CloneBatchOutcome RunCloneExifBatch(const std::wstring& sourceDir,
   std::vector<std::wstring> sources, receivings;
   BuildCloneLists(sourceDir, receivingDir, patterns, sources, receivings);
   g_CloneExifReplaceOther = false;
+  RemoveAbandonedStagedFiles(receivingDir);
   if (progress) progress->BeginProgress();
   if (observer) {
     observer->GroupText(kBusyText);
@@ -159,6 +170,8 @@ CloneBatchOutcome RunCloneExifBatch(const std::wstring& sourceDir,
   outcome.done = sources.size() - std::min(outcome.failed, sources.size());
   if (observer) observer->GroupFinished();
   if (progress) progress->EndProgress();
-  WriteResultLog(receivingDir, g_CloneExifLog);
+  const size_t failed = CountFailedLines(g_CloneExifLog, L"CloneExif");
+  outcome.report.failed = failed;
+  WriteResultLog(receivingDir, g_CloneExifLog, failed, outcome.report);
   return outcome;
 }

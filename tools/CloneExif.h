@@ -70,6 +70,7 @@ bool RunCloneExifSingle(const std::wstring& source, const std::wstring& receivin
 struct CloneBatchOutcome {
   size_t done = 0;
   size_t failed = 0;
+  RunReport report;  // failures and the log, for the end box
 };
 
 // Batch mode: every pair through the runner, then the receiving root's

@@ -19,6 +19,9 @@ std::vector<std::wstring> g_ConvertLog;
 
 namespace {
 
+// The sources of the group being converted, in the order of g_ConvertLog.
+std::vector<std::wstring> g_ConvertSources;
+
 void SetLine(const uint64_t& index, std::wstring line) {
   if (index < g_ConvertLog.size()) g_ConvertLog[index] = std::move(line);
 }
@@ -115,6 +118,7 @@ void RunConvertGroup(const std::vector<std::wstring>& pictures, bool filesGroup,
     observer->GroupStarted(barPosition);
   }
   g_ConvertLog.assign(sources.size(), std::wstring());
+  g_ConvertSources = sources;
   const int failures = ProcessVector(sources, destinations, ConvertOne, progress, request.threadCount);
   const size_t failed = failures > 0 ? static_cast<size_t>(failures) : 0;
   outcome.failed += failed;
@@ -133,8 +137,14 @@ ConvertOutcome RunConvert(const ConvertRequest& request, CProgressInterface* pro
   const SourceEntries& entries = request.sources;
   if (!entries.files.empty()) {
     g_ConvertBaseDir = GetCommonParentDir(entries.files);
+    RemoveAbandonedStagedFilesBeside(entries.files);
     RunConvertGroup(entries.files, true, FileGroupBarPosition(), request, progress,
                     observer, outcome);
+    // The dropped files get no log: the box names the failed ones.
+    const std::vector<std::wstring> failed = FailedSources(g_ConvertLog, g_ConvertSources, L"Convert");
+    outcome.report.failed += failed.size();
+    outcome.report.unloggedFailures.insert(outcome.report.unloggedFailures.end(), failed.begin(),
+                                           failed.end());
   }
   for (size_t i = 0; i < entries.folders.size(); ++i) {
     const std::wstring& folder = entries.folders[i];
@@ -142,10 +152,13 @@ ConvertOutcome RunConvert(const ConvertRequest& request, CProgressInterface* pro
     const std::string narrow = WideToNarrow(folder);
     if (narrow.empty() || !pw::FolderExists(narrow)) continue;  // gone since Start
     g_ConvertLog.clear();
+    RemoveAbandonedStagedFiles(folder);
     RunConvertGroup(ListPictures(folder, request.patterns), false,
                     FolderBarPosition(i, entries.entryCount), request, progress, observer,
                     outcome);
-    WriteResultLog(folder, g_ConvertLog);
+    const size_t failed = CountFailedLines(g_ConvertLog, L"Convert");
+    outcome.report.failed += failed;
+    WriteResultLog(folder, g_ConvertLog, failed, outcome.report);
   }
   return outcome;
 }

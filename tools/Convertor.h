@@ -63,6 +63,7 @@ struct ConvertOutcome {
   size_t groups = 0;
   size_t done = 0;
   size_t failed = 0;
+  RunReport report;  // failures and logs, for the end box
 };
 
 // Runs the group of files (base folder: their common parent; no log), then

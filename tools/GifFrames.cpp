@@ -53,9 +53,11 @@ void ToStandardPalette(PxImage& frame) {
 }  // namespace
 
 bool ConvertGifFrames(const std::wstring& source, const std::wstring& target, int32_t width,
-                      int32_t height, bool grey, CProgressInterface* progress) {
+                      int32_t height, bool grey, CProgressInterface* progress,
+                      bool refuseDamaged) {
   PxImage first;
   if (!first.LoadFile(source, kFormatGif) || !first.HasPixels()) return false;
+  if (refuseDamaged && first.IsDamaged()) return false;
   const int32_t count = first.info.frameCount > 0 ? first.info.frameCount : 1;
 
   std::vector<std::unique_ptr<PxImage>> frames;
@@ -63,6 +65,7 @@ bool ConvertGifFrames(const std::wstring& source, const std::wstring& target, in
     auto frame = std::make_unique<PxImage>();
     frame->info.frame = i;
     if (!frame->LoadFile(source, kFormatGif) || !frame->HasPixels()) return false;
+    if (refuseDamaged && frame->IsDamaged()) return false;
     if (width > 0 && height > 0)
       frame->Rescale(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 1);
     if (frame->PaletteSize() == 0) ToStandardPalette(*frame);

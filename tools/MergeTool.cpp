@@ -5,7 +5,7 @@
 #include "core/StringHelpers.h"
 #include "platform/batch_runner.h"
 #include "platform/files.h"
-#include "tools/MoveLog.h"
+#include "tools/BatchCommon.h"
 #include "tools/PictureOps.h"
 #include "tools/StagedPicture.h"
 
@@ -77,14 +77,23 @@ MergeOutcome RunMerge(const MergeRequest& request, CProgressInterface* progress,
     const std::wstring parent = GetCommonParentDir(sources.files);
     const std::wstring output =
         MergeOutputPath(parent, GetLastComponent(parent), request.vertical, sources.files[0]);
-    MergeGroup(sources.files, output, request, FileGroupBarPosition(), progress, observer, outcome);
+    RemoveAbandonedStagedFilesBeside(sources.files);
+    const std::vector<std::wstring> files = WithoutStagedFiles(sources.files);
+    if (!files.empty() && !MergeGroup(files, output, request, FileGroupBarPosition(), progress,
+                                      observer, outcome)) {
+      // The dropped files get no log: the box names their folder's output.
+      ++outcome.report.failed;
+      outcome.report.unloggedFailures.push_back(output);
+    }
   }
   for (size_t i = 0; i < sources.folders.size(); ++i) {
     const std::wstring& folder = sources.folders[i];
     const std::string narrow = WideToNarrow(folder);
     if (narrow.empty() || !pw::FolderExists(narrow)) continue;
+    RemoveAbandonedStagedFiles(folder);
     std::vector<std::wstring> pictures;
     CollectFiles(folder, pictures, request.patterns, true);
+    pictures = WithoutStagedFiles(std::move(pictures));
     if (pictures.empty()) continue;  // nothing to merge: no output, no log
     const std::wstring output = MergeOutputPath(GetParentDir(folder), GetLastComponent(folder),
                                                 request.vertical, pictures[0]);
@@ -93,8 +102,8 @@ MergeOutcome RunMerge(const MergeRequest& request, CProgressInterface* progress,
                                progress, observer, outcome);
     g_MergeLog.push_back(ok ? folder + L"合并到" + output + L"\n"
                             : L"Merge" + folder + L" Failed!\n");
-    const std::wstring logPath = EnsureTrailingSeparator(folder) + L"log.log";
-    if (!HoldsMoveLog(logPath)) WriteLines(logPath, g_MergeLog);
+    if (!ok) ++outcome.report.failed;
+    WriteResultLog(folder, g_MergeLog, ok ? 0 : 1, outcome.report);
   }
   return outcome;
 }

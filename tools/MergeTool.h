@@ -28,6 +28,7 @@ struct MergeOutcome {
   std::vector<std::wstring> outputs;  // every merged picture written
   size_t failed = 0;                  // groups whose merge failed
   size_t groups = 0;                  // groups run
+  RunReport report;                   // failures and logs, for the end box
 };
 
 // "_Vertical" or "_Horizontal".

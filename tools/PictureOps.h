@@ -35,20 +35,23 @@ bool KeepsPalette(const PxImage& image);
 // unless it keeps its palette, 8 bits with the standard palette for GIF),
 // resamples to width x height when both are positive, optionally to grey,
 // and writes `target`, replacing it only after a complete write. False when
-// the source does not load or the target cannot be written.
+// the source does not load or the target cannot be written, and, with
+// `refuseDamaged`, when the decoder had to pad missing or unreadable data
+// (the result would be about to replace the original).
 bool ConvertPicture(const std::wstring& source, const std::wstring& target, const int32_t& width,
-                    const int32_t& height, const bool& grey);
+                    const int32_t& height, const bool& grey, bool refuseDamaged = false);
 
 // GIF to GIF, every frame (resampled when the size is positive, to grey on
 // request), with a loop count of 0. False when the source does not load or
 // the target cannot be written.
 bool ConvertGifFrames(const std::wstring& source, const std::wstring& target, int32_t width,
-                      int32_t height, bool grey, CProgressInterface* progress);
+                      int32_t height, bool grey, CProgressInterface* progress,
+                      bool refuseDamaged = false);
 
 // An icon converted from its widest frame. False when the source does not
 // load, its frames cannot be listed or the target cannot be written.
 bool ConvertIcoPicture(const std::wstring& source, const std::wstring& target, int32_t width,
-                       int32_t height, bool grey);
+                       int32_t height, bool grey, bool refuseDamaged = false);
 
 // The widest frame of an icon (the later one among equals).
 bool ChooseIcoFrame(const std::wstring& path, int32_t& frame, int32_t& width, int32_t& height);

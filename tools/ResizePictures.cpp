@@ -172,7 +172,9 @@ int ResizeOnePicture(const std::wstring& source, const std::wstring& destination
 
   StagedPicture staged(destination);
   if (!staged.Create()) return Failed(source, index);
-  if (!ConvertPicture(source, staged.Path(), w, h, g_ResizeGrayscale)) return Failed(source, index);
+  // A picture that decoded only in part is never written over itself.
+  if (!ConvertPicture(source, staged.Path(), w, h, g_ResizeGrayscale, overwrite))
+    return Failed(source, index);
   if (tags && tags->Opened() && !RestoreExifTags(staged.Path(), tags->Tags())) {
     // Beside the source a result without its tags is still a resized
     // picture; over the source it would lose them for good (a full disk
@@ -190,6 +192,7 @@ int ResizeSingleGif(const std::wstring& source, const std::wstring& destination,
   if (ChangeCase(GetExtension(source, false), true) != L"gif" ||
       ChangeCase(GetExtension(destination, false), true) != L"gif")
     return -1;
+  pw::IgnoreFileSizeSignal();  // done here, not through the runner
   PxImage first;
   if (!first.LoadFile(source, kFormatGif) || !first.HasPixels()) return -1;
   int32_t w = 0, h = 0;
@@ -197,7 +200,9 @@ int ResizeSingleGif(const std::wstring& source, const std::wstring& destination,
                 static_cast<int32_t>(first.Height()), w, h);
   StagedPicture staged(destination);
   if (!staged.Create()) return 0;
-  if (!ConvertGifFrames(source, staged.Path(), w, h, g_ResizeGrayscale, progress)) return 0;
+  if (!ConvertGifFrames(source, staged.Path(), w, h, g_ResizeGrayscale, progress,
+                        source == destination))
+    return 0;
   return staged.Commit(source == destination, nullptr) ? 1 : 0;
 }
 
@@ -223,6 +228,8 @@ void RunResizeGroup(const std::vector<std::wstring>& sources, bool overwrite, bo
   if (singleGif) {
     const int result = ResizeSingleGif(sources[0], destinations[0], progress);
     (result == 1 ? outcome.done : outcome.notDone) += 1;
+    g_ResizeLog[0] = result == 1 ? sources[0] + L"->" + destinations[0] + L"\n"
+                                 : L"Resize" + sources[0] + L" Failed!\n";
   } else {
     const int failures =
         ProcessVector(sources, destinations, ResizeOnePicture, progress, request.threadCount);
@@ -241,20 +248,30 @@ ResizeOutcome RunResize(const ResizeRequest& request, CProgressInterface* progre
   ResizeOutcome outcome;
   const SourceEntries& entries = request.sources;
   if (!entries.files.empty()) {
+    RemoveAbandonedStagedFilesBeside(entries.files);
     const std::vector<std::wstring> files = WithoutStagedFiles(entries.files);
     const bool singleGif = files.size() == 1 && HasGifFile(files);
-    if (!files.empty())
+    if (!files.empty()) {
       RunResizeGroup(files, request.overwrite, singleGif, FileGroupBarPosition(), request,
                      progress, observer, outcome);
+      // The dropped files get no log: the box names the failed ones.
+      const std::vector<std::wstring> failed = FailedSources(g_ResizeLog, files, L"Resize");
+      outcome.report.failed += failed.size();
+      outcome.report.unloggedFailures.insert(outcome.report.unloggedFailures.end(),
+                                             failed.begin(), failed.end());
+    }
   }
   for (size_t i = 0; i < entries.folders.size(); ++i) {
     const std::wstring& folder = entries.folders[i];
     const std::string narrow = WideToNarrow(folder);
     if (narrow.empty() || !pw::FolderExists(narrow)) continue;  // gone since Start
+    RemoveAbandonedStagedFiles(folder);
     const std::vector<std::wstring> pictures = ListPictures(folder, request.patterns);
     RunResizeGroup(pictures, request.overwrite, false, FolderBarPosition(i, entries.entryCount),
                    request, progress, observer, outcome);
-    WriteResultLog(folder, g_ResizeLog);
+    const size_t failed = CountFailedLines(g_ResizeLog, L"Resize");
+    outcome.report.failed += failed;
+    WriteResultLog(folder, g_ResizeLog, failed, outcome.report);
   }
   return outcome;
 }

@@ -102,6 +102,7 @@ struct ResizeOutcome {
   size_t groups = 0;     // groups run
   size_t done = 0;       // pictures resized
   size_t notDone = 0;    // pictures failed or ignored
+  RunReport report;      // failures and logs, for the end box
 };
 
 // Runs the group of files (no log), then each folder still there (its

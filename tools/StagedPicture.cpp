@@ -4,15 +4,18 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <set>
 #include <vector>
 
 #include "core/PathHelpers.h"
 #include "platform/text.h"
+#include "platform/working_file.h"
 
 namespace {
 
@@ -38,20 +41,50 @@ StagedPicture::~StagedPicture() {
 
 bool StagedPicture::Create() {
   if (!stagedNarrow_.empty()) return true;
+  const std::string narrowDestination = pw::WideToNarrow(destination_);
+  struct stat lst;
+  if (!narrowDestination.empty() && ::lstat(narrowDestination.c_str(), &lst) == 0 &&
+      S_ISLNK(lst.st_mode)) {
+    if (char* real = ::realpath(narrowDestination.c_str(), nullptr)) {
+      destination_ = pw::NarrowToWide(real);
+      std::free(real);
+    }
+  }
   const std::wstring folder = GetParentDir(destination_);
   const std::wstring extension = GetExtension(destination_, true);
   const std::string pattern = pw::WideToNarrow(EnsureTrailingSeparator(folder) + kStagedPrefix) +
                               "XXXXXX" + pw::WideToNarrow(extension);
   if (folder.empty() || pattern.empty()) return false;
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = ::mkostemps(name.data(), static_cast<int>(pw::WideToNarrow(extension).size()),
-                             O_CLOEXEC);
-  if (fd < 0) return false;
-  ::close(fd);
-  stagedNarrow_ = name.data();
+  std::string name(pattern);
+  pw::UniqueFd fd(
+      pw::CreateWorkingFile(name, static_cast<int>(pw::WideToNarrow(extension).size())));
+  if (!fd) return false;
+  lock_ = std::move(fd);
+  stagedNarrow_ = name;
   staged_ = pw::NarrowToWide(stagedNarrow_);
   return true;
+}
+
+bool StagedPicture::CopyFrom(const std::wstring& source) {
+  const std::string from = pw::WideToNarrow(source);
+  if (stagedNarrow_.empty() || from.empty()) return false;
+  pw::UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  pw::UniqueFd out(::open(stagedNarrow_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+  if (!in || !out) return false;
+  std::vector<char> buffer(1 << 20);
+  for (;;) {
+    const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::write(out.get(), buffer.data() + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return false;
+      done += w;
+    }
+  }
+  return out.close() == 0;
 }
 
 bool StagedPicture::HasContent() const {
@@ -61,6 +94,10 @@ bool StagedPicture::HasContent() const {
 
 bool StagedPicture::Commit(bool replace, const pw::FileTimes* times) {
   if (stagedNarrow_.empty()) return false;
+  // The writers replace the working file with a new one of their own (an
+  // atomic write beside it): lock that one too until it has its name.
+  pw::UniqueFd relock(::open(stagedNarrow_.c_str(), O_RDONLY | O_CLOEXEC));
+  if (relock && ::flock(relock.get(), LOCK_EX | LOCK_NB) == 0) lock_ = std::move(relock);
   const std::string target = pw::WideToNarrow(destination_);
   bool ok = !target.empty() && HasContent();
   struct stat old;
@@ -78,9 +115,22 @@ bool StagedPicture::Commit(bool replace, const pw::FileTimes* times) {
   if (!ok) {
     ::unlink(stagedNarrow_.c_str());
     stagedNarrow_.clear();
+    lock_.close();
     return false;
   }
   stagedNarrow_.clear();
+  lock_.close();
   SyncPath(pw::WideToNarrow(GetParentDir(destination_)), O_RDONLY | O_DIRECTORY);
   return true;
+}
+
+void RemoveAbandonedStagedFiles(const std::wstring& folder, bool recursive) {
+  const std::string narrow = pw::WideToNarrow(folder);
+  if (!narrow.empty()) pw::RemoveAbandonedWorkingFiles(narrow, recursive);
+}
+
+void RemoveAbandonedStagedFilesBeside(const std::vector<std::wstring>& files) {
+  std::set<std::wstring> folders;
+  for (const std::wstring& file : files) folders.insert(GetParentDir(file));
+  for (const std::wstring& folder : folders) RemoveAbandonedStagedFiles(folder, false);
 }

@@ -9,8 +9,10 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
+#include "platform/unique_fd.h"
 
 // Hidden working files start with this; the tools never list them as pictures.
 inline constexpr const wchar_t* kStagedPrefix = L".pixelwharf-";
@@ -24,12 +26,17 @@ class StagedPicture {
   StagedPicture& operator=(const StagedPicture&) = delete;
 
   // Creates the empty working file in the destination's folder. False when
-  // the folder does not take a new file.
+  // the folder does not take a new file. A destination that is a symbolic
+  // link to a file stands for that file: the working file goes beside it
+  // and the commit replaces it, so the link stays a link.
   bool Create();
   // The working file (valid after Create()); write the picture here.
   const std::wstring& Path() const { return staged_; }
   // True when something was written to the working file.
   bool HasContent() const;
+  // Fills the working file with the bytes of `source`, unchanged. False
+  // when the source cannot be read or the copy not written.
+  bool CopyFrom(const std::wstring& source);
 
   // Gives the working file its final mode and, when `times` is given, the
   // access and modification times, forces it to disk and renames it onto
@@ -43,4 +50,14 @@ class StagedPicture {
   std::wstring destination_;
   std::wstring staged_;
   std::string stagedNarrow_;
+  pw::UniqueFd lock_;  // held while the working file exists (see platform/working_file.h)
 };
+
+// Removes the working files of killed runs in `folder` (and below it when
+// `recursive`) that no running process holds. Every tool calls it on the
+// folders it works in.
+void RemoveAbandonedStagedFiles(const std::wstring& folder, bool recursive = true);
+
+// The same for the folder of each of the files (not below them): the
+// folders of a group of dropped files.
+void RemoveAbandonedStagedFilesBeside(const std::vector<std::wstring>& files);

@@ -102,3 +102,55 @@ int ReadQualityText(const std::wstring& text) {
   if (!(in >> value)) return 90;
   return value;
 }
+
+void RunReport::Add(const RunReport& other) {
+  failed += other.failed;
+  auto append = [](std::vector<std::wstring>& to, const std::vector<std::wstring>& from) {
+    to.insert(to.end(), from.begin(), from.end());
+  };
+  append(failureLogs, other.failureLogs);
+  append(unloggedFailures, other.unloggedFailures);
+  append(unwrittenLogs, other.unwrittenLogs);
+  append(renamedLogs, other.renamedLogs);
+}
+
+bool RunReport::Clean() const {
+  return failed == 0 && failureLogs.empty() && unloggedFailures.empty() &&
+         unwrittenLogs.empty() && renamedLogs.empty();
+}
+
+namespace {
+
+// At most this many paths of one kind are listed; the box must fit the screen.
+constexpr size_t kMaxListedPaths = 5;
+
+void ListPaths(std::wstring& text, const std::vector<std::wstring>& paths) {
+  for (size_t i = 0; i < paths.size() && i < kMaxListedPaths; ++i) text += L"  " + paths[i] + L"\n";
+  if (paths.size() > kMaxListedPaths)
+    text += L"  ……以及另外 " + std::to_wstring(paths.size() - kMaxListedPaths) + L" 个\n";
+}
+
+}  // namespace
+
+std::wstring RunReportText(const RunReport& report) {
+  if (report.Clean()) return std::wstring();
+  std::wstring text;
+  if (report.failed > 0) text += L"有 " + std::to_wstring(report.failed) + L" 个文件处理失败！\n";
+  if (!report.failureLogs.empty()) {
+    text += L"失败记录见日志：\n";
+    ListPaths(text, report.failureLogs);
+  }
+  if (!report.unloggedFailures.empty()) {
+    text += L"没有日志记录的失败文件：\n";
+    ListPaths(text, report.unloggedFailures);
+  }
+  if (!report.unwrittenLogs.empty()) {
+    text += L"无法写入日志：\n";
+    ListPaths(text, report.unwrittenLogs);
+  }
+  if (!report.renamedLogs.empty()) {
+    text += L"原有的 log.log 不是本程序写的，未覆盖；结果日志另存为：\n";
+    ListPaths(text, report.renamedLogs);
+  }
+  return text;
+}

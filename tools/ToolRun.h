@@ -44,6 +44,28 @@ size_t SelectQualityItem(std::vector<std::wstring>& items, int quality);
 // The list text as a decimal number; 90 when it does not begin with one.
 int ReadQualityText(const std::wstring& text);
 
+// What a run tells the user beyond the time it took: how many files failed
+// and where to read about them, logs that could not be written, and result
+// logs that had to take another name.
+struct RunReport {
+  size_t failed = 0;
+  std::vector<std::wstring> failureLogs;       // logs that list failures
+  std::vector<std::wstring> unloggedFailures;  // failed files no log lists (dropped files)
+  std::vector<std::wstring> unwrittenLogs;     // logs that could not be written
+  std::vector<std::wstring> renamedLogs;       // result logs written beside someone else's log.log
+
+  // Adds the other report's entries to this one.
+  void Add(const RunReport& other);
+  // True when there is nothing to tell but success.
+  bool Clean() const;
+};
+
+// The part of the end-of-run box that tells the report (empty for a clean
+// run): the number of failures, the logs that list them or the failed files
+// themselves, every log that could not be written, and every result log
+// written under another name.
+std::wstring RunReportText(const RunReport& report);
+
 // Told by a running tool when each group of work starts and ends, on the
 // thread that started the run. The panel moves the status-bar progress bar
 // and sets its status texts here; tests record the calls.

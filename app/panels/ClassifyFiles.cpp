@@ -186,5 +186,5 @@ void CClassifyFiles::OnStartClassify() {
 
   Run run(*this);
   const ClassifyOutcome outcome = RunClassify(request, run.Progress(), &run);
-  run.Finish(outcome.lastBaseDir, L"\n文件整理到目录中啦！");
+  run.Finish(outcome.lastBaseDir, L"\n文件整理到目录中啦！", outcome.report);
 }

@@ -249,7 +249,8 @@ void CCloneExif::StartBatch() {
   }
   Run run(*this);
   pw::BatchRunAdapter adapter(run, m_owner);
-  RunCloneExifBatch(sourceDir, receivingDir, SplitString(m_settings.clonePicSuffixs, L"|"),
-                    m_settings.cloneThreadNum, run.Progress(), &adapter);
-  run.Finish(sourceDir, L"\n\n处理完成啦！");
+  const CloneBatchOutcome outcome =
+      RunCloneExifBatch(sourceDir, receivingDir, SplitString(m_settings.clonePicSuffixs, L"|"),
+                        m_settings.cloneThreadNum, run.Progress(), &adapter);
+  run.Finish(sourceDir, L"\n\n处理完成啦！", outcome.report);
 }

@@ -172,6 +172,6 @@ void CConvertor::OnStartConvert() {
 
   Run run(*this);
   pw::BatchRunAdapter adapter(run, m_owner);
-  RunConvert(request, run.Progress(), &adapter);
-  run.Finish(sources, L"\n\n处理完成啦！");
+  const ConvertOutcome outcome = RunConvert(request, run.Progress(), &adapter);
+  run.Finish(sources, L"\n\n处理完成啦！", outcome.report);
 }

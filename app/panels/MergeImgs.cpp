@@ -198,6 +198,6 @@ void CMergeImgs::OnStartMerge() {
   }
 
   Run run(*this);
-  RunMerge(request, run.Progress(), &run);
-  run.Finish(sources, L"\n\n处理完成啦！");
+  const MergeOutcome outcome = RunMerge(request, run.Progress(), &run);
+  run.Finish(sources, L"\n\n处理完成啦！", outcome.report);
 }

@@ -297,6 +297,6 @@ void CResizePictures::OnStartResize() {
 
   Run run(*this);
   pw::BatchRunAdapter adapter(run, m_owner);
-  RunResize(request, run.Progress(), &adapter);
-  run.Finish(sources, L"\n\n处理完成啦！");
+  const ResizeOutcome outcome = RunResize(request, run.Progress(), &adapter);
+  run.Finish(sources, L"\n\n处理完成啦！", outcome.report);
 }

@@ -212,7 +212,8 @@ void ToolPanelFrame::Run::GroupFinished() {
   owner->SetPanelStatusText(L"OVER!", 1);
 }
 
-bool ToolPanelFrame::Run::Finish(const std::wstring& runLogPath, const wxString& closingText) {
+bool ToolPanelFrame::Run::Finish(const std::wstring& runLogPath, const wxString& closingText,
+                                 const RunReport& report) {
   if (panel_.m_owner) panel_.m_owner->CompletePanelProgress();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
@@ -225,7 +226,11 @@ bool ToolPanelFrame::Run::Finish(const std::wstring& runLogPath, const wxString&
   SelIndex(panel_.m_settings) = panel_.m_toolIndex;
   panel_.GiveSettingsBack();
   panel_.Enable();
-  panel_.Box(wxString(L"耗时:") + wxString(elapsed) + closingText, L"終わり！", wxOK);
+  if (report.Clean())
+    panel_.Box(wxString(L"耗时:") + wxString(elapsed) + closingText, L"終わり！", wxOK);
+  else
+    panel_.Box(wxString(L"耗时:") + wxString(elapsed) + L"\n\n" + wxString(RunReportText(report)),
+               L"終わり！", wxOK | wxICON_WARNING);
   panel_.SetFocus();
   return true;
 }

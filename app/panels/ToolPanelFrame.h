@@ -85,9 +85,13 @@ class ToolPanelFrame : public ToolPanelBase {
     void GroupFinished() override;
     void BarAt(int barPosition) override;
     // Bar to 100, the dated run log, the copy-back and the end-of-run box
-    // whose text follows the elapsed time. False when the run log could not
-    // be written (then nothing is copied back and no box appears).
-    bool Finish(const std::wstring& runLogPath, const wxString& closingText);
+    // whose text follows the elapsed time: `closingText` for a clean run,
+    // else what the report tells (failures, where they are logged, logs
+    // that could not be written or took another name). False when the run
+    // log could not be written (then nothing is copied back and no box
+    // appears).
+    bool Finish(const std::wstring& runLogPath, const wxString& closingText,
+                const RunReport& report = RunReport());
 
    private:
     ToolPanelFrame& panel_;

@@ -88,6 +88,8 @@ const char kSortedListing[] =
     "./202001\n./202001/中文 照片.jpeg\n"
     "./log.log\n./notes.txt\n./sub1\n./sub2\n";
 
+const std::string kHeader = pw::WideToNarrow(kMoveLogHeader) + "\n";
+
 size_t CountLines(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
 
 TEST_F(Classify, ByShootingTimeThenRestoreGivesBackTheSameTree) {
@@ -100,9 +102,11 @@ TEST_F(Classify, ByShootingTimeThenRestoreGivesBackTheSameTree) {
   EXPECT_EQ(observer_.finished, 1);
   EXPECT_EQ(Listing(base_), kSortedListing);
 
-  // The move log: one line per move, in the order of the moves, UTF-8.
+  // The move log: its first line, then one line per move, in the order of
+  // the moves, UTF-8.
   const std::string log = pwtest::ReadAll(B("log.log"));
-  EXPECT_EQ(CountLines(log), 9u);
+  EXPECT_EQ(CountLines(log), 10u);
+  EXPECT_EQ(log.rfind(kHeader, 0), 0u) << log;
   EXPECT_NE(log.find(B("sub2/a.jpg") + "->" + B("201607/a2.jpg") + "\n"), std::string::npos) << log;
   EXPECT_NE(log.find(B("中文 照片.jpeg") + "->" + B("202001/中文 照片.jpeg") + "\n"), std::string::npos);
   struct stat st;
@@ -153,7 +157,7 @@ TEST_F(Classify, CollisionAtRestoreKeepsBothFiles) {
   EXPECT_TRUE(fs::exists(B("201607/a.jpg")));
   EXPECT_TRUE(fs::exists(B("sub1/a.jpg")));
   // Only the line that could not be restored stays.
-  EXPECT_EQ(pwtest::ReadAll(B("log.log")), B("a.jpg") + "->" + B("201607/a.jpg") + "\n");
+  EXPECT_EQ(pwtest::ReadAll(B("log.log")), kHeader + B("a.jpg") + "->" + B("201607/a.jpg") + "\n");
   // Once the way is clear, a second restore finishes the job.
   fs::remove(B("a.jpg"));
   Run(Request(ClassifyMode::kRestore));
@@ -184,7 +188,7 @@ TEST_F(Classify, AFailedMoveIsNotRecorded) {
   EXPECT_TRUE(fs::exists(B("a.jpg")));
   EXPECT_TRUE(fs::exists(B("sub1/a.jpg")));
   EXPECT_EQ(pwtest::ReadAll(B("log.log")).find("a.jpg->"), std::string::npos);
-  EXPECT_EQ(CountLines(pwtest::ReadAll(B("log.log"))), 6u);
+  EXPECT_EQ(CountLines(pwtest::ReadAll(B("log.log"))), 7u);
 }
 
 TEST_F(Classify, CustomPatternsSortByModificationMonthAndLeaveTheLog) {
@@ -212,7 +216,7 @@ TEST_F(Classify, DroppedFilesGoToTheirCommonFolder) {
   EXPECT_TRUE(fs::exists(B("201607/a.jpg")));
   EXPECT_TRUE(fs::exists(B("201812/with space.png")));
   EXPECT_TRUE(fs::exists(B("notes.txt")));  // not a picture pattern
-  EXPECT_EQ(CountLines(pwtest::ReadAll(B("log.log"))), 2u);
+  EXPECT_EQ(CountLines(pwtest::ReadAll(B("log.log"))), 3u);
 }
 
 TEST_F(Classify, RestoreKeepsLinesItCannotUse) {
@@ -222,9 +226,10 @@ TEST_F(Classify, RestoreKeepsLinesItCannotUse) {
     std::fputs("a line without an arrow\n", f);
     std::fclose(f);
   }
-  Run(Request(ClassifyMode::kRestore));
+  const ClassifyOutcome restored = Run(Request(ClassifyMode::kRestore));
   EXPECT_TRUE(fs::exists(B("a.jpg")));
-  EXPECT_EQ(pwtest::ReadAll(B("log.log")), "a line without an arrow\n");
+  EXPECT_EQ(restored.failed, 1u);
+  EXPECT_EQ(pwtest::ReadAll(B("log.log")), kHeader + "a line without an arrow\n");
 }
 
 TEST_F(Classify, RestoreLeavesALogItCannotReadWhole) {
@@ -236,19 +241,6 @@ TEST_F(Classify, RestoreLeavesALogItCannotReadWhole) {
   EXPECT_EQ(outcome.failed, 1u);
   EXPECT_TRUE(fs::is_symlink(B("log.log")));
   EXPECT_EQ(fs::read_symlink(B("log.log")), "/proc/self/mem");
-}
-
-TEST(MoveLog, LinesAreParsedOnlyWhenBothPathsAreAbsolute) {
-  MoveLogEntry entry;
-  EXPECT_TRUE(ParseMoveLine(L"/x/a.jpg->/x/201607/a.jpg", entry));
-  EXPECT_EQ(entry.oldPath, L"/x/a.jpg");
-  EXPECT_EQ(entry.newPath, L"/x/201607/a.jpg");
-  EXPECT_TRUE(ParseMoveLine(L"/a->/b->/c", entry));
-  EXPECT_EQ(entry.oldPath, L"/a");
-  EXPECT_EQ(entry.newPath, L"/b");
-  EXPECT_FALSE(ParseMoveLine(L"/x/a->b.jpg->/x/201607/a->b.jpg", entry));
-  EXPECT_FALSE(ParseMoveLine(L"no arrow", entry));
-  EXPECT_FALSE(ParseMoveLine(L"", entry));
 }
 
 }  // namespace

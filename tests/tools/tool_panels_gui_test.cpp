@@ -1,6 +1,7 @@
 // The sorting and merge panels in the real window under Xvfb: runs started
 // with the Start button, the progress bar moving, the end-of-run box, the
 // dated run log, dropped files, and the settings each run copies back.
+#include <fstream>
 #include <regex>
 #include <set>
 
@@ -284,3 +285,83 @@ TEST_F(ToolPanels, DroppedItemsFillThePathField) {
 }
 
 }  // namespace
+
+// The end box tells every failure: how many, and the log that lists them, or
+// the failed files themselves where no log is kept, or that no log could be
+// written. A clean run still says only that it is done.
+TEST_F(ToolPanels, TheEndBoxTellsFailures) {
+  const std::string sorted = folder + "/sorted";
+  fs::create_directories(sorted);
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 8x8 xc:red " + Quote(sorted + "/fine.png")));
+  // A name the move log cannot hold: the file stays and is told.
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 8x8 xc:red " + Quote(sorted + "/a->b.png")));
+  // A move log that cannot be written: nothing moves.
+  const std::string nolog = folder + "/nolog";
+  fs::create_directories(nolog + "/log.log");
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 8x8 xc:red " + Quote(nolog + "/a.png")));
+  // The user's own log.log, and a picture that does not load.
+  const std::string merged = folder + "/merged";
+  fs::create_directories(merged);
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 8x8 xc:red " + Quote(merged + "/a.png")));
+  { std::ofstream(merged + "/b.png") << "not a picture"; }
+  { std::ofstream(merged + "/log.log") << "my own notes\n"; }
+  const std::string dropped = folder + "/dropped";
+  fs::create_directories(dropped);
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 8x8 xc:red " + Quote(dropped + "/a.png")));
+  { std::ofstream(dropped + "/b.png") << "not a picture"; }
+
+  ASSERT_NE(Start(), nullptr);
+  frame->DoCommand(pw::cmd::ID_BUTTON_CLASSIFYFILES);
+  Pump();
+  CClassifyFiles* classify = frame->ToolHost().classifyFiles;
+  ASSERT_NE(classify, nullptr);
+  Select(classify, 1045);  // by resolution
+  SetText(classify, pw::kIdPathField, sorted);
+  Click(classify, 1006);
+  SetText(classify, pw::kIdPathField, nolog);
+  Click(classify, 1006);
+  frame->DoCommand(pw::cmd::ID_BUTTON_MERGEIMGS);
+  Pump();
+  CMergeImgs* merge = frame->ToolHost().mergeImgs;
+  ASSERT_NE(merge, nullptr);
+  SetText(merge, 1013, "*.png");
+  SetText(merge, pw::kIdPathField, merged);
+  Click(merge, 1036);
+  SetText(merge, pw::kIdPathField, dropped + "/a.png|" + dropped + "/b.png");
+  Click(merge, 1036);
+  fs::remove(dropped + "/dropped_Horizontal.png");  // kept from the run before
+  SetText(merge, pw::kIdPathField, dropped + "/a.png");
+  Click(merge, 1036);
+
+  struct Expected {
+    const char* what;
+    std::string box;  // after the elapsed time and an empty line
+  } expected[] = {
+      {"sort: a file stays, no log lists it",
+       "有 1 个文件处理失败！\n没有日志记录的失败文件：\n  " + sorted + "/a->b.png\n"},
+      {"sort: the move log cannot be written",
+       "有 1 个文件处理失败！\n没有日志记录的失败文件：\n  " + nolog + "/a.png\n无法写入日志：\n  " +
+           nolog + "/log.log\n"},
+      {"merge: a picture failed; the user's log.log is kept",
+       "有 1 个文件处理失败！\n失败记录见日志：\n  " + merged + "/log-1.log\n"
+       "原有的 log.log 不是本程序写的，未覆盖；结果日志另存为：\n  " + merged + "/log-1.log\n"},
+      {"merge of dropped files: a picture failed, no log for them",
+       "有 1 个文件处理失败！\n没有日志记录的失败文件：\n  " + dropped + "/dropped_Horizontal.png\n"},
+      {"a clean run", "处理完成啦！"},
+  };
+  // The sort's two questions, then the end boxes.
+  ASSERT_EQ(messages.size(), 2u + std::size(expected));
+  std::vector<std::string> boxes;
+  for (size_t i = 0; i < messages.size(); ++i)
+    if (captions[i] == wxString(L"終わり！")) boxes.push_back(messages[i].ToStdString(wxConvUTF8));
+  ASSERT_EQ(boxes.size(), std::size(expected));
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    SCOPED_TRACE(expected[i].what);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(boxes[i], m, std::regex("^耗时:\\d+分\\d+秒\n\n"))) << boxes[i];
+    EXPECT_EQ(m.suffix().str(), expected[i].box);
+  }
+  EXPECT_TRUE(fs::exists(sorted + "/a->b.png"));
+  EXPECT_TRUE(fs::exists(sorted + "/8_8/fine.png"));
+  EXPECT_EQ(pwtest::ReadAll(merged + "/log.log"), "my own notes\n");
+}
