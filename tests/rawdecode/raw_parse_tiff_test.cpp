@@ -237,3 +237,94 @@ TEST(RawTiffParser, CurvesPatternsAndKodakDirectory) {
   EXPECT_FLOAT_EQ(m->camera_multipliers[1], 2);
   EXPECT_FLOAT_EQ(m->camera_multipliers[2], 1);
 }
+
+namespace {
+
+// The SR2 keystream, written out from its definition: the bytes of each
+// 32-bit word are XORed with the big-endian bytes of the stream.
+void Sr2Encipher(std::vector<uint8_t>& data, uint32_t key) {
+  uint32_t pad[128];
+  for (int p = 0; p < 4; ++p) {
+    key = key * 48828125u + 1;
+    pad[p] = key;
+  }
+  pad[3] = pad[3] << 1 | (pad[0] ^ pad[2]) >> 31;
+  for (int p = 4; p < 127; ++p) pad[p] = (pad[p - 4] ^ pad[p - 2]) << 1 | (pad[p - 3] ^ pad[p - 1]) >> 31;
+  for (size_t i = 0, p = 127; i + 4 <= data.size(); i += 4, ++p) {
+    uint32_t w = pad[(p + 1) & 127] ^ pad[(p + 65) & 127];
+    pad[p & 127] = w;
+    for (int b = 0; b < 4; ++b) data[i + b] ^= uint8_t(w >> (24 - 8 * b));
+  }
+}
+
+}  // namespace
+
+// Sony's SR2 directory is enciphered; its offsets count from the file start.
+TEST(RawTiffParser, SonySr2BlockDecipheredInMemory) {
+  const uint32_t key = 0x12345678;
+  const uint32_t block_at = 256;
+  ByteSink sr2(true);
+  sr2.U16(2);
+  sr2.U16(29459), sr2.U16(3), sr2.U32(4), sr2.U32(block_at + 2 + 24 + 4);  // four values after the table
+  sr2.U16(29443), sr2.U16(3), sr2.U32(4), sr2.U32(block_at + 2 + 24 + 4 + 8);
+  sr2.U32(0);
+  for (uint32_t v : {501, 502, 503, 504, 601, 602, 603, 604}) sr2.U16(v);
+  std::vector<uint8_t> block = sr2.bytes;
+  Sr2Encipher(block, key);
+  TiffWriter w(true);
+  TiffIfd& d = w.NewIfd(true);
+  d.Image(40, 30, 12, 1, 32803, 1);
+  d.Long(29184, {block_at}).Long(29185, {uint32_t(block.size())}).Long(29217, {key});
+  TiffIfd& second = w.NewIfd(true);
+  second.Image(80, 60, 12, 1, 32803, 1);
+  std::vector<uint8_t> file = w.Bytes();
+  ASSERT_LE(file.size(), block_at);
+  file.resize(block_at);
+  file.insert(file.end(), block.begin(), block.end());
+  MemoryContext m(file);
+  read_tiff_container(m.get(), 0);
+  // 29459 is overwritten by 29443 for positions 2, 3; 29443 puts c ^ (c < 2)
+  EXPECT_FLOAT_EQ(m->camera_multipliers[0], 602);
+  EXPECT_FLOAT_EQ(m->camera_multipliers[1], 601);
+  EXPECT_FLOAT_EQ(m->camera_multipliers[2], 603);
+  EXPECT_FLOAT_EQ(m->camera_multipliers[3], 604);
+  // the chain goes on after the block: the second directory is read (the
+  // SR2 directory takes a summary of its own)
+  EXPECT_EQ(m->ifd_count, 3);
+  EXPECT_EQ(m->sensor_width, 80);
+  EXPECT_EQ(m->stream, &m.stream);
+}
+
+TEST(RawTiffParser, LeafPackets) {
+  auto packet = [](const std::string& name, const std::string& data, const std::vector<uint8_t>& inner = {}) {
+    ByteSink s(false);
+    s.Text("PKTS");
+    s.U32(0);
+    std::string n = name;
+    n.resize(40, '\0');
+    s.Text(n);
+    s.U32(uint32_t(data.size() + inner.size()));
+    s.Text(data);
+    s.Raw(inner);
+    return s.bytes;
+  };
+  std::vector<uint8_t> packets;
+  for (auto p : {packet("ShootObj_back_type", "13"), packet("CaptProf_number_of_planes", "1"),
+                 packet("CaptProf_mosaic_pattern", "0 1 0 0"), packet("CaptProf_raw_data_rotation", "90"),
+                 packet("NeutObj_neutrals", "100 50 100 200")})
+    packets.insert(packets.end(), p.begin(), p.end());
+  packets.insert(packets.end(), 8, 0);
+  TiffWriter w(false);
+  TiffIfd& d = w.NewIfd(true);
+  d.Image(40, 30, 16, 1, 32803, 1).Blob(34310, 7, packets.size(), [packets](uint32_t) { return packets; });
+  MemoryContext m(w.Bytes());
+  read_tiff_container(m.get(), 0);
+  EXPECT_STREQ(m->camera_make, "Leaf");
+  EXPECT_STREQ(m->camera_model, "Aptus 75");
+  // rotation 90 and the first green at position 1: row (1 + 1) & 3 of the table
+  EXPECT_EQ(m->cfa_pattern, 0x16161616u);
+  EXPECT_EQ(m->orientation_flags, 6);  // 90 degrees
+  EXPECT_FLOAT_EQ(m->camera_multipliers[0], 2);
+  EXPECT_FLOAT_EQ(m->camera_multipliers[1], 1);
+  EXPECT_FLOAT_EQ(m->camera_multipliers[2], 0.5f);
+}
