@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         guess_sample_byte_order(ctx.get());
         // the side file's name comes from the input: no file by such a name exists
         char name[40] = {};
-        memcpy(name, body.data(), body.size() < 39 ? body.size() : 39);
+        if (!body.empty()) memcpy(name, body.data(), body.size() < 39 ? body.size() : 39);
         ctx->message_name = name;
         parse_external_jpeg(ctx.get());
         ctx->message_name = "fuzz";
