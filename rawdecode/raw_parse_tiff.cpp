@@ -45,7 +45,7 @@ struct ifd_locals {
 void build_cfa_pattern(raw_decode_context* ctx, const ifd_locals& l) {
   if (ctx->colour_count < 1 || ctx->colour_count > 4 || l.plen < 1) return;
   uint8_t tab[256] = {};  // a byte outside the plane map is colour 0
-  for (int c = ctx->colour_count; c-- > 0;) tab[l.cfa_pc[c]] = uint8_t(c);
+  for (int c = 0; c < ctx->colour_count; ++c) tab[l.cfa_pc[c]] = uint8_t(c);
   ctx->colour_letters[ctx->colour_count] = 0;
   for (int i = 16; i-- > 0;) ctx->cfa_pattern = ctx->cfa_pattern << 2 | tab[l.cfa_bytes[i % l.plen]];
 }
