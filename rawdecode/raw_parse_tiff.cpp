@@ -634,6 +634,10 @@ int read_tiff_ifd(raw_decode_context* ctx, int64_t base) {
 }
 
 void read_tiff_container(raw_decode_context* ctx, uint32_t base) {
+  // A container read from the top (identification may read a side file more
+  // than once) sees its directories afresh; nested ones keep the list, so
+  // cycles through them still end. The budget goes on either way.
+  if (ctx->parse.depth == 0) ctx->parse.visited_count = 0;
   parse_level level(ctx);
   if (!level.ok) return;
   raw_seek(ctx, base, 0);

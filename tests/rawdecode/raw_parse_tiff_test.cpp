@@ -514,3 +514,14 @@ TEST(RawTiffParser, TagTable) {
     t.check(m.get());
   }
 }
+
+TEST(RawTiffParser, ReadTwiceFromTheTopGivesTheSameResult) {
+  MemoryContext m(SampleDng(true));
+  read_tiff_container(m.get(), 0);
+  const int count = m->ifd_count;
+  const uint16_t width = m->sensor_width;
+  m->sensor_width = m->sensor_height = 0;
+  read_tiff_container(m.get(), 0);
+  EXPECT_EQ(m->ifd_count, count);
+  EXPECT_EQ(m->sensor_width, width);
+}
