@@ -528,6 +528,23 @@ TEST(RawContainers, Table) {
        [] { return std::vector<uint8_t>{0xFF, 0xD8, 0x00, 0xC0, 0, 17, 8, 1, 0, 2, 0}; },
        [](raw_decode_context* c) { EXPECT_EQ(read_jpeg_markers(c), 1); },
        [](raw_decode_context* c) { EXPECT_EQ(c->sensor_height, 0); }},
+      {"Contax: a shooting time stored back to front",
+       [] {
+         std::string t = "2024:05:17 10:20:30";
+         return std::vector<uint8_t>(t.rbegin(), t.rend());
+       },
+       [](raw_decode_context* c) { read_exif_datetime(c, 1); },
+       [](raw_decode_context* c) { EXPECT_EQ(c->shot_time, LocalSeconds(2024, 5, 17, 10, 20, 30)); }},
+      {"a shooting time with a field missing leaves the time alone",
+       [] {
+         std::string t = "2024:05:17 10:20   ";
+         return std::vector<uint8_t>(t.begin(), t.end());
+       },
+       [](raw_decode_context* c) {
+         c->shot_time = 42;
+         read_exif_datetime(c, 0);
+       },
+       [](raw_decode_context* c) { EXPECT_EQ(c->shot_time, 42); }},
       {"Not a JPEG: 0",
        [] { return std::vector<uint8_t>{0x89, 0x50}; },
        [](raw_decode_context* c) { EXPECT_EQ(read_jpeg_markers(c), 0); },
