@@ -169,23 +169,27 @@ bool TurnBits(const PxImage& from, PxImage& to, bool left, int32_t* progress, co
       }
       const int64_t shift = int64_t(8 * firstByte);
       const uint32_t width = static_cast<uint32_t>(std::min<int64_t>(int64_t{W} - shift, 8 * int64_t(copyBytes)));
+      const uint32_t bandRows = std::min(8 * bandEnd, newW) - 8 * band;
       for (uint32_t by = chunk; by < chunkEnd; by += 8) {
         // Destination rows by..by+7 (counted as the container counts them)
         // come from source columns by..by+7 (left turn) or W-8-by..W-1-by.
         const int64_t column = (left ? int64_t{by} : int64_t{W} - 8 - by) - shift;
-        for (uint32_t bx = band; bx < bandEnd; ++bx) {
+        uint8_t* dest[8] = {};
+        for (uint32_t j = 0; j < 8 && by + j < newH; ++j) dest[left ? j : 7 - j] = to.RowAt(by + j);
+        const uint8_t* source = scratch.data();
+        for (uint32_t bx = band; bx < bandEnd; ++bx, source += 8 * kScratchStride) {
           uint64_t block = 0;
           for (uint32_t k = 0; k < 8; ++k) {
-            const uint32_t x = 8 * bx + k;  // destination column: a source row
-            uint32_t bits = 0;
-            if (x < newW) bits = EightBits(&scratch[(x - 8 * band) * kScratchStride], column, width);
+            // Destination column 8 * bx + k: a source row.
+            const uint32_t bits = 8 * (bx - band) + k < bandRows
+                                      ? EightBits(source + k * kScratchStride, column, width)
+                                      : 0;
             block = block << 8 | bits;
           }
+          if (block == 0) continue;  // the destination is clear already
           block = TransposeBits(block);
-          for (uint32_t j = 0; j < 8 && by + j < newH; ++j) {
-            const uint32_t byteRow = left ? j : 7 - j;
-            to.RowAt(by + j)[bx] = static_cast<uint8_t>(block >> (8 * (7 - byteRow)));
-          }
+          for (uint32_t row = 0; row < 8; ++row)
+            if (dest[row]) dest[row][bx] = static_cast<uint8_t>(block >> (8 * (7 - row)));
         }
       }
     }
