@@ -32,9 +32,12 @@ uint32_t RgbKey(const RGBQUAD& c) {
 RGBQUAD FreeColour(const PxImage& screen, const std::vector<uint8_t>& transparent, RGBQUAD preferred) {
   const int32_t w = static_cast<int32_t>(screen.Width()), h = static_cast<int32_t>(screen.Height());
   bool clash = false;
-  for (int32_t y = 0; y < h && !clash; ++y)
-    for (int32_t x = 0; x < w && !clash; ++x)
-      clash = !transparent[size_t(y) * size_t(w) + size_t(x)] && SameRgb(screen.PixelColorAt(x, y, false), preferred);
+  for (int32_t y = 0; y < h && !clash; ++y) {
+    const uint8_t* p = screen.RowAt(static_cast<uint32_t>(y));
+    const uint8_t* clear = &transparent[size_t(y) * size_t(w)];
+    for (int32_t x = 0; x < w && !clash; ++x, p += 3)
+      clash = !clear[x] && p[0] == preferred.rgbBlue && p[1] == preferred.rgbGreen && p[2] == preferred.rgbRed;
+  }
   if (!clash) return preferred;
   std::vector<bool> used(size_t{1} << 24);
   for (int32_t y = 0; y < h; ++y)
@@ -101,6 +104,12 @@ bool PxImageGIF::PaletteOverlayKeepsColours(const PxImage& canvas, int32_t left,
 // Transparent pixels of the screen keep one transparent colour.
 bool PxImageGIF::ComposeTrueColour(PxImage& canvas, int32_t left, int32_t top) {
   const int32_t sw = static_cast<int32_t>(canvas.Width()), sh = static_cast<int32_t>(canvas.Height());
+  // A palette screen may be too large to hold in true colour: the picture
+  // limit refuses it before anything the size of the screen is allocated.
+  if (canvas.Bpp() != 24 && 3.0 * sw * sh > kPxImageMaxMemory) {
+    SetLastError("PXIMAGE_MAX_MEMORY exceeded");
+    return false;
+  }
   std::vector<uint8_t> transparent(size_t(sw) * size_t(sh));
   PxImage screen;
   int32_t background = -1;
@@ -113,11 +122,24 @@ bool PxImageGIF::ComposeTrueColour(PxImage& canvas, int32_t left, int32_t top) {
       SetLastError(screen.LastError());
       return false;
     }
+    // Row by row through a colour table: a large screen must not cost a
+    // checked pixel read and write per pixel for every frame.
+    RGBQUAD colours[256] = {};
+    for (int32_t i = 0; i < size && i < 256; ++i) colours[i] = canvas.PaletteData()[i];
+    const uint32_t bpp = canvas.Bpp();
     for (int32_t y = 0; y < sh; ++y) {
+      const uint8_t* src = canvas.RowAt(static_cast<uint32_t>(y));
+      uint8_t* dst = screen.RowAt(static_cast<uint32_t>(y));
+      uint8_t* clear = &transparent[size_t(y) * size_t(sw)];
       for (int32_t x = 0; x < sw; ++x) {
-        const uint8_t index = canvas.PixelIndexAtUnchecked(x, y);
-        transparent[size_t(y) * size_t(sw) + size_t(x)] = background >= 0 && index == background;
-        screen.StorePixelColor(x, y, canvas.PixelColorAt(x, y, false));
+        const uint8_t index = bpp == 8   ? src[x]
+                              : bpp == 4 ? static_cast<uint8_t>((x & 1) ? src[x >> 1] & 0x0F : src[x >> 1] >> 4)
+                                         : static_cast<uint8_t>((src[x >> 3] >> (7 - (x & 7))) & 1);
+        clear[x] = background >= 0 && index == background;
+        const RGBQUAD& c = colours[index];
+        dst[3 * x] = c.rgbBlue;
+        dst[3 * x + 1] = c.rgbGreen;
+        dst[3 * x + 2] = c.rgbRed;
       }
     }
   } else {
@@ -148,9 +170,16 @@ bool PxImageGIF::ComposeTrueColour(PxImage& canvas, int32_t left, int32_t top) {
   RGBQUAD clear{0, 0, 0, 0};
   if (background >= 0) {
     clear = FreeColour(screen, transparent, preferred);
-    for (int32_t y = 0; y < sh; ++y)
-      for (int32_t x = 0; x < sw; ++x)
-        if (transparent[size_t(y) * size_t(sw) + size_t(x)]) screen.StorePixelColor(x, y, clear);
+    for (int32_t y = 0; y < sh; ++y) {
+      uint8_t* p = screen.RowAt(static_cast<uint32_t>(y));
+      const uint8_t* cleared = &transparent[size_t(y) * size_t(sw)];
+      for (int32_t x = 0; x < sw; ++x, p += 3) {
+        if (!cleared[x]) continue;
+        p[0] = clear.rgbBlue;
+        p[1] = clear.rgbGreen;
+        p[2] = clear.rgbRed;
+      }
+    }
   }
 
   const ImageInfoBlock kept = info;

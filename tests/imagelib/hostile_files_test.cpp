@@ -32,6 +32,9 @@ const HostileFile kHostileFiles[] = {
      "GIF: image data ends before the last row"},
     {"gif/slow-fuzzed-frame-18759x65496.gif", kFormatGif, Outcome::kDamaged,
      "GIF: image data ends before the last row"},
+    {"gif/oom-fuzzed-palette-screen-made-true-colour.gif", kFormatGif, Outcome::kDamaged,
+     "GIF: image data ends before the last row"},
+    {"gif/slow-fuzzed-true-colour-composition.gif", kFormatGif, Outcome::kDamaged, "GIF: "},
     {"tif/slow-bilevel-65535x32000-turned.tif", kFormatTif, Outcome::kDamaged, "Corrupted TIFF file!"},
 };
 
