@@ -1,5 +1,6 @@
 #include "raster/ImageRenderer.h"
 
+#include <cpl_conv.h>
 #include <gdal.h>
 
 #include <algorithm>
@@ -58,6 +59,15 @@ ImageRenderer::ImageRenderer(RendererHost* view, const std::string& path, uint8_
   H_ = H;
   auto raster = std::make_unique<RasterFile>();
   const bool stretch = false;
+  // Reduced reads of an uncompressed GeoTIFF (the opening's overview, the
+  // re-reads) go straight from the file into the caller's buffer rather
+  // than through GDAL's block cache. The driver takes the option when it
+  // opens the file and its overviews (on first use); it is set for this
+  // thread, for this opening only.
+  struct DirectReads {
+    DirectReads() { CPLSetThreadLocalConfigOption("GTIFF_DIRECT_IO", "YES"); }
+    ~DirectReads() { CPLSetThreadLocalConfigOption("GTIFF_DIRECT_IO", nullptr); }
+  } directReads;
   if (!raster->Open(path, stretch)) return;  // an empty engine: background only
   raster_ = std::move(raster);
   imgW_ = raster_->Width();
@@ -171,7 +181,7 @@ void ImageRenderer::BuildOverview(const OpenProgress& progress) {
     ovH_ = imgH_;
   }
   ovScale_ = so;
-  overview_.assign(size_t(ovW_) * ovH_ * 3, 0);
+  const size_t overviewBytes = size_t(ovW_) * ovH_ * 3;
 
   // The caller hears of the progress at most every few tens of milliseconds.
   auto lastTold = std::chrono::steady_clock::now();
@@ -185,34 +195,59 @@ void ImageRenderer::BuildOverview(const OpenProgress& progress) {
 
   // The overview's samples as the file has them; 16-bit ones are mapped
   // once the whole image has given its histogram.
-  std::vector<uint8_t> raw;
+  PictureBytes raw;
   std::lock_guard<std::mutex> lock(rasterMutex_);
   // A reduced read of the whole image that GDAL serves from the file's
   // overviews; without them it would pick pixels of its own, so such files
   // keep the one full-resolution pass below.
   overviewFromFile_ = so < 1 && raster_->HasOverviewFor(ovW_) && ReadReducedOverview(raw, tell);
-  if (!overviewFromFile_) ReadOverviewStrips(raw, tell);
-  if (!raw.empty()) {
-    // 1:1 from the samples to colour.
-    const int used = std::min(bandCount_, 3);
-    const bool rgb = bandCount_ >= 3;
-    if (bandCount_ == 1 || rgb) {
-      const size_t pixelBytes = size_t(used) * displayBytes_;
-      const size_t pixels = size_t(ovW_) * ovH_;
-      const uint8_t* px = raw.data();
-      uint8_t* out = overview_.data();
-      const bool mapped = displayBytes_ != 2 || stretchTable_.size() >= size_t(bandCount_) * 65536;
-      for (size_t k = 0; mapped && k < pixels; ++k, px += pixelBytes, out += 3)
-        PixelToBgr(px, rgb, out);
+  if (!overviewFromFile_) {
+    if (bytesPerSample_ != 2) {
+      // Strips are drawn into it as they come; what is not read stays black.
+      overview_.assign(overviewBytes, 0);
     }
+    ReadOverviewStrips(raw, tell);
   }
+  if (!raw.empty() && !MapOverview(raw)) overview_.assign(overviewBytes, 0);
   tell(1.0);
 }
 
-bool ImageRenderer::ReadReducedOverview(std::vector<uint8_t>& raw,
+bool ImageRenderer::MapOverview(const PictureBytes& raw) {
+  const size_t pixels = size_t(ovW_) * ovH_;
+  const bool grey = bandCount_ == 1, rgb = bandCount_ >= 3;
+  const bool tables = stretchTable_.size() >= size_t(bandCount_) * 65536;
+  if (!(grey || rgb) || (displayBytes_ == 2 && !tables)) return false;
+  overview_.resize(pixels * 3);
+  uint8_t* out = overview_.data();
+  // The common cases written out; the rest pixel by pixel through the
+  // rule ScaleBlitBands applies.
+  if (displayBytes_ == 2 && grey) {
+    const uint8_t* table = stretchTable_.data();
+    const auto* v = reinterpret_cast<const uint16_t*>(raw.data());
+    for (size_t k = 0; k < pixels; ++k, out += 3) out[0] = out[1] = out[2] = table[v[k]];
+  } else if (displayBytes_ == 2) {
+    const uint8_t* t0 = stretchTable_.data();
+    const auto* v = reinterpret_cast<const uint16_t*>(raw.data());
+    for (size_t k = 0; k < pixels; ++k, out += 3, v += 3) {
+      out[0] = t0[2 * 65536 + v[2]];
+      out[1] = t0[65536 + v[1]];
+      out[2] = t0[v[0]];
+    }
+  } else if (displayBytes_ == 1 && grey) {
+    const uint8_t* v = raw.data();
+    for (size_t k = 0; k < pixels; ++k, out += 3) out[0] = out[1] = out[2] = v[k];
+  } else {
+    const size_t pixelBytes = size_t(std::min(bandCount_, 3)) * displayBytes_;
+    const uint8_t* px = raw.data();
+    for (size_t k = 0; k < pixels; ++k, px += pixelBytes, out += 3) PixelToBgr(px, rgb, out);
+  }
+  return true;
+}
+
+bool ImageRenderer::ReadReducedOverview(PictureBytes& raw,
                                         const std::function<void(double)>& tell) {
   const int used = std::min(bandCount_, 3);
-  raw.assign(size_t(ovW_) * ovH_ * used * displayBytes_, 0);
+  raw.resize(size_t(ovW_) * ovH_ * used * displayBytes_);  // the read fills it whole
   const ReadProgress readProgress = [&](double f) {
     tell(0.95 * f);
     return true;
@@ -232,14 +267,14 @@ bool ImageRenderer::ReadReducedOverview(std::vector<uint8_t>& raw,
   return true;
 }
 
-void ImageRenderer::ReadOverviewStrips(std::vector<uint8_t>& raw,
+void ImageRenderer::ReadOverviewStrips(PictureBytes& raw,
                                        const std::function<void(double)>& tell) {
   const double so = ovScale_;
   const int used = std::min(bandCount_, 3);
   const bool words = bytesPerSample_ == 2;
   const int64_t rowBytes = int64_t(imgW_) * used * displayBytes_;
   const int stripRows = int(std::clamp<int64_t>(kStripByteCap / rowBytes, 1, kStripRows));
-  std::vector<uint8_t> strip(size_t(rowBytes) * stripRows);
+  PictureBytes strip(size_t(rowBytes) * stripRows);
   // The stretch's histogram is counted from the same strips, on the
   // overview's grid, so the file is read once.
   std::optional<StretchHistogram> histogram;

@@ -59,6 +59,28 @@ extern std::mutex g_RereadMutex;
 extern std::mutex g_DisplayBufferMutex;
 
 constexpr uint8_t kBackground = 240;
+
+// Bytes of a large picture buffer, not zeroed when made: the overview and
+// its raw samples are written whole, and a first pass of zeros over a
+// few hundred megabytes costs about as much as the reading.
+template <class T>
+struct UninitializedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UninitializedAllocator<U>;
+  };
+  UninitializedAllocator() = default;
+  template <class U>
+  UninitializedAllocator(const UninitializedAllocator<U>&) {}
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    if constexpr (sizeof...(Args) == 0)
+      ::new (static_cast<void*>(p)) U;
+    else
+      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+using PictureBytes = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
 constexpr int kOverviewLimit = 10000;
 
 // trunc(v + 0.5), the rounding the placement uses throughout.
@@ -166,7 +188,7 @@ class ImageRenderer {
   bool Ready() const { return ready_.load(); }
   bool OverviewOnly() const { return overviewOnly_; }
   bool Dragging() const { return dragging_; }
-  const std::vector<uint8_t>& Overview() const { return overview_; }
+  const PictureBytes& Overview() const { return overview_; }
 
  private:
   friend int RereadVisibleArea(ImageRenderer* renderer);
@@ -182,9 +204,12 @@ class ImageRenderer {
   void FitToWindow();
   void BuildOverview(const OpenProgress& progress);
   // The overview read whole at its own size; false when the read fails.
-  bool ReadReducedOverview(std::vector<uint8_t>& raw, const std::function<void(double)>& tell);
+  bool ReadReducedOverview(PictureBytes& raw, const std::function<void(double)>& tell);
   // One pass over full-resolution strips.
-  void ReadOverviewStrips(std::vector<uint8_t>& raw, const std::function<void(double)>& tell);
+  void ReadOverviewStrips(PictureBytes& raw, const std::function<void(double)>& tell);
+  // The raw overview samples to colour, pixel for pixel; false when the
+  // bands have no colour mapping.
+  bool MapOverview(const PictureBytes& raw);
   // The stretch tables of the displayed bands from their histograms.
   void SetStretchTables(std::vector<double> counts, int bands);
   // One source pixel at the display's sample size to blue, green, red.
@@ -212,7 +237,7 @@ class ImageRenderer {
   double s_ = 1.0;
   double requestedScale_ = 1.0;
   double ovScale_ = 1.0;
-  std::vector<uint8_t> overview_;
+  PictureBytes overview_;
   bool overviewFromFile_ = false;
   std::vector<uint8_t> stretchTable_;
   RendererHost* view_ = nullptr;

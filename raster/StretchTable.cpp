@@ -34,7 +34,17 @@ StretchHistogram::StretchHistogram(int width, int height, int bands, int limit)
     sourceColumn_[size_t(j)] = c < width ? c : -1;
   }
   counts_.assign(size_t(bands_) * kStretchTableSize, 0);
-  overflow_.assign(size_t(bands_) * kStretchTableSize, 0.0);
+  folded_.assign(size_t(bands_) * kStretchTableSize, 0.0);
+}
+
+void StretchHistogram::Room(uint64_t samples) {
+  if (sinceFold_ + samples <= UINT32_MAX) {
+    sinceFold_ += samples;
+    return;
+  }
+  for (size_t k = 0; k < counts_.size(); ++k) folded_[k] += counts_[k];
+  std::fill(counts_.begin(), counts_.end(), 0);
+  sinceFold_ = samples;
 }
 
 void StretchHistogram::AddStrip(const uint16_t* strip, int stride, int first, int rows,
@@ -44,28 +54,38 @@ void StretchHistogram::AddStrip(const uint16_t* strip, int stride, int first, in
     const int sourceRow = int(nextRow_ / g_);
     if (sourceRow >= first + rows) break;
     if (sourceRow < first) continue;
+    Room(uint64_t(sourceColumn_.size()) * bands_);
     const uint16_t* row = strip + size_t(sourceRow - first) * size_t(stride) * samplesPerPixel;
     for (const int c : sourceColumn_) {
       if (c < 0) continue;
       const uint16_t* px = row + size_t(c) * samplesPerPixel;
-      for (int b = 0; b < bands_; ++b) Add(b, px[b]);
+      for (int b = 0; b < bands_; ++b) ++counts_[size_t(b) * 65536 + px[b]];
     }
   }
 }
 
 void StretchHistogram::AddEvery(const uint16_t* pixels, size_t count, int samplesPerPixel) {
-  if (!pixels || samplesPerPixel < bands_) return;
-  if (bands_ == 1 && samplesPerPixel == 1) {
-    for (size_t i = 0; i < count; ++i) Add(0, pixels[i]);
-    return;
+  if (!pixels || samplesPerPixel < bands_ || bands_ < 1) return;
+  constexpr size_t kChunk = size_t(1) << 28;  // pixels between checks for room
+  while (count > 0) {
+    const size_t n = std::min(count, kChunk);
+    Room(uint64_t(n) * bands_);
+    if (bands_ == 1 && samplesPerPixel == 1) {
+      uint32_t* c = counts_.data();
+      for (size_t i = 0; i < n; ++i) ++c[pixels[i]];
+    } else {
+      for (size_t i = 0; i < n; ++i)
+        for (int b = 0; b < bands_; ++b)
+          ++counts_[size_t(b) * 65536 + pixels[i * size_t(samplesPerPixel) + size_t(b)]];
+    }
+    pixels += n * size_t(samplesPerPixel);
+    count -= n;
   }
-  for (size_t i = 0; i < count; ++i, pixels += samplesPerPixel)
-    for (int b = 0; b < bands_; ++b) Add(b, pixels[b]);
 }
 
 std::vector<double> StretchHistogram::TakeCounts() {
   std::vector<double> counts(counts_.size());
-  for (size_t k = 0; k < counts.size(); ++k) counts[k] = overflow_[k] + counts_[k];
+  for (size_t k = 0; k < counts.size(); ++k) counts[k] = folded_[k] + counts_[k];
   return counts;
 }
 

@@ -40,15 +40,12 @@ class StretchHistogram {
   int m_ = 0;          // subsample rows
   int nextRow_ = 0;    // next subsample row to count
   std::vector<int> sourceColumn_;
-  std::vector<uint32_t> counts_;  // exact up to 4 G per value; folded into doubles at the end
-  std::vector<double> overflow_;
-  void Add(int band, uint16_t v) {
-    uint32_t& c = counts_[size_t(band) * 65536 + v];
-    if (++c == 0xFFFFFFFFu) {
-      overflow_[size_t(band) * 65536 + v] += c;
-      c = 0;
-    }
-  }
+  // Exact counters; folded into doubles before any of them could wrap
+  // (no counter exceeds the samples added since the last fold).
+  std::vector<uint32_t> counts_;
+  std::vector<double> folded_;
+  uint64_t sinceFold_ = 0;
+  void Room(uint64_t samples);
 };
 
 // Histogram of every band over a subsample grid of at most `limit` pixels a
