@@ -204,9 +204,11 @@ class ImageRenderer {
   void FitToWindow();
   void BuildOverview(const OpenProgress& progress);
   // The overview read whole at its own size; false when the read fails.
-  bool ReadReducedOverview(PictureBytes& raw, const std::function<void(double)>& tell);
+  bool ReadReducedOverview(RasterFile& source, PictureBytes& raw,
+                           const std::function<void(double)>& tell);
   // One pass over full-resolution strips.
-  void ReadOverviewStrips(PictureBytes& raw, const std::function<void(double)>& tell);
+  void ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
+                          const std::function<void(double)>& tell);
   // The raw overview samples to colour, pixel for pixel; false when the
   // bands have no colour mapping.
   bool MapOverview(const PictureBytes& raw);
@@ -217,8 +219,8 @@ class ImageRenderer {
   Placement TakePlacement();
   // Bands 1..3 at most (all the colour mapping uses) into a buffer of that
   // many samples per pixel.
-  int ReadDisplayBands(int x0, int y0, int x1, int y1, uint8_t* buf, int bufW, int bufH,
-                       int outW, int outH, const std::atomic<bool>* cancel,
+  int ReadDisplayBands(RasterFile& file, int x0, int y0, int x1, int y1, uint8_t* buf, int bufW,
+                       int bufH, int outW, int outH, const std::atomic<bool>* cancel,
                        const ReadProgress* progress = nullptr);
   int Reread(const std::atomic<bool>* abort);
   void WorkerLoop();
