@@ -118,10 +118,16 @@ int CPixelwharfView::OpenImageInView(const std::wstring& path) {
   };
   uint8_t* const dib = m_dib.empty() ? nullptr : m_dib.data();
   const int W = m_W, H = m_H;
-  m_opening = true;
-  auto renderer = std::make_unique<pw::ImageRenderer>(m_host.get(), pw::WideToNarrow(path), dib,
-                                                      W, H, progress);
-  m_opening = false;
+  std::unique_ptr<pw::ImageRenderer> renderer;
+  {
+    struct Opening {
+      bool& flag;
+      explicit Opening(bool& f) : flag(f) { flag = true; }
+      ~Opening() { flag = false; }
+    } opening(m_opening);
+    renderer = std::make_unique<pw::ImageRenderer>(m_host.get(), pw::WideToNarrow(path), dib, W,
+                                                   H, progress);
+  }
   m_renderer = std::move(renderer);
   // The window may have been resized while the file was read: the engine
   // takes the new bitmap as after any size change.

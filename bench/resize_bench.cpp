@@ -21,6 +21,8 @@
 //
 // Usage: resize_bench [--photos N] [--dir FOLDER] [--threads 1,8] [--runs R]
 //                     [--mogrify] [--keep]
+//        resize_bench --one PICTURE   one picture through the tool, in this
+//                                     process (for valgrind --tool=callgrind)
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -245,6 +247,17 @@ int main(int argc, char** argv) {
   bool keep = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--one" && i + 1 < argc) {
+      const ResizeRule rule = BenchRule();
+      g_ResizeKeepRatio = rule.keepRatio;
+      g_ResizeWidth = rule.width;
+      g_ResizeHeight = rule.height;
+      g_JpegQuality = 90;
+      ResizeRequest request;
+      request.sources = SplitSources(pw::NarrowToWide(argv[i + 1]));
+      request.threadCount = 1;
+      return RunResize(request, nullptr, nullptr).done == 1 ? 0 : 1;
+    }
     if (arg == "--photos" && i + 1 < argc) photos = std::atoi(argv[++i]);
     else if (arg == "--runs" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
     else if (arg == "--dir" && i + 1 < argc) dir = argv[++i];
