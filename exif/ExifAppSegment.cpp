@@ -363,3 +363,12 @@ std::vector<ExifAppSegment*> AppSegmentList::Segments() const {
   for (const Node& n : nodes_) out.push_back(n.segment.get());
   return out;
 }
+
+void AppSegmentList::Remove(uint16_t marker, const std::string& identifier) {
+  nodes_.remove_if([&](const Node& n) { return n.segment->Marker() == marker && n.segment->Identifier() == identifier; });
+}
+
+void AppSegmentList::TakeAll(AppSegmentList* other) {
+  for (Node& n : other->nodes_) Insert(std::move(n.segment));
+  other->nodes_.clear();
+}

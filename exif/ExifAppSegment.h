@@ -138,6 +138,10 @@ class AppSegmentList {
   ExifAppSegment* ParseSegment(Node* node);
   std::vector<ExifAppSegment*> Segments() const;
   void Clear() { nodes_.clear(); }
+  // Drops every segment with that marker and identifier.
+  void Remove(uint16_t marker, const std::string& identifier);
+  // Moves every segment of other into this list.
+  void TakeAll(AppSegmentList* other);
   bool Empty() const { return nodes_.empty(); }
 
  private:

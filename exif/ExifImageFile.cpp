@@ -6,9 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "exif/HuffmanCheck.h"
+#include "exif/ExifJpegCodec.h"
 #include "exif/JpegMarkers.h"
-#include "exif/ThumbnailCodec.h"
 #include "platform/byteorder.h"
 
 namespace {
@@ -24,22 +23,6 @@ std::unique_ptr<ExifTagEntry> UndefinedBytes(uint32_t tag, const char (&bytes)[4
 }
 
 }  // namespace
-
-// ---- ExifOpenFile -----------------------------------------------------------
-
-ExifResult ExifOpenFile::Close() {
-  stream_.reset();
-  return kExifOk;
-}
-
-ExifResult ExifOpenFile::Open(const std::string& name, const char* mode) {
-  ownsStream_ = true;
-  ExifResult status = kExifOk;
-  stream_ = ExifStream::Open(&status, name, mode);
-  if (!stream_) return status;
-  name_ = name;
-  return OpenImage(mode);
-}
 
 // ---- ExifImageFile ----------------------------------------------------------
 
@@ -64,6 +47,7 @@ ExifImageFile::~ExifImageFile() { Discard(); }
 
 void ExifImageFile::ReleaseAll() {
   ExifOpenFile::Close();
+  ReleasePixelRoad();
   segments_.Clear();
   comments_.clear();
 }
@@ -95,16 +79,11 @@ ExifResult ExifImageFile::OpenImage(const char* mode) {
     status = ScanMarkers();
     if (status == kExifOk && segments_.FindSegment(nullptr, 0xFFE1, "Exif", false) == nullptr) {
       status = AddDefaultExifSegment();
-      int32_t w = 0, h = 0;
+      // The frame size from the decoder's header read.
+      if (status == kExifOk && OpenDecoder() != kExifOk) status = kExifWriteFailed;
       if (status == kExifOk) {
-        if (s->File() != nullptr) status = ReadJpegFrameSize(s->File(), &w, &h);
-        else status = ReadJpegFrameSize(s->IO()->Buffer(), s->SizeOf(), &w, &h);
-      }
-      if (status == kExifOk) {
-        width = w;
-        height = h;
-        PutExifTag(ExifEntryU32(40962, kTiffLong, 1, static_cast<unsigned>(w)));
-        PutExifTag(ExifEntryU32(40963, kTiffLong, 1, static_cast<unsigned>(h)));
+        PutExifTag(ExifEntryU32(40962, kTiffLong, 1, static_cast<unsigned>(width)));
+        PutExifTag(ExifEntryU32(40963, kTiffLong, 1, static_cast<unsigned>(height)));
       }
     }
   } else {
@@ -239,8 +218,7 @@ ExifResult ExifImageFile::ReadHuffmanTables(int64_t body) {
     memset(t.values, 0, sizeof t.values);
     if (!s->ReadBytes(t.values, total)) return kExifReadFailed;
     left -= total;
-    HuffmanLookup lookup;
-    if (DeriveHuffmanLookup(t.counts, t.values, dc, &lookup) != kExifOk) return kExifBadHuffman;
+    if (DeriveHuffmanLookup(t.counts, t.values, dc, &t.lookup) != kExifOk) return kExifBadHuffman;
     t.set = true;
   }
   return kExifOk;

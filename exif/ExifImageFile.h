@@ -1,7 +1,8 @@
 // A JPEG file opened by name to read its tags ("r"), edit them ("r+") or
 // create it ("w"). Opening scans the markers and keeps every APPn segment
 // in the segment list; closing an edited file writes it anew: start of
-// image, the segments, the comments, then the image data unchanged.
+// image, the segments, the comments, then the image data unchanged (or
+// the new pixels written through WriteImage).
 // Close is the commit: an object destroyed without it writes nothing.
 #pragma once
 
@@ -13,56 +14,11 @@
 #include <vector>
 
 #include "exif/ExifAppSegment.h"
+#include "exif/ExifJpegImage.h"
 #include "exif/ExifResult.h"
 #include "exif/ExifStream.h"
 #include "exif/ExifTagEntry.h"
 #include "exif/TagDirectory.h"
-
-class ExifOpenFile {
- public:
-  ExifOpenFile() = default;
-  virtual ~ExifOpenFile() = default;
-  ExifOpenFile(const ExifOpenFile&) = delete;
-  ExifOpenFile& operator=(const ExifOpenFile&) = delete;
-
-  virtual ExifResult Close();
-  virtual ExifResult OpenImage(const char* mode) = 0;
-  // Opens the stream and the image; 7 or 9 from the stream.
-  ExifResult Open(const std::string& name, const char* mode);
-
-  ExifStream* Stream() const { return stream_.get(); }
-  const std::string& Name() const { return name_; }
-
- protected:
-  std::unique_ptr<ExifStream> stream_;
-  bool ownsStream_ = false;
-  std::string name_;
-};
-
-// Quantisation and Huffman tables met while scanning the markers.
-struct JpegTableRecord {
-  uint16_t quant[4][64] = {};  // natural order
-  bool quantSet[4] = {};
-  struct Huffman {
-    uint8_t counts[16] = {};
-    uint8_t values[256] = {};
-    bool set = false;
-  };
-  Huffman dc[4], ac[4];
-};
-
-// The frame description of a JPEG file as far as the marker scan fills it.
-class ExifJpegImage : public ExifOpenFile {
- public:
-  int32_t width = 0;
-  int32_t height = 0;
-  uint16_t components = 3;
-  uint16_t precision = 8;
-  uint8_t sampling[4] = {};
-  uint8_t quantTableNo[4] = {};
-  uint16_t quality = 90;
-  std::unique_ptr<JpegTableRecord> tables;
-};
 
 class ExifImageFile final : public ExifJpegImage {
  public:
@@ -86,6 +42,40 @@ class ExifImageFile final : public ExifJpegImage {
                                const TagDirectoryPath& path);
   ExifResult PutExifTag(const ExifTagEntry& entry);
 
+  // New pixels: written, all rows in one call, into a temporary JPEG file
+  // whose image data replaces the file's own when the file is closed. The
+  // temporary file counts only once every row is in it; 1 for a second
+  // one, 3 in mode "r".
+  ExifResult WriteImage(const ThumbnailImage& image, int32_t rows, int32_t* outWritten,
+                        int32_t* outTotal) override;
+  ExifResult ReadImage(ThumbnailImage& image, int32_t rows, int32_t* outRead, bool* outDone) override;
+  // Settings go to the file's own reads and to the image that writes the
+  // new pixels.
+  ExifResult SetImageInfo(int32_t w, int32_t h, uint16_t comps, uint16_t prec, int32_t colour,
+                          const uint8_t sampling[4], const uint8_t tableNumbers[4]) override;
+  void SetDctMethod(int32_t method) override;
+  void SetQuality(uint16_t value) override;
+  void SetSmoothing(uint16_t value) override;
+  void SetOptimizeCoding(bool on) override;
+  void SetProgressive(bool on) override;
+  ExifResult SetScale(int scale, int32_t* outWidth, int32_t* outHeight) override;
+  ExifResult SetTables(const uint16_t* const quant[4], const JpegTableRecord::Huffman* dc0,
+                       const JpegTableRecord::Huffman* dc1, const JpegTableRecord::Huffman* ac0,
+                       const JpegTableRecord::Huffman* ac1, int32_t kind) override;
+  ExifResult SetQuantTable(int slot, const uint16_t table[64]) override;
+  // The tables and sampling met by the marker scan.
+  ExifResult GetQuantTable(int slot, uint16_t out[64]) override;
+  ExifResult UseStandardTables(int on) override;
+  int GetHorizontalSampling(int componentId) override;
+  int GetVerticalSampling(int componentId) override;
+  // A copy is kept for the next WriteImage.
+  ExifResult SetIccProfile(const uint8_t* bytes, uint32_t length) override;
+  ExifResult SetQuantTableWithQuality(int slot, const uint16_t table[64], uint16_t quality);
+  // The writing image's compressor, set to halve chroma horizontally only.
+  ExifJpegCompress* GetCompressor();
+  // The temporary file holding new pixels; empty when none.
+  const std::string& TemporaryName() const { return tempName_; }
+
  private:
   ExifResult ScanMarkers();
   ExifResult ReadFrameHeader(int64_t bodyLength);
@@ -99,11 +89,17 @@ class ExifImageFile final : public ExifJpegImage {
   ExifResult FindImageData(int64_t* start);
   ExifResult WriteSegment(ExifAppSegment* segment, ExifStream* out);
   void ReleaseAll();
+  void ReleasePixelRoad();
+  ExifResult OpenNewPixels(ExifImageFile* fresh, int64_t* imageStart);
 
   AppSegmentList segments_;
   std::map<uint32_t, std::unique_ptr<ExifTagEntry>> defaultTags_;
   std::vector<std::vector<uint8_t>> comments_;
   ExifResult openStatus_ = kExifOk;
+  std::vector<uint8_t> iccProfile_;  // for the next WriteImage
+  ExifJpegImage memberImage_;         // writes new pixels into the temporary file
+  std::string tempName_;
+  bool writtenThroughTemp_ = false;
 };
 
 enum TagDirectoryKind {

@@ -71,16 +71,26 @@ ExifResult ExifImageFile::WriteSegment(ExifAppSegment* segment, ExifStream* out)
 ExifResult ExifImageFile::Rewrite() {
   ExifStream* s = stream_.get();
 
-  // The pixel dimensions in the EXIF directory follow the frame header.
+  // The pixel dimensions in the EXIF directory follow the frame header,
+  // or the new pixels when there are any.
+  const int32_t w = writtenThroughTemp_ ? memberImage_.width : width;
+  const int32_t h = writtenThroughTemp_ ? memberImage_.height : height;
   if (auto* tiff = dynamic_cast<ExifTiffAppSeg*>(segments_.FindSegment(nullptr, 0xFFE1, "Exif", true))) {
-    if (TagDirectory* exifDir = tiff->FindDirectory({{0, 0}, {34665, 0}}); exifDir && width > 0 && height > 0) {
-      exifDir->SetEntry(std::make_unique<ExifEntryU32>(40962, kTiffLong, 1, static_cast<unsigned>(width)));
-      exifDir->SetEntry(std::make_unique<ExifEntryU32>(40963, kTiffLong, 1, static_cast<unsigned>(height)));
+    if (TagDirectory* exifDir = tiff->FindDirectory({{0, 0}, {34665, 0}}); exifDir && w > 0 && h > 0) {
+      exifDir->SetEntry(std::make_unique<ExifEntryU32>(40962, kTiffLong, 1, static_cast<unsigned>(w)));
+      exifDir->SetEntry(std::make_unique<ExifEntryU32>(40963, kTiffLong, 1, static_cast<unsigned>(h)));
     }
   }
 
   int64_t imageStart = -1;
-  if (s->Mode() == ExifStream::kModeEdit) {
+  ExifStream* source = s;  // where the image data comes from
+  std::unique_ptr<ExifImageFile> fresh;
+  if (!tempName_.empty()) {
+    fresh = std::make_unique<ExifImageFile>();
+    const ExifResult st = OpenNewPixels(fresh.get(), &imageStart);
+    if (st != kExifOk) return st;
+    source = fresh->stream_.get();
+  } else if (s->Mode() == ExifStream::kModeEdit) {
     const ExifResult st = FindImageData(&imageStart);
     if (st != kExifOk) return st;
   } else {
@@ -111,13 +121,13 @@ ExifResult ExifImageFile::Rewrite() {
     }
   }
   // The image data, unchanged, from the first marker that is not APPn or COM.
-  const int64_t size = s->SizeOf();
-  if (status == kExifOk && !s->SeekTo(imageStart)) status = kExifReadFailed;
+  const int64_t size = source->SizeOf();
+  if (status == kExifOk && !source->SeekTo(imageStart)) status = kExifReadFailed;
   std::vector<uint8_t> chunk(1 << 16);
   out->SeekEnd();
   for (int64_t at = imageStart; status == kExifOk && at < size;) {
     const int64_t n = std::min<int64_t>(static_cast<int64_t>(chunk.size()), size - at);
-    if (!s->ReadBytes(chunk.data(), n)) status = kExifReadFailed;
+    if (!source->ReadBytes(chunk.data(), n)) status = kExifReadFailed;
     else if (!out->WriteBytes(chunk.data(), n)) status = kExifWriteFailed;
     at += n;
   }

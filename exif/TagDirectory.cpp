@@ -27,7 +27,8 @@ ExifResult ThumbnailImage::Allocate(int32_t w, int32_t h, uint16_t c) {
     if (i < c) {
       comp[i].sampleStride = c;
       comp[i].rowStride = static_cast<int64_t>(c) * w;
-      comp[i].first = pixels.data() + i;
+      // An empty picture has no buffer to point into.
+      comp[i].first = pixels.empty() ? nullptr : pixels.data() + i;
     }
   }
   return kExifOk;

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "exif/ThumbnailCodec.h"
+#include "exif/ExifJpegImage.h"
 #include "exif/TagDirectory.h"
 
 namespace {

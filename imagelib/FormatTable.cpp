@@ -7,9 +7,17 @@
 
 #include "imagelib/PxImageBMP.h"
 #include "imagelib/PxImageGIF.h"
+#include "imagelib/PxImageICO.h"
+#include "imagelib/PxImageJAS.h"
+#include "imagelib/PxImagePCX.h"
+#include "imagelib/PxImageTGA.h"
+#include "imagelib/PxImageWBMP.h"
+#include "imagelib/PxImageSKA.h"
 #include "imagelib/PxImageJPG.h"
+#include "imagelib/PxImageMNG.h"
 #include "imagelib/PxImagePNG.h"
 #include "imagelib/PxImageTIF.h"
+#include "imagelib/PxImageWMF.h"
 #include "imagelib/PxImagePSD.h"
 
 namespace {
@@ -57,14 +65,6 @@ const char* PendingText();
 #define PW_PENDING_TEXT(id, text) \
   template <>                     \
   const char* PendingText<id>() { return text; }
-PW_PENDING_TEXT(kFormatIco, "PxImageICO: ICO is not available in this build")
-PW_PENDING_TEXT(kFormatTga, "PxImageTGA: TGA is not available in this build")
-PW_PENDING_TEXT(kFormatPcx, "PxImagePCX: PCX is not available in this build")
-PW_PENDING_TEXT(kFormatWbmp, "PxImageWBMP: WBMP is not available in this build")
-PW_PENDING_TEXT(kFormatWmf, "PxImageWMF: WMF is not available in this build")
-PW_PENDING_TEXT(kFormatUnknown, "PxImageJAS: JPEG-2000 family is not available in this build")
-PW_PENDING_TEXT(kFormatMng, "PxImageMNG: MNG is not available in this build")
-PW_PENDING_TEXT(kFormatSka, "PxImageSKA: SKA is not available in this build")
 PW_PENDING_TEXT(kFormatRaw, "PxImageRAW: RAW is not available in this build")
 #undef PW_PENDING_TEXT
 
@@ -97,15 +97,16 @@ const FormatCodec kBmp = Codec<PxImageBMP>("PxImageBMP");
 const FormatCodec kGif = Codec<PxImageGIF>("PxImageGIF", true);
 const FormatCodec kJpg = Codec<PxImageJPG>("PxImageJPG");
 const FormatCodec kPng = Codec<PxImagePNG>("PxImagePNG");
-const FormatCodec kIco = Pending<kFormatIco>("PxImageICO", true);               // pending: ICO
+const FormatCodec kIco = Codec<PxImageICO>("PxImageICO", true);
 const FormatCodec kTif = Codec<PxImageTIF>("PxImageTIF", true);
-const FormatCodec kTga = Pending<kFormatTga>("PxImageTGA");                     // pending: TGA
-const FormatCodec kPcx = Pending<kFormatPcx>("PxImagePCX");                     // pending: PCX
-const FormatCodec kWbmp = Pending<kFormatWbmp>("PxImageWBMP");                  // pending: WBMP
-const FormatCodec kWmf = PendingReadOnly<kFormatWmf>("PxImageWMF", "Save WMF not supported");  // pending: WMF
-const FormatCodec kJas = Pending<kFormatUnknown>("PxImageJAS");                 // pending: JP2/JPC/PGX/PNM/RAS
-const FormatCodec kMng = Pending<kFormatMng>("PxImageMNG", true);               // pending: MNG
-const FormatCodec kSka = Pending<kFormatSka>("PxImageSKA");                     // pending: SKA
+const FormatCodec kTga = Codec<PxImageTGA>("PxImageTGA");
+const FormatCodec kPcx = Codec<PxImagePCX>("PxImagePCX");
+const FormatCodec kWbmp = Codec<PxImageWBMP>("PxImageWBMP");
+const FormatCodec kWmf = ReadOnlyCodec<PxImageWMF>("PxImageWMF", "Save WMF not supported");
+const FormatCodec kJas = FormatCodec{"PxImageJAS", &Create<PxImageJAS>, &DecodeWith<PxImageJAS>,
+                                     &EncodeWithId<PxImageJAS>, nullptr, false};
+const FormatCodec kMng = Codec<PxImageMNG>("PxImageMNG", true);
+const FormatCodec kSka = Codec<PxImageSKA>("PxImageSKA");
 const FormatCodec kRaw = PendingReadOnly<kFormatRaw>("PxImageRAW", "Save RAW not supported");  // pending: RAW
 const FormatCodec kPsd = ReadOnlyCodec<PxImagePSD>("PxImagePSD", "Save PSD not supported");
 // ---------------------------------------------------------------------------

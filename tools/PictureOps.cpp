@@ -56,6 +56,30 @@ bool ConvertPictureAs(const std::wstring& source, const std::wstring& target,
   return WritePicture(image, target, targetFormat);
 }
 
+// An icon converted from its widest frame into `targetFormat`.
+bool ConvertIcoPictureAs(const std::wstring& source, const std::wstring& target, ImageFormatId targetFormat,
+                         int32_t width, int32_t height, bool grey, bool refuseDamaged = false) {
+  PxImage image;
+  if (!LoadUpright(image, source, kFormatIco)) return false;
+  int32_t frame = 0, frameWidth = 0, frameHeight = 0;
+  if (!ChooseIcoFrame(source, frame, frameWidth, frameHeight)) return false;
+  image.info.frame = frame;
+  if (!LoadUpright(image, source, kFormatUnknown)) return false;
+  if (refuseDamaged && image.IsDamaged()) return false;
+  PrepareForFormat(image, targetFormat, width, height, grey);
+  return WritePicture(image, target, targetFormat);
+}
+
+// One picture into `targetFormat`; an icon goes through its widest frame.
+bool ConvertPictureTo(const std::wstring& source, const std::wstring& target, ImageFormatId targetFormat,
+                      int32_t width, int32_t height, bool grey, bool refuseDamaged = false,
+                      uint8_t jpegScale = 1) {
+  if (ImageTypeFromPath(source) == kFormatIco)
+    return ConvertIcoPictureAs(source, target, targetFormat, width, height, grey, refuseDamaged);
+  return ConvertPictureAs(source, target, targetFormat, width, height, grey, refuseDamaged,
+                          jpegScale);
+}
+
 }  // namespace
 
 ImageFormatId ImageTypeFromPath(const std::wstring& path) {
@@ -113,8 +137,7 @@ bool ConvertPicture(const std::wstring& source, const std::wstring& target, cons
   const ImageFormatId b = ImageTypeFromPath(target);
   if (a == kFormatGif && b == kFormatGif)
     return ConvertGifFrames(source, target, width, height, grey, nullptr, refuseDamaged);
-  if (a == kFormatIco) return ConvertIcoPicture(source, target, width, height, grey, refuseDamaged);
-  return ConvertPictureAs(source, target, b, width, height, grey, refuseDamaged, jpegScale);
+  return ConvertPictureTo(source, target, b, width, height, grey, refuseDamaged, jpegScale);
 }
 
 bool ChooseIcoFrame(const std::wstring& path, int32_t& frame, int32_t& width, int32_t& height) {
@@ -140,16 +163,7 @@ bool ChooseIcoFrame(const std::wstring& path, int32_t& frame, int32_t& width, in
 
 bool ConvertIcoPicture(const std::wstring& source, const std::wstring& target, int32_t width,
                        int32_t height, bool grey, bool refuseDamaged) {
-  const ImageFormatId b = ImageTypeFromPath(target);
-  PxImage image;
-  if (!LoadUpright(image, source, kFormatIco)) return false;
-  int32_t frame = 0, frameWidth = 0, frameHeight = 0;
-  if (!ChooseIcoFrame(source, frame, frameWidth, frameHeight)) return false;
-  image.info.frame = frame;
-  if (!LoadUpright(image, source, kFormatUnknown)) return false;
-  if (refuseDamaged && image.IsDamaged()) return false;
-  PrepareForFormat(image, b, width, height, grey);
-  return WritePicture(image, target, b);
+  return ConvertIcoPictureAs(source, target, ImageTypeFromPath(target), width, height, grey, refuseDamaged);
 }
 
 bool JoinSideBySide(PxImage* left, PxImage* right, PxImage* out) {
@@ -209,7 +223,7 @@ bool MergePictures(std::vector<std::wstring> files, const std::wstring& output, 
     pw::ScopedTempFile temporary("pixelwharf-merge");
     if (!temporary) return false;
     const std::wstring temporaryPath = NarrowToWide(temporary.path());
-    if (!ConvertPictureAs(files[0], temporaryPath, kFormatTif, -1, -1, false)) return false;
+    if (!ConvertPictureTo(files[0], temporaryPath, kFormatTif, -1, -1, false)) return false;
     if (!LoadUpright(merged, temporaryPath, kFormatUnknown)) return false;
   }
   if (fixedSize > 0 && merged.Width() > 0 && merged.Height() > 0) {

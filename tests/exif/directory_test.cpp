@@ -5,7 +5,7 @@
 #include <cmath>
 #include <random>
 
-#include "exif/HuffmanCheck.h"
+#include "exif/ExifJpegCodec.h"
 #include "exif/TagDirectory.h"
 #include "jpeg_builder.h"
 #include "tiff_helpers.h"
@@ -438,7 +438,7 @@ TEST(TagDirectory, StripsPerImageRules) {
   }
 }
 
-TEST(HuffmanCheck, RefusesTablesNoDecoderCouldUse) {
+TEST(DeriveHuffmanLookup, RefusesTablesNoDecoderCouldUse) {
   HuffmanLookup lookup;
   uint8_t values[256] = {};
   for (int i = 0; i < 256; ++i) values[i] = static_cast<uint8_t>(i % 12);

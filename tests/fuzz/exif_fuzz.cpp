@@ -3,7 +3,7 @@
 //   with every typed segment parsed and walked, then has its tags copied
 //   into an edited copy of itself that is written back and read once more.
 //   That is the road of a batch run that copies or rewrites tags of a
-//   stranger's picture.
+//   stranger's picture. The source's pixels are read too, at 1/8 scale.
 // - The image library's section reader: the input's sections are split and
 //   its EXIF block digested, the EXIF and comment sections kept and written
 //   in front of the input's own image data, as a JPEG save that keeps them.
@@ -82,6 +82,18 @@ void ParseAll(ExifImageFile& file, DirectoryTagList* tags) {
   }
 }
 
+// The pixel road of the EXIF library, kept small: the whole picture at
+// 1/8 scale when that is at most a million pixels.
+void ReadPixels(ExifImageFile& file) {
+  int32_t w = 0, h = 0;
+  if (file.SetScale(8, &w, &h) != kExifOk || w <= 0 || h <= 0 || static_cast<int64_t>(w) * h > (1 << 20)) return;
+  ThumbnailImage image;
+  if (image.Allocate(w, h, file.components == 1 ? 1 : 3) != kExifOk) return;
+  int32_t rows = 0;
+  bool done = false;
+  file.ReadImage(image, h, &rows, &done);
+}
+
 int SectionReader(const uint8_t* data, size_t size) {
   if (size > 0x7FFF0000u) return 0;
   std::vector<uint8_t> bytes(data, data + size);
@@ -111,7 +123,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   ExifImageFile source;
   DirectoryTagList tags;
-  if (source.Open(original, "r") == kExifOk) ParseAll(source, &tags);
+  if (source.Open(original, "r") == kExifOk) {
+    ParseAll(source, &tags);
+    ReadPixels(source);
+  }
 
   {
     ExifImageFile target;

@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Writes small seed files for the fuzz targets, made by ImageMagick 6 and
-# exiftool: make_seeds.sh <folder>  ->  <folder>/bmp/*.bmp, <folder>/exif/*.jpg
+# Writes small seed files for the fuzz targets, made by ImageMagick 6,
+# exiftool and Pillow: make_seeds.sh <folder>  ->  <folder>/bmp/*.bmp,
+# <folder>/exif/*.jpg, <folder>/{ico,tga,pcx,wbmp,ska}/*, <folder>/jas/*,
+# <folder>/mng/*.mng, <folder>/wmf/* (the metafiles by the tests' own
+# builder, tests/imagelib/metafile_build.py)
 # The few files checked in under seeds/ were made by this script.
 set -euo pipefail
 out=${1:?usage: make_seeds.sh <folder>}
-mkdir -p "$out/bmp" "$out/exif"
+mkdir -p "$out/bmp" "$out/exif" "$out/ico" "$out/tga" "$out/pcx" "$out/wbmp" "$out/ska" \
+  "$out/jas" "$out/mng" "$out/wmf"
 im=convert-im6.q16
 src=$(mktemp --suffix=.png)
 trap 'rm -f "$src" "$src.thumb.jpg"' EXIT
@@ -69,3 +73,61 @@ seg = lambda m, body: b'\xff' + bytes([m]) + struct.pack('>H', len(body) + 2) + 
 jpeg = open(sys.argv[1], 'rb').read()
 open(sys.argv[2], 'wb').write(jpeg[:2] + seg(0xE1, app1) + seg(0xE3, meta) + jpeg[2:])
 PY
+
+# Icons, TGA, PCX and WBMP from ImageMagick and Pillow; SKA from struct.
+"$im" "$src" -alpha set -channel A -fx 'i/w' +channel \( +clone -resize 8x8! \) "$out/ico/alpha32.ico"
+"$im" "$src" -colors 12 "$out/ico/pal4.ico"
+"$im" "$src" -colors 2 -type palette "$out/ico/pal1.ico"
+"$im" "$src" -compress RLE "$out/tga/rle24.tga"
+"$im" "$src" -colors 20 -type palette -compress RLE "$out/tga/rle8.tga"
+"$im" "$src" -depth 5 -define tga:bits-per-pixel=16 "$out/tga/rgb16.tga"
+"$im" "$src" -alpha set -channel A -fx 'i/w' +channel "$out/tga/rgba32.tga"
+"$im" "$src" "$out/pcx/rgb24.pcx"
+"$im" "$src" -colors 20 -type palette "$out/pcx/pal8.pcx"
+"$im" "$src" -colors 2 -type palette -depth 1 "$out/pcx/bits1.pcx"
+"$im" "$src" -threshold 50% "$out/wbmp/bits.wbmp"
+/usr/bin/python3 - "$src" "$out" <<'PY'
+import struct, sys
+from PIL import Image
+im = Image.open(sys.argv[1])
+out = sys.argv[2]
+im.convert('RGBA').save(out + '/ico/png.ico', sizes=[(8, 8)])
+im.save(out + '/tga/top_left.tga', orientation=1)
+# 4 planes of one bit, 9 x 3, each plane row 2 bytes, written bare
+head = bytearray(128)
+head[0:4] = bytes([10, 5, 1, 1])
+head[8:12] = struct.pack('<HH', 8, 2)
+head[16:64] = bytes(range(48))
+head[65] = 4
+head[66:68] = struct.pack('<H', 2)
+open(out + '/pcx/planes4.pcx', 'wb').write(bytes(head) + bytes(i * 23 % 192 for i in range(24)))
+w, h = 5, 3
+pal = bytes(i % 256 for i in range(768))
+open(out + '/ska/ska.ska', 'wb').write(struct.pack('<HHB4s', w, h, 3, b'\0\0\0\1') + pal + bytes(range(w * h)))
+PY
+
+j=$out/jas
+small=$(mktemp --suffix=.png)
+trap 'rm -f "$src" "$src.thumb.jpg" "$small"' EXIT
+"$im" "$src" -resize 6x4! "$small"
+"$im" "$small" "$j/rgb.jp2"
+"$im" "$small" -quality 50 "$j/lossy.j2k"
+"$im" "$small" -colorspace gray "$j/grey.pgx"
+"$im" "$small" -compress none "$j/p3.ppm"
+"$im" "$small" -colorspace gray -compress none "$j/p2.pgm"
+"$im" "$small" -threshold 50% -compress none "$j/p1.pbm"
+"$im" "$small" -threshold 50% "$j/p4.pbm"
+"$im" "$small" -depth 16 "$j/p6_16.ppm"
+"$im" "$small" -compress RLE "$j/rle.ras"
+"$im" "$small" -colors 4 -type Palette "$j/map.ras"
+
+m=$out/mng
+"$im" -delay 10 -loop 0 -size 4x3 xc:red xc:lime xc:blue "$m/loop3.mng"
+"$im" "$small" "$m/still.jng"
+
+python3 "$(dirname "$0")/../imagelib/metafile_build.py" "$out/wmf"
+rm -f "$out/wmf/wide.emf" "$out/wmf/thin.emf"
+for f in rect empty; do  # stems must differ: the replay tests are named by them
+  mv "$out/wmf/$f.wmf" "$out/wmf/${f}_wmf.wmf"
+  mv "$out/wmf/$f.emf" "$out/wmf/${f}_emf.emf"
+done

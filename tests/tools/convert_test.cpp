@@ -156,9 +156,13 @@ TEST(ConvertRun, SameFolderOverTheTree) {
   const std::string log = ReadFile(photos + "/log.log");
   EXPECT_NE(log.find(photos + "/alpha.png->" + photos + "/alpha.jpg\n"), std::string::npos);
   EXPECT_NE(log.find(photos + "/sub/le.jpg->" + photos + "/sub/le_1.jpg\n"), std::string::npos);
-  if (!fs::exists(photos + "/icon.jpg")) {  // a build without the icon reader
-    EXPECT_NE(log.find("Convert" + photos + "/icon.ico Failed!\n"), std::string::npos);
-  }
+  // The icon converts from its widest frame, the later of its two 48x48
+  // ones (blue).
+  EXPECT_NE(log.find(photos + "/icon.ico->" + photos + "/icon.jpg\n"), std::string::npos);
+  EXPECT_EQ(Identify(photos + "/icon.jpg"), "48x48;");
+  EXPECT_EQ(Shell("convert-im6.q16 " + Quote(photos + "/icon.jpg") + " -format '%[fx:int(mean.b*255+0.5)>200 && "
+                  "int(mean.g*255+0.5)<40]' info:"),
+            "1");
   EXPECT_TRUE(StagedLeftovers(photos).empty());
 }
 

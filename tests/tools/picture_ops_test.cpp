@@ -18,6 +18,17 @@ std::unique_ptr<PxImage> Load(const std::string& path) {
   return image;
 }
 
+// The tool tree's icon: 16x16 red, then 48x48 green and 48x48 blue.
+std::string MakeIcon(const std::string& path) {
+  EXPECT_TRUE(Sh("convert-im6.q16 -size 16x16 xc:red -size 48x48 xc:lime xc:blue " + Quote(path)));
+  return path;
+}
+
+bool IsBlue(const PxImage& image, int x, int y) {
+  const RGBQUAD c = image.PixelColorAt(x, y, false);
+  return c.rgbBlue > 200 && c.rgbRed < 40 && c.rgbGreen < 40;
+}
+
 class PictureOps : public ::testing::Test {
  protected:
   void SetUp() override { g_JpegQuality = 90; }
@@ -207,6 +218,27 @@ TEST_F(MergeSizes, VerticalWithFixedWidthPutsTheFirstOnTop) {
   EXPECT_GT(merged->PixelColorAt(30, 0, false).rgbGreen, 200);
 }
 
+// An icon joins a merge through its widest frame, first or further.
+TEST_F(MergeSizes, IconsJoinThroughTheirWidestFrame) {
+  const std::string icon = MakeIcon(P("icon.ico"));
+  const std::string red = P("red.png");
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 30x48 xc:red " + Quote(red)));
+  ASSERT_TRUE(MergePictures({W(icon), W(red)}, W(P("first.png")), false, -1, false, nullptr));
+  auto first = Load(P("first.png"));
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->Width(), 48u + 30u);
+  EXPECT_EQ(first->Height(), 48u);
+  EXPECT_TRUE(IsBlue(*first, 10, 10));
+  EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+
+  ASSERT_TRUE(MergePictures({W(red), W(icon)}, W(P("next.png")), true, -1, false, nullptr));
+  auto next = Load(P("next.png"));
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->Width(), 30u);
+  EXPECT_EQ(next->Height(), 48u + 30u);  // the 48x48 frame scaled to the width
+  EXPECT_TRUE(IsBlue(*next, 15, 10));    // the icon is the lower part
+}
+
 TEST_F(MergeSizes, OnePictureAloneAndFailures) {
   const std::string one = Make("one.png", 30, 20);
   ASSERT_TRUE(MergePictures({W(one)}, W(P("alone.jpg")), false, -1, false, nullptr));
@@ -223,6 +255,38 @@ TEST_F(MergeSizes, OnePictureAloneAndFailures) {
   // A further picture that does not load: the rest is merged, the group fails.
   EXPECT_FALSE(MergePictures({W(one), W(junk)}, W(P("part.jpg")), false, -1, false, nullptr));
   EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+}
+
+TEST_F(PictureOps, IconsConvertFromTheirWidestLastFrame) {
+  const std::string icon = MakeIcon(P("icon.ico"));
+  int32_t frame = -7, width = 0, height = 0;
+  ASSERT_TRUE(ChooseIcoFrame(W(icon), frame, width, height));
+  EXPECT_EQ(frame, 2);  // the later of the two widest
+  EXPECT_EQ(width, 48);
+  EXPECT_EQ(height, 48);
+
+  ASSERT_TRUE(ConvertIcoPicture(W(icon), W(P("icon.png")), -1, -1, false));
+  auto png = Load(P("icon.png"));
+  ASSERT_TRUE(png);
+  EXPECT_EQ(png->Width(), 48u);
+  EXPECT_TRUE(IsBlue(*png, 24, 24));
+
+  // Through ConvertPicture, whatever the target: resampled, quality kept.
+  g_JpegQuality = 70;
+  ASSERT_TRUE(ConvertPicture(W(icon), W(P("icon.jpg")), 20, 30, false));
+  EXPECT_EQ(Capture("identify-im6.q16 -format %wx%h " + Quote(P("icon.jpg"))), "20x30");
+  EXPECT_EQ(Capture("identify-im6.q16 -format %Q " + Quote(P("icon.jpg"))), "70");
+  ASSERT_TRUE(ConvertPicture(W(icon), W(P("copy.ico")), -1, -1, false));
+  auto copy = Load(P("copy.ico"));
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(copy->info.frameCount, 1);
+  EXPECT_TRUE(IsBlue(*copy, 0, 0));
+
+  // Nothing to read: no frame, nothing written.
+  const std::string junk = dir_.Write("junk.ico", "not an icon");
+  EXPECT_FALSE(ChooseIcoFrame(W(junk), frame, width, height));
+  EXPECT_FALSE(ConvertIcoPicture(W(junk), W(P("junk.png")), -1, -1, false));
+  EXPECT_FALSE(std::filesystem::exists(P("junk.png")));
 }
 
 TEST_F(PictureOps, ReadShootingTime) {

@@ -1,4 +1,7 @@
-#include "exif/HuffmanCheck.h"
+// Checking a Huffman table read from a DHT segment the way a decoder would
+// build its lookup from it, so that a table no decoder could use is
+// refused when the file is opened.
+#include "exif/ExifJpegCodec.h"
 
 ExifResult DeriveHuffmanLookup(const uint8_t counts[16], const uint8_t* values, bool isDc,
                                HuffmanLookup* out) {

@@ -1,0 +1,27 @@
+// Helpers shared by the demosaicers and the highlight stages.
+#pragma once
+
+#include "rawdecode/raw_context.h"
+#include "rawdecode/raw_stream.h"
+
+namespace rawdemosaic {
+
+inline uint16_t clip(int v) { return uint16_t(v < 0 ? 0 : v > 65535 ? 65535 : v); }
+inline uint16_t clip(double v) { return !(v > 0) ? 0 : v >= 65535 ? 65535 : uint16_t(v); }
+
+// The number of colours the demosaicers work on (1..4).
+inline int colours_of(const raw_decode_context* ctx) {
+  return ctx->colour_count < 1 ? 1 : ctx->colour_count > 4 ? 4 : ctx->colour_count;
+}
+
+// True when every position of the pattern has one of colours 0..2: the
+// three-colour layout PPG and AHD are written for.
+inline bool three_colour_pattern(const raw_decode_context* ctx) {
+  if (ctx->colour_count != 3) return false;
+  for (int r = 0; r < 16; ++r)
+    for (int c = 0; c < 16; ++c)
+      if (cfa_colour_at(ctx, r, c) > 2) return false;
+  return true;
+}
+
+}  // namespace rawdemosaic

@@ -1,0 +1,55 @@
+// Plain records of the camera-RAW decoder: pixels, Huffman nodes, directory
+// summaries and the nine stream operations every read goes through.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+struct raw_decode_context;
+
+// A loader fills the context's pixel buffer from the stream.
+typedef void (*raw_load_fn)(raw_decode_context* ctx);
+// Writes an embedded thumbnail to a run-time library stream.
+typedef void (*raw_thumb_writer_fn)(raw_decode_context* ctx, FILE* out);
+
+// One decoded pixel: a sample per colour index 0..3.
+struct raw_pixel {
+  uint16_t sample[4];
+  uint16_t& operator[](size_t c) { return sample[c]; }
+  uint16_t operator[](size_t c) const { return sample[c]; }
+};
+
+// One node of a Huffman decode tree. A node whose first branch is null is a
+// leaf. Nodes live only in the pool of the context that built them.
+struct huff_node {
+  huff_node* branch[2];
+  int32_t leaf;
+};
+
+// What is kept of each TIFF image directory met while parsing.
+struct raw_ifd_summary {
+  int32_t width, height, bits_per_sample, compression, photometric;
+  int32_t data_offset, orientation, samples, byte_count;
+};
+
+struct phase_one_info {
+  int32_t format, key_offset, black_level, black_offset, split_column, tag_21a;
+  float tag_210;
+};
+
+// The stream operations, in this order. Every operation gets the context's
+// stream handle first. Offsets and positions are 32-bit signed here; the
+// decoder itself checks every position it computes in 64 bits against the
+// data size (raw_seek).
+struct raw_stream_ops {
+  size_t (*read)(void* handle, void* buffer, size_t size, size_t count);
+  size_t (*write)(void* handle, const void* buffer, size_t size, size_t count);
+  int (*seek)(void* handle, int32_t offset, int origin);  // 0 start, 1 current, 2 end
+  int (*close)(void* handle);
+  char* (*gets)(void* handle, char* buffer, int size);
+  int (*eof)(void* handle);
+  int32_t (*tell)(void* handle);
+  int (*getc)(void* handle);
+  int (*scanf)(void* handle, const char* format, ...);
+};
