@@ -106,3 +106,8 @@ void smal_decode_segment(raw_decode_context* ctx, const smal_segment* pair, unsi
 void smal_fill_holes(raw_decode_context* ctx, unsigned holes);
 void smal_v6_load_raw(raw_decode_context* ctx);
 void smal_v9_load_raw(raw_decode_context* ctx);
+
+// Code tables that the writers of the tests encode with too.
+extern const uint8_t nikon_tree_sources[6][32];  // 16 counts, then symbols
+extern const uint8_t kodak_262_trees[2][26];
+extern const int8_t kodak_radc_source[];  // (code length, value) pairs of the 18 trees

@@ -262,13 +262,17 @@ void ljpeg_load_raw(raw_decode_context* ctx) {
         row = jidx / width;
         col = jidx % width + i * slice_w;
       }
-      if (sensor_width == 3984 && (col -= 2) < 0) col += sensor_width, --row;
-      int64_t irow = row - ctx->top_margin, icol = col - ctx->left_margin;
+      // These frames start each row two values early. The shift applies to
+      // where the value is placed, not to the running position (which would
+      // otherwise walk backwards when there are no slices to recompute it).
+      int64_t prow = row, pcol = col;
+      if (sensor_width == 3984 && (pcol -= 2) < 0) pcol += sensor_width, --prow;
+      int64_t irow = prow - ctx->top_margin, icol = pcol - ctx->left_margin;
       if (irow >= 0 && irow < ctx->image_height) {
         if (icol >= 0 && icol < ctx->image_width) {
           cfa_sample(ctx, unsigned(irow), unsigned(icol)) = uint16_t(val);
           if (val < min) min = val;
-        } else if (col > 1) {
+        } else if (pcol > 1) {
           dark[icol & 1] += val;
         }
       }

@@ -215,14 +215,10 @@ void kodak_yrgb_load_raw(raw_decode_context* ctx) {
   ctx->apply_gamma = 0;
 }
 
-namespace {
-
 const uint8_t kodak_262_trees[2][26] = {
     {0, 1, 5, 1, 1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9},
     {0, 3, 1, 1, 1, 1, 1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9},
 };
-
-}  // namespace
 
 void kodak_262_load_raw(raw_decode_context* ctx) {
   if (!loader_cfa_ready(ctx)) return;
