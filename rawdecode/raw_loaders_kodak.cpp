@@ -255,12 +255,14 @@ void kodak_262_load_raw(raw_decode_context* ctx) {
       if (val >> 8) report_data_error(ctx);
       pixel[pi] = uint8_t(val);
       unsigned v = ctx->tone_curve[pixel[pi++]];
+      // Only rows of the image count towards the black level, so that the
+      // sum matches the divisor below.
       int64_t irow = int64_t(row) - ctx->top_margin, x = col - ctx->left_margin;
-      if (x >= 0 && x < ctx->image_width) {
-        if (irow >= 0 && irow < ctx->image_height) cfa_sample(ctx, unsigned(irow), unsigned(x)) = uint16_t(v);
-      } else {
+      if (irow < 0 || irow >= ctx->image_height) continue;
+      if (x >= 0 && x < ctx->image_width)
+        cfa_sample(ctx, unsigned(irow), unsigned(x)) = uint16_t(v);
+      else
         black += v;
-      }
     }
     if (loader_data_ended(ctx)) break;
   }
