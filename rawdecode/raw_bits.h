@@ -40,8 +40,9 @@ struct ljpeg_header {
 // unless info_only).
 int quarn_ljpeg_start(raw_decode_context* ctx, ljpeg_header* jh, int info_only);
 int ljpeg_read_difference(raw_decode_context* ctx, const huff_node* tree);
-// Decodes row `row` (rows in increasing order from 0); returns its first
-// value inside the header's two-row buffer.
+// Decodes row `row` of a scan that quarn_ljpeg_start(..., 0) accepted (rows
+// in increasing order from 0); returns its first value inside the header's
+// two-row buffer.
 uint16_t* ljpeg_decode_row(raw_decode_context* ctx, int row, ljpeg_header* jh);
 
 // Canon CRW compressed data.

@@ -102,8 +102,7 @@ void vng_interpolate(raw_decode_context* ctx) {
       int gval[8] = {};
       for (const Term& t : ph.terms) {
         int diff = std::abs(pix[t.offset1] - pix[t.offset2]) << t.weight;
-        for (int g = 0; g < 8; ++g)
-          if (t.mask & (1 << g)) gval[g] += diff;
+        for (unsigned m = unsigned(t.mask); m; m &= m - 1) gval[__builtin_ctz(m)] += diff;
       }
       int gmin = gval[0], gmax = gval[0];
       for (int g = 1; g < 8; ++g) {

@@ -31,10 +31,12 @@ void grey_box_multipliers(raw_decode_context* ctx) {
       for (uint64_t y = row; y < row + 8 && y < bottom && !skip; ++y) {
         for (uint64_t x = col; x < col + 8 && x < right && !skip; ++x) {
           for (int c = 0; c < 4; ++c) {
-            // Without a CFA every pixel holds all its colours.
+            // With a CFA each position gives its CFA sample; without one
+            // every pixel holds all its colours.
+            const raw_pixel& pixel = ctx->pixels[(y >> ctx->shrink_factor) * ctx->buffer_width +
+                                                 (x >> ctx->shrink_factor)];
             int colour = ctx->cfa_pattern ? cfa_colour_at(ctx, int(y), int(x)) : c;
-            int64_t val = ctx->pixels[(y >> ctx->shrink_factor) * ctx->buffer_width +
-                                      (x >> ctx->shrink_factor)][colour];
+            int64_t val = ctx->cfa_pattern ? pixel[cfa_fc(ctx, unsigned(y), unsigned(x))] : pixel[c];
             if (val > limit) {
               skip = true;
               break;

@@ -24,9 +24,9 @@ std::vector<uint16_t> DecodeAll(MemoryContext& m) {
   return out;
 }
 
-std::vector<uint16_t> RandomSamples(const LjpegParams& p, unsigned seed) {
+std::vector<uint16_t> RandomSamples(const LjpegParams& p, unsigned seed, int extra = 0) {
   std::mt19937 gen(seed);
-  std::vector<uint16_t> s(size_t(p.width) * p.height * p.components);
+  std::vector<uint16_t> s(size_t(p.width) * p.height * (p.components + extra));
   int limit = 1 << (p.precision - p.point_transform);
   // A smooth field with noise, and a few extremes so every length occurs.
   for (size_t i = 0; i < s.size(); ++i) {
@@ -109,6 +109,37 @@ TEST(RawLjpeg, RoundTripsEveryPredictor) {
       MemoryContext m(EncodeLjpeg(p, samples));
       EXPECT_EQ(DecodeAll(m), samples);
       EXPECT_EQ(m->data_error_reported, 0) << m->message_log;
+    }
+  }
+}
+
+TEST(RawLjpeg, CanonSrawRowsRoundTrip) {
+  // Sampling 2x1 gives one extra luma value per position, 2x2 three.
+  for (int sampling : {0x21, 0x22}) {
+    for (int psv = 1; psv <= 7; ++psv) {
+      LjpegParams p;
+      p.width = 9;
+      p.height = 6;
+      p.components = 3;
+      p.precision = 15;
+      p.psv = psv;
+      p.restart_rows = psv == 4 ? 2 : 0;
+      p.sraw_sampling = sampling;
+      const int extra = sampling == 0x21 ? 1 : 3;
+      SCOPED_TRACE(testing::Message() << "sampling " << std::hex << sampling << std::dec << " psv " << psv);
+      auto samples = RandomSamples(p, unsigned(psv + sampling), extra);
+      MemoryContext m(EncodeLjpeg(p, samples));
+      ljpeg_header jh;
+      ASSERT_EQ(quarn_ljpeg_start(m.get(), &jh, 0), 1);
+      EXPECT_EQ(jh.sraw, extra);
+      EXPECT_EQ(jh.clrs, 3 + extra);
+      std::vector<uint16_t> out;
+      for (int r = 0; r < jh.high; ++r) {
+        const uint16_t* row = ljpeg_decode_row(m.get(), r, &jh);
+        out.insert(out.end(), row, row + size_t(jh.wide) * jh.clrs);
+      }
+      EXPECT_EQ(out, samples);
+      EXPECT_EQ(m->data_error_reported, 0);
     }
   }
 }

@@ -319,6 +319,36 @@ TEST(RawWavelet, HatFilterAndFlatFields) {
     for (int c = 0; c < 3; ++c) EXPECT_NEAR(ctx->pixels[i][c], 1024 << 4, 2);
 }
 
+TEST(RawWavelet, NoiseShrinksAndTheMeanStays) {
+  auto ctx = raw_context_create();
+  ctx->image_height = ctx->image_width = 64;
+  ctx->cfa_pattern = kBayer;
+  ctx->colour_count = 3;
+  ctx->shrink_factor = 1;
+  ctx->white_level = 4095;
+  for (float& m : ctx->pre_multipliers) m = 1;
+  raw_allocate_pixels(ctx.get(), "test");
+  std::mt19937 gen(21);
+  auto stats = [&](int c, int shift) {
+    double sum = 0, sq = 0;
+    for (uint64_t i = 0; i < ctx->pixel_count; ++i) {
+      double v = ctx->pixels[i][c] / double(1 << shift);
+      sum += v;
+      sq += v * v;
+    }
+    double mean = sum / ctx->pixel_count;
+    return std::make_pair(mean, sq / ctx->pixel_count - mean * mean);
+  };
+  for (uint64_t i = 0; i < ctx->pixel_count; ++i)
+    for (int c = 0; c < 4; ++c) ctx->pixels[i][c] = uint16_t(2000 + int(gen() % 401) - 200);
+  auto before = stats(0, 0);
+  ctx->options.denoise_threshold = 3000;
+  wavelet_denoise(ctx.get());
+  auto after = stats(0, 4);
+  EXPECT_NEAR(after.first, before.first, before.first * 0.01);
+  EXPECT_LT(after.second, before.second * 0.5);
+}
+
 TEST(RawPreInterpolate, UnshrinksAndFoldsTheSecondGreen) {
   auto ctx = raw_context_create();
   ctx->image_height = 4;

@@ -1,5 +1,6 @@
 #include "raw_test_encoder.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -37,10 +38,11 @@ HuffCodes::HuffCodes(const std::vector<uint8_t>& src) : source(src) {
   }
 }
 
-std::vector<uint8_t> FullLengthTable() {
-  // Lengths of the usual DC table, stretched to 17 symbols.
+std::vector<uint8_t> FullLengthTable(int rotate) {
+  // Lengths of the usual DC table, stretched to 17 symbols; `rotate` shifts
+  // which length gets which code, so every table codes differently.
   std::vector<uint8_t> t = {0, 1, 5, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0};
-  for (int s = 0; s <= 16; ++s) t.push_back(uint8_t(s));
+  for (int s = 0; s <= 16; ++s) t.push_back(uint8_t((s + 5 * rotate) % 17));
   return t;
 }
 
@@ -70,6 +72,10 @@ void Word(std::vector<uint8_t>& out, int v) {
 std::vector<uint8_t> EncodeLjpeg(const LjpegParams& p, const std::vector<uint16_t>& samples) {
   const int w = p.width, h = p.height, nc = p.components;
   const int bits = p.precision - p.point_transform;
+  // Canon sRAW: the first component's sampling factors make (h x v - 1) & 3
+  // extra values per position, coded like the first component.
+  const int sraw = p.sraw_sampling ? ((p.sraw_sampling >> 4) * (p.sraw_sampling & 15) - 1) & 3 : 0;
+  const int clrs = nc + sraw;
   std::vector<uint8_t> out;
   Marker(out, 0xD8);
   Marker(out, 0xC3);
@@ -80,18 +86,27 @@ std::vector<uint8_t> EncodeLjpeg(const LjpegParams& p, const std::vector<uint16_
   out.push_back(uint8_t(nc));
   for (int c = 0; c < nc; ++c) {
     out.push_back(uint8_t(c + 1));
-    out.push_back(0x11);
+    out.push_back(c == 0 && p.sraw_sampling ? uint8_t(p.sraw_sampling) : 0x11);
     out.push_back(0);
   }
   if (p.extra_byte_after_frame) out.push_back(0x00);
-  HuffCodes table(FullLengthTable());
-  int tables = p.shared_table ? 1 : nc;
+  // Table t codes component t (all components with one shared table; with
+  // sRAW, table 0 the values up to sraw and table 1 the rest). A DHT names
+  // tables 0..3 only: components from the fifth on use the first table.
+  const int tables = p.shared_table ? 1 : sraw ? 2 : std::min(nc, 4);
+  std::vector<HuffCodes> table;
+  for (int t = 0; t < tables; ++t) table.emplace_back(FullLengthTable(t));
   Marker(out, 0xC4);
-  Word(out, 2 + tables * int(1 + table.source.size()));
+  Word(out, 2 + tables * int(1 + table[0].source.size()));
   for (int t = 0; t < tables; ++t) {
     out.push_back(uint8_t(t));
-    out.insert(out.end(), table.source.begin(), table.source.end());
+    out.insert(out.end(), table[t].source.begin(), table[t].source.end());
   }
+  auto table_of = [&](int c) -> const HuffCodes& {
+    if (p.shared_table) return table[0];
+    if (sraw) return table[c <= sraw ? 0 : 1];
+    return table[c < tables ? c : 0];
+  };
   if (p.restart_rows) {
     Marker(out, 0xDD);
     Word(out, 4);
@@ -102,31 +117,36 @@ std::vector<uint8_t> EncodeLjpeg(const LjpegParams& p, const std::vector<uint16_
   out.push_back(uint8_t(nc));
   for (int c = 0; c < nc; ++c) {
     out.push_back(uint8_t(c + 1));
-    out.push_back(uint8_t((p.shared_table ? 0 : c) << 4));
+    out.push_back(uint8_t((p.shared_table || c >= 4 ? 0 : c) << 4));
   }
   out.push_back(uint8_t(p.psv));
   out.push_back(0);
   out.push_back(uint8_t(p.point_transform));
 
   BitWriter bw(true);
-  auto at = [&](int r, int col, int c) -> int { return samples[(size_t(r) * w + col) * nc + c]; };
+  auto at = [&](int r, int col, int c) -> int { return samples[(size_t(r) * w + col) * clrs + c]; };
   int restart_count = 0;
   for (int r = 0; r < h; ++r) {
+    // The first row of the scan and of every restart interval is predicted
+    // from the left only, its first value from the middle of the range.
     bool first = r == 0 || (p.restart_rows && r % p.restart_rows == 0);
     if (r > 0 && first) {
       bw.PadWithOnes();
-      auto& o = bw.bytes();
-      Marker(o, 0xD0 + (restart_count++ & 7));
+      Marker(bw.bytes(), 0xD0 + (restart_count++ & 7));
     }
+    int last_luma = 0;  // sRAW: the last value stored with component <= sraw
     for (int col = 0; col < w; ++col) {
-      for (int c = 0; c < nc; ++c) {
+      for (int c = 0; c < clrs; ++c) {
         int pred;
-        if (first) {
-          pred = col == 0 ? 1 << (bits - 1) : at(r, col - 1, c);
-        } else if (col == 0) {
-          pred = at(r - 1, 0, c);
+        if (sraw && c <= sraw && (col || c)) {
+          pred = last_luma;
+        } else if (col) {
+          pred = at(r, col - 1, c);
         } else {
-          int a = at(r, col - 1, c), b = at(r - 1, col, c), cc = at(r - 1, col - 1, c);
+          pred = first ? 1 << (bits - 1) : at(r - 1, 0, c);
+        }
+        if (!first && col) {
+          int a = pred, b = at(r - 1, col, c), cc = at(r - 1, col - 1, c);
           switch (p.psv) {
             case 1: pred = a; break;
             case 2: pred = b; break;
@@ -138,10 +158,11 @@ std::vector<uint8_t> EncodeLjpeg(const LjpegParams& p, const std::vector<uint16_
             default: throw std::logic_error("predictor");
           }
         }
+        if (c <= sraw) last_luma = at(r, col, c);
         int diff = (at(r, col, c) - pred) & 0xFFFF;
         if (diff >= 32768) diff -= 65536;
         int len = DiffLength(diff);
-        auto code = table.code.at(len);
+        auto code = table_of(c).code.at(len);
         bw.Put(code.first, code.second);
         if (len == 16 && diff == -32768) {
           if (p.long_length16) bw.Put(32767, 16);

@@ -38,8 +38,9 @@ struct HuffCodes {
   std::vector<uint8_t> source;
 };
 
-// A source covering difference lengths 0..16.
-std::vector<uint8_t> FullLengthTable();
+// A source covering difference lengths 0..16; `rotate` changes which
+// length gets which code.
+std::vector<uint8_t> FullLengthTable(int rotate = 0);
 // Length of a lossless-JPEG difference (-32768 gives 16).
 int DiffLength(int diff);
 
@@ -50,9 +51,11 @@ struct LjpegParams {
   bool extra_byte_after_frame = false;  // a filler byte after a one-component frame
   bool long_length16 = false;   // write 16 bits after a length-16 symbol
   int point_transform = 0;
+  int sraw_sampling = 0;        // Canon sRAW: the first component's sampling byte (0x21, 0x22)
 };
 
-// Samples are row-major, components interleaved; each below 1 << precision.
+// Samples are row-major, components interleaved (components + the sRAW
+// extra values per position); each below 1 << precision.
 std::vector<uint8_t> EncodeLjpeg(const LjpegParams& p, const std::vector<uint16_t>& samples);
 
 struct CrwParams {
