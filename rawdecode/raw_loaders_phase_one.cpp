@@ -331,7 +331,7 @@ void hasselblad_load_raw(raw_decode_context* ctx) {
   const huff_node* tree = jh.huff[0];
   const int top = ctx->top_margin, left = ctx->left_margin;
   for (int row = -top; row < ctx->image_height; ++row) {
-    int pred[2] = {0x8000, 0x8000};
+    int64_t pred[2] = {0x8000, 0x8000};
     for (int col = -left; col < int(ctx->sensor_width) - left; col += 2) {
       int len[2];
       for (int& l : len) {
