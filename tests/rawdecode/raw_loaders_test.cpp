@@ -104,6 +104,17 @@ void Canon10Bit() {
   EXPECT_EQ(f->white_level, 1023u);
   EXPECT_EQ(f->byte_order, 0x4949);
   EXPECT_EQ(f->data_error_reported, 0);
+  // Wider than 1600: zero samples are filled from their neighbours of the same colour.
+  Geometry wide{5, 1608, 5, 1608, 0, 0};
+  Bytes file2;
+  for (int r = 0; r < 5; ++r) {
+    Bytes b = Canon10Row(std::vector<unsigned>(1608, r == 2 ? 0 : 500));
+    file2.insert(file2.end(), b.begin(), b.end());
+  }
+  Frame w(file2, wide);
+  canon_10bit_load_raw(w.get());
+  EXPECT_EQ(w.At(2, 800), 500u);
+  EXPECT_EQ(w.At(1, 800), 500u);
 }
 
 void Canon600() {
