@@ -1629,3 +1629,59 @@ TEST(RawLoaders, KodakSonySmalRoundTrips) {
     c.run();
   }
 }
+
+// Byte vectors worked out by hand, one or more per family of loaders.
+TEST(RawLoaders, HandComputedByteVectors) {
+  {
+    // 0x3FF 0x000 0x155 0x2AA 0x001 0x200 0x0F0 0x30F, ten bits each, most
+    // significant first: words FFC0 0556 AA00 6003 C30F, stored little-endian.
+    Frame f({0xC0, 0xFF, 0x56, 0x05, 0x00, 0xAA, 0x03, 0x60, 0x0F, 0xC3}, Geometry{1, 8, 1, 8, 0, 0});
+    canon_10bit_load_raw(f.get());
+    const unsigned want[8] = {0x3FF, 0x000, 0x155, 0x2AA, 0x001, 0x200, 0x0F0, 0x30F};
+    for (int c = 0; c < 8; ++c) EXPECT_EQ(f.At(0, c), want[c]) << c;
+  }
+  const unsigned twelve[8] = {0xABC, 0xDEF, 0x123, 0x456, 0x789, 0x000, 0xFFF, 0x800};
+  {
+    // The same eight 12-bit samples as big-endian words and as little-endian ones.
+    Frame be({0xAB, 0xCD, 0xEF, 0x12, 0x34, 0x56, 0x78, 0x90, 0x00, 0xFF, 0xF8, 0x00}, Geometry{1, 8, 1, 8, 0, 0});
+    packed_12bit_load_raw(be.get());
+    Frame le({0x12, 0xEF, 0xCD, 0xAB, 0x90, 0x78, 0x56, 0x34, 0x00, 0xF8, 0xFF, 0x00}, Geometry{1, 8, 1, 8, 0, 0});
+    le->loader_flags = 1;
+    packed_12bit_load_raw(le.get());
+    Frame dng({0xAB, 0xCD, 0xEF, 0x12, 0x34, 0x56, 0x78, 0x90, 0x00, 0xFF, 0xF8, 0x00}, Geometry{1, 8, 1, 8, 0, 0});
+    dng->bits_per_sample = 12, dng->samples_per_pixel = 1, dng->raw_image_count = 1;
+    adobe_dng_load_raw_nc(dng.get());
+    for (int c = 0; c < 8; ++c) {
+      EXPECT_EQ(be.At(0, c), twelve[c]) << c;
+      EXPECT_EQ(le.At(0, c), twelve[c]) << c;
+      EXPECT_EQ(dng.At(0, c), twelve[c]) << c;
+    }
+  }
+  {
+    // Nokia: 10 20 30 40 E4 -> 40 + 0, 80 + 1, 120 + 2, 160 + 3.
+    Frame f({0x10, 0x20, 0x30, 0x40, 0xE4}, Geometry{1, 4, 1, 4, 0, 0});
+    nokia_load_raw(f.get());
+    EXPECT_EQ(f.At(0, 0), 64u + 0);
+    EXPECT_EQ(f.At(0, 1), 128u + 1);
+    EXPECT_EQ(f.At(0, 2), 192u + 2);
+    EXPECT_EQ(f.At(0, 3), 256u + 3);
+  }
+  {
+    // Panasonic: the first 8 bits read are block byte 15, the next 4 the
+    // high nibble of byte 14; the second column reads byte 13 whole.
+    Bytes block(0x4000, 0);
+    block[15] = 0x12, block[14] = 0x30, block[13] = 0x45;
+    Frame f(block, Geometry{1, 2, 1, 2, 0, 0});
+    panasonic_load_raw(f.get());
+    EXPECT_EQ(f.At(0, 0), 0x123u);
+    EXPECT_EQ(f.At(0, 1), 0x45u);
+  }
+  {
+    // ARW, one column of two rows: "10" length 2, "11" = 3; "11" length 1,
+    // "0" = -1; padded with 1: 1011 1101.
+    Frame f({0xBD}, Geometry{2, 1, 2, 1, 0, 0});
+    sony_arw_load_raw(f.get());
+    EXPECT_EQ(f.At(0, 0), 3u);
+    EXPECT_EQ(f.At(1, 0), 2u);
+  }
+}
