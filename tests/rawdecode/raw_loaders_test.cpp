@@ -1685,3 +1685,98 @@ TEST(RawLoaders, HandComputedByteVectors) {
     EXPECT_EQ(f.At(1, 0), 2u);
   }
 }
+
+// Paths of the loaders that the round trips above do not take.
+TEST(RawLoaders, FieldsCurvesAndCorrections) {
+  {
+    // Packed 12-bit in two fields: rows 0 and 2 first, rows 1 and 3 from
+    // half the file length on.
+    std::vector<std::vector<unsigned>> field1(2), field2(2);
+    for (int c = 0; c < 8; ++c) {
+      field1[0].push_back(Pattern(0, c, 12)), field1[1].push_back(Pattern(2, c, 12));
+      field2[0].push_back(Pattern(1, c, 12)), field2[1].push_back(Pattern(3, c, 12));
+    }
+    Bytes first = Packed12(field1, false, 0, 0), second = Packed12(field2, false, 0, 0);
+    first.resize(64, 0), second.resize(64, 0);
+    first.insert(first.end(), second.begin(), second.end());
+    Frame f(first, Geometry{4, 8, 4, 8, 0, 0});
+    f->loader_flags = 2 | 4;
+    packed_12bit_load_raw(f.get());
+    ExpectCfa(f, [](int r, int c) { return Pattern(r, c, 12); });
+  }
+  {
+    // Nikon's second tree drops low bits: symbol 0x39 is length 9 with 3
+    // bits not stored; six stored bits 111111 give ((63 x 2 + 1) << 3) >> 1 = 508.
+    Bytes file = {0x44, 0x20};
+    for (int i = 0; i < 4; ++i) PutBE16(file, 2048);
+    PutBE16(file, 2), PutBE16(file, 0), PutBE16(file, 4096);  // an identity curve
+    file.resize(564, 0);
+    file[563] = 1;  // split at row 1
+    HuffCodes t0(std::vector<uint8_t>(nikon_tree_sources[0], nikon_tree_sources[0] + 32));
+    HuffCodes t1(std::vector<uint8_t>(nikon_tree_sources[1], nikon_tree_sources[1] + 32));
+    BitWriter bw(false);
+    for (int c = 0; c < 2; ++c) bw.Put(t0.code.at(0).first, t0.code.at(0).second);
+    bw.Put(t1.code.at(0x39).first, t1.code.at(0x39).second);
+    bw.Put(0x3F, 6);
+    bw.Put(t1.code.at(0).first, t1.code.at(0).second);
+    bw.PadWithOnes();
+    const uint32_t data = uint32_t(file.size());
+    file.insert(file.end(), bw.bytes().begin(), bw.bytes().end());
+    Frame f(file, Geometry{2, 2, 2, 2, 0, 0});
+    f->byte_order = 0x4D4D;
+    f->bits_per_sample = 12;
+    f->raw_data_offset = data;
+    nikon_compressed_load_raw(f.get());
+    EXPECT_EQ(f.At(0, 0), 2048u);
+    EXPECT_EQ(f.At(0, 1), 2048u);
+    EXPECT_EQ(f.At(1, 0), 2556u);
+    EXPECT_EQ(f.At(1, 1), 2048u);
+  }
+  {
+    // Phase One: a bad column rebuilt from its neighbours (a flat field
+    // stays flat inside), then a polynomial curve i + 5 from the split column on.
+    Geometry g{8, 8, 8, 8, 0, 0};
+    Bytes file;
+    PutLE16(file, 0), PutLE16(file, 0);
+    for (int r = 0; r < 8; ++r)
+      for (int c = 0; c < 8; c += 2) {
+        unsigned a = c == 2 ? 7000 : 1000, b = 1000;
+        PutLE16(file, (a & 0x5555) | (b & ~0x5555u)), PutLE16(file, (b & 0x5555) | (a & ~0x5555u));
+      }
+    Bytes defects;
+    PutLE16(defects, 2), PutLE16(defects, 0), PutLE16(defects, 131), PutLE16(defects, 0);
+    Bytes poly(4, 0);
+    for (float p : {0.0f, 5.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f}) PutFloatLE(poly, p);
+    Bytes meta = PhaseOneMeta({{0x400, defects}, {0x419, poly}});
+    const uint32_t meta_offset = uint32_t(file.size());
+    file.insert(file.end(), meta.begin(), meta.end());
+    Frame f(file, g);
+    f->byte_order = 0x4949;
+    f->phase_one_params.format = 1;
+    f->phase_one_params.split_column = 4;
+    f->raw_data_offset = 4;
+    f->meta_data_offset = meta_offset;
+    f->meta_data_length = uint32_t(meta.size());
+    phase_one_load_raw(f.get());
+    for (int r = 2; r < 6; ++r) EXPECT_EQ(f.At(r, 2), 1000u) << r;
+    for (int r = 0; r < 8; ++r) {
+      EXPECT_EQ(f.At(r, 3), 1000u);
+      EXPECT_EQ(f.At(r, 4), 1005u);
+      EXPECT_EQ(f.At(r, 7), 1005u);
+    }
+  }
+  {
+    // DNG placement on a 45-degree sensor: stored (r, c) goes to
+    // (r + width - 1 - c / 2, r + (c + 1) / 2).
+    Bytes file;
+    for (int i = 0; i < 8; ++i) PutBE16(file, 100 + i);
+    Frame f(file, Geometry{2, 4, 4, 4, 0, 0});
+    f->byte_order = 0x4D4D;
+    f->bits_per_sample = 16, f->samples_per_pixel = 1, f->raw_image_count = 1;
+    f->fuji_diagonal_width = 2;
+    adobe_dng_load_raw_nc(f.get());
+    EXPECT_EQ(f.At(1, 0), 100u);  // (0, 0)
+    EXPECT_EQ(f.At(0, 2), 103u);  // (0, 3): row 0 + 1 - 1, column 0 + 2
+    EXPECT_EQ(f.At(2, 1), 104u);  // (1, 0)
+  }
+}
