@@ -271,6 +271,23 @@ void CanonSraw() {
     return unsigned(k == 0 ? y - 562 : k == 2 ? y - 412 : y + (24600 >> 12) - 512);
   });
   EXPECT_EQ(f->white_level, 0x3FFFu);
+  // Later cameras: zero chroma plus the hue; 2 for the listed firmware of
+  // camera 0x80000218, else (1 + 1) << 2 = 8. With hue h: R = Y + (23129h >> 14),
+  // G = Y + (-17391h >> 14), B = Y + (28939h >> 14).
+  values.clear();
+  for (int r = 0; r < 2; ++r)
+    for (int c = 0; c < 6; c += 2) values.insert(values.end(), {uint16_t(luma(r, c)), uint16_t(luma(r, c + 1)), 16384, 16384});
+  for (const char* firmware : {"Firmware Version 1.0.7", "Firmware Version 3.0.0"}) {
+    SCOPED_TRACE(firmware);
+    Frame n(SrawFrame(values, groups), g, 0);
+    n->camera_id = 0x80000218;
+    strcpy(n->camera_model_extra, firmware);
+    for (int c = 0; c < 3; ++c) n->sraw_multipliers[c] = 1024;
+    canon_sraw_load_raw(n.get());
+    const int add[2][3] = {{2, -3, 3}, {11, -9, 14}};
+    const int which = firmware[17] == '1' ? 0 : 1;
+    ExpectRgb(n, 3, [&](int r, int c, int k) { return unsigned(luma(r, c) + add[which][k]); });
+  }
 }
 
 // ---- DNG ---------------------------------------------------------------------------
