@@ -1797,3 +1797,44 @@ TEST(RawLoaders, FieldsCurvesAndCorrections) {
     EXPECT_EQ(f.At(2, 1), 104u);  // (1, 0)
   }
 }
+
+TEST(RawLoaders, Canon600AutoWhiteBalanceAndPhaseOneColumnGains) {
+  {
+    // A flat field of 1000: every ratio is 0, which the check moves to -18
+    // (target -38, miss clamped to -20), so the second entry of each pair
+    // becomes 1000 x 1006 >> 10 = 982. Two groups (row 14, columns 10 and 12).
+    Frame f({}, Geometry{32, 14, 32, 14, 0, 0}, 0xE1E4E1E4);
+    for (int r = 0; r < 32; ++r)
+      for (int c = 0; c < 14; ++c) cfa_sample(f.get(), r, c) = 1000;
+    canon_600_auto_wb(f.get());
+    EXPECT_FLOAT_EQ(f->pre_multipliers[0], 1.0f / 4000);
+    EXPECT_FLOAT_EQ(f->pre_multipliers[1], 1.0f / 3928);
+    EXPECT_FLOAT_EQ(f->pre_multipliers[2], 1.0f / 4000);
+    EXPECT_FLOAT_EQ(f->pre_multipliers[3], 1.0f / 4000);
+  }
+  {
+    // Column gains (0x412): one band with one knot of gain 3.0: every
+    // sample s becomes (3 x row + s / 2) x 2.
+    Geometry g{4, 4, 4, 4, 0, 0};
+    Bytes file;
+    PutLE16(file, 0), PutLE16(file, 0);
+    for (int i = 0; i < 16; ++i) PutLE16(file, 2000);  // format 1 leaves equal pairs alone
+    Bytes gains;
+    for (uint32_t h : {0u, 1u, 0u, 1u, 0u, 0u, 0u, 0u, 0u}) PutLE32(gains, h);
+    PutLE16(gains, 77);  // matches tag_21a
+    PutFloatLE(gains, 3.0f);
+    PutLE16(gains, 30000);  // the knot
+    Bytes meta = PhaseOneMeta({{0x412, gains}});
+    const uint32_t meta_offset = uint32_t(file.size());
+    file.insert(file.end(), meta.begin(), meta.end());
+    Frame f(file, g);
+    f->byte_order = 0x4949;
+    f->phase_one_params.format = 1;
+    f->phase_one_params.tag_21a = 77;
+    f->raw_data_offset = 4;
+    f->meta_data_offset = meta_offset;
+    f->meta_data_length = uint32_t(meta.size());
+    phase_one_load_raw(f.get());
+    ExpectCfa(f, [](int r, int) { return 2000u + 6u * r; });
+  }
+}
