@@ -337,17 +337,20 @@ void DngLosslessRgb() {
 }
 
 void DngUncompressed12() {
-  Geometry g{3, 8, 2, 6, 1, 1};
-  Bytes file;
-  for (int r = 0; r < 3; ++r) {
-    BitWriter bw(false);
-    for (int c = 0; c < 8; ++c) bw.Put(Pattern(r, c, 12), 12);
-    file.insert(file.end(), bw.bytes().begin(), bw.bytes().end());
+  for (int bits : {10, 12, 14}) {
+    SCOPED_TRACE(bits);
+    Geometry g{3, 8, 2, 6, 1, 1};
+    Bytes file;
+    for (int r = 0; r < 3; ++r) {
+      BitWriter bw(false);
+      for (int c = 0; c < 8; ++c) bw.Put(Pattern(r, c, bits), bits);
+      file.insert(file.end(), bw.bytes().begin(), bw.bytes().end());
+    }
+    Frame f(file, g);
+    f->bits_per_sample = bits, f->samples_per_pixel = 1, f->raw_image_count = 1;
+    adobe_dng_load_raw_nc(f.get());
+    ExpectCfa(f, [&](int r, int c) { return Pattern(r + 1, c + 1, bits); });
   }
-  Frame f(file, g);
-  f->bits_per_sample = 12, f->samples_per_pixel = 1, f->raw_image_count = 1;
-  adobe_dng_load_raw_nc(f.get());
-  ExpectCfa(f, [](int r, int c) { return Pattern(r + 1, c + 1, 12); });
 }
 
 // Two raw images interleaved; shot 1 takes the second value of each pair.
@@ -1579,7 +1582,7 @@ TEST(RawLoaders, CanonDngNikonPentaxFujiRoundTrips) {
       {"canon sRAW", CanonSraw},
       {"DNG lossless tiles", DngLosslessTiles},
       {"DNG lossless RGB", DngLosslessRgb},
-      {"DNG uncompressed 12-bit", DngUncompressed12},
+      {"DNG uncompressed 10, 12 and 14-bit", DngUncompressed12},
       {"DNG uncompressed, second shot", DngUncompressedSecondShot},
       {"Pentax K10", PentaxK10},
       {"Nikon lossless 12", [] { NikonLossless(12); }},
