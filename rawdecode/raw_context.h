@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "rawdecode/raw_parse_state.h"
 #include "rawdecode/raw_types.h"
 
 // Options, set by the caller before identification.
@@ -164,6 +165,15 @@ struct raw_decode_context {
   std::string message_log;
   raw_message_fn message_callback = nullptr;
   void* message_user = nullptr;
+
+  // 8. Container parsers: the routines they chose, by name (identification
+  // installs the routine a name stands for in raw_loader, thumb_loader and
+  // thumb_writer), where the Pentax decode tree lies, and the parse limits.
+  raw_loader_name raw_loader_choice = raw_loader_name::none;
+  raw_loader_name thumb_loader_choice = raw_loader_name::none;
+  raw_thumb_name thumb_writer_choice = raw_thumb_name::none;
+  uint32_t pentax_tree_offset = 0;  // 0: none; else the file position of the 13 codes
+  raw_parse_state parse;
 };
 
 // A zeroed context with the option defaults, reading through the standard-I/O

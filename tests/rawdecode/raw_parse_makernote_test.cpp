@@ -1,0 +1,225 @@
+// Maker notes: the variant told by the first bytes, byte order and base,
+// and the entries that carry white balance, levels and shot data.
+#include <gtest/gtest.h>
+
+#include "raw_test_encoder.h"
+#include "raw_tiff_writer.h"
+#include "rawdecode/raw_parsers.h"
+
+using namespace rawtest;
+
+namespace {
+
+struct NoteEntry {
+  uint16_t tag, type;
+  uint32_t count;
+  std::vector<uint8_t> data;  // in the note's byte order; more than 4 bytes go after the table
+};
+
+// A file of `lead` zero bytes, then the note: `header`, the entry count, the
+// entries, a zero link, the out-of-line values. Offsets count from `base`
+// (an absolute file position; `inner_header` adds a TIFF header of its own
+// whose position is the base, as Nikon writes it).
+std::vector<uint8_t> NoteFile(size_t lead, const std::string& header, bool little,
+                              const std::vector<NoteEntry>& entries, int64_t base, bool inner_header = false) {
+  ByteSink s(little);
+  s.PadTo(lead);
+  s.Text(header);
+  if (inner_header) {
+    base = int64_t(s.bytes.size());
+    s.Text(little ? "II" : "MM");
+    s.U16(42);
+    s.U32(8);
+  }
+  size_t table = s.bytes.size();
+  size_t data_at = table + 2 + 12 * entries.size() + 4;
+  s.U16(uint32_t(entries.size()));
+  std::vector<uint8_t> values;
+  for (const NoteEntry& e : entries) {
+    s.U16(e.tag);
+    s.U16(e.type);
+    s.U32(e.count);
+    if (e.data.size() > 4) {
+      s.U32(uint32_t(int64_t(data_at + values.size()) - base));
+      values.insert(values.end(), e.data.begin(), e.data.end());
+    } else {
+      std::vector<uint8_t> v = e.data;
+      v.resize(4);
+      s.Raw(v);
+    }
+  }
+  s.U32(0);
+  s.Raw(values);
+  s.PadTo(s.bytes.size() + 16);
+  return s.bytes;
+}
+
+std::vector<uint8_t> U16s(bool little, std::vector<uint32_t> v) {
+  ByteSink s(little);
+  for (uint32_t x : v) s.U16(x);
+  return s.bytes;
+}
+
+void ReadNote(MemoryContext& m, size_t lead, int64_t base, uint32_t upper = 0) {
+  raw_seek(m.get(), int64_t(lead), 0);
+  read_maker_note(m.get(), base, upper);
+}
+
+}  // namespace
+
+TEST(RawMakerNote, SignaturesSetByteOrderAndBase) {
+  const std::string text = "Model extra text here!!";
+  std::vector<uint8_t> extra(text.begin(), text.end());
+  extra.push_back(0);
+  const std::vector<NoteEntry> entries = {{0x7, 2, uint32_t(extra.size()), extra}};
+  const std::string expected = text;
+
+  {  // "Nikon" and a zero: its own TIFF header, offsets from it
+    MemoryContext m(NoteFile(40, std::string("Nikon\0\x02\x10\0\0", 10), false, entries, 0, true));
+    m->byte_order = 0x4949;
+    ReadNote(m, 40, 0);
+    EXPECT_EQ(std::string(m->camera_model_extra), expected);
+    EXPECT_EQ(m->byte_order, 0x4949);  // restored
+  }
+  {  // "OLYMPUS" and a zero: offsets count from the note's start
+    MemoryContext m(NoteFile(40, std::string("OLYMPUS\0II\x03\0", 12), true, entries, 40));
+    m->byte_order = 0x4D4D;
+    ReadNote(m, 40, 0);
+    EXPECT_EQ(std::string(m->camera_model_extra), expected);
+    EXPECT_EQ(m->byte_order, 0x4D4D);
+  }
+  {  // a bare table, offsets from the caller's base
+    MemoryContext m(NoteFile(40, "", false, entries, 8));
+    m->byte_order = 0x4D4D;
+    ReadNote(m, 40, 8);
+    EXPECT_EQ(std::string(m->camera_model_extra), expected);
+  }
+  // "MMMM" marks no directory; "Nikon" and a blank is a bare table whose
+  // first bytes make an entry count above 1000.
+  for (std::string head : {std::string("MMMM"), std::string("Nikon \x02\x10\0\0", 10), std::string("KDK")}) {
+    MemoryContext m(NoteFile(40, head, false, entries, 0));
+    m->byte_order = 0x4D4D;
+    ReadNote(m, 40, 0);
+    EXPECT_STREQ(m->camera_model_extra, "") << head;
+  }
+}
+
+TEST(RawMakerNote, WhiteBalanceLevelsAndShotData) {
+  const bool le = true;
+  std::vector<NoteEntry> entries = {
+      {0x8, 4, 1, {0x39, 0x30, 0, 0}},                 // shot number 12345
+      {0x10, 4, 1, {0x18, 0x02, 0, 0x80}},             // camera id
+      {0x1B, 3, 1, U16s(le, {512})},                   // Pentax: blue / 256
+      {0x1C, 3, 1, U16s(le, {768})},                   // Pentax: red / 256
+      {0x200, 3, 4, U16s(le, {100, 102, 104, 106})},   // black: mean
+      {0x1011, 8, 9, U16s(le, {256, 0, 0, 0, 512, 0, 0, 0, 0xFF00})},
+  };
+  MemoryContext m(NoteFile(16, "", le, entries, 0));
+  m->byte_order = 0x4949;
+  snprintf(m->camera_make, sizeof m->camera_make, "PENTAX Corporation");
+  ReadNote(m, 16, 0);
+  EXPECT_EQ(m->shot_sequence, 12345u);
+  EXPECT_EQ(m->camera_id, 0x80000218u);
+  EXPECT_FLOAT_EQ(m->camera_multipliers[2], 2);
+  EXPECT_FLOAT_EQ(m->camera_multipliers[0], 3);
+  EXPECT_EQ(m->black_level, 103u);
+  EXPECT_FLOAT_EQ(m->file_colour_matrix[0][0], 1);
+  EXPECT_FLOAT_EQ(m->file_colour_matrix[1][1], 2);
+  EXPECT_FLOAT_EQ(m->file_colour_matrix[2][2], -1);
+}
+
+TEST(RawMakerNote, KonicaScanStopsAtRawDataOffset) {
+  ByteSink s(false);
+  s.Text("KC");
+  s.PadTo(10);
+  s.PadTo(64);
+  for (uint32_t v : {300, 500, 256, 256}) s.U16(v);  // read as (w0, w2, w1, w3)
+  s.PadTo(200);
+  for (uint32_t limit : {0u, 100u, 60u}) {
+    MemoryContext m(s.bytes);
+    m->raw_data_offset = limit;
+    ReadNote(m, 0, 0);
+    if (limit == 100) {
+      EXPECT_FLOAT_EQ(m->camera_multipliers[0], 300);
+      EXPECT_FLOAT_EQ(m->camera_multipliers[2], 500);
+      EXPECT_FLOAT_EQ(m->camera_multipliers[3], 256);
+    } else {
+      EXPECT_EQ(m->camera_multipliers[0], 0) << limit;
+    }
+  }
+}
+
+// Nikon white balance of versions 200..211 is enciphered with the serial
+// number and four bytes of the shutter count; the offset and colour order
+// follow the version.
+TEST(RawMakerNote, NikonEncipheredWhiteBalance) {
+  struct Case {
+    const char* version;
+    int offset;
+    int flip;
+  };
+  for (const Case& c : {Case{"0204", 6, 0}, Case{"0209", 10, 1}, Case{"0211", 16, 1}}) {
+    const bool le = false;
+    const std::string serial = "4321";
+    const uint8_t count_bytes[4] = {0x12, 0x34, 0x56, 0x78};
+    std::vector<uint8_t> plain(324, 0);
+    const uint32_t wb[4] = {400, 256, 300, 257};
+    for (int k = 0; k < 4; ++k) {
+      plain[c.offset + 2 * k] = uint8_t(wb[k] >> 8);
+      plain[c.offset + 2 * k + 1] = uint8_t(wb[k]);
+    }
+    // the keystream: as the camera writes it
+    uint8_t ci = nikon_wb_table_serial[4321 & 0xFF];
+    uint8_t cj = nikon_wb_table_count[0x12 ^ 0x34 ^ 0x56 ^ 0x78];
+    uint8_t ck = 0x60;
+    std::vector<uint8_t> block = plain;
+    for (uint8_t& b : block) {
+      cj = uint8_t(cj + ci * ck++);
+      b ^= cj;
+    }
+    std::vector<uint8_t> v97(c.version, c.version + 4);
+    v97.resize(4 + 280, 0);
+    v97.insert(v97.end(), block.begin(), block.end());
+    std::vector<NoteEntry> entries = {
+        {0x1D, 2, 5, {'4', '3', '2', '1', 0}},
+        {0x97, 7, uint32_t(v97.size()), v97},
+        {0xA7, 7, 4, {count_bytes[0], count_bytes[1], count_bytes[2], count_bytes[3]}},
+    };
+    MemoryContext m(NoteFile(0, "", le, entries, 0));
+    m->byte_order = 0x4D4D;
+    read_maker_note(m.get(), 0, 0);
+    for (int k = 0; k < 4; ++k)
+      EXPECT_FLOAT_EQ(m->camera_multipliers[k ^ (k >> 1) ^ c.flip], float(wb[k])) << c.version << " " << k;
+  }
+}
+
+TEST(RawMakerNote, NikonCaptureRecordsAndThumbnailNote) {
+  // capture records: 22 bytes lead, then id, 14 bytes, length + 4, data
+  ByteSink r(true);
+  r.PadTo(22);
+  r.U32(0x11111111), r.PadTo(r.bytes.size() + 14), r.U32(4 + 6), r.Raw({1, 2, 3, 4, 5, 6});
+  r.U32(0x76A43207), r.PadTo(r.bytes.size() + 14), r.U32(4 + 2), r.U16(6);
+  r.PadTo(r.bytes.size() + 8);
+  std::vector<NoteEntry> entries = {{0xE01, 7, uint32_t(r.bytes.size()), r.bytes}};
+  MemoryContext m(NoteFile(0, "", false, entries, 0));
+  m->byte_order = 0x4D4D;
+  read_maker_note(m.get(), 0, 0);
+  EXPECT_EQ(m->orientation_flags, 6);
+
+  // 0xB028 points (without base) at a thumbnail note: offset tag 136 plus base
+  std::vector<NoteEntry> thumb = {{136, 4, 1, {0, 0, 1, 0}}, {137, 4, 1, {0, 0, 0, 99}}};
+  std::vector<uint8_t> file = NoteFile(0, "", false, thumb, 0);
+  size_t note_at = file.size();
+  std::vector<uint8_t> outer = NoteFile(0, "", false, {{0xB028, 4, 1, {0, 0, 0, 0}}}, 0);
+  for (size_t i = 0; i < 4; ++i) outer[2 + 8 + i] = uint8_t(note_at >> (24 - 8 * i));
+  std::vector<uint8_t> both = file;
+  // the outer note goes after the thumbnail note; it points back at 0
+  both.insert(both.end(), outer.begin(), outer.end());
+  for (size_t i = 0; i < 4; ++i) both[note_at + 2 + 8 + i] = 0;
+  MemoryContext t(both);
+  t->byte_order = 0x4D4D;
+  raw_seek(t.get(), int64_t(note_at), 0);
+  read_maker_note(t.get(), 5, 0);
+  EXPECT_EQ(t->thumb_data_offset, 0x100u + 5);
+  EXPECT_EQ(t->thumb_data_length, 99u);
+}
