@@ -16,6 +16,7 @@
 #include "imagelib/PxImagePNG.h"
 #include "imagelib/PxImageTIF.h"
 #include "imagelib/PxImagePSD.h"
+#include "imagelib/PxImageRAW.h"
 
 namespace {
 
@@ -65,7 +66,6 @@ const char* PendingText();
 PW_PENDING_TEXT(kFormatWmf, "PxImageWMF: WMF is not available in this build")
 PW_PENDING_TEXT(kFormatUnknown, "PxImageJAS: JPEG-2000 family is not available in this build")
 PW_PENDING_TEXT(kFormatMng, "PxImageMNG: MNG is not available in this build")
-PW_PENDING_TEXT(kFormatRaw, "PxImageRAW: RAW is not available in this build")
 #undef PW_PENDING_TEXT
 
 template <ImageFormatId kId>
@@ -106,7 +106,7 @@ const FormatCodec kWmf = PendingReadOnly<kFormatWmf>("PxImageWMF", "Save WMF not
 const FormatCodec kJas = Pending<kFormatUnknown>("PxImageJAS");                 // pending: JP2/JPC/PGX/PNM/RAS
 const FormatCodec kMng = Pending<kFormatMng>("PxImageMNG", true);               // pending: MNG
 const FormatCodec kSka = Codec<PxImageSKA>("PxImageSKA");
-const FormatCodec kRaw = PendingReadOnly<kFormatRaw>("PxImageRAW", "Save RAW not supported");  // pending: RAW
+const FormatCodec kRaw = ReadOnlyCodec<PxImageRAW>("PxImageRAW", "Save RAW not supported");
 const FormatCodec kPsd = ReadOnlyCodec<PxImagePSD>("PxImagePSD", "Save PSD not supported");
 // ---------------------------------------------------------------------------
 

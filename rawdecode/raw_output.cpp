@@ -292,3 +292,27 @@ void build_output_lut(raw_decode_context* ctx, uint8_t* table) {
     table[i] = !(v > 0) ? 0 : v >= 255 ? 255 : uint8_t(v);
   }
 }
+
+bool raw_output_size(const raw_decode_context* ctx, uint32_t* width, uint32_t* height) {
+  double h = ctx->image_height, w = ctx->image_width;
+  if (ctx->options.rotate_fuji_layout && ctx->fuji_diagonal_width) {
+    const unsigned shrink = ctx->shrink_factor;
+    const unsigned f = (unsigned(ctx->fuji_diagonal_width) + shrink - 1) >> shrink;
+    if (f >= ctx->image_height) return false;
+    const double step = std::sqrt(0.5);
+    w = unsigned(f / step) & 0xFFFF;
+    h = unsigned((ctx->image_height - f) / step) & 0xFFFF;
+  }
+  const double a = ctx->pixel_aspect_ratio;
+  if (ctx->options.rotate_fuji_layout && a != 1 && std::isfinite(a) && a >= 0.25 && a <= 4) {
+    if (a < 1)
+      h = unsigned(h / a + 0.5);
+    else
+      w = unsigned(w * a + 0.5);
+  }
+  if (h > 0xFFFF || w > 0xFFFF || h < 1 || w < 1) return false;
+  *width = uint32_t(w);
+  *height = uint32_t(h);
+  if (ctx->orientation_flags & 4) std::swap(*width, *height);
+  return true;
+}

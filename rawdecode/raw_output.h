@@ -30,3 +30,9 @@ void fill_tiff_header(raw_decode_context* ctx, uint8_t* header);
 // Writes the JPEG thumbnail at the stream position (thumb_data_offset) to
 // `out`, with an EXIF block in front when the thumbnail carries none.
 void jpeg_thumb(raw_decode_context* ctx, FILE* out);
+
+// The size the output steps will give the picture now in the context: after
+// the Fuji rotation (when `rotate_fuji_layout` is set), the stretch and the
+// orientation's exchange of width and height. False when it does not fit
+// the 16-bit sizes the steps work in.
+bool raw_output_size(const raw_decode_context* ctx, uint32_t* width, uint32_t* height);
