@@ -31,6 +31,7 @@ struct DngSpec {
   bool monochrome = false;
   int orientation = 1;  // the TIFF orientation tag
   uint32_t white = 4095;
+  bool preview = false;  // an RGB preview first, the sensor data in a sub-directory
 };
 
 inline std::vector<uint8_t> WriteDng(const DngSpec& s) {
@@ -59,25 +60,30 @@ inline std::vector<uint8_t> WriteDng(const DngSpec& s) {
     }
   }
   rawtest::TiffWriter writer(true);
-  rawtest::TiffIfd& ifd = writer.NewIfd(true);
+  rawtest::TiffIfd& first = writer.NewIfd(true);
+  rawtest::TiffIfd& ifd = s.preview ? writer.NewIfd(false) : first;
+  if (s.preview) {
+    first.Long(254, {1}).Image(16, 12, 8, 1, 2, 3).Strip(std::vector<uint8_t>(16 * 12 * 3, 0x80));
+    first.Pointers(330, {&ifd});
+  }
   ifd.Long(254, {0});
   ifd.Image(uint32_t(s.width), uint32_t(s.height), 16, s.lossless ? 7 : 1,
             s.monochrome ? 34892 : 32803, 1);
-  ifd.Ascii(271, "Pixelwharf");
-  ifd.Ascii(272, s.monochrome ? "Mono Test" : "Bayer Test");
-  ifd.Short(274, {uint32_t(s.orientation)});
+  first.Ascii(271, "Pixelwharf");
+  first.Ascii(272, s.monochrome ? "Mono Test" : "Bayer Test");
+  first.Short(274, {uint32_t(s.orientation)});
   if (!s.monochrome) {
     ifd.Short(33421, {2, 2});
     ifd.Bytes(33422, 1, {0, 1, 1, 2});
   }
-  ifd.Bytes(50706, 1, {1, 1, 0, 0});
+  first.Bytes(50706, 1, {1, 1, 0, 0});
   ifd.Long(50717, {s.white});
   if (!s.monochrome) {
     // The sensor sees sRGB primaries: XYZ to camera is XYZ to linear sRGB.
-    ifd.SRational(50721, {{32406, 10000}, {-15372, 10000}, {-4986, 10000},
+    first.SRational(50721, {{32406, 10000}, {-15372, 10000}, {-4986, 10000},
                           {-9689, 10000}, {18758, 10000}, {415, 10000},
                           {557, 10000}, {-2040, 10000}, {10570, 10000}});
-    ifd.Rational(50728, {{1, 1}, {1, 1}, {1, 1}});
+    first.Rational(50728, {{1, 1}, {1, 1}, {1, 1}});
   }
   ifd.Strip(data);
   return writer.Bytes();

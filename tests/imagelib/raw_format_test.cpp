@@ -164,6 +164,13 @@ TEST(RawFormat, TryAllReachesRawForADng) {
   ASSERT_TRUE(Load(tried, path, kFormatUnknown)) << tried.LastError();
   EXPECT_EQ(tried.info.formatId, kFormatRaw);
   EXPECT_TRUE(Pixels(tried) == Pixels(byId));
+  // A DNG whose first page is an RGB preview reaches the RAW format too.
+  DngSpec withPreview;
+  withPreview.preview = true;
+  PxImage previewed;
+  ASSERT_TRUE(Load(previewed, s.Write("p.dng", WriteDng(withPreview)), kFormatUnknown));
+  EXPECT_EQ(previewed.info.formatId, kFormatRaw);
+  EXPECT_TRUE(Pixels(previewed) == Pixels(byId));
   // The TIFF reader itself refuses the sensor data, CFA or linear raw.
   DngSpec mono;
   mono.monochrome = true;
