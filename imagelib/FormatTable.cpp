@@ -8,13 +8,16 @@
 #include "imagelib/PxImageBMP.h"
 #include "imagelib/PxImageGIF.h"
 #include "imagelib/PxImageICO.h"
+#include "imagelib/PxImageJAS.h"
 #include "imagelib/PxImagePCX.h"
 #include "imagelib/PxImageTGA.h"
 #include "imagelib/PxImageWBMP.h"
 #include "imagelib/PxImageSKA.h"
 #include "imagelib/PxImageJPG.h"
+#include "imagelib/PxImageMNG.h"
 #include "imagelib/PxImagePNG.h"
 #include "imagelib/PxImageTIF.h"
+#include "imagelib/PxImageWMF.h"
 #include "imagelib/PxImagePSD.h"
 #include "imagelib/PxImageRAW.h"
 
@@ -63,9 +66,6 @@ const char* PendingText();
 #define PW_PENDING_TEXT(id, text) \
   template <>                     \
   const char* PendingText<id>() { return text; }
-PW_PENDING_TEXT(kFormatWmf, "PxImageWMF: WMF is not available in this build")
-PW_PENDING_TEXT(kFormatUnknown, "PxImageJAS: JPEG-2000 family is not available in this build")
-PW_PENDING_TEXT(kFormatMng, "PxImageMNG: MNG is not available in this build")
 #undef PW_PENDING_TEXT
 
 template <ImageFormatId kId>
@@ -102,9 +102,10 @@ const FormatCodec kTif = Codec<PxImageTIF>("PxImageTIF", true);
 const FormatCodec kTga = Codec<PxImageTGA>("PxImageTGA");
 const FormatCodec kPcx = Codec<PxImagePCX>("PxImagePCX");
 const FormatCodec kWbmp = Codec<PxImageWBMP>("PxImageWBMP");
-const FormatCodec kWmf = PendingReadOnly<kFormatWmf>("PxImageWMF", "Save WMF not supported");  // pending: WMF
-const FormatCodec kJas = Pending<kFormatUnknown>("PxImageJAS");                 // pending: JP2/JPC/PGX/PNM/RAS
-const FormatCodec kMng = Pending<kFormatMng>("PxImageMNG", true);               // pending: MNG
+const FormatCodec kWmf = ReadOnlyCodec<PxImageWMF>("PxImageWMF", "Save WMF not supported");
+const FormatCodec kJas = FormatCodec{"PxImageJAS", &Create<PxImageJAS>, &DecodeWith<PxImageJAS>,
+                                     &EncodeWithId<PxImageJAS>, nullptr, false};
+const FormatCodec kMng = Codec<PxImageMNG>("PxImageMNG", true);
 const FormatCodec kSka = Codec<PxImageSKA>("PxImageSKA");
 const FormatCodec kRaw = ReadOnlyCodec<PxImageRAW>("PxImageRAW", "Save RAW not supported");
 const FormatCodec kPsd = ReadOnlyCodec<PxImagePSD>("PxImagePSD", "Save PSD not supported");

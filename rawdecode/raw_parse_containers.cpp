@@ -231,7 +231,7 @@ void read_fuji_directory(raw_decode_context* ctx, int64_t offset) {
 namespace {
 
 void read_riff_datetime(raw_decode_context* ctx, uint32_t size) {
-  static const char* const months[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+  static constexpr char months[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   char text[65] = {};
   raw_read(ctx, text, 1, 64);

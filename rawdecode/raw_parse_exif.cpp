@@ -118,7 +118,7 @@ void read_kodak_ifd(raw_decode_context* ctx, int64_t base) {
 
 namespace {
 
-const char* const leaf_back_names[21] = {
+constexpr char leaf_back_names[21][12] = {
     "",         "DCB2",     "Volare",   "Cantare",  "CMost",     "Valeo 6",   "Valeo 11",
     "Valeo 22", "Valeo 11p", "Valeo 17", "",        "Aptus 17",  "Aptus 22",  "Aptus 75",
     "Aptus 65", "Aptus 54S", "Aptus 65S", "Aptus 75S", "AFi 5", "AFi 6",     "AFi 7",

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Writes small seed files for the fuzz targets, made by ImageMagick 6,
 # exiftool and Pillow: make_seeds.sh <folder>  ->  <folder>/bmp/*.bmp,
-# <folder>/exif/*.jpg, <folder>/{ico,tga,pcx,wbmp,ska}/*
+# <folder>/exif/*.jpg, <folder>/{ico,tga,pcx,wbmp,ska}/*, <folder>/jas/*,
+# <folder>/mng/*.mng, <folder>/wmf/* (the metafiles by the tests' own
+# builder, tests/imagelib/metafile_build.py)
 # The few files checked in under seeds/ were made by this script.
 set -euo pipefail
 out=${1:?usage: make_seeds.sh <folder>}
-mkdir -p "$out/bmp" "$out/exif" "$out/ico" "$out/tga" "$out/pcx" "$out/wbmp" "$out/ska"
+mkdir -p "$out/bmp" "$out/exif" "$out/ico" "$out/tga" "$out/pcx" "$out/wbmp" "$out/ska" \
+  "$out/jas" "$out/mng" "$out/wmf"
 im=convert-im6.q16
 src=$(mktemp --suffix=.png)
 trap 'rm -f "$src" "$src.thumb.jpg"' EXIT
@@ -102,3 +105,29 @@ w, h = 5, 3
 pal = bytes(i % 256 for i in range(768))
 open(out + '/ska/ska.ska', 'wb').write(struct.pack('<HHB4s', w, h, 3, b'\0\0\0\1') + pal + bytes(range(w * h)))
 PY
+
+j=$out/jas
+small=$(mktemp --suffix=.png)
+trap 'rm -f "$src" "$src.thumb.jpg" "$small"' EXIT
+"$im" "$src" -resize 6x4! "$small"
+"$im" "$small" "$j/rgb.jp2"
+"$im" "$small" -quality 50 "$j/lossy.j2k"
+"$im" "$small" -colorspace gray "$j/grey.pgx"
+"$im" "$small" -compress none "$j/p3.ppm"
+"$im" "$small" -colorspace gray -compress none "$j/p2.pgm"
+"$im" "$small" -threshold 50% -compress none "$j/p1.pbm"
+"$im" "$small" -threshold 50% "$j/p4.pbm"
+"$im" "$small" -depth 16 "$j/p6_16.ppm"
+"$im" "$small" -compress RLE "$j/rle.ras"
+"$im" "$small" -colors 4 -type Palette "$j/map.ras"
+
+m=$out/mng
+"$im" -delay 10 -loop 0 -size 4x3 xc:red xc:lime xc:blue "$m/loop3.mng"
+"$im" "$small" "$m/still.jng"
+
+python3 "$(dirname "$0")/../imagelib/metafile_build.py" "$out/wmf"
+rm -f "$out/wmf/wide.emf" "$out/wmf/thin.emf"
+for f in rect empty; do  # stems must differ: the replay tests are named by them
+  mv "$out/wmf/$f.wmf" "$out/wmf/${f}_wmf.wmf"
+  mv "$out/wmf/$f.emf" "$out/wmf/${f}_emf.emf"
+done

@@ -83,7 +83,9 @@ std::vector<uint8_t> Bytes16(std::vector<uint32_t> v, size_t lead = 0) {
 std::vector<uint8_t> CiffFile(const std::vector<CiffRecord>& records) {
   std::vector<uint8_t> b(26, 0);
   PutText(b, 0, "II");
+  Put32(b, 2, 26, true);
   PutText(b, 6, "HEAPCCDR");
+  Put16(b, 14, 1, true), Put16(b, 16, 2, true);
   PutHeap(b, 26, records);
   return b;
 }
@@ -97,26 +99,7 @@ std::vector<uint8_t> ShotInfo(uint32_t iso_code, int aperture, int shutter, uint
   return b;
 }
 
-struct Row {
-  const char* name;
-  std::function<std::vector<uint8_t>()> bytes;
-  std::function<void(raw_decode_context*)> parse;
-  std::function<void(raw_decode_context*)> check;
-};
-
-// A small TIFF with a make and a shooting time.
-std::vector<uint8_t> MiniTiff(bool little, const std::string& make) {
-  TiffWriter w(little);
-  w.NewIfd(true).Ascii(271, make).Ascii(306, "2023:01:02 03:04:05");
-  return w.Bytes();
-}
-
-}  // namespace
-
-TEST(RawContainers, Table) {
-  const Row rows[] = {
-      {"CIFF: names, shot info, white balance 768 with wbi 0, sizes, sub-heap, in-record values",
-       [] {
+std::vector<uint8_t> CiffSample() {
          std::vector<uint8_t> names;
          for (char c : std::string("Canon")) names.push_back(uint8_t(c));
          names.push_back(0);
@@ -140,7 +123,70 @@ TEST(RawContainers, Table) {
                           {0x300A, 0, sub},
                           {0x5029, 50u << 16, {}},
                           {0x580E, 1234567890, {}}});
-       },
+}
+
+struct Row {
+  const char* name;
+  std::function<std::vector<uint8_t>()> bytes;
+  std::function<void(raw_decode_context*)> parse;
+  std::function<void(raw_decode_context*)> check;
+};
+
+// A small TIFF with a make and a shooting time.
+std::vector<uint8_t> MiniTiff(bool little, const std::string& make) {
+  TiffWriter w(little);
+  w.NewIfd(true).Ascii(271, make).Ascii(306, "2023:01:02 03:04:05");
+  return w.Bytes();
+}
+
+std::vector<uint8_t> MrwSample() {
+         std::vector<uint8_t> b;
+         PutText(b, 0, std::string("\0MRM", 4));
+         size_t p = 8;
+         PutText(b, p, std::string("\0PRD", 4));
+         Put32(b, p + 4, 24, false);
+         Put16(b, p + 16, 1544, false);
+         Put16(b, p + 18, 2056, false);
+         p += 8 + 24;
+         PutText(b, p, std::string("\0WBG", 4));
+         Put32(b, p + 4, 12, false);
+         for (int c = 0; c < 4; ++c) Put16(b, p + 12 + 2 * c, uint32_t(10 * (c + 1)), false);
+         p += 8 + 12;
+         std::vector<uint8_t> tiff = MiniTiff(false, "MINOLTA");
+         PutText(b, p, std::string("\0TTW", 4));
+         Put32(b, p + 4, uint32_t(tiff.size()), false);
+         PutText(b, p + 8, std::string(tiff.begin(), tiff.end()));
+         p += 8 + tiff.size();
+         Put32(b, 4, uint32_t(p - 8), false);
+         return b;
+}
+
+std::vector<uint8_t> RiffSample() {
+         std::vector<uint8_t> b;
+         PutText(b, 0, "RIFF");
+         PutText(b, 8, "AVI ");
+         PutText(b, 12, "LIST");
+         Put32(b, 16, 4 + 8 + 24, true);
+         PutText(b, 20, "ncdt");
+         PutText(b, 24, "nctg");
+         Put32(b, 28, 24, true);
+         Put16(b, 32, 19, true), Put16(b, 34, 20, true);
+         PutText(b, 36, "2021:03:04 05:06:07");
+         b.resize(56, 0);
+         PutText(b, 56, "IDIT");
+         Put32(b, 60, 26, true);
+         PutText(b, 64, "Fri feb 17 10:20:30 2024\n");
+         b.resize(64 + 26, 0);
+         Put32(b, 4, uint32_t(b.size() - 8), true);
+         return b;
+}
+
+}  // namespace
+
+TEST(RawContainers, Table) {
+  const Row rows[] = {
+      {"CIFF: names, shot info, white balance 768 with wbi 0, sizes, sub-heap, in-record values",
+       CiffSample,
        [](raw_decode_context* c) {
          c->byte_order = 0x4949;
          read_ciff_heap(c, 26, int64_t(c->stream_size) - 26);
@@ -217,27 +263,7 @@ TEST(RawContainers, Table) {
          for (int s = 0; s < 64; ++s) EXPECT_EQ(c->white_patch[s / 8][s % 8], s * 61 & 0xFFF) << s;
        }},
       {"MRW: PRD sizes, WBG of a DiMAGE A200 in positions 3 2 0 1, TTW TIFF",
-       [] {
-         std::vector<uint8_t> b;
-         PutText(b, 0, std::string("\0MRM", 4));
-         size_t p = 8;
-         PutText(b, p, std::string("\0PRD", 4));
-         Put32(b, p + 4, 24, false);
-         Put16(b, p + 16, 1544, false);
-         Put16(b, p + 18, 2056, false);
-         p += 8 + 24;
-         PutText(b, p, std::string("\0WBG", 4));
-         Put32(b, p + 4, 12, false);
-         for (int c = 0; c < 4; ++c) Put16(b, p + 12 + 2 * c, uint32_t(10 * (c + 1)), false);
-         p += 8 + 12;
-         std::vector<uint8_t> tiff = MiniTiff(false, "MINOLTA");
-         PutText(b, p, std::string("\0TTW", 4));
-         Put32(b, p + 4, uint32_t(tiff.size()), false);
-         PutText(b, p + 8, std::string(tiff.begin(), tiff.end()));
-         p += 8 + tiff.size();
-         Put32(b, 4, uint32_t(p - 8), false);
-         return b;
-       },
+       MrwSample,
        [](raw_decode_context* c) {
          snprintf(c->camera_model, sizeof c->camera_model, "DiMAGE A200");
          c->byte_order = 0x4949;
@@ -443,25 +469,7 @@ TEST(RawContainers, Table) {
          EXPECT_EQ(c->foveon_flag, 1);
        }},
       {"RIFF: a LIST with an nctg date, then an IDIT date with the month in lower case",
-       [] {
-         std::vector<uint8_t> b;
-         PutText(b, 0, "RIFF");
-         PutText(b, 8, "AVI ");
-         PutText(b, 12, "LIST");
-         Put32(b, 16, 4 + 8 + 24, true);
-         PutText(b, 20, "ncdt");
-         PutText(b, 24, "nctg");
-         Put32(b, 28, 24, true);
-         Put16(b, 32, 19, true), Put16(b, 34, 20, true);
-         PutText(b, 36, "2021:03:04 05:06:07");
-         b.resize(56, 0);
-         PutText(b, 56, "IDIT");
-         Put32(b, 60, 26, true);
-         PutText(b, 64, "Fri feb 17 10:20:30 2024\n");
-         b.resize(64 + 26, 0);
-         Put32(b, 4, uint32_t(b.size() - 8), true);
-         return b;
-       },
+       RiffSample,
        [](raw_decode_context* c) { read_riff_chunks(c); },
        [](raw_decode_context* c) { EXPECT_EQ(c->shot_time, LocalSeconds(2024, 2, 17, 10, 20, 30)); }},
       {"RIFF: nctg date alone; an unknown month in IDIT gives month 12 (January after)",
@@ -528,6 +536,23 @@ TEST(RawContainers, Table) {
        [] { return std::vector<uint8_t>{0xFF, 0xD8, 0x00, 0xC0, 0, 17, 8, 1, 0, 2, 0}; },
        [](raw_decode_context* c) { EXPECT_EQ(read_jpeg_markers(c), 1); },
        [](raw_decode_context* c) { EXPECT_EQ(c->sensor_height, 0); }},
+      {"Contax: a shooting time stored back to front",
+       [] {
+         std::string t = "2024:05:17 10:20:30";
+         return std::vector<uint8_t>(t.rbegin(), t.rend());
+       },
+       [](raw_decode_context* c) { read_exif_datetime(c, 1); },
+       [](raw_decode_context* c) { EXPECT_EQ(c->shot_time, LocalSeconds(2024, 5, 17, 10, 20, 30)); }},
+      {"a shooting time with a field missing leaves the time alone",
+       [] {
+         std::string t = "2024:05:17 10:20   ";
+         return std::vector<uint8_t>(t.begin(), t.end());
+       },
+       [](raw_decode_context* c) {
+         c->shot_time = 42;
+         read_exif_datetime(c, 0);
+       },
+       [](raw_decode_context* c) { EXPECT_EQ(c->shot_time, 42); }},
       {"Not a JPEG: 0",
        [] { return std::vector<uint8_t>{0x89, 0x50}; },
        [](raw_decode_context* c) { EXPECT_EQ(read_jpeg_markers(c), 0); },
@@ -594,4 +619,48 @@ TEST(RawContainers, ExternalJpegNames) {
     EXPECT_EQ(n->message_log, "") << name;
   }
   std::filesystem::remove_all(dir);
+}
+
+// exiftool reads the same fixtures as a CRW, an MRW and an AVI file: the
+// values both find must agree.
+TEST(RawContainers, ExiftoolReadsTheSameFixtures) {
+  auto exiftool = [](const std::string& name, const std::vector<uint8_t>& bytes, const std::string& tags) {
+    int status = 0;
+    std::string out = RunCommand("exiftool -n -s -S " + tags + " '" + WriteTempFile(name, bytes) + "'", &status);
+    EXPECT_EQ(status, 0) << out;
+    return out;
+  };
+  {
+    MemoryContext m(CiffSample());
+    m->byte_order = 0x4949;
+    read_ciff_heap(m.get(), 26, m->stream_size - 26);
+    char expected[512];
+    snprintf(expected, sizeof expected, "%s\n%s\n%g\n%g\n%g\n%d\n%d\n%g\n270\n", m->camera_make, m->camera_model,
+             double(m->iso_value), double(m->aperture_value), double(m->shutter_seconds), m->sensor_width,
+             m->sensor_height, double(m->focal_length_mm));
+    EXPECT_EQ(exiftool("sample.crw", m.bytes,
+                       "-Make -Model -BaseISO -TargetAperture -TargetExposureTime -SensorWidth -SensorHeight "
+                       "-FocalLength -Rotation"),
+              expected);
+    EXPECT_EQ(m->orientation_flags, 5);  // 270 degrees
+    int status = 0;
+    std::string utc = RunCommand("exiftool -s -S -d %s -DateTimeOriginal '" + WriteTempFile("sample.crw", m.bytes) + "'", &status);
+    EXPECT_EQ(utc, std::to_string(m->shot_time) + "\n");
+  }
+  {
+    MemoryContext m(MrwSample());
+    snprintf(m->camera_model, sizeof m->camera_model, "DiMAGE A200");
+    read_minolta_blocks(m.get(), 0);
+    char expected[256];
+    snprintf(expected, sizeof expected, "%d\n%d\n%s\n", m->sensor_height, m->sensor_width, m->camera_make);
+    EXPECT_EQ(exiftool("sample.mrw", m.bytes, "-SensorHeight -SensorWidth -Make"), expected);
+  }
+  {
+    MemoryContext m(RiffSample());
+    read_riff_chunks(m.get());
+    int status = 0;
+    std::string out = RunCommand("exiftool -s -S -DateTimeOriginal '" + WriteTempFile("sample.avi", m.bytes) + "'", &status);
+    EXPECT_NE(out.find("2024:02:17 10:20:30"), std::string::npos) << out;
+    EXPECT_EQ(m->shot_time, LocalSeconds(2024, 2, 17, 10, 20, 30));
+  }
 }

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <ctime>
+#include <functional>
 
 #include "raw_test_encoder.h"
 #include "raw_tiff_writer.h"
@@ -327,4 +328,200 @@ TEST(RawTiffParser, LeafPackets) {
   EXPECT_FLOAT_EQ(m->camera_multipliers[0], 2);
   EXPECT_FLOAT_EQ(m->camera_multipliers[1], 1);
   EXPECT_FLOAT_EQ(m->camera_multipliers[2], 0.5f);
+}
+
+namespace {
+
+struct TagCase {
+  const char* name;
+  std::function<void(TiffIfd&)> tags;
+  std::function<void(raw_decode_context*)> check;
+};
+
+std::vector<uint8_t> Le32s(std::vector<uint32_t> v) {
+  ByteSink s(true);
+  for (uint32_t x : v) s.U32(x);
+  return s.bytes;
+}
+
+}  // namespace
+
+// One or two tags of a 40 x 30 CFA directory, and the fields they set.
+TEST(RawTiffParser, TagTable) {
+  const TagCase cases[] = {
+      {"17, 18: red and blue / 256", [](TiffIfd& d) { d.Short(17, {512}).Short(18, {768}); },
+       [](raw_decode_context* c) {
+         EXPECT_FLOAT_EQ(c->camera_multipliers[0], 2);
+         EXPECT_FLOAT_EQ(c->camera_multipliers[2], 3);
+       }},
+      {"23 ISO; 36..38 multipliers", [](TiffIfd& d) { d.Short(23, {200}).Short(36, {10}).Short(37, {20}).Short(38, {30}); },
+       [](raw_decode_context* c) {
+         EXPECT_FLOAT_EQ(c->iso_value, 200);
+         EXPECT_FLOAT_EQ(c->camera_multipliers[1], 20);
+         EXPECT_FLOAT_EQ(c->camera_multipliers[2], 30);
+       }},
+      {"46: an embedded JPEG", [](TiffIfd& d) { d.Bytes(46, 7, {0xFF, 0xD8, 0xFF, 0xD9, 0, 0, 0, 0, 0, 0}); },
+       [](raw_decode_context* c) { EXPECT_EQ(c->thumb_data_length, 10u); }},
+      {"274 orientation 8 maps to 5", [](TiffIfd& d) { d.Short(274, {8}); },
+       [](raw_decode_context* c) { EXPECT_EQ(c->ifd_orientation, 5); }},
+      {"280 as LONG: Panasonic data", [](TiffIfd& d) { d.Long(280, {4000}); },
+       [](raw_decode_context* c) {
+         EXPECT_EQ(c->raw_loader_choice, raw_loader_name::panasonic_load_raw);
+         EXPECT_EQ(c->loader_flags, 0x2008);
+         EXPECT_EQ(c->raw_data_offset, 4000u);
+       }},
+      {"324 with four offsets: Sinar 4-shot", [](TiffIfd& d) { d.Long(324, {1, 2, 3, 4}); },
+       [](raw_decode_context* c) {
+         EXPECT_EQ(c->raw_image_count, 5);
+         EXPECT_EQ(c->raw_loader_choice, raw_loader_name::sinar_4shot_load_raw);
+       }},
+      {"400: Sarnoff", [](TiffIfd& d) { d.Short(400, {1}); },
+       [](raw_decode_context* c) {
+         EXPECT_STREQ(c->camera_make, "Sarnoff");
+         EXPECT_EQ(c->white_level, 0xFFFu);
+       }},
+      {"28688: tone curve from four points", [](TiffIfd& d) { d.Short(28688, {400, 800, 1600, 3200}); },
+       [](raw_decode_context* c) {
+         EXPECT_EQ(c->tone_curve[100], 100);
+         EXPECT_EQ(c->tone_curve[200], 300);
+         EXPECT_EQ(c->tone_curve[400], 1100);
+         EXPECT_EQ(c->tone_curve[800], 4300);
+         EXPECT_EQ(c->tone_curve[4095], 57020);
+       }},
+      {"29443 multipliers, c ^ (c < 2)", [](TiffIfd& d) { d.Short(29443, {1, 2, 3, 4}); },
+       [](raw_decode_context* c) {
+         EXPECT_FLOAT_EQ(c->camera_multipliers[0], 2);
+         EXPECT_FLOAT_EQ(c->camera_multipliers[1], 1);
+         EXPECT_FLOAT_EQ(c->camera_multipliers[3], 4);
+       }},
+      {"33405 model extra; 34303 Leaf; 34306 4096 / v", [](TiffIfd& d) {
+         d.Ascii(33405, "Extra").Short(34303, {0}).Short(34306, {1024, 2048, 4096, 512});
+       },
+       [](raw_decode_context* c) {
+         EXPECT_STREQ(c->camera_model_extra, "Extra");
+         EXPECT_STREQ(c->camera_make, "Leaf");
+         EXPECT_FLOAT_EQ(c->camera_multipliers[1], 4);
+         EXPECT_FLOAT_EQ(c->camera_multipliers[0], 2);
+         EXPECT_FLOAT_EQ(c->camera_multipliers[3], 1);
+         EXPECT_FLOAT_EQ(c->camera_multipliers[2], 8);
+       }},
+      {"34307: the Leaf text matrix", [](TiffIfd& d) { d.Ascii(34307, "MATRIX 1 2 3 4 5 6 7 8 9 10 11 12.5"); },
+       [](raw_decode_context* c) {
+         EXPECT_EQ(c->colour_count, 4);
+         EXPECT_FLOAT_EQ(c->rgb_from_camera[0][0], 2);
+         EXPECT_FLOAT_EQ(c->rgb_from_camera[0][1], 1);
+         EXPECT_FLOAT_EQ(c->rgb_from_camera[0][2], 4);
+         EXPECT_FLOAT_EQ(c->rgb_from_camera[2][2], 12.5f);
+       }},
+      {"37393 sequence; 37400 camera matrix rows", [](TiffIfd& d) {
+         d.Short(37393, {77});
+         d.SRational(37400, {{9, 1}, {1, 1}, {2, 1}, {3, 1}, {9, 1}, {4, 1}, {5, 1}, {6, 1}, {9, 1}, {-7, 2}, {8, 1}, {9, 1}});
+       },
+       [](raw_decode_context* c) {
+         EXPECT_EQ(c->shot_sequence, 77u);
+         EXPECT_FLOAT_EQ(c->rgb_from_camera[0][0], 1);
+         EXPECT_FLOAT_EQ(c->rgb_from_camera[1][2], 6);
+         EXPECT_FLOAT_EQ(c->rgb_from_camera[2][0], -3.5f);
+       }},
+      {"46275 + 46279: Imacon header, rotation 180 as flags 3", [](TiffIfd& d) {
+         d.Blob(46275, 7, 64, [](uint32_t) { return std::vector<uint8_t>(64, 0); });
+         d.Blob(46279, 7, 282, [](uint32_t) {
+           std::vector<uint8_t> b(78, 0);
+           std::vector<uint8_t> v = Le32s({100, 80, 1, 1, 2, 2});
+           b.insert(b.end(), v.begin(), v.end());
+           b.resize(b.size() + 52, 0);
+           ByteSink f(true);
+           f.F32(1.5f), f.F32(1), f.F32(2);
+           b.insert(b.end(), f.bytes.begin(), f.bytes.end());
+           b.resize(b.size() + 114, 0);
+           b.push_back(0), b.push_back(1);  // 256 >> 7 = 2: 180 degrees
+           return b;
+         });
+       },
+       [](raw_decode_context* c) {
+         EXPECT_STREQ(c->camera_make, "Imacon");
+         EXPECT_EQ(c->left_margin, 1);
+         EXPECT_EQ(c->image_width, 98);
+         EXPECT_EQ(c->top_margin, 2);
+         EXPECT_EQ(c->image_height, 76);
+         EXPECT_FLOAT_EQ(c->camera_multipliers[0], 1.5f);
+         EXPECT_EQ(c->orientation_flags, 3);
+         EXPECT_STREQ(c->camera_model, "Ixpress 0-Mp");
+         EXPECT_EQ(c->raw_loader_choice, raw_loader_name::imacon_rgb_load_raw);
+       }},
+      {"50459: a directory behind a TIFF header of its own", [](TiffIfd& d) {
+         d.Blob(50459, 7, 40, [](uint32_t p) {
+           ByteSink s(false);
+           s.Text("MM"), s.U16(42), s.U32(8);
+           s.U16(1), s.U16(271), s.U16(2), s.U32(6), s.U32(26), s.U32(0);
+           s.Text(std::string("Hassy\0", 6));
+           (void)p;
+           return s.bytes;
+         });
+       },
+       [](raw_decode_context* c) {
+         EXPECT_STREQ(c->camera_make, "Hassy");
+         EXPECT_EQ(c->white_level, 0xFFFFu);
+         EXPECT_EQ(c->ifd_count, 1);
+         EXPECT_EQ(c->byte_order, 0x4949);
+       }},
+      {"50458 Hasselblad; 50711 Fuji layout", [](TiffIfd& d) { d.Short(50458, {0}).Short(50711, {2}); },
+       [](raw_decode_context* c) {
+         EXPECT_STREQ(c->camera_make, "Hasselblad");
+         EXPECT_EQ(c->fuji_diagonal_width, 20);
+         EXPECT_EQ(c->cfa_pattern, 0x49494949u);
+       }},
+      {"50718 aspect; 50829 active area", [](TiffIfd& d) {
+         d.Rational(50718, {{3, 1}, {2, 1}}).Short(50829, {2, 4, 30, 40});
+       },
+       [](raw_decode_context* c) {
+         EXPECT_DOUBLE_EQ(c->pixel_aspect_ratio, 1.5);
+         EXPECT_EQ(c->top_margin, 2);
+         EXPECT_EQ(c->left_margin, 4);
+         EXPECT_EQ(c->image_height, 28);
+         EXPECT_EQ(c->image_width, 36);
+       }},
+      {"64772: Kodak-style offsets", [](TiffIfd& d) {
+         d.Blob(64772, 7, 56, [](uint32_t) {
+           std::vector<uint8_t> b(16, 0);
+           std::vector<uint8_t> a = Le32s({1000});
+           b.insert(b.end(), a.begin(), a.end());
+           b.resize(48, 0);
+           std::vector<uint8_t> v = Le32s({234});
+           b.insert(b.end(), v.begin(), v.end());
+           return b;
+         });
+       },
+       [](raw_decode_context* c) {
+         // the offset (1000 + 234) gives way to the raw directory's own; the
+         // loader chosen stays
+         EXPECT_EQ(c->raw_loader_choice, raw_loader_name::packed_12bit_load_raw);
+       }},
+      {"50454: the last 'Neutral' line", [](TiffIfd& d) { d.Ascii(50454, "abc\nNeutral 0.5 1 0.25\nNeutralX 9 9 9\n"); },
+       [](raw_decode_context* c) {
+         EXPECT_FLOAT_EQ(c->camera_multipliers[0], 0.5f);
+         EXPECT_FLOAT_EQ(c->camera_multipliers[2], 0.25f);
+       }},
+  };
+  for (const TagCase& t : cases) {
+    SCOPED_TRACE(t.name);
+    TiffWriter w(true);
+    TiffIfd& d = w.NewIfd(true);
+    d.Image(40, 30, 12, 1, 32803, 1).Strip(std::vector<uint8_t>(1800, 0));
+    t.tags(d);
+    MemoryContext m(w.Bytes());
+    read_tiff_container(m.get(), 0);
+    t.check(m.get());
+  }
+}
+
+TEST(RawTiffParser, ReadTwiceFromTheTopGivesTheSameResult) {
+  MemoryContext m(SampleDng(true));
+  read_tiff_container(m.get(), 0);
+  const int count = m->ifd_count;
+  const uint16_t width = m->sensor_width;
+  m->sensor_width = m->sensor_height = 0;
+  read_tiff_container(m.get(), 0);
+  EXPECT_EQ(m->ifd_count, count);
+  EXPECT_EQ(m->sensor_width, width);
 }

@@ -1,0 +1,282 @@
+// JP2 files and J2K code streams through OpenJPEG. The library reads and
+// writes through stream callbacks on the PxFile, reports into a message
+// record of this call, and learns the picture's size from opj_read_header
+// before anything is decoded, so the size limit is checked first.
+#include <openjpeg.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "imagelib/JasAdapter.h"
+
+namespace jas {
+
+namespace {
+
+// Where a stream's bytes are: the file and the offset the stream starts at
+// (OpenJPEG's seeks count from there).
+struct StreamTarget {
+  PxFile* file;
+  int32_t start;
+};
+
+OPJ_SIZE_T ReadProc(void* buffer, OPJ_SIZE_T bytes, void* user) {
+  auto* t = static_cast<StreamTarget*>(user);
+  if (bytes > 0x40000000u) bytes = 0x40000000u;
+  const size_t got = t->file->ReadBlock(buffer, 1, bytes);
+  return got == 0 ? static_cast<OPJ_SIZE_T>(-1) : got;
+}
+
+OPJ_SIZE_T WriteProc(void* buffer, OPJ_SIZE_T bytes, void* user) {
+  auto* t = static_cast<StreamTarget*>(user);
+  return t->file->WriteBlock(buffer, 1, bytes);
+}
+
+OPJ_OFF_T SkipProc(OPJ_OFF_T bytes, void* user) {
+  auto* t = static_cast<StreamTarget*>(user);
+  if (bytes < 0 || bytes > INT32_MAX) return -1;
+  const int64_t target = int64_t{t->file->Position()} + bytes;
+  if (target > INT32_MAX || !t->file->SeekTo(static_cast<int32_t>(target), 0)) return -1;
+  return bytes;
+}
+
+OPJ_BOOL SeekProc(OPJ_OFF_T offset, void* user) {
+  auto* t = static_cast<StreamTarget*>(user);
+  const int64_t target = int64_t{t->start} + offset;
+  if (offset < 0 || target > INT32_MAX) return OPJ_FALSE;
+  return t->file->SeekTo(static_cast<int32_t>(target), 0) ? OPJ_TRUE : OPJ_FALSE;
+}
+
+// The first error the library reports in this call.
+void ErrorProc(const char* message, void* user) {
+  auto* text = static_cast<std::string*>(user);
+  if (text->empty() && message) {
+    *text = message;
+    while (!text->empty() && (text->back() == '\n' || text->back() == '\r')) text->pop_back();
+  }
+}
+void QuietProc(const char*, void*) {}
+
+struct CodecDeleter {
+  void operator()(opj_codec_t* c) const { opj_destroy_codec(c); }
+};
+struct StreamDeleter {
+  void operator()(opj_stream_t* s) const { opj_stream_destroy(s); }
+};
+struct ImageDeleter {
+  void operator()(opj_image_t* i) const { opj_image_destroy(i); }
+};
+using Codec = std::unique_ptr<opj_codec_t, CodecDeleter>;
+using Stream = std::unique_ptr<opj_stream_t, StreamDeleter>;
+using OpjImage = std::unique_ptr<opj_image_t, ImageDeleter>;
+
+Stream MakeStream(StreamTarget* target, bool input) {
+  Stream s(opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, input ? OPJ_TRUE : OPJ_FALSE));
+  if (!s) return s;
+  opj_stream_set_user_data(s.get(), target, nullptr);
+  if (input) {
+    const int32_t total = target->file->TotalSize();
+    const int64_t left = total > target->start ? int64_t{total} - target->start : 0;
+    opj_stream_set_user_data_length(s.get(), static_cast<OPJ_UINT64>(left));
+    opj_stream_set_read_function(s.get(), ReadProc);
+  } else {
+    opj_stream_set_write_function(s.get(), WriteProc);
+  }
+  opj_stream_set_skip_function(s.get(), SkipProc);
+  opj_stream_set_seek_function(s.get(), SeekProc);
+  return s;
+}
+
+void Quiet(opj_codec_t* codec, std::string* error) {
+  opj_set_error_handler(codec, ErrorProc, error);
+  opj_set_warning_handler(codec, QuietProc, nullptr);
+  opj_set_info_handler(codec, QuietProc, nullptr);
+}
+
+ColorSpace SpaceOf(const opj_image_t* img) {
+  switch (img->color_space) {
+    case OPJ_CLRSPC_SRGB: return ColorSpace::kSrgb;
+    case OPJ_CLRSPC_GRAY: return ColorSpace::kGrey;
+    case OPJ_CLRSPC_SYCC: return ColorSpace::kSycc;
+    case OPJ_CLRSPC_EYCC: return ColorSpace::kEycc;
+    case OPJ_CLRSPC_CMYK: return ColorSpace::kCmyk;
+    default: break;
+  }
+  // A bare code stream names no colour space: three components whose
+  // second and third are subsampled are luma and chroma.
+  if (img->numcomps >= 3 && img->comps[0].dx == 1 && img->comps[0].dy == 1 &&
+      (img->comps[1].dx > 1 || img->comps[1].dy > 1) && img->comps[1].dx == img->comps[2].dx &&
+      img->comps[1].dy == img->comps[2].dy)
+    return ColorSpace::kSycc;
+  return ColorSpace::kUnknown;
+}
+
+uint32_t CeilDiv(uint32_t a, uint32_t b) { return static_cast<uint32_t>((uint64_t{a} + b - 1) / b); }
+
+// Component sizes from the grid, as the decoder will lay them out.
+bool DescribeComponents(const opj_image_t* img, Image* image, std::string* error) {
+  if (img->x1 <= img->x0 || img->y1 <= img->y0) {
+    *error = "error: cannot load image data";
+    return false;
+  }
+  image->width = img->x1 - img->x0;
+  image->height = img->y1 - img->y0;
+  image->space = SpaceOf(img);
+  image->comps.resize(img->numcomps);
+  for (OPJ_UINT32 i = 0; i < img->numcomps; ++i) {
+    const opj_image_comp_t& s = img->comps[i];
+    Component& c = image->comps[i];
+    if (s.dx == 0 || s.dy == 0 || s.prec == 0 || s.prec > 31) {
+      *error = "error: cannot load image data";
+      return false;
+    }
+    c.dx = s.dx;
+    c.dy = s.dy;
+    c.width = CeilDiv(img->x1, s.dx) - CeilDiv(img->x0, s.dx);
+    c.height = CeilDiv(img->y1, s.dy) - CeilDiv(img->y0, s.dy);
+    c.precision = static_cast<int>(s.prec);
+    c.isSigned = s.sgnd != 0;
+    c.maxValue = static_cast<uint32_t>((uint64_t{1} << s.prec) - 1);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool DecodeOpenJpeg(PxFile* file, bool jp2, bool headerOnly, Image* image, std::string* error) {
+  StreamTarget target{file, file->Position()};
+  Stream stream = MakeStream(&target, true);
+  Codec codec(opj_create_decompress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
+  if (!stream || !codec) {
+    *error = "error: cannot open standard input";
+    return false;
+  }
+  std::string message;
+  Quiet(codec.get(), &message);
+  opj_dparameters_t params;
+  opj_set_default_decoder_parameters(&params);
+  opj_image_t* raw = nullptr;
+  auto fail = [&](const char* fallback) {
+    *error = message.empty() ? fallback : message;
+    return false;
+  };
+  if (!opj_setup_decoder(codec.get(), &params)) return fail("error: cannot load image data");
+  const bool header = opj_read_header(stream.get(), codec.get(), &raw);
+  OpjImage img(raw);
+  if (!header || !img) return fail("error: cannot load image data");
+  if (img->numcomps == 0) return fail("error: cannot load image data");
+  if (img->numcomps > 64) {
+    *error = "error: too many components";
+    return false;
+  }
+  if (!DescribeComponents(img.get(), image, error)) return false;
+  if (headerOnly) return true;
+
+  // The limit before the library allocates a single plane.
+  uint64_t total = 0;
+  for (const Component& c : image->comps) total += uint64_t{c.width} * c.height;
+  if (total > kMaxSamples) {
+    *error = "PXIMAGE_MAX_MEMORY exceeded";
+    return false;
+  }
+  if (!opj_decode(codec.get(), stream.get(), img.get()) || !opj_end_decompress(codec.get(), stream.get()))
+    return fail("error: cannot load image data");
+
+  // The library may change the component list (palette, channel
+  // definitions): describe what it handed back.
+  if (img->numcomps == 0) return fail("error: cannot load image data");
+  if (img->numcomps > 64) {
+    *error = "error: too many components";
+    return false;
+  }
+  if (!DescribeComponents(img.get(), image, error)) return false;
+  if (!AllocateSamples(image, error)) return false;
+  for (OPJ_UINT32 i = 0; i < img->numcomps; ++i) {
+    const opj_image_comp_t& s = img->comps[i];
+    Component& c = image->comps[i];
+    if (!s.data || s.w < c.width || s.h < c.height) return fail("error: cannot load image data");
+    for (uint32_t y = 0; y < c.height; ++y)
+      std::memcpy(&c.samples[size_t{y} * c.width], s.data + size_t{y} * s.w, size_t{c.width} * sizeof(int32_t));
+  }
+  return true;
+}
+
+bool EncodeOpenJpeg(PxFile* file, bool jp2, const Image& image, double rate, std::string* error) {
+  const size_t count = image.comps.size();
+  if (count == 0 || image.width == 0 || image.height == 0) {
+    *error = "error : jas_image_create";
+    return false;
+  }
+  std::vector<opj_image_cmptparm_t> parms(count);
+  for (size_t i = 0; i < count; ++i) {
+    opj_image_cmptparm_t& p = parms[i];
+    std::memset(&p, 0, sizeof p);
+    p.dx = p.dy = 1;
+    p.w = image.comps[i].width;
+    p.h = image.comps[i].height;
+    p.prec = static_cast<OPJ_UINT32>(image.comps[i].precision);
+    p.sgnd = image.comps[i].isSigned ? 1 : 0;
+  }
+  const OPJ_COLOR_SPACE space = count >= 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY;
+  OpjImage img(opj_image_create(static_cast<OPJ_UINT32>(count), parms.data(), space));
+  if (!img) {
+    *error = "error : jas_image_create";
+    return false;
+  }
+  img->x0 = img->y0 = 0;
+  img->x1 = image.width;
+  img->y1 = image.height;
+  for (size_t i = 0; i < count; ++i) {
+    const Component& c = image.comps[i];
+    if (c.samples.size() != size_t{c.width} * c.height) {
+      *error = "error : jas_image_writecmpt";
+      return false;
+    }
+    std::memcpy(img->comps[i].data, c.samples.data(), c.samples.size() * sizeof(int32_t));
+  }
+
+  opj_cparameters_t params;
+  opj_set_default_encoder_parameters(&params);
+  params.tcp_numlayers = 1;
+  params.cp_disto_alloc = 1;
+  if (rate >= 1.0 || !(rate > 0.0)) {
+    // Lossless, reversible wavelet. A rate of 0 (quality 0) asks for no
+    // bytes at all: it gets the smallest lossy stream instead of a
+    // division by zero.
+    params.tcp_rates[0] = 0;
+    params.irreversible = 0;
+    if (!(rate > 0.0)) {
+      params.tcp_rates[0] = 200.0f;
+      params.irreversible = 1;
+    }
+  } else {
+    params.tcp_rates[0] = static_cast<float>(std::min(1.0 / rate, 200.0));
+    params.irreversible = 1;
+  }
+  // Every resolution level halves the picture; the smallest must keep a
+  // pixel on each side (the library's default of six needs 32).
+  int levels = 1;
+  for (uint32_t side = std::min(image.width, image.height); side >= 2 && levels < 6; side /= 2) ++levels;
+  params.numresolution = levels;
+  params.tcp_mct = count >= 3 ? 1 : 0;
+
+  Codec codec(opj_create_compress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
+  StreamTarget target{file, file->Position()};
+  Stream stream = MakeStream(&target, false);
+  if (!codec || !stream) {
+    *error = "error: cannot open standard output";
+    return false;
+  }
+  std::string message;
+  Quiet(codec.get(), &message);
+  if (!opj_setup_encoder(codec.get(), &params, img.get()) ||
+      !opj_start_compress(codec.get(), img.get(), stream.get()) ||
+      !opj_encode(codec.get(), stream.get()) || !opj_end_compress(codec.get(), stream.get())) {
+    *error = "error: cannot encode image";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace jas

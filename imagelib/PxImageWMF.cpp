@@ -1,0 +1,207 @@
+#include "imagelib/PxImageWMF.h"
+
+#include <cstring>
+#include <new>
+
+#include "imagelib/MetafileRender.h"
+
+namespace {
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t Le32(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+// Bytes from `start` to the end of the file, 0 when unknown.
+int64_t BytesLeft(PxFile* file, int32_t start) {
+  const int32_t total = file->TotalSize();
+  return (start >= 0 && total > start) ? int64_t{total} - start : 0;
+}
+
+bool ReadAll(PxFile* file, int32_t start, size_t count, std::vector<uint8_t>* out) {
+  try {
+    out->resize(count);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return file->SeekTo(start, 0) && file->ReadBlock(out->data(), 1, count) == count;
+}
+
+// The header's own parts lie inside the header record, and the records
+// follow one another inside the bytes up to the end-of-file record: the
+// playback library takes both on trust. Bytes after that record are
+// dropped.
+bool CheckEnhancedRecords(std::vector<uint8_t>* bytes) {
+  const uint8_t* b = bytes->data();
+  const uint64_t total = bytes->size();
+  const uint64_t headerSize = Le32(b + 4);
+  if (headerSize < 108 || headerSize % 4 != 0 || headerSize > total) return false;
+  // An offset without a length would be followed up to a terminator the
+  // record may not hold: such offsets are cleared.
+  uint8_t* header = bytes->data();
+  const uint64_t descriptionChars = Le32(b + 60), descriptionAt = Le32(b + 64);
+  if (descriptionChars == 0) std::memset(header + 64, 0, 4);
+  else if (descriptionAt < 88 || descriptionAt + 2 * descriptionChars > headerSize) return false;
+  const uint64_t pixelFormatSize = Le32(b + 88), pixelFormatAt = Le32(b + 92);
+  if (pixelFormatSize == 0) std::memset(header + 92, 0, 4);
+  else if (pixelFormatAt < 88 || pixelFormatAt + pixelFormatSize > headerSize) return false;
+  constexpr uint32_t kLastRecordType = 122, kEndOfFile = 14;
+  for (uint64_t at = headerSize; at + 8 <= total;) {
+    const uint32_t type = Le32(b + at);
+    const uint64_t size = Le32(b + at + 4);
+    if (type < 1 || type > kLastRecordType || size < 8 || size % 4 != 0 || size > total - at) return false;
+    at += size;
+    if (type == kEndOfFile) {
+      bytes->resize(static_cast<size_t>(at));
+      return true;
+    }
+  }
+  return false;
+}
+
+// The records of a 16-bit metafile (after the 22-byte placeable header and
+// the 18-byte metafile header) follow one another up to the end record. The
+// playback library sizes its record buffer from the header's "largest
+// record": that field is set to the largest record actually found.
+bool CheckWmfRecords(std::vector<uint8_t>* bytes) {
+  uint8_t* b = bytes->data();
+  const uint64_t total = bytes->size();
+  const uint64_t headerWords = Le16(b + 22 + 2);
+  uint64_t at = 22 + 2 * headerWords;
+  if (headerWords < 9 || at > total) return false;
+  uint64_t largest = 0;
+  while (at + 6 <= total) {
+    const uint64_t words = Le32(b + at);
+    const uint16_t function = Le16(b + at + 4);
+    if (words < 3 || words > (total - at) / 2) return false;
+    if (words > largest) largest = words;
+    at += 2 * words;
+    if (function == 0) {
+      const auto word = static_cast<uint32_t>(largest);
+      for (int i = 0; i < 4; ++i) b[22 + 12 + i] = static_cast<uint8_t>(word >> (8 * i));
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ReadPlaceableWmf(PxFile* file, PlaceableWmf* out) {
+  const int32_t start = file->Position();
+  const int64_t left = BytesLeft(file, start);
+  uint8_t head[22 + 18];
+  if (left < static_cast<int64_t>(sizeof head) || file->ReadBlock(head, 1, sizeof head) != sizeof head) return false;
+  if (Le32(head) != 0x9AC6CDD7u) return false;
+  uint16_t checksum = 0;
+  for (int i = 0; i < 10; ++i) checksum ^= Le16(head + 2 * i);
+  if (checksum != Le16(head + 20)) return false;
+  out->left = static_cast<int16_t>(Le16(head + 6));
+  out->top = static_cast<int16_t>(Le16(head + 8));
+  out->right = static_cast<int16_t>(Le16(head + 10));
+  out->bottom = static_cast<int16_t>(Le16(head + 12));
+  out->inch = Le16(head + 14);
+  if (out->inch < 1 || out->inch > 2540) return false;
+  const uint8_t* meta = head + 22;
+  const uint16_t type = Le16(meta);
+  if (type != 1 && type != 2) return false;
+  // The metafile's own size in 16-bit words: at least its header, and no
+  // more than the file holds after the placeable header.
+  const int64_t bytes = int64_t{Le32(meta + 6)} * 2;
+  if (bytes < 18 || bytes > left - 22) return false;
+  if (!ReadAll(file, start, static_cast<size_t>(22 + bytes), &out->bytes)) return false;
+  return CheckWmfRecords(&out->bytes);
+}
+
+bool ReadEnhancedMetafile(PxFile* file, EnhancedMetafile* out) {
+  const int32_t start = file->Position();
+  const int64_t left = BytesLeft(file, start);
+  uint8_t head[108];
+  if (left < static_cast<int64_t>(sizeof head) || file->ReadBlock(head, 1, sizeof head) != sizeof head) return false;
+  if (Le32(head) != 1 || Le32(head + 40) != 0x464D4520u) return false;
+  out->left = static_cast<int32_t>(Le32(head + 8));
+  out->top = static_cast<int32_t>(Le32(head + 12));
+  out->right = static_cast<int32_t>(Le32(head + 16));
+  out->bottom = static_cast<int32_t>(Le32(head + 20));
+  // The header's byte count, but never more than the file still holds.
+  int64_t bytes = Le32(head + 48);
+  if (bytes > left) bytes = left;
+  if (bytes < static_cast<int64_t>(sizeof head)) return false;
+  if (!ReadAll(file, start, static_cast<size_t>(bytes), &out->bytes)) return false;
+  return CheckEnhancedRecords(&out->bytes);
+}
+
+bool PxImageWMF::Decode(PxFile* file) {
+  if (!file) return false;
+  const int32_t start = file->Position();
+
+  PlaceableWmf wmf;
+  EnhancedMetafile emf;
+  bool placeable = false;
+  int64_t width = 0, height = 0;
+  if (ReadPlaceableWmf(file, &wmf)) {
+    placeable = true;
+    const int64_t inch = wmf.inch;
+    width = (inch / 2 + (int64_t{wmf.right} - wmf.left) * kMetafileDpi) / inch;
+    height = (inch / 2 + (int64_t{wmf.bottom} - wmf.top) * kMetafileDpi) / inch;
+  } else if (file->SeekTo(start, 0) && ReadEnhancedMetafile(file, &emf)) {
+    width = int64_t{emf.right} - emf.left;
+    height = int64_t{emf.bottom} - emf.top;
+  } else {
+    SetLastError("corrupted WMF");
+    return false;
+  }
+  if (width <= 0 || height <= 0) {
+    SetLastError("empty WMF");
+    return false;
+  }
+  if (info.escape == -1) {
+    header.biWidth = static_cast<int32_t>(width > INT32_MAX ? INT32_MAX : width);
+    header.biHeight = static_cast<int32_t>(height > INT32_MAX ? INT32_MAX : height);
+    info.formatId = kFormatWmf;
+    SetLastError("output dimensions returned");
+    return true;
+  }
+  // Scaled down to the limit, keeping the aspect and at least a pixel.
+  if (width > kMetafileMaxSide) {
+    height = height * kMetafileMaxSide / width;
+    width = kMetafileMaxSide;
+  }
+  if (height > kMetafileMaxSide) {
+    width = width * kMetafileMaxSide / height;
+    height = kMetafileMaxSide;
+  }
+  if (width < 1) width = 1;
+  if (height < 1) height = 1;
+  const auto w = static_cast<uint32_t>(width), h = static_cast<uint32_t>(height);
+
+  std::vector<uint32_t> pixels;
+  bool drawn;
+  if (placeable) {
+    // The placeable frame in points.
+    const float scale = 72.0f / static_cast<float>(wmf.inch);
+    const metafile::Frame frame{wmf.left * scale, wmf.top * scale, wmf.right * scale, wmf.bottom * scale};
+    drawn = metafile::RenderWmf(wmf.bytes.data(), wmf.bytes.size(), frame, w, h, &pixels);
+  } else {
+    drawn = metafile::RenderEmf(emf.bytes.data(), emf.bytes.size(), w, h, &pixels);
+  }
+  if (!drawn) {
+    SetLastError("corrupted WMF");
+    return false;
+  }
+  if (info.escape != 0) {
+    SetLastError("Cancelled");
+    return false;
+  }
+  if (!Create(w, h, 24, kFormatWmf)) return false;
+  for (uint32_t y = 0; y < h; ++y) {
+    uint8_t* row = RowAt(h - 1 - y);
+    const uint32_t* in = &pixels[size_t{y} * w];
+    for (uint32_t x = 0; x < w; ++x) {
+      row[3 * size_t{x}] = static_cast<uint8_t>(in[x]);
+      row[3 * size_t{x} + 1] = static_cast<uint8_t>(in[x] >> 8);
+      row[3 * size_t{x} + 2] = static_cast<uint8_t>(in[x] >> 16);
+    }
+  }
+  return true;
+}
