@@ -1,5 +1,7 @@
 // Digital backs: Leaf (tiled layers), Sinar four-shot, Imacon RGB, and
 // Rollei's split 10-bit packing.
+#include <algorithm>
+
 #include "rawdecode/raw_loader_util.h"
 #include "rawdecode/raw_loaders.h"
 
@@ -11,7 +13,9 @@ void leaf_hdr_load_raw(raw_decode_context* ctx) {
   const uint32_t tile_height = ctx->tile_height ? ctx->tile_height : 0xFFFFFFFFu;
   auto pixel = raw_alloc<uint16_t>(ctx, sensor_width, "leaf_hdr_load_raw()");
   uint64_t tile = 0;
-  for (int c = 0; c < ctx->samples_per_pixel; ++c) {
+  // Layers after the one kept (a CFA's shot, or the fourth colour) are not read.
+  const int layers = cfa ? std::min(ctx->samples_per_pixel, ctx->options.shot_index + 1) : std::min(ctx->samples_per_pixel, 4);
+  for (int c = 0; c < layers; ++c) {
     for (unsigned r = 0; r < ctx->sensor_height; ++r) {
       if (r % tile_height == 0) {
         raw_seek(ctx, int64_t(ctx->raw_data_offset) + 4 * int64_t(tile++), 0);

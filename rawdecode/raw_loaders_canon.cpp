@@ -1,8 +1,9 @@
 // Canon loaders: the PowerShot 600 (with its own white balance and colour
 // matrices), the 10-bit packed models, lossless-JPEG raw data with CR2
 // slices, and sRAW.
+#include <algorithm>
 #include <cctype>
-#include <cstdio>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -288,12 +289,23 @@ void ljpeg_load_raw(raw_decode_context* ctx) {
 
 namespace {
 
-int firmware_version(const char* text) {
-  const char* p = text;
-  while (*p && !isdigit(static_cast<unsigned char>(*p))) ++p;
-  int v[3] = {0, 0, 0};
-  sscanf(p, "%d.%d.%d", v, v + 1, v + 2);
-  return int((int64_t(v[0]) * 1000 + v[1]) * 1000 + v[2]);
+// "a.b.c" after the first digit of the text, as (a x 1000 + b) x 1000 + c;
+// missing numbers are 0. Numbers are read digit by digit and capped, so a
+// damaged text cannot overflow.
+int firmware_version(const char* text, size_t size) {
+  size_t i = 0;
+  while (i < size && text[i] && !isdigit(static_cast<unsigned char>(text[i]))) ++i;
+  int64_t v[3] = {0, 0, 0};
+  for (int k = 0; k < 3; ++k) {
+    if (k && !(i + 1 < size && text[i] == '.' && isdigit(static_cast<unsigned char>(text[i + 1])))) break;
+    if (k) ++i;
+    while (i < size && isdigit(static_cast<unsigned char>(text[i]))) {
+      v[k] = std::min<int64_t>(v[k] * 10 + (text[i] - '0'), 1000000);
+      ++i;
+    }
+  }
+  int64_t ver = (v[0] * 1000 + v[1]) * 1000 + v[2];
+  return int(std::min<int64_t>(ver, INT32_MAX));
 }
 
 }  // namespace
@@ -342,7 +354,7 @@ void canon_sraw_load_raw(raw_decode_context* ctx) {
   }
 decoded:
   jh.row.reset();
-  const int ver = firmware_version(ctx->camera_model_extra);
+  const int ver = firmware_version(ctx->camera_model_extra, sizeof ctx->camera_model_extra);
   int hue = (jh.sraw + 1) << 2;
   if (ctx->camera_id == 0x80000218 && ver > 1000006 && ver < 3000000) hue = jh.sraw << 1;
   auto sample = [&](int r, int c, int colour) -> int { return int16_t(ctx->pixels[size_t(r) * width + c][colour]); };

@@ -43,7 +43,7 @@ void pentax_build_tree(raw_decode_context* ctx) {
 void pentax_k10_load_raw(raw_decode_context* ctx) {
   if (!loader_cfa_ready(ctx)) return;
   reset_bit_reader(ctx);
-  int vpred[2][2] = {{0, 0}, {0, 0}}, hpred[2] = {0, 0};
+  int64_t vpred[2][2] = {{0, 0}, {0, 0}}, hpred[2] = {0, 0};  // hostile runs of differences stay representable
   const huff_node* root = &ctx->huff_pool[0];
   for (unsigned row = 0; row < ctx->image_height; ++row) {
     for (unsigned col = 0; col < ctx->sensor_width; ++col) {
@@ -52,7 +52,7 @@ void pentax_k10_load_raw(raw_decode_context* ctx) {
         hpred[col] = vpred[row & 1][col] += diff;
       else
         hpred[col & 1] += diff;
-      int v = hpred[col & 1];
+      int64_t v = hpred[col & 1];
       if (col < ctx->image_width) cfa_sample(ctx, row, col) = uint16_t(v);
       if (v < 0 || v > 4095) report_data_error(ctx);
     }

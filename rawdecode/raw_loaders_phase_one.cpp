@@ -273,8 +273,12 @@ void phase_one_correct(raw_decode_context* ctx) {
   raw_seek(ctx, 4, 1);
   int64_t gains_position = 0;
   unsigned mindiff = 0xFFFFFFFFu;
-  while (entries-- && !loader_data_ended(ctx)) {
+  // Each entry takes 12 bytes: no more entries than the data can hold (the
+  // seeks below would otherwise hide the end of the data from the loop).
+  if (ctx->stream_size >= 0 && entries > uint64_t(ctx->stream_size) / 12) entries = uint32_t(ctx->stream_size / 12);
+  while (entries--) {
     uint32_t tag = read_u32(ctx), length = read_u32(ctx), data = read_u32(ctx);
+    if (loader_data_ended(ctx)) break;
     int64_t save = raw_tell(ctx);
     raw_seek(ctx, meta + data, 0);
     switch (tag) {
@@ -327,7 +331,7 @@ void hasselblad_load_raw(raw_decode_context* ctx) {
   const huff_node* tree = jh.huff[0];
   const int top = ctx->top_margin, left = ctx->left_margin;
   for (int row = -top; row < ctx->image_height; ++row) {
-    int pred[2] = {0x8000, 0x8000};
+    int64_t pred[2] = {0x8000, 0x8000};
     for (int col = -left; col < int(ctx->sensor_width) - left; col += 2) {
       int len[2];
       for (int& l : len) {

@@ -79,7 +79,7 @@ void sony_load_raw(raw_decode_context* ctx) {
 void sony_arw_load_raw(raw_decode_context* ctx) {
   if (!loader_cfa_ready(ctx)) return;
   reset_bit_reader(ctx);
-  int sum = 0;
+  int64_t sum = 0;  // wide enough for any run of hostile differences
   const int sensor_height = ctx->sensor_height;
   for (int col = ctx->sensor_width; col--;) {
     for (int row = 0; row < sensor_height + 1; row += 2) {
@@ -94,7 +94,7 @@ void sony_arw_load_raw(raw_decode_context* ctx) {
         if ((diff & (1 << (len - 1))) == 0) diff -= (1 << len) - 1;
       }
       sum += diff;
-      if (sum >> 12) report_data_error(ctx);
+      if (sum < 0 || sum > 4095) report_data_error(ctx);
       // Columns of the stored frame beyond the image width are dropped.
       if (row < ctx->image_height) cfa_store_signed(ctx, row, col, uint16_t(sum));
     }

@@ -104,6 +104,17 @@ void Canon10Bit() {
   EXPECT_EQ(f->white_level, 1023u);
   EXPECT_EQ(f->byte_order, 0x4949);
   EXPECT_EQ(f->data_error_reported, 0);
+  // Wider than 1600: zero samples are filled from their neighbours of the same colour.
+  Geometry wide{5, 1608, 5, 1608, 0, 0};
+  Bytes file2;
+  for (int r = 0; r < 5; ++r) {
+    Bytes b = Canon10Row(std::vector<unsigned>(1608, r == 2 ? 0 : 500));
+    file2.insert(file2.end(), b.begin(), b.end());
+  }
+  Frame w(file2, wide);
+  canon_10bit_load_raw(w.get());
+  EXPECT_EQ(w.At(2, 800), 500u);
+  EXPECT_EQ(w.At(1, 800), 500u);
 }
 
 void Canon600() {
@@ -260,6 +271,23 @@ void CanonSraw() {
     return unsigned(k == 0 ? y - 562 : k == 2 ? y - 412 : y + (24600 >> 12) - 512);
   });
   EXPECT_EQ(f->white_level, 0x3FFFu);
+  // Later cameras: zero chroma plus the hue; 2 for the listed firmware of
+  // camera 0x80000218, else (1 + 1) << 2 = 8. With hue h: R = Y + (23129h >> 14),
+  // G = Y + (-17391h >> 14), B = Y + (28939h >> 14).
+  values.clear();
+  for (int r = 0; r < 2; ++r)
+    for (int c = 0; c < 6; c += 2) values.insert(values.end(), {uint16_t(luma(r, c)), uint16_t(luma(r, c + 1)), 16384, 16384});
+  for (const char* firmware : {"Firmware Version 1.0.7", "Firmware Version 3.0.0"}) {
+    SCOPED_TRACE(firmware);
+    Frame n(SrawFrame(values, groups), g, 0);
+    n->camera_id = 0x80000218;
+    strcpy(n->camera_model_extra, firmware);
+    for (int c = 0; c < 3; ++c) n->sraw_multipliers[c] = 1024;
+    canon_sraw_load_raw(n.get());
+    const int add[2][3] = {{2, -3, 3}, {11, -9, 14}};
+    const int which = firmware[17] == '1' ? 0 : 1;
+    ExpectRgb(n, 3, [&](int r, int c, int k) { return unsigned(luma(r, c) + add[which][k]); });
+  }
 }
 
 // ---- DNG ---------------------------------------------------------------------------
@@ -309,17 +337,20 @@ void DngLosslessRgb() {
 }
 
 void DngUncompressed12() {
-  Geometry g{3, 8, 2, 6, 1, 1};
-  Bytes file;
-  for (int r = 0; r < 3; ++r) {
-    BitWriter bw(false);
-    for (int c = 0; c < 8; ++c) bw.Put(Pattern(r, c, 12), 12);
-    file.insert(file.end(), bw.bytes().begin(), bw.bytes().end());
+  for (int bits : {10, 12, 14}) {
+    SCOPED_TRACE(bits);
+    Geometry g{3, 8, 2, 6, 1, 1};
+    Bytes file;
+    for (int r = 0; r < 3; ++r) {
+      BitWriter bw(false);
+      for (int c = 0; c < 8; ++c) bw.Put(Pattern(r, c, bits), bits);
+      file.insert(file.end(), bw.bytes().begin(), bw.bytes().end());
+    }
+    Frame f(file, g);
+    f->bits_per_sample = bits, f->samples_per_pixel = 1, f->raw_image_count = 1;
+    adobe_dng_load_raw_nc(f.get());
+    ExpectCfa(f, [&](int r, int c) { return Pattern(r + 1, c + 1, bits); });
   }
-  Frame f(file, g);
-  f->bits_per_sample = 12, f->samples_per_pixel = 1, f->raw_image_count = 1;
-  adobe_dng_load_raw_nc(f.get());
-  ExpectCfa(f, [](int r, int c) { return Pattern(r + 1, c + 1, 12); });
 }
 
 // Two raw images interleaved; shot 1 takes the second value of each pair.
@@ -1551,7 +1582,7 @@ TEST(RawLoaders, CanonDngNikonPentaxFujiRoundTrips) {
       {"canon sRAW", CanonSraw},
       {"DNG lossless tiles", DngLosslessTiles},
       {"DNG lossless RGB", DngLosslessRgb},
-      {"DNG uncompressed 12-bit", DngUncompressed12},
+      {"DNG uncompressed 10, 12 and 14-bit", DngUncompressed12},
       {"DNG uncompressed, second shot", DngUncompressedSecondShot},
       {"Pentax K10", PentaxK10},
       {"Nikon lossless 12", [] { NikonLossless(12); }},
@@ -1616,5 +1647,197 @@ TEST(RawLoaders, KodakSonySmalRoundTrips) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     c.run();
+  }
+}
+
+// Byte vectors worked out by hand, one or more per family of loaders.
+TEST(RawLoaders, HandComputedByteVectors) {
+  {
+    // 0x3FF 0x000 0x155 0x2AA 0x001 0x200 0x0F0 0x30F, ten bits each, most
+    // significant first: words FFC0 0556 AA00 6003 C30F, stored little-endian.
+    Frame f({0xC0, 0xFF, 0x56, 0x05, 0x00, 0xAA, 0x03, 0x60, 0x0F, 0xC3}, Geometry{1, 8, 1, 8, 0, 0});
+    canon_10bit_load_raw(f.get());
+    const unsigned want[8] = {0x3FF, 0x000, 0x155, 0x2AA, 0x001, 0x200, 0x0F0, 0x30F};
+    for (int c = 0; c < 8; ++c) EXPECT_EQ(f.At(0, c), want[c]) << c;
+  }
+  const unsigned twelve[8] = {0xABC, 0xDEF, 0x123, 0x456, 0x789, 0x000, 0xFFF, 0x800};
+  {
+    // The same eight 12-bit samples as big-endian words and as little-endian ones.
+    Frame be({0xAB, 0xCD, 0xEF, 0x12, 0x34, 0x56, 0x78, 0x90, 0x00, 0xFF, 0xF8, 0x00}, Geometry{1, 8, 1, 8, 0, 0});
+    packed_12bit_load_raw(be.get());
+    Frame le({0x12, 0xEF, 0xCD, 0xAB, 0x90, 0x78, 0x56, 0x34, 0x00, 0xF8, 0xFF, 0x00}, Geometry{1, 8, 1, 8, 0, 0});
+    le->loader_flags = 1;
+    packed_12bit_load_raw(le.get());
+    Frame dng({0xAB, 0xCD, 0xEF, 0x12, 0x34, 0x56, 0x78, 0x90, 0x00, 0xFF, 0xF8, 0x00}, Geometry{1, 8, 1, 8, 0, 0});
+    dng->bits_per_sample = 12, dng->samples_per_pixel = 1, dng->raw_image_count = 1;
+    adobe_dng_load_raw_nc(dng.get());
+    for (int c = 0; c < 8; ++c) {
+      EXPECT_EQ(be.At(0, c), twelve[c]) << c;
+      EXPECT_EQ(le.At(0, c), twelve[c]) << c;
+      EXPECT_EQ(dng.At(0, c), twelve[c]) << c;
+    }
+  }
+  {
+    // Nokia: 10 20 30 40 E4 -> 40 + 0, 80 + 1, 120 + 2, 160 + 3.
+    Frame f({0x10, 0x20, 0x30, 0x40, 0xE4}, Geometry{1, 4, 1, 4, 0, 0});
+    nokia_load_raw(f.get());
+    EXPECT_EQ(f.At(0, 0), 64u + 0);
+    EXPECT_EQ(f.At(0, 1), 128u + 1);
+    EXPECT_EQ(f.At(0, 2), 192u + 2);
+    EXPECT_EQ(f.At(0, 3), 256u + 3);
+  }
+  {
+    // Panasonic: the first 8 bits read are block byte 15, the next 4 the
+    // high nibble of byte 14; the second column reads byte 13 whole.
+    Bytes block(0x4000, 0);
+    block[15] = 0x12, block[14] = 0x30, block[13] = 0x45;
+    Frame f(block, Geometry{1, 2, 1, 2, 0, 0});
+    panasonic_load_raw(f.get());
+    EXPECT_EQ(f.At(0, 0), 0x123u);
+    EXPECT_EQ(f.At(0, 1), 0x45u);
+  }
+  {
+    // ARW, one column of two rows: "10" length 2, "11" = 3; "11" length 1,
+    // "0" = -1; padded with 1: 1011 1101.
+    Frame f({0xBD}, Geometry{2, 1, 2, 1, 0, 0});
+    sony_arw_load_raw(f.get());
+    EXPECT_EQ(f.At(0, 0), 3u);
+    EXPECT_EQ(f.At(1, 0), 2u);
+  }
+}
+
+// Paths of the loaders that the round trips above do not take.
+TEST(RawLoaders, FieldsCurvesAndCorrections) {
+  {
+    // Packed 12-bit in two fields: rows 0 and 2 first, rows 1 and 3 from
+    // half the file length on.
+    std::vector<std::vector<unsigned>> field1(2), field2(2);
+    for (int c = 0; c < 8; ++c) {
+      field1[0].push_back(Pattern(0, c, 12)), field1[1].push_back(Pattern(2, c, 12));
+      field2[0].push_back(Pattern(1, c, 12)), field2[1].push_back(Pattern(3, c, 12));
+    }
+    Bytes first = Packed12(field1, false, 0, 0), second = Packed12(field2, false, 0, 0);
+    first.resize(64, 0), second.resize(64, 0);
+    first.insert(first.end(), second.begin(), second.end());
+    Frame f(first, Geometry{4, 8, 4, 8, 0, 0});
+    f->loader_flags = 2 | 4;
+    packed_12bit_load_raw(f.get());
+    ExpectCfa(f, [](int r, int c) { return Pattern(r, c, 12); });
+  }
+  {
+    // Nikon's second tree drops low bits: symbol 0x39 is length 9 with 3
+    // bits not stored; six stored bits 111111 give ((63 x 2 + 1) << 3) >> 1 = 508.
+    Bytes file = {0x44, 0x20};
+    for (int i = 0; i < 4; ++i) PutBE16(file, 2048);
+    PutBE16(file, 2), PutBE16(file, 0), PutBE16(file, 4096);  // an identity curve
+    file.resize(564, 0);
+    file[563] = 1;  // split at row 1
+    HuffCodes t0(std::vector<uint8_t>(nikon_tree_sources[0], nikon_tree_sources[0] + 32));
+    HuffCodes t1(std::vector<uint8_t>(nikon_tree_sources[1], nikon_tree_sources[1] + 32));
+    BitWriter bw(false);
+    for (int c = 0; c < 2; ++c) bw.Put(t0.code.at(0).first, t0.code.at(0).second);
+    bw.Put(t1.code.at(0x39).first, t1.code.at(0x39).second);
+    bw.Put(0x3F, 6);
+    bw.Put(t1.code.at(0).first, t1.code.at(0).second);
+    bw.PadWithOnes();
+    const uint32_t data = uint32_t(file.size());
+    file.insert(file.end(), bw.bytes().begin(), bw.bytes().end());
+    Frame f(file, Geometry{2, 2, 2, 2, 0, 0});
+    f->byte_order = 0x4D4D;
+    f->bits_per_sample = 12;
+    f->raw_data_offset = data;
+    nikon_compressed_load_raw(f.get());
+    EXPECT_EQ(f.At(0, 0), 2048u);
+    EXPECT_EQ(f.At(0, 1), 2048u);
+    EXPECT_EQ(f.At(1, 0), 2556u);
+    EXPECT_EQ(f.At(1, 1), 2048u);
+  }
+  {
+    // Phase One: a bad column rebuilt from its neighbours (a flat field
+    // stays flat inside), then a polynomial curve i + 5 from the split column on.
+    Geometry g{8, 8, 8, 8, 0, 0};
+    Bytes file;
+    PutLE16(file, 0), PutLE16(file, 0);
+    for (int r = 0; r < 8; ++r)
+      for (int c = 0; c < 8; c += 2) {
+        unsigned a = c == 2 ? 7000 : 1000, b = 1000;
+        PutLE16(file, (a & 0x5555) | (b & ~0x5555u)), PutLE16(file, (b & 0x5555) | (a & ~0x5555u));
+      }
+    Bytes defects;
+    PutLE16(defects, 2), PutLE16(defects, 0), PutLE16(defects, 131), PutLE16(defects, 0);
+    Bytes poly(4, 0);
+    for (float p : {0.0f, 5.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f}) PutFloatLE(poly, p);
+    Bytes meta = PhaseOneMeta({{0x400, defects}, {0x419, poly}});
+    const uint32_t meta_offset = uint32_t(file.size());
+    file.insert(file.end(), meta.begin(), meta.end());
+    Frame f(file, g);
+    f->byte_order = 0x4949;
+    f->phase_one_params.format = 1;
+    f->phase_one_params.split_column = 4;
+    f->raw_data_offset = 4;
+    f->meta_data_offset = meta_offset;
+    f->meta_data_length = uint32_t(meta.size());
+    phase_one_load_raw(f.get());
+    for (int r = 2; r < 6; ++r) EXPECT_EQ(f.At(r, 2), 1000u) << r;
+    for (int r = 0; r < 8; ++r) {
+      EXPECT_EQ(f.At(r, 3), 1000u);
+      EXPECT_EQ(f.At(r, 4), 1005u);
+      EXPECT_EQ(f.At(r, 7), 1005u);
+    }
+  }
+  {
+    // DNG placement on a 45-degree sensor: stored (r, c) goes to
+    // (r + width - 1 - c / 2, r + (c + 1) / 2).
+    Bytes file;
+    for (int i = 0; i < 8; ++i) PutBE16(file, 100 + i);
+    Frame f(file, Geometry{2, 4, 4, 4, 0, 0});
+    f->byte_order = 0x4D4D;
+    f->bits_per_sample = 16, f->samples_per_pixel = 1, f->raw_image_count = 1;
+    f->fuji_diagonal_width = 2;
+    adobe_dng_load_raw_nc(f.get());
+    EXPECT_EQ(f.At(1, 0), 100u);  // (0, 0)
+    EXPECT_EQ(f.At(0, 2), 103u);  // (0, 3): row 0 + 1 - 1, column 0 + 2
+    EXPECT_EQ(f.At(2, 1), 104u);  // (1, 0)
+  }
+}
+
+TEST(RawLoaders, Canon600AutoWhiteBalanceAndPhaseOneColumnGains) {
+  {
+    // A flat field of 1000: every ratio is 0, which the check moves to -18
+    // (target -38, miss clamped to -20), so the second entry of each pair
+    // becomes 1000 x 1006 >> 10 = 982. Two groups (row 14, columns 10 and 12).
+    Frame f({}, Geometry{32, 14, 32, 14, 0, 0}, 0xE1E4E1E4);
+    for (int r = 0; r < 32; ++r)
+      for (int c = 0; c < 14; ++c) cfa_sample(f.get(), r, c) = 1000;
+    canon_600_auto_wb(f.get());
+    EXPECT_FLOAT_EQ(f->pre_multipliers[0], 1.0f / 4000);
+    EXPECT_FLOAT_EQ(f->pre_multipliers[1], 1.0f / 3928);
+    EXPECT_FLOAT_EQ(f->pre_multipliers[2], 1.0f / 4000);
+    EXPECT_FLOAT_EQ(f->pre_multipliers[3], 1.0f / 4000);
+  }
+  {
+    // Column gains (0x412): one band with one knot of gain 3.0: every
+    // sample s becomes (3 x row + s / 2) x 2.
+    Geometry g{4, 4, 4, 4, 0, 0};
+    Bytes file;
+    PutLE16(file, 0), PutLE16(file, 0);
+    for (int i = 0; i < 16; ++i) PutLE16(file, 2000);  // format 1 leaves equal pairs alone
+    Bytes gains;
+    for (uint32_t h : {0u, 1u, 0u, 1u, 0u, 0u, 0u, 0u, 0u}) PutLE32(gains, h);
+    PutLE16(gains, 77);  // matches tag_21a
+    PutFloatLE(gains, 3.0f);
+    PutLE16(gains, 30000);  // the knot
+    Bytes meta = PhaseOneMeta({{0x412, gains}});
+    const uint32_t meta_offset = uint32_t(file.size());
+    file.insert(file.end(), meta.begin(), meta.end());
+    Frame f(file, g);
+    f->byte_order = 0x4949;
+    f->phase_one_params.format = 1;
+    f->phase_one_params.tag_21a = 77;
+    f->raw_data_offset = 4;
+    f->meta_data_offset = meta_offset;
+    f->meta_data_length = uint32_t(meta.size());
+    phase_one_load_raw(f.get());
+    ExpectCfa(f, [](int r, int) { return 2000u + 6u * r; });
   }
 }
