@@ -348,6 +348,17 @@ void probe_raw_file(raw_decode_context* ctx) {
         if (g == 9) ctx->cfa_pattern |= 2u << shift;
         if (g == 6) ctx->cfa_pattern |= 8u << shift;
       }
+    // The Pentax loader decodes with the tree the maker note points at; it
+    // is built last, after every header read that uses the tree pool.
+    if (ctx->raw_image_count && ctx->raw_loader == pentax_k10_load_raw) {
+      if (ctx->pentax_tree_offset) {
+        raw_seek(ctx, ctx->pentax_tree_offset, 0);
+        pentax_build_tree(ctx);
+      } else {
+        raw_message(ctx, "%s: no decoding tree for the Pentax data\n", ctx->message_name);
+        ctx->raw_image_count = 0;
+      }
+    }
     if (ctx->raw_image_count && ctx->raw_loader) {
       if (const char* fault = geometry_fault(ctx)) {
         raw_message(ctx, "%s: %s\n", ctx->message_name, fault);
