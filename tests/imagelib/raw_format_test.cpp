@@ -311,3 +311,23 @@ TEST(RawFormat, DamagedFilesFailCleanly) {
   }
   EXPECT_GT(refused, 0);
 }
+
+// A file known by its size alone: 62464 bytes are a Kodak DC20 (four
+// colours, pixels 968/747 as wide as high). The dimensions-only read gives
+// the stretched size the full decode gives.
+TEST(RawFormat, SizeIdentifiedFileIsStretched) {
+  Scratch s;
+  std::vector<uint8_t> bytes(62464);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(60 + (i % 256) / 4);
+  const std::string path = s.Write("dc20.raw", bytes);
+  PxImage dims;
+  dims.info.escape = -1;
+  ASSERT_TRUE(Load(dims, path));
+  EXPECT_EQ(dims.Width(), uint32_t(249 * 968 / 747.0 + 0.5));
+  EXPECT_EQ(dims.Height(), 242u);
+  PxImage img;
+  ASSERT_TRUE(Load(img, path)) << img.LastError();
+  EXPECT_EQ(img.Width(), dims.Width());
+  EXPECT_EQ(img.Height(), dims.Height());
+  EXPECT_EQ(img.info.formatId, kFormatRaw);
+}
