@@ -25,10 +25,12 @@ struct Probed {
   std::vector<uint8_t> bytes;
 };
 
-std::unique_ptr<Probed> Probe(std::vector<uint8_t> bytes) {
+std::unique_ptr<Probed> Probe(std::vector<uint8_t> bytes,
+                              const std::function<void(raw_decode_context*)>& options = {}) {
   auto p = std::make_unique<Probed>();
   p->bytes = std::move(bytes);
   p->ctx = raw_context_create();
+  if (options) options(p->ctx.get());
   p->mem = raw_memory_stream{p->bytes.data(), p->bytes.size(), 0, false};
   raw_set_stream(p->ctx.get(), &raw_memory_ops, &p->mem);
   probe_raw_file(p->ctx.get());
@@ -251,4 +253,66 @@ TEST(RawIdentify, HostileGeometryIsRefusedBeforeAllocation) {
     EXPECT_EQ(p->ctx->raw_image_count, 0);
     EXPECT_FALSE(p->ctx->pixels);
   }
+}
+
+namespace {
+
+// A Fuji RAF: the head, an EXIF JPEG thumbnail carrying make and model, the
+// Fuji directory (sensor 100 x 120, visible 90 x 100) and, with `two`, a
+// second frame named at offset 120.
+std::vector<uint8_t> Raf(bool two) {
+  ByteSink f(false);
+  f.Text("FUJIFILMCCD-RAW 0201FF383501");
+  f.PadTo(84);
+  const uint32_t thumb = 200, dir = 1000, data = 2000;
+  TiffWriter exif(false);
+  TiffIfd& ifd = exif.NewIfd(true);
+  ifd.Ascii(271, "FUJIFILM").Ascii(272, "FinePix S5600");
+  ByteSink jpeg(false);
+  jpeg.U16(0xFFD8), jpeg.U16(0xFFE1), jpeg.U16(0);
+  jpeg.Text(std::string("Exif\0\0", 6));
+  jpeg.Raw(exif.Bytes());
+  jpeg.U16(0xFFD9);
+  f.U32(thumb), f.U32(uint32_t(jpeg.bytes.size()));
+  f.U32(dir), f.U32(0), f.U32(data);
+  f.PadTo(120);
+  f.U32(two ? dir : 0);
+  f.PadTo(thumb);
+  f.Raw(jpeg.bytes);
+  f.PadTo(dir);
+  f.U32(3);
+  f.U16(0x100), f.U16(4), f.U16(100), f.U16(120);
+  f.U16(0x121), f.U16(4), f.U16(90), f.U16(100);
+  f.U16(0x130), f.U16(1), f.U8(0);
+  f.PadTo(data + 100 * 120 * 2 * 2);
+  return f.bytes;
+}
+
+}  // namespace
+
+TEST(RawIdentify, FujiDiagonalLayoutAndSecondFrame) {
+  for (bool two : {false, true}) {
+    SCOPED_TRACE(two);
+    auto p = Probe(Raf(two), [](raw_decode_context* c) { c->options.shot_index = 1; });
+    const raw_decode_context& c = *p->ctx;
+    EXPECT_STREQ(c.camera_make, "FUJIFILM");
+    EXPECT_STREQ(c.camera_model, "FinePix S5600");
+    ASSERT_GE(c.raw_image_count, 1);
+    EXPECT_TRUE(c.raw_loader == fuji_load_raw);
+    EXPECT_EQ(c.top_margin, 5);
+    EXPECT_EQ(c.left_margin, 10);
+    EXPECT_EQ(c.fuji_diagonal_width, 50);
+    EXPECT_EQ(c.image_width, 140);
+    EXPECT_EQ(c.image_height, 139);
+    EXPECT_EQ(c.sensor_height, 90);
+    EXPECT_EQ(c.cfa_pattern, 0x4B4B4B4Bu);
+    // The second frame follows the first: rh x rw x 2 bytes further on.
+    EXPECT_EQ(c.raw_data_offset, two ? 2000u + 100 * 120 * 2 : 2000u);
+    EXPECT_EQ(c.white_level, two ? 0x2F00u : 0x3E00u);
+  }
+  // A second frame beyond the file is refused.
+  std::vector<uint8_t> cut = Raf(true);
+  cut.resize(2000 + 100);
+  auto p = Probe(cut, [](raw_decode_context* c) { c->options.shot_index = 1; });
+  EXPECT_EQ(p->ctx->raw_image_count, 0);
 }
