@@ -193,6 +193,14 @@ TEST(RawFormat, Refusals) {
   EXPECT_FALSE(notRaw.Decode(&jpgFile));
   EXPECT_STREQ(notRaw.LastError(), "PxImageRAW: not a raw image");
   EXPECT_EQ(jpgFile.Position(), 0);
+  // Nor is a camera's JPEG with the camera's EXIF block.
+  ASSERT_EQ(std::system(("exiftool -q -overwrite_original -Make=Canon '-Model=Canon EOS 40D' "
+                         "-ISO=400 " + jpg).c_str()), 0);
+  PxIOFile cameraJpg;
+  ASSERT_TRUE(cameraJpg.Open(jpg.c_str(), "rb"));
+  PxImageRAW cameraNotRaw;
+  EXPECT_FALSE(cameraNotRaw.Decode(&cameraJpg));
+  EXPECT_STREQ(cameraNotRaw.LastError(), "PxImageRAW: not a raw image");
 
   // Truncated picture data: refused with the decoder's message, no picture.
   std::vector<uint8_t> dng = WriteDng(DngSpec{});
