@@ -32,6 +32,9 @@ struct DngSpec {
   int orientation = 1;  // the TIFF orientation tag
   uint32_t white = 4095;
   bool preview = false;  // an RGB preview first, the sensor data in a sub-directory
+  bool colour_tags = true;  // the colour matrix and the white balance as shot
+  bool flat_grey = false;   // the whole scene one grey (before the gains)
+  float gains[3] = {1, 1, 1};  // the sensor's sensitivity per colour
 };
 
 inline std::vector<uint8_t> WriteDng(const DngSpec& s) {
@@ -42,7 +45,9 @@ inline std::vector<uint8_t> WriteDng(const DngSpec& s) {
   std::vector<uint16_t> samples(size_t(s.width) * s.height);
   for (int r = 0; r < s.height; ++r)
     for (int c = 0; c < s.width; ++c)
-      samples[size_t(r) * s.width + c] = uint16_t(SceneValue(r, c, colour_at(r, c), s.height, s.width));
+      samples[size_t(r) * s.width + c] = uint16_t(
+          (s.flat_grey ? 1500 : SceneValue(r, c, colour_at(r, c), s.height, s.width)) *
+          s.gains[colour_at(r, c)]);
 
   std::vector<uint8_t> data;
   if (s.lossless) {
@@ -78,7 +83,7 @@ inline std::vector<uint8_t> WriteDng(const DngSpec& s) {
   }
   first.Bytes(50706, 1, {1, 1, 0, 0});
   ifd.Long(50717, {s.white});
-  if (!s.monochrome) {
+  if (!s.monochrome && s.colour_tags) {
     // The sensor sees sRGB primaries: XYZ to camera is XYZ to linear sRGB.
     first.SRational(50721, {{32406, 10000}, {-15372, 10000}, {-4986, 10000},
                           {-9689, 10000}, {18758, 10000}, {415, 10000},

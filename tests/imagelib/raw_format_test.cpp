@@ -339,3 +339,21 @@ TEST(RawFormat, SizeIdentifiedFileIsStretched) {
   EXPECT_EQ(img.Height(), dims.Height());
   EXPECT_EQ(img.info.formatId, kFormatRaw);
 }
+
+// A camera with neither a colour matrix nor the white balance as shot: the
+// grey world balances it. A grey scene seen through unequal channel gains
+// comes out grey.
+TEST(RawFormat, GreyWorldWithoutMultipliersOrMatrix) {
+  Scratch s;
+  DngSpec spec;
+  spec.colour_tags = false;
+  spec.flat_grey = true;
+  spec.gains[0] = 0.5f;
+  spec.gains[2] = 0.8f;
+  PxImage img;
+  ASSERT_TRUE(Load(img, s.Write("g.dng", WriteDng(spec)))) << img.LastError();
+  const Rgb p = At(img, 30, 20);
+  EXPECT_NEAR(p.r, p.g, 2);
+  EXPECT_NEAR(p.b, p.g, 2);
+  EXPECT_GT(p.g, 50);
+}

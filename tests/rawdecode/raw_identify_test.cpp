@@ -195,6 +195,19 @@ TEST(RawIdentify, TableRowsAndTheirEffects) {
   }
 }
 
+TEST(RawIdentify, MessagesAndLongNames) {
+  // Kodak DC120 with JPEG data: refused with the libjpeg message.
+  auto dc120 = Probe(CameraTiff("KODAK", "DC120", 848, 976, 7));
+  EXPECT_EQ(dc120->ctx->raw_image_count, 0);
+  EXPECT_NE(dc120->ctx->message_log.find("You must link quarn with libjpeg!!"), std::string::npos);
+  // A Minolta model name as long as the field: the "DYNAX" name is formed
+  // in a buffer of its own and still finds its colour-table row.
+  const std::string model = "DYNAX 7D" + std::string(54, 'x');
+  auto dynax = Probe(CameraTiff("MINOLTA", model, 3016, 2008));
+  EXPECT_EQ(dynax->ctx->white_level, 4091u);
+  EXPECT_TRUE(dynax->ctx->raw_loader == packed_12bit_load_raw);
+}
+
 TEST(RawIdentify, NamesAndNotRaw) {
   // KODAK makes and models are cut at 16 characters.
   auto k = Probe(CameraTiff("EASTMAN KODAK COMPANY", "KODAK DCS Pro SLR/n Digital", 4500, 3000));
