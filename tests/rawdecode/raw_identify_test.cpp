@@ -273,7 +273,8 @@ namespace {
 // A Fuji RAF: the head, an EXIF JPEG thumbnail carrying make and model, the
 // Fuji directory (sensor 100 x 120, visible 90 x 100) and, with `two`, a
 // second frame named at offset 120.
-std::vector<uint8_t> Raf(bool two) {
+std::vector<uint8_t> Raf(bool two, uint16_t rh = 100, uint16_t rw = 120, uint16_t h = 90,
+                         uint16_t w = 100) {
   ByteSink f(false);
   f.Text("FUJIFILMCCD-RAW 0201FF383501");
   f.PadTo(84);
@@ -294,8 +295,8 @@ std::vector<uint8_t> Raf(bool two) {
   f.Raw(jpeg.bytes);
   f.PadTo(dir);
   f.U32(3);
-  f.U16(0x100), f.U16(4), f.U16(100), f.U16(120);
-  f.U16(0x121), f.U16(4), f.U16(90), f.U16(100);
+  f.U16(0x100), f.U16(4), f.U16(rh), f.U16(rw);
+  f.U16(0x121), f.U16(4), f.U16(h), f.U16(w);
   f.U16(0x130), f.U16(1), f.U8(0);
   f.PadTo(data + 100 * 120 * 2 * 2);
   return f.bytes;
@@ -323,6 +324,9 @@ TEST(RawIdentify, FujiDiagonalLayoutAndSecondFrame) {
     EXPECT_EQ(c.raw_data_offset, two ? 2000u + 100 * 120 * 2 : 2000u);
     EXPECT_EQ(c.white_level, two ? 0x2F00u : 0x3E00u);
   }
+  // A turned width beyond 16 bits (60000 rows + 10000) is refused.
+  auto wide = Probe(Raf(false, 60010, 20010, 60000, 20000));
+  EXPECT_EQ(wide->ctx->raw_image_count, 0);
   // A second frame beyond the file is refused.
   std::vector<uint8_t> cut = Raf(true);
   cut.resize(2000 + 100);
