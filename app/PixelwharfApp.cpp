@@ -122,16 +122,18 @@ bool CPixelwharfApp::InitInstance(const wxArrayString& args) {
   m_frame->ReopenLastTool();
   // While a batch runs on this thread the window keeps painting and the
   // progress from the workers keeps arriving; clicks wait until it ends.
-  pw::SetBatchWaitPump([this] {
-    ++m_batchWaitDepth;
-    if (wxEventLoopBase* loop = wxEventLoopBase::GetActive())
-      loop->YieldFor(wxEVT_CATEGORY_UI | wxEVT_CATEGORY_TIMER | wxEVT_CATEGORY_THREAD);
-    // A partial yield leaves the program's own queued calls alone; the
-    // workers' progress arrives that way.
-    if (wxTheApp) wxTheApp->ProcessPendingEvents();
-    --m_batchWaitDepth;
-  });
+  pw::SetBatchWaitPump([this] { PumpWhileBusy(); });
   return true;
+}
+
+void CPixelwharfApp::PumpWhileBusy() {
+  ++m_batchWaitDepth;
+  if (wxEventLoopBase* loop = wxEventLoopBase::GetActive())
+    loop->YieldFor(wxEVT_CATEGORY_UI | wxEVT_CATEGORY_TIMER | wxEVT_CATEGORY_THREAD);
+  // A partial yield leaves the program's own queued calls alone; the
+  // workers' progress arrives that way.
+  if (wxTheApp) wxTheApp->ProcessPendingEvents();
+  --m_batchWaitDepth;
 }
 
 int CPixelwharfApp::ExitInstance() {

@@ -40,6 +40,9 @@ class CPixelwharfApp : public wxApp {
   // True while a batch run on this thread lets the window handle events:
   // the tool handler that started it is still on the stack.
   bool InBatchWait() const { return m_batchWaitDepth > 0; }
+  // Lets the window paint and take progress while long work runs on this
+  // thread (clicks and keys wait until it ends); counts as a batch wait.
+  void PumpWhileBusy();
 
   // The command-line arguments after the program's name, as bytes; main()
   // fills them before the toolkit starts.

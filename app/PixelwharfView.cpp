@@ -11,11 +11,18 @@
 #include "app/CommandIds.h"
 #include "app/Dialogs.h"
 #include "app/MainFrame.h"
+#include "app/PixelwharfApp.h"
 #include "app/PixelwharfDoc.h"
 #include "app/Resources.h"
 #include "app/StatusBar.h"
+#include "app/TaskBarProgress.h"
 #include "app/ViewPrintout.h"
 #include "platform/text.h"
+
+namespace {
+// Steps of the status bar's gauge while an image opens.
+constexpr int kOpenProgressRange = 1000;
+}  // namespace
 
 // What the display engine asks of the window.
 class CPixelwharfView::Host : public pw::RendererHost {
@@ -69,6 +76,9 @@ CPixelwharfView::~CPixelwharfView() {
 }
 
 int CPixelwharfView::OpenImageInView(const std::wstring& path) {
+  // The window paints while an opening reads; what it let through must not
+  // start a second one.
+  if (m_opening) return 0;
   if (m_renderer) {
     // Stops its worker (a read in progress is abandoned) and waits for it:
     // nothing of the old engine outlives this line.
@@ -87,8 +97,43 @@ int CPixelwharfView::OpenImageInView(const std::wstring& path) {
       m_dib.assign(size_t(m_W) * m_H * 3, pw::kBackground);
     }
   }
-  m_renderer = std::make_unique<pw::ImageRenderer>(
-      m_host.get(), pw::WideToNarrow(path), m_dib.empty() ? nullptr : m_dib.data(), m_W, m_H);
+  // A large image takes a while to read: the status bar's gauge and the
+  // launcher follow the reading, and the window keeps painting (without a
+  // renderer yet it paints its background).
+  CTaskBarProgress* taskbar = m_frame ? m_frame->GetTaskbarProgress() : nullptr;
+  if (m_frame) m_frame->ResetRibbonProgress(kOpenProgressRange);
+  auto progress = [this, taskbar](double fraction) {
+    const int position = int(fraction * kOpenProgressRange);
+    if (m_frame) {
+      if (pw::StatusProgressBar* bar = m_frame->GetProgressBar()) {
+        bar->SetPos(position);
+        bar->Redraw();
+      }
+    }
+    if (taskbar) taskbar->SetProgress(uint64_t(position), kOpenProgressRange);
+    if (wxTheApp) PwApp().PumpWhileBusy();
+    // The toolkit paints on its own clock, which a short yield may not
+    // reach: what the yield left invalid is painted now.
+    if (m_frame) m_frame->Update();
+  };
+  uint8_t* const dib = m_dib.empty() ? nullptr : m_dib.data();
+  const int W = m_W, H = m_H;
+  std::unique_ptr<pw::ImageRenderer> renderer;
+  {
+    struct Opening {
+      bool& flag;
+      explicit Opening(bool& f) : flag(f) { flag = true; }
+      ~Opening() { flag = false; }
+    } opening(m_opening);
+    renderer = std::make_unique<pw::ImageRenderer>(m_host.get(), pw::WideToNarrow(path), dib, W,
+                                                   H, progress);
+  }
+  m_renderer = std::move(renderer);
+  // The window may have been resized while the file was read: the engine
+  // takes the new bitmap as after any size change.
+  if (m_W != W || m_H != H || (m_dib.empty() ? nullptr : m_dib.data()) != dib) {
+    if (!m_dib.empty()) m_renderer->SetViewSize(m_W, m_H, m_dib.data());
+  }
   m_renderer->SetRereadDoneCallback([this] { CallAfter(&CPixelwharfView::OnRereadDone); });
   m_renderer->Render();
   m_renderer->ClearReady();

@@ -68,4 +68,5 @@ class CPixelwharfView : public wxWindow {
   std::unique_ptr<pw::ImageRenderer> m_renderer;
   int m_H = -1, m_W = -1;     // client height, client width raised to a multiple of 4
   std::vector<uint8_t> m_dib; // W x H, 24-bit BGR, bottom-up
+  bool m_opening = false;     // an opening is reading its overview
 };

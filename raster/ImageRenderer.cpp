@@ -1,10 +1,12 @@
 #include "raster/ImageRenderer.h"
 
+#include <cpl_conv.h>
 #include <gdal.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "raster/StretchTable.h"
 
@@ -22,6 +24,8 @@ constexpr int64_t kStripByteCap = int64_t(256) << 20;
 // The UI's pixel query waits this long for a re-read to let go of the file;
 // past it the readout simply stays as it was.
 constexpr auto kPixelQueryWait = std::chrono::milliseconds(30);
+// How often a long opening reports its progress.
+constexpr auto kProgressInterval = std::chrono::milliseconds(30);
 
 int64_t SampleAsInteger(const uint8_t* p, int dataType) {
   switch (dataType) {
@@ -45,7 +49,7 @@ int64_t SampleAsInteger(const uint8_t* p, int dataType) {
 }  // namespace
 
 ImageRenderer::ImageRenderer(RendererHost* view, const std::string& path, uint8_t* dib, int W,
-                             int H) {
+                             int H, const OpenProgress& progress) {
   if (!view || path.empty()) return;
   Reset();
   view_ = view;
@@ -79,7 +83,7 @@ ImageRenderer::ImageRenderer(RendererHost* view, const std::string& path, uint8_
     }
   }
   FitToWindow();
-  BuildOverview();
+  BuildOverview(progress);
 }
 
 ImageRenderer::~ImageRenderer() { Release(); }
@@ -138,22 +142,27 @@ void ImageRenderer::FitToWindow() {
   h_ = Nearest(imgH_ * s_);
 }
 
-int ImageRenderer::ReadDisplayBands(int x0, int y0, int x1, int y1, uint8_t* buf, int bufW,
-                                    int bufH, int outW, int outH,
-                                    const std::atomic<bool>* cancel) {
+int ImageRenderer::ReadDisplayBands(RasterFile& file, int x0, int y0, int x1, int y1,
+                                    uint8_t* buf, int bufW, int bufH, int outW, int outH,
+                                    const std::atomic<bool>* cancel,
+                                    const ReadProgress* progress) {
   const int used = std::min(bandCount_, 3);
   if (used == bandCount_)
-    return raster_->ReadWindow(x0, y0, x1, y1, buf, bufW, bufH, used, outW, outH, -1, cancel,
-                               displayType_);
+    return file.ReadWindow(x0, y0, x1, y1, buf, bufW, bufH, used, outW, outH, -1, cancel,
+                           displayType_, progress);
   for (int b = 0; b < used; ++b) {
-    if (raster_->ReadWindow(x0, y0, x1, y1, buf + size_t(b) * displayBytes_, bufW, bufH, used,
-                            outW, outH, b, cancel, displayType_) != 0)
+    // Band by band: the progress of each read covers its share.
+    ReadProgress share;
+    if (progress && *progress)
+      share = [&, b](double f) { return (*progress)((b + f) / used); };
+    if (file.ReadWindow(x0, y0, x1, y1, buf + size_t(b) * displayBytes_, bufW, bufH, used, outW,
+                        outH, b, cancel, displayType_, progress ? &share : nullptr) != 0)
       return 1;
   }
   return 0;
 }
 
-void ImageRenderer::BuildOverview() {
+void ImageRenderer::BuildOverview(const OpenProgress& progress) {
   double so = std::min(double(kOverviewLimit) / imgW_, double(kOverviewLimit) / imgH_);
   ovW_ = Nearest(imgW_ * so);
   ovH_ = Nearest(imgH_ * so);
@@ -163,27 +172,154 @@ void ImageRenderer::BuildOverview() {
     ovH_ = imgH_;
   }
   ovScale_ = so;
-  overview_.assign(size_t(ovW_) * ovH_ * 3, 0);
+  const size_t overviewBytes = size_t(ovW_) * ovH_ * 3;
 
-  if (bytesPerSample_ == 2) {
-    // The same stretch rule as the 8-bit conversion, over the overview's
-    // own grid, kept in memory only.
-    if (!BuildStretchTables(raster_->Path(), kOverviewLimit, stretchTable_, &histogram_))
-      stretchTable_.clear();
+  // The opening reads through a handle of its own on which GDAL reads an
+  // uncompressed GeoTIFF straight into the caller's buffer rather than
+  // through its block cache: a third faster for one pass over the file.
+  // The driver takes the option when it opens the file and, on first use,
+  // its overviews; it is set for this thread while the overview is built.
+  // The re-reads keep the engine's handle and the cache, which serves their
+  // repeated reads of the same blocks.
+  struct DirectReads {
+    DirectReads() { CPLSetThreadLocalConfigOption("GTIFF_DIRECT_IO", "YES"); }
+    ~DirectReads() { CPLSetThreadLocalConfigOption("GTIFF_DIRECT_IO", nullptr); }
+  } directReads;
+  RasterFile direct;
+  const bool noStretch = false;
+  RasterFile& source = direct.Open(raster_->Path(), noStretch) ? direct : *raster_;
+
+  // The caller hears of the progress at most every few tens of milliseconds.
+  auto lastTold = std::chrono::steady_clock::now();
+  const std::function<void(double)> tell = [&](double fraction) {
+    if (!progress) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (fraction < 1 && now - lastTold < kProgressInterval) return;
+    lastTold = now;
+    progress(std::clamp(fraction, 0.0, 1.0));
+  };
+
+  // The overview's samples as the file has them; 16-bit ones are mapped
+  // once the whole image has given its histogram.
+  PictureBytes raw;
+  std::lock_guard<std::mutex> lock(rasterMutex_);
+  // A reduced read of the whole image that GDAL serves from the file's
+  // overviews; without them it would pick pixels of its own, so such files
+  // keep the one full-resolution pass below.
+  overviewFromFile_ =
+      so < 1 && source.HasOverviewFor(ovW_) && ReadReducedOverview(source, raw, tell);
+  if (!overviewFromFile_) {
+    if (bytesPerSample_ != 2) {
+      // Strips are drawn into it as they come; what is not read stays black.
+      overview_.assign(overviewBytes, 0);
+    }
+    ReadOverviewStrips(source, raw, tell);
   }
+  if (!raw.empty() && !MapOverview(raw)) overview_.assign(overviewBytes, 0);
+  tell(1.0);
+}
+
+bool ImageRenderer::MapOverview(const PictureBytes& raw) {
+  const size_t pixels = size_t(ovW_) * ovH_;
+  const bool grey = bandCount_ == 1, rgb = bandCount_ >= 3;
+  const bool tables = stretchTable_.size() >= size_t(bandCount_) * 65536;
+  if (!(grey || rgb) || (displayBytes_ == 2 && !tables)) return false;
+  overview_.resize(pixels * 3);
+  uint8_t* out = overview_.data();
+  // The common cases written out; the rest pixel by pixel through the
+  // rule ScaleBlitBands applies.
+  if (displayBytes_ == 2 && grey) {
+    const uint8_t* table = stretchTable_.data();
+    const auto* v = reinterpret_cast<const uint16_t*>(raw.data());
+    for (size_t k = 0; k < pixels; ++k, out += 3) out[0] = out[1] = out[2] = table[v[k]];
+  } else if (displayBytes_ == 2) {
+    const uint8_t* t0 = stretchTable_.data();
+    const auto* v = reinterpret_cast<const uint16_t*>(raw.data());
+    for (size_t k = 0; k < pixels; ++k, out += 3, v += 3) {
+      out[0] = t0[2 * 65536 + v[2]];
+      out[1] = t0[65536 + v[1]];
+      out[2] = t0[v[0]];
+    }
+  } else if (displayBytes_ == 1 && grey) {
+    const uint8_t* v = raw.data();
+    for (size_t k = 0; k < pixels; ++k, out += 3) out[0] = out[1] = out[2] = v[k];
+  } else {
+    const size_t pixelBytes = size_t(std::min(bandCount_, 3)) * displayBytes_;
+    const uint8_t* px = raw.data();
+    for (size_t k = 0; k < pixels; ++k, px += pixelBytes, out += 3) PixelToBgr(px, rgb, out);
+  }
+  return true;
+}
+
+bool ImageRenderer::ReadReducedOverview(RasterFile& source, PictureBytes& raw,
+                                        const std::function<void(double)>& tell) {
   const int used = std::min(bandCount_, 3);
+  raw.resize(size_t(ovW_) * ovH_ * used * displayBytes_);  // the read fills it whole
+  const ReadProgress readProgress = [&](double f) {
+    tell(0.95 * f);
+    return true;
+  };
+  if (ReadDisplayBands(source, 0, 0, imgW_, imgH_, raw.data(), ovW_, ovH_, ovW_, ovH_, nullptr,
+                       &readProgress) != 0) {
+    raw.clear();
+    return false;
+  }
+  if (bytesPerSample_ == 2) {
+    // The histogram of every overview pixel: the overview is the grid the
+    // stretch is counted on.
+    StretchHistogram histogram(ovW_, ovH_, used, kOverviewLimit);
+    histogram.AddEvery(reinterpret_cast<const uint16_t*>(raw.data()), size_t(ovW_) * ovH_, used);
+    SetStretchTables(histogram.TakeCounts(), used);
+  }
+  return true;
+}
+
+void ImageRenderer::ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
+                                       const std::function<void(double)>& tell) {
+  const double so = ovScale_;
+  const int used = std::min(bandCount_, 3);
+  const bool words = bytesPerSample_ == 2;
   const int64_t rowBytes = int64_t(imgW_) * used * displayBytes_;
   const int stripRows = int(std::clamp<int64_t>(kStripByteCap / rowBytes, 1, kStripRows));
-  std::vector<uint8_t> strip(size_t(rowBytes) * stripRows);
-  std::lock_guard<std::mutex> lock(rasterMutex_);
+  PictureBytes strip(size_t(rowBytes) * stripRows);
+  // The stretch's histogram is counted from the same strips, on the
+  // overview's grid, so the file is read once.
+  std::optional<StretchHistogram> histogram;
+  if (words) {
+    histogram.emplace(imgW_, imgH_, used, kOverviewLimit);
+    raw.assign(size_t(ovW_) * ovH_ * used * displayBytes_, 0);
+  }
   for (int first = 0; first < imgH_; first += stripRows) {
     const int rows = std::min(stripRows, imgH_ - first);
-    if (ReadDisplayBands(0, first, imgW_, first + rows, strip.data(), imgW_, stripRows, imgW_,
-                         rows, nullptr) != 0)
+    const ReadProgress readProgress = [&](double f) {
+      tell((first + f * rows) / imgH_);
+      return true;
+    };
+    if (ReadDisplayBands(source, 0, first, imgW_, first + rows, strip.data(), imgW_, stripRows,
+                         imgW_, rows, nullptr, &readProgress) != 0)
       continue;  // an unreadable strip stays black
-    ScaleBlitBands(strip.data(), imgW_, stripRows, used, imgW_, rows, overview_.data(), ovW_,
-                   ovH_, 0, Nearest(first * so), ovW_, Nearest((first + rows) * so));
+    const int dy0 = Nearest(first * so), dy1 = Nearest((first + rows) * so);
+    if (words) {
+      histogram->AddStrip(reinterpret_cast<const uint16_t*>(strip.data()), imgW_, first, rows,
+                          used);
+      ScaleBlitSamples(strip.data(), imgW_, stripRows, size_t(used) * displayBytes_, imgW_, rows,
+                       raw.data(), ovW_, ovH_, 0, dy0, ovW_, dy1);
+    } else {
+      ScaleBlitBands(strip.data(), imgW_, stripRows, used, imgW_, rows, overview_.data(), ovW_,
+                     ovH_, 0, dy0, ovW_, dy1);
+    }
+    tell(double(first + rows) / imgH_);
   }
+  if (histogram) SetStretchTables(histogram->TakeCounts(), used);
+}
+
+void ImageRenderer::SetStretchTables(std::vector<double> counts, int bands) {
+  // Bands past the third are never shown; their tables stay zero.
+  stretchTable_.assign(size_t(bandCount_) * kStretchTableSize, 0);
+  for (int b = 0; b < bands && b < bandCount_; ++b)
+    StretchTableFromHistogram(counts.data() + size_t(b) * kStretchTableSize,
+                              stretchTable_.data() + size_t(b) * kStretchTableSize);
+  histogram_ = std::move(counts);
 }
 
 void ImageRenderer::Render() {
@@ -442,7 +578,8 @@ int ImageRenderer::Reread(const std::atomic<bool>* abort) {
     if (ow > 0 && oh > 0 && sx1 > sx0 && sy1 > sy0 && int64_t(ow) * oh <= int64_t(2) * bw * bh) {
       raw.assign(size_t(ow) * oh * used * displayBytes_, kBackground);
       std::lock_guard<std::mutex> lock(rasterMutex_);
-      if (raster_) rc = ReadDisplayBands(sx0, sy0, sx1, sy1, raw.data(), ow, oh, ow, oh, abort);
+      if (raster_)
+        rc = ReadDisplayBands(*raster_, sx0, sy0, sx1, sy1, raw.data(), ow, oh, ow, oh, abort);
     }
     aborted = abort && abort->load();
     if (rc == 0 && !aborted)

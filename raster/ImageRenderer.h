@@ -59,6 +59,28 @@ extern std::mutex g_RereadMutex;
 extern std::mutex g_DisplayBufferMutex;
 
 constexpr uint8_t kBackground = 240;
+
+// Bytes of a large picture buffer, not zeroed when made: the overview and
+// its raw samples are written whole, and a first pass of zeros over a
+// few hundred megabytes costs about as much as the reading.
+template <class T>
+struct UninitializedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UninitializedAllocator<U>;
+  };
+  UninitializedAllocator() = default;
+  template <class U>
+  UninitializedAllocator(const UninitializedAllocator<U>&) {}
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    if constexpr (sizeof...(Args) == 0)
+      ::new (static_cast<void*>(p)) U;
+    else
+      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+using PictureBytes = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
 constexpr int kOverviewLimit = 10000;
 
 // trunc(v + 0.5), the rounding the placement uses throughout.
@@ -72,6 +94,17 @@ inline int Nearest(double v) { return int(v + 0.5); }
 int ScaleBlitRgb(const uint8_t* src, int w0, int h0, int sx0, int sy0, int sx1, int sy1,
                  uint8_t* dst, int dw, int dh, int dx0, int dy0, int dx1, int dy1);
 
+// The same nearest-pixel geometry for raw samples of `pixelBytes` bytes: the
+// region (0, 0)-(sw, sh) of a w0 x h0 source onto the destination rectangle
+// of a dw x dh buffer of the same pixel size. -1 for a missing buffer or an
+// inverted rectangle.
+int ScaleBlitSamples(const uint8_t* src, int w0, int h0, size_t pixelBytes, int sw, int sh,
+                     uint8_t* dst, int dw, int dh, int dx0, int dy0, int dx1, int dy1);
+
+// How far the opening has come, 0 to 1; called on the opening thread, at
+// most every few tens of milliseconds, so the caller may paint meanwhile.
+using OpenProgress = std::function<void(double fraction)>;
+
 class ImageRenderer;
 // One re-read of the display buffer at the current placement. Called by the
 // engine's worker, or directly by the view when the window size changes.
@@ -79,7 +112,11 @@ int RereadVisibleArea(ImageRenderer* renderer);
 
 class ImageRenderer {
  public:
-  ImageRenderer(RendererHost* view, const std::string& path, uint8_t* dib, int W, int H);
+  // Opens the raster and builds the overview in one read of the file: from
+  // the file's own overviews when it stores them, otherwise from its full
+  // resolution, counting the 16-bit stretch's histogram on the way.
+  ImageRenderer(RendererHost* view, const std::string& path, uint8_t* dib, int W, int H,
+                const OpenProgress& progress = {});
   ~ImageRenderer();
   ImageRenderer(const ImageRenderer&) = delete;
   ImageRenderer& operator=(const ImageRenderer&) = delete;
@@ -143,12 +180,15 @@ class ImageRenderer {
   int OverviewWidth() const { return ovW_; }
   int OverviewHeight() const { return ovH_; }
   double OverviewScale() const { return ovScale_; }
+  // The overview was read through the file's own overviews (a reduced read
+  // GDAL serves from them).
+  bool OverviewFromFileOverviews() const { return overviewFromFile_; }
   int BandCount() const { return bandCount_; }
   int DataType() const { return raster_ ? raster_->DataType() : 0; }
   bool Ready() const { return ready_.load(); }
   bool OverviewOnly() const { return overviewOnly_; }
   bool Dragging() const { return dragging_; }
-  const std::vector<uint8_t>& Overview() const { return overview_; }
+  const PictureBytes& Overview() const { return overview_; }
 
  private:
   friend int RereadVisibleArea(ImageRenderer* renderer);
@@ -162,12 +202,26 @@ class ImageRenderer {
 
   void Reset();
   void FitToWindow();
-  void BuildOverview();
+  void BuildOverview(const OpenProgress& progress);
+  // The overview read whole at its own size; false when the read fails.
+  bool ReadReducedOverview(RasterFile& source, PictureBytes& raw,
+                           const std::function<void(double)>& tell);
+  // One pass over full-resolution strips.
+  void ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
+                          const std::function<void(double)>& tell);
+  // The raw overview samples to colour, pixel for pixel; false when the
+  // bands have no colour mapping.
+  bool MapOverview(const PictureBytes& raw);
+  // The stretch tables of the displayed bands from their histograms.
+  void SetStretchTables(std::vector<double> counts, int bands);
+  // One source pixel at the display's sample size to blue, green, red.
+  void PixelToBgr(const uint8_t* px, bool rgb, uint8_t* out) const;
   Placement TakePlacement();
   // Bands 1..3 at most (all the colour mapping uses) into a buffer of that
   // many samples per pixel.
-  int ReadDisplayBands(int x0, int y0, int x1, int y1, uint8_t* buf, int bufW, int bufH,
-                       int outW, int outH, const std::atomic<bool>* cancel);
+  int ReadDisplayBands(RasterFile& file, int x0, int y0, int x1, int y1, uint8_t* buf, int bufW,
+                       int bufH, int outW, int outH, const std::atomic<bool>* cancel,
+                       const ReadProgress* progress = nullptr);
   int Reread(const std::atomic<bool>* abort);
   void WorkerLoop();
   void StopWorker();
@@ -185,7 +239,8 @@ class ImageRenderer {
   double s_ = 1.0;
   double requestedScale_ = 1.0;
   double ovScale_ = 1.0;
-  std::vector<uint8_t> overview_;
+  PictureBytes overview_;
+  bool overviewFromFile_ = false;
   std::vector<uint8_t> stretchTable_;
   RendererHost* view_ = nullptr;
   double dx_ = 0, dy_ = 0;

@@ -86,9 +86,18 @@ void RegisterGdal() {
   });
 }
 
-int AbortWhenCancelled(double, const char*, void* data) {
-  const auto* cancel = static_cast<const std::atomic<bool>*>(data);
-  return cancel && cancel->load(std::memory_order_relaxed) ? FALSE : TRUE;
+// What a read's progress callback looks at.
+struct ReadWatch {
+  const std::atomic<bool>* cancel;
+  const pw::ReadProgress* progress;
+};
+
+int WatchRead(double fraction, const char*, void* data) {
+  const auto* watch = static_cast<const ReadWatch*>(data);
+  if (!watch) return TRUE;
+  if (watch->cancel && watch->cancel->load(std::memory_order_relaxed)) return FALSE;
+  if (watch->progress && *watch->progress && !(*watch->progress)(fraction)) return FALSE;
+  return TRUE;
 }
 
 bool ReadWholeFile(const std::string& path, uint8_t* out, int64_t size) {
@@ -389,7 +398,8 @@ void RasterFile::DiscardOutput() {
 
 int RasterFile::ReadWindow(int x0, int y0, int x1, int y1, void* buffer, int bufW, int bufH,
                            int samplesPerPixel, int outW, int outH, int band,
-                           const std::atomic<bool>* cancel, int bufferType) {
+                           const std::atomic<bool>* cancel, int bufferType,
+                           const ReadProgress* progress) {
   if (!dataset_ || !buffer) return 1;
   if (x0 >= width_ || y0 >= height_ || x1 <= 0 || y1 <= 0) return 1;
   if (x1 <= x0 || y1 <= y0 || outW < 1 || outH < 1 || bufW < 1 || bufH < 1 ||
@@ -423,9 +433,10 @@ int RasterFile::ReadWindow(int x0, int y0, int x1, int y1, void* buffer, int buf
 
   GDALRasterIOExtraArg extra;
   INIT_RASTERIO_EXTRA_ARG(extra);
-  if (cancel) {
-    extra.pfnProgress = AbortWhenCancelled;
-    extra.pProgressData = const_cast<std::atomic<bool>*>(cancel);
+  ReadWatch watch{cancel, progress};
+  if (cancel || progress) {
+    extra.pfnProgress = WatchRead;
+    extra.pProgressData = &watch;
   }
 
   GdalErrorScope quiet;
@@ -445,6 +456,18 @@ int RasterFile::ReadWindow(int x0, int y0, int x1, int y1, void* buffer, int buf
                                                       pixelStep, -lineStep, &extra);
   }
   return err == CE_Failure ? 1 : 0;
+}
+
+bool RasterFile::HasOverviewFor(int outW) const {
+  if (!dataset_ || bandCount_ < 1 || outW < 1 || outW >= width_) return false;
+  GdalErrorScope quiet;
+  GDALRasterBand* band = dataset_->GetRasterBand(1);
+  for (int i = 0; i < band->GetOverviewCount(); ++i) {
+    GDALRasterBand* overview = band->GetOverview(i);
+    if (overview && overview->GetXSize() < width_ && overview->GetXSize() * 1.2 >= outW)
+      return true;
+  }
+  return false;
 }
 
 int RasterFile::ReadStretched(int cx0, int gdalY, int cw, int ch, uint8_t* dest,

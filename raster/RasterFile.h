@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,10 @@ std::string StretchTablePath(const std::string& path);
 
 // Size of one band's table in the sidecar and in memory.
 constexpr int64_t kStretchTableSize = 65536;
+
+// Told how far a long read has come (0 to 1); false stops the read, which
+// then fails.
+using ReadProgress = std::function<bool(double fraction)>;
 
 class RasterFile {
  public:
@@ -74,11 +79,20 @@ class RasterFile {
   // into the first sample of every buffer pixel. Samples keep the file's
   // type (or `bufferType`, a GDAL type code, when given), or are one byte
   // each when the stretch is active. `cancel`, when given, aborts a long
-  // read as soon as it becomes true.
+  // read as soon as it becomes true; `progress`, when given, hears how far
+  // the read has come (and may stop it). A window read at a reduced size
+  // is served from the file's own overviews where it has them.
   // Result: 0 success, 1 failure (invalid window or buffer, read error).
   int ReadWindow(int x0, int y0, int x1, int y1, void* buffer, int bufW, int bufH,
                  int samplesPerPixel, int outW, int outH, int band,
-                 const std::atomic<bool>* cancel = nullptr, int bufferType = 0);
+                 const std::atomic<bool>* cancel = nullptr, int bufferType = 0,
+                 const ReadProgress* progress = nullptr);
+
+  // The file stores a reduced copy of band 1 (an overview) that a read of
+  // the whole width at `outW` columns is served from: reduced, and no more
+  // than 1.2 times coarser than asked (GDAL's own threshold for nearest
+  // reads).
+  bool HasOverviewFor(int outW) const;
 
   // Smallest and largest sample of a band, estimated from a sample of the
   // image (or its overviews) by GDAL. False when the band has no valid

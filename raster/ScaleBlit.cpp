@@ -79,16 +79,6 @@ int ImageRenderer::ScaleBlitBands(const uint8_t* src, int w0, int h0, int sample
   const int rows = std::min(sh, h0), cols = std::min(sw, w0);
   const std::vector<int> colOf = SourceSteps(j0, j1, dx1 - dx0, sw, 0);
   const size_t pixelBytes = size_t(samplesPerPixel) * displayBytes_;
-  // Linear stretch of one float sample to a byte; what is no number is black.
-  auto stretch = [this](float v, int b) -> uint8_t {
-    if (!std::isfinite(v)) return 0;
-    const double t = (double(v) - bandLow_[b]) * bandScale_[b];
-    return uint8_t(t <= 0 ? 0 : (t >= 255 ? 255 : t + 0.5));
-  };
-  const uint8_t* t0 = words ? stretchTable_.data() : nullptr;
-  const uint8_t* t1 = words && rgb ? t0 + 65536 : nullptr;
-  const uint8_t* t2 = words && rgb ? t0 + 2 * 65536 : nullptr;
-
   for (int i = i0; i < i1; ++i) {
     const int r = int(i / (double(dy1 - dy0) / sh));
     if (r < 0 || r >= rows) continue;
@@ -97,29 +87,63 @@ int ImageRenderer::ScaleBlitBands(const uint8_t* src, int w0, int h0, int sample
     for (int j = j0; j < j1; ++j) {
       const int c = colOf[size_t(j - j0)];
       if (c < 0 || c >= cols) continue;
-      const uint8_t* px = srow + size_t(c) * pixelBytes;
-      uint8_t* out = drow + (size_t(dx0) + j) * 3;
-      uint8_t red, green, blue;
-      if (bytes) {
-        red = px[0];
-        green = rgb ? px[1] : px[0];
-        blue = rgb ? px[2] : px[0];
-      } else if (floats) {
-        float v[3];
-        std::memcpy(v, px, rgb ? 12 : 4);
-        red = stretch(v[0], 0);
-        green = rgb ? stretch(v[1], 1) : red;
-        blue = rgb ? stretch(v[2], 2) : red;
-      } else {
-        uint16_t v[3];
-        std::memcpy(v, px, rgb ? 6 : 2);
-        red = t0[v[0]];
-        green = rgb ? t1[v[1]] : red;
-        blue = rgb ? t2[v[2]] : red;
-      }
-      out[0] = blue;
-      out[1] = green;
-      out[2] = red;
+      PixelToBgr(srow + size_t(c) * pixelBytes, rgb, drow + (size_t(dx0) + j) * 3);
+    }
+  }
+  return 0;
+}
+
+void ImageRenderer::PixelToBgr(const uint8_t* px, bool rgb, uint8_t* out) const {
+  uint8_t red, green, blue;
+  if (displayBytes_ == 1) {
+    red = px[0];
+    green = rgb ? px[1] : px[0];
+    blue = rgb ? px[2] : px[0];
+  } else if (displayBytes_ == 4) {
+    // Linear stretch of one float sample to a byte; what is no number is black.
+    auto stretch = [this](float v, int b) -> uint8_t {
+      if (!std::isfinite(v)) return 0;
+      const double t = (double(v) - bandLow_[b]) * bandScale_[b];
+      return uint8_t(t <= 0 ? 0 : (t >= 255 ? 255 : t + 0.5));
+    };
+    float v[3];
+    std::memcpy(v, px, rgb ? 12 : 4);
+    red = stretch(v[0], 0);
+    green = rgb ? stretch(v[1], 1) : red;
+    blue = rgb ? stretch(v[2], 2) : red;
+  } else {
+    const uint8_t* table = stretchTable_.data();
+    uint16_t v[3];
+    std::memcpy(v, px, rgb ? 6 : 2);
+    red = table[v[0]];
+    green = rgb ? table[65536 + v[1]] : red;
+    blue = rgb ? table[2 * 65536 + v[2]] : red;
+  }
+  out[0] = blue;
+  out[1] = green;
+  out[2] = red;
+}
+
+int ScaleBlitSamples(const uint8_t* src, int w0, int h0, size_t pixelBytes, int sw, int sh,
+                     uint8_t* dst, int dw, int dh, int dx0, int dy0, int dx1, int dy1) {
+  if (!src || !dst || sw < 0 || sh < 0 || dx1 < dx0 || dy1 < dy0 || pixelBytes < 1) return -1;
+  if (sw == 0 || sh == 0 || dx1 == dx0 || dy1 == dy0) return 0;
+  // The geometry of ScaleBlitBands, sample for sample.
+  const int i0 = std::max(0, -dy0), i1 = std::min(dy1 - dy0, dh - dy0);
+  const int j0 = std::max(0, -dx0), j1 = std::min(dx1 - dx0, dw - dx0);
+  if (i1 <= i0 || j1 <= j0) return 0;
+  const int rows = std::min(sh, h0), cols = std::min(sw, w0);
+  const std::vector<int> colOf = SourceSteps(j0, j1, dx1 - dx0, sw, 0);
+  for (int i = i0; i < i1; ++i) {
+    const int r = int(i / (double(dy1 - dy0) / sh));
+    if (r < 0 || r >= rows) continue;
+    const uint8_t* srow = src + size_t(r) * w0 * pixelBytes;
+    uint8_t* drow = dst + (size_t(dy0) + i) * dw * pixelBytes;
+    for (int j = j0; j < j1; ++j) {
+      const int c = colOf[size_t(j - j0)];
+      if (c < 0 || c >= cols) continue;
+      std::memcpy(drow + (size_t(dx0) + j) * pixelBytes, srow + size_t(c) * pixelBytes,
+                  pixelBytes);
     }
   }
   return 0;

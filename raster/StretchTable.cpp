@@ -16,6 +16,79 @@ constexpr int64_t kStripByteCap = int64_t(256) << 20;
 
 }  // namespace
 
+StretchHistogram::StretchHistogram(int width, int height, int bands, int limit)
+    : width_(std::max(width, 0)), bands_(std::max(bands, 0)) {
+  if (width < 1 || height < 1) return;
+  g_ = std::min(double(limit) / width, double(limit) / height);
+  int n = int(width * g_ + 0.5);
+  m_ = int(height * g_ + 0.5);
+  if (g_ >= 1) {
+    g_ = 1;
+    n = width;
+    m_ = height;
+  }
+  // Source column of every subsample column; -1 when it falls outside.
+  sourceColumn_.resize(size_t(std::max(n, 0)));
+  for (int j = 0; j < n; ++j) {
+    const int c = int(j / g_);
+    sourceColumn_[size_t(j)] = c < width ? c : -1;
+  }
+  counts_.assign(size_t(bands_) * kStretchTableSize, 0);
+  folded_.assign(size_t(bands_) * kStretchTableSize, 0.0);
+}
+
+void StretchHistogram::Room(uint64_t samples) {
+  if (sinceFold_ + samples <= UINT32_MAX) {
+    sinceFold_ += samples;
+    return;
+  }
+  for (size_t k = 0; k < counts_.size(); ++k) folded_[k] += counts_[k];
+  std::fill(counts_.begin(), counts_.end(), 0);
+  sinceFold_ = samples;
+}
+
+void StretchHistogram::AddStrip(const uint16_t* strip, int stride, int first, int rows,
+                                int samplesPerPixel) {
+  if (!strip || samplesPerPixel < bands_) return;
+  for (; nextRow_ < m_; ++nextRow_) {
+    const int sourceRow = int(nextRow_ / g_);
+    if (sourceRow >= first + rows) break;
+    if (sourceRow < first) continue;
+    Room(uint64_t(sourceColumn_.size()) * bands_);
+    const uint16_t* row = strip + size_t(sourceRow - first) * size_t(stride) * samplesPerPixel;
+    for (const int c : sourceColumn_) {
+      if (c < 0) continue;
+      const uint16_t* px = row + size_t(c) * samplesPerPixel;
+      for (int b = 0; b < bands_; ++b) ++counts_[size_t(b) * 65536 + px[b]];
+    }
+  }
+}
+
+void StretchHistogram::AddEvery(const uint16_t* pixels, size_t count, int samplesPerPixel) {
+  if (!pixels || samplesPerPixel < bands_ || bands_ < 1) return;
+  constexpr size_t kChunk = size_t(1) << 28;  // pixels between checks for room
+  while (count > 0) {
+    const size_t n = std::min(count, kChunk);
+    Room(uint64_t(n) * bands_);
+    if (bands_ == 1 && samplesPerPixel == 1) {
+      uint32_t* c = counts_.data();
+      for (size_t i = 0; i < n; ++i) ++c[pixels[i]];
+    } else {
+      for (size_t i = 0; i < n; ++i)
+        for (int b = 0; b < bands_; ++b)
+          ++counts_[size_t(b) * 65536 + pixels[i * size_t(samplesPerPixel) + size_t(b)]];
+    }
+    pixels += n * size_t(samplesPerPixel);
+    count -= n;
+  }
+}
+
+std::vector<double> StretchHistogram::TakeCounts() {
+  std::vector<double> counts(counts_.size());
+  for (size_t k = 0; k < counts.size(); ++k) counts[k] = folded_[k] + counts_[k];
+  return counts;
+}
+
 bool AccumulateStretchHistogram(RasterFile& source, int limit, std::vector<double>& counts) {
   const int width = source.Width();
   const int height = source.Height();
@@ -24,46 +97,20 @@ bool AccumulateStretchHistogram(RasterFile& source, int limit, std::vector<doubl
       source.BytesPerSampleOfFile() != 2)
     return false;
 
-  double g = std::min(double(limit) / width, double(limit) / height);
-  int n = int(width * g + 0.5);
-  int m = int(height * g + 0.5);
-  if (g >= 1) {
-    g = 1;
-    n = width;
-    m = height;
-  }
-  counts.assign(size_t(bands) * kStretchTableSize, 0.0);
-
-  // Source column of every subsample column; -1 when it falls outside.
-  std::vector<int> sourceColumn(size_t(std::max(n, 0)));
-  for (int j = 0; j < n; ++j) {
-    const int c = int(j / g);
-    sourceColumn[j] = c < width ? c : -1;
-  }
-
+  StretchHistogram histogram(width, height, bands, limit);
   const int64_t rowBytes = int64_t(width) * bands * 2;
   const int stripRows = int(std::clamp<int64_t>(kStripByteCap / rowBytes, 1, kStripRows));
   std::vector<uint16_t> strip(size_t(width) * bands * stripRows);
 
-  int i = 0;  // next subsample row
-  for (int first = 0; first < height && i < m; first += stripRows) {
+  for (int first = 0; first < height && !histogram.Complete(); first += stripRows) {
     const int rows = std::min(stripRows, height - first);
     std::fill(strip.begin(), strip.end(), 0);
     if (source.ReadWindow(0, first, width, first + rows, strip.data(), width, stripRows, bands,
                           width, rows, -1) != 0)
       return false;
-    for (; i < m; ++i) {
-      const int sourceRow = int(i / g);
-      if (sourceRow >= first + rows) break;
-      if (sourceRow < first) continue;
-      const uint16_t* row = strip.data() + size_t(sourceRow - first) * width * bands;
-      for (int j = 0; j < n; ++j) {
-        if (sourceColumn[j] < 0) continue;
-        const uint16_t* px = row + size_t(sourceColumn[j]) * bands;
-        for (int b = 0; b < bands; ++b) counts[size_t(b) * kStretchTableSize + px[b]] += 1;
-      }
-    }
+    histogram.AddStrip(strip.data(), width, first, rows, bands);
   }
+  counts = histogram.TakeCounts();
   return true;
 }
 

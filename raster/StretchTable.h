@@ -10,6 +10,44 @@ namespace pw {
 
 class RasterFile;
 
+// Counts 2-byte samples for the stretch, one 65536-entry histogram per band,
+// either over a subsample grid of full-resolution strips or over every
+// pixel of an image already reduced.
+class StretchHistogram {
+ public:
+  // The grid: a factor g = min(limit / width, limit / height), at most 1;
+  // subsample pixel (j, i) is source pixel (trunc(j / g), trunc(i / g)).
+  StretchHistogram(int width, int height, int bands, int limit);
+
+  // Full-resolution rows first .. first + rows - 1 (from the bottom) of a
+  // bottom-up strip `stride` pixels wide whose pixels hold
+  // `samplesPerPixel` samples, the counted bands first. Strips come bottom
+  // first, each once.
+  void AddStrip(const uint16_t* strip, int stride, int first, int rows, int samplesPerPixel);
+
+  // Every pixel of `count` pixels.
+  void AddEvery(const uint16_t* pixels, size_t count, int samplesPerPixel);
+
+  int Bands() const { return bands_; }
+  // Every row of the grid has been counted (later strips add nothing).
+  bool Complete() const { return nextRow_ >= m_; }
+  // bands x 65536 counters.
+  std::vector<double> TakeCounts();
+
+ private:
+  int width_, bands_;
+  double g_ = 1;
+  int m_ = 0;          // subsample rows
+  int nextRow_ = 0;    // next subsample row to count
+  std::vector<int> sourceColumn_;
+  // Exact counters; folded into doubles before any of them could wrap
+  // (no counter exceeds the samples added since the last fold).
+  std::vector<uint32_t> counts_;
+  std::vector<double> folded_;
+  uint64_t sinceFold_ = 0;
+  void Room(uint64_t samples);
+};
+
 // Histogram of every band over a subsample grid of at most `limit` pixels a
 // side (the whole image when it is smaller), read from `source` (opened
 // without stretch, 2-byte samples) in 1024-row strips from the bottom.

@@ -43,9 +43,11 @@ bool LoadUpright(PxImage& image, const std::wstring& path, ImageFormatId format)
 // Loads `source`, prepares it for `target` format and writes it.
 bool ConvertPictureAs(const std::wstring& source, const std::wstring& target,
                       ImageFormatId targetFormat, int32_t width, int32_t height, bool grey,
-                      bool refuseDamaged = false) {
+                      bool refuseDamaged = false, uint8_t jpegScale = 1) {
   const ImageFormatId sourceFormat = ImageTypeFromPath(source);
   PxImage image;
+  // Only the JPEG reader looks at the scale; every other one decodes whole.
+  if (width > 0 && height > 0) image.info.jpegScale = jpegScale;
   if (!image.LoadFile(source, sourceFormat) || !image.HasPixels()) return false;
   if (refuseDamaged && image.IsDamaged()) return false;
   // A JPEG written as JPEG keeps its orientation tag's meaning untouched.
@@ -70,10 +72,12 @@ bool ConvertIcoPictureAs(const std::wstring& source, const std::wstring& target,
 
 // One picture into `targetFormat`; an icon goes through its widest frame.
 bool ConvertPictureTo(const std::wstring& source, const std::wstring& target, ImageFormatId targetFormat,
-                      int32_t width, int32_t height, bool grey, bool refuseDamaged = false) {
+                      int32_t width, int32_t height, bool grey, bool refuseDamaged = false,
+                      uint8_t jpegScale = 1) {
   if (ImageTypeFromPath(source) == kFormatIco)
     return ConvertIcoPictureAs(source, target, targetFormat, width, height, grey, refuseDamaged);
-  return ConvertPictureAs(source, target, targetFormat, width, height, grey, refuseDamaged);
+  return ConvertPictureAs(source, target, targetFormat, width, height, grey, refuseDamaged,
+                          jpegScale);
 }
 
 }  // namespace
@@ -116,13 +120,24 @@ bool WritePicture(PxImage& image, const std::wstring& target, ImageFormatId form
   return out.Commit();
 }
 
+uint8_t JpegScaleCovering(int32_t storedW, int32_t storedH, int32_t w, int32_t h) {
+  if (storedW < 1 || storedH < 1 || w < 1 || h < 1) return 1;
+  for (int64_t denom : {8, 4, 2}) {
+    // The decoder's size at 1/denom, rounded up as libjpeg rounds it.
+    if ((storedW + denom - 1) / denom >= w && (storedH + denom - 1) / denom >= h)
+      return static_cast<uint8_t>(denom);
+  }
+  return 1;
+}
+
 bool ConvertPicture(const std::wstring& source, const std::wstring& target, const int32_t& width,
-                    const int32_t& height, const bool& grey, bool refuseDamaged) {
+                    const int32_t& height, const bool& grey, bool refuseDamaged,
+                    uint8_t jpegScale) {
   const ImageFormatId a = ImageTypeFromPath(source);
   const ImageFormatId b = ImageTypeFromPath(target);
   if (a == kFormatGif && b == kFormatGif)
     return ConvertGifFrames(source, target, width, height, grey, nullptr, refuseDamaged);
-  return ConvertPictureTo(source, target, b, width, height, grey, refuseDamaged);
+  return ConvertPictureTo(source, target, b, width, height, grey, refuseDamaged, jpegScale);
 }
 
 bool ChooseIcoFrame(const std::wstring& path, int32_t& frame, int32_t& width, int32_t& height) {

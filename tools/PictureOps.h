@@ -37,9 +37,20 @@ bool KeepsPalette(const PxImage& image);
 // and writes `target`, replacing it only after a complete write. False when
 // the source does not load or the target cannot be written, and, with
 // `refuseDamaged`, when the decoder had to pad missing or unreadable data
-// (the result would be about to replace the original).
+// (the result would be about to replace the original). A JPEG source is
+// decoded at 1/`jpegScale` of its size (1, 2, 4 or 8; see
+// JpegScaleCovering).
 bool ConvertPicture(const std::wstring& source, const std::wstring& target, const int32_t& width,
-                    const int32_t& height, const bool& grey, bool refuseDamaged = false);
+                    const int32_t& height, const bool& grey, bool refuseDamaged = false,
+                    uint8_t jpegScale = 1);
+
+// The largest JPEG decode scale denominator (8, 4, 2 or 1) at which a
+// picture stored as storedW x storedH still decodes to at least w x h
+// pixels: the decoder averages each 2^k x 2^k block on the way, so a
+// smaller picture costs less to decode and samples the picture better
+// than picking single pixels of the full size. 1 when w or h is not
+// positive.
+uint8_t JpegScaleCovering(int32_t storedW, int32_t storedH, int32_t w, int32_t h);
 
 // GIF to GIF, every frame (resampled when the size is positive, to grey on
 // request), with a loop count of 0. False when the source does not load or

@@ -173,7 +173,12 @@ int ResizeOnePicture(const std::wstring& source, const std::wstring& destination
   StagedPicture staged(destination);
   if (!staged.Create()) return Failed(source, index);
   // A picture that decoded only in part is never written over itself.
-  if (!ConvertPicture(source, staged.Path(), w, h, g_ResizeGrayscale, overwrite))
+  // A JPEG is decoded no larger than the output needs: at the strongest
+  // reduction 1/2^k of its stored size that still covers w x h (source and result
+  // share the format, so the picture is not turned on the way).
+  const int32_t storedW = turned ? h0 : w0, storedH = turned ? w0 : h0;
+  const uint8_t jpegScale = format == kFormatJpg ? JpegScaleCovering(storedW, storedH, w, h) : 1;
+  if (!ConvertPicture(source, staged.Path(), w, h, g_ResizeGrayscale, overwrite, jpegScale))
     return Failed(source, index);
   if (tags && tags->Opened() && !RestoreExifTags(staged.Path(), tags->Tags())) {
     // Beside the source a result without its tags is still a resized

@@ -25,6 +25,7 @@
 #include <wx/imagtiff.h>
 #include <wx/init.h>
 #include <wx/log.h>
+#include <wx/timer.h>
 #include <wx/uiaction.h>
 
 #include "app/CommandIds.h"
@@ -321,6 +322,43 @@ TEST(Viewer, ResizeRereadsOnTheSpotAndKeepsThePlacement) {
   EXPECT_EQ(Pane(1), "R=33 G=44 B=7");
   Frame()->Layout();
   Settle();
+}
+
+// While a large image is read the status bar's gauge follows the reading
+// and the window keeps painting (no engine yet: background).
+TEST(Viewer, ALargeOpenShowsProgressAndKeepsPainting) {
+  OpenThroughDialog(g_rgb);
+  const std::string large = g_dir->File("large.tif");
+  // Sparse tiles read as zeros: 160 MB to read, no disk.
+  ASSERT_EQ(std::system(("gdal_create -q -of GTiff -ot UInt16 -outsize 20000 4000 "
+                         "-co TILED=YES -co SPARSE_OK=TRUE '" + large + "'").c_str()),
+            0);
+  std::vector<int> positions;
+  int paintsDuringOpen = 0;
+  auto onPaint = [&](wxPaintEvent& event) {
+    if (!View()->GetRenderer()) {
+      ++paintsDuringOpen;
+      positions.push_back(Frame()->GetProgressBar()->GetPos());
+    }
+    event.Skip();
+  };
+  View()->Bind(wxEVT_PAINT, onPaint);
+  // Something asks for a repaint every few milliseconds, as a window
+  // dragged over the viewer would.
+  wxTimer damage;
+  damage.Bind(wxEVT_TIMER, [](wxTimerEvent&) { View()->Refresh(false); });
+  damage.Start(5);
+  Doc()->OnOpenDocument(wxString::FromUTF8(large).ToStdWstring());
+  damage.Stop();
+  View()->Unbind(wxEVT_PAINT, onPaint);
+  Settle();
+  ASSERT_NE(View()->GetRenderer(), nullptr);
+  EXPECT_EQ(View()->GetRenderer()->ImageWidth(), 20000);
+  EXPECT_GT(paintsDuringOpen, 0) << "the window painted while the file was read";
+  EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+  const pw::StatusProgressBar* bar = Frame()->GetProgressBar();
+  EXPECT_EQ(bar->GetRangeMax(), 1000);
+  EXPECT_EQ(bar->GetPos(), 1000) << "the gauge ends full";
 }
 
 TEST(Viewer, OpensADroppedFile) {

@@ -3,9 +3,11 @@
 #include <gdal.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "fixtures.h"
+#include "raster/StretchTable.h"
 
 namespace {
 
@@ -381,6 +383,114 @@ TEST(RendererWideSamples, FloatAndInt32AreStretchedLinearly) {
   EXPECT_EQ(shown[0], 0);
   ASSERT_TRUE(q->GetPixelValues(q->X(), 10, file, true));
   EXPECT_EQ(file, (std::vector<int64_t>{-300000, 70000, -300000}));
+}
+
+// Overview pixel (j, d) (d from the bottom) as the engine has always
+// picked it: 1024-row strips of full resolution from the bottom, each
+// scaled onto its own band of overview rows.
+std::pair<int, int> OldOverviewSource(int j, int d, int imgW, int imgH, int ovW, double so) {
+  const int c = int(j / (double(ovW) / imgW));
+  for (int first = 0; first < imgH; first += 1024) {
+    const int rows = std::min(1024, imgH - first);
+    const int dy0 = pw::Nearest(first * so), dy1 = pw::Nearest((first + rows) * so);
+    if (d >= dy0 && d < dy1) return {c, first + int((d - dy0) / (double(dy1 - dy0) / rows))};
+  }
+  return {-1, -1};
+}
+
+// A 16-bit file without overviews is read once: the stretch counted on the
+// way and the overview's pixels are what the two passes used to give.
+TEST(RendererOverview, OnePassGivesTheStretchAndPixelsOfTwo) {
+  ScratchDir dir;
+  const std::string path = dir.File("u16.tif");
+  const int imgW = 11000, imgH = 1100;  // two strips, the overview reduced
+  auto sample = [](int x, int t, int) {
+    return double((x * 7 + t * 13) % 4000 + (x % 97 == 0 ? 60000 : 0));
+  };
+  pwtest::WriteRaster(path, imgW, imgH, 1, GDT_UInt16, sample, "GTiff", {},
+                      {"TILED=YES"});
+  std::vector<uint8_t> before;
+  ASSERT_TRUE(pw::BuildStretchTables(path, pw::kOverviewLimit, before));
+
+  FakeView view(400, 100);
+  std::vector<double> told;
+  ImageRenderer r(&view, path, view.dib.data(), view.W, view.H,
+                  [&](double f) { told.push_back(f); });
+  ASSERT_TRUE(r.IsOpen());
+  EXPECT_FALSE(r.OverviewFromFileOverviews());
+  const int ovW = r.OverviewWidth(), ovH = r.OverviewHeight();
+  ASSERT_EQ(ovW, 10000);
+  ASSERT_EQ(ovH, 1000);
+  int compared = 0;
+  for (int d = 0; d < ovH; d += 3) {
+    for (int j = 0; j < ovW; j += 7) {
+      const auto [c, row] = OldOverviewSource(j, d, imgW, imgH, ovW, r.OverviewScale());
+      ASSERT_GE(row, 0);
+      const uint8_t want = before[size_t(sample(c, imgH - 1 - row, 0))];
+      const uint8_t* got = &r.Overview()[(size_t(d) * ovW + j) * 3];
+      ASSERT_EQ(got[0], want) << j << "," << d;
+      ASSERT_EQ(got[2], want);
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 100000);
+  ASSERT_FALSE(told.empty());
+  EXPECT_TRUE(std::is_sorted(told.begin(), told.end()));
+  EXPECT_EQ(told.back(), 1.0);
+
+  // Three 16-bit bands: each through its own table, red from band 1.
+  const std::string rgb = dir.File("rgb16.tif");
+  auto band = [](int x, int t, int b) { return double(100 + b * 1000 + x * (b + 1) + t); };
+  pwtest::WriteRaster(rgb, 300, 200, 3, GDT_UInt16, band);
+  std::vector<uint8_t> tables;
+  ASSERT_TRUE(pw::BuildStretchTables(rgb, pw::kOverviewLimit, tables));
+  FakeView small(300, 200);
+  ImageRenderer q(&small, rgb, small.dib.data(), small.W, small.H);
+  for (int x : {0, 150, 299})
+    for (int t : {0, 99, 199}) {
+      const uint8_t* got = &q.Overview()[(size_t(199 - t) * 300 + x) * 3];
+      for (int b = 0; b < 3; ++b)
+        EXPECT_EQ(got[2 - b], tables[size_t(b) * 65536 + size_t(band(x, t, b))]) << x << "," << t;
+    }
+}
+
+// With overviews stored in the file the overview is read from them (here
+// averages of column pairs, values the full image never holds), and the
+// stretch is counted over those pixels.
+TEST(RendererOverview, StoredOverviewsServeTheOverview) {
+  ScratchDir dir;
+  const std::string path = dir.File("ovr.tif");
+  auto sample = [](int x, int, int) { return double((x % 2 ? 3000 : 1000) + (x / 2) % 500); };
+  pwtest::WriteRaster(path, 20000, 100, 1, GDT_UInt16, sample, "GTiff", {}, {"TILED=YES"});
+  ASSERT_EQ(pwtest::Run("gdaladdo -q -r average '" + path + "' 2"), 0);
+
+  FakeView view(400, 100);
+  ImageRenderer r(&view, path, view.dib.data(), view.W, view.H);
+  ASSERT_TRUE(r.IsOpen());
+  EXPECT_TRUE(r.OverviewFromFileOverviews());
+  ASSERT_EQ(r.OverviewWidth(), 10000);
+  ASSERT_EQ(r.OverviewHeight(), 50);
+  // The stored overview holds 2000 + k % 500 in column k, each value
+  // equally often.
+  std::vector<double> counts(65536, 0);
+  for (int k = 0; k < 10000; ++k) counts[size_t(2000 + k % 500)] += 50;
+  std::vector<uint8_t> table(65536);
+  pw::StretchTableFromHistogram(counts.data(), table.data());
+  for (int d : {0, 25, 49})
+    for (int k : {0, 1, 499, 500, 777, 9999})
+      EXPECT_EQ(r.Overview()[(size_t(d) * 10000 + k) * 3], table[size_t(2000 + k % 500)]) << k;
+
+  // Overviews too coarse to serve the overview's size are passed over:
+  // the picture is the one full-resolution pass gives.
+  const std::string coarse = dir.File("coarse.tif");
+  pwtest::WriteRaster(coarse, 20000, 100, 1, GDT_UInt16, sample, "GTiff", {}, {"TILED=YES"});
+  ASSERT_EQ(pwtest::Run("gdaladdo -q -r average '" + coarse + "' 4"), 0);
+  ImageRenderer c(&view, coarse, view.dib.data(), view.W, view.H);
+  EXPECT_FALSE(c.OverviewFromFileOverviews());
+  std::vector<uint8_t> tables;
+  ASSERT_TRUE(pw::BuildStretchTables(coarse, pw::kOverviewLimit, tables));
+  for (int k : {0, 1, 2, 3, 5000, 9999})
+    EXPECT_EQ(c.Overview()[size_t(k) * 3], tables[size_t(sample(k * 2, 0, 0))]) << k;
 }
 
 }  // namespace

@@ -3,10 +3,15 @@
 // "log.log" lines, and the writes that never replace what they must not.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
+
 #include "core/PathHelpers.h"
 #include "imagelib/PxImage.h"
 #include "tests/tools/tool_tree.h"
+#include "imagelib/PxFile.h"
 #include "tools/Convertor.h"
+#include "tools/PictureOps.h"
 #include "tools/ResizePictures.h"
 
 using namespace tooltest;
@@ -200,6 +205,82 @@ TEST(ResizeRun, EachSizeRuleOnPicturesOfBothOrientations) {
     fs::remove(Morvalen(le));
     fs::remove(Morvalen(be));
   }
+}
+
+TEST(ResizeRule, JpegDecodeScaleStillCoversTheTarget) {
+  struct Case {
+    int32_t storedW, storedH, w, h;
+    int scale;
+  } cases[] = {
+      {6000, 4000, 2880, 1920, 2},  // the usual photo: half size covers it
+      {6000, 4000, 1500, 1000, 4},  // exactly a quarter
+      {6000, 4000, 1502, 1000, 2},  // one quarter short by two columns
+      {1001, 601, 126, 76, 8},      // the decoder rounds up: 126 x 76 at 1/8
+      {1001, 601, 251, 151, 4},
+      {640, 480, 640, 480, 1},      // same size
+      {640, 480, 1280, 960, 1},     // enlarging
+      {640, 480, 1, 1, 8},          // never beyond 1/8
+      {640, 480, 0, 480, 1},        // no resampling asked
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.storedW) + "x" + std::to_string(c.storedH) + " to " +
+                 std::to_string(c.w) + "x" + std::to_string(c.h));
+    EXPECT_EQ(JpegScaleCovering(c.storedW, c.storedH, c.w, c.h), c.scale);
+  }
+}
+
+namespace {
+
+// Peak signal-to-noise ratio of two 24-bit pictures of the same size.
+double Psnr(const PxImage& a, const PxImage& b) {
+  double sum = 0;
+  for (uint32_t y = 0; y < a.Height(); ++y)
+    for (uint32_t x = 0; x < a.Width() * 3; ++x) {
+      const double d = double(a.RowAt(y)[x]) - double(b.RowAt(y)[x]);
+      sum += d * d;
+    }
+  const double mse = sum / (double(a.Width()) * a.Height() * 3);
+  return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+}  // namespace
+
+// One-pixel stripes are the worst case for picking pixels: every fourth
+// column of the full decode is black. Decoded at a quarter, each output
+// pixel comes from an average, as a box filter would give it.
+TEST(ResizeRun, ReducedJpegDecodeKeepsTheSizeAndAveragesFineDetail) {
+  TreeCopy tree;
+  const std::string source = tree / "stripes.jpg";
+  {
+    PxImage stripes;
+    ASSERT_TRUE(stripes.Create(1001, 601, 24, kFormatJpg));
+    for (uint32_t y = 0; y < 601; ++y)
+      for (uint32_t x = 0; x < 1001; ++x)
+        std::memset(stripes.RowAt(y) + 3 * x, x % 2 ? 255 : 0, 3);
+    stripes.info.jpegQuality = 95;
+    FILE* f = std::fopen(source.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    PxIOFile file(f);
+    ASSERT_TRUE(stripes.Encode(&file, kFormatJpg));
+    std::fclose(f);
+  }
+  SetRule(true, true, false, 250, 1);  // 250 x round(150.1) = 250 x 150, at 1/4
+  ResizeRequest request;
+  request.sources = SplitSources(W(source));
+  ASSERT_EQ(RunResize(request, nullptr, nullptr).done, 1u);
+  EXPECT_EQ(Identify(Morvalen(source)), "250x150;");
+
+  const std::string reference = tree / "reference.png";
+  Shell("convert-im6.q16 " + Quote(source) + " -filter box -resize '250x150!' " + Quote(reference));
+  PxImage ours, box;
+  ASSERT_TRUE(ours.LoadFile(W(Morvalen(source)), kFormatJpg));
+  ASSERT_TRUE(box.LoadFile(W(reference), kFormatPng));
+  ours.RaiseBitDepth(24);
+  box.RaiseBitDepth(24);
+  ASSERT_EQ(box.Width(), 250u);
+  // Picking every fourth pixel of the full size gives black against grey:
+  // about 6 dB.
+  EXPECT_GT(Psnr(ours, box), 30.0);
 }
 
 TEST(ResizeRun, OverwriteModeReplacesWholeAndKeepsTimes) {
