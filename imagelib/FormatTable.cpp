@@ -19,6 +19,7 @@
 #include "imagelib/PxImageTIF.h"
 #include "imagelib/PxImageWMF.h"
 #include "imagelib/PxImagePSD.h"
+#include "imagelib/PxImageRAW.h"
 
 namespace {
 
@@ -65,7 +66,6 @@ const char* PendingText();
 #define PW_PENDING_TEXT(id, text) \
   template <>                     \
   const char* PendingText<id>() { return text; }
-PW_PENDING_TEXT(kFormatRaw, "PxImageRAW: RAW is not available in this build")
 #undef PW_PENDING_TEXT
 
 template <ImageFormatId kId>
@@ -107,7 +107,7 @@ const FormatCodec kJas = FormatCodec{"PxImageJAS", &Create<PxImageJAS>, &DecodeW
                                      &EncodeWithId<PxImageJAS>, nullptr, false};
 const FormatCodec kMng = Codec<PxImageMNG>("PxImageMNG", true);
 const FormatCodec kSka = Codec<PxImageSKA>("PxImageSKA");
-const FormatCodec kRaw = PendingReadOnly<kFormatRaw>("PxImageRAW", "Save RAW not supported");  // pending: RAW
+const FormatCodec kRaw = ReadOnlyCodec<PxImageRAW>("PxImageRAW", "Save RAW not supported");
 const FormatCodec kPsd = ReadOnlyCodec<PxImagePSD>("PxImagePSD", "Save PSD not supported");
 // ---------------------------------------------------------------------------
 

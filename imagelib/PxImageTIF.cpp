@@ -45,6 +45,8 @@ constexpr const char kNoPalette[] = "Unable to allocate TIFF palette";
 constexpr const char kNoMemory[] = "PxImageTIF can't allocate memory";
 constexpr const char kCorruptedTiles[] = "Corrupted tiled TIFF file!";
 constexpr const char kUnsupportedLayout[] = "Unsupported TIFF sample layout";
+constexpr const char kCameraRaw[] = "Camera raw data: read by the RAW format";
+constexpr uint16_t kPhotometricLinearRaw = 34892;  // DNG linear raw samples
 
 // Our own buffers for one band of rows stay below this; the container's
 // memory limit keeps real pictures far below it.
@@ -113,6 +115,13 @@ bool PxImageTIF::Decode(PxFile* file) {
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
     TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    // Sensor data (a colour filter array or linear raw samples) is not a
+    // picture until the raw decoder has developed it; a DNG file is left to
+    // the RAW format whatever its first page holds.
+    void* dngVersion = nullptr;
+    if (photometric == PHOTOMETRIC_CFA || photometric == kPhotometricLinearRaw ||
+        TIFFGetField(tif, TIFFTAG_DNGVERSION, &dngVersion))
+      throw ReadFailure{kCameraRaw};
 
     if (info.escape == -1) {
       header.biWidth = static_cast<int32_t>(width);

@@ -1,0 +1,97 @@
+// DNG files written by the tests: a known scene on a Bayer sensor (or a
+// one-colour sensor), stored uncompressed or as lossless JPEG, with the
+// orientation, colour matrix and white balance tags the decoder reads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/rawdecode/raw_test_encoder.h"
+#include "tests/rawdecode/raw_tiff_writer.h"
+
+namespace dngtest {
+
+// The scene in camera values (white 4095): the top half holds a grey patch,
+// a red patch and a green patch side by side; the bottom half a grey ramp
+// from left to right.
+inline int SceneValue(int row, int col, int colour, int height, int width) {
+  if (row < height / 2) {
+    const int third = width / 3;
+    if (col < third) return 2000;
+    if (col < 2 * third) return colour == 0 ? 3000 : colour == 1 ? 700 : 600;
+    return colour == 1 ? 2500 : 500;
+  }
+  return 100 + col * 3600 / (width - 1);
+}
+
+struct DngSpec {
+  int width = 64, height = 48;
+  bool lossless = false;
+  bool monochrome = false;
+  int orientation = 1;  // the TIFF orientation tag
+  uint32_t white = 4095;
+  bool preview = false;  // an RGB preview first, the sensor data in a sub-directory
+  bool colour_tags = true;  // the colour matrix and the white balance as shot
+  bool flat_grey = false;   // the whole scene one grey (before the gains)
+  float gains[3] = {1, 1, 1};  // the sensor's sensitivity per colour
+};
+
+inline std::vector<uint8_t> WriteDng(const DngSpec& s) {
+  // Bayer R G / G B.
+  auto colour_at = [&](int r, int c) { return s.monochrome ? 1 : ((r & 1) << 1 | (c & 1)) == 0 ? 0
+                                                               : ((r & 1) && (c & 1))          ? 2
+                                                                                               : 1; };
+  std::vector<uint16_t> samples(size_t(s.width) * s.height);
+  for (int r = 0; r < s.height; ++r)
+    for (int c = 0; c < s.width; ++c)
+      samples[size_t(r) * s.width + c] = uint16_t(
+          (s.flat_grey ? 1500 : SceneValue(r, c, colour_at(r, c), s.height, s.width)) *
+          s.gains[colour_at(r, c)]);
+
+  std::vector<uint8_t> data;
+  if (s.lossless) {
+    rawtest::LjpegParams p;
+    p.width = s.width / 2;
+    p.height = s.height;
+    p.components = 2;
+    p.precision = 12;
+    p.psv = 1;
+    data = rawtest::EncodeLjpeg(p, samples);
+  } else {
+    for (uint16_t v : samples) {
+      data.push_back(uint8_t(v));
+      data.push_back(uint8_t(v >> 8));
+    }
+  }
+  rawtest::TiffWriter writer(true);
+  rawtest::TiffIfd& first = writer.NewIfd(true);
+  rawtest::TiffIfd& ifd = s.preview ? writer.NewIfd(false) : first;
+  if (s.preview) {
+    first.Long(254, {1}).Image(16, 12, 8, 1, 2, 3).Strip(std::vector<uint8_t>(16 * 12 * 3, 0x80));
+    first.Pointers(330, {&ifd});
+  }
+  ifd.Long(254, {0});
+  ifd.Image(uint32_t(s.width), uint32_t(s.height), 16, s.lossless ? 7 : 1,
+            s.monochrome ? 34892 : 32803, 1);
+  first.Ascii(271, "Pixelwharf");
+  first.Ascii(272, s.monochrome ? "Mono Test" : "Bayer Test");
+  first.Short(274, {uint32_t(s.orientation)});
+  if (!s.monochrome) {
+    ifd.Short(33421, {2, 2});
+    ifd.Bytes(33422, 1, {0, 1, 1, 2});
+  }
+  first.Bytes(50706, 1, {1, 1, 0, 0});
+  ifd.Long(50717, {s.white});
+  if (!s.monochrome && s.colour_tags) {
+    // The sensor sees sRGB primaries: XYZ to camera is XYZ to linear sRGB.
+    first.SRational(50721, {{32406, 10000}, {-15372, 10000}, {-4986, 10000},
+                          {-9689, 10000}, {18758, 10000}, {415, 10000},
+                          {557, 10000}, {-2040, 10000}, {10570, 10000}});
+    first.Rational(50728, {{1, 1}, {1, 1}, {1, 1}});
+  }
+  ifd.Strip(data);
+  return writer.Bytes();
+}
+
+}  // namespace dngtest
