@@ -86,6 +86,18 @@ void PxImage::SetLastError(const char* text) {
   info.lastError[kLastErrorSize - 1] = '\0';
 }
 
+bool PxImage::CanEncodeTo(const PxFile* file) {
+  if (!file) {
+    SetLastError("null file handler");
+    return false;
+  }
+  if (!HasPixels()) {
+    SetLastError("null image!!!");
+    return false;
+  }
+  return true;
+}
+
 uint32_t PxImage::PaletteSize() const { return PaletteSizeForDepth(header.biBitCount); }
 
 uint8_t* PxImage::Create(uint32_t width, uint32_t height, uint32_t bpp, ImageFormatId formatId) {

@@ -126,6 +126,9 @@ class PxImage {
   const char* LastError() const { return info.lastError; }
   // Copies a non-empty text (at most 255 characters); an empty one keeps the old text.
   void SetLastError(const char* text);
+  // Every writer's first check: a file to write to and pixels to write;
+  // otherwise false with the text that says which is missing.
+  bool CanEncodeTo(const PxFile* file);
 
   // The fields are public: the format classes, the transforms and the GIF
   // frame list all work on other images' records directly.

@@ -360,14 +360,7 @@ bool PxImageBMP::Decode(PxFile* file) {
 }
 
 bool PxImageBMP::Encode(PxFile* file) {
-  if (!file) {
-    SetLastError("null file handler");
-    return false;
-  }
-  if (!dib) {
-    SetLastError("null image!!!");
-    return false;
-  }
+  if (!CanEncodeTo(file)) return false;
   auto fail = [this]() {
     SetLastError("error writing BMP file");
     return false;

@@ -166,14 +166,7 @@ bool PxImageGIF::EncodeTrueColor(PxFile* file) {
 }
 
 bool PxImageGIF::Encode(PxFile* file) {
-  if (!file) {
-    SetLastError("null file handler");
-    return false;
-  }
-  if (!HasPixels()) {
-    SetLastError("null image!!!");
-    return false;
-  }
+  if (!CanEncodeTo(file)) return false;
   if (Width() > kMaxGifSide || Height() > kMaxGifSide) {
     SetLastError(kTooLarge);
     return false;

@@ -230,14 +230,7 @@ void PxImageICO::ApplyAndMask(const uint8_t* mask, uint32_t maskRowBytes, uint32
 }
 
 bool PxImageICO::Encode(PxFile* file) {
-  if (!file) {
-    SetLastError("null file handler");
-    return false;
-  }
-  if (!dib) {
-    SetLastError("null image!!!");
-    return false;
-  }
+  if (!CanEncodeTo(file)) return false;
   if (Bpp() <= 8 && PaletteSize() == 0) return false;
   auto fail = [this](const char* text) {
     SetLastError(text);

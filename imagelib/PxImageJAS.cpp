@@ -87,14 +87,7 @@ bool PxImageJAS::Decode(PxFile* file) {
 }
 
 bool PxImageJAS::Encode(PxFile* file, ImageFormatId id) {
-  if (!file) {
-    SetLastError("null file handler");
-    return false;
-  }
-  if (!HasPixels()) {
-    SetLastError("null image!!!");
-    return false;
-  }
+  if (!CanEncodeTo(file)) return false;
   const bool grey = PaletteSize() > 0;
   if (grey && !HasGrayPalette()) {
     SetLastError("JasPer can save only RGB or GrayScale images");

@@ -151,14 +151,7 @@ void PxImageJPG::ForgetThumbnail() {
 }
 
 bool PxImageJPG::Encode(PxFile* file) {
-  if (!file) {
-    SetLastError("null file handler");
-    return false;
-  }
-  if (!HasPixels()) {
-    SetLastError("null image!!!");
-    return false;
-  }
+  if (!CanEncodeTo(file)) return false;
   const bool grey = PaletteSize() > 0 && HasGrayPalette() && Bpp() == 8;
   if (PaletteSize() > 0 && !grey) {
     SetLastError("JPEG can save only RGB or GreyScale images");

@@ -276,14 +276,7 @@ bool PxImageMNG::Decode(PxFile* file) {
 }
 
 bool PxImageMNG::Encode(PxFile* file) {
-  if (!file) {
-    SetLastError("null file handler");
-    return false;
-  }
-  if (!HasPixels()) {
-    SetLastError("null image!!!");
-    return false;
-  }
+  if (!CanEncodeTo(file)) return false;
   if (PaletteSize() > 0) {
     SetLastError("MNG encoder can save only RGB images");
     return false;

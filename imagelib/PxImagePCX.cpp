@@ -271,14 +271,7 @@ bool EncodeRow(PxFile* out, const uint8_t* data, size_t length) {
 }  // namespace
 
 bool PxImagePCX::Encode(PxFile* file) {
-  if (!file) {
-    SetLastError("null file handler");
-    return false;
-  }
-  if (!dib) {
-    SetLastError("null image!!!");
-    return false;
-  }
+  if (!CanEncodeTo(file)) return false;
   const uint32_t width = Width(), height = Height();
   if (width > 0xFFFF || height > 0xFFFF) {
     SetLastError("PCX Images must be at most 65535 pixels wide and high");

@@ -386,14 +386,7 @@ bool PxImagePNG::Decode(PxFile* file) {
 }
 
 bool PxImagePNG::Encode(PxFile* file) {
-  if (!file) {
-    SetLastError("null file handler");
-    return false;
-  }
-  if (!HasPixels()) {
-    SetLastError("null image!!!");
-    return false;
-  }
+  if (!CanEncodeTo(file)) return false;
 
   char scratch[kLastErrorSize] = {};
   PngWriteState st;

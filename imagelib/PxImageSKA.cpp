@@ -56,14 +56,7 @@ bool PxImageSKA::Decode(PxFile* file) {
 }
 
 bool PxImageSKA::Encode(PxFile* file) {
-  if (!file) {
-    SetLastError("null file handler");
-    return false;
-  }
-  if (!dib) {
-    SetLastError("null image!!!");
-    return false;
-  }
+  if (!CanEncodeTo(file)) return false;
   if (Bpp() > 8) {
     SetLastError("SKA Images must be 8 bit or less");
     return false;

@@ -198,14 +198,7 @@ bool PxImageTGA::Decode(PxFile* file) {
 }
 
 bool PxImageTGA::Encode(PxFile* file) {
-  if (!file) {
-    SetLastError("null file handler");
-    return false;
-  }
-  if (!dib) {
-    SetLastError("null image!!!");
-    return false;
-  }
+  if (!CanEncodeTo(file)) return false;
   if (Bpp() < 8) {
     SetLastError("Bit depth must be 8 or 24");
     return false;

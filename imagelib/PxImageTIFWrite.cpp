@@ -68,14 +68,7 @@ void PxImageTIF::CloseHandle() {
 }
 
 bool PxImageTIF::Encode(PxFile* file) {
-  if (!file) {
-    SetLastError("null file handler");
-    return false;
-  }
-  if (!dib) {
-    SetLastError("null image!!!");
-    return false;
-  }
+  if (!CanEncodeTo(file)) return false;
   CloseHandle();
   m_writeHandle = OpenClient(file, "w");
   if (!m_writeHandle) {

@@ -90,14 +90,7 @@ bool PxImageWBMP::Decode(PxFile* file) {
 }
 
 bool PxImageWBMP::Encode(PxFile* file) {
-  if (!file) {
-    SetLastError("null file handler");
-    return false;
-  }
-  if (!dib) {
-    SetLastError("null image!!!");
-    return false;
-  }
+  if (!CanEncodeTo(file)) return false;
   if (Bpp() != 1) {
     SetLastError("Can't save this image as WBMP");
     return false;
