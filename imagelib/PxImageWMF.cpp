@@ -59,6 +59,29 @@ bool CheckEnhancedRecords(std::vector<uint8_t>* bytes) {
   return false;
 }
 
+// Half the perimeter of an extent in logical units, 0 for an empty one.
+uint32_t ExtentSpan(int32_t x, int32_t y) {
+  return static_cast<uint32_t>(x < 0 ? -x : x) + static_cast<uint32_t>(y < 0 ? -y : y);
+}
+
+// The playback library draws a wide pen by stamping it along the line, so
+// its work grows with the square of the width: a pen claiming 65535 units
+// on a small picture took minutes. A pen twice as wide as an extent's half
+// perimeter already covers the whole extent from any line inside it, so
+// wider pens are narrowed to that, measured on the smallest extent the file
+// names (its placeable frame or a window extent).
+void NarrowWidePens(std::vector<uint8_t>* bytes, const std::vector<uint64_t>& penWidthsAt, uint32_t smallestSpan) {
+  const uint32_t widest = smallestSpan == 0 ? 1 : 2 * smallestSpan;
+  const auto limit = static_cast<uint16_t>(widest > 0x7FFF ? 0x7FFF : widest);
+  uint8_t* b = bytes->data();
+  for (uint64_t at : penWidthsAt) {
+    if (Le16(b + at) > limit) {
+      b[at] = static_cast<uint8_t>(limit);
+      b[at + 1] = static_cast<uint8_t>(limit >> 8);
+    }
+  }
+}
+
 // The records of a 16-bit metafile (after the 22-byte placeable header and
 // the 18-byte metafile header) follow one another up to the end record. The
 // playback library sizes its record buffer from the header's "largest
@@ -69,16 +92,27 @@ bool CheckWmfRecords(std::vector<uint8_t>* bytes) {
   const uint64_t headerWords = Le16(b + 22 + 2);
   uint64_t at = 22 + 2 * headerWords;
   if (headerWords < 9 || at > total) return false;
+  constexpr uint16_t kSetWindowExt = 0x020C, kCreatePenIndirect = 0x02FA;
+  const auto Signed16 = [b](uint64_t at) { return int32_t{static_cast<int16_t>(Le16(b + at))}; };
+  uint32_t smallestSpan = ExtentSpan(Signed16(10) - Signed16(6), Signed16(12) - Signed16(8));
+  std::vector<uint64_t> penWidthsAt;
   uint64_t largest = 0;
   while (at + 6 <= total) {
     const uint64_t words = Le32(b + at);
     const uint16_t function = Le16(b + at + 4);
     if (words < 3 || words > (total - at) / 2) return false;
     if (words > largest) largest = words;
+    if (function == kSetWindowExt && words >= 5) {
+      const uint32_t span = ExtentSpan(Signed16(at + 8), Signed16(at + 6));
+      if (span != 0 && (smallestSpan == 0 || span < smallestSpan)) smallestSpan = span;
+    } else if (function == kCreatePenIndirect && words >= 5) {
+      penWidthsAt.push_back(at + 8);
+    }
     at += 2 * words;
     if (function == 0) {
       const auto word = static_cast<uint32_t>(largest);
       for (int i = 0; i < 4; ++i) b[22 + 12 + i] = static_cast<uint8_t>(word >> (8 * i));
+      NarrowWidePens(bytes, penWidthsAt, smallestSpan);
       return true;
     }
   }
