@@ -7,6 +7,7 @@
 
 #include "rawdecode/raw_bits.h"
 #include "rawdecode/raw_failure.h"
+#include "rawdecode/raw_loaders.h"
 #include "rawdecode/raw_parse_tiff_ifd.h"
 #include "rawdecode/raw_pipeline.h"
 
@@ -76,25 +77,6 @@ void read_neutral_block(raw_decode_context* ctx, uint32_t count) {
     int got = 0;
     while (got < 3 && parse_float(p, &v[got])) ++got;
     for (int c = 0; c < got; ++c) set_if_finite(&ctx->camera_multipliers[c], v[c]);
-  }
-}
-
-// The Sony SR2 block is enciphered with a keystream of 32-bit words; the
-// bytes of each word are XORed with the big-endian bytes of the stream.
-void decipher_sr2_block(uint8_t* data, size_t words, uint32_t key) {
-  uint32_t pad[128];
-  for (int p = 0; p < 4; ++p) pad[p] = key = key * 48828125u + 1;
-  pad[3] = pad[3] << 1 | (pad[0] ^ pad[2]) >> 31;
-  for (int p = 4; p < 127; ++p) pad[p] = (pad[p - 4] ^ pad[p - 2]) << 1 | (pad[p - 3] ^ pad[p - 1]) >> 31;
-  uint32_t position = 127;
-  for (size_t i = 0; i < words; ++i, ++position) {
-    uint32_t w = pad[(position + 1) & 127] ^ pad[(position + 65) & 127];
-    pad[position & 127] = w;
-    uint8_t* d = data + 4 * i;
-    d[0] ^= uint8_t(w >> 24);
-    d[1] ^= uint8_t(w >> 16);
-    d[2] ^= uint8_t(w >> 8);
-    d[3] ^= uint8_t(w);
   }
 }
 
@@ -219,12 +201,14 @@ void read_sony_block(raw_decode_context* ctx, const ifd_locals& l) {
   raw_seek(ctx, l.sony_offset, 0);
   uint64_t n = parse_cap_count(ctx, l.sony_length, 1);
   if (n < 2 || !parse_charge(ctx, 1 + n / 1024)) return;
-  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[n]);
+  // Held as words so that the loaders' Sony keystream deciphers it in place.
+  std::unique_ptr<uint32_t[]> block(new (std::nothrow) uint32_t[(n + 3) / 4]);
   if (!block) return;
-  n = raw_read(ctx, block.get(), 1, n);
-  decipher_sr2_block(block.get(), n / 4, l.sony_key);
+  uint8_t* bytes = reinterpret_cast<uint8_t*>(block.get());
+  n = raw_read(ctx, bytes, 1, n);
+  sony_keystream_apply(ctx, block.get(), n / 4, 1, l.sony_key);
   raw_memory_stream memory;
-  memory.data = block.get();
+  memory.data = bytes;
   memory.size = n;
   parse_stream_swap swap(ctx, &raw_memory_ops, &memory);
   read_tiff_ifd(ctx, -int64_t(l.sony_offset));
