@@ -17,11 +17,6 @@ namespace {
 constexpr int TS = 256;
 const double d65_white[3] = {0.950456, 1, 1.088754};
 
-int limit_between(int v, int a, int b) {
-  int lo = a < b ? a : b, hi = a < b ? b : a;
-  return v < lo ? lo : v > hi ? hi : v;
-}
-
 }  // namespace
 
 void ahd_interpolate(raw_decode_context* ctx) {

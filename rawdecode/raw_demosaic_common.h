@@ -9,6 +9,12 @@ namespace rawdemosaic {
 inline uint16_t clip(int v) { return uint16_t(v < 0 ? 0 : v > 65535 ? 65535 : v); }
 inline uint16_t clip(double v) { return !(v > 0) ? 0 : v >= 65535 ? 65535 : uint16_t(v); }
 
+// v limited to the range between a and b, in either order.
+inline int limit_between(int v, int a, int b) {
+  int lo = a < b ? a : b, hi = a < b ? b : a;
+  return v < lo ? lo : v > hi ? hi : v;
+}
+
 // The number of colours the demosaicers work on (1..4).
 inline int colours_of(const raw_decode_context* ctx) {
   return ctx->colour_count < 1 ? 1 : ctx->colour_count > 4 ? 4 : ctx->colour_count;

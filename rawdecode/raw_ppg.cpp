@@ -8,16 +8,6 @@
 
 using namespace rawdemosaic;
 
-namespace {
-
-// v limited to the range between a and b.
-int limit_between(int v, int a, int b) {
-  int lo = a < b ? a : b, hi = a < b ? b : a;
-  return v < lo ? lo : v > hi ? hi : v;
-}
-
-}  // namespace
-
 void ppg_demosaic(raw_decode_context* ctx) {
   if (!three_colour_pattern(ctx)) {  // written for three colours only
     vng_interpolate(ctx);
