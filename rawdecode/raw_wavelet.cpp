@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "rawdecode/raw_demosaic_common.h"
 #include "rawdecode/raw_failure.h"
 #include "rawdecode/raw_pipeline.h"
 #include "rawdecode/raw_stream.h"
@@ -10,11 +11,6 @@
 namespace {
 
 const float noise_weight[] = {0.8002f, 0.2735f, 0.1202f, 0.0585f, 0.0291f, 0.0152f, 0.0080f, 0.0044f};
-
-uint16_t clamp_sample(double v) {
-  if (!(v > 0)) return 0;
-  return v >= 65535 ? 65535 : uint16_t(v);
-}
 
 // Index k mirrored into 0..n-1 (the edge sample itself is not repeated).
 int mirror(int k, int n) {
@@ -87,7 +83,7 @@ void wavelet_denoise(raw_decode_context* ctx) {
     }
     for (uint64_t i = 0; i < size; ++i) {
       float v = fimg[i] + fimg[lpass + i];
-      ctx->pixels[i][c] = clamp_sample(v * v / 0x10000);
+      ctx->pixels[i][c] = rawdemosaic::clip(v * v / 0x10000);
     }
   }
   if (!(ctx->cfa_pattern && ctx->colour_count == 3)) return;
@@ -127,7 +123,7 @@ void wavelet_denoise(raw_decode_context* ctx) {
       if (diff < -thold) diff += thold;
       else if (diff > thold) diff -= thold;
       else diff = 0;
-      sample = clamp_sample((avg + diff) * (avg + diff) + 0.5f);
+      sample = rawdemosaic::clip((avg + diff) * (avg + diff) + 0.5f);
     }
   }
 }

@@ -4,16 +4,12 @@
 #include <cmath>
 #include <cstring>
 
+#include "rawdecode/raw_demosaic_common.h"
 #include "rawdecode/raw_failure.h"
 #include "rawdecode/raw_pipeline.h"
 #include "rawdecode/raw_stream.h"
 
 namespace {
-
-uint16_t clamp_sample(double v) {
-  if (!(v > 0)) return 0;  // also NaN
-  return v >= 65535 ? 65535 : uint16_t(v);
-}
 
 // Grey-box average: each colour's multiplier becomes count / sum over the
 // 8 x 8 blocks of the box that hold no sample near saturation.
@@ -97,7 +93,7 @@ void correct_aberration(raw_decode_context* ctx) {
         double fx = x - ix;
         const uint16_t* p = &copy[size_t(iy) * w + size_t(ix)];
         double v = (p[0] * (1 - fx) + p[1] * fx) * (1 - fy) + (p[w] * (1 - fx) + p[w + 1] * fx) * fy;
-        ctx->pixels[size_t(row) * w + col][c] = clamp_sample(v);
+        ctx->pixels[size_t(row) * w + col][c] = rawdemosaic::clip(v);
       }
     }
   }
@@ -149,7 +145,7 @@ void scale_colors(raw_decode_context* ctx) {
     for (int c = 0; c < 4; ++c) {
       int v = ctx->pixels[i][c];
       if (!v) continue;
-      ctx->pixels[i][c] = clamp_sample(std::trunc(float(v - black) * scale[c]));
+      ctx->pixels[i][c] = rawdemosaic::clip(std::trunc(float(v - black) * scale[c]));
     }
   }
   if (ctx->colour_count == 3 &&
