@@ -16,17 +16,6 @@ using namespace rawtest;
 
 namespace {
 
-int64_t LocalSeconds(int y, int mo, int d, int h, int mi, int s) {
-  struct tm t = {};
-  t.tm_year = y - 1900;
-  t.tm_mon = mo - 1;
-  t.tm_mday = d;
-  t.tm_hour = h;
-  t.tm_min = mi;
-  t.tm_sec = s;
-  return int64_t(mktime(&t));
-}
-
 void Put16(std::vector<uint8_t>& b, size_t at, uint32_t v, bool little) {
   if (b.size() < at + 2) b.resize(at + 2);
   b[at] = uint8_t(little ? v : v >> 8);

@@ -14,17 +14,6 @@ using namespace rawtest;
 
 namespace {
 
-int64_t LocalSeconds(int y, int mo, int d, int h, int mi, int s) {
-  struct tm t = {};
-  t.tm_year = y - 1900;
-  t.tm_mon = mo - 1;
-  t.tm_mday = d;
-  t.tm_hour = h;
-  t.tm_min = mi;
-  t.tm_sec = s;
-  return int64_t(mktime(&t));
-}
-
 // XYZ -> linear sRGB: with it as the colour matrix the camera is sRGB.
 const double kSrgbFromXyz[3][3] = {
     {3.240479, -1.537150, -0.498535}, {-0.969256, 1.875992, 0.041556}, {0.055648, -0.204043, 1.057311}};

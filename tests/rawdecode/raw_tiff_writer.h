@@ -4,12 +4,25 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace rawtest {
+
+// Seconds of a local date and time, as the parsers read the files' DateTime.
+inline int64_t LocalSeconds(int y, int mo, int d, int h, int mi, int s) {
+  struct tm t = {};
+  t.tm_year = y - 1900;
+  t.tm_mon = mo - 1;
+  t.tm_mday = d;
+  t.tm_hour = h;
+  t.tm_min = mi;
+  t.tm_sec = s;
+  return int64_t(mktime(&t));
+}
 
 class ByteSink {
  public:
