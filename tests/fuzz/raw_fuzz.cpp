@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "raw_fuzz_common.h"
 #include "rawdecode/raw_bits.h"
 #include "rawdecode/raw_failure.h"
 #include "rawdecode/raw_pipeline.h"
@@ -112,13 +113,9 @@ void RunPipeline(raw_decode_context* ctx, const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size > (1u << 24)) return 0;
   const uint8_t mode = data[0];
-  std::vector<uint8_t> body(data + 1, data + size);
-  auto ctx = raw_context_create();
-  raw_memory_stream stream;
-  stream.data = body.data();
-  stream.size = body.size();
-  raw_set_stream(ctx.get(), &raw_memory_ops, &stream);
-  ctx->message_name = "fuzz";
+  pwfuzz::RawFuzzInput input(data + 1, size - 1);
+  const std::vector<uint8_t>& body = input.body;
+  auto& ctx = input.ctx;
   try {
     if (mode < 64) {
       ctx->dng_version_code = (mode & 32) ? 0x01000000 : 0;

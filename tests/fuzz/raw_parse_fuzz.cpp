@@ -14,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "raw_fuzz_common.h"
 #include "rawdecode/raw_failure.h"
 #include "rawdecode/raw_parsers.h"
 #include "rawdecode/raw_stream.h"
@@ -21,13 +22,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size > (1u << 22)) return 0;
   const uint8_t mode = data[0];
-  std::vector<uint8_t> body(data + 1, data + size);
-  auto ctx = raw_context_create();
-  raw_memory_stream stream;
-  stream.data = body.data();
-  stream.size = body.size();
-  raw_set_stream(ctx.get(), &raw_memory_ops, &stream);
-  ctx->message_name = "fuzz";
+  pwfuzz::RawFuzzInput input(data + 1, size - 1);
+  const std::vector<uint8_t>& body = input.body;
+  auto& ctx = input.ctx;
   ctx->byte_order = (mode & 16) ? 0x4D4D : 0x4949;
   if (mode & 32) snprintf(ctx->camera_make, sizeof ctx->camera_make, "NIKON");
   if (mode & 64) ctx->raw_image_count = 1;
