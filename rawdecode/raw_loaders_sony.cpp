@@ -108,19 +108,13 @@ void sony_arw2_load_raw(raw_decode_context* ctx) {
   // Room for one more whole group, zeroed: the last group's bit fields may
   // reach a byte past it.
   auto data = raw_alloc<uint8_t>(ctx, row_bytes + 32, "sony_arw2_load_raw()");
-  const bool little = ctx->byte_order == 0x4949;
-  auto get2 = [&](const uint8_t* p) -> unsigned { return little ? p[0] | p[1] << 8 : p[0] << 8 | p[1]; };
-  auto get4 = [&](const uint8_t* p) -> uint32_t {
-    return little ? uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24
-                  : uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-  };
   const int width = ctx->image_width;
   for (unsigned row = 0; row < ctx->image_height; ++row) {
     loader_read_bytes(ctx, data.get(), row_bytes);
     if (ctx->bits_per_sample == 8) {
       const uint8_t* dp = data.get();
       for (int col = 0; col < width - 30 && dp + 16 <= data.get() + row_bytes; dp += 16) {
-        uint32_t val = get4(dp);
+        uint32_t val = u32_in_file_order(ctx, dp);
         int max = val & 0x7FF, min = val >> 11 & 0x7FF, imax = val >> 22 & 15, imin = val >> 26 & 15;
         int sh = 0;
         while (sh < 4 && (0x80 << sh) <= max - min) ++sh;
@@ -131,7 +125,7 @@ void sony_arw2_load_raw(raw_decode_context* ctx) {
           } else if (i == imin) {
             pix[i] = min;
           } else {
-            pix[i] = int((get2(dp + (bit >> 3)) >> (bit & 7) & 0x7F) << sh) + min;
+            pix[i] = int((u16_in_file_order(ctx, dp + (bit >> 3)) >> (bit & 7) & 0x7F) << sh) + min;
             if (pix[i] > 0x7FF) pix[i] = 0x7FF;
             bit += 7;
           }

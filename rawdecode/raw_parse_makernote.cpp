@@ -80,10 +80,6 @@ void decipher_nikon_wb(raw_decode_context* ctx, uint8_t* block, unsigned serial)
   }
 }
 
-uint16_t u16_at(const raw_decode_context* ctx, const uint8_t* p) {
-  return ctx->byte_order == 0x4949 ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[0] << 8 | p[1]);
-}
-
 struct note_walk {
   int64_t base;
   int wbi = 0;
@@ -203,7 +199,7 @@ void read_note_entry(raw_decode_context* ctx, note_walk& w, const tiff_entry& e,
     static constexpr char offsets[] = "66666>666;6A";
     int i = offsets[w.ver97 - 200] - '0';
     for (int c = 0; c < 4; ++c)
-      ctx->camera_multipliers[c ^ (c >> 1) ^ (i & 1)] = u16_at(ctx, w.buf97 + (i & ~1) + 2 * c);
+      ctx->camera_multipliers[c ^ (c >> 1) ^ (i & 1)] = u16_in_file_order(ctx, w.buf97 + (i & ~1) + 2 * c);
   }
   if (tag == 0x200 && count == 3) {
     parse_skip(ctx, 4);

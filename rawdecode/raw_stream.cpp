@@ -182,15 +182,13 @@ constexpr bool host_is_little_endian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 uint16_t read_u16(raw_decode_context* ctx) {
   uint8_t b[2] = {0xFF, 0xFF};
   raw_read(ctx, b, 1, 2);
-  return file_is_little_endian(ctx) ? uint16_t(b[0] | b[1] << 8) : uint16_t(b[0] << 8 | b[1]);
+  return u16_in_file_order(ctx, b);
 }
 
 uint32_t read_u32(raw_decode_context* ctx) {
   uint8_t b[4] = {0xFF, 0xFF, 0xFF, 0xFF};
   raw_read(ctx, b, 1, 4);
-  if (file_is_little_endian(ctx))
-    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-  return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | uint32_t(b[3]);
+  return u32_in_file_order(ctx, b);
 }
 
 double read_real(raw_decode_context* ctx, int type) {

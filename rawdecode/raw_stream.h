@@ -27,6 +27,17 @@ int64_t raw_tell(raw_decode_context* ctx);
 int raw_getc(raw_decode_context* ctx);
 size_t raw_read(raw_decode_context* ctx, void* buffer, size_t size, size_t count);
 
+// Two or four bytes in memory, in the file's byte order.
+// Inline: the loaders call them per sample.
+inline uint16_t u16_in_file_order(const raw_decode_context* ctx, const uint8_t* p) {
+  return ctx->byte_order == 0x4949 ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[0] << 8 | p[1]);
+}
+inline uint32_t u32_in_file_order(const raw_decode_context* ctx, const uint8_t* p) {
+  if (ctx->byte_order == 0x4949)
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
 uint16_t read_u16(raw_decode_context* ctx);
 uint32_t read_u32(raw_decode_context* ctx);
 double read_real(raw_decode_context* ctx, int tiff_type);
