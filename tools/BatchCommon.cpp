@@ -43,14 +43,6 @@ std::wstring ResultLogPath(const std::wstring& folder) {
 
 namespace {
 
-bool EndsWith(const std::wstring& text, const std::wstring& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-bool StartsWith(const std::wstring& text, const std::wstring& head) {
-  return text.compare(0, head.size(), head) == 0;
-}
-
 bool PathGone(const std::wstring& path) {
   const std::string narrow = WideToNarrow(path);
   struct stat st;
@@ -62,8 +54,8 @@ bool PathGone(const std::wstring& path) {
 // its logs had their first line: such a log is not a result log.
 bool IsResultLine(const std::wstring& line) {
   for (const wchar_t* word : {L"Resize", L"Convert", L"CloneExif", L"Merge"})
-    if (StartsWith(line, word) && EndsWith(line, L" Failed!")) return true;
-  if (StartsWith(line, L"Ignore /") && EndsWith(line, L" !")) return true;
+    if (line.starts_with(word) && line.ends_with(L" Failed!")) return true;
+  if (line.starts_with(L"Ignore /") && line.ends_with(L" !")) return true;
   if (line.empty() || line[0] != kPathSep) return false;
   const size_t merged = line.find(L"合并到/");
   if (merged != std::wstring::npos) return true;
@@ -109,7 +101,7 @@ std::wstring WriteResultLog(const std::wstring& folder, const std::vector<std::w
 size_t CountFailedLines(const std::vector<std::wstring>& lines, const std::wstring& failureWord) {
   size_t count = 0;
   for (const std::wstring& line : lines)
-    if (line.empty() || StartsWith(line, failureWord)) ++count;
+    if (line.empty() || line.starts_with(failureWord)) ++count;
   return count;
 }
 
@@ -118,6 +110,6 @@ std::vector<std::wstring> FailedSources(const std::vector<std::wstring>& lines,
                                         const std::wstring& failureWord) {
   std::vector<std::wstring> failed;
   for (size_t i = 0; i < lines.size() && i < sources.size(); ++i)
-    if (lines[i].empty() || StartsWith(lines[i], failureWord)) failed.push_back(sources[i]);
+    if (lines[i].empty() || lines[i].starts_with(failureWord)) failed.push_back(sources[i]);
   return failed;
 }

@@ -105,8 +105,9 @@ bool MoveLogWriter::Close() {
 }
 
 bool ParseMoveLine(const std::wstring& line, const std::wstring& tree, MoveLogEntry& entry) {
-  if (CountArrows(line) != 1) return false;
+  // CanLogMove below rejects a line with more than one arrow.
   const size_t arrow = line.find(L"->");
+  if (arrow == std::wstring::npos) return false;
   const std::wstring oldPath = line.substr(0, arrow);
   const std::wstring newPath = line.substr(arrow + 2);
   if (!CanLogMove(oldPath, newPath)) return false;

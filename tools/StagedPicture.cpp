@@ -30,7 +30,7 @@ bool SyncPath(const std::string& path, int flags) {
 }  // namespace
 
 bool IsStagedName(const std::wstring& path) {
-  return GetFileName(path, true).rfind(kStagedPrefix, 0) == 0;
+  return GetFileName(path, true).rfind(pw::NarrowToWide(pw::kWorkingFilePrefix), 0) == 0;
 }
 
 StagedPicture::StagedPicture(std::wstring destination) : destination_(std::move(destination)) {}
@@ -52,10 +52,9 @@ bool StagedPicture::Create() {
   }
   const std::wstring folder = GetParentDir(destination_);
   const std::wstring extension = GetExtension(destination_, true);
-  const std::string pattern = pw::WideToNarrow(EnsureTrailingSeparator(folder) + kStagedPrefix) +
-                              "XXXXXX" + pw::WideToNarrow(extension);
-  if (folder.empty() || pattern.empty()) return false;
-  std::string name(pattern);
+  const std::string narrowFolder = pw::WideToNarrow(EnsureTrailingSeparator(folder));
+  if (folder.empty() || narrowFolder.empty()) return false;
+  std::string name = narrowFolder + pw::kWorkingFilePrefix + "XXXXXX" + pw::WideToNarrow(extension);
   pw::UniqueFd fd(
       pw::CreateWorkingFile(name, static_cast<int>(pw::WideToNarrow(extension).size())));
   if (!fd) return false;

@@ -14,8 +14,8 @@
 #include "platform/files.h"
 #include "platform/unique_fd.h"
 
-// Hidden working files start with this; the tools never list them as pictures.
-inline constexpr const wchar_t* kStagedPrefix = L".pixelwharf-";
+// True for our hidden working files (pw::kWorkingFilePrefix); the tools
+// never list them as pictures.
 bool IsStagedName(const std::wstring& path);
 
 class StagedPicture {

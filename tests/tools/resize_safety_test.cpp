@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/tools/resize_rule.h"
 #include "tests/tools/tool_tree.h"
 #include "tools/CloneExif.h"
 #include "tools/ResizePictures.h"
@@ -36,13 +37,8 @@ void MakePictures(const std::string& folder) {
 }
 
 void RunOverwrite(const std::string& folder, int threads) {
-  g_ResizeFixedWidth = false;
-  g_ResizeKeepRatio = true;
-  g_ResizeFixedHeight = false;
-  g_ResizeWidth = 1600;  // upscaled: each result needs more room than its source
-  g_ResizeHeight = 1600;
-  g_ResizeIgnoreMin = false;
-  g_ResizeGrayscale = false;
+  // Upscaled: each result needs more room than its source.
+  SetResizeRule(false, true, false, 1600, 1600);
   ResizeRequest request;
   request.sources = SplitSources(W(folder));
   request.patterns = {L"*.jpg"};

@@ -8,6 +8,7 @@
 
 #include "core/PathHelpers.h"
 #include "imagelib/PxImage.h"
+#include "tests/tools/resize_rule.h"
 #include "tests/tools/tool_tree.h"
 #include "imagelib/PxFile.h"
 #include "tools/Convertor.h"
@@ -17,18 +18,6 @@
 using namespace tooltest;
 
 namespace {
-
-// Sets the globals as the Start handler does.
-void SetRule(bool fixedWidth, bool keepRatio, bool fixedHeight, int32_t width, int32_t height,
-             bool ignoreMin = false) {
-  g_ResizeFixedWidth = fixedWidth;
-  g_ResizeKeepRatio = keepRatio;
-  g_ResizeFixedHeight = fixedHeight;
-  g_ResizeWidth = width;
-  g_ResizeHeight = height;
-  g_ResizeIgnoreMin = ignoreMin;
-  g_ResizeGrayscale = false;
-}
 
 ResizeRequest FolderRequest(const std::string& folder, bool overwrite) {
   ResizeRequest request;
@@ -122,7 +111,7 @@ struct Expected {
 TEST(ResizeRun, RenameModeKeepRatioOverTheTree) {
   TreeCopy tree;
   const std::string photos = tree / "photos";
-  SetRule(false, true, false, 320, 320);
+  SetResizeRule(false, true, false, 320, 320);
   const ResizeOutcome outcome = RunResize(FolderRequest(photos, false), nullptr, nullptr);
   EXPECT_EQ(outcome.groups, 1u);
 
@@ -165,7 +154,7 @@ TEST(ResizeRun, RenameModeKeepRatioOverTheTree) {
 TEST(ResizeRun, JpegTagsAreKept) {
   TreeCopy tree;
   const std::string photos = tree / "photos";
-  SetRule(false, true, false, 320, 320);
+  SetResizeRule(false, true, false, 320, 320);
   RunResize(FolderRequest(photos, false), nullptr, nullptr);
   // Both byte orders, GPS and thumbnails; the CJK name; the orientation.
   for (const char* rel : {"le.jpg", "be.jpg", "sub/le.jpg", "旅行 照片.jpg", "turned.jpg"}) {
@@ -196,7 +185,7 @@ TEST(ResizeRun, EachSizeRuleOnPicturesOfBothOrientations) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.landscape) + " " + c.portrait);
-    SetRule(c.fixedWidth, c.keepRatio, c.fixedHeight, 300, 300);
+    SetResizeRule(c.fixedWidth, c.keepRatio, c.fixedHeight, 300, 300);
     ResizeRequest request;
     request.sources = SplitSources(W(le + "|" + be));
     RunResize(request, nullptr, nullptr);
@@ -264,7 +253,7 @@ TEST(ResizeRun, ReducedJpegDecodeKeepsTheSizeAndAveragesFineDetail) {
     ASSERT_TRUE(stripes.Encode(&file, kFormatJpg));
     std::fclose(f);
   }
-  SetRule(true, true, false, 250, 1);  // 250 x round(150.1) = 250 x 150, at 1/4
+  SetResizeRule(true, true, false, 250, 1);  // 250 x round(150.1) = 250 x 150, at 1/4
   ResizeRequest request;
   request.sources = SplitSources(W(source));
   ASSERT_EQ(RunResize(request, nullptr, nullptr).done, 1u);
@@ -286,7 +275,7 @@ TEST(ResizeRun, ReducedJpegDecodeKeepsTheSizeAndAveragesFineDetail) {
 TEST(ResizeRun, OverwriteModeReplacesWholeAndKeepsTimes) {
   TreeCopy tree;
   const std::string photos = tree / "photos";
-  SetRule(true, true, false, 200, 1);  // fixed width 200
+  SetResizeRule(true, true, false, 200, 1);  // fixed width 200
   const std::string ro = photos + "/ro.jpg";
   const struct stat before = Stat(ro);
   ASSERT_EQ(before.st_mode & 0777, 0444u);
@@ -321,7 +310,7 @@ TEST(ResizeRun, SingleFrameIconsAreResizedAndSeveralFramesRefused) {
   const std::string photos = tree / "photos";
   const std::string single = photos + "/single.ico", icon = photos + "/icon.ico";
   ASSERT_EQ(Shell("convert-im6.q16 -size 64x40 xc:orange " + Quote(single) + " && echo ok"), "ok\n");
-  SetRule(false, false, false, 32, 20);
+  SetResizeRule(false, false, false, 32, 20);
   ResizeRequest request;
   request.sources = SplitSources(W(single + "|" + icon));
   RunResize(request, nullptr, nullptr);
@@ -336,7 +325,7 @@ TEST(ResizeRun, SingleFrameIconsAreResizedAndSeveralFramesRefused) {
 TEST(ResizeRun, IgnoreMinSkipsSmallPictures) {
   TreeCopy tree;
   const std::string photos = tree / "photos";
-  SetRule(false, true, false, 640, 640, true);
+  SetResizeRule(false, true, false, 640, 640, true);
   ResizeRequest request = FolderRequest(photos, false);
   request.patterns = {L"*le.jpg", L"meta*.jpg"};
   RunResize(request, nullptr, nullptr);
@@ -354,7 +343,7 @@ TEST(ResizeRun, RenameModeNeverReplacesAnExistingResult) {
   const std::string photos = tree / "photos";
   const std::string le = photos + "/le.jpg";
   { std::ofstream(Morvalen(le)) << "someone else's file"; }
-  SetRule(false, true, false, 100, 100);
+  SetResizeRule(false, true, false, 100, 100);
   ResizeRequest request = FolderRequest(photos, false);
   request.patterns = {L"le.jpg", L"be.jpg"};
   request.sources = SplitSources(W(le + "|" + photos + "/be.jpg"));
@@ -377,7 +366,7 @@ TEST(ResizeRun, MultiPageTiffIsRefusedNotCut) {
   Shell("convert-im6.q16 -size 300x200 xc:red xc:green xc:blue " + Quote(tif));
   ASSERT_EQ(Identify(tif), "300x200;300x200;300x200;");
   const std::string before = ReadFile(tif);
-  SetRule(false, true, false, 100, 100);
+  SetResizeRule(false, true, false, 100, 100);
   ResizeRequest request = FolderRequest(photos, true);
   request.patterns = {L"*.tif"};
   RunResize(request, nullptr, nullptr);
@@ -388,7 +377,7 @@ TEST(ResizeRun, MultiPageTiffIsRefusedNotCut) {
 TEST(ResizeRun, OneGifAloneGoesFrameByFrame) {
   TreeCopy tree;
   const std::string gif = tree / "photos/anim.gif";
-  SetRule(false, true, false, 32, 32);
+  SetResizeRule(false, true, false, 32, 32);
   ResizeRequest request;
   request.sources = SplitSources(W(gif));
   request.threadCount = 2;
@@ -416,7 +405,7 @@ TEST(ResizeRun, SortingMoveLogIsNeverReplacedByTheResultLog) {
   // What the sorting tool left: the only way back for the files it moved.
   const std::string moves = "/old/place/a.jpg->" + photos + "/201801/a.jpg\n";
   { std::ofstream(photos + "/log.log") << moves; }
-  SetRule(false, true, false, 100, 100);
+  SetResizeRule(false, true, false, 100, 100);
   ResizeRequest request = FolderRequest(photos, false);
   request.patterns = {L"*le.jpg"};
   RunResize(request, nullptr, nullptr);
@@ -430,7 +419,7 @@ TEST(BatchLists, PatternsThatOverlapListEachPictureOnce) {
   const std::vector<std::wstring> patterns = {L"*le.jpg", L"*LE.JPG", L"*le.jp*"};
   TreeCopy tree;
   const std::string photos = tree / "photos";
-  SetRule(false, true, false, 100, 100);
+  SetResizeRule(false, true, false, 100, 100);
   ResizeRequest resize = FolderRequest(photos, true);
   resize.patterns = patterns;
   const ResizeOutcome resized = RunResize(resize, nullptr, nullptr);
@@ -454,7 +443,7 @@ TEST(BatchLists, ALaterRunReplacesTheResultLogOfAnEarlierOne) {
   // left their old places, is kept from being replaced.
   TreeCopy tree;
   const std::string photos = tree / "photos";
-  SetRule(false, true, false, 100, 100);
+  SetResizeRule(false, true, false, 100, 100);
   struct Run {
     const char* pattern;
     std::string log;

@@ -15,6 +15,7 @@
 #include "core/PathHelpers.h"
 #include "imagelib/PxImage.h"
 #include "platform/working_file.h"
+#include "tests/tools/resize_rule.h"
 #include "tests/tools/tool_tree.h"
 #include "tools/ClassifyTool.h"
 #include "tools/CloneExif.h"
@@ -41,18 +42,8 @@ void Jpeg(const std::string& path, const std::string& make = "", const std::stri
   }
 }
 
-void SetResizeTo(int32_t side) {
-  g_ResizeFixedWidth = true;
-  g_ResizeKeepRatio = false;
-  g_ResizeFixedHeight = false;
-  g_ResizeWidth = side;
-  g_ResizeHeight = side;
-  g_ResizeIgnoreMin = false;
-  g_ResizeGrayscale = false;
-}
-
 RunReport Resize(const std::string& folder, bool overwrite) {
-  SetResizeTo(24);
+  SetResizeRule(true, false, false, 24, 24);
   ResizeRequest request;
   request.sources = SplitSources(W(folder));
   request.patterns = {L"*.jpg", L"*.png", L"*.tif"};
