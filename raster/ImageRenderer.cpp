@@ -113,7 +113,6 @@ void ImageRenderer::Release() {
     std::lock_guard<std::mutex> lock(rasterMutex_);
     raster_.reset();
   }
-  histogram_ = {};
   overview_ = {};
   stretchTable_ = {};
   {
@@ -309,10 +308,9 @@ void ImageRenderer::ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
   if (histogram) SetStretchTables(histogram->TakeCounts(), used);
 }
 
-void ImageRenderer::SetStretchTables(std::vector<double> counts, int bands) {
+void ImageRenderer::SetStretchTables(const std::vector<double>& counts, int bands) {
   // Bands past the third are never shown; their tables stay zero.
   stretchTable_ = StretchTablesFromCounts(counts, bandCount_, bands);
-  histogram_ = std::move(counts);
 }
 
 void ImageRenderer::Render() {
