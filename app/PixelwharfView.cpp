@@ -104,12 +104,7 @@ int CPixelwharfView::OpenImageInView(const std::wstring& path) {
   if (m_frame) m_frame->ResetRibbonProgress(kOpenProgressRange);
   auto progress = [this, taskbar](double fraction) {
     const int position = int(fraction * kOpenProgressRange);
-    if (m_frame) {
-      if (pw::StatusProgressBar* bar = m_frame->GetProgressBar()) {
-        bar->SetPos(position);
-        bar->Redraw();
-      }
-    }
+    if (m_frame) m_frame->SetPanelProgress(position);
     if (taskbar) taskbar->SetProgress(uint64_t(position), kOpenProgressRange);
     if (wxTheApp) PwApp().PumpWhileBusy();
     // The toolkit paints on its own clock, which a short yield may not

@@ -28,9 +28,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchStats.h"
 #include "raster/ImageRenderer.h"
 
 namespace {
+
+using pw::bench::Median;
 
 using Clock = std::chrono::steady_clock;
 constexpr int kWidth = 40000, kHeight = 20000;
@@ -120,13 +123,6 @@ void EngineCase(const std::string& path, int pipeFd) {
   const int n = std::snprintf(line, sizeof line, "%f %f %f %f\n", open, wheelOverview, wheelFile,
                               r.Scale());
   if (write(pipeFd, line, size_t(n)) != n) std::exit(2);
-}
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 std::string LoadAverage() {

@@ -40,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchStats.h"
 #include "core/ExifHelpers.h"
 #include "core/StringHelpers.h"
 #include "imagelib/PxFile.h"
@@ -52,6 +53,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+using pw::bench::Median;
 
 constexpr int kTarget = 1920;
 constexpr int kBaseW = 6000, kBaseH = 4000;
@@ -157,13 +160,6 @@ std::string Shell(const std::string& command) {
   }
   while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
   return out;
-}
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 // The decode scale the resizer picks (the same rule as the tool's: the

@@ -17,10 +17,6 @@ std::mutex g_DisplayBufferMutex;
 
 namespace {
 
-constexpr int kStripRows = 1024;
-// A strip of a very wide image is read in fewer rows so one strip never
-// takes more than this.
-constexpr int64_t kStripByteCap = int64_t(256) << 20;
 // The UI's pixel query waits this long for a re-read to let go of the file;
 // past it the readout simply stays as it was.
 constexpr auto kPixelQueryWait = std::chrono::milliseconds(30);
@@ -117,7 +113,6 @@ void ImageRenderer::Release() {
     std::lock_guard<std::mutex> lock(rasterMutex_);
     raster_.reset();
   }
-  histogram_ = {};
   overview_ = {};
   stretchTable_ = {};
   {
@@ -280,7 +275,7 @@ void ImageRenderer::ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
   const int used = std::min(bandCount_, 3);
   const bool words = bytesPerSample_ == 2;
   const int64_t rowBytes = int64_t(imgW_) * used * displayBytes_;
-  const int stripRows = int(std::clamp<int64_t>(kStripByteCap / rowBytes, 1, kStripRows));
+  const int stripRows = StretchStripRows(rowBytes);
   PictureBytes strip(size_t(rowBytes) * stripRows);
   // The stretch's histogram is counted from the same strips, on the
   // overview's grid, so the file is read once.
@@ -313,13 +308,9 @@ void ImageRenderer::ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
   if (histogram) SetStretchTables(histogram->TakeCounts(), used);
 }
 
-void ImageRenderer::SetStretchTables(std::vector<double> counts, int bands) {
+void ImageRenderer::SetStretchTables(const std::vector<double>& counts, int bands) {
   // Bands past the third are never shown; their tables stay zero.
-  stretchTable_.assign(size_t(bandCount_) * kStretchTableSize, 0);
-  for (int b = 0; b < bands && b < bandCount_; ++b)
-    StretchTableFromHistogram(counts.data() + size_t(b) * kStretchTableSize,
-                              stretchTable_.data() + size_t(b) * kStretchTableSize);
-  histogram_ = std::move(counts);
+  stretchTable_ = StretchTablesFromCounts(counts, bandCount_, bands);
 }
 
 void ImageRenderer::Render() {

@@ -213,7 +213,7 @@ class ImageRenderer {
   // bands have no colour mapping.
   bool MapOverview(const PictureBytes& raw);
   // The stretch tables of the displayed bands from their histograms.
-  void SetStretchTables(std::vector<double> counts, int bands);
+  void SetStretchTables(const std::vector<double>& counts, int bands);
   // One source pixel at the display's sample size to blue, green, red.
   void PixelToBgr(const uint8_t* px, bool rgb, uint8_t* out) const;
   Placement TakePlacement();
@@ -235,7 +235,6 @@ class ImageRenderer {
   std::vector<uint8_t> workerBuffer_;   // under g_RereadMutex
   std::atomic<bool> ready_{false};
   std::unique_ptr<RasterFile> raster_;
-  std::vector<double> histogram_;
   double s_ = 1.0;
   double requestedScale_ = 1.0;
   double ovScale_ = 1.0;

@@ -20,6 +20,33 @@ std::vector<int> SourceSteps(int from, int to, double destExtent, double srcExte
   return steps;
 }
 
+// The nearest-neighbour geometry of ScaleBlitBands and ScaleBlitSamples:
+// source rectangle (0, 0, sw, sh) of a w0 x h0 image onto destination
+// rectangle (dx0, dy0)-(dx1, dy1) of a dw x dh buffer, visiting only the
+// destination pixels inside the buffer whose source pixel is inside the
+// image. `copy(sourcePixel, destPixel)` gets both as pixel indices.
+template <class CopyPixel>
+void ForEachScaledPixel(int w0, int h0, int sw, int sh, int dw, int dh, int dx0, int dy0,
+                        int dx1, int dy1, CopyPixel copy) {
+  if (sw == 0 || sh == 0 || dx1 == dx0 || dy1 == dy0) return;
+  const int i0 = std::max(0, -dy0), i1 = std::min(dy1 - dy0, dh - dy0);
+  const int j0 = std::max(0, -dx0), j1 = std::min(dx1 - dx0, dw - dx0);
+  if (i1 <= i0 || j1 <= j0) return;
+  const int rows = std::min(sh, h0), cols = std::min(sw, w0);
+  const std::vector<int> colOf = SourceSteps(j0, j1, dx1 - dx0, sw, 0);
+  for (int i = i0; i < i1; ++i) {
+    const int r = int(i / (double(dy1 - dy0) / sh));
+    if (r < 0 || r >= rows) continue;
+    const size_t srow = size_t(r) * w0;
+    const size_t drow = (size_t(dy0) + i) * dw + size_t(dx0);
+    for (int j = j0; j < j1; ++j) {
+      const int c = colOf[size_t(j - j0)];
+      if (c < 0 || c >= cols) continue;
+      copy(srow + size_t(c), drow + size_t(j));
+    }
+  }
+}
+
 }  // namespace
 
 int ScaleBlitRgb(const uint8_t* src, int w0, int h0, int sx0, int sy0, int sx1, int sy1,
@@ -71,25 +98,10 @@ int ImageRenderer::ScaleBlitBands(const uint8_t* src, int w0, int h0, int sample
   const bool words = displayBytes_ == 2 && stretchTable_.size() >= size_t(bandCount_) * 65536;
   const bool floats = displayBytes_ == 4;
   if (!(grey || rgb) || !(bytes || words || floats)) return 0;
-  if (sw == 0 || sh == 0 || dx1 == dx0 || dy1 == dy0) return 0;
-
-  const int i0 = std::max(0, -dy0), i1 = std::min(dy1 - dy0, dh - dy0);
-  const int j0 = std::max(0, -dx0), j1 = std::min(dx1 - dx0, dw - dx0);
-  if (i1 <= i0 || j1 <= j0) return 0;
-  const int rows = std::min(sh, h0), cols = std::min(sw, w0);
-  const std::vector<int> colOf = SourceSteps(j0, j1, dx1 - dx0, sw, 0);
   const size_t pixelBytes = size_t(samplesPerPixel) * displayBytes_;
-  for (int i = i0; i < i1; ++i) {
-    const int r = int(i / (double(dy1 - dy0) / sh));
-    if (r < 0 || r >= rows) continue;
-    const uint8_t* srow = src + size_t(r) * w0 * pixelBytes;
-    uint8_t* drow = dst + (size_t(dy0) + i) * dw * 3;
-    for (int j = j0; j < j1; ++j) {
-      const int c = colOf[size_t(j - j0)];
-      if (c < 0 || c >= cols) continue;
-      PixelToBgr(srow + size_t(c) * pixelBytes, rgb, drow + (size_t(dx0) + j) * 3);
-    }
-  }
+  ForEachScaledPixel(w0, h0, sw, sh, dw, dh, dx0, dy0, dx1, dy1, [&](size_t from, size_t to) {
+    PixelToBgr(src + from * pixelBytes, rgb, dst + to * 3);
+  });
   return 0;
 }
 
@@ -127,25 +139,10 @@ void ImageRenderer::PixelToBgr(const uint8_t* px, bool rgb, uint8_t* out) const 
 int ScaleBlitSamples(const uint8_t* src, int w0, int h0, size_t pixelBytes, int sw, int sh,
                      uint8_t* dst, int dw, int dh, int dx0, int dy0, int dx1, int dy1) {
   if (!src || !dst || sw < 0 || sh < 0 || dx1 < dx0 || dy1 < dy0 || pixelBytes < 1) return -1;
-  if (sw == 0 || sh == 0 || dx1 == dx0 || dy1 == dy0) return 0;
   // The geometry of ScaleBlitBands, sample for sample.
-  const int i0 = std::max(0, -dy0), i1 = std::min(dy1 - dy0, dh - dy0);
-  const int j0 = std::max(0, -dx0), j1 = std::min(dx1 - dx0, dw - dx0);
-  if (i1 <= i0 || j1 <= j0) return 0;
-  const int rows = std::min(sh, h0), cols = std::min(sw, w0);
-  const std::vector<int> colOf = SourceSteps(j0, j1, dx1 - dx0, sw, 0);
-  for (int i = i0; i < i1; ++i) {
-    const int r = int(i / (double(dy1 - dy0) / sh));
-    if (r < 0 || r >= rows) continue;
-    const uint8_t* srow = src + size_t(r) * w0 * pixelBytes;
-    uint8_t* drow = dst + (size_t(dy0) + i) * dw * pixelBytes;
-    for (int j = j0; j < j1; ++j) {
-      const int c = colOf[size_t(j - j0)];
-      if (c < 0 || c >= cols) continue;
-      std::memcpy(drow + (size_t(dx0) + j) * pixelBytes, srow + size_t(c) * pixelBytes,
-                  pixelBytes);
-    }
-  }
+  ForEachScaledPixel(w0, h0, sw, sh, dw, dh, dx0, dy0, dx1, dy1, [&](size_t from, size_t to) {
+    std::memcpy(dst + to * pixelBytes, src + from * pixelBytes, pixelBytes);
+  });
   return 0;
 }
 

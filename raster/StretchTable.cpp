@@ -16,6 +16,10 @@ constexpr int64_t kStripByteCap = int64_t(256) << 20;
 
 }  // namespace
 
+int StretchStripRows(int64_t rowBytes) {
+  return int(std::clamp<int64_t>(kStripByteCap / std::max<int64_t>(rowBytes, 1), 1, kStripRows));
+}
+
 StretchHistogram::StretchHistogram(int width, int height, int bands, int limit)
     : width_(std::max(width, 0)), bands_(std::max(bands, 0)) {
   if (width < 1 || height < 1) return;
@@ -99,7 +103,7 @@ bool AccumulateStretchHistogram(RasterFile& source, int limit, std::vector<doubl
 
   StretchHistogram histogram(width, height, bands, limit);
   const int64_t rowBytes = int64_t(width) * bands * 2;
-  const int stripRows = int(std::clamp<int64_t>(kStripByteCap / rowBytes, 1, kStripRows));
+  const int stripRows = StretchStripRows(rowBytes);
   std::vector<uint16_t> strip(size_t(width) * bands * stripRows);
 
   for (int first = 0; first < height && !histogram.Complete(); first += stripRows) {
@@ -158,19 +162,23 @@ void StretchTableFromHistogram(const double* counts, uint8_t* table) {
   for (int v = high + 1; v <= 65535; ++v) table[v] = 254;
 }
 
-bool BuildStretchTables(const std::string& path, int limit, std::vector<uint8_t>& tables,
-                        std::vector<double>* countsOut) {
+std::vector<uint8_t> StretchTablesFromCounts(const std::vector<double>& counts, int tableBands,
+                                             int countedBands) {
+  std::vector<uint8_t> tables(size_t(std::max(tableBands, 0)) * kStretchTableSize, 0);
+  for (int b = 0; b < countedBands && b < tableBands; ++b)
+    StretchTableFromHistogram(counts.data() + size_t(b) * kStretchTableSize,
+                              tables.data() + size_t(b) * kStretchTableSize);
+  return tables;
+}
+
+bool BuildStretchTables(const std::string& path, int limit, std::vector<uint8_t>& tables) {
   RasterFile source;
   const bool noStretch = false;
   if (!source.Open(path, noStretch)) return false;
   std::vector<double> counts;
   if (!AccumulateStretchHistogram(source, limit, counts)) return false;
   const int bands = source.BandCount();
-  tables.assign(size_t(bands) * kStretchTableSize, 0);
-  for (int b = 0; b < bands; ++b)
-    StretchTableFromHistogram(counts.data() + size_t(b) * kStretchTableSize,
-                              tables.data() + size_t(b) * kStretchTableSize);
-  if (countsOut) *countsOut = std::move(counts);
+  tables = StretchTablesFromCounts(counts, bands, bands);
   return true;
 }
 

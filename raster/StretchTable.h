@@ -48,6 +48,10 @@ class StretchHistogram {
   void Room(uint64_t samples);
 };
 
+// Rows of a full-width strip `rowBytes` bytes a row: 1024, fewer for a very
+// wide image so one strip never takes more than 256 MiB.
+int StretchStripRows(int64_t rowBytes);
+
 // Histogram of every band over a subsample grid of at most `limit` pixels a
 // side (the whole image when it is smaller), read from `source` (opened
 // without stretch, 2-byte samples) in 1024-row strips from the bottom.
@@ -59,10 +63,13 @@ bool AccumulateStretchHistogram(RasterFile& source, int limit, std::vector<doubl
 // samples share one value maps that value to 1.
 void StretchTableFromHistogram(const double* counts, uint8_t* table);
 
+// `tableBands` x 65536 table bytes, the first `countedBands` of them from
+// `counts` (countedBands x 65536 counters); the rest stay zero.
+std::vector<uint8_t> StretchTablesFromCounts(const std::vector<double>& counts, int tableBands,
+                                             int countedBands);
+
 // Opens `path` a second time without stretch and builds band count x 65536
-// table bytes over the subsample grid capped at `limit`. `counts`, when
-// given, keeps the histogram.
-bool BuildStretchTables(const std::string& path, int limit, std::vector<uint8_t>& tables,
-                        std::vector<double>* counts = nullptr);
+// table bytes over the subsample grid capped at `limit`.
+bool BuildStretchTables(const std::string& path, int limit, std::vector<uint8_t>& tables);
 
 }  // namespace pw
