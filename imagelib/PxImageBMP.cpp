@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "imagelib/CodecFileIo.h"
 #include "platform/byteorder.h"
 
 namespace {
@@ -17,23 +18,10 @@ constexpr uint32_t kCompressionRle8 = 1;
 constexpr uint32_t kCompressionRle4 = 2;
 constexpr uint32_t kCompressionBitfields = 3;
 
-bool ReadExactly(PxFile* file, void* buffer, size_t bytes) {
-  return bytes == 0 || file->ReadBlock(buffer, 1, bytes) == bytes;
-}
-
-bool Skip(PxFile* file, uint64_t bytes) {
-  if (bytes == 0) return true;
-  if (bytes > INT32_MAX) return false;
-  return file->SeekTo(static_cast<int32_t>(bytes), 1);
-}
-
-bool WriteExactly(PxFile* file, const void* buffer, size_t bytes) {
-  return bytes == 0 || file->WriteBlock(buffer, 1, bytes) == bytes;
-}
-
-// A stream accepts a small picture into its buffer without complaint; a
-// full disk shows only when the buffer goes out.
-bool Flushed(PxFile* file) { return file->FlushFile() && file->ErrorState() == 0; }
+using pxio::Flushed;
+using pxio::ReadExactly;
+using pxio::Skip;
+using pxio::WriteExactly;
 
 // Bytes of uncompressed pixel data Decode reads for this header, or 0 when
 // the amount is not known up front (run-length data, depths read as nothing).
