@@ -126,6 +126,11 @@ class PxImage {
   const char* LastError() const { return info.lastError; }
   // Copies a non-empty text (at most 255 characters); an empty one keeps the old text.
   void SetLastError(const char* text);
+  // Sets the text and returns false, so a reader can end with `return Fail("...")`.
+  bool Fail(const char* text) {
+    SetLastError(text);
+    return false;
+  }
   // Every writer's first check: a file to write to and pixels to write;
   // otherwise false with the text that says which is missing.
   bool CanEncodeTo(const PxFile* file);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "imagelib/CodecFileIo.h"
 #include "platform/byteorder.h"
 
 namespace {
@@ -17,23 +18,10 @@ constexpr uint32_t kCompressionRle8 = 1;
 constexpr uint32_t kCompressionRle4 = 2;
 constexpr uint32_t kCompressionBitfields = 3;
 
-bool ReadExactly(PxFile* file, void* buffer, size_t bytes) {
-  return bytes == 0 || file->ReadBlock(buffer, 1, bytes) == bytes;
-}
-
-bool Skip(PxFile* file, uint64_t bytes) {
-  if (bytes == 0) return true;
-  if (bytes > INT32_MAX) return false;
-  return file->SeekTo(static_cast<int32_t>(bytes), 1);
-}
-
-bool WriteExactly(PxFile* file, const void* buffer, size_t bytes) {
-  return bytes == 0 || file->WriteBlock(buffer, 1, bytes) == bytes;
-}
-
-// A stream accepts a small picture into its buffer without complaint; a
-// full disk shows only when the buffer goes out.
-bool Flushed(PxFile* file) { return file->FlushFile() && file->ErrorState() == 0; }
+using pxio::Flushed;
+using pxio::ReadExactly;
+using pxio::Skip;
+using pxio::WriteExactly;
 
 // Bytes of uncompressed pixel data Decode reads for this header, or 0 when
 // the amount is not known up front (run-length data, depths read as nothing).
@@ -198,14 +186,10 @@ void DecodeRle4(PxImage& image, PxFile* file) {
 
 bool PxImageBMP::Decode(PxFile* file) {
   if (!file) return false;
-  auto fail = [this](const char* text) {
-    SetLastError(text);
-    return false;
-  };
 
   const int64_t start = file->Position();
   uint8_t fileHeaderBytes[kFileHeaderBytes];
-  if (start < 0 || !ReadExactly(file, fileHeaderBytes, sizeof fileHeaderBytes)) return fail("Not a BMP");
+  if (start < 0 || !ReadExactly(file, fileHeaderBytes, sizeof fileHeaderBytes)) return Fail("Not a BMP");
   BITMAPFILEHEADER fileHeader;
   LoadFileHeader(fileHeaderBytes, &fileHeader);
   if (!info.littleEndianHost) {
@@ -215,13 +199,13 @@ bool PxImageBMP::Decode(PxFile* file) {
   }
   if (fileHeader.bfType != kBitmapFileType) {
     fileHeader.bfOffBits = 0;
-    if (!file->SeekTo(static_cast<int32_t>(start), 0)) return fail("Not a BMP");
+    if (!file->SeekTo(static_cast<int32_t>(start), 0)) return Fail("Not a BMP");
   }
 
   BITMAPINFOHEADER bih;
   uint32_t masks[3] = {0, 0, 0};
   bool headerMasks = false;
-  if (!ReadInfoHeader(file, &bih, masks, &headerMasks)) return fail("Error reading BMP info");
+  if (!ReadInfoHeader(file, &bih, masks, &headerMasks)) return Fail("Error reading BMP info");
   const bool coreHeader = bih.biSize == 12;
 
   const bool topDown = bih.biHeight < 0;
@@ -247,10 +231,10 @@ bool PxImageBMP::Decode(PxFile* file) {
     const int64_t pixelsAt = fileHeader.bfOffBits != 0 ? start + fileHeader.bfOffBits : file->Position();
     const uint64_t needed = StoredPixelBytes(bih, static_cast<uint64_t>(height));
     if (needed > 0 && (pixelsAt < 0 || pixelsAt > total || needed > static_cast<uint64_t>(total - pixelsAt))) {
-      return fail("Error reading BMP info");
+      return Fail("Error reading BMP info");
     }
   }
-  if (info.escape != 0) return fail("Cancelled");
+  if (info.escape != 0) return Fail("Cancelled");
 
   if (PaletteSize() > 0) {
     uint64_t entries = bih.biClrUsed;
@@ -260,8 +244,8 @@ bool PxImageBMP::Decode(PxFile* file) {
     // step over the rest.
     const uint32_t stored = entries < PaletteSize() ? static_cast<uint32_t>(entries) : PaletteSize();
     uint8_t raw[256 * 4];
-    if (!ReadExactly(file, raw, size_t{stored} * entryBytes)) return fail("Error reading BMP info");
-    if (!Skip(file, (entries - stored) * entryBytes)) return fail("Error reading BMP info");
+    if (!ReadExactly(file, raw, size_t{stored} * entryBytes)) return Fail("Error reading BMP info");
+    if (!Skip(file, (entries - stored) * entryBytes)) return Fail("Error reading BMP info");
     RGBQUAD* pal = PaletteData();
     for (uint32_t i = 0; i < stored; ++i) {
       const uint8_t* e = raw + size_t{i} * entryBytes;
@@ -269,7 +253,7 @@ bool PxImageBMP::Decode(PxFile* file) {
     }
     for (uint32_t i = stored; i < PaletteSize(); ++i) pal[i].rgbReserved = 0;
   }
-  if (info.escape != 0) return fail("Cancelled");
+  if (info.escape != 0) return Fail("Cancelled");
 
   auto seekToPixels = [&]() {
     if (fileHeader.bfOffBits == 0) return true;
@@ -291,52 +275,52 @@ bool PxImageBMP::Decode(PxFile* file) {
     case 4:
     case 8:
       if (bih.biCompression == kCompressionNone) {
-        if (!seekToPixels() || !ReadExactly(file, info.pixels, ImageBytes())) return fail("Error reading BMP info");
+        if (!seekToPixels() || !ReadExactly(file, info.pixels, ImageBytes())) return Fail("Error reading BMP info");
       } else if (bih.biCompression == kCompressionRle8) {
-        if (!seekToPixels()) return fail("Error reading BMP info");
+        if (!seekToPixels()) return Fail("Error reading BMP info");
         DecodeRle8(*this, file);
       } else if (bih.biCompression == kCompressionRle4) {
-        if (!seekToPixels()) return fail("Error reading BMP info");
+        if (!seekToPixels()) return Fail("Error reading BMP info");
         DecodeRle4(*this, file);
       } else {
-        return fail("compression type not supported");
+        return Fail("compression type not supported");
       }
       break;
     case 16: {
       if (bih.biCompression == kCompressionBitfields) {
-        if (!readMasks()) return fail("Error reading BMP info");
+        if (!readMasks()) return Fail("Error reading BMP info");
       } else {
         masks[0] = 0x7C00;
         masks[1] = 0x3E0;
         masks[2] = 0x1F;
       }
       const size_t bytes = size_t{(Width() + 1) / 2} * Height() * 4;
-      if (!seekToPixels() || !ReadExactly(file, info.pixels, bytes)) return fail("Error reading BMP info");
+      if (!seekToPixels() || !ReadExactly(file, info.pixels, bytes)) return Fail("Error reading BMP info");
       UnpackBitfields(info.pixels, masks[0], masks[1], masks[2], 16);
       break;
     }
     case 24:
-      if (bih.biCompression != kCompressionNone) return fail("unknown compression");
-      if (!seekToPixels() || !ReadExactly(file, info.pixels, ImageBytes())) return fail("Error reading BMP info");
+      if (bih.biCompression != kCompressionNone) return Fail("unknown compression");
+      if (!seekToPixels() || !ReadExactly(file, info.pixels, ImageBytes())) return Fail("Error reading BMP info");
       break;
     case 32: {
       if (bih.biCompression == kCompressionBitfields) {
-        if (!readMasks()) return fail("Error reading BMP info");
+        if (!readMasks()) return Fail("Error reading BMP info");
       } else {
         masks[0] = 0xFF0000;
         masks[1] = 0xFF00;
         masks[2] = 0xFF;
       }
       if (bih.biCompression != kCompressionNone && bih.biCompression != kCompressionBitfields) {
-        return fail("unknown compression");
+        return Fail("unknown compression");
       }
       const size_t width = Width();
       const size_t bytes = width * Height() * 4;
       std::unique_ptr<uint8_t, FreeDeleter> buffer(static_cast<uint8_t*>(std::malloc(bytes)));
-      if (!buffer) return fail("can't allocate memory");
-      if (!seekToPixels() || !ReadExactly(file, buffer.get(), bytes)) return fail("Error reading BMP info");
+      if (!buffer) return Fail("can't allocate memory");
+      if (!seekToPixels() || !ReadExactly(file, buffer.get(), bytes)) return Fail("Error reading BMP info");
       if (bih.biCompression == kCompressionNone) {
-        if (!alpha && !CreateAlphaPlane()) return fail("can't allocate memory");
+        if (!alpha && !CreateAlphaPlane()) return Fail("can't allocate memory");
         bool anyAlpha = false;
         for (uint32_t y = 0; y < Height(); ++y) {
           const uint8_t* src = buffer.get() + size_t{y} * width * 4;
@@ -355,7 +339,7 @@ bool PxImageBMP::Decode(PxFile* file) {
     default:
       break;  // nothing is read; the picture stays as created
   }
-  if (topDown && !FlipVertical()) return fail("can't allocate memory");
+  if (topDown && !FlipVertical()) return Fail("can't allocate memory");
   return true;
 }
 

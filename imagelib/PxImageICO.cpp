@@ -41,32 +41,28 @@ bool ValidBitCount(uint32_t bits) { return bits == 1 || bits == 4 || bits == 8 |
 
 bool PxImageICO::Decode(PxFile* file) {
   if (!file) return false;
-  auto fail = [this](const char* text) {
-    SetLastError(text);
-    return false;
-  };
   const int64_t start = file->Position();
   uint8_t head[kDirectoryHeaderBytes];
-  if (start < 0 || !pxio::ReadExactly(file, head, sizeof head)) return fail("Not an ICO file");
+  if (start < 0 || !pxio::ReadExactly(file, head, sizeof head)) return Fail("Not an ICO file");
   const uint16_t reserved = pw::LoadLE16(head), type = pw::LoadLE16(head + 2);
   const uint16_t count = pw::LoadLE16(head + 4);
-  if (reserved != 0 || (type != 1 && type != 2)) return fail("Not an ICO file");
+  if (reserved != 0 || (type != 1 && type != 2)) return Fail("Not an ICO file");
   info.frameCount = count;
 
   std::vector<uint8_t> directory(size_t{count} * kDirectoryEntryBytes);
   const int64_t left = pxio::BytesLeft(file);
   if ((left >= 0 && directory.size() > static_cast<uint64_t>(left)) ||
       !pxio::ReadExactly(file, directory.data(), directory.size())) {
-    return fail("corrupted ICO");
+    return Fail("corrupted ICO");
   }
-  if (info.frame < 0 || info.frame >= count) return fail("ICO frame not present in file");
+  if (info.frame < 0 || info.frame >= count) return Fail("ICO frame not present in file");
   const IcoEntry entry = LoadEntry(directory.data() + size_t(info.frame) * kDirectoryEntryBytes);
 
   const int64_t at = start + entry.offset;
   uint8_t signature[sizeof kPngSignature];
   if (at > INT32_MAX || !file->SeekTo(static_cast<int32_t>(at), 0) ||
       !pxio::ReadExactly(file, signature, sizeof signature) || !file->SeekTo(static_cast<int32_t>(at), 0)) {
-    return fail("corrupted ICO");
+    return Fail("corrupted ICO");
   }
   const bool png = std::memcmp(signature, kPngSignature, sizeof signature) == 0;
   const bool ok = png ? DecodePngEntry(file) : DecodeBitmapEntry(file);
@@ -95,20 +91,16 @@ bool PxImageICO::DecodePngEntry(PxFile* file) {
 }
 
 bool PxImageICO::DecodeBitmapEntry(PxFile* file) {
-  auto fail = [this](const char* text) {
-    SetLastError(text);
-    return false;
-  };
   uint8_t raw[kInfoHeaderBytes];
-  if (!pxio::ReadExactly(file, raw, sizeof raw)) return fail("corrupted ICO");
+  if (!pxio::ReadExactly(file, raw, sizeof raw)) return Fail("corrupted ICO");
   BITMAPINFOHEADER bih;
   LoadInfoHeader(raw, &bih);
   HeaderToHostOrder(&bih);
   // Colour rows and mask rows share the height.
   if (bih.biSize < kInfoHeaderBytes || bih.biSize > 1024 || bih.biWidth <= 0 || bih.biHeight < 2) {
-    return fail("corrupted ICO");
+    return Fail("corrupted ICO");
   }
-  if (!ValidBitCount(bih.biBitCount)) return fail("ICO bit count not supported");
+  if (!ValidBitCount(bih.biBitCount)) return Fail("ICO bit count not supported");
   const uint32_t width = static_cast<uint32_t>(bih.biWidth);
   const uint32_t height = static_cast<uint32_t>(bih.biHeight) / 2;
   if (info.escape == -1) {
@@ -116,21 +108,21 @@ bool PxImageICO::DecodeBitmapEntry(PxFile* file) {
     header.biHeight = static_cast<int32_t>(height);
     return true;
   }
-  if (!pxio::Skip(file, bih.biSize - kInfoHeaderBytes)) return fail("corrupted ICO");
+  if (!pxio::Skip(file, bih.biSize - kInfoHeaderBytes)) return Fail("corrupted ICO");
 
   const uint32_t bits = bih.biBitCount;
   const uint64_t colours = bih.biClrUsed != 0 ? bih.biClrUsed : (bits <= 8 ? (1u << bits) : 0);
-  if (colours > 256) return fail("corrupted ICO");
+  if (colours > 256) return Fail("corrupted ICO");
   const uint64_t stride = (uint64_t{width} * bits + 31) / 32 * 4;
   const uint64_t pixelBytes = bits == 32 ? uint64_t{width} * 4 * height : stride * height;
   const int64_t left = pxio::BytesLeft(file);
-  if (left >= 0 && colours * 4 + pixelBytes > static_cast<uint64_t>(left)) return fail("corrupted ICO");
+  if (left >= 0 && colours * 4 + pixelBytes > static_cast<uint64_t>(left)) return Fail("corrupted ICO");
 
   if (!Create(width, height, bits, kFormatIco)) return false;  // Create's own text
 
   if (colours > 0) {
     uint8_t palette[256 * 4];
-    if (!pxio::ReadExactly(file, palette, colours * 4)) return fail("corrupted ICO");
+    if (!pxio::ReadExactly(file, palette, colours * 4)) return Fail("corrupted ICO");
     RGBQUAD* pal = PaletteData();
     const uint32_t copied = colours < PaletteSize() ? static_cast<uint32_t>(colours) : PaletteSize();
     for (uint32_t i = 0; i < copied; ++i) pal[i] = RGBQUAD{palette[4 * i], palette[4 * i + 1], palette[4 * i + 2], 0};
@@ -138,10 +130,10 @@ bool PxImageICO::DecodeBitmapEntry(PxFile* file) {
   }
 
   if (bits == 32) {
-    if (!alpha && !CreateAlphaPlane()) return fail("can't allocate memory");
+    if (!alpha && !CreateAlphaPlane()) return Fail("can't allocate memory");
     std::vector<uint8_t> row(size_t{width} * 4);
     for (uint32_t y = 0; y < height; ++y) {
-      if (!pxio::ReadExactly(file, row.data(), row.size())) return fail("corrupted ICO");
+      if (!pxio::ReadExactly(file, row.data(), row.size())) return Fail("corrupted ICO");
       uint8_t* dst = RowAt(y);
       uint8_t* a = alpha + size_t{y} * width;
       for (uint32_t x = 0; x < width; ++x) {
@@ -150,7 +142,7 @@ bool PxImageICO::DecodeBitmapEntry(PxFile* file) {
       }
     }
   } else if (!pxio::ReadExactly(file, info.pixels, ImageBytes())) {
-    return fail("corrupted ICO");
+    return Fail("corrupted ICO");
   }
 
   // A file that ends before its mask still gives its pixels, opaque as
@@ -232,10 +224,6 @@ void PxImageICO::ApplyAndMask(const uint8_t* mask, uint32_t maskRowBytes, uint32
 bool PxImageICO::Encode(PxFile* file) {
   if (!CanEncodeTo(file)) return false;
   if (Bpp() <= 8 && PaletteSize() == 0) return false;
-  auto fail = [this](const char* text) {
-    SetLastError(text);
-    return false;
-  };
   const uint32_t width = Width(), height = Height();
   const uint32_t paletteSize = PaletteSize();
   const bool withAlpha = Bpp() == 24 && alpha != nullptr;
@@ -244,16 +232,16 @@ bool PxImageICO::Encode(PxFile* file) {
   const uint64_t maskBytes = uint64_t{maskRowBytes} * height;
   const uint64_t imageBytes = withAlpha ? uint64_t{width} * height * 4 : ImageBytes();
   uint64_t entryBytes = imageBytes + 4 * uint64_t{paletteSize} + maskBytes + kInfoHeaderBytes;
-  if (entryBytes > UINT32_MAX - 22) return fail("ICO Images must be smaller than 4 GB");
+  if (entryBytes > UINT32_MAX - 22) return Fail("ICO Images must be smaller than 4 GB");
 
   // Sides above 255 do not fit the entry's size bytes: such a picture is
   // stored as a PNG stream.
   const bool png = width > 255 || height > 255;
   PxMemFile pngData;
   if (png) {
-    if (!pngData.Open()) return fail("can't allocate memory");
-    if (!PxImage::Encode(&pngData, kFormatPng)) return fail("ICO: the PNG entry cannot be written");
-    if (!pngData.Buffer()) return fail("can't allocate memory");
+    if (!pngData.Open()) return Fail("can't allocate memory");
+    if (!PxImage::Encode(&pngData, kFormatPng)) return Fail("ICO: the PNG entry cannot be written");
+    if (!pngData.Buffer()) return Fail("can't allocate memory");
     entryBytes = static_cast<uint32_t>(pngData.DataSize());
   }
 
@@ -268,14 +256,14 @@ bool PxImageICO::Encode(PxFile* file) {
   pw::StoreLE16(e + 6, static_cast<uint16_t>(bitCount));
   pw::StoreLE32(e + 8, static_cast<uint32_t>(entryBytes));
   pw::StoreLE32(e + 12, sizeof head);
-  if (!pxio::WriteExactly(file, head, sizeof head)) return fail("error writing ICO file");
+  if (!pxio::WriteExactly(file, head, sizeof head)) return Fail("error writing ICO file");
   dataOffset_ = static_cast<uint32_t>(sizeof head + entryBytes);
 
   if (png) {
     if (!pxio::WriteExactly(file, pngData.Buffer(), static_cast<size_t>(pngData.DataSize()))) {
-      return fail("error writing ICO file");
+      return Fail("error writing ICO file");
     }
-    return pxio::Flushed(file) || fail("error writing ICO file");
+    return pxio::Flushed(file) || Fail("error writing ICO file");
   }
 
   BITMAPINFOHEADER bih{};
@@ -287,7 +275,7 @@ bool PxImageICO::Encode(PxFile* file) {
   bih.biSizeImage = static_cast<uint32_t>(imageBytes);
   uint8_t infoBytes[kInfoHeaderBytes];
   StoreInfoHeader(bih, infoBytes);
-  if (!pxio::WriteExactly(file, infoBytes, sizeof infoBytes)) return fail("error writing ICO file");
+  if (!pxio::WriteExactly(file, infoBytes, sizeof infoBytes)) return Fail("error writing ICO file");
 
   // The transparent colour, and the palette with its transparent entry
   // written as zeros (the image's own palette is not touched).
@@ -299,11 +287,11 @@ bool PxImageICO::Encode(PxFile* file) {
     std::vector<uint8_t> palette(size_t{paletteSize} * 4);
     std::memcpy(palette.data(), pal, palette.size());
     if (bg >= 0 && static_cast<uint32_t>(bg) < paletteSize) std::memset(&palette[4 * size_t(bg)], 0, 4);
-    if (!pxio::WriteExactly(file, palette.data(), palette.size())) return fail("error writing ICO file");
+    if (!pxio::WriteExactly(file, palette.data(), palette.size())) return Fail("error writing ICO file");
   }
 
   if (!withAlpha) {
-    if (!pxio::WriteExactly(file, info.pixels, ImageBytes())) return fail("error writing ICO file");
+    if (!pxio::WriteExactly(file, info.pixels, ImageBytes())) return Fail("error writing ICO file");
   } else {
     std::vector<uint8_t> row(size_t{width} * 4);
     for (uint32_t y = 0; y < height; ++y) {
@@ -313,7 +301,7 @@ bool PxImageICO::Encode(PxFile* file) {
         std::memcpy(&row[4 * size_t{x}], src + 3 * size_t{x}, 3);
         row[4 * size_t{x} + 3] = a[x];
       }
-      if (!pxio::WriteExactly(file, row.data(), row.size())) return fail("error writing ICO file");
+      if (!pxio::WriteExactly(file, row.data(), row.size())) return Fail("error writing ICO file");
     }
   }
 
@@ -322,7 +310,7 @@ bool PxImageICO::Encode(PxFile* file) {
   try {
     mask.assign(static_cast<size_t>(maskBytes), 0);
   } catch (const std::bad_alloc&) {
-    return fail("can't allocate memory");
+    return Fail("can't allocate memory");
   }
   for (uint32_t y = 0; y < height; ++y) {
     for (uint32_t x = 0; x < width; ++x) {
@@ -333,6 +321,6 @@ bool PxImageICO::Encode(PxFile* file) {
       if (transparent) mask[size_t{y} * maskRowBytes + x / 8] |= static_cast<uint8_t>(0x80 >> (x & 7));
     }
   }
-  if (!pxio::WriteExactly(file, mask.data(), mask.size())) return fail("error writing ICO file");
-  return pxio::Flushed(file) || fail("error writing ICO file");
+  if (!pxio::WriteExactly(file, mask.data(), mask.size())) return Fail("error writing ICO file");
+  return pxio::Flushed(file) || Fail("error writing ICO file");
 }

@@ -147,17 +147,13 @@ uint32_t Luminance(const uint8_t* rgb) {
 
 bool PxImagePCX::Decode(PxFile* file) {
   if (!file) return false;
-  auto fail = [this](const char* text) {
-    SetLastError(text);
-    return false;
-  };
   uint8_t raw[kPcxHeaderBytes];
-  if (!pxio::ReadExactly(file, raw, sizeof raw)) return fail("Can't read PCX image");
+  if (!pxio::ReadExactly(file, raw, sizeof raw)) return Fail("Can't read PCX image");
   PcxHeader head;
   LoadPcxHeader(raw, &head);
-  if (head.manufacturer != 10) return fail("Error: Not a PCX file");
-  if (head.encoding != 1) return fail("PCX file has unknown encoding scheme");
-  if (head.xMax < head.xMin || head.yMax < head.yMin) return fail("Error: Not a PCX file");
+  if (head.manufacturer != 10) return Fail("Error: Not a PCX file");
+  if (head.encoding != 1) return Fail("PCX file has unknown encoding scheme");
+  if (head.xMax < head.xMin || head.yMax < head.yMin) return Fail("Error: Not a PCX file");
   const uint32_t width = uint32_t{head.xMax} - head.xMin + 1;
   const uint32_t height = uint32_t{head.yMax} - head.yMin + 1;
 
@@ -169,22 +165,22 @@ bool PxImagePCX::Decode(PxFile* file) {
   }
 
   const uint32_t planes = head.planes, bits = head.bitsPerPixel, bpl = head.bytesPerLine;
-  if (planes > 4) return fail("Can't handle image with more than 4 planes");
+  if (planes > 4) return Fail("Can't handle image with more than 4 planes");
   if (planes == 0 || (bits != 1 && bits != 2 && bits != 4 && bits != 8)) {
-    return fail("PCX file has unknown bits per pixel or planes");
+    return Fail("PCX file has unknown bits per pixel or planes");
   }
   const bool trueColour = planes >= 3 && bits == 8;
   if (planes > 1 && !trueColour && bits != 1) {
-    return fail("PCX_PlanesToPixels: more than 4 planes or more than 1 bit per pixel");
+    return Fail("PCX_PlanesToPixels: more than 4 planes or more than 1 bit per pixel");
   }
   // Each plane's row must hold the width's pixels.
-  if (uint64_t{bpl} * 8 < uint64_t{width} * bits) return fail("PCX bytes per line too small for the width");
+  if (uint64_t{bpl} * 8 < uint64_t{width} * bits) return Fail("PCX bytes per line too small for the width");
 
   // Two file bytes expand to at most 63: a file too short for the picture is
   // refused before its block is made.
   const uint64_t total = uint64_t{height} * planes * bpl;
   const int64_t left = pxio::BytesLeft(file);
-  if (left >= 0 && total > static_cast<uint64_t>(left) * 63 / 2 + 63) return fail("corrupted PCX");
+  if (left >= 0 && total > static_cast<uint64_t>(left) * 63 / 2 + 63) return Fail("corrupted PCX");
 
   uint32_t depth = bits;
   if (trueColour) depth = 24;
@@ -192,15 +188,15 @@ bool PxImagePCX::Decode(PxFile* file) {
   if (!Create(width, height, depth, kFormatPcx)) return false;
   SetHorizontalDpi(head.hRes);
   SetVerticalDpi(head.vRes);
-  if (trueColour && planes == 4 && !CreateAlphaPlane()) return fail("can't allocate memory");
-  if (info.escape != 0) return fail("Cancelled");
+  if (trueColour && planes == 4 && !CreateAlphaPlane()) return Fail("can't allocate memory");
+  if (info.escape != 0) return Fail("Cancelled");
 
   std::vector<uint8_t> line(size_t{planes} * bpl);
   std::vector<uint8_t> indices(std::max<size_t>(width, size_t{bpl} * 8));
   PcxRleReader rle{file, total};
   for (uint32_t r = 0; r < height; ++r) {
-    if (info.escape != 0) return fail("Cancelled");
-    if (!rle.Fill(line.data(), line.size())) return fail(rle.error);
+    if (info.escape != 0) return Fail("Cancelled");
+    if (!rle.Fill(line.data(), line.size())) return Fail(rle.error);
     const uint32_t y = height - 1 - r;
     uint8_t* dst = RowAt(y);
     if (trueColour) {
@@ -217,10 +213,10 @@ bool PxImagePCX::Decode(PxFile* file) {
     }
     if (planes == 1) {
       if (!PCX_UnpackPixels(indices.data(), line.data(), bpl, planes, bits)) {
-        return fail("PCX_UnpackPixels: Can't handle packed pixels with more than 1 plane");
+        return Fail("PCX_UnpackPixels: Can't handle packed pixels with more than 1 plane");
       }
     } else if (!PCX_PlanesToPixels(indices.data(), line.data(), bpl, planes, bits)) {
-      return fail("PCX_PlanesToPixels: more than 4 planes or more than 1 bit per pixel");
+      return Fail("PCX_PlanesToPixels: more than 4 planes or more than 1 bit per pixel");
     }
     if (depth == 8) {
       std::memcpy(dst, indices.data(), width);
@@ -233,8 +229,8 @@ bool PxImagePCX::Decode(PxFile* file) {
     uint8_t working[256 * 3] = {};
     std::memcpy(working, head.palette, 48);
     if (bits == 8) {
-      if (file->GetByte() != 12) return fail("bad color map signature");
-      if (!pxio::ReadExactly(file, working, sizeof working)) return fail("corrupted PCX");
+      if (file->GetByte() != 12) return Fail("bad color map signature");
+      if (!pxio::ReadExactly(file, working, sizeof working)) return Fail("corrupted PCX");
     } else if (bits == 1 && planes == 1) {
       std::memset(working, 0, 6);
       std::memset(working + 3, 255, 3);
@@ -277,10 +273,6 @@ bool PxImagePCX::Encode(PxFile* file) {
     SetLastError("PCX Images must be at most 65535 pixels wide and high");
     return false;
   }
-  auto fail = [this](const char* text) {
-    SetLastError(text);
-    return false;
-  };
   const uint32_t bpp = Bpp();
   const RGBQUAD* pal = PaletteData();
   PcxHeader head{};
@@ -314,10 +306,10 @@ bool PxImagePCX::Encode(PxFile* file) {
   head.bytesPerLine = static_cast<uint16_t>(bpl);
   uint8_t raw[kPcxHeaderBytes];
   StorePcxHeader(head, raw);
-  if (!pxio::WriteExactly(file, raw, sizeof raw)) return fail("cannot write PCX header");
+  if (!pxio::WriteExactly(file, raw, sizeof raw)) return Fail("cannot write PCX header");
 
   PxMemFile data;
-  if (!data.Open()) return fail("can't allocate memory");
+  if (!data.Open()) return Fail("can't allocate memory");
   std::vector<uint8_t> plane(std::max<size_t>(bpl, 1));
   const bool oddWidth = (width & 1) != 0;
   bool encoded = true;
@@ -359,9 +351,9 @@ bool PxImagePCX::Encode(PxFile* file) {
       }
     }
   }
-  if (!encoded || !data.Buffer()) return fail("can't allocate memory");
+  if (!encoded || !data.Buffer()) return Fail("can't allocate memory");
   if (!pxio::WriteExactly(file, data.Buffer(), static_cast<size_t>(data.DataSize()))) {
-    return fail("cannot write PCX file");
+    return Fail("cannot write PCX file");
   }
   if (bpp == 8) {
     uint8_t tail[1 + 256 * 3] = {12};
@@ -370,7 +362,7 @@ bool PxImagePCX::Encode(PxFile* file) {
       tail[2 + 3 * i] = pal[i].rgbGreen;
       tail[3 + 3 * i] = pal[i].rgbBlue;
     }
-    if (!pxio::WriteExactly(file, tail, sizeof tail)) return fail("cannot write PCX file");
+    if (!pxio::WriteExactly(file, tail, sizeof tail)) return Fail("cannot write PCX file");
   }
-  return pxio::Flushed(file) || fail("cannot write PCX file");
+  return pxio::Flushed(file) || Fail("cannot write PCX file");
 }

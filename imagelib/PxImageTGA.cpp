@@ -115,12 +115,8 @@ bool PxImageTGA::ReadTgaRleRow(const TgaHeader& head, PxFile* file, uint32_t row
 
 bool PxImageTGA::Decode(PxFile* file) {
   if (!file) return false;
-  auto fail = [this](const char* text) {
-    SetLastError(text);
-    return false;
-  };
   uint8_t raw[kTgaHeaderBytes];
-  if (!pxio::ReadExactly(file, raw, sizeof raw)) return fail("Not a TGA");
+  if (!pxio::ReadExactly(file, raw, sizeof raw)) return Fail("Not a TGA");
   TgaHeader head;
   LoadTgaHeader(raw, &head);
 
@@ -128,19 +124,19 @@ bool PxImageTGA::Decode(PxFile* file) {
   switch (head.imageType) {
     case 1: case 2: case 3: break;
     case 9: case 10: case 11: rle = true; break;
-    default: return fail("Unknown TGA image type");
+    default: return Fail("Unknown TGA image type");
   }
   const bool mapped = head.imageType == 1 || head.imageType == 9;
   const bool grey = head.imageType == 3 || head.imageType == 11;
   const uint8_t depth = head.pixelDepth;
   if (head.width == 0 || head.height == 0 || depth == 0 || head.colorMapLength > 256 ||
       (depth != 8 && depth != 15 && depth != 16 && depth != 24 && depth != 32)) {
-    return fail("bad TGA header");
+    return Fail("bad TGA header");
   }
   // Indices and grey values are bytes; a map must say how big its entries are.
-  if ((mapped || grey) && depth != 8) return fail("bad TGA header");
+  if ((mapped || grey) && depth != 8) return Fail("bad TGA header");
   if (head.colorMapType == 1 && head.colorMapLength > 0 && !ValidEntrySize(head.colorMapEntrySize)) {
-    return fail("bad TGA header");
+    return Fail("bad TGA header");
   }
 
   if (info.escape == -1) {
@@ -150,7 +146,7 @@ bool PxImageTGA::Decode(PxFile* file) {
     return true;
   }
 
-  if (!pxio::Skip(file, head.idLength)) return fail("corrupted TGA");
+  if (!pxio::Skip(file, head.idLength)) return Fail("corrupted TGA");
   const uint32_t mapEntries = head.colorMapType == 1 ? head.colorMapLength : 0;
   const uint32_t mapEntryBytes = BytesPerPixel(head.colorMapEntrySize);
 
@@ -162,15 +158,15 @@ bool PxImageTGA::Decode(PxFile* file) {
   const uint64_t needed =
       uint64_t{mapEntries} * mapEntryBytes + (rle ? (pixels + 127) / 128 * (1 + bpp) : pixels * bpp);
   const int64_t left = pxio::BytesLeft(file);
-  if (left >= 0 && needed > static_cast<uint64_t>(left)) return fail("corrupted TGA");
+  if (left >= 0 && needed > static_cast<uint64_t>(left)) return Fail("corrupted TGA");
 
-  if (!Create(head.width, head.height, depth, kFormatTga)) return fail("TGA Create failed");
-  if (depth == 32 && !CreateAlphaPlane()) return fail("TGA Create failed");
-  if (info.escape != 0) return fail("Cancelled");
+  if (!Create(head.width, head.height, depth, kFormatTga)) return Fail("TGA Create failed");
+  if (depth == 32 && !CreateAlphaPlane()) return Fail("TGA Create failed");
+  if (info.escape != 0) return Fail("Cancelled");
 
   if (mapEntries > 0) {
     std::vector<uint8_t> map(size_t{mapEntries} * mapEntryBytes);
-    if (!pxio::ReadExactly(file, map.data(), map.size())) return fail("corrupted TGA");
+    if (!pxio::ReadExactly(file, map.data(), map.size())) return Fail("corrupted TGA");
     if (mapped) {
       for (uint32_t i = 0; i < mapEntries; ++i) {
         const uint32_t index = uint32_t{head.colorMapFirst} + i;
@@ -188,12 +184,12 @@ bool PxImageTGA::Decode(PxFile* file) {
   const bool topDown = (head.descriptor & 0x20) != 0;
   TgaRleState state;
   for (uint32_t i = 0; i < head.height; ++i) {
-    if (info.escape != 0) return fail("Cancelled");
+    if (info.escape != 0) return Fail("Cancelled");
     const uint32_t row = topDown ? head.height - 1 - i : i;
     const bool ok = rle ? ReadTgaRleRow(head, file, row, &state) : ReadTgaRawRow(head, file, head.width, row, 0);
-    if (!ok) return fail("corrupted TGA");
+    if (!ok) return Fail("corrupted TGA");
   }
-  if ((head.descriptor & 0x10) != 0 && !FlipHorizontal()) return fail("TGA Create failed");
+  if ((head.descriptor & 0x10) != 0 && !FlipHorizontal()) return Fail("TGA Create failed");
   return true;
 }
 

@@ -48,28 +48,24 @@ bool WriteMultiByteInteger(PxFile* file, uint32_t value) {
 
 bool PxImageWBMP::Decode(PxFile* file) {
   if (!file) return false;
-  auto fail = [this](const char* text) {
-    SetLastError(text);
-    return false;
-  };
   uint32_t type = 0;
   const MultiByte typeRead = ReadMultiByteInteger(file, &type);
-  if (typeRead == MultiByte::kEnd) return fail("Not a WBMP");
-  if (typeRead == MultiByte::kTooLong || type != 0) return fail("Unsupported WBMP type");
+  if (typeRead == MultiByte::kEnd) return Fail("Not a WBMP");
+  if (typeRead == MultiByte::kTooLong || type != 0) return Fail("Unsupported WBMP type");
   // The fixed header: bytes with bit 7 set continue it.
   for (;;) {
     const int32_t b = file->GetByte();
-    if (b < 0) return fail("Not a WBMP");
+    if (b < 0) return Fail("Not a WBMP");
     if ((b & 0x80) == 0) break;
   }
   uint32_t width = 0, height = 0;
   const MultiByte w = ReadMultiByteInteger(file, &width);
   const MultiByte h = w == MultiByte::kOk ? ReadMultiByteInteger(file, &height) : w;
-  if (w == MultiByte::kEnd || h == MultiByte::kEnd) return fail("Not a WBMP");
-  if (w != MultiByte::kOk || h != MultiByte::kOk) return fail("Corrupted WBMP");
+  if (w == MultiByte::kEnd || h == MultiByte::kEnd) return Fail("Not a WBMP");
+  if (w != MultiByte::kOk || h != MultiByte::kOk) return Fail("Corrupted WBMP");
   header.biWidth = static_cast<int32_t>(width);
   header.biHeight = static_cast<int32_t>(height);
-  if (width < 1 || height < 1) return fail("Corrupted WBMP");
+  if (width < 1 || height < 1) return Fail("Corrupted WBMP");
 
   if (info.escape == -1) {
     info.formatId = kFormatWbmp;
@@ -79,11 +75,11 @@ bool PxImageWBMP::Decode(PxFile* file) {
   const uint64_t rowBytes = (uint64_t{width} + 7) / 8;
   // Every row must be in the file before any pixel block is made for it.
   const int64_t left = pxio::BytesLeft(file);
-  if (left >= 0 && rowBytes * height > static_cast<uint64_t>(left)) return fail("Corrupted WBMP");
-  if (!Create(width, height, 1, kFormatWbmp)) return fail("WBMP Create failed");
+  if (left >= 0 && rowBytes * height > static_cast<uint64_t>(left)) return Fail("Corrupted WBMP");
+  if (!Create(width, height, 1, kFormatWbmp)) return Fail("WBMP Create failed");
   MakeGrayPalette();
   for (uint32_t row = 0; row < height; ++row) {
-    if (!pxio::ReadExactly(file, RowAt(height - 1 - row), rowBytes)) return fail("Corrupted WBMP");
+    if (!pxio::ReadExactly(file, RowAt(height - 1 - row), rowBytes)) return Fail("Corrupted WBMP");
   }
   info.formatId = kFormatWbmp;
   return true;

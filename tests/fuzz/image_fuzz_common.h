@@ -29,16 +29,19 @@ inline uint32_t LookAtPixels(const PxImage& image) {
   return sum;
 }
 
+// Size only: what a file list asks before it decides to load.
+inline void ProbeSizeOnly(std::vector<uint8_t>& bytes, ImageFormatId id) {
+  PxMemFile file(bytes.data(), static_cast<int32_t>(bytes.size()));
+  PxImage probe;
+  probe.info.escape = -1;
+  probe.Decode(&file, id);
+}
+
 inline int FuzzImageFormat(const uint8_t* data, size_t size, ImageFormatId id, bool allFrames) {
   if (size > (1u << 20)) return 0;
   std::vector<uint8_t> bytes(data, data + size);
   uint32_t sum = 0;
-  {  // size only: what a file list asks before it decides to load
-    PxMemFile file(bytes.data(), static_cast<int32_t>(size));
-    PxImage probe;
-    probe.info.escape = -1;
-    probe.Decode(&file, id);
-  }
+  ProbeSizeOnly(bytes, id);
   for (int32_t frame = 0; frame < 2; ++frame) {
     PxMemFile file(bytes.data(), static_cast<int32_t>(size));
     PxImage image;

@@ -8,16 +8,12 @@
 #include <vector>
 
 #include "imagelib/PxImage.h"
+#include "tests/fuzz/image_fuzz_common.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 0x7FFF0000u) return 0;
   std::vector<uint8_t> bytes(data, data + size);
-  {
-    PxMemFile file(bytes.data(), static_cast<int32_t>(size));
-    PxImage probe;
-    probe.info.escape = -1;
-    probe.Decode(&file, kFormatJp2);
-  }
+  pwfuzz::ProbeSizeOnly(bytes, kFormatJp2);
   uint32_t sum = 0;
   int32_t frames = 1;
   for (int32_t frame = 0; frame < frames && frame < 4; ++frame) {

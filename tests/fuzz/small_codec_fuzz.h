@@ -9,16 +9,12 @@
 #include <vector>
 
 #include "imagelib/PxImage.h"
+#include "tests/fuzz/image_fuzz_common.h"
 
 inline int FuzzOneFormat(const uint8_t* data, size_t size, ImageFormatId id) {
   if (size > 0x7FFF0000u) return 0;
   std::vector<uint8_t> bytes(data, data + size);
-  {
-    PxMemFile file(bytes.data(), static_cast<int32_t>(size));
-    PxImage probe;
-    probe.info.escape = -1;
-    probe.Decode(&file, id);
-  }
+  pwfuzz::ProbeSizeOnly(bytes, id);
   uint32_t sum = 0;
   // An icon's second frame takes the reader down the directory once more.
   for (int32_t frame = 0; frame < 2; ++frame) {
@@ -26,14 +22,7 @@ inline int FuzzOneFormat(const uint8_t* data, size_t size, ImageFormatId id) {
     PxImage image;
     image.info.frame = frame;
     if (!image.Decode(&file, id)) continue;
-    const int32_t width = static_cast<int32_t>(image.Width());
-    const int32_t height = static_cast<int32_t>(image.Height());
-    for (int32_t y = 0; y < height; y += (height > 256 ? height / 256 : 1)) {
-      for (int32_t x = 0; x < width; x += (width > 256 ? width / 256 : 1)) {
-        const RGBQUAD c = image.PixelColorAt(x, y);
-        sum += c.rgbRed + c.rgbGreen + c.rgbBlue + c.rgbReserved;
-      }
-    }
+    sum += pwfuzz::LookAtPixels(image);
     if (image.ImageBytes() <= (size_t{4} << 20)) {
       PxMemFile out;
       out.Open();

@@ -7,16 +7,12 @@
 #include <vector>
 
 #include "imagelib/PxImage.h"
+#include "tests/fuzz/image_fuzz_common.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 0x7FFF0000u) return 0;
   std::vector<uint8_t> bytes(data, data + size);
-  {
-    PxMemFile file(bytes.data(), static_cast<int32_t>(size));
-    PxImage probe;
-    probe.info.escape = -1;
-    probe.Decode(&file, kFormatWmf);
-  }
+  pwfuzz::ProbeSizeOnly(bytes, kFormatWmf);
   PxMemFile file(bytes.data(), static_cast<int32_t>(size));
   PxImage image;
   if (!image.Decode(&file, kFormatWmf)) return 0;
