@@ -34,6 +34,8 @@ std::string FormatTime(const FileTime& t) {
 
 bool FileExists(const std::wstring& path) { return pw::FileExists(WideToNarrow(path)); }
 
+bool PathExists(const std::wstring& path) { return pw::PathExists(WideToNarrow(path)); }
+
 bool CreateDirectoryTree(const std::wstring& path, wchar_t sep) {
   if (path.empty() || WideToNarrow(path).empty()) return false;
   for (size_t pos = 1; pos <= path.size(); ++pos) {

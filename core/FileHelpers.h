@@ -19,6 +19,9 @@ using FileTime = timespec;
 // unreadable files give false).
 bool FileExists(const std::wstring& path);
 
+// Anything at all under that name: a file, a folder or another kind of entry.
+bool PathExists(const std::wstring& path);
+
 // Creates every missing level of the path below the root (absolute) or the
 // current folder (relative). False as soon as a level cannot be created or
 // exists as something other than a folder; true when every level exists

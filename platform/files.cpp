@@ -97,6 +97,10 @@ bool FolderExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool PathExists(const std::string& path) {
+  return !path.empty() && ::access(path.c_str(), F_OK) == 0;
+}
+
 bool CreateFolder(const std::string& path) {
   if (path.empty()) return false;
   if (::mkdir(path.c_str(), 0777) == 0) return true;

@@ -24,6 +24,10 @@ bool FileExists(const std::string& path);
 // A folder (or a link to one).
 bool FolderExists(const std::string& path);
 
+// Anything at all under that name: a file, a folder, a device (a dangling
+// link does not count, the name must resolve).
+bool PathExists(const std::string& path);
+
 // Creates one folder level; true when the folder exists afterwards.
 bool CreateFolder(const std::string& path);
 

@@ -1,7 +1,5 @@
 #include "tools/ToolRun.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -10,15 +8,6 @@
 #include "core/FileHelpers.h"
 #include "core/StringHelpers.h"
 #include "platform/paths.h"
-
-namespace {
-
-bool PathExists(const std::wstring& path) {
-  const std::string narrow = WideToNarrow(path);
-  return !narrow.empty() && ::access(narrow.c_str(), F_OK) == 0;
-}
-
-}  // namespace
 
 SourceEntries SplitSources(const std::wstring& pathField) {
   SourceEntries entries;

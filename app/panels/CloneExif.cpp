@@ -1,6 +1,5 @@
 #include "app/panels/CloneExif.h"
 
-#include <unistd.h>
 #include <wx/button.h>
 #include <wx/dnd.h>
 #include <wx/radiobut.h>
@@ -51,11 +50,6 @@ class CloneDropTarget : public wxFileDropTarget {
  private:
   CCloneExif* panel_;
 };
-
-bool PathExists(const std::wstring& path) {
-  const std::string narrow = WideToNarrow(path);
-  return !narrow.empty() && ::access(narrow.c_str(), F_OK) == 0;
-}
 
 }  // namespace
 

@@ -1,6 +1,5 @@
 #include "app/panels/ToolPanelFrame.h"
 
-#include <unistd.h>
 
 #include <memory>
 #include <wx/app.h>
@@ -14,6 +13,7 @@
 #include "app/MessageBox.h"
 #include "app/SettingsAccess.h"
 #include "app/panels/ToolPanelOwner.h"
+#include "core/FileHelpers.h"
 #include "core/StringHelpers.h"
 #include "tools/PictureOps.h"
 
@@ -36,11 +36,6 @@ class PanelDropTarget : public wxFileDropTarget {
  private:
   ToolPanelFrame* panel_;
 };
-
-bool PathExists(const std::wstring& path) {
-  const std::string narrow = WideToNarrow(path);
-  return !narrow.empty() && ::access(narrow.c_str(), F_OK) == 0;
-}
 
 }  // namespace
 
