@@ -135,9 +135,18 @@ bool PxImageTGA::Decode(PxFile* file) {
   }
   // Indices and grey values are bytes; a map must say how big its entries are.
   if ((mapped || grey) && depth != 8) return Fail("bad TGA header");
+  if (head.colorMapType > 1) return Fail("bad TGA header");
   if (head.colorMapType == 1 && head.colorMapLength > 0 && !ValidEntrySize(head.colorMapEntrySize)) {
     return Fail("bad TGA header");
   }
+  // A colour-mapped picture without its map has no colours at all: decoding
+  // it would give a black picture, and try-all would never reach the format
+  // the bytes really are (a WBMP of width 9 reads as such a header).
+  if (mapped && (head.colorMapType != 1 || head.colorMapLength == 0)) {
+    return Fail("TGA colour map missing");
+  }
+  // Every stored map entry must land on an index a byte can name.
+  if (mapped && uint32_t{head.colorMapFirst} + head.colorMapLength > 256) return Fail("bad TGA header");
 
   if (info.escape == -1) {
     header.biWidth = head.width;

@@ -164,6 +164,11 @@ TEST(TgaRead, DamagedFilesFailWithTheirText) {
       {"map entries of 20 bits", Tga(1, 1, 0, 2, 20, 1, 1, 8, 0, std::vector<uint8_t>(10, 0)), "bad TGA header"},
       {"mapped 16-bit indices", Tga(1, 1, 0, 2, 24, 1, 1, 16, 0, std::vector<uint8_t>(10, 0)), "bad TGA header"},
       {"grey of 24 bits", Tga(0, 3, 0, 0, 0, 1, 1, 24, 0, {1, 2, 3}), "bad TGA header"},
+      {"mapped without a map", Tga(0, 1, 0, 0, 0, 2, 1, 8, 0, {1, 2}), "TGA colour map missing"},
+      {"RLE mapped without a map", Tga(0, 9, 0, 0, 0, 2, 1, 8, 0, {129, 1}), "TGA colour map missing"},
+      {"mapped, map of 0 entries", Tga(1, 1, 0, 0, 24, 2, 1, 8, 0, {1, 2}), "TGA colour map missing"},
+      {"map type 2", Tga(2, 2, 0, 0, 0, 1, 1, 24, 0, {1, 2, 3}), "bad TGA header"},
+      {"map past index 255", Tga(1, 1, 250, 10, 24, 1, 1, 8, 0, std::vector<uint8_t>(31, 0)), "bad TGA header"},
       {"pixels cut", std::vector<uint8_t>(good.begin(), good.end() - 5), "corrupted TGA"},
       {"map cut", Tga(1, 1, 0, 256, 24, 1, 1, 8, 0, std::vector<uint8_t>(100, 0)), "corrupted TGA"},
       {"huge, nearly empty", Tga(0, 2, 0, 0, 0, 65535, 65535, 24, 0, {1, 2, 3}), "corrupted TGA"},
@@ -185,6 +190,46 @@ TEST(TgaRead, DamagedFilesFailWithTheirText) {
   }
   PxImage whole;
   EXPECT_TRUE(DecodeBytes(rle, kFormatTga, whole));
+}
+
+// A valid 9 x 8 WBMP whose bytes also form a colour-mapped RLE TGA header
+// without a map (5 x 2, 8 bits, one run). Try-all asks TGA before WBMP, so
+// the TGA reader must refuse it for the WBMP reader to get its turn.
+TEST_F(TgaFiles, WbmpThatLooksLikeAMaplessTgaReachesItsOwnReader) {
+  // Two bytes a row: only the top bit of the second byte is a pixel.
+  const uint8_t rows[8][2] = {{0, 0}, {0, 0}, {0xF0, 0}, {0x0F, 0x80}, {0x05, 0}, {0x02, 0}, {0x08, 0}, {0x89, 0}};
+  std::vector<uint8_t> pgm;
+  const std::string head = "P5\n9 8\n255\n";
+  pgm.insert(pgm.end(), head.begin(), head.end());
+  for (const auto& r : rows) {
+    for (int x = 0; x < 9; ++x) {
+      const bool white = (r[x / 8] >> (7 - x % 8)) & 1;
+      pgm.push_back(white ? 255 : 0);
+    }
+  }
+  {
+    FILE* f = std::fopen(Path("bits.pgm").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(pgm.data(), 1, pgm.size(), f);
+    std::fclose(f);
+  }
+  ASSERT_TRUE(Sh("convert-im6.q16 " + Quote(Path("bits.pgm")) + " " + Quote("wbmp:" + Path("bits.wbmp"))));
+  const std::vector<uint8_t> wbmp = pxtest::ReadBytes(Path("bits.wbmp"));
+  std::vector<uint8_t> expected = {0, 0, 9, 8};
+  for (const auto& r : rows) expected.insert(expected.end(), r, r + 2);
+  ASSERT_EQ(wbmp, expected) << "ImageMagick wrote other bytes than the overlap needs";
+
+  PxImage image;
+  ASSERT_TRUE(DecodeBytes(wbmp, kFormatUnknown, image)) << image.LastError();
+  EXPECT_EQ(image.info.formatId, kFormatWbmp);
+  ASSERT_EQ(image.Width(), 9u);
+  ASSERT_EQ(image.Height(), 8u);
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 9; ++x) {
+      const bool white = (rows[y][x / 8] >> (7 - x % 8)) & 1;
+      EXPECT_EQ(pxtest::Rgb(image, x, 7 - y), white ? 0xFFFFFFu : 0u) << x << "," << y;
+    }
+  }
 }
 
 TEST(TgaRead, DimensionsOnly) {
