@@ -91,11 +91,12 @@ PxImageTIF::PxImageTIF() { InitDefaults(kFormatTif); }
 PxImageTIF::~PxImageTIF() { CloseHandle(); }
 
 bool PxImageTIF::Decode(PxFile* file) {
+  int libtiffErrors = 0;  // declared first: the handle reports into it until closed
   TiffCloser closer;
   info.bDamaged = false;
   try {
     if (!file) throw ReadFailure{kOpenFailed};
-    closer.tif = OpenClient(file, "rb");
+    closer.tif = OpenClient(file, "rb", &libtiffErrors);
     TIFF* tif = closer.tif;
     if (!tif) throw ReadFailure{kOpenFailed};
 
@@ -215,7 +216,14 @@ bool PxImageTIF::Decode(PxFile* file) {
     // tile by tile instead.
     if (rgbaPath) {
       try {
+        const int errorsBefore = libtiffErrors;
         ReadRgbaPage(tif, rgbaAlpha);
+        // A strip or tile libtiff could not decode was skipped (its rows
+        // stay black): the same damaged decode as on our own strip road.
+        if (libtiffErrors != errorsBefore) {
+          info.bDamaged = true;
+          SetLastError(kCorrupted);
+        }
       } catch (const ReadFailure& failure) {
         colourRows = failure.text == kCorrupted && photometric == PHOTOMETRIC_RGB && plainSamples && samples >= 3;
         if (!colourRows) throw;

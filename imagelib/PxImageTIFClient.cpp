@@ -65,14 +65,21 @@ void NoUnmapProc(thandle_t, void*, toff_t) {}
 
 int DiscardMessage(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
+// libtiff's RGBA reader goes on past a strip it cannot read and still
+// reports success; its error messages are the only sign of the damage.
+int CountError(TIFF*, void* counter, const char*, const char*, va_list) {
+  if (counter) ++*static_cast<int*>(counter);
+  return 1;
+}
+
 }  // namespace
 
 // libtiff's own diagnostics are not ours to print: a per-handle handler
 // swallows them instead of the process-wide one.
-TIFF* pxtiff::OpenClient(PxFile* file, const char* mode) {
+TIFF* pxtiff::OpenClient(PxFile* file, const char* mode, int* errorCount) {
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   if (!options) return nullptr;
-  TIFFOpenOptionsSetErrorHandlerExtR(options, DiscardMessage, nullptr);
+  TIFFOpenOptionsSetErrorHandlerExtR(options, CountError, errorCount);
   TIFFOpenOptionsSetWarningHandlerExtR(options, DiscardMessage, nullptr);
   // A hostile directory can ask libtiff for huge strip buffers; our own
   // image never exceeds the container's memory limit anyway.

@@ -12,8 +12,10 @@ class PxFile;
 namespace pxtiff {
 
 // A libtiff handle whose reads, writes and seeks go to `file`; libtiff's
-// own messages are swallowed. Null when libtiff refuses.
-TIFF* OpenClient(PxFile* file, const char* mode);
+// own messages are swallowed, but each error message adds one to
+// `*errorCount` when it is given (it must outlive the handle). Null when
+// libtiff refuses.
+TIFF* OpenClient(PxFile* file, const char* mode, int* errorCount = nullptr);
 
 // Closes the handle it holds when it goes.
 struct TiffCloser {

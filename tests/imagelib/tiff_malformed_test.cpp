@@ -317,6 +317,55 @@ TEST(TiffDamage, CutStripsAndTilesAreDamagedAlike) {
   }
 }
 
+// libtiff's RGBA reader (RGB, YCbCr and CMYK pages) steps over a strip it
+// cannot decode and still reports success: such a decode must be marked
+// damaged all the same, or a tool could write it over its original.
+TEST(TiffDamage, RgbaRoadMarksCutFilesDamaged) {
+  pwtest::TempTree dir;
+  WritePpm(dir / "c.ppm", 64, 64);
+  ASSERT_TRUE(Sh("gdal_translate -q -b 1 -b 2 -b 3 -b 1 " + Quote(dir / "c.ppm") + " " + Quote(dir / "c4.tif")));
+  struct Layout {
+    const char* name;
+    const char* source;
+    const char* options;
+  } layouts[] = {
+      {"rgb", "c.ppm", "-co PHOTOMETRIC=RGB -co BLOCKYSIZE=8"},
+      {"ycbcr_jpeg", "c.ppm", "-co PHOTOMETRIC=YCBCR -co COMPRESS=JPEG -co BLOCKYSIZE=16"},
+      {"cmyk_lzw", "c4.tif", "-co PHOTOMETRIC=CMYK -co COMPRESS=LZW -co BLOCKYSIZE=8"},
+  };
+  for (const Layout& layout : layouts) {
+    SCOPED_TRACE(layout.name);
+    const std::string tif = dir / (std::string(layout.name) + ".tif");
+    ASSERT_TRUE(Sh(std::string("gdal_translate -q ") + layout.options + " " + Quote(dir / layout.source) + " " +
+                   Quote(tif)));
+    const std::string whole = pwtest::ReadAll(tif);
+    std::vector<uint8_t> all(whole.begin(), whole.end());
+    PxMemFile wholeFile(all.data(), static_cast<int32_t>(all.size()));
+    PxImage good;
+    ASSERT_TRUE(good.Decode(&wholeFile, kFormatTif)) << good.LastError();
+    EXPECT_FALSE(good.info.bDamaged);
+
+    // GDAL writes the directory first and the strips after it in row
+    // order: cutting the file in the last quarter loses the bottom strips.
+    std::vector<uint8_t> cut(whole.begin(), whole.begin() + static_cast<long>(whole.size() * 3 / 4));
+    PxMemFile file(cut.data(), static_cast<int32_t>(cut.size()));
+    PxImage image;
+    ASSERT_TRUE(image.Decode(&file, kFormatTif)) << image.LastError();
+    EXPECT_TRUE(image.info.bDamaged);
+    EXPECT_STREQ(image.LastError(), "Corrupted TIFF file!");
+    ASSERT_EQ(image.Width(), 64u);
+    ASSERT_EQ(image.Height(), 64u);
+    // The top rows came through as in the whole file.
+    int wrong = 0;
+    for (int y = 48; y < 64; ++y)
+      for (int x = 0; x < 64; ++x) {
+        const RGBQUAD a = image.PixelColorAt(x, y, false), b = good.PixelColorAt(x, y, false);
+        wrong += a.rgbRed != b.rgbRed || a.rgbGreen != b.rgbGreen || a.rgbBlue != b.rgbBlue;
+      }
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
 // Every prefix of real files written by GDAL (stripped LZW and tiled
 // Deflate) either decodes or fails, and never reads past the data it has.
 TEST(TiffMalformed, EveryTruncationEndsCleanly) {
