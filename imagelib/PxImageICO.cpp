@@ -129,6 +129,7 @@ bool PxImageICO::DecodeBitmapEntry(PxFile* file) {
     info.lastColorValid = false;
   }
 
+  bool storedAlpha = false;  // a 32-bit entry with any alpha byte other than 0
   if (bits == 32) {
     if (!alpha && !CreateAlphaPlane()) return Fail("can't allocate memory");
     std::vector<uint8_t> row(size_t{width} * 4);
@@ -139,8 +140,16 @@ bool PxImageICO::DecodeBitmapEntry(PxFile* file) {
       for (uint32_t x = 0; x < width; ++x) {
         std::memcpy(dst + 3 * size_t{x}, &row[4 * size_t{x}], 3);
         a[x] = row[4 * size_t{x} + 3];
+        storedAlpha = storedAlpha || a[x] != 0;
       }
     }
+    // An entry's own alpha is its transparency: the AND mask is only what
+    // older readers fall back on, and writers do not always keep it in step
+    // (applied on top, it hid pixels other programs show, and an all-ones
+    // mask inverted the picture). An alpha channel of zeros is an old
+    // 32-bit entry without alpha: its mask is all it has.
+    if (storedAlpha) return true;
+    DeleteAlphaPlane();
   } else if (!pxio::ReadExactly(file, info.pixels, ImageBytes())) {
     return Fail("corrupted ICO");
   }

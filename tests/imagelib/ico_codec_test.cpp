@@ -45,11 +45,12 @@ const PeerCase kPeerCases[] = {
     {"im_4bit_masked", "im", "-colors 12", "card.png", 1, 4, 0},
     {"im_1bit", "im", "-alpha off -colors 2 -type palette", "card.png", 1, 1, 0},
     {"pil_png_entries", "pil", "im.save(sys.argv[2], sizes=[(16, 16), (32, 32), (48, 48)])", "card.png", 3, 24, 0},
-    // Pillow's 32-bit bitmap entries carry AND masks that do not follow
-    // their alpha, which ImageMagick ignores and we honour: only its 24-bit
-    // entries are compared.
     {"pil_24bit_entries", "pil",
      "im.convert('RGB').save(sys.argv[2], sizes=[(16, 16), (32, 32)], bitmap_format='bmp')", "card.png", 2, 24, 0},
+    // Pillow's 32-bit bitmap entries carry AND masks that do not follow
+    // their alpha: the alpha counts, as for ImageMagick.
+    {"pil_32bit_entries", "pil", "im.save(sys.argv[2], sizes=[(16, 16), (48, 48)], bitmap_format='bmp')",
+     "card.png", 2, 24, 0},
 };
 
 void PrintTo(const PeerCase& c, std::ostream* os) { *os << c.name; }
@@ -170,17 +171,29 @@ TEST(IcoMask, AllOnesMaskInvertsAndNoMaskLeavesItOpaque) {
   EXPECT_FALSE(opaque.IsDamaged());
 }
 
-TEST(IcoMask, ThirtyTwoBitAlphaKeptAndMaskedPixelsCleared) {
+// A 32-bit entry's alpha is its transparency and its mask is not looked at;
+// only an entry whose alpha bytes are all 0 (no alpha at all) uses its mask.
+TEST(IcoMask, ThirtyTwoBitEntriesUseTheirAlphaNotTheirMask) {
   std::vector<uint8_t> px;
   for (int i = 0; i < 16; ++i) px.insert(px.end(), {uint8_t(i), 2, 3, uint8_t(100 + i)});
-  PxImage image;
-  ASSERT_TRUE(DecodeBytes(BitmapIcon(8, 2, 32, {}, px, Mask8x2(0x80, 0x01)), kFormatIco, image));
-  EXPECT_EQ(image.Bpp(), 24u);
-  ASSERT_NE(image.alpha, nullptr);
-  EXPECT_EQ(image.alpha[0], 0);   // masked
-  EXPECT_EQ(image.alpha[1], 101);
-  EXPECT_EQ(image.alpha[15], 0);  // masked
-  EXPECT_EQ(image.alpha[14], 114);
+  for (const auto& mask : {Mask8x2(0x80, 0x01), Mask8x2(0xFF, 0xFF), std::vector<uint8_t>(8, 0xFF)}) {
+    PxImage image;
+    ASSERT_TRUE(DecodeBytes(BitmapIcon(8, 2, 32, {}, px, mask), kFormatIco, image));
+    EXPECT_EQ(image.Bpp(), 24u);
+    ASSERT_NE(image.alpha, nullptr);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(image.alpha[i], 100 + i) << i;
+    EXPECT_EQ(pxtest::Rgb(image, 0, 0), 0x030200u);  // not inverted by an all-ones mask
+    EXPECT_EQ(pxtest::Rgb(image, 7, 1), 0x03020Fu);
+  }
+
+  for (size_t i = 3; i < px.size(); i += 4) px[i] = 0;
+  PxImage noAlpha;
+  ASSERT_TRUE(DecodeBytes(BitmapIcon(8, 2, 32, {}, px, Mask8x2(0x80, 0x01)), kFormatIco, noAlpha));
+  ASSERT_NE(noAlpha.alpha, nullptr);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(noAlpha.alpha[i], i == 0 || i == 15 ? 0 : 255) << i;
+  PxImage opaque;
+  ASSERT_TRUE(DecodeBytes(BitmapIcon(8, 2, 32, {}, px, Mask8x2(0, 0)), kFormatIco, opaque));
+  EXPECT_EQ(opaque.alpha, nullptr);
 }
 
 TEST(IcoRead, PngEntryFoundByItsSignatureAndBitmapSizeFromItsHeader) {
