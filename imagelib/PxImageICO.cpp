@@ -2,9 +2,9 @@
 // stands at its offset (whatever its size bytes say); a bitmap entry takes
 // its size from its own info header. Every read is checked against the
 // file, and a bitmap entry with a bit count other than 1, 4, 8, 24 or 32 is
-// refused. The AND mask becomes transparency: an alpha plane for true
-// colour, a transparent palette index for palette entries where one can be
-// found.
+// refused. A 32-bit entry's alpha is its transparency; in every other
+// entry the AND mask becomes it: an alpha plane for true colour, a
+// transparent palette index for palette entries where one can be found.
 #include "imagelib/PxImageICO.h"
 
 #include <cstring>
