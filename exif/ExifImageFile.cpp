@@ -277,11 +277,29 @@ ExifResult ExifImageFile::AddDefaultExifSegment() {
   if (st != kExifOk) return st;
   TagDirectory* exifDir = tiff->FindDirectory({{0, 0}, {34665, 0}});
   if (exifDir == nullptr) return kExifNoExifDir;
-  for (uint32_t t : {36864u, 37121u, 40960u, 40961u, 40962u, 40963u}) exifDir->SetEntry(defaultTags_[t]->Clone());
+  for (uint32_t t : {36864u, 37121u, 40960u, 40961u, 40962u, 40963u}) exifDir->SetEntry(DefaultTag(t));
   TagDirectory* main = tiff->FindDirectory({{0, 0}});
   if (main == nullptr) return kExifNoMainDir;
-  for (uint32_t t : {282u, 283u, 296u, 531u}) main->SetEntry(defaultTags_[t]->Clone());
+  for (uint32_t t : {282u, 283u, 296u, 531u}) main->SetEntry(DefaultTag(t));
   return kExifOk;
+}
+
+// A new EXIF block must not contradict the JFIF header beside it: readers
+// that prefer EXIF would take a 300-dpi scan for 72 dpi. JFIF units 1 and 2
+// (dots per inch, per centimetre) are EXIF resolution units 2 and 3; unit 0
+// gives only an aspect ratio, which leaves the defaults standing.
+std::unique_ptr<ExifTagEntry> ExifImageFile::DefaultTag(uint32_t tag) {
+  if (tag == 282 || tag == 283 || tag == 296) {
+    const auto* jfif = dynamic_cast<const ExifApp0Seg*>(segments_.FindSegment(nullptr, 0xFFE0, "JFIF", true));
+    if (jfif != nullptr && (jfif->units == 1 || jfif->units == 2) && jfif->xDensity != 0 && jfif->yDensity != 0) {
+      if (tag == 296) {
+        return std::make_unique<ExifEntryU16>(296, kTiffShort, 1, static_cast<unsigned short>(jfif->units + 1));
+      }
+      const float density = tag == 282 ? jfif->xDensity : jfif->yDensity;
+      return std::make_unique<ExifEntryFloat>(tag, kTiffRational, 1, density);
+    }
+  }
+  return defaultTags_[tag]->Clone();
 }
 
 ExifResult ExifImageFile::ApplyTagList(const std::string& identifier, const DirectoryTagList& list) {
@@ -350,7 +368,7 @@ ExifResult ExifImageFile::PutTagInDirectory(const ExifTagEntry& entry, uint16_t 
 void ExifImageFile::AddMissingDefaults(TagDirectory* dir, std::initializer_list<uint32_t> tags) {
   if (dir == nullptr) return;
   for (uint32_t t : tags) {
-    if (dir->GetEntry(t) == nullptr) dir->SetEntry(defaultTags_[t]->Clone());
+    if (dir->GetEntry(t) == nullptr) dir->SetEntry(DefaultTag(t));
   }
 }
 

@@ -85,6 +85,9 @@ class ExifImageFile final : public ExifJpegImage {
   bool HeadCheck();
   ExifResult AddDefaultExifSegment();
   void AddMissingDefaults(TagDirectory* dir, std::initializer_list<uint32_t> tags);
+  // A copy of default tag `tag`; the resolution tags (282, 283, 296) follow
+  // the file's JFIF header when it states a real density.
+  std::unique_ptr<ExifTagEntry> DefaultTag(uint32_t tag);
   ExifResult Rewrite();
   ExifResult FindImageData(int64_t* start);
   ExifResult WriteSegment(ExifAppSegment* segment, ExifStream* out);

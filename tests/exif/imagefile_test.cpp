@@ -275,6 +275,37 @@ TEST(ExifImageFile, NewSegmentInJfifFileIsCompleteAndLittleEndian) {
   EXPECT_EQ(TagValue(file, "-ExifImageWidth"), "30");
 }
 
+// A new EXIF block beside a JFIF header repeats the header's density rather
+// than the 72-dpi default, which readers preferring EXIF would believe.
+TEST(ExifImageFile, NewSegmentTakesItsResolutionFromTheJfifHeader) {
+  struct Case {
+    const char* density;  // ImageMagick options
+    const char* jfifUnit;
+    const char* x;
+    const char* y;
+    const char* unit;
+    const char* jfifX;
+  } cases[] = {
+      {"-units PixelsPerInch -density 300", "1", "300", "300", "2", "300"},
+      {"-units PixelsPerCentimeter -density 118x59", "2", "118", "59", "3", "118"},
+      {"", "0", "72", "72", "2", "1"},  // an aspect ratio only: the defaults stand
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.density);
+    TempDir tmp;
+    const std::string file = tmp / "jfif.jpg";
+    exiftest::Run(std::string("convert-im6.q16 -size 30x20 gradient:red-white ") + c.density + " " + Quote(file));
+    ASSERT_EQ(SegmentOrder(file), std::vector<std::string>{"APP0"});
+    ASSERT_EQ(TagValue(file, "-JFIF:ResolutionUnit"), c.jfifUnit);
+    ASSERT_EQ(PutTime(file, kNewTime), kExifOk);
+    EXPECT_EQ(ValidationProblems(file), "");
+    EXPECT_EQ(TagValue(file, "-IFD0:XResolution"), c.x);
+    EXPECT_EQ(TagValue(file, "-IFD0:YResolution"), c.y);
+    EXPECT_EQ(TagValue(file, "-IFD0:ResolutionUnit"), c.unit);
+    EXPECT_EQ(TagValue(file, "-JFIF:XResolution"), c.jfifX);  // the header itself is kept
+  }
+}
+
 TEST(ExifImageFile, PutIntoSegmentWithoutExifDirectoryCreatesItAndThePointer) {
   TempDir tmp;
   TiffBytes t(true);
