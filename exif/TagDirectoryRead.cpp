@@ -211,6 +211,29 @@ void TagDirectory::ReadStripThumbnail(ExifStream* stream) {
   const uint64_t rowBytes = RowBytes();
   const uint64_t imageRow = width * samples;
   const bool reverse = (stream->Flags() & ExifStream::kFillOrderMask) == ExifStream::kFillLsbFirst;
+  if (cache_.First(StructureTagCache::kPlanar, 1) == 2) {
+    // Separate planes: all strips of the first sample, then of the next.
+    // Only 8-bit samples can be woven into the interleaved buffer.
+    if (cache_.First(StructureTagCache::kBitsPerSample, 8) != 8) return;
+    const uint64_t stripsPerPlane = (length + rows - 1) / rows;
+    std::vector<uint8_t> line(width);
+    for (uint64_t p = 0; p < samples; ++p) {
+      for (uint64_t r = 0; r < length; ++r) {
+        const uint64_t strip = p * stripsPerPlane + r / rows;
+        if (strip >= offsets.size() || strip >= counts.size()) return;
+        const uint64_t stripRows = std::min(rows, length - (r - r % rows));
+        // A strip too short for its rows: no picture rather than a partial one.
+        if (counts[strip] < static_cast<int64_t>(width * stripRows) || offsets[strip] < 0) return;
+        const int64_t at = base_ + offsets[strip] + static_cast<int64_t>(width * (r % rows));
+        if (!stream->SeekTo(at) || !stream->ReadBytes(line.data(), static_cast<int64_t>(width))) return;
+        if (reverse) std::transform(line.begin(), line.end(), line.begin(), ReverseBits);
+        uint8_t* dst = img->pixels.data() + r * imageRow + p;
+        for (uint64_t x = 0; x < width; ++x) dst[x * samples] = line[x];
+      }
+    }
+    thumbnailImage_ = std::move(img);
+    return;
+  }
   for (uint64_t r = 0; r < length; ++r) {
     const uint64_t strip = r / rows;
     if (strip >= offsets.size() || strip >= counts.size()) return;

@@ -273,7 +273,7 @@ bool TagDirectory::WriteJpegThumbnail(ExifStream* stream, int64_t base) {
 bool TagDirectory::WriteStripThumbnail(ExifStream* stream, int64_t base) {
   // Strips need a stream that may be written and a known layout.
   if ((stream->Mode() & (ExifStream::kModeEditBit | ExifStream::kModeNewBit)) == 0) return true;
-  if (!GetEntry(256) || cache_.First(StructureTagCache::kPlanar, 1) != 1) return true;
+  if (!GetEntry(256)) return true;
   const ThumbnailImage& img = *thumbnailImage_;
   const uint32_t strips = StripsPerImage();
   if (strips == 0) return true;
@@ -281,24 +281,41 @@ bool TagDirectory::WriteStripThumbnail(ExifStream* stream, int64_t base) {
   if (rows == 0 || rows == 0xFFFFFFFFu) rows = cache_.First(StructureTagCache::kLength, 0);
   if (rows == 0) return true;
   const uint64_t imageRow = static_cast<uint64_t>(img.components) * img.width;
-  const uint64_t rowBytes = std::min<uint64_t>(RowBytes(), imageRow);
+  // Separate planes (8-bit samples, as the reader weaves them): each sample
+  // has its own run of strips, one plane after the other.
+  const bool planar = cache_.First(StructureTagCache::kPlanar, 1) == 2;
+  const uint32_t planes = planar ? img.components : 1;
+  if (planar && (planes == 0 || strips % planes != 0 || cache_.First(StructureTagCache::kBitsPerSample, 8) != 8 ||
+                 cache_.First(StructureTagCache::kSamples, 0) != img.components)) {
+    return true;
+  }
+  const uint64_t stripsPerPlane = strips / planes;
+  const uint64_t rowBytes = planar ? static_cast<uint64_t>(img.width) : std::min<uint64_t>(RowBytes(), imageRow);
   const bool reverse = (stream->Flags() & ExifStream::kFillOrderMask) == ExifStream::kFillLsbFirst;
   stream->SetFlags(stream->Flags() | ExifStream::kStripsPrepared);
 
   std::vector<uint32_t> offsets(strips, 0), counts(strips, 0);
   const uint64_t length = cache_.First(StructureTagCache::kLength, 0);
-  for (uint64_t r = 0; r < static_cast<uint64_t>(img.height) && r < length; ++r) {
-    const uint64_t strip = r / rows;
-    if (strip >= strips) break;
+  const uint64_t height = std::min<uint64_t>(static_cast<uint64_t>(img.height), length);
+  for (uint64_t k = 0; k < planes * height; ++k) {
+    const uint64_t plane = k / height, r = k % height;
+    if (r / rows >= stripsPerPlane) break;
+    const uint64_t strip = plane * stripsPerPlane + r / rows;
     const int64_t end = stream->SeekEnd();
     if (offsets[strip] == 0) offsets[strip] = static_cast<uint32_t>(end - base);
     else if (static_cast<int64_t>(offsets[strip]) + counts[strip] != end - base) break;
-    std::vector<uint8_t> row(img.pixels.begin() + static_cast<int64_t>(r * imageRow),
-                             img.pixels.begin() + static_cast<int64_t>(r * imageRow + rowBytes));
+    std::vector<uint8_t> row;
+    if (planar) {
+      const uint8_t* src = img.pixels.data() + r * imageRow + plane;
+      for (uint64_t x = 0; x < rowBytes; ++x) row.push_back(src[x * planes]);
+    } else {
+      row.assign(img.pixels.begin() + static_cast<int64_t>(r * imageRow),
+                 img.pixels.begin() + static_cast<int64_t>(r * imageRow + rowBytes));
+    }
     if (reverse) {
       for (auto& b : row) {
         uint8_t x = b, y = 0;
-        for (int k = 0; k < 8; ++k) { y = static_cast<uint8_t>((y << 1) | (x & 1)); x >>= 1; }
+        for (int bit = 0; bit < 8; ++bit) { y = static_cast<uint8_t>((y << 1) | (x & 1)); x >>= 1; }
         b = y;
       }
     }

@@ -383,6 +383,80 @@ TEST(TagDirectoryWrite, UncompressedThumbnailRoundTrips) {
   EXPECT_EQ(again->Thumbnail()->pixels, pixels);
 }
 
+// A thumbnail stored in separate colour planes (PlanarConfiguration 2):
+// every plane has its own strips, and a rewrite writes each of them with
+// its real offset and byte count.
+TEST(TagDirectoryWrite, PlanarThumbnailRoundTripsWithItsStrips) {
+  // 4 x 3 RGB, two rows a strip: per plane strips of 8 and 4 bytes.
+  const std::vector<uint8_t> red = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  const std::vector<uint8_t> green = {21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
+  const std::vector<uint8_t> blue = {41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, 52};
+  std::vector<uint8_t> interleaved;
+  for (size_t i = 0; i < red.size(); ++i) interleaved.insert(interleaved.end(), {red[i], green[i], blue[i]});
+  TiffBytes t(false);
+  t.Header(8);
+  t.U16(1);
+  t.Entry(271, kTiffAscii, 2, 0x41);
+  t.U32(26);
+  const uint32_t n = 10, values = 26 + 2 + 12 * n + 4;
+  const uint32_t bitsAt = values, offsetsAt = bitsAt + 6, countsAt = offsetsAt + 24, pixelsAt = countsAt + 24;
+  t.U16(n);
+  t.Entry(256, kTiffShort, 1, 4);
+  t.Entry(257, kTiffShort, 1, 3);
+  t.Entry(258, kTiffShort, 3, bitsAt);
+  t.Entry(259, kTiffShort, 1, 1);
+  t.Entry(262, kTiffShort, 1, 2);
+  t.Entry(273, kTiffLong, 6, offsetsAt);
+  t.Entry(277, kTiffShort, 1, 3);
+  t.Entry(278, kTiffShort, 1, 2);
+  t.Entry(279, kTiffLong, 6, countsAt);
+  t.Entry(284, kTiffShort, 1, 2);
+  t.U32(0);
+  for (int i = 0; i < 3; ++i) t.U16(8);
+  const uint32_t stripBytes[6] = {8, 4, 8, 4, 8, 4};
+  uint32_t at = pixelsAt;
+  for (uint32_t bytes : stripBytes) {
+    t.U32(at);
+    at += bytes;
+  }
+  for (uint32_t bytes : stripBytes) t.U32(bytes);
+  for (const auto* plane : {&red, &green, &blue}) t.Bytes(*plane);
+
+  auto seg = ParseTiff(t.Data());
+  TagDirectory* thumb = seg->FindDirectory({{0, 1}});
+  ASSERT_NE(thumb, nullptr);
+  EXPECT_EQ(thumb->StripsPerImage(), 6u);
+  ASSERT_NE(thumb->Thumbnail(), nullptr);
+  EXPECT_EQ(thumb->Thumbnail()->pixels, interleaved);
+
+  const std::vector<uint8_t> out = TiffOf(WriteSegmentBytes(*seg));
+  const RawIfd ifd0 = ReadRawIfd(out, FirstIfdOffset(out));
+  const RawIfd ifd1 = ReadRawIfd(out, ifd0.next);
+  const RawEntry* offsets = ifd1.Find(273);
+  const RawEntry* counts = ifd1.Find(279);
+  ASSERT_NE(offsets, nullptr);
+  ASSERT_NE(counts, nullptr);
+  ASSERT_EQ(offsets->count, 6u);
+  ASSERT_EQ(counts->count, 6u);
+  // Each strip's bytes are the rows of its plane.
+  const std::vector<uint8_t>* planes[3] = {&red, &green, &blue};
+  for (uint32_t s = 0; s < 6; ++s) {
+    SCOPED_TRACE(s);
+    const uint32_t offset = U32(out, offsets->field + 4 * s), count = U32(out, counts->field + 4 * s);
+    ASSERT_EQ(count, stripBytes[s]);
+    ASSERT_LE(size_t{offset} + count, out.size());
+    const std::vector<uint8_t>& plane = *planes[s / 2];
+    const size_t first = (s % 2) * 8;
+    EXPECT_EQ(std::vector<uint8_t>(out.begin() + offset, out.begin() + offset + count),
+              std::vector<uint8_t>(plane.begin() + long(first), plane.begin() + long(first + count)));
+  }
+  auto back = ParseTiff(out);
+  TagDirectory* again = back->FindDirectory({{0, 1}});
+  ASSERT_NE(again, nullptr);
+  ASSERT_NE(again->Thumbnail(), nullptr);
+  EXPECT_EQ(again->Thumbnail()->pixels, interleaved);
+}
+
 TEST(TagDirectory, SubDirectoriesUnderTagsAndCollectOrder) {
   auto seg = std::make_unique<ExifTiffAppSeg>(0xFFE1, "Exif");
   seg->InitDefaultHeader();
