@@ -138,6 +138,7 @@ bool DescribeComponents(const opj_image_t* img, Image* image, std::string* error
     c.precision = static_cast<int>(s.prec);
     c.isSigned = s.sgnd != 0;
     c.maxValue = static_cast<uint32_t>((uint64_t{1} << s.prec) - 1);
+    c.alpha = s.alpha != 0;
   }
   return true;
 }
@@ -218,7 +219,7 @@ bool EncodeOpenJpeg(PxFile* file, bool jp2, const Image& image, double rate, std
     p.prec = static_cast<OPJ_UINT32>(image.comps[i].precision);
     p.sgnd = image.comps[i].isSigned ? 1 : 0;
   }
-  const OPJ_COLOR_SPACE space = count >= 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY;
+  const OPJ_COLOR_SPACE space = image.space == ColorSpace::kGrey ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB;
   OpjImage img(opj_image_create(static_cast<OPJ_UINT32>(count), parms.data(), space));
   if (!img) {
     *error = "error : jas_image_create";
@@ -234,6 +235,9 @@ bool EncodeOpenJpeg(PxFile* file, bool jp2, const Image& image, double rate, std
       return false;
     }
     std::memcpy(img->comps[i].data, c.samples.data(), c.samples.size() * sizeof(int32_t));
+    // The JP2 writer describes a marked component in its channel
+    // definitions, so readers take it as opacity.
+    img->comps[i].alpha = c.alpha ? 1 : 0;
   }
 
   opj_cparameters_t params;
