@@ -327,6 +327,83 @@ TEST_F(Jas, ColourOfMixedDepthsIsColour) {
   EXPECT_EQ(pxtest::Rgb(*image, 6, 1), 0x0000FFu);
 }
 
+// A blank one-component code stream of w x h in tiles of tw x th, with one
+// tile's worth of empty packets: about a hundred bytes whatever it claims.
+std::string BlankCodeStream(uint32_t w, uint32_t h, uint32_t tw, uint32_t th) {
+  std::string out;
+  auto u8 = [&](unsigned v) { out += static_cast<char>(v & 0xFF); };
+  auto u16 = [&](unsigned v) { u8(v >> 8); u8(v); };
+  auto u32 = [&](uint32_t v) { u16(v >> 16); u16(v & 0xFFFF); };
+  u16(0xFF4F);
+  u16(0xFF51), u16(41), u16(0), u32(w), u32(h), u32(0), u32(0), u32(tw), u32(th), u32(0), u32(0), u16(1);
+  u8(7), u8(1), u8(1);
+  u16(0xFF52), u16(12), u8(0), u8(0), u16(1), u8(0), u8(5), u8(4), u8(4), u8(0), u8(1);  // 5 levels, reversible
+  u16(0xFF5C), u16(19), u8(0x40);
+  for (int i = 0; i < 16; ++i) u8(0x48);
+  u16(0xFF90), u16(10), u16(0), u32(12 + 2 + 6), u8(0), u8(1);
+  u16(0xFF93);
+  for (int i = 0; i < 6; ++i) u8(0);  // six empty packets
+  u16(0xFFD9);
+  return out;
+}
+
+std::string Box(const char* type, const std::string& body) {
+  const uint32_t n = static_cast<uint32_t>(body.size() + 8);
+  std::string out{static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8),
+                  static_cast<char>(n)};
+  return out + type + body;
+}
+
+std::string Jp2Around(const std::string& stream, uint32_t w, uint32_t h) {
+  auto be = [](uint32_t v, int bytes) {
+    std::string s;
+    for (int i = bytes - 1; i >= 0; --i) s += static_cast<char>(v >> (8 * i));
+    return s;
+  };
+  const std::string ihdr = be(h, 4) + be(w, 4) + be(1, 2) + be(7, 1) + be(7, 1) + be(0, 1) + be(0, 1);
+  const std::string colr = be(1, 1) + be(0, 1) + be(0, 1) + be(17, 4);
+  return std::string("\0\0\0\x0cjP  \r\n\x87\n", 12) + Box("ftyp", "jp2 " + be(0, 4) + "jp2 ") +
+         Box("jp2h", Box("ihdr", ihdr) + Box("colr", colr)) + Box("jp2c", stream);
+}
+
+// A stream may not claim more tiles than it has bytes for, nor (beyond 2^24
+// samples) more than 65536 samples per byte: such claims are refused before
+// the codec allocates anything, in code streams and JP2 files alike. A blank
+// picture within the bound still reads.
+TEST_F(Jas, ClaimsBeyondTheDataAreRefused) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool reads;
+  };
+  const std::string huge = BlankCodeStream(16384, 16384, 16384, 16384);
+  const std::string tiles = BlankCodeStream(255, 255, 1, 1);
+  const std::string blank = BlankCodeStream(4096, 4096, 4096, 4096);
+  const Case cases[] = {
+      {"16384 square", huge, false},
+      {"16384 square in a JP2", Jp2Around(huge, 16384, 16384), false},
+      {"65025 tiles", tiles, false},
+      {"65025 tiles in a JP2", Jp2Around(tiles, 255, 255), false},
+      {"4096 square", blank, true},
+      {"4096 square in a JP2", Jp2Around(blank, 4096, 4096), true},
+  };
+  for (const Case& c : cases) {
+    PxImage image;
+    EXPECT_EQ(DecodeBytes(image, c.bytes, kFormatJp2), c.reads) << c.name << ": " << image.LastError();
+    if (c.reads) {
+      EXPECT_EQ(image.Width(), 4096u) << c.name;
+      EXPECT_EQ(pxtest::Rgb(image, 4095, 0), 0x808080u) << c.name;  // zero, lifted by the DC shift
+    } else {
+      EXPECT_STREQ(image.LastError(), "error: cannot load image data") << c.name;
+    }
+  }
+  // The size alone is cheap: a dimensions-only read still tells it.
+  PxImage size;
+  size.info.escape = -1;
+  ASSERT_TRUE(DecodeBytes(size, huge, kFormatJpc)) << size.LastError();
+  EXPECT_EQ(size.Width(), 16384u);
+}
+
 // A JP2 in sYCC with chroma planes at half size, written here through
 // OpenJPEG: it must come out in colour, at full size.
 TEST_F(Jas, SubsampledYccBecomesRgb) {
