@@ -50,6 +50,7 @@ const HostileFile kHostileFiles[] = {
      2, 400},
     {"jas/oom-65025-one-pixel-tiles-in-102-bytes.j2k", kFormatJpc, Outcome::kFails,
      "error: cannot load image data", 2, 400},
+    {"mng/slow-9000-square-canvas-30-one-pixel-frames-in-a-loop.mng", kFormatMng, Outcome::kReads, "", 2, 400},
 };
 
 class Hostile : public testing::TestWithParam<HostileFile> {};
