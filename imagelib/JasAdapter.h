@@ -28,6 +28,7 @@ struct Component {
   // Largest sample value of an unsigned component (a PNM maxval may lie
   // below 2^precision - 1); signed ones span -2^(p-1) .. 2^(p-1) - 1.
   uint32_t maxValue = 255;
+  bool alpha = false;            // the file marks it as opacity
   std::vector<int32_t> samples;  // rows top-down; empty after a header-only read
 };
 

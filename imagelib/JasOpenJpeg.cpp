@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "imagelib/JasAdapter.h"
 
@@ -138,13 +139,93 @@ bool DescribeComponents(const opj_image_t* img, Image* image, std::string* error
     c.precision = static_cast<int>(s.prec);
     c.isSigned = s.sgnd != 0;
     c.maxValue = static_cast<uint32_t>((uint64_t{1} << s.prec) - 1);
+    c.alpha = s.alpha != 0;
   }
   return true;
+}
+
+// What the code stream's size marker promises, checked against the bytes
+// that follow before OpenJPEG reads it: the library allocates its tile
+// records for every tile and its planes for every sample from that marker
+// alone, so a hundred-byte stream could cost gigabytes and seconds.
+//
+// Every tile needs at least a tile-part header and its data marker.
+constexpr uint64_t kMinTileBytes = 14;
+// A picture up to this many samples may come from any stream; beyond it each
+// byte of the stream may stand for at most kMaxSamplesPerByte samples. The
+// most a lossy encoder squeezes real pictures is about a thousand to one;
+// only blank pictures go further.
+constexpr uint64_t kFreeSamples = uint64_t{1} << 24;
+constexpr uint64_t kMaxSamplesPerByte = uint64_t{1} << 16;
+
+uint32_t Be32(const uint8_t* p) {
+  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+
+// Where the code stream starts: at once for a bare stream, inside the
+// "jp2c" box of a JP2 file. -1 when no such box is found.
+int64_t CodeStreamStart(PxFile* file, int32_t start, int64_t total, bool jp2) {
+  if (!jp2) return start;
+  int64_t at = start;
+  for (int boxes = 0; boxes < 4096 && at + 8 <= total; ++boxes) {
+    uint8_t head[16];
+    if (!file->SeekTo(static_cast<int32_t>(at), 0) || file->ReadBlock(head, 1, 8) != 8) return -1;
+    uint64_t length = Be32(head);
+    int64_t body = at + 8;
+    if (length == 1) {
+      if (file->ReadBlock(head + 8, 1, 8) != 8) return -1;
+      length = uint64_t{Be32(head + 8)} << 32 | Be32(head + 12);
+      body = at + 16;
+    }
+    if (std::memcmp(head + 4, "jp2c", 4) == 0) return body;
+    if (length == 0) return -1;  // the last box, and not the code stream
+    if (length < static_cast<uint64_t>(body - at) || length > static_cast<uint64_t>(total - at)) return -1;
+    at += static_cast<int64_t>(length);
+  }
+  return -1;
+}
+
+// False with the message when the stream's size marker claims more tiles or
+// (unless headerOnly) more samples than its bytes can hold. Streams whose
+// marker cannot be read are left for OpenJPEG to refuse.
+bool FitsItsData(PxFile* file, bool jp2, bool headerOnly, std::string* error) {
+  const int32_t start = file->Position();
+  const int64_t total = file->TotalSize();
+  const int64_t stream = CodeStreamStart(file, start, total, jp2);
+  bool fits = true;
+  uint8_t siz[42];
+  if (stream >= 0 && stream + static_cast<int64_t>(sizeof siz) <= total &&
+      file->SeekTo(static_cast<int32_t>(stream), 0) && file->ReadBlock(siz, 1, sizeof siz) == sizeof siz &&
+      Be16(siz) == 0xFF4F && Be16(siz + 2) == 0xFF51) {
+    const uint64_t bytes = static_cast<uint64_t>(total - stream);
+    const uint32_t w = Be32(siz + 8), h = Be32(siz + 12), x0 = Be32(siz + 16), y0 = Be32(siz + 20);
+    const uint32_t tw = Be32(siz + 24), th = Be32(siz + 28), tx0 = Be32(siz + 32), ty0 = Be32(siz + 36);
+    const uint16_t comps = Be16(siz + 40);
+    if (w > x0 && h > y0 && tw > 0 && th > 0 && w > tx0 && h > ty0) {
+      const uint64_t tiles = (uint64_t{w} - tx0 + tw - 1) / tw * ((uint64_t{h} - ty0 + th - 1) / th);
+      if (tiles > bytes / kMinTileBytes) fits = false;
+      std::vector<uint8_t> sub(size_t{comps} * 3);
+      if (fits && !headerOnly && comps > 0 && file->ReadBlock(sub.data(), 1, sub.size()) == sub.size()) {
+        uint64_t samples = 0;
+        for (uint16_t i = 0; i < comps; ++i) {
+          const uint32_t dx = sub[3 * size_t{i} + 1], dy = sub[3 * size_t{i} + 2];
+          if (dx == 0 || dy == 0) continue;  // OpenJPEG refuses it
+          samples += (uint64_t{CeilDiv(w, dx)} - CeilDiv(x0, dx)) * (uint64_t{CeilDiv(h, dy)} - CeilDiv(y0, dy));
+        }
+        if (samples > kFreeSamples && samples / kMaxSamplesPerByte > bytes) fits = false;
+      }
+    }
+  }
+  file->SeekTo(start, 0);
+  if (!fits) *error = "error: cannot load image data";
+  return fits;
 }
 
 }  // namespace
 
 bool DecodeOpenJpeg(PxFile* file, bool jp2, bool headerOnly, Image* image, std::string* error) {
+  if (!FitsItsData(file, jp2, headerOnly, error)) return false;
   StreamTarget target{file, file->Position()};
   Stream stream = MakeStream(&target, true);
   Codec codec(opj_create_decompress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
@@ -218,7 +299,7 @@ bool EncodeOpenJpeg(PxFile* file, bool jp2, const Image& image, double rate, std
     p.prec = static_cast<OPJ_UINT32>(image.comps[i].precision);
     p.sgnd = image.comps[i].isSigned ? 1 : 0;
   }
-  const OPJ_COLOR_SPACE space = count >= 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY;
+  const OPJ_COLOR_SPACE space = image.space == ColorSpace::kGrey ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB;
   OpjImage img(opj_image_create(static_cast<OPJ_UINT32>(count), parms.data(), space));
   if (!img) {
     *error = "error : jas_image_create";
@@ -234,6 +315,9 @@ bool EncodeOpenJpeg(PxFile* file, bool jp2, const Image& image, double rate, std
       return false;
     }
     std::memcpy(img->comps[i].data, c.samples.data(), c.samples.size() * sizeof(int32_t));
+    // The JP2 writer describes a marked component in its channel
+    // definitions, so readers take it as opacity.
+    img->comps[i].alpha = c.alpha ? 1 : 0;
   }
 
   opj_cparameters_t params;

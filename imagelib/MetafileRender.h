@@ -14,7 +14,8 @@
 
 namespace metafile {
 
-// The frame of a placeable metafile, in points (1/72 inch).
+// The frame of a placeable metafile, in points (1/72 inch), counted from
+// the frame's own top left corner as libwmf counts its coordinates.
 struct Frame {
   float left, top, right, bottom;
 };

@@ -12,4 +12,9 @@ class PxImageJAS : public PxImage {
 
   bool Decode(PxFile* file);
   bool Encode(PxFile* file, ImageFormatId id);
+
+ private:
+  // Every palette entry is a grey (any count, in any order): the picture
+  // can be written as one grey component of its entries' levels.
+  bool HasGreyEntriesOnly() const;
 };

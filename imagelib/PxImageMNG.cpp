@@ -4,11 +4,14 @@
 // cannot go back, so the frame asked for is copied out while counting.
 #include "imagelib/PxImageMNG.h"
 
+#include "imagelib/PxImageMNGChunks.h"
+
 // libmng's headers use FILE without including <cstdio>.
 #include <cstdio>
 #include <libmng.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -18,20 +21,91 @@
 namespace {
 
 // Frames of a big canvas cost time to compose: counting stops once this
-// many canvas bytes have been drawn, whatever the frame count.
-constexpr uint64_t kMaxDrawnBytes = uint64_t{1} << 32;
+// many canvas bytes have been drawn (more for a larger file), whatever the
+// frame count.
+constexpr uint64_t kMinDrawnBytes = uint64_t{1} << 30;
+constexpr uint64_t kDrawnBytesPerFileByte = 4096;
+// A canvas of up to this many pixels may come from any file; beyond it each
+// byte of the file may stand for this many pixels (a deflated 1-bit row of
+// one colour reaches about 8000 pixels a byte).
+constexpr uint64_t kFreeCanvasPixels = uint64_t{1} << 24;
+constexpr uint64_t kCanvasPixelsPerFileByte = 16384;
+// No buffer of a picture the container can hold is larger than this: a
+// request beyond it (a magnified object, say) fails as out of memory.
+constexpr size_t kMaxLibraryBlock = size_t{1} << 28;
 
 MngStreamInfo* InfoOf(mng_handle handle) { return static_cast<MngStreamInfo*>(mng_get_userdata(handle)); }
 
-mng_ptr MngAllocProc(mng_size_t size) { return std::calloc(1, size); }
-void MngFreeProc(mng_ptr pointer, mng_size_t) { std::free(pointer); }
+// The arena of the handle being worked on by this thread: libmng's memory
+// callbacks carry no handle.
+thread_local MngArena* t_arena = nullptr;
+
+class ArenaScope {
+ public:
+  explicit ArenaScope(MngArena* arena) : saved_(t_arena) { t_arena = arena; }
+  ~ArenaScope() { t_arena = saved_; }
+  ArenaScope(const ArenaScope&) = delete;
+  ArenaScope& operator=(const ArenaScope&) = delete;
+
+ private:
+  MngArena* saved_;
+};
+
+}  // namespace
+
+// Sits before each block; 32 bytes keep the block's own alignment.
+struct alignas(16) MngArena::Block {
+  Block* prev;
+  Block* next;
+  MngArena* owner;
+};
+
+MngArena::~MngArena() {
+  while (head) {
+    Block* next = head->next;
+    std::free(head);
+    head = next;
+  }
+}
+
+namespace {
+
+mng_ptr MngAllocProc(mng_size_t size) {
+  if (size > kMaxLibraryBlock) return nullptr;
+  auto* block = static_cast<MngArena::Block*>(std::calloc(1, sizeof(MngArena::Block) + size));
+  if (!block) return nullptr;
+  if (MngArena* arena = t_arena) {
+    block->owner = arena;
+    block->next = arena->head;
+    if (arena->head) arena->head->prev = block;
+    arena->head = block;
+  }
+  return block + 1;
+}
+
+void MngFreeProc(mng_ptr pointer, mng_size_t) {
+  if (!pointer) return;
+  MngArena::Block* block = static_cast<MngArena::Block*>(pointer) - 1;
+  if (MngArena* arena = block->owner) {
+    if (block->prev) block->prev->next = block->next;
+    else arena->head = block->next;
+    if (block->next) block->next->prev = block->prev;
+  }
+  std::free(block);
+}
 
 mng_bool MngOpenStreamProc(mng_handle) { return MNG_TRUE; }
 mng_bool MngCloseStreamProc(mng_handle) { return MNG_TRUE; }
 
+// libmng reads the prepared copy of the file (PxImageMNGChunks.h).
 mng_bool MngReadProc(mng_handle handle, mng_ptr buffer, mng_uint32 size, mng_uint32p count) {
   MngStreamInfo* s = InfoOf(handle);
-  *count = s && s->file ? static_cast<mng_uint32>(s->file->ReadBlock(buffer, 1, size)) : 0;
+  *count = 0;
+  if (!s || s->inputAt >= s->input.size()) return MNG_TRUE;
+  const size_t n = std::min<size_t>(size, s->input.size() - s->inputAt);
+  std::memcpy(buffer, s->input.data() + s->inputAt, n);
+  s->inputAt += n;
+  *count = static_cast<mng_uint32>(n);
   return MNG_TRUE;
 }
 
@@ -46,8 +120,12 @@ mng_bool MngHeaderProc(mng_handle handle, mng_uint32 width, mng_uint32 height) {
   MngStreamInfo* s = InfoOf(handle);
   if (!s) return MNG_FALSE;
   const uint64_t stride = ((uint64_t{width} * 24 + 31) / 32) * 4;
-  if (width == 0 || height == 0 || stride * height > kPxImageMaxBytes ||
-      uint64_t{width} * height > kPxImageMaxBytes) {
+  // A canvas the file's bytes cannot justify is refused before it costs
+  // memory and a repaint for every frame.
+  const uint64_t pixels = uint64_t{width} * height;
+  const uint64_t allowed = std::max(kFreeCanvasPixels, s->fileBytes * kCanvasPixelsPerFileByte);
+  if (width == 0 || height == 0 || stride * height > kPxImageMaxBytes || pixels > kPxImageMaxBytes ||
+      pixels > allowed) {
     s->tooLarge = true;
     return MNG_FALSE;
   }
@@ -192,6 +270,7 @@ bool WriteMngImage(mng_handle handle, const MngStreamInfo& s) {
 PxImageMNG::PxImageMNG() { InitDefaults(kFormatMng); }
 
 PxImageMNG::~PxImageMNG() {
+  ArenaScope scope(&arena_);
   if (handle_) {
     mng_handle h = static_cast<mng_handle>(handle_);
     mng_cleanup(&h);
@@ -204,6 +283,22 @@ bool PxImageMNG::Decode(PxFile* file) {
     SetLastError(text.c_str());
     return false;
   };
+  ArenaScope scope(&arena_);
+  // libmng reads a prepared copy of the file: loops left out, the canvas
+  // cut to what the images reach.
+  {
+    const int64_t left = int64_t{file->TotalSize()} - file->Position();
+    std::vector<uint8_t> whole;
+    try {
+      whole.resize(left > 0 ? static_cast<size_t>(left) : 0);
+      whole.resize(file->ReadBlock(whole.data(), 1, whole.size()));
+      stream_.input = mngchunks::PrepareStream(whole.data(), whole.size()).bytes;
+    } catch (const std::bad_alloc&) {
+      return fail("PXIMAGE_MAX_MEMORY exceeded");
+    }
+    stream_.inputAt = 0;
+    stream_.fileBytes = whole.size();
+  }
   mng_handle h = mng_initialize(&stream_, MngAllocProc, MngFreeProc, MNG_NULL);
   if (!h) return fail("could not initialize libmng");
   handle_ = h;
@@ -217,8 +312,9 @@ bool PxImageMNG::Decode(PxFile* file) {
   mng_set_storechunks(h, MNG_TRUE);
   // Play each animation once. With the playback cache libmng follows TERM
   // and LOOP back inside a single call, and a loop whose body draws
-  // nothing never returns; without it TERM is skipped and a LOOP chunk is
-  // an error. The reader wants one run anyway: it counts the frames.
+  // nothing never returns; without it TERM is skipped (and a LOOP chunk
+  // would be an error: the prepared stream has none, each body plays
+  // once). The reader wants one run anyway: it counts the frames.
   mng_set_cacheplayback(h, MNG_FALSE);
   // Up to what the container holds until the header says the real size.
   mng_set_maxcanvassize(h, 65535, 65535);
@@ -250,7 +346,8 @@ bool PxImageMNG::Decode(PxFile* file) {
   int32_t frames = 1;
   if (wanted == 0) keep();
   uint64_t drawn = stream_.canvas.size();
-  while (rc == MNG_NEEDTIMERWAIT && frames < kMngMaxFrames && drawn < kMaxDrawnBytes) {
+  const uint64_t maxDrawn = std::max(kMinDrawnBytes, stream_.fileBytes * kDrawnBytesPerFileByte);
+  while (rc == MNG_NEEDTIMERWAIT && frames < kMngMaxFrames && drawn < maxDrawn) {
     if (FirstRunEnded(h)) break;
     rc = mng_display_resume(h);
     if (rc != MNG_NEEDTIMERWAIT) break;
@@ -277,6 +374,7 @@ bool PxImageMNG::Decode(PxFile* file) {
 
 bool PxImageMNG::Encode(PxFile* file) {
   if (!CanEncodeTo(file)) return false;
+  ArenaScope scope(&arena_);
   if (PaletteSize() > 0) {
     SetLastError("MNG encoder can save only RGB images");
     return false;

@@ -12,6 +12,9 @@
 // What libmng's callbacks work on, reached through the handle's user data.
 struct MngStreamInfo {
   PxFile* file = nullptr;
+  std::vector<uint8_t> input;   // the prepared chunk list libmng reads
+  size_t inputAt = 0;
+  uint64_t fileBytes = 0;       // size of the file as it came: the work it may cause
   std::vector<uint8_t> canvas;  // rows bottom-up, `stride` bytes each, blue-green-red after the swap
   std::vector<uint8_t> alpha;   // rows bottom-up, `width` bytes each
   uint32_t delay = 0;           // the last delay libmng asked to wait
@@ -25,6 +28,15 @@ struct MngStreamInfo {
   const char* writeError = nullptr;
 };
 
+// Every block libmng allocates for one handle, linked so that whatever the
+// library forgets to free (it loses row buffers on some broken JNG data) is
+// freed with the handle.
+struct MngArena {
+  struct Block;
+  Block* head = nullptr;
+  ~MngArena();
+};
+
 class PxImageMNG : public PxImage {
  public:
   PxImageMNG();
@@ -36,6 +48,7 @@ class PxImageMNG : public PxImage {
   bool Encode(PxFile* file);
 
  private:
+  MngArena arena_;          // outlives the handle: declared first
   void* handle_ = nullptr;  // mng_handle, null until a read or write makes one
   MngStreamInfo stream_;
 };

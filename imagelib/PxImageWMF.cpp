@@ -212,9 +212,13 @@ bool PxImageWMF::Decode(PxFile* file) {
   std::vector<uint32_t> pixels;
   bool drawn;
   if (placeable) {
-    // The placeable frame in points.
+    // The placeable frame in points. libwmf's coordinates already count
+    // from the frame's top left corner (the same picture framed from 0,0
+    // and from (500, 300) scans to the same box), so the frame is handed
+    // over moved to 0,0: its own corner would move the picture twice.
     const float scale = 72.0f / static_cast<float>(wmf.inch);
-    const metafile::Frame frame{wmf.left * scale, wmf.top * scale, wmf.right * scale, wmf.bottom * scale};
+    const metafile::Frame frame{0.0f, 0.0f, static_cast<float>(wmf.right - wmf.left) * scale,
+                                static_cast<float>(wmf.bottom - wmf.top) * scale};
     drawn = metafile::RenderWmf(wmf.bytes.data(), wmf.bytes.size(), frame, w, h, &pixels);
   } else {
     drawn = metafile::RenderEmf(emf.bytes.data(), emf.bytes.size(), w, h, &pixels);

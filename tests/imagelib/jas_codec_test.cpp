@@ -215,25 +215,193 @@ TEST_F(Jas, DimensionsOnlyReadsTheHeader) {
   EXPECT_STREQ(text.LastError(), "error: unknowm format");
 }
 
-// Grey with alpha is two components: two grey frames.
-TEST_F(Jas, ComponentsBeyondThreeAreFrames) {
-  const std::string file = Path("ga.jp2");
+// Grey with alpha in a bare code stream, where nothing marks the second
+// component as opacity: two grey frames.
+TEST_F(Jas, UnmarkedComponentsAreFrames) {
+  const std::string file = Path("ga.j2k");
   ASSERT_TRUE(Sh("convert-im6.q16 " + Quote(Path("grey.pgm")) +
                  " -alpha set -channel A -fx 'i/w' +channel -type GrayscaleAlpha " + Quote(file)));
-  auto first = Load(file, 0, kFormatJp2);
+  auto first = Load(file, 0, kFormatJpc);
   ASSERT_TRUE(first);
   EXPECT_EQ(first->info.frameCount, 2);
   EXPECT_EQ(first->Bpp(), 8u);
+  EXPECT_EQ(first->alpha, nullptr);
   EXPECT_LE(MaxDifference(*first, MagickRgb(file, "-alpha off")), 1);
-  auto second = Load(file, 1, kFormatJp2);
+  auto second = Load(file, 1, kFormatJpc);
   ASSERT_TRUE(second);
   // The alpha frame rises from left to right.
   EXPECT_LT(pxtest::Rgb(*second, 0, 0) & 0xFF, 10u);
   EXPECT_GT(pxtest::Rgb(*second, 60, 0) & 0xFF, 240u);
   PxImage missing;
   missing.info.frame = 2;
-  EXPECT_FALSE(missing.LoadFile(pw::NarrowToWide(file), kFormatJp2));
+  EXPECT_FALSE(missing.LoadFile(pw::NarrowToWide(file), kFormatJpc));
   EXPECT_STREQ(missing.LastError(), "wrong frame!");
+}
+
+// The largest difference between a picture's alpha plane and ImageMagick's
+// reading of the file's alpha (top-down grey).
+int AlphaDifference(const PxImage& image, const std::string& file) {
+  const Reference ref = MagickRgb(file, "-alpha extract");
+  if (!image.alpha || ref.width != static_cast<int>(image.Width()) || ref.height != static_cast<int>(image.Height()))
+    return 256;
+  int worst = 0;
+  for (int y = 0; y < ref.height; ++y)
+    for (int x = 0; x < ref.width; ++x) {
+      const int ours = image.alpha[static_cast<size_t>(ref.height - 1 - y) * ref.width + x];
+      worst = std::max(worst, std::abs(ours - ref.rgb[(static_cast<size_t>(y) * ref.width + x) * 3]));
+    }
+  return worst;
+}
+
+// Colour with alpha at 8 and 16 bits, and grey with alpha, where the JP2
+// marks the alpha: one picture in colour (or grey) with its alpha plane.
+TEST_F(Jas, MarkedAlphaBecomesTheAlphaPlane) {
+  struct Case {
+    const char* file;
+    const char* options;
+    const char* source;
+    uint32_t depth;
+  };
+  const Case cases[] = {
+      {"rgba8.jp2", "", "card.ppm", 24},
+      {"rgba16.jp2", "-depth 16", "card.ppm", 24},
+      {"ga8.jp2", "-type GrayscaleAlpha", "grey.pgm", 8},
+      {"ga16.jp2", "-type GrayscaleAlpha -depth 16", "grey16.pgm", 8},
+  };
+  for (const Case& c : cases) {
+    const std::string file = Path(c.file);
+    ASSERT_TRUE(Sh("convert-im6.q16 " + Quote(Path(c.source)) + " -alpha set -channel A -fx 'i/w' +channel " +
+                   c.options + " " + Quote(file)));
+    auto image = Load(file, 0, kFormatJp2);
+    ASSERT_TRUE(image) << c.file;
+    EXPECT_EQ(image->Bpp(), c.depth) << c.file;
+    EXPECT_LE(MaxDifference(*image, MagickRgb(file, "-alpha off")), 1) << c.file;
+    EXPECT_LE(AlphaDifference(*image, file), 1) << c.file;
+  }
+}
+
+// Three colour components of different depths (5, 6 and 5 bits) are one
+// colour picture, each scaled from its own range.
+TEST_F(Jas, ColourOfMixedDepthsIsColour) {
+  const uint32_t w = 8, h = 4;
+  const OPJ_UINT32 precision[3] = {5, 6, 5};
+  opj_image_cmptparm_t parms[3];
+  std::memset(parms, 0, sizeof parms);
+  for (int i = 0; i < 3; ++i) {
+    parms[i].dx = parms[i].dy = 1;
+    parms[i].w = w;
+    parms[i].h = h;
+    parms[i].prec = precision[i];
+  }
+  opj_image_t* img = opj_image_create(3, parms, OPJ_CLRSPC_SRGB);
+  ASSERT_NE(img, nullptr);
+  img->x1 = w;
+  img->y1 = h;
+  for (uint32_t i = 0; i < w * h; ++i) {  // left half orange (full red, half green), right half blue
+    const bool left = i % w < w / 2;
+    img->comps[0].data[i] = left ? 31 : 0;
+    img->comps[1].data[i] = left ? 32 : 0;
+    img->comps[2].data[i] = left ? 0 : 31;
+  }
+  opj_cparameters_t params;
+  opj_set_default_encoder_parameters(&params);
+  params.numresolution = 2;
+  params.tcp_numlayers = 1;
+  params.tcp_rates[0] = 0;
+  params.cp_disto_alloc = 1;
+  const std::string path = Path("565.jp2");
+  opj_codec_t* codec = opj_create_compress(OPJ_CODEC_JP2);
+  opj_stream_t* stream = opj_stream_create_default_file_stream(path.c_str(), OPJ_FALSE);
+  ASSERT_TRUE(codec && stream);
+  const bool ok = opj_setup_encoder(codec, &params, img) && opj_start_compress(codec, img, stream) &&
+                  opj_encode(codec, stream) && opj_end_compress(codec, stream);
+  opj_stream_destroy(stream);
+  opj_destroy_codec(codec);
+  opj_image_destroy(img);
+  ASSERT_TRUE(ok);
+  auto image = Load(path, 0, kFormatJp2);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->Bpp(), 24u);
+  EXPECT_EQ(image->info.frameCount, 0);
+  EXPECT_EQ(pxtest::Rgb(*image, 1, 1), 0xFF8200u);  // 32 of 63 is 130 of 255
+  EXPECT_EQ(pxtest::Rgb(*image, 6, 1), 0x0000FFu);
+}
+
+// A blank one-component code stream of w x h in tiles of tw x th, with one
+// tile's worth of empty packets: about a hundred bytes whatever it claims.
+std::string BlankCodeStream(uint32_t w, uint32_t h, uint32_t tw, uint32_t th) {
+  std::string out;
+  auto u8 = [&](unsigned v) { out += static_cast<char>(v & 0xFF); };
+  auto u16 = [&](unsigned v) { u8(v >> 8); u8(v); };
+  auto u32 = [&](uint32_t v) { u16(v >> 16); u16(v & 0xFFFF); };
+  u16(0xFF4F);
+  u16(0xFF51), u16(41), u16(0), u32(w), u32(h), u32(0), u32(0), u32(tw), u32(th), u32(0), u32(0), u16(1);
+  u8(7), u8(1), u8(1);
+  u16(0xFF52), u16(12), u8(0), u8(0), u16(1), u8(0), u8(5), u8(4), u8(4), u8(0), u8(1);  // 5 levels, reversible
+  u16(0xFF5C), u16(19), u8(0x40);
+  for (int i = 0; i < 16; ++i) u8(0x48);
+  u16(0xFF90), u16(10), u16(0), u32(12 + 2 + 6), u8(0), u8(1);
+  u16(0xFF93);
+  for (int i = 0; i < 6; ++i) u8(0);  // six empty packets
+  u16(0xFFD9);
+  return out;
+}
+
+std::string Box(const char* type, const std::string& body) {
+  const uint32_t n = static_cast<uint32_t>(body.size() + 8);
+  std::string out{static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8),
+                  static_cast<char>(n)};
+  return out + type + body;
+}
+
+std::string Jp2Around(const std::string& stream, uint32_t w, uint32_t h) {
+  auto be = [](uint32_t v, int bytes) {
+    std::string s;
+    for (int i = bytes - 1; i >= 0; --i) s += static_cast<char>(v >> (8 * i));
+    return s;
+  };
+  const std::string ihdr = be(h, 4) + be(w, 4) + be(1, 2) + be(7, 1) + be(7, 1) + be(0, 1) + be(0, 1);
+  const std::string colr = be(1, 1) + be(0, 1) + be(0, 1) + be(17, 4);
+  return std::string("\0\0\0\x0cjP  \r\n\x87\n", 12) + Box("ftyp", "jp2 " + be(0, 4) + "jp2 ") +
+         Box("jp2h", Box("ihdr", ihdr) + Box("colr", colr)) + Box("jp2c", stream);
+}
+
+// A stream may not claim more tiles than it has bytes for, nor (beyond 2^24
+// samples) more than 65536 samples per byte: such claims are refused before
+// the codec allocates anything, in code streams and JP2 files alike. A blank
+// picture within the bound still reads.
+TEST_F(Jas, ClaimsBeyondTheDataAreRefused) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool reads;
+  };
+  const std::string huge = BlankCodeStream(16384, 16384, 16384, 16384);
+  const std::string tiles = BlankCodeStream(255, 255, 1, 1);
+  const std::string blank = BlankCodeStream(4096, 4096, 4096, 4096);
+  const Case cases[] = {
+      {"16384 square", huge, false},
+      {"16384 square in a JP2", Jp2Around(huge, 16384, 16384), false},
+      {"65025 tiles", tiles, false},
+      {"65025 tiles in a JP2", Jp2Around(tiles, 255, 255), false},
+      {"4096 square", blank, true},
+      {"4096 square in a JP2", Jp2Around(blank, 4096, 4096), true},
+  };
+  for (const Case& c : cases) {
+    PxImage image;
+    EXPECT_EQ(DecodeBytes(image, c.bytes, kFormatJp2), c.reads) << c.name << ": " << image.LastError();
+    if (c.reads) {
+      EXPECT_EQ(image.Width(), 4096u) << c.name;
+      EXPECT_EQ(pxtest::Rgb(image, 4095, 0), 0x808080u) << c.name;  // zero, lifted by the DC shift
+    } else {
+      EXPECT_STREQ(image.LastError(), "error: cannot load image data") << c.name;
+    }
+  }
+  // The size alone is cheap: a dimensions-only read still tells it.
+  PxImage size;
+  size.info.escape = -1;
+  ASSERT_TRUE(DecodeBytes(size, huge, kFormatJpc)) << size.LastError();
+  EXPECT_EQ(size.Width(), 16384u);
 }
 
 // A JP2 in sYCC with chroma planes at half size, written here through
@@ -332,6 +500,77 @@ TEST_F(Jas, WrittenFilesReadBackInImageMagick) {
     ASSERT_TRUE(back) << c.file;
     EXPECT_EQ(back->info.formatId, c.id);
     EXPECT_EQ(MaxDifference(*back, ref), 0) << c.file;
+  }
+}
+
+// Alpha is written where the format can mark it (JP2, J2K) and read back
+// by ImageMagick and by us; colour and grey alike.
+TEST_F(Jas, AlphaIsWritten) {
+  auto colour = Load(Path("card.ppm"), 0, kFormatPnm);
+  auto grey = Load(Path("grey.pgm"), 0, kFormatPnm);
+  ASSERT_TRUE(colour && grey);
+  for (PxImage* image : {colour.get(), grey.get()}) {
+    ASSERT_TRUE(image->CreateAlphaPlane());
+    for (uint32_t i = 0; i < image->Width() * image->Height(); ++i) image->alpha[i] = static_cast<uint8_t>(i * 7);
+    image->info.jpegQuality = 100;
+  }
+  struct Case {
+    const char* file;
+    PxImage* image;
+    ImageFormatId id;
+  };
+  const Case cases[] = {
+      {"a.jp2", colour.get(), kFormatJp2},
+      {"a.j2k", colour.get(), kFormatJpc},
+      {"ga.jp2", grey.get(), kFormatJp2},
+  };
+  for (const Case& c : cases) {
+    const std::string out = Path(c.file);
+    ASSERT_TRUE(EncodeTo(*c.image, out, c.id)) << c.file << ": " << c.image->LastError();
+    if (c.id == kFormatJp2) {  // a code stream cannot say which component is alpha
+      EXPECT_EQ(AlphaDifference(*c.image, out), 0) << c.file;
+    }
+    EXPECT_EQ(MaxDifference(*c.image, MagickRgb(out, "-alpha off")), 0) << c.file;
+    auto back = Load(out, 0, c.id);
+    ASSERT_TRUE(back) << c.file;
+    EXPECT_EQ(back->Bpp(), c.image->Bpp()) << c.file;
+    ASSERT_NE(back->alpha, nullptr) << c.file;
+    EXPECT_EQ(std::memcmp(back->alpha, c.image->alpha, size_t{c.image->Width()} * c.image->Height()), 0) << c.file;
+  }
+}
+
+// Pictures of 1 and 4 bits whose palettes are grey but not the 256-step
+// ramp (a PBM read by this library; sixteen greys in no order) are written
+// to every grey format with the grey each pixel shows.
+TEST_F(Jas, AnyGreyPaletteIsGrey) {
+  ASSERT_TRUE(Sh("convert-im6.q16 " + Quote(Path("grey.pgm")) + " -threshold 50% " + Quote(Path("b.pbm"))));
+  auto bitmap = Load(Path("b.pbm"), 0, kFormatPnm);
+  ASSERT_TRUE(bitmap);
+  ASSERT_EQ(bitmap->Bpp(), 1u);
+  PxImage sixteen(23, 9, 4, 0);
+  for (uint32_t i = 0; i < 16; ++i) {
+    const uint8_t level = static_cast<uint8_t>((i * 7 % 16) * 17);
+    sixteen.StorePaletteEntry(static_cast<uint8_t>(i), level, level, level);
+  }
+  pxtest::FillPattern(sixteen);
+  for (uint32_t i = 0; i < 16; ++i) {  // FillPattern sets its own colours: make them grey again
+    const uint8_t level = static_cast<uint8_t>((i * 7 % 16) * 17);
+    sixteen.StorePaletteEntry(static_cast<uint8_t>(i), level, level, level);
+  }
+  for (PxImage* image : {bitmap.get(), &sixteen}) {
+    image->info.jpegQuality = 100;
+    for (ImageFormatId id : {kFormatPnm, kFormatRas, kFormatPgx, kFormatJp2}) {
+      const std::string out = Path("grey" + std::to_string(image->Bpp()) + "." + std::to_string(id));
+      ASSERT_TRUE(EncodeTo(*image, out, id)) << image->Bpp() << " bits, format " << id << ": " << image->LastError();
+      auto back = Load(out, 0, id);
+      ASSERT_TRUE(back) << out;
+      int worst = 0;
+      for (int y = 0; y < static_cast<int>(image->Height()); ++y)
+        for (int x = 0; x < static_cast<int>(image->Width()); ++x)
+          worst = std::max(worst, std::abs(static_cast<int>(pxtest::Rgb(*back, x, y) & 0xFF) -
+                                           static_cast<int>(pxtest::Rgb(*image, x, y) & 0xFF)));
+      EXPECT_EQ(worst, 0) << out;
+    }
   }
 }
 

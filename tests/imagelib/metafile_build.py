@@ -63,6 +63,9 @@ def main():
     files = {
         # 2000 x 1000 units at 1000 per inch: 192 x 96 at 96 dpi; red at 48..144, 24..72.
         'rect.wmf': placeable_wmf((0, 0, 2000, 1000), 1000, (500, 250, 1500, 750), (0, 0, 2000, 1000)),
+        # The same picture with frames that do not start at 0,0.
+        'offset.wmf': placeable_wmf((500, 300, 2500, 1300), 1000, (1000, 550, 2000, 1050), (500, 300, 2000, 1000)),
+        'negative.wmf': placeable_wmf((-500, -300, 1500, 700), 1000, (0, -50, 1000, 450), (-500, -300, 2000, 1000)),
         'rect.emf': emf((0, 0, 200, 100), (50, 25, 150, 75)),
         # 8000 x 2000 device units: drawn at 4000 x 1000.
         'wide.emf': emf((0, 0, 8000, 2000), (2000, 500, 6000, 1500)),

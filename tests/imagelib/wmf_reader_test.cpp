@@ -52,6 +52,8 @@ TEST_F(Wmf, RectangleComesOutAtItsPlace) {
   // 2000 x 1000 units at 1000 per inch on a 96-dpi screen: 192 x 96.
   const Case cases[] = {
       {"rect.wmf", 192, 96, 48, 24, 144, 72},
+      {"offset.wmf", 192, 96, 48, 24, 144, 72},    // frame from (500, 300)
+      {"negative.wmf", 192, 96, 48, 24, 144, 72},  // frame from (-500, -300)
       {"rect.emf", 200, 100, 50, 25, 150, 75},
       {"wide.emf", 4000, 1000, 1000, 250, 3000, 750},  // 8000 x 2000 drawn at the limit
   };
