@@ -357,3 +357,40 @@ TEST(RawFormat, GreyWorldWithoutMultipliersOrMatrix) {
   EXPECT_NEAR(p.b, p.g, 2);
   EXPECT_GT(p.g, 50);
 }
+
+// Trying every format: a DNG the RAW format refuses is reported with the RAW
+// decoder's text (the TIFF reader only hands such files on), and a picture
+// that loads carries no earlier format's complaint.
+TEST(RawFormat, TryAllTellsTheRawDecodersText) {
+  Scratch s;
+  struct Case {
+    int width, height;
+    const char* text;
+  } cases[] = {{64, 21, "PxImageRAW: not a raw image"}, {30000, 30000, "PxImageRAW: picture too large"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    DngSpec small;
+    std::vector<uint8_t> bytes = WriteDng(small);
+    // Width and height are the first two entries after the count at 8.
+    auto put32 = [&](size_t at, uint32_t v) {
+      for (int i = 0; i < 4; ++i) bytes[at + size_t(i)] = uint8_t(v >> (8 * i));
+    };
+    ASSERT_EQ(bytes[10 + 12 * 1] | bytes[11 + 12 * 1] << 8, 256);
+    put32(10 + 12 * 1 + 8, uint32_t(c.width));
+    put32(10 + 12 * 2 + 8, uint32_t(c.height));
+    const std::string path = s.Write("bad.dng", bytes);
+    for (ImageFormatId id : {kFormatUnknown, kFormatRaw, kFormatTif}) {
+      PxImage img;
+      EXPECT_FALSE(Load(img, path, id)) << id;
+      EXPECT_STREQ(img.LastError(), c.text) << id;
+    }
+  }
+  PxImage ok;
+  ok.SetLastError("Not an SKA file");
+  ASSERT_TRUE(Load(ok, s.Write("good.dng", WriteDng(DngSpec{})), kFormatUnknown));
+  EXPECT_STREQ(ok.LastError(), "");
+  PxImage byId;
+  byId.SetLastError("Not an SKA file");
+  ASSERT_TRUE(Load(byId, s.Write("good.dng", WriteDng(DngSpec{}))));
+  EXPECT_STREQ(byId.LastError(), "");
+}
