@@ -333,3 +333,22 @@ TEST(RawIdentify, FujiDiagonalLayoutAndSecondFrame) {
   auto p = Probe(cut, [](raw_decode_context* c) { c->options.shot_index = 1; });
   EXPECT_EQ(p->ctx->raw_image_count, 0);
 }
+
+TEST(RawIdentify, SideJpegOnlyForRowsThatNameOne) {
+  // A Nikon E950 known by its size looks for the JPEG beside it; a Sinar
+  // back known by its size has none to look for.
+  struct Case {
+    size_t size;
+    const char* make;
+    bool looks;
+  } cases[] = {{2465792, "NIKON", true}, {12582980, "Sinar", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.make);
+    auto p = Probe(SizedFile(c.size), [](raw_decode_context* ctx) {
+      ctx->message_name = "/nonexistent/DSCN0001.RAW";
+    });
+    EXPECT_STREQ(p->ctx->camera_make, c.make);
+    EXPECT_EQ(p->ctx->message_log.find("Failed to read metadata") != std::string::npos, c.looks)
+        << p->ctx->message_log;
+  }
+}
