@@ -394,3 +394,26 @@ TEST(RawFormat, TryAllTellsTheRawDecodersText) {
   ASSERT_TRUE(Load(byId, s.Write("good.dng", WriteDng(DngSpec{}))));
   EXPECT_STREQ(byId.LastError(), "");
 }
+
+// An Olympus file of odd height is read one row further than it declares
+// and gives a picture of that even height.
+TEST(RawFormat, OlympusOddHeightDecodes) {
+  Scratch s;
+  rawtest::TiffWriter w(true);
+  rawtest::TiffIfd& ifd = w.NewIfd(true);
+  ifd.Image(64, 47, 12, 1, 32803, 1).Ascii(271, "OLYMPUS OPTICAL CO.,LTD").Ascii(272, "E-1");
+  // 48 rows of packed 12-bit samples, all 0x555.
+  rawtest::TiffIfd& exif = w.NewIfd(false);
+  exif.Bytes(41730, 7, {2, 0, 2, 0, 0, 1, 1, 2});  // R G / G B
+  ifd.Pointers(34665, {&exif});
+  ifd.Strip(std::vector<uint8_t>(64 * 48 * 3 / 2, 0x55));
+  PxImage img;
+  ASSERT_TRUE(Load(img, s.Write("odd.orf", w.Bytes()))) << img.LastError();
+  EXPECT_EQ(img.Width(), 64u);
+  EXPECT_EQ(img.Height(), 48u);
+  // A flat grey scene: the added row is as grey as the rest.
+  const Rgb middle = At(img, 30, 20);
+  EXPECT_GT(middle.g, 50);
+  EXPECT_NEAR(middle.r, middle.g, 2);
+  EXPECT_TRUE(At(img, 30, 47) == middle);
+}

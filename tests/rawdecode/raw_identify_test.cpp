@@ -144,7 +144,7 @@ TEST(RawIdentify, Table) {
        },
        {"Canon", "EOS 1000D", 2622 - 2 - 18, 3948 - 42, 18, 42, 0xB4B4B4B4, 3, ljpeg_load_raw}},
       {"Olympus, odd height", [] { return CameraTiff("OLYMPUS OPTICAL CO.,LTD", "E-1", 2560, 1921); },
-       {"OLYMPUS", "E-1", 1922, 2560, 0, 0, 0, 3, nullptr}},
+       {"OLYMPUS", "E-1", 1922, 2560, 0, 0, 0, 3, packed_12bit_load_raw}},
       {"Nikon maker name, D200",
        [] { return CameraTiff("NIKON CORPORATION", "NIKON D200", 3900, 2616); },
        {"NIKON", "D200", 2616, 3896, 0, 1, 0xB4B4B4B4, 3, packed_12bit_load_raw}},
