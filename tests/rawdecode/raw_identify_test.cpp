@@ -352,3 +352,16 @@ TEST(RawIdentify, SideJpegOnlyForRowsThatNameOne) {
         << p->ctx->message_log;
   }
 }
+
+TEST(RawIdentify, ComplementaryCamerasWithoutMatrixKeepCameraColours) {
+  // These reach the output conversion as four complementary colours without
+  // a matrix, where a fixed approximation makes red, green and blue of them.
+  for (size_t size : {size_t(2465792), size_t(5865472), size_t(7438336)}) {
+    SCOPED_TRACE(size);
+    auto p = Probe(SizedFile(size));
+    EXPECT_GE(p->ctx->raw_image_count, 1);
+    EXPECT_EQ(p->ctx->colour_count, 4);
+    EXPECT_STREQ(p->ctx->colour_letters, "GMCY");
+    EXPECT_EQ(p->ctx->raw_colour_flag, 1);
+  }
+}
