@@ -417,3 +417,41 @@ TEST(RawFormat, OlympusOddHeightDecodes) {
   EXPECT_NEAR(middle.r, middle.g, 2);
   EXPECT_TRUE(At(img, 30, 47) == middle);
 }
+
+// A DNG whose sensor data directory cannot be read is refused: its RGB
+// preview (large enough to pass for a picture) is never developed as if it
+// were the sensor data.
+TEST(RawFormat, UnreadableRawDirectoryIsNotReplacedByThePreview) {
+  Scratch s;
+  struct Case {
+    const char* name;
+    int64_t target;  // of the sub-directory pointer, from the file's end
+  } cases[] = {{"beyond the file", 1000}, {"into the picture data", -200}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    rawtest::TiffWriter w(true);
+    rawtest::TiffIfd& first = w.NewIfd(true);
+    rawtest::TiffIfd& raw = w.NewIfd(false);
+    first.Long(254, {1}).Image(128, 96, 8, 1, 2, 3).Strip(std::vector<uint8_t>(128 * 96 * 3, 0x80));
+    first.Ascii(271, "Pixelwharf").Ascii(272, "Preview Test").Bytes(50706, 1, {1, 1, 0, 0});
+    first.Pointers(330, {&raw});
+    raw.Long(254, {0}).Image(64, 48, 16, 1, 32803, 1).Short(33421, {2, 2}).Bytes(33422, 1, {0, 1, 1, 2});
+    raw.Strip(std::vector<uint8_t>(64 * 48 * 2, 0x03));
+    std::vector<uint8_t> bytes = w.Bytes();
+    // The sub-directory pointer (tag 330) of the first directory, at offset 8.
+    auto u16 = [&](size_t at) { return size_t(bytes[at] | bytes[at + 1] << 8); };
+    size_t pointer = 0;
+    for (size_t k = 0, n = u16(8); k < n; ++k)
+      if (u16(10 + 12 * k) == 330) pointer = 10 + 12 * k + 8;
+    ASSERT_NE(pointer, 0u);
+    const uint32_t target = uint32_t(int64_t(bytes.size()) + c.target);
+    for (int k = 0; k < 4; ++k) bytes[pointer + size_t(k)] = uint8_t(target >> (8 * k));
+    const std::string path = s.Write("broken.dng", bytes);
+    for (ImageFormatId id : {kFormatRaw, kFormatUnknown}) {
+      PxImage img;
+      EXPECT_FALSE(Load(img, path, id)) << id << ": " << img.Width() << "x" << img.Height();
+      EXPECT_FALSE(img.HasPixels());
+      EXPECT_STREQ(img.LastError(), "PxImageRAW: not a raw image");
+    }
+  }
+}
