@@ -349,6 +349,29 @@ TEST(RawWavelet, NoiseShrinksAndTheMeanStays) {
   EXPECT_LT(after.second, before.second * 0.5);
 }
 
+// The two greens of a Bayer sensor read 1000 and 1400 on a flat field: the
+// wavelet pass has no detail to remove, and the green step then moves each
+// green to the mean of itself and its four diagonal neighbours of the other
+// kind (a move larger than the threshold's): both end at 1200 (x 16).
+TEST(RawWavelet, TheTwoGreensAreBroughtTogether) {
+  auto ctx = raw_context_create();
+  ctx->image_height = 16;
+  ctx->image_width = 20;
+  ctx->cfa_pattern = 0xB4B4B4B4;  // R G / G2(3) B
+  ctx->colour_count = 3;
+  ctx->shrink_factor = 1;
+  ctx->white_level = 4095;
+  for (float& m : ctx->pre_multipliers) m = 1;
+  raw_allocate_pixels(ctx.get(), "test");
+  for (uint64_t i = 0; i < ctx->pixel_count; ++i) ctx->pixels[i] = {{800, 1000, 600, 1400}};
+  ctx->options.denoise_threshold = 8000;
+  wavelet_denoise(ctx.get());
+  for (int r = 1; r < 15; ++r)
+    for (int c = 1; c < 19; ++c)
+      if (cfa_colour_at(ctx.get(), r, c) & 1) ASSERT_NEAR(cfa_sample(ctx.get(), r, c), 1200 << 4, 2) << r << "," << c;
+  EXPECT_NEAR(cfa_sample(ctx.get(), 2, 2), 800 << 4, 2);  // red stays
+}
+
 TEST(RawPreInterpolate, UnshrinksAndFoldsTheSecondGreen) {
   auto ctx = raw_context_create();
   ctx->image_height = 4;
