@@ -67,6 +67,26 @@ TEST(RawZeroSamples, FilledFromSameColourNeighbours) {
       }
 }
 
+// Zeros in the first two rows or the first two columns stay; from row 2 and
+// column 2 on every zero is filled, however close to the corner.
+TEST(RawZeroSamples, FirstTwoRowsAndColumnsAreNeverFilled) {
+  struct Case {
+    int row, col;
+    bool filled;
+  } cases[] = {{0, 5, false}, {1, 6, false}, {1, 1, false}, {5, 0, false}, {6, 1, false},
+               {2, 2, true},  {2, 7, true},  {7, 2, true},  {9, 9, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.row << "," << c.col);
+    auto ctx = MosaicContext(10, 10, Ramp);
+    cfa_sample(ctx.get(), c.row, c.col) = 0;
+    fill_zero_samples(ctx.get());
+    if (c.filled)
+      EXPECT_NEAR(cfa_sample(ctx.get(), c.row, c.col), Ramp(c.row, c.col, cfa_colour_at(ctx.get(), c.row, c.col)), 20);
+    else
+      EXPECT_EQ(cfa_sample(ctx.get(), c.row, c.col), 0);
+  }
+}
+
 TEST(RawDeadPixels, ListedPixelsWithinTheShotTimeAreRepaired) {
   TempDir dir;
   WriteFile(dir.path / "list",
