@@ -34,6 +34,9 @@ UniqueFile OpenForReading(const std::wstring& path) {
 }
 
 constexpr const char* kUnknownFormatText = "Decode: Unknown or wrong format";
+// The TIFF reader's answer for camera sensor data (a DNG, a camera TIFF): it
+// hands the file on, so the RAW format's failure is the one that explains.
+constexpr const char* kHandedToRawText = "Camera raw data: read by the RAW format";
 
 }  // namespace
 
@@ -85,12 +88,18 @@ bool PxImage::Decode(PxFile* file, ImageFormatId id) {
     // The record's buffer pointers describe this image, not the new object.
     object->info.owner = nullptr;
     object->info.pixels = nullptr;
+    // An earlier format's complaint is no part of this attempt: a reader that
+    // succeeds leaves the text empty or says what it found (damage, a size).
+    object->info.lastError[0] = 0;
     if (codec.decode(*object, file)) {
       return AdoptFrom(*object, true);
     }
     if (codec.reportsFrameCount) info.frameCount = object->info.frameCount;
     SetLastError(object->LastError());
-    if (&codec == recognised) std::memcpy(recognisedError, info.lastError, sizeof recognisedError);
+    if (&codec == recognised) {
+      std::memcpy(recognisedError, info.lastError, sizeof recognisedError);
+      if (std::strcmp(info.lastError, kHandedToRawText) == 0) recognised = CodecForId(kFormatRaw);
+    }
     file->SeekTo(start, 0);
     if (id != kFormatUnknown) return false;
   }

@@ -75,9 +75,9 @@ const raw_size_row camera_size_table[raw_size_row_count] = {
     {10702848, "PENTAX", "Optio 750Z", 1},
     {16098048, "SAMSUNG", "S85", 1},
     {16215552, "SAMSUNG", "S85", 1},
-    {12582980, "Sinar", "", 1},
-    {33292868, "Sinar", "", 1},
-    {44390468, "Sinar", "", 1},
+    {12582980, "Sinar", "", 0},
+    {33292868, "Sinar", "", 0},
+    {44390468, "Sinar", "", 0},
 };
 
 const char* const maker_names[raw_maker_name_count] = {

@@ -204,9 +204,11 @@ void canon_10bit_load_raw(raw_decode_context* ctx) {
         ++w;
       }
       unsigned value = buffer >> bits & 0x3FF;
-      if (irow < 0 || irow >= ctx->image_height) continue;
+      // The masked rows above and below the picture are black as much as
+      // the masked columns beside it.
+      const bool visible_row = irow >= 0 && irow < ctx->image_height;
       int64_t x = int64_t(col) - ctx->left_margin;
-      if (x >= 0 && x < ctx->image_width) {
+      if (visible_row && x >= 0 && x < ctx->image_width) {
         cfa_sample(ctx, unsigned(irow), unsigned(x)) = uint16_t(value);
       } else if (x > 1 - int64_t(ctx->left_margin) && x != ctx->image_width) {
         black_sum += value;

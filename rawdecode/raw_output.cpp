@@ -39,6 +39,17 @@ uint16_t clamp_sample(float v) {
   return uint16_t(v);
 }
 
+// Four-colour complementary sensors (letters "GMCY") of cameras without a
+// colour matrix cannot be shown with three of their colours as red, green
+// and blue. Taking cyan = G + B, magenta = R + B, yellow = R + G and green
+// as halves of what they add (so that grey gives four equal values after
+// white balance), red, green and blue are the least-squares solution of
+// those four equations: a fixed approximation, not any camera's calibration.
+const float complementary_rgb[3][4] = {  // columns: G, M, C, Y
+    {-0.25f, 0.75f, -0.75f, 1.25f},
+    {0.75f, -0.25f, 0.25f, 0.25f},
+    {-0.25f, 0.75f, 1.25f, -0.75f}};
+
 void derive_gamma(double* g) {
   double bounds[2] = {0, 0};
   bounds[g[1] >= 1] = 1;
@@ -153,10 +164,18 @@ void convert_to_rgb(raw_decode_context* ctx) {
 
   memset(ctx->output_histogram, 0, sizeof ctx->output_histogram);
   if (!raw_pixels_hold_full_image(ctx)) return;
+  const bool from_complementary = ctx->raw_colour_flag && !ctx->options.document_mode_level &&
+                                  space >= 1 && space <= 5 && ctx->colour_count == 4 &&
+                                  strcmp(ctx->colour_letters, "GMCY") == 0;
   raw_pixel* pixel = ctx->pixels.get();
   for (unsigned row = 0; row < ctx->image_height; ++row)
     for (unsigned col = 0; col < ctx->image_width; ++col, ++pixel) {
-      if (!ctx->raw_colour_flag) {
+      if (from_complementary) {
+        float out[3] = {0, 0, 0};
+        for (int i = 0; i < 3; ++i)
+          for (int c = 0; c < 4; ++c) out[i] += complementary_rgb[i][c] * float((*pixel)[c]);
+        for (int i = 0; i < 3; ++i) (*pixel)[i] = clamp_sample(out[i]);
+      } else if (!ctx->raw_colour_flag) {
         float out[3] = {0, 0, 0};
         for (int i = 0; i < 3; ++i)
           for (int c = 0; c < colours; ++c) out[i] += out_cam[i][c] * float((*pixel)[c]);

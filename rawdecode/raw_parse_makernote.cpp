@@ -193,7 +193,7 @@ void read_note_entry(raw_decode_context* ctx, note_walk& w, const tiff_entry& e,
     parse_skip(ctx, int64_t{w.wbi} * 48);
     for (int c = 0; c < 3; ++c) ctx->camera_multipliers[c] = read_u16(ctx);
   }
-  if (tag == 0xA7 && nikon_wb_tables_known && w.ver97 >= 200 && w.ver97 <= 211 &&
+  if (tag == 0xA7 && w.ver97 >= 200 && w.ver97 <= 211 &&
       ctx->camera_multipliers[0] == 0) {
     decipher_nikon_wb(ctx, w.buf97, w.serial);
     static constexpr char offsets[] = "66666>666;6A";

@@ -169,6 +169,10 @@ void read_tiff_container(raw_decode_context* ctx, uint32_t base) {
     if (s.samples > max_samples) max_samples = s.samples;
     if (max_samples > 3) max_samples = 3;
     if (s.compression == 6 && s.samples == 3) continue;
+    // A DNG keeps its sensor data as a colour filter array or linear raw
+    // samples; its RGB previews are never the raw picture, even when the
+    // directory that holds the sensor data could not be read.
+    if (ctx->dng_version_code && s.photometric != 32803 && s.photometric != 34892) continue;
     // a size beyond the geometry fields cannot be loaded
     if (s.width < 1 || s.height < 1 || s.width > 0xFFFF || s.height > 0xFFFF) continue;
     if (uint64_t(s.width) * uint64_t(s.height) <= uint64_t{ctx->sensor_width} * ctx->sensor_height) continue;

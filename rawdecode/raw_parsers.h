@@ -32,11 +32,6 @@ void read_thumbnail_note(raw_decode_context* ctx, int64_t base, unsigned offset_
 // The fixed tables that decipher Nikon white-balance blocks.
 extern const uint8_t nikon_wb_table_serial[256];
 extern const uint8_t nikon_wb_table_count[256];
-// False while the two tables above are not the cameras' own keys: an
-// enciphered white-balance block is then skipped (deciphered with other
-// keys it would give wrong multipliers), and the file's other white
-// balance or a grey world is used.
-extern const bool nikon_wb_tables_known;
 
 // ---- other containers ---------------------------------------------------------
 void read_ciff_heap(raw_decode_context* ctx, int64_t offset, int64_t length);

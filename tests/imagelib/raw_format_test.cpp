@@ -357,3 +357,101 @@ TEST(RawFormat, GreyWorldWithoutMultipliersOrMatrix) {
   EXPECT_NEAR(p.b, p.g, 2);
   EXPECT_GT(p.g, 50);
 }
+
+// Trying every format: a DNG the RAW format refuses is reported with the RAW
+// decoder's text (the TIFF reader only hands such files on), and a picture
+// that loads carries no earlier format's complaint.
+TEST(RawFormat, TryAllTellsTheRawDecodersText) {
+  Scratch s;
+  struct Case {
+    int width, height;
+    const char* text;
+  } cases[] = {{64, 21, "PxImageRAW: not a raw image"}, {30000, 30000, "PxImageRAW: picture too large"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    DngSpec small;
+    std::vector<uint8_t> bytes = WriteDng(small);
+    // Width and height are the first two entries after the count at 8.
+    auto put32 = [&](size_t at, uint32_t v) {
+      for (int i = 0; i < 4; ++i) bytes[at + size_t(i)] = uint8_t(v >> (8 * i));
+    };
+    ASSERT_EQ(bytes[10 + 12 * 1] | bytes[11 + 12 * 1] << 8, 256);
+    put32(10 + 12 * 1 + 8, uint32_t(c.width));
+    put32(10 + 12 * 2 + 8, uint32_t(c.height));
+    const std::string path = s.Write("bad.dng", bytes);
+    for (ImageFormatId id : {kFormatUnknown, kFormatRaw, kFormatTif}) {
+      PxImage img;
+      EXPECT_FALSE(Load(img, path, id)) << id;
+      EXPECT_STREQ(img.LastError(), c.text) << id;
+    }
+  }
+  PxImage ok;
+  ok.SetLastError("Not an SKA file");
+  ASSERT_TRUE(Load(ok, s.Write("good.dng", WriteDng(DngSpec{})), kFormatUnknown));
+  EXPECT_STREQ(ok.LastError(), "");
+  PxImage byId;
+  byId.SetLastError("Not an SKA file");
+  ASSERT_TRUE(Load(byId, s.Write("good.dng", WriteDng(DngSpec{}))));
+  EXPECT_STREQ(byId.LastError(), "");
+}
+
+// An Olympus file of odd height is read one row further than it declares
+// and gives a picture of that even height.
+TEST(RawFormat, OlympusOddHeightDecodes) {
+  Scratch s;
+  rawtest::TiffWriter w(true);
+  rawtest::TiffIfd& ifd = w.NewIfd(true);
+  ifd.Image(64, 47, 12, 1, 32803, 1).Ascii(271, "OLYMPUS OPTICAL CO.,LTD").Ascii(272, "E-1");
+  // 48 rows of packed 12-bit samples, all 0x555.
+  rawtest::TiffIfd& exif = w.NewIfd(false);
+  exif.Bytes(41730, 7, {2, 0, 2, 0, 0, 1, 1, 2});  // R G / G B
+  ifd.Pointers(34665, {&exif});
+  ifd.Strip(std::vector<uint8_t>(64 * 48 * 3 / 2, 0x55));
+  PxImage img;
+  ASSERT_TRUE(Load(img, s.Write("odd.orf", w.Bytes()))) << img.LastError();
+  EXPECT_EQ(img.Width(), 64u);
+  EXPECT_EQ(img.Height(), 48u);
+  // A flat grey scene: the added row is as grey as the rest.
+  const Rgb middle = At(img, 30, 20);
+  EXPECT_GT(middle.g, 50);
+  EXPECT_NEAR(middle.r, middle.g, 2);
+  EXPECT_TRUE(At(img, 30, 47) == middle);
+}
+
+// A DNG whose sensor data directory cannot be read is refused: its RGB
+// preview (large enough to pass for a picture) is never developed as if it
+// were the sensor data.
+TEST(RawFormat, UnreadableRawDirectoryIsNotReplacedByThePreview) {
+  Scratch s;
+  struct Case {
+    const char* name;
+    int64_t target;  // of the sub-directory pointer, from the file's end
+  } cases[] = {{"beyond the file", 1000}, {"into the picture data", -200}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    rawtest::TiffWriter w(true);
+    rawtest::TiffIfd& first = w.NewIfd(true);
+    rawtest::TiffIfd& raw = w.NewIfd(false);
+    first.Long(254, {1}).Image(128, 96, 8, 1, 2, 3).Strip(std::vector<uint8_t>(128 * 96 * 3, 0x80));
+    first.Ascii(271, "Pixelwharf").Ascii(272, "Preview Test").Bytes(50706, 1, {1, 1, 0, 0});
+    first.Pointers(330, {&raw});
+    raw.Long(254, {0}).Image(64, 48, 16, 1, 32803, 1).Short(33421, {2, 2}).Bytes(33422, 1, {0, 1, 1, 2});
+    raw.Strip(std::vector<uint8_t>(64 * 48 * 2, 0x03));
+    std::vector<uint8_t> bytes = w.Bytes();
+    // The sub-directory pointer (tag 330) of the first directory, at offset 8.
+    auto u16 = [&](size_t at) { return size_t(bytes[at] | bytes[at + 1] << 8); };
+    size_t pointer = 0;
+    for (size_t k = 0, n = u16(8); k < n; ++k)
+      if (u16(10 + 12 * k) == 330) pointer = 10 + 12 * k + 8;
+    ASSERT_NE(pointer, 0u);
+    const uint32_t target = uint32_t(int64_t(bytes.size()) + c.target);
+    for (int k = 0; k < 4; ++k) bytes[pointer + size_t(k)] = uint8_t(target >> (8 * k));
+    const std::string path = s.Write("broken.dng", bytes);
+    for (ImageFormatId id : {kFormatRaw, kFormatUnknown}) {
+      PxImage img;
+      EXPECT_FALSE(Load(img, path, id)) << id << ": " << img.Width() << "x" << img.Height();
+      EXPECT_FALSE(img.HasPixels());
+      EXPECT_STREQ(img.LastError(), "PxImageRAW: not a raw image");
+    }
+  }
+}

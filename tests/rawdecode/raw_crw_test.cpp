@@ -95,3 +95,43 @@ TEST(RawCrw, LowBitProbeOnShortAndZeroedData) {
   MemoryContext last(v);
   EXPECT_EQ(canon_has_low_bits(last.get()), 0);
 }
+
+// Sensors 2672 samples wide add 2 to every sample below 512 once its low
+// bits are joined; other widths keep their samples as stored.
+TEST(RawCrw, SamplesBelow512GainTwoOnlyOn2672WideSensors) {
+  for (int w : {2672, 2680}) {
+    SCOPED_TRACE(w);
+    const int h = 8;
+    std::mt19937 gen{unsigned(w)};
+    std::vector<uint16_t> samples(size_t(w) * h);
+    for (int r = 0; r < h; ++r) {
+      int high[2] = {512, 512};
+      for (int c = 0; c < w; ++c) {
+        int& b = high[c & 1];
+        // Down to about 120 (samples about 480), then wandering across 128
+        // (sample 512) in small non-zero steps.
+        int step = b > 140 ? std::min(40, b - 120) : 1 + int(gen() % 12);
+        b += b > 120 ? -step : step;
+        samples[size_t(r) * w + c] = uint16_t(b * 4 + int(gen() % 4));
+      }
+      samples[size_t(r) * w + w - 2] = 400;
+      samples[size_t(r) * w + w - 1] = 360;
+    }
+    CrwParams p;
+    p.sensor_width = w;
+    p.sensor_height = h;
+    MemoryContext m(EncodeCrw(p, samples));
+    SetGeometry(m, w, h);
+    canon_compressed_load_raw(m.get());
+    ASSERT_EQ(m->data_error_reported, 0) << m->message_log;
+    int below = 0;
+    for (int r = 0; r < h - 1; ++r)
+      for (int c = 0; c < w - 4; ++c) {
+        const int stored = samples[size_t(r + 1) * w + c + 2];
+        below += stored < 512;
+        const int expect = stored + (w == 2672 && stored < 512 ? 2 : 0) + ((c & 1) ? 40 : 0);
+        ASSERT_EQ(cfa_sample(m.get(), r, c), expect) << r << "," << c;
+      }
+    EXPECT_GT(below, 1000);
+  }
+}

@@ -154,3 +154,63 @@ TEST(RawHighlights, RecoveryRebuildsAClippedColourFromItsNeighbours) {
   EXPECT_EQ(At(ctx.get(), 5, 5)[0], 65535);  // 60000 x 1.2857, clipped
   EXPECT_EQ(At(ctx.get(), 1, 1)[0], 40000);
 }
+
+// Ties between the two directions. Green is G + k on the red rows and G on
+// the blue rows, red and blue flat: at a red or blue position the
+// horizontal and vertical green differences are equal (both 0), the
+// horizontal estimate is the pixel's own row (G + k on red rows, G on blue
+// rows), the vertical one the other rows'. PPG takes the horizontal one,
+// AHD (whose homogeneity counts are equal too) the mean of both.
+TEST(RawDemosaic, TiesBetweenDirections) {
+  const int G = 20000, k = 4000;
+  auto zigzag = [&](int r, int, int colour) { return colour == 1 ? G + ((r & 1) ? 0 : k) : colour == 0 ? 9000 : 15000; };
+  struct Case {
+    const char* name;
+    Demosaic fn;
+    int on_red_rows, on_blue_rows;  // green found at red and at blue positions
+  } cases[] = {{"ppg", ppg_demosaic, G + k, G}, {"ahd", ahd_interpolate, G + k / 2, G + k / 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto ctx = MosaicContext(24, 24, zigzag);
+    c.fn(ctx.get());
+    for (int r = 6; r < 18; ++r)
+      for (int col = 6; col < 18; ++col)
+        if (cfa_colour_at(ctx.get(), r, col) != 1)
+          ASSERT_NEAR(At(ctx.get(), r, col)[1], (r & 1) ? c.on_blue_rows : c.on_red_rows, 1) << r << "," << col;
+  }
+  // PPG's blue at red: blue B + t (r - 10)(c - 11) and flat green give equal
+  // diagonal differences on row 10, with estimates B + t and B - t: their
+  // mean, B, is taken.
+  const int B = 30000, t = 200;
+  auto saddle = [&](int r, int c, int colour) { return colour == 2 ? B + t * (r - 10) * (c - 11) : colour == 1 ? G : 9000; };
+  auto ctx = MosaicContext(24, 24, saddle);
+  ppg_demosaic(ctx.get());
+  for (int col = 4; col < 20; col += 2) {
+    ASSERT_EQ(cfa_colour_at(ctx.get(), 10, col), 0);
+    EXPECT_EQ(At(ctx.get(), 10, col)[2], B) << col;
+  }
+}
+
+// VNG leaves out the directions that cross an edge: beside a sharp vertical
+// edge the green it finds at red and blue positions is its own side's, where
+// the bilinear result it starts from averages across the edge; over the
+// columns by the edge it strays less than half as far.
+TEST(RawDemosaic, VngKeepsASharpEdge) {
+  const int left[3] = {3000, 6000, 2000}, right[3] = {30000, 40000, 25000};
+  auto edge = [&](int, int c, int colour) { return c < 12 ? left[colour] : right[colour]; };
+  long error[2] = {};
+  int i = 0;
+  for (Demosaic fn : {vng_interpolate, bilinear_demosaic}) {
+    auto ctx = MosaicContext(24, 24, edge);
+    fn(ctx.get());
+    for (int r = 4; r < 20; ++r)
+      for (int c = 9; c < 15; ++c) {
+        const int* want = c < 12 ? left : right;
+        for (int k = 0; k < 3; ++k) error[i] += std::abs(At(ctx.get(), r, c)[k] - want[k]);
+        if (fn == vng_interpolate && cfa_colour_at(ctx.get(), r, c) != 1)
+          ASSERT_EQ(At(ctx.get(), r, c)[1], want[1]) << r << "," << c;
+      }
+    ++i;
+  }
+  EXPECT_LT(error[0] * 2, error[1]);
+}

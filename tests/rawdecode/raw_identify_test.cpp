@@ -144,7 +144,7 @@ TEST(RawIdentify, Table) {
        },
        {"Canon", "EOS 1000D", 2622 - 2 - 18, 3948 - 42, 18, 42, 0xB4B4B4B4, 3, ljpeg_load_raw}},
       {"Olympus, odd height", [] { return CameraTiff("OLYMPUS OPTICAL CO.,LTD", "E-1", 2560, 1921); },
-       {"OLYMPUS", "E-1", 1922, 2560, 0, 0, 0, 3, nullptr}},
+       {"OLYMPUS", "E-1", 1922, 2560, 0, 0, 0, 3, packed_12bit_load_raw}},
       {"Nikon maker name, D200",
        [] { return CameraTiff("NIKON CORPORATION", "NIKON D200", 3900, 2616); },
        {"NIKON", "D200", 2616, 3896, 0, 1, 0xB4B4B4B4, 3, packed_12bit_load_raw}},
@@ -332,4 +332,36 @@ TEST(RawIdentify, FujiDiagonalLayoutAndSecondFrame) {
   cut.resize(2000 + 100);
   auto p = Probe(cut, [](raw_decode_context* c) { c->options.shot_index = 1; });
   EXPECT_EQ(p->ctx->raw_image_count, 0);
+}
+
+TEST(RawIdentify, SideJpegOnlyForRowsThatNameOne) {
+  // A Nikon E950 known by its size looks for the JPEG beside it; a Sinar
+  // back known by its size has none to look for.
+  struct Case {
+    size_t size;
+    const char* make;
+    bool looks;
+  } cases[] = {{2465792, "NIKON", true}, {12582980, "Sinar", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.make);
+    auto p = Probe(SizedFile(c.size), [](raw_decode_context* ctx) {
+      ctx->message_name = "/nonexistent/DSCN0001.RAW";
+    });
+    EXPECT_STREQ(p->ctx->camera_make, c.make);
+    EXPECT_EQ(p->ctx->message_log.find("Failed to read metadata") != std::string::npos, c.looks)
+        << p->ctx->message_log;
+  }
+}
+
+TEST(RawIdentify, ComplementaryCamerasWithoutMatrixKeepCameraColours) {
+  // These reach the output conversion as four complementary colours without
+  // a matrix, where a fixed approximation makes red, green and blue of them.
+  for (size_t size : {size_t(2465792), size_t(5865472), size_t(7438336)}) {
+    SCOPED_TRACE(size);
+    auto p = Probe(SizedFile(size));
+    EXPECT_GE(p->ctx->raw_image_count, 1);
+    EXPECT_EQ(p->ctx->colour_count, 4);
+    EXPECT_STREQ(p->ctx->colour_letters, "GMCY");
+    EXPECT_EQ(p->ctx->raw_colour_flag, 1);
+  }
 }

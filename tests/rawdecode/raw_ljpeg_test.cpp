@@ -193,13 +193,15 @@ TEST(RawLjpeg, RestartEveryRowResynchronisesAfterDamage) {
 }
 
 TEST(RawLjpeg, LengthSixteenDependsOnTheDngVersion) {
-  // 0 then 32768 away from the prediction: a difference of -32768 (length 16).
+  // 0 comes 32768 away from the prediction: a difference of -32768 (length
+  // 16). The samples after it decode right only when exactly the bits the
+  // version calls for were taken after that length.
   LjpegParams p;
-  p.width = 2;
+  p.width = 5;
   p.height = 1;
   p.precision = 16;
   p.extra_byte_after_frame = false;
-  std::vector<uint16_t> samples = {32768, 0};
+  std::vector<uint16_t> samples = {32768, 0, 1234, 1300, 40000};
   {
     MemoryContext m(EncodeLjpeg(p, samples));
     m->dng_version_code = 0x01010000;  // newer DNG: no bits follow

@@ -99,8 +99,11 @@ void Canon10Bit() {
   Frame f(file, g);
   canon_10bit_load_raw(f.get());
   ExpectCfa(f, [&](int r, int c) { return Pattern(r + 1, c + 2, 10); });
-  // Columns 13 (x = 11 = image width) is not counted: only 14 and 15.
-  EXPECT_EQ(f->black_level, 42u);
+  // The black level is the mean of every sample outside the picture from
+  // stored column 2 on, except column 13 (x = 11 = image width): in the
+  // masked row 0, columns 2..12 (269 400 531 662 793 924 31 162 293 424 555)
+  // and 14, 15 (40 44); in rows 1..3 columns 14 and 15. 5377 / 19 = 283.
+  EXPECT_EQ(f->black_level, 283u);
   EXPECT_EQ(f->white_level, 1023u);
   EXPECT_EQ(f->byte_order, 0x4949);
   EXPECT_EQ(f->data_error_reported, 0);

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -149,6 +150,42 @@ TEST(RawOutput, MatrixConversionClampsBeforeIntegers) {
   four->raw_colour_flag = 0;
   convert_to_rgb(four.get());
   EXPECT_EQ(four->colour_count, 3);
+}
+
+// A four-colour complementary camera without a matrix: green, magenta,
+// cyan and yellow (each half of what it adds) give red, green and blue back.
+TEST(RawOutput, ComplementaryColoursWithoutAMatrixBecomeRgb) {
+  struct Case {
+    const char* letters;
+    int space;
+    uint16_t r, g, b;  // the scene; the pixel holds G, (R+B)/2, (G+B)/2, (R+G)/2
+    bool converted;
+  } cases[] = {{"GMCY", 1, 1000, 200, 100, true},
+               {"GMCY", 1, 1500, 1500, 1500, true},
+               {"GMCY", 2, 300, 900, 2000, true},
+               {"GMCY", 0, 1000, 200, 100, false},  // camera colours asked for
+               {"RGBE", 1, 1000, 200, 100, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.letters << " " << c.space << " " << c.r << "," << c.g << "," << c.b);
+    auto ctx = FullContext(1, 2, 4);
+    ctx->raw_colour_flag = 1;  // no matrix
+    strcpy(ctx->colour_letters, c.letters);
+    ctx->options.output_space = c.space;
+    const raw_pixel in = {{c.g, uint16_t((c.r + c.b) / 2), uint16_t((c.g + c.b) / 2), uint16_t((c.r + c.g) / 2)}};
+    ctx->pixels[0] = ctx->pixels[1] = in;
+    convert_to_rgb(ctx.get());
+    EXPECT_EQ(ctx->raw_colour_flag, 1);  // still camera colours, no profile
+    EXPECT_FALSE(ctx->output_icc_profile);
+    const raw_pixel& out = ctx->pixels[1];
+    if (c.converted) {
+      EXPECT_NEAR(out[0], c.r, 1);
+      EXPECT_NEAR(out[1], c.g, 1);
+      EXPECT_NEAR(out[2], c.b, 1);
+      EXPECT_EQ(ctx->colour_count, 3);
+    } else {
+      for (int k = 0; k < 4; ++k) EXPECT_EQ(out[k], in[k]);
+    }
+  }
 }
 
 TEST(RawOutput, StretchDoublesAndRepeatsTheLastLine) {

@@ -2,6 +2,12 @@
 // and the entries that carry white balance, levels and shot data.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
 #include "raw_test_encoder.h"
 #include "raw_tiff_writer.h"
 #include "rawdecode/raw_parsers.h"
@@ -150,50 +156,85 @@ TEST(RawMakerNote, KonicaScanStopsAtRawDataOffset) {
 }
 
 // Nikon white balance of versions 200..211 is enciphered with the serial
-// number and four bytes of the shutter count; the offset and colour order
-// follow the version. Without the cameras' own key tables the block is
-// skipped: the multipliers stay as they were.
+// number and the four bytes of the shutter count; the block's place, the
+// levels' offset in it and their colour order follow the version. The file
+// is a Nikon TIFF enciphered here; exiftool, reading the same file, must
+// find the levels written, so the key tables and the cipher are the
+// cameras' own, and the decoder must find them too.
 TEST(RawMakerNote, NikonEncipheredWhiteBalance) {
   struct Case {
     const char* version;
-    int offset;
-    int flip;
+    bool after_280;  // the block starts 280 bytes after the version
+    int offset;      // of the four levels in the block
+    int flip;        // 1: green, red, blue, green; 0: red, green, green, blue
+    const char* exiftool_tag;
   };
-  for (const Case& c : {Case{"0204", 6, 0}, Case{"0209", 10, 1}, Case{"0211", 16, 1}}) {
-    const bool le = false;
-    const std::string serial = "4321";
-    const uint8_t count_bytes[4] = {0x12, 0x34, 0x56, 0x78};
-    std::vector<uint8_t> plain(324, 0);
-    const uint32_t wb[4] = {400, 256, 300, 257};
+  const Case cases[] = {{"0204", true, 6, 0, "WB_RGGBLevels"},
+                        {"0205", false, 14, 0, "WB_RGGBLevels"},
+                        {"0209", true, 10, 1, "WB_GRBGLevels"},
+                        {"0211", true, 16, 1, "WB_GRBGLevels"}};
+  char dir_template[] = "/tmp/pw_nikonwb_XXXXXX";
+  ASSERT_TRUE(mkdtemp(dir_template));
+  const std::string dir = dir_template;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.version);
+    const uint32_t serial = 5012345;  // written as its digits
+    const uint8_t count_bytes[4] = {0x00, 0x01, 0x2C, 0x9B};
+    const uint16_t levels[4] = {1234, 567, 890, 432};
+    std::vector<uint8_t> block(324);
+    for (size_t k = 0; k < block.size(); ++k) block[k] = uint8_t(k * 7);
     for (int k = 0; k < 4; ++k) {
-      plain[c.offset + 2 * k] = uint8_t(wb[k] >> 8);
-      plain[c.offset + 2 * k + 1] = uint8_t(wb[k]);
+      block[size_t(c.offset + 2 * k)] = uint8_t(levels[k] >> 8);
+      block[size_t(c.offset + 2 * k + 1)] = uint8_t(levels[k]);
     }
-    // the keystream: as the camera writes it
-    uint8_t ci = nikon_wb_table_serial[4321 & 0xFF];
-    uint8_t cj = nikon_wb_table_count[0x12 ^ 0x34 ^ 0x56 ^ 0x78];
+    uint8_t ci = nikon_wb_table_serial[serial & 0xFF];
+    uint8_t cj = nikon_wb_table_count[count_bytes[0] ^ count_bytes[1] ^ count_bytes[2] ^ count_bytes[3]];
     uint8_t ck = 0x60;
-    std::vector<uint8_t> block = plain;
     for (uint8_t& b : block) {
       cj = uint8_t(cj + ci * ck++);
       b ^= cj;
     }
     std::vector<uint8_t> v97(c.version, c.version + 4);
-    v97.resize(4 + 280, 0);
+    if (c.after_280) v97.resize(4 + 280, 0);
     v97.insert(v97.end(), block.begin(), block.end());
-    std::vector<NoteEntry> entries = {
-        {0x1D, 2, 5, {'4', '3', '2', '1', 0}},
+    const std::string digits = std::to_string(serial);
+    std::vector<uint8_t> serial_text(digits.begin(), digits.end());
+    serial_text.push_back(0);
+    const std::vector<NoteEntry> entries = {
+        {0x1D, 2, uint32_t(serial_text.size()), serial_text},
         {0x97, 7, uint32_t(v97.size()), v97},
-        {0xA7, 7, 4, {count_bytes[0], count_bytes[1], count_bytes[2], count_bytes[3]}},
+        {0xA7, 4, 1, {count_bytes[0], count_bytes[1], count_bytes[2], count_bytes[3]}},
     };
-    MemoryContext m(NoteFile(0, "", le, entries, 0));
-    m->byte_order = 0x4D4D;
-    read_maker_note(m.get(), 0, 0);
-    for (int k = 0; k < 4; ++k) {
-      const float expected = nikon_wb_tables_known ? float(wb[k]) : 0.0f;
-      EXPECT_FLOAT_EQ(m->camera_multipliers[k ^ (k >> 1) ^ c.flip], expected) << c.version << " " << k;
-    }
+    const std::vector<uint8_t> note = NoteFile(0, std::string("Nikon\0\x02\x10\0\0", 10), false, entries, 0, true);
+    TiffWriter w(false);
+    TiffIfd& ifd0 = w.NewIfd(true);
+    TiffIfd& exif = w.NewIfd(false);
+    ifd0.Ascii(271, "NIKON CORPORATION").Ascii(272, "NIKON D2X");
+    ifd0.Pointers(34665, {&exif});
+    exif.Bytes(37500, 7, note);
+    const std::vector<uint8_t> file = w.Bytes();
+
+    const std::string path = dir + "/wb" + c.version + ".tif";
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_TRUE(f);
+    ASSERT_EQ(fwrite(file.data(), 1, file.size(), f), file.size());
+    fclose(f);
+    const std::string command = std::string("exiftool -s -s -s -") + c.exiftool_tag + " " + path;
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_TRUE(pipe);
+    char line[128] = {};
+    const bool got = fgets(line, sizeof line, pipe) != nullptr;
+    pclose(pipe);
+    ASSERT_TRUE(got) << command;
+    EXPECT_EQ(std::string(line), std::to_string(levels[0]) + " " + std::to_string(levels[1]) + " " +
+                                     std::to_string(levels[2]) + " " + std::to_string(levels[3]) + "\n");
+
+    MemoryContext m(file);
+    read_tiff_container(m.get(), 0);
+    for (int k = 0; k < 4; ++k)
+      EXPECT_FLOAT_EQ(m->camera_multipliers[k ^ (k >> 1) ^ c.flip], float(levels[k])) << k;
   }
+  std::filesystem::remove_all(dir);
 }
 
 TEST(RawMakerNote, NikonCaptureRecordsAndThumbnailNote) {

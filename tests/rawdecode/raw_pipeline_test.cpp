@@ -67,6 +67,26 @@ TEST(RawZeroSamples, FilledFromSameColourNeighbours) {
       }
 }
 
+// Zeros in the first two rows or the first two columns stay; from row 2 and
+// column 2 on every zero is filled, however close to the corner.
+TEST(RawZeroSamples, FirstTwoRowsAndColumnsAreNeverFilled) {
+  struct Case {
+    int row, col;
+    bool filled;
+  } cases[] = {{0, 5, false}, {1, 6, false}, {1, 1, false}, {5, 0, false}, {6, 1, false},
+               {2, 2, true},  {2, 7, true},  {7, 2, true},  {9, 9, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.row << "," << c.col);
+    auto ctx = MosaicContext(10, 10, Ramp);
+    cfa_sample(ctx.get(), c.row, c.col) = 0;
+    fill_zero_samples(ctx.get());
+    if (c.filled)
+      EXPECT_NEAR(cfa_sample(ctx.get(), c.row, c.col), Ramp(c.row, c.col, cfa_colour_at(ctx.get(), c.row, c.col)), 20);
+    else
+      EXPECT_EQ(cfa_sample(ctx.get(), c.row, c.col), 0);
+  }
+}
+
 TEST(RawDeadPixels, ListedPixelsWithinTheShotTimeAreRepaired) {
   TempDir dir;
   WriteFile(dir.path / "list",
@@ -347,6 +367,29 @@ TEST(RawWavelet, NoiseShrinksAndTheMeanStays) {
   auto after = stats(0, 4);
   EXPECT_NEAR(after.first, before.first, before.first * 0.01);
   EXPECT_LT(after.second, before.second * 0.5);
+}
+
+// The two greens of a Bayer sensor read 1000 and 1400 on a flat field: the
+// wavelet pass has no detail to remove, and the green step then moves each
+// green to the mean of itself and its four diagonal neighbours of the other
+// kind (a move larger than the threshold's): both end at 1200 (x 16).
+TEST(RawWavelet, TheTwoGreensAreBroughtTogether) {
+  auto ctx = raw_context_create();
+  ctx->image_height = 16;
+  ctx->image_width = 20;
+  ctx->cfa_pattern = 0xB4B4B4B4;  // R G / G2(3) B
+  ctx->colour_count = 3;
+  ctx->shrink_factor = 1;
+  ctx->white_level = 4095;
+  for (float& m : ctx->pre_multipliers) m = 1;
+  raw_allocate_pixels(ctx.get(), "test");
+  for (uint64_t i = 0; i < ctx->pixel_count; ++i) ctx->pixels[i] = {{800, 1000, 600, 1400}};
+  ctx->options.denoise_threshold = 8000;
+  wavelet_denoise(ctx.get());
+  for (int r = 1; r < 15; ++r)
+    for (int c = 1; c < 19; ++c)
+      if (cfa_colour_at(ctx.get(), r, c) & 1) ASSERT_NEAR(cfa_sample(ctx.get(), r, c), 1200 << 4, 2) << r << "," << c;
+  EXPECT_NEAR(cfa_sample(ctx.get(), 2, 2), 800 << 4, 2);  // red stays
 }
 
 TEST(RawPreInterpolate, UnshrinksAndFoldsTheSecondGreen) {
