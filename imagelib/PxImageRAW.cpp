@@ -17,6 +17,7 @@
 #include "rawdecode/raw_loaders.h"
 #include "rawdecode/raw_output.h"
 #include "rawdecode/raw_pipeline.h"
+#include "rawdecode/raw_segments.h"
 #include "rawdecode/raw_stream.h"
 
 namespace {
@@ -163,7 +164,7 @@ bool PxImageRAW::Decode(PxFile* file) {
 
     // Data that would start outside the file is a data error, never a read
     // from wherever the stream stood.
-    if (!raw_seek(ctx.get(), ctx->raw_data_offset, 0)) report_data_error(ctx.get());
+    if (!raw_seek(ctx.get(), ctx->raw_data_offset, 0)) report_outside_file(ctx.get());
     source.delivered = 0;
     ctx->raw_loader(ctx.get());
     std::string damage;
