@@ -34,7 +34,7 @@ uint64_t values_inside(const raw_decode_context* ctx, const raw_value_list& list
 
 }  // namespace
 
-bool raw_segment_plan_read(raw_decode_context* ctx, raw_segment_plan* plan) {
+bool raw_segment_plan_read(raw_decode_context* ctx, raw_segment_plan* plan, bool complain) {
   const raw_ifd_layout& l = ctx->raw_layout;
   *plan = raw_segment_plan{};
   if (l.offsets.count == 0 || uint32_t(l.data_offset) != ctx->raw_data_offset) return false;
@@ -54,7 +54,7 @@ bool raw_segment_plan_read(raw_decode_context* ctx, raw_segment_plan* plan) {
   const uint64_t needed = uint64_t{plan->across} * down;
   uint64_t n = std::min<uint64_t>(l.offsets.count, needed);
   const uint64_t inside = values_inside(ctx, l.offsets);
-  if (n > inside || l.offsets.count < needed) report_data_error(ctx);
+  if (n > inside || (complain && l.offsets.count < needed)) report_data_error(ctx);
   n = std::min(n, inside);
   const int64_t here = raw_tell(ctx);
   read_list(ctx, l.offsets, size_t(n), true, &plan->offsets);

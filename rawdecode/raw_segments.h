@@ -20,8 +20,9 @@ struct raw_segment_plan {
 // gave none, or identification settled on data elsewhere: the loader then
 // reads one run from raw_data_offset. Pieces the frame needs but the file
 // does not list, and lists that run past the end of the file, are data
-// errors (the pieces named are still read).
-bool raw_segment_plan_read(raw_decode_context* ctx, raw_segment_plan* plan);
+// errors (the pieces named are still read) when `complain` is set; loaders
+// whose cameras adjust the frame size after parsing leave it unset.
+bool raw_segment_plan_read(raw_decode_context* ctx, raw_segment_plan* plan, bool complain = true);
 
 // The stored row and column where piece `i` starts.
 inline uint64_t raw_segment_row(const raw_segment_plan& p, size_t i) { return uint64_t(i / p.across) * p.height; }

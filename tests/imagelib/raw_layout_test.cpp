@@ -268,3 +268,39 @@ TEST(RawLayout, AFileFarTooShortForItsPictureIsRefused) {
   EXPECT_EQ(d.error, "PxImageRAW: Unexpected end of file");
   EXPECT_LT(d.seconds, 2.0);
 }
+
+TEST(RawLayout, LosslessStripsOfOtherTiffRawFiles) {
+  // A camera's own TIFF-based file (not DNG) with lossless JPEG in strips
+  // decodes like the same data in one strip.
+  Scratch s;
+  std::vector<uint16_t> samples(64 * 48);
+  for (int r = 0; r < 48; ++r)
+    for (int c = 0; c < 64; ++c) samples[size_t(r) * 64 + c] = uint16_t(dngtest::SceneValue(r, c, (r & 1) + (c & 1), 48, 64));
+  auto write = [&](int strip_rows) {
+    std::vector<std::vector<uint8_t>> pieces;
+    for (int top = 0; top < 48; top += strip_rows) {
+      rawtest::LjpegParams p;
+      p.width = 32;
+      p.height = std::min(strip_rows, 48 - top);
+      p.components = 2;
+      p.precision = 12;
+      std::vector<uint16_t> part(samples.begin() + top * 64, samples.begin() + (top + p.height) * 64);
+      pieces.push_back(rawtest::EncodeLjpeg(p, part));
+    }
+    rawtest::TiffWriter writer(true);
+    rawtest::TiffIfd& ifd = writer.NewIfd(true);
+    ifd.Ascii(271, "Pixelwharf").Ascii(272, "Strip Camera");
+    ifd.Image(64, 48, 12, 7, 32803, 1).Long(278, {uint32_t(strip_rows)});
+    ifd.Pieces(false, pieces);
+    return writer.Bytes();
+  };
+  const Decoded whole = Decode(s, write(48));
+  ASSERT_TRUE(whole.ok) << whole.error;
+  EXPECT_FALSE(whole.damaged);
+  const Decoded strips = Decode(s, write(8));
+  ASSERT_TRUE(strips.ok) << strips.error;
+  EXPECT_FALSE(strips.damaged) << strips.error;
+  EXPECT_TRUE(strips.pixels == whole.pixels);
+  // The rows of the last strip are not black.
+  EXPECT_GT(strips.at(60, 46).g, 100);
+}
