@@ -289,7 +289,7 @@ void ljpeg_finish(raw_decode_context* ctx, ljpeg_placement& at) {
 // Lossless JPEG in several strips of a TIFF directory, each its own scan
 // read from its own offset; a strip that is damaged or missing costs only
 // its own rows.
-void ljpeg_load_strips(raw_decode_context* ctx, const raw_segment_plan& plan) {
+void ljpeg_load_strips(raw_decode_context* ctx, raw_segment_plan& plan) {
   if (!loader_cfa_ready(ctx)) return;
   ljpeg_placement at;
   std::vector<uint8_t> bytes;

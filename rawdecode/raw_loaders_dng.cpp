@@ -53,13 +53,24 @@ bool marker_ends_scan(const raw_decode_context* ctx) {
 // covers `width` x `height` positions; the stream is at its start.
 void decode_lossless_piece(raw_decode_context* ctx, uint64_t t, uint64_t u, uint64_t width, uint64_t height) {
   reset_bit_reader(ctx);  // a marker met in the piece before ends nothing here
+  const int images = ctx->raw_image_count > 1 ? ctx->raw_image_count : 1;
+  auto row_values = [&](const ljpeg_header& h) {
+    return (ctx->cfa_pattern ? int64_t(h.wide) * h.clrs : h.wide) / images;
+  };
+  // The header alone first: a piece whose frame rows are wider than the
+  // piece is not one of this file's tiles, and is refused before anything
+  // of its size is built.
   ljpeg_header jh;
-  if (!quarn_ljpeg_start(ctx, &jh, 0)) {  // no lossless-JPEG start where the piece begins
+  if (!quarn_ljpeg_start(ctx, &jh, 1) || row_values(jh) > int64_t(width)) {
+    report_data_error(ctx);  // no lossless-JPEG start where the piece begins, or a frame that does not fit
+    return;
+  }
+  raw_seek(ctx, 0, 0);
+  if (!quarn_ljpeg_start(ctx, &jh, 0)) {
     report_data_error(ctx);
     return;
   }
-  const int images = ctx->raw_image_count > 1 ? ctx->raw_image_count : 1;
-  const int64_t jwide = (ctx->cfa_pattern ? int64_t(jh.wide) * jh.clrs : jh.wide) / images;
+  const int64_t jwide = row_values(jh);
   // The rows of the frame this piece must fill; decoding stops there, so a
   // frame claiming more rows than the piece costs no more work.
   const uint64_t rows = std::min<uint64_t>(height, ctx->sensor_height - t);
@@ -192,6 +203,12 @@ void adobe_dng_load_raw_nc(raw_decode_context* ctx) {
     // What the piece holds: its byte count, or what the file has left.
     const uint64_t held = plan.lengths[i] ? plan.lengths[i] : uint64_t(file_end) - offset;
     const uint64_t rows = std::min<uint64_t>(plan.height, ctx->sensor_height - t);
+    const uint64_t reading = std::min(held, rows * row_bytes);
+    if (reading > plan.bytes_left) {  // pieces that overlap or claim more than the file
+      report_data_error(ctx);
+      break;
+    }
+    plan.bytes_left -= reading;
     raw_seek(ctx, int64_t(offset), 0);
     for (uint64_t r = 0; r < rows; ++r) {
       const uint64_t from = r * row_bytes;

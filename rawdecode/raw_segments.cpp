@@ -1,6 +1,7 @@
 #include "rawdecode/raw_segments.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "rawdecode/raw_failure.h"
 #include "rawdecode/raw_stream.h"
@@ -18,10 +19,17 @@ void read_list(raw_decode_context* ctx, const raw_value_list& list, size_t n, bo
   out->assign(n, 0);
   if (!n) return;
   raw_seek(ctx, list.position, 0);
-  for (size_t i = 0; i < n; ++i) {
-    int64_t v = list.type == 3 ? read_u16(ctx) : read_u32(ctx);
-    if (add_base) v += list.base;
-    (*out)[i] = v < 0 || v > int64_t{UINT32_MAX} ? UINT32_MAX : uint32_t(v);
+  const size_t size = list.type == 3 ? 2 : 4;
+  uint8_t chunk[4096];
+  for (size_t i = 0; i < n;) {
+    const size_t take = std::min(n - i, sizeof chunk / size);
+    memset(chunk, 0xFF, sizeof chunk);
+    raw_read(ctx, chunk, size, take);
+    for (size_t k = 0; k < take; ++k, ++i) {
+      int64_t v = size == 2 ? u16_in_file_order(ctx, chunk + 2 * k) : u32_in_file_order(ctx, chunk + 4 * k);
+      if (add_base) v += list.base;
+      (*out)[i] = v < 0 || v > int64_t{UINT32_MAX} ? UINT32_MAX : uint32_t(v);
+    }
   }
 }
 
@@ -62,10 +70,21 @@ bool raw_segment_plan_read(raw_decode_context* ctx, raw_segment_plan* plan, bool
             &plan->lengths);
   plan->lengths.resize(size_t(n), 0);
   raw_seek(ctx, here, 0);
+  // A piece without a byte count ends where the next one (by file position)
+  // starts, or at the end of the file.
+  std::vector<uint32_t> starts(plan->offsets);
+  std::sort(starts.begin(), starts.end());
+  for (size_t i = 0; i < plan->lengths.size(); ++i) {
+    if (plan->lengths[i]) continue;
+    auto next = std::upper_bound(starts.begin(), starts.end(), plan->offsets[i]);
+    const uint64_t stop = next == starts.end() ? data_size(ctx) : *next;
+    if (stop > plan->offsets[i]) plan->lengths[i] = uint32_t(std::min<uint64_t>(stop - plan->offsets[i], UINT32_MAX));
+  }
+  plan->bytes_left = 2 * data_size(ctx) + 0x10000;
   return true;
 }
 
-bool raw_segment_bytes(raw_decode_context* ctx, const raw_segment_plan& plan, size_t i, uint64_t cap,
+bool raw_segment_bytes(raw_decode_context* ctx, raw_segment_plan& plan, size_t i, uint64_t cap,
                        std::vector<uint8_t>* bytes) {
   bytes->clear();
   const uint64_t offset = plan.offsets[i], end = data_size(ctx);
@@ -77,6 +96,11 @@ bool raw_segment_bytes(raw_decode_context* ctx, const raw_segment_plan& plan, si
   // most), so that a piece cut by the end of the file reads as such.
   uint64_t want = plan.lengths[i] ? uint64_t{plan.lengths[i]} : end - offset;
   want = std::min({want, cap, end - offset + 1});
+  if (want > plan.bytes_left) {
+    report_data_error(ctx);
+    return false;
+  }
+  plan.bytes_left -= want;
   bytes->resize(size_t(want));
   raw_seek(ctx, int64_t(offset), 0);
   const size_t got = raw_read(ctx, bytes->data(), 1, bytes->size());

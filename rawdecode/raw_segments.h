@@ -14,6 +14,9 @@ struct raw_segment_plan {
   std::vector<uint32_t> lengths;  // byte counts; 0 where the file gave none
   uint32_t width = 0, height = 0; // stored positions one piece covers
   uint32_t across = 1;            // pieces side by side in one band
+  // Bytes the pieces may still read: listed pieces that overlap (or claim
+  // more than the file) cannot make the loader read the file many times.
+  uint64_t bytes_left = 0;
 };
 
 // Reads the raw directory's list of strips or tiles. False when the file
@@ -29,9 +32,10 @@ inline uint64_t raw_segment_row(const raw_segment_plan& p, size_t i) { return ui
 inline uint64_t raw_segment_column(const raw_segment_plan& p, size_t i) { return uint64_t(i % p.across) * p.width; }
 
 // The bytes of piece `i`: from its offset, as many as its byte count says
-// (all the file has left when it gives none), at most `cap`. False, with a
-// data error, when the offset lies outside the file.
-bool raw_segment_bytes(raw_decode_context* ctx, const raw_segment_plan& plan, size_t i, uint64_t cap,
+// (up to the next piece when it gives none), at most `cap`. False, with a
+// data error, when the offset lies outside the file or the pieces have read
+// the file's size twice over.
+bool raw_segment_bytes(raw_decode_context* ctx, raw_segment_plan& plan, size_t i, uint64_t cap,
                        std::vector<uint8_t>* bytes);
 
 // A piece that would start outside the file: a data error of that piece

@@ -304,3 +304,50 @@ TEST(RawLayout, LosslessStripsOfOtherTiffRawFiles) {
   // The rows of the last strip are not black.
   EXPECT_GT(strips.at(60, 46).g, 100);
 }
+
+TEST(RawLayout, TileListsThatOverlapCostNoMoreThanTheFile) {
+  // A 400 x 400 frame of 2 x 2 tiles: 40000 offsets, all naming one
+  // small tile, each claiming either the tile's length or far more.
+  Scratch s;
+  rawtest::LjpegParams p;
+  p.width = 1;
+  p.height = 2;
+  p.components = 2;
+  const std::vector<uint8_t> tile = rawtest::EncodeLjpeg(p, {1000, 2000, 3000, 4000});
+  for (uint32_t claimed : {uint32_t(tile.size()), 0x7FFFFFFFu}) {
+    SCOPED_TRACE(claimed);
+    const uint32_t count = 200 * 200;
+    uint32_t tile_at = 0;
+    auto build = [&] {
+      rawtest::TiffWriter writer(true);
+      rawtest::TiffIfd& ifd = writer.NewIfd(true);
+      ifd.Long(254, {0}).Image(400, 400, 16, 7, 32803, 1);
+      ifd.Ascii(271, "Pixelwharf").Ascii(272, "Bayer Test");
+      ifd.Short(33421, {2, 2}).Bytes(33422, 1, {0, 1, 1, 2});
+      ifd.Bytes(50706, 1, {1, 1, 0, 0}).Long(50717, {4095});
+      ifd.Long(322, {2}).Long(323, {2});
+      ifd.Blob(324, 4, 4 * size_t(count), [&](uint32_t) {
+        rawtest::ByteSink b(true);
+        for (uint32_t i = 0; i < count; ++i) b.U32(tile_at);
+        return b.bytes;
+      }, count);
+      ifd.Blob(325, 4, 4 * size_t(count), [&](uint32_t) {
+        rawtest::ByteSink b(true);
+        for (uint32_t i = 0; i < count; ++i) b.U32(claimed);
+        return b.bytes;
+      }, count);
+      ifd.Blob(300, 7, tile.size(), [&](uint32_t at) {  // before the lists: the rest of the file is long
+        tile_at = at;
+        return tile;
+      });
+      return writer.Bytes();
+    };
+    build();  // learns where the tile lands
+    const std::vector<uint8_t> bytes = build();
+    ASSERT_EQ(bytes[tile_at + 1], 0xD8);
+    const Decoded d = Decode(s, bytes);
+    EXPECT_LT(d.seconds, 2.0);
+    EXPECT_TRUE(!d.ok || d.damaged) << d.error;
+    EXPECT_EQ(d.error.rfind("PxImageRAW: ", 0), 0u) << d.error;
+  }
+}

@@ -73,8 +73,8 @@ TiffIfd& TiffIfd::Bytes(uint16_t tag, uint16_t type, std::vector<uint8_t> bytes)
   return *this;
 }
 TiffIfd& TiffIfd::Blob(uint16_t tag, uint16_t type, size_t size,
-                       std::function<std::vector<uint8_t>(uint32_t)> make) {
-  Entry& e = Add(tag, type, uint32_t(size));
+                       std::function<std::vector<uint8_t>(uint32_t)> make, uint32_t count) {
+  Entry& e = Add(tag, type, count ? count : uint32_t(size));
   e.blob_size = std::max<size_t>(size, 5);  // always out of line
   e.make = std::move(make);
   return *this;

@@ -72,8 +72,9 @@ class TiffIfd {
   TiffIfd& Ascii(uint16_t tag, const std::string& text);  // adds the zero
   TiffIfd& Bytes(uint16_t tag, uint16_t type, std::vector<uint8_t> bytes);
   // A blob written after the directory; `make` gets its file position.
+  // `count` is the entry's value count when it is not `size` (LONG lists).
   TiffIfd& Blob(uint16_t tag, uint16_t type, size_t size,
-                std::function<std::vector<uint8_t>(uint32_t position)> make);
+                std::function<std::vector<uint8_t>(uint32_t position)> make, uint32_t count = 0);
   // LONG offsets to other directories (EXIF, GPS, sub-directories).
   TiffIfd& Pointers(uint16_t tag, std::vector<TiffIfd*> targets);
   // StripOffsets (273) and StripByteCounts (279) for one strip of `data`.
