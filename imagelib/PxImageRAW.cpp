@@ -1,7 +1,9 @@
 // Drives the raw decoder over a PxFile. One decoder context per decode, on
 // the heap and owned here, so raw pictures load on several worker threads at
-// once. A file whose data turns out damaged is refused with the decoder's
-// message rather than handed back as a half-decoded picture.
+// once. A file whose data turns out damaged gives what could be decoded,
+// marked damaged with the decoder's message (the tools never write such a
+// picture over its original); a file that holds next to none of the data its
+// picture needs is refused with that message.
 #include "imagelib/PxImageRAW.h"
 
 #include <cstdarg>
@@ -15,31 +17,47 @@
 #include "rawdecode/raw_loaders.h"
 #include "rawdecode/raw_output.h"
 #include "rawdecode/raw_pipeline.h"
+#include "rawdecode/raw_segments.h"
+#include "rawdecode/raw_stream.h"
 
 namespace {
 
-// The decoder's stream operations over the image library's file. Seeking
-// answers 0 on success, as the decoder expects of every stream.
-size_t RawRead(void* f, void* buffer, size_t size, size_t count) {
-  return static_cast<PxFile*>(f)->ReadBlock(buffer, size, count);
+// The decoder's stream operations over the image library's file, counting
+// the bytes handed out so the driver can tell how much data a loader met.
+// Seeking answers 0 on success, as the decoder expects of every stream.
+struct RawSource {
+  PxFile* file;
+  uint64_t delivered = 0;
+};
+PxFile* FileOf(void* s) { return static_cast<RawSource*>(s)->file; }
+size_t RawRead(void* s, void* buffer, size_t size, size_t count) {
+  size_t got = FileOf(s)->ReadBlock(buffer, size, count);
+  static_cast<RawSource*>(s)->delivered += uint64_t(got) * size;
+  return got;
 }
-size_t RawWrite(void* f, const void* buffer, size_t size, size_t count) {
-  return static_cast<PxFile*>(f)->WriteBlock(buffer, size, count);
+size_t RawWrite(void* s, const void* buffer, size_t size, size_t count) {
+  return FileOf(s)->WriteBlock(buffer, size, count);
 }
-int RawSeek(void* f, int32_t offset, int origin) {
-  return static_cast<PxFile*>(f)->SeekTo(offset, origin) ? 0 : -1;
-}
+int RawSeek(void* s, int32_t offset, int origin) { return FileOf(s)->SeekTo(offset, origin) ? 0 : -1; }
 int RawClose(void*) { return 1; }
-char* RawGets(void* f, char* buffer, int size) { return static_cast<PxFile*>(f)->ReadLine(buffer, size); }
-int RawEof(void* f) { return static_cast<PxFile*>(f)->AtEnd() ? 1 : 0; }
-int32_t RawTell(void* f) { return static_cast<PxFile*>(f)->Position(); }
-int RawGetc(void* f) { return static_cast<PxFile*>(f)->GetByte(); }
-int RawScanf(void* f, const char* format, ...) {
+char* RawGets(void* s, char* buffer, int size) {
+  char* line = FileOf(s)->ReadLine(buffer, size);
+  if (line) static_cast<RawSource*>(s)->delivered += strlen(line);
+  return line;
+}
+int RawEof(void* s) { return FileOf(s)->AtEnd() ? 1 : 0; }
+int32_t RawTell(void* s) { return FileOf(s)->Position(); }
+int RawGetc(void* s) {
+  int c = FileOf(s)->GetByte();
+  if (c >= 0) ++static_cast<RawSource*>(s)->delivered;
+  return c;
+}
+int RawScanf(void* s, const char* format, ...) {
   va_list args;
   va_start(args, format);
   void* output = va_arg(args, void*);
   va_end(args);
-  return static_cast<PxFile*>(f)->ScanFormatted(format, output);
+  return FileOf(s)->ScanFormatted(format, output);
 }
 
 const raw_stream_ops kPxFileOps = {RawRead, RawWrite, RawSeek, RawClose, RawGets,
@@ -89,7 +107,8 @@ bool PxImageRAW::Decode(PxFile* file) {
 
   try {
     const int32_t start = file->Position() > 0 ? file->Position() : 0;
-    raw_set_stream(ctx.get(), &kPxFileOps, file);
+    RawSource source{file};
+    raw_set_stream(ctx.get(), &kPxFileOps, &source);
     probe_raw_file(ctx.get());
     if (!ctx->raw_image_count) {
       file->SeekTo(start, 0);
@@ -143,11 +162,19 @@ bool PxImageRAW::Decode(PxFile* file) {
     ctx->data_error_reported = 0;
     const size_t log_mark = ctx->message_log.size();
 
-    file->SeekTo(int32_t(ctx->raw_data_offset), 0);
+    // Data that would start outside the file is a data error, never a read
+    // from wherever the stream stood.
+    if (!raw_seek(ctx.get(), ctx->raw_data_offset, 0)) report_outside_file(ctx.get());
+    source.delivered = 0;
     ctx->raw_loader(ctx.get());
-    if (ctx->data_error_reported)
-      return fail(DecoderText(*ctx, log_mark, "PxImageRAW: damaged raw data"));
-
+    std::string damage;
+    if (ctx->data_error_reported) {
+      damage = DecoderText(*ctx, log_mark, "PxImageRAW: damaged raw data");
+      // Less than a byte of data for every 16 pixels: the file cannot hold
+      // the picture it announces, and what was decoded is next to nothing.
+      const uint64_t pixels = uint64_t{ctx->image_width} * ctx->image_height;
+      if (source.delivered < pixels / 16) return fail(damage);
+    }
     if (ctx->zero_is_bad) fill_zero_samples(ctx.get());
     if (ctx->cfa_pattern) repair_dead_pixels(ctx.get(), o.bad_pixel_path);
     if (o.dark_frame_path) subtract(ctx.get(), o.dark_frame_path);
@@ -183,8 +210,8 @@ bool PxImageRAW::Decode(PxFile* file) {
     if (o.rotate_fuji_layout && ctx->fuji_diagonal_width) fuji_rotate(ctx.get());
     convert_to_rgb(ctx.get());
     if (o.rotate_fuji_layout && ctx->pixel_aspect_ratio != 1) stretch(ctx.get());
-    if (ctx->data_error_reported)
-      return fail(DecoderText(*ctx, log_mark, "PxImageRAW: damaged raw data"));
+    if (damage.empty() && ctx->data_error_reported)
+      damage = DecoderText(*ctx, log_mark, "PxImageRAW: damaged raw data");
 
     const uint32_t h = ctx->image_height, w = ctx->image_width;
     if (!raw_pixels_hold_full_image(ctx.get()) || uint64_t{h} * w > ctx->pixel_count)
@@ -208,6 +235,10 @@ bool PxImageRAW::Decode(PxFile* file) {
           out[2] = table[p[0]];
         }
       }
+    }
+    if (!damage.empty()) {
+      info.bDamaged = true;
+      SetLastError(damage.c_str());
     }
     return true;
   } catch (const raw_failure& f) {

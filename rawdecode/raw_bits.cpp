@@ -42,7 +42,11 @@ unsigned read_bits(raw_decode_context* ctx, int n) {
 }
 
 void huff_pool_clear(raw_decode_context* ctx) {
-  memset(ctx->huff_pool, 0, sizeof ctx->huff_pool);
+  // Nodes are only written below huff_next_free (and the root at 0), so
+  // only that part can hold anything: a file of many small tiles does not
+  // pay for the whole pool at every tile.
+  const uint32_t used = ctx->huff_next_free < raw_huff_pool_size ? ctx->huff_next_free + 1 : raw_huff_pool_size;
+  memset(ctx->huff_pool, 0, used * sizeof ctx->huff_pool[0]);
   ctx->huff_next_free = 0;
 }
 

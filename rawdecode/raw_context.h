@@ -61,6 +61,9 @@ struct raw_decode_context {
   const raw_stream_ops* ops = nullptr;
   void* stream = nullptr;
   int64_t stream_size = -1;  // bytes in the stream, measured by raw_set_stream; -1 unknown
+  // Added to positions in data-error texts while a loader reads a strip or
+  // tile from memory, so the text names the place in the file.
+  int64_t message_position_base = 0;
 
   // 2. Options
   raw_decode_options options;
@@ -92,6 +95,8 @@ struct raw_decode_context {
 
   // 4. Identification results
   raw_ifd_summary ifd_summaries[10] = {};
+  raw_ifd_layout ifd_layouts[10] = {};  // beside each summary
+  raw_ifd_layout raw_layout = {};       // that of the raw directory (count 0: none)
   phase_one_info phase_one_params = {};
   uint16_t byte_order = 0;  // 0x4949 little-endian; anything else big-endian
   const char* message_name = "rawdecode";
@@ -145,6 +150,10 @@ struct raw_decode_context {
   uint64_t pixel_count = 0;             // pixels held by `pixels`
   uint16_t white_patch[8][8] = {};
   uint16_t tone_curve[raw_tone_curve_size] = {};
+  // A DNG linearization table longer than the 4096 entries tone_curve takes
+  // (up to 65536); linear_table_count 0 when the file gave none so long.
+  std::unique_ptr<uint16_t[]> linear_table;
+  uint32_t linear_table_count = 0;
   uint16_t canon_slices[3] = {};
   uint16_t sraw_multipliers[4] = {};
   float camera_multipliers[4] = {};

@@ -58,7 +58,7 @@ void report_data_error(raw_decode_context* ctx) {
   if (ctx->ops && ctx->stream && ctx->ops->eof(ctx->stream)) {
     raw_message(ctx, "%s: Unexpected end of file\n", name_of(ctx));
   } else {
-    long long position = ctx->ops && ctx->stream ? ctx->ops->tell(ctx->stream) : -1;
+    long long position = ctx->ops && ctx->stream ? ctx->ops->tell(ctx->stream) + ctx->message_position_base : -1;
     raw_message(ctx, "%s: Corrupt data near 0x%llx\n", name_of(ctx), position);
   }
 }

@@ -61,6 +61,8 @@ void reset_file_fields(raw_decode_context* ctx) {
   for (int i = 0; i < 3; ++i) ctx->rgb_from_camera[i][i] = 1;
   ctx->colour_count = 3;
   for (int i = 0; i < 0x4000; ++i) ctx->tone_curve[i] = uint16_t(i);
+  ctx->linear_table_count = 0;
+  ctx->raw_layout = raw_ifd_layout{};
 }
 
 bool head_is(const uint8_t* head, int at, const char* text, size_t n) {

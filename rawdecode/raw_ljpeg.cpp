@@ -47,6 +47,10 @@ int quarn_ljpeg_start(raw_decode_context* ctx, ljpeg_header* jh, int info_only) 
   if (head[1] != 0xD8) return 0;
   bool frame_seen = false;
   int frame_components = 0;
+  // The tables by their number, and the frame's component identifiers: the
+  // scan header says which table codes which component.
+  const huff_node* tables[4] = {jh->huff[0], jh->huff[0], jh->huff[0], jh->huff[0]};
+  uint8_t component_ids[6] = {};
   int tag;
   do {
     memset(head, 0, sizeof head);
@@ -69,13 +73,14 @@ int quarn_ljpeg_start(raw_decode_context* ctx, ljpeg_header* jh, int info_only) 
         jh->wide = data[3] << 8 | data[4];
         jh->clrs = data[5] + jh->sraw;
         frame_components = data[5];
+        for (int k = 0; k < 6 && k < frame_components; ++k) component_ids[k] = data[6 + 3 * k];
         frame_seen = true;
         if (length == 9 && ctx->dng_version_code == 0) raw_getc(ctx);
         break;
       case 0xFFC4:
         if (info_only) break;
         for (size_t p = 0; p < size_t(length) && data[p] < 4;) {
-          jh->huff[data[p]] = huff_next_node(ctx);
+          jh->huff[data[p]] = tables[data[p]] = huff_next_node(ctx);
           ++p;
           p += build_huffman_tree(ctx, data + p, size_t(length) - p, 0);
         }
@@ -84,6 +89,16 @@ int quarn_ljpeg_start(raw_decode_context* ctx, ljpeg_header* jh, int info_only) 
         int n = data[0];
         jh->psv = data[1 + 2 * n];
         jh->bits -= data[3 + 2 * n] & 15;
+        for (int i = 0; i < n && i < 6; ++i) {
+          int k = i;  // the frame component this scan component names
+          for (int j = 0; j < 6 && j < frame_components; ++j)
+            if (component_ids[j] == data[1 + 2 * i]) {
+              k = j;
+              break;
+            }
+          const int selector = data[2 + 2 * i] >> 4;
+          if (selector < 4) jh->huff[k] = tables[selector];
+        }
         break;
       }
       case 0xFFDD:

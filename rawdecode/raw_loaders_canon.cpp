@@ -12,6 +12,7 @@
 #include "rawdecode/raw_loader_util.h"
 #include "rawdecode/raw_loaders.h"
 #include "rawdecode/raw_pipeline.h"
+#include "rawdecode/raw_segments.h"
 
 namespace {
 
@@ -232,22 +233,20 @@ bool ljpeg_stream_ended(const raw_decode_context* ctx) {
   return m && !(m >= 0xD0 && m <= 0xD7);
 }
 
-}  // namespace
+// Where the next decoded value of the frame goes, and what the margins and
+// the smallest value added up to so far.
+struct ljpeg_placement {
+  int64_t min = 0x7FFFFFFF, row = 0, col = 0;
+  double dark[2] = {0, 0};
+};
 
-void ljpeg_load_raw(raw_decode_context* ctx) {
-  ljpeg_header jh;
-  if (!quarn_ljpeg_start(ctx, &jh, 0)) return;
-  if (!loader_cfa_ready(ctx)) return;
+// Decodes one scan whose header was read into the frame, from the running
+// position on; a strip's scan stops at `stop_row`.
+void ljpeg_decode_scan(raw_decode_context* ctx, ljpeg_header& jh, ljpeg_placement& at, int64_t stop_row) {
   const int64_t jwide = int64_t(jh.wide) * jh.clrs;
   const int64_t sensor_width = ctx->sensor_width;
   const int64_t slices = ctx->canon_slices[0], slice_w = ctx->canon_slices[1], last_w = ctx->canon_slices[2];
-  if (slices && (slice_w == 0 || last_w == 0)) {  // a slice of no width cannot place a sample
-    report_data_error(ctx);
-    return;
-  }
-  int64_t min = 0x7FFFFFFF, row = 0, col = 0;
-  double dark[2] = {0, 0};
-  for (int jrow = 0; jrow < jh.high; ++jrow) {
+  for (int jrow = 0; jrow < jh.high && at.row < stop_row; ++jrow) {
     if (ljpeg_stream_ended(ctx)) {
       report_data_error(ctx);
       break;
@@ -262,29 +261,79 @@ void ljpeg_load_raw(raw_decode_context* ctx) {
         int64_t width = slice_w;
         if (i >= slices) i = slices, width = last_w;
         jidx -= i * slice_w * jh.high;
-        row = jidx / width;
-        col = jidx % width + i * slice_w;
+        at.row = jidx / width;
+        at.col = jidx % width + i * slice_w;
       }
       // These frames start each row two values early. The shift applies to
       // where the value is placed, not to the running position (which would
       // otherwise walk backwards when there are no slices to recompute it).
-      int64_t prow = row, pcol = col;
+      int64_t prow = at.row, pcol = at.col;
       if (sensor_width == 3984 && (pcol -= 2) < 0) pcol += sensor_width, --prow;
       int64_t irow = prow - ctx->top_margin, icol = pcol - ctx->left_margin;
       if (irow >= 0 && irow < ctx->image_height) {
         if (icol >= 0 && icol < ctx->image_width) {
           cfa_sample(ctx, unsigned(irow), unsigned(icol)) = uint16_t(val);
-          if (val < min) min = val;
+          if (val < at.min) at.min = val;
         } else if (pcol > 1) {
-          dark[icol & 1] += val;
+          at.dark[icol & 1] += val;
         }
       }
-      if (++col >= sensor_width) col = 0, ++row;
+      if (++at.col >= sensor_width) at.col = 0, ++at.row;
     }
   }
+}
+
+void ljpeg_finish(raw_decode_context* ctx, ljpeg_placement& at) {
+  if (ctx->sensor_width >= ctx->image_width + 4) canon_black_from_margins(ctx, at.dark);
+  if (!strcasecmp(ctx->camera_make, "KODAK") && at.min != 0x7FFFFFFF) ctx->black_level = uint32_t(at.min);
+}
+
+// Lossless JPEG in several strips of a TIFF directory, each its own scan
+// read from its own offset; a strip that is damaged or missing costs only
+// its own rows.
+void ljpeg_load_strips(raw_decode_context* ctx, raw_segment_plan& plan) {
+  if (!loader_cfa_ready(ctx)) return;
+  ljpeg_placement at;
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i < plan.offsets.size(); ++i) {
+    at.row = int64_t(raw_segment_row(plan, i));
+    at.col = 0;
+    if (!raw_segment_bytes(ctx, plan, i, UINT64_MAX, &bytes)) continue;
+    raw_piece_reader reader(ctx, bytes, plan.offsets[i]);
+    reset_bit_reader(ctx);
+    ljpeg_header jh;
+    if (!quarn_ljpeg_start(ctx, &jh, 0)) {
+      report_data_error(ctx);
+      continue;
+    }
+    ljpeg_decode_scan(ctx, jh, at, at.row + plan.height);
+  }
+  ljpeg_finish(ctx, at);
+}
+
+}  // namespace
+
+void ljpeg_load_raw(raw_decode_context* ctx) {
+  raw_segment_plan plan;
+  const raw_ifd_layout& layout = ctx->raw_layout;
+  if (!ctx->canon_slices[0] && layout.offsets.count > 1 && !layout.tiled &&
+      raw_segment_plan_read(ctx, &plan, false) && plan.offsets.size() > 1)
+    return ljpeg_load_strips(ctx, plan);
+  ljpeg_header jh;
+  if (!quarn_ljpeg_start(ctx, &jh, 0)) {  // no lossless JPEG where the data should start
+    report_data_error(ctx);
+    return;
+  }
+  if (!loader_cfa_ready(ctx)) return;
+  const int64_t slice_w = ctx->canon_slices[1], last_w = ctx->canon_slices[2];
+  if (ctx->canon_slices[0] && (slice_w == 0 || last_w == 0)) {  // a slice of no width cannot place a sample
+    report_data_error(ctx);
+    return;
+  }
+  ljpeg_placement at;
+  ljpeg_decode_scan(ctx, jh, at, INT64_MAX);
   jh.row.reset();
-  if (ctx->sensor_width >= ctx->image_width + 4) canon_black_from_margins(ctx, dark);
-  if (!strcasecmp(ctx->camera_make, "KODAK") && min != 0x7FFFFFFF) ctx->black_level = uint32_t(min);
+  ljpeg_finish(ctx, at);
 }
 
 // ---- sRAW ---------------------------------------------------------------------------

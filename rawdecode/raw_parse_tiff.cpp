@@ -2,6 +2,8 @@
 // choice of raw directory, loader and thumbnail, and the shooting time,
 // linearization curve and ROMM matrix readers the directories share.
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "rawdecode/raw_bits.h"
 #include "rawdecode/raw_parse_tiff_ifd.h"
@@ -147,6 +149,7 @@ void read_tiff_container(raw_decode_context* ctx, uint32_t base) {
   if (ctx->byte_order != 0x4949 && ctx->byte_order != 0x4D4D) return;
   read_u16(ctx);
   memset(ctx->ifd_summaries, 0, sizeof ctx->ifd_summaries);
+  for (raw_ifd_layout& l : ctx->ifd_layouts) l = raw_ifd_layout{};
   ctx->ifd_count = 0;
   for (uint32_t offset; (offset = read_u32(ctx)) != 0;) {
     raw_seek(ctx, int64_t{base} + offset, 0);
@@ -183,6 +186,7 @@ void read_tiff_container(raw_decode_context* ctx, uint32_t base) {
     ctx->raw_data_offset = uint32_t(s.data_offset);
     ctx->ifd_orientation = s.orientation;
     ctx->samples_per_pixel = s.samples;
+    ctx->raw_layout = ctx->ifd_layouts[i];
     raw_index = i;
   }
   ctx->fuji_diagonal_width = uint16_t(ctx->fuji_diagonal_width * ((ctx->sensor_width + 1) / 2));
@@ -222,6 +226,18 @@ void read_linearization_curve(raw_decode_context* ctx, uint32_t count) {
   for (unsigned i = 0; i < n; ++i) ctx->tone_curve[i] = read_u16(ctx);
   for (unsigned i = n; i < 4096; ++i) ctx->tone_curve[i] = ctx->tone_curve[n - 1];
   ctx->white_level = ctx->tone_curve[4095];
+  ctx->linear_table_count = 0;
+  if (count <= 4096) return;
+  // A DNG table may have up to 65536 entries (one per 16-bit code). Cut to
+  // 4096, every code above 4095 would pass unmapped: keep the whole table.
+  const uint32_t whole = count < 0x10000 ? count : 0x10000;
+  std::unique_ptr<uint16_t[]> table(new (std::nothrow) uint16_t[whole]);
+  if (!table) return;
+  for (uint32_t i = 0; i < 4096; ++i) table[i] = ctx->tone_curve[i];
+  for (uint32_t i = 4096; i < whole; ++i) table[i] = read_u16(ctx);
+  ctx->linear_table = std::move(table);
+  ctx->linear_table_count = whole;
+  ctx->white_level = ctx->linear_table[whole - 1];
 }
 
 void set_matrix_from_romm(raw_decode_context* ctx, const float romm_matrix[3][3]) {

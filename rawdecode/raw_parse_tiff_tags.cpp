@@ -149,6 +149,14 @@ void read_data_offset(raw_decode_context* ctx, raw_ifd_summary* s, int64_t base)
   }
 }
 
+// Where a list of strip or tile values lies, for the loader to read whole.
+void remember_values(raw_decode_context* ctx, const tiff_entry& e, int64_t base, raw_value_list* list) {
+  list->position = raw_tell(ctx);
+  list->count = e.count;
+  list->type = e.type == 3 ? 3 : 4;
+  list->base = base;
+}
+
 void read_sub_directories(raw_decode_context* ctx, const tiff_entry& e, int64_t base, int& ifd,
                           raw_ifd_summary* s) {
   if (strcmp(ctx->camera_model, "DSLR-A100") == 0 && s->width == 3872) {
@@ -249,6 +257,8 @@ void read_ifd_entry(raw_decode_context* ctx, const tiff_entry& e, int64_t base, 
                     ifd_locals& l) {
   raw_ifd_summary scratch = {};
   raw_ifd_summary* s = ifd < 10 ? &ctx->ifd_summaries[ifd] : &scratch;
+  raw_ifd_layout layout_scratch = {};
+  raw_ifd_layout* layout = ifd < 10 ? &ctx->ifd_layouts[ifd] : &layout_scratch;
   const int colours = colours_of(ctx);
   switch (e.tag) {
     case 2: case 256: s->width = int32_t(read_by_type(ctx, e.type)); break;
@@ -293,17 +303,31 @@ void read_ifd_entry(raw_decode_context* ctx, const tiff_entry& e, int64_t base, 
       choose_loader(ctx, raw_loader_name::panasonic_load_raw);
       read_data_offset(ctx, s, base);
       break;
-    case 273: case 513: read_data_offset(ctx, s, base); break;
+    case 273:
+      remember_values(ctx, e, base, &layout->offsets);
+      layout->tiled = false;
+      read_data_offset(ctx, s, base);
+      layout->data_offset = s->data_offset;
+      break;
+    case 513: read_data_offset(ctx, s, base); break;
     case 274: s->orientation = "50132467"[read_u16(ctx) & 7] - '0'; break;
     case 277: s->samples = int32_t(read_by_type(ctx, e.type) & 7); break;
-    case 279: case 514: s->byte_count = int32_t(read_u32(ctx)); break;
+    case 278: layout->rows_per_strip = read_by_type(ctx, e.type); break;
+    case 279: case 325:
+      remember_values(ctx, e, 0, &layout->byte_counts);
+      if (e.tag == 279) s->byte_count = int32_t(read_u32(ctx));
+      break;
+    case 514: s->byte_count = int32_t(read_u32(ctx)); break;
     case 291: case 50712: read_linearization_curve(ctx, e.count); break;
     case 306: read_exif_datetime(ctx, 0); break;
     case 315: read_text(ctx, ctx->artist_name); break;
-    case 322: ctx->tile_width = read_by_type(ctx, e.type); break;
-    case 323: ctx->tile_height = read_by_type(ctx, e.type); break;
+    case 322: ctx->tile_width = layout->tile_width = read_by_type(ctx, e.type); break;
+    case 323: ctx->tile_height = layout->tile_height = read_by_type(ctx, e.type); break;
     case 324:
+      remember_values(ctx, e, 0, &layout->offsets);
+      layout->tiled = true;
       s->data_offset = e.count > 1 ? int32_t(raw_tell(ctx)) : int32_t(read_u32(ctx));
+      layout->data_offset = s->data_offset;
       if (e.count == 4) {
         ctx->raw_image_count = 5;
         choose_loader(ctx, raw_loader_name::sinar_4shot_load_raw);

@@ -33,6 +33,27 @@ struct raw_ifd_summary {
   int32_t data_offset, orientation, samples, byte_count;
 };
 
+// A list of values in a TIFF directory (strip or tile offsets, byte counts),
+// remembered by where it lies so the loader can read it whole.
+struct raw_value_list {
+  int64_t position;  // file position of the first value; 0 with count 0
+  uint32_t count;
+  uint16_t type;     // 3 SHORT, otherwise LONG
+  int64_t base;      // added to every value that is an offset
+};
+
+// How a directory stores its picture: every strip or tile it names, with
+// the strip height or the tile size. `data_offset` is the summary's data
+// offset when the directory was read, so a loader can tell whether the
+// layout still describes the data identification settled on.
+struct raw_ifd_layout {
+  raw_value_list offsets, byte_counts;
+  uint32_t rows_per_strip;           // 0: not given
+  uint32_t tile_width, tile_height;  // 0: not given
+  bool tiled;                        // the offsets came from tag 324
+  int32_t data_offset;
+};
+
 struct phase_one_info {
   int32_t format, key_offset, black_level, black_offset, split_column, tag_21a;
   float tag_210;

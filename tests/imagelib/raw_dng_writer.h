@@ -3,6 +3,7 @@
 // orientation, colour matrix and white balance tags the decoder reads.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,9 +36,27 @@ struct DngSpec {
   bool colour_tags = true;  // the colour matrix and the white balance as shot
   bool flat_grey = false;   // the whole scene one grey (before the gains)
   float gains[3] = {1, 1, 1};  // the sensor's sensitivity per colour
+  // Storage layout: rows per strip (0: one strip), or a tile size (tiles
+  // when tile_width is set; a tile may reach past the picture).
+  int strip_rows = 0;
+  int tile_width = 0, tile_height = 0;
+  std::vector<size_t> piece_order;  // storage order of the strips or tiles (empty: in order)
+  bool swap_tables = false;         // lossless: scan selectors 1, 0 for the two components
+  // A LinearizationTable of this many entries (a multiple of 4096): code
+  // k stands for k * 4096 / entries, and the codes are stored so.
+  int linear_entries = 0;
+  // An 8 x 8 block at the white level in the top-left corner: with it the
+  // brightest percent of the picture, which sets the output brightness, is
+  // the same whatever happens to the rest.
+  bool white_corner = false;
 };
 
-inline std::vector<uint8_t> WriteDng(const DngSpec& s) {
+// Where WriteDng put each strip or tile, and how long it is.
+struct DngPieces {
+  std::vector<uint32_t> offsets, lengths;
+};
+
+inline std::vector<uint8_t> WriteDng(const DngSpec& s, DngPieces* where = nullptr) {
   // Bayer R G / G B.
   auto colour_at = [&](int r, int c) { return s.monochrome ? 1 : ((r & 1) << 1 | (c & 1)) == 0 ? 0
                                                                : ((r & 1) && (c & 1))          ? 2
@@ -49,20 +68,47 @@ inline std::vector<uint8_t> WriteDng(const DngSpec& s) {
           (s.flat_grey ? 1500 : SceneValue(r, c, colour_at(r, c), s.height, s.width)) *
           s.gains[colour_at(r, c)]);
 
-  std::vector<uint8_t> data;
-  if (s.lossless) {
-    rawtest::LjpegParams p;
-    p.width = s.width / 2;
-    p.height = s.height;
-    p.components = 2;
-    p.precision = 12;
-    p.psv = 1;
-    data = rawtest::EncodeLjpeg(p, samples);
-  } else {
-    for (uint16_t v : samples) {
-      data.push_back(uint8_t(v));
-      data.push_back(uint8_t(v >> 8));
+  if (s.white_corner)
+    for (int r = 0; r < 8; ++r)
+      for (int c = 0; c < 8; ++c) samples[size_t(r) * s.width + c] = uint16_t(s.white);
+  if (s.linear_entries)
+    for (uint16_t& v : samples) v = uint16_t(uint32_t(v) * uint32_t(s.linear_entries) / 4096);
+
+  // One strip or tile: `pw` x `ph` positions from (top, left); positions
+  // past the picture are 0.
+  auto piece = [&](int top, int left, int pw, int ph) {
+    std::vector<uint16_t> part(size_t(pw) * ph, 0);
+    for (int r = 0; r < ph; ++r)
+      for (int c = 0; c < pw; ++c)
+        if (top + r < s.height && left + c < s.width)
+          part[size_t(r) * pw + c] = samples[size_t(top + r) * s.width + left + c];
+    std::vector<uint8_t> data;
+    if (s.lossless) {
+      rawtest::LjpegParams p;
+      p.width = pw / 2;
+      p.height = ph;
+      p.components = 2;
+      p.precision = s.linear_entries ? 16 : 12;
+      p.psv = 1;
+      p.swap_tables = s.swap_tables;
+      data = rawtest::EncodeLjpeg(p, part);
+    } else {
+      for (uint16_t v : part) {
+        data.push_back(uint8_t(v));
+        data.push_back(uint8_t(v >> 8));
+      }
     }
+    return data;
+  };
+  std::vector<std::vector<uint8_t>> pieces;
+  const bool tiled = s.tile_width > 0;
+  if (tiled) {
+    for (int top = 0; top < s.height; top += s.tile_height)
+      for (int left = 0; left < s.width; left += s.tile_width)
+        pieces.push_back(piece(top, left, s.tile_width, s.tile_height));
+  } else {
+    const int rows = s.strip_rows ? s.strip_rows : s.height;
+    for (int top = 0; top < s.height; top += rows) pieces.push_back(piece(top, 0, s.width, std::min(rows, s.height - top)));
   }
   rawtest::TiffWriter writer(true);
   rawtest::TiffIfd& first = writer.NewIfd(true);
@@ -90,8 +136,26 @@ inline std::vector<uint8_t> WriteDng(const DngSpec& s) {
                           {557, 10000}, {-2040, 10000}, {10570, 10000}});
     first.Rational(50728, {{1, 1}, {1, 1}, {1, 1}});
   }
-  ifd.Strip(data);
-  return writer.Bytes();
+  if (tiled) {
+    ifd.Long(322, {uint32_t(s.tile_width)}).Long(323, {uint32_t(s.tile_height)});
+  } else if (s.strip_rows) {
+    ifd.Long(278, {uint32_t(s.strip_rows)});
+  }
+  if (s.linear_entries) {
+    std::vector<uint32_t> table;
+    for (int k = 0; k < s.linear_entries; ++k) table.push_back(uint32_t(k * 4096 / s.linear_entries));
+    ifd.Short(50712, table);
+  }
+  ifd.Pieces(tiled, pieces, s.piece_order);
+  std::vector<uint8_t> bytes = writer.Bytes();
+  if (where) {
+    *where = DngPieces{};
+    for (size_t i = 0; i < pieces.size(); ++i) {
+      where->offsets.push_back(ifd.piece_at(i));
+      where->lengths.push_back(uint32_t(pieces[i].size()));
+    }
+  }
+  return bytes;
 }
 
 }  // namespace dngtest

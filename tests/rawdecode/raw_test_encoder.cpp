@@ -102,8 +102,10 @@ std::vector<uint8_t> EncodeLjpeg(const LjpegParams& p, const std::vector<uint16_
     out.push_back(uint8_t(t));
     out.insert(out.end(), table[t].source.begin(), table[t].source.end());
   }
+  const bool swapped = p.swap_tables && !p.shared_table && !sraw && tables >= 2;
   auto table_of = [&](int c) -> const HuffCodes& {
     if (p.shared_table) return table[0];
+    if (swapped && c < 2) return table[c ^ 1];
     if (sraw) return table[c <= sraw ? 0 : 1];
     return table[c < tables ? c : 0];
   };
@@ -117,7 +119,8 @@ std::vector<uint8_t> EncodeLjpeg(const LjpegParams& p, const std::vector<uint16_
   out.push_back(uint8_t(nc));
   for (int c = 0; c < nc; ++c) {
     out.push_back(uint8_t(c + 1));
-    out.push_back(uint8_t((p.shared_table || c >= 4 ? 0 : c) << 4));
+    const int selector = p.shared_table || c >= 4 ? 0 : swapped && c < 2 ? c ^ 1 : c;
+    out.push_back(uint8_t(selector << 4));
   }
   out.push_back(uint8_t(p.psv));
   out.push_back(0);

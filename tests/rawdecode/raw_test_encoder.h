@@ -52,6 +52,7 @@ struct LjpegParams {
   bool long_length16 = false;   // write 16 bits after a length-16 symbol
   int point_transform = 0;
   int sraw_sampling = 0;        // Canon sRAW: the first component's sampling byte (0x21, 0x22)
+  bool swap_tables = false;     // components 1 and 2 coded with tables 1 and 0 (scan selectors say so)
 };
 
 // Samples are row-major, components interleaved (components + the sRAW

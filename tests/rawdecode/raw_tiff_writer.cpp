@@ -16,7 +16,7 @@ void ByteSink::F32(float f) {
 }
 
 TiffIfd::Entry& TiffIfd::Add(uint16_t tag, uint16_t type, uint32_t count) {
-  entries_.push_back(Entry{tag, type, count, {}, 0, nullptr, {}, false});
+  entries_.push_back(Entry{tag, type, count, {}, 0, nullptr, {}, false, false});
   return entries_.back();
 }
 
@@ -73,8 +73,8 @@ TiffIfd& TiffIfd::Bytes(uint16_t tag, uint16_t type, std::vector<uint8_t> bytes)
   return *this;
 }
 TiffIfd& TiffIfd::Blob(uint16_t tag, uint16_t type, size_t size,
-                       std::function<std::vector<uint8_t>(uint32_t)> make) {
-  Entry& e = Add(tag, type, uint32_t(size));
+                       std::function<std::vector<uint8_t>(uint32_t)> make, uint32_t count) {
+  Entry& e = Add(tag, type, count ? count : uint32_t(size));
   e.blob_size = std::max<size_t>(size, 5);  // always out of line
   e.make = std::move(make);
   return *this;
@@ -88,6 +88,22 @@ TiffIfd& TiffIfd::Strip(std::vector<uint8_t> data) {
   strip_ = std::move(data);
   Add(273, 4, 1).strip_offset = true;
   Long(279, {uint32_t(strip_.size())});
+  return *this;
+}
+TiffIfd& TiffIfd::Pieces(bool tiles, std::vector<std::vector<uint8_t>> pieces, std::vector<size_t> order) {
+  if (order.empty())
+    for (size_t i = 0; i < pieces.size(); ++i) order.push_back(i);
+  piece_rel_.assign(pieces.size(), 0);
+  strip_.clear();
+  for (size_t i : order) {
+    piece_rel_[i] = uint32_t(strip_.size());
+    strip_.insert(strip_.end(), pieces[i].begin(), pieces[i].end());
+    if (strip_.size() & 1) strip_.push_back(0);
+  }
+  Add(tiles ? 324 : 273, 4, uint32_t(pieces.size())).piece_offsets = true;
+  std::vector<uint32_t> counts;
+  for (const auto& p : pieces) counts.push_back(uint32_t(p.size()));
+  Long(tiles ? 325 : 279, counts);
   return *this;
 }
 TiffIfd& TiffIfd::Image(uint32_t width, uint32_t height, uint32_t bits, uint32_t compression,
@@ -125,7 +141,10 @@ std::vector<uint8_t> TiffWriter::Bytes() {
     d.position_ = uint32_t(at);
     at += 2 + 12 * d.entries_.size() + 4;
     for (auto& e : d.entries_) {
-      size_t size = e.blob_size ? e.blob_size : e.targets.empty() ? e.data.size() : 4 * e.targets.size();
+      size_t size = e.blob_size          ? e.blob_size
+                    : e.piece_offsets    ? 4 * size_t(e.count)
+                    : e.targets.empty()  ? e.data.size()
+                                         : 4 * e.targets.size();
       if (size > 4) {
         value_at[i].push_back(at);
         at = Even(at + size);
@@ -134,6 +153,7 @@ std::vector<uint8_t> TiffWriter::Bytes() {
       }
     }
     strip_at[i] = at;
+    d.strip_at_ = uint32_t(at);
     at = Even(at + d.strip_.size());
   }
   ByteSink out(little_);
@@ -154,6 +174,10 @@ std::vector<uint8_t> TiffWriter::Bytes() {
       } else if (!e.targets.empty()) {
         ByteSink s(little_);
         for (TiffIfd* t : e.targets) s.U32(t->position_);
+        v = s.bytes;
+      } else if (e.piece_offsets) {
+        ByteSink s(little_);
+        for (uint32_t rel : d.piece_rel_) s.U32(uint32_t(strip_at[i] + rel));
         v = s.bytes;
       } else if (e.strip_offset) {
         ByteSink s(little_);

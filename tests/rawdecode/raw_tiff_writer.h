@@ -72,12 +72,19 @@ class TiffIfd {
   TiffIfd& Ascii(uint16_t tag, const std::string& text);  // adds the zero
   TiffIfd& Bytes(uint16_t tag, uint16_t type, std::vector<uint8_t> bytes);
   // A blob written after the directory; `make` gets its file position.
+  // `count` is the entry's value count when it is not `size` (LONG lists).
   TiffIfd& Blob(uint16_t tag, uint16_t type, size_t size,
-                std::function<std::vector<uint8_t>(uint32_t position)> make);
+                std::function<std::vector<uint8_t>(uint32_t position)> make, uint32_t count = 0);
   // LONG offsets to other directories (EXIF, GPS, sub-directories).
   TiffIfd& Pointers(uint16_t tag, std::vector<TiffIfd*> targets);
   // StripOffsets (273) and StripByteCounts (279) for one strip of `data`.
   TiffIfd& Strip(std::vector<uint8_t> data);
+  // Several strips (273, 279) or tiles (324, 325), stored one after the
+  // other in the order given, as LONG lists; `order` (when not empty) gives
+  // the storage order of the pieces, so the file need not keep them in
+  // picture order. piece_at() then gives each piece's file position.
+  TiffIfd& Pieces(bool tiles, std::vector<std::vector<uint8_t>> pieces, std::vector<size_t> order = {});
+  uint32_t piece_at(size_t i) const { return position_ ? strip_at_ + piece_rel_[i] : 0; }
   // The usual image tags: width, height, bits, compression, photometric, samples.
   TiffIfd& Image(uint32_t width, uint32_t height, uint32_t bits, uint32_t compression,
                  uint32_t photometric, uint32_t samples);
@@ -92,13 +99,16 @@ class TiffIfd {
     std::function<std::vector<uint8_t>(uint32_t)> make;
     std::vector<TiffIfd*> targets;
     bool strip_offset = false;
+    bool piece_offsets = false;
   };
   explicit TiffIfd(bool little) : little_(little) {}
   Entry& Add(uint16_t tag, uint16_t type, uint32_t count);
   bool little_;
   std::vector<Entry> entries_;
   std::vector<uint8_t> strip_;
+  std::vector<uint32_t> piece_rel_;  // each piece's place inside strip_
   uint32_t position_ = 0;
+  uint32_t strip_at_ = 0;
 };
 
 class TiffWriter {

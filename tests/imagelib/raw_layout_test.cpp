@@ -1,0 +1,353 @@
+// DNG storage layouts end to end: strips, tiles, one tile over the whole
+// picture, tables named by the scan header, long linearization tables; and
+// damaged files, which load marked damaged (or are refused) with the RAW
+// decoder's own text, never as plain success and never from wrong bytes.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <string>
+
+#include "imagelib/FormatTable.h"
+#include "imagelib/PxImage.h"
+#include "imagelib/PxImageRAW.h"
+#include "platform/text.h"
+#include "tests/imagelib/raw_dng_writer.h"
+
+namespace fs = std::filesystem;
+using dngtest::DngPieces;
+using dngtest::DngSpec;
+using dngtest::WriteDng;
+
+namespace {
+
+struct Scratch {
+  Scratch() {
+    char tmpl[] = "/tmp/pw_rawlayout_XXXXXX";
+    dir = mkdtemp(tmpl);
+  }
+  ~Scratch() { fs::remove_all(dir); }
+  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
+    std::string path = (dir / name).string();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return path;
+  }
+  fs::path dir;
+};
+
+struct Rgb {
+  int r, g, b;
+  bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
+};
+
+Rgb At(const PxImage& img, uint32_t x, uint32_t y) {
+  const uint8_t* p = img.RowAt(img.Height() - 1 - y) + 3 * x;
+  return {p[2], p[1], p[0]};
+}
+
+struct Decoded {
+  bool ok = false, damaged = false;
+  std::string error;
+  uint32_t width = 0, height = 0;
+  std::vector<Rgb> pixels;
+  double seconds = 0;
+  Rgb at(uint32_t x, uint32_t y) const { return pixels[size_t(y) * width + x]; }
+};
+
+// Through the RAW format itself, so the text is the RAW decoder's own.
+Decoded Decode(const Scratch& s, const std::vector<uint8_t>& bytes, uint32_t quality = 0) {
+  const std::string path = s.Write("f.dng", bytes);
+  PxIOFile file;
+  if (!file.Open(path.c_str(), "rb")) return {};
+  PxImageRAW img;
+  img.info.codecOptions[FormatIndexFromId(kFormatRaw)] = quality;
+  const auto start = std::chrono::steady_clock::now();
+  Decoded d;
+  d.ok = img.Decode(&file);
+  d.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  d.damaged = img.IsDamaged();
+  d.error = img.LastError();
+  if (d.ok) {
+    d.width = img.Width();
+    d.height = img.Height();
+    for (uint32_t y = 0; y < d.height; ++y)
+      for (uint32_t x = 0; x < d.width; ++x) d.pixels.push_back(At(img, x, y));
+  }
+  return d;
+}
+
+// The scene's patches: grey, red and green side by side on top.
+void ExpectPatches(const Decoded& d) {
+  const Rgb grey = d.at(10, 12), red = d.at(32, 12), green = d.at(53, 12);
+  EXPECT_NEAR(grey.r, grey.g, 2);
+  EXPECT_NEAR(grey.b, grey.g, 2);
+  EXPECT_GT(grey.g, 100);
+  EXPECT_GT(red.r, red.g + 60);
+  EXPECT_GT(red.r, red.b + 60);
+  EXPECT_GT(green.g, green.r + 60);
+  EXPECT_GT(green.g, green.b + 60);
+}
+
+void PutU32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
+}
+
+// The file position of the list of piece offsets (the first two entries in
+// a row), or of the one offset.
+size_t OffsetListAt(const std::vector<uint8_t>& b, const DngPieces& p) {
+  for (size_t i = 8; i + 8 <= b.size(); i += 2) {
+    uint32_t v0 = 0, v1 = 0;
+    memcpy(&v0, &b[i], 4);
+    memcpy(&v1, &b[i + 4], 4);
+    if (v0 == p.offsets[0] && (p.offsets.size() == 1 || v1 == p.offsets[1])) return i;
+  }
+  return 0;
+}
+
+}  // namespace
+
+TEST(RawLayout, EveryLayoutGivesTheSamePicture) {
+  Scratch s;
+  struct Layout {
+    const char* name;
+    bool lossless;
+    int strip_rows, tile_width, tile_height;
+    bool reversed, swap_tables;
+    int linear_entries;
+  };
+  const Layout layouts[] = {
+      {"lossless one strip", true, 0, 0, 0, false, false, 0},
+      {"uncompressed strips of 7 rows", false, 7, 0, 0, false, false, 0},
+      {"lossless strips of 7 rows", true, 7, 0, 0, false, false, 0},
+      {"lossless strips of 16 rows, stored backwards", true, 16, 0, 0, true, false, 0},
+      {"uncompressed tiles 16x16", false, 0, 16, 16, false, false, 0},
+      {"uncompressed tiles 24x20 reaching past the picture", false, 0, 24, 20, false, false, 0},
+      {"uncompressed tiles stored backwards", false, 0, 32, 16, true, false, 0},
+      {"lossless tiles 16x16", true, 0, 16, 16, false, false, 0},
+      {"lossless tiles 24x20 reaching past the picture", true, 0, 24, 20, false, false, 0},
+      {"lossless one tile over the picture", true, 0, 64, 48, false, false, 0},
+      {"lossless one tile larger than the picture", true, 0, 80, 64, false, false, 0},
+      {"uncompressed one tile over the picture", false, 0, 64, 48, false, false, 0},
+      {"lossless, swapped table selectors", true, 0, 0, 0, false, true, 0},
+      {"lossless tiles, swapped table selectors", true, 0, 32, 16, false, true, 0},
+      {"uncompressed, linearization table of 16384", false, 0, 0, 0, false, false, 16384},
+      {"lossless tiles, linearization table of 65536", true, 0, 16, 16, false, false, 65536},
+  };
+  for (uint32_t quality = 0; quality < 4; ++quality) {
+    const Decoded reference = Decode(s, WriteDng(DngSpec{}), quality);
+    ASSERT_TRUE(reference.ok) << reference.error;
+    for (const Layout& l : layouts) {
+      SCOPED_TRACE(testing::Message() << l.name << ", quality " << quality);
+      DngSpec spec;
+      spec.lossless = l.lossless;
+      spec.strip_rows = l.strip_rows;
+      spec.tile_width = l.tile_width;
+      spec.tile_height = l.tile_height;
+      spec.swap_tables = l.swap_tables;
+      spec.linear_entries = l.linear_entries;
+      if (l.reversed) {
+        const int across = l.tile_width ? (64 + l.tile_width - 1) / l.tile_width : 1;
+        const int down = l.tile_width ? (48 + l.tile_height - 1) / l.tile_height : (48 + l.strip_rows - 1) / l.strip_rows;
+        for (int i = across * down; i-- > 0;) spec.piece_order.push_back(size_t(i));
+      }
+      const Decoded d = Decode(s, WriteDng(spec), quality);
+      ASSERT_TRUE(d.ok) << d.error;
+      EXPECT_FALSE(d.damaged) << d.error;
+      ASSERT_EQ(d.width, 64u);
+      ASSERT_EQ(d.height, 48u);
+      ExpectPatches(d);
+      EXPECT_TRUE(d.pixels == reference.pixels);
+    }
+  }
+}
+
+TEST(RawLayout, DamagedFilesLoadDamagedOrAreRefused) {
+  Scratch s;
+  // Strips of 8 rows or 16x16 tiles: pieces 0.. on the top.
+  DngSpec strips;
+  strips.white_corner = true;
+  strips.lossless = true;
+  strips.strip_rows = 8;
+  DngSpec tiles = strips;
+  tiles.strip_rows = 0;
+  tiles.tile_width = tiles.tile_height = 16;
+  DngSpec plain_tiles = tiles;
+  plain_tiles.lossless = false;
+
+  DngSpec intact;
+  intact.white_corner = true;
+  const Decoded reference = Decode(s, WriteDng(intact));
+  ASSERT_TRUE(reference.ok);
+
+  enum Outcome { kRefused, kDamaged };
+  struct Case {
+    const char* name;
+    const DngSpec* spec;
+    std::function<void(std::vector<uint8_t>&, const DngPieces&)> harm;
+    Outcome outcome;
+    const char* text;  // start of the expected last-error text
+    int bad_top, bad_bottom;  // rows that may differ from the reference (-1: none kept)
+    int bad_left = 0, bad_right = 64;  // and the columns
+  };
+  const Case cases[] = {
+      {"cut where the data begins", &strips,
+       [](std::vector<uint8_t>& b, const DngPieces& p) { b.resize(p.offsets[0]); }, kRefused,
+       "PxImageRAW: Unexpected end of file", -1, -1},
+      {"cut half-way through the strips", &strips,
+       [](std::vector<uint8_t>& b, const DngPieces& p) { b.resize(p.offsets[3] + p.lengths[3] / 2); },
+       kDamaged, "PxImageRAW: Unexpected end of file", 24, 48},
+      {"uncompressed tiles cut half-way", &plain_tiles,
+       [](std::vector<uint8_t>& b, const DngPieces& p) { b.resize(p.offsets[6] + 100); }, kDamaged,
+       "PxImageRAW: Unexpected end of file", 14, 48},
+      {"a zeroed tile", &tiles,
+       [](std::vector<uint8_t>& b, const DngPieces& p) { memset(&b[p.offsets[5]], 0, p.lengths[5]); },
+       kDamaged, "PxImageRAW: Corrupt data near 0x", 14, 34, 14, 34},
+      {"a noisy tile", &tiles,
+       [](std::vector<uint8_t>& b, const DngPieces& p) {
+         uint32_t x = 12345;
+         for (uint32_t i = p.lengths[5] / 3; i < p.lengths[5] - 2; ++i) {
+           x = x * 1103515245u + 12345u;
+           b[p.offsets[5] + i] = uint8_t(x >> 16);
+         }
+       },
+       kDamaged, "PxImageRAW: ", 14, 34, 14, 34},
+      {"a missing lossless-JPEG start", &strips,
+       [](std::vector<uint8_t>& b, const DngPieces& p) { b[p.offsets[2] + 1] = 0x00; }, kDamaged,
+       "PxImageRAW: Corrupt data near 0x", 14, 26},
+      {"a strip offset beyond the file", &strips,
+       [](std::vector<uint8_t>& b, const DngPieces& p) { PutU32(b, OffsetListAt(b, p) + 4 * 4, 0x7FFFFF00u); },
+       kDamaged, "PxImageRAW: ", 30, 42},
+      {"a tile offset beyond the file", &plain_tiles,
+       [](std::vector<uint8_t>& b, const DngPieces& p) { PutU32(b, OffsetListAt(b, p) + 4 * 1, uint32_t(b.size()) + 10); },
+       kDamaged, "PxImageRAW: ", 0, 18, 14, 34},
+      {"a data error half-way through the one strip", &strips,
+       [](std::vector<uint8_t>& b, const DngPieces& p) { b[p.offsets[4] + p.lengths[4] / 2] = 0xFF, b[p.offsets[4] + p.lengths[4] / 2 + 1] = 0xC4; },
+       kDamaged, "PxImageRAW: Corrupt data near 0x", 30, 42},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DngPieces where;
+    std::vector<uint8_t> bytes = WriteDng(*c.spec, &where);
+    c.harm(bytes, where);
+    const Decoded d = Decode(s, bytes);
+    EXPECT_LT(d.seconds, 2.0);
+    EXPECT_EQ(d.error.rfind(c.text, 0), 0u) << d.error;
+    if (c.outcome == kRefused) {
+      EXPECT_FALSE(d.ok);
+      continue;
+    }
+    ASSERT_TRUE(d.ok) << d.error;
+    EXPECT_TRUE(d.damaged);
+    // Everything away from the harmed piece is the intact picture.
+    int differing = 0;
+    for (uint32_t y = 0; y < 48; ++y)
+      for (uint32_t x = 0; x < 64; ++x) {
+        const bool harmed = int(y) >= c.bad_top && int(y) < c.bad_bottom && int(x) >= c.bad_left && int(x) < c.bad_right;
+        if (harmed) continue;
+        if (!(d.at(x, y) == reference.at(x, y)) && (differing++ % 50) == 0)
+          ADD_FAILURE() << "differs at " << x << "," << y << ": " << d.at(x, y).r << " " << d.at(x, y).g << " "
+                        << d.at(x, y).b << " for " << reference.at(x, y).r << " " << reference.at(x, y).g << " "
+                        << reference.at(x, y).b;
+      }
+    EXPECT_EQ(differing, 0);
+  }
+}
+
+TEST(RawLayout, AFileFarTooShortForItsPictureIsRefused) {
+  Scratch s;
+  // 76 bytes with a camera's signature announce a 3072 x 2047 picture.
+  std::vector<uint8_t> bytes(76, 0);
+  memcpy(&bytes[25], "ARECOYK", 7);
+  const Decoded d = Decode(s, bytes);
+  EXPECT_FALSE(d.ok && !d.damaged);
+  EXPECT_FALSE(d.ok) << "a picture made of nothing";
+  EXPECT_EQ(d.error, "PxImageRAW: Unexpected end of file");
+  EXPECT_LT(d.seconds, 2.0);
+}
+
+TEST(RawLayout, LosslessStripsOfOtherTiffRawFiles) {
+  // A camera's own TIFF-based file (not DNG) with lossless JPEG in strips
+  // decodes like the same data in one strip.
+  Scratch s;
+  std::vector<uint16_t> samples(64 * 48);
+  for (int r = 0; r < 48; ++r)
+    for (int c = 0; c < 64; ++c) samples[size_t(r) * 64 + c] = uint16_t(dngtest::SceneValue(r, c, (r & 1) + (c & 1), 48, 64));
+  auto write = [&](int strip_rows) {
+    std::vector<std::vector<uint8_t>> pieces;
+    for (int top = 0; top < 48; top += strip_rows) {
+      rawtest::LjpegParams p;
+      p.width = 32;
+      p.height = std::min(strip_rows, 48 - top);
+      p.components = 2;
+      p.precision = 12;
+      std::vector<uint16_t> part(samples.begin() + top * 64, samples.begin() + (top + p.height) * 64);
+      pieces.push_back(rawtest::EncodeLjpeg(p, part));
+    }
+    rawtest::TiffWriter writer(true);
+    rawtest::TiffIfd& ifd = writer.NewIfd(true);
+    ifd.Ascii(271, "Pixelwharf").Ascii(272, "Strip Camera");
+    ifd.Image(64, 48, 12, 7, 32803, 1).Long(278, {uint32_t(strip_rows)});
+    ifd.Pieces(false, pieces);
+    return writer.Bytes();
+  };
+  const Decoded whole = Decode(s, write(48));
+  ASSERT_TRUE(whole.ok) << whole.error;
+  EXPECT_FALSE(whole.damaged);
+  const Decoded strips = Decode(s, write(8));
+  ASSERT_TRUE(strips.ok) << strips.error;
+  EXPECT_FALSE(strips.damaged) << strips.error;
+  EXPECT_TRUE(strips.pixels == whole.pixels);
+  // The rows of the last strip are not black.
+  EXPECT_GT(strips.at(60, 46).g, 100);
+}
+
+TEST(RawLayout, TileListsThatOverlapCostNoMoreThanTheFile) {
+  // A 400 x 400 frame of 2 x 2 tiles: 40000 offsets, all naming one
+  // small tile, each claiming either the tile's length or far more.
+  Scratch s;
+  rawtest::LjpegParams p;
+  p.width = 1;
+  p.height = 2;
+  p.components = 2;
+  const std::vector<uint8_t> tile = rawtest::EncodeLjpeg(p, {1000, 2000, 3000, 4000});
+  for (uint32_t claimed : {uint32_t(tile.size()), 0x7FFFFFFFu}) {
+    SCOPED_TRACE(claimed);
+    const uint32_t count = 200 * 200;
+    uint32_t tile_at = 0;
+    auto build = [&] {
+      rawtest::TiffWriter writer(true);
+      rawtest::TiffIfd& ifd = writer.NewIfd(true);
+      ifd.Long(254, {0}).Image(400, 400, 16, 7, 32803, 1);
+      ifd.Ascii(271, "Pixelwharf").Ascii(272, "Bayer Test");
+      ifd.Short(33421, {2, 2}).Bytes(33422, 1, {0, 1, 1, 2});
+      ifd.Bytes(50706, 1, {1, 1, 0, 0}).Long(50717, {4095});
+      ifd.Long(322, {2}).Long(323, {2});
+      ifd.Blob(324, 4, 4 * size_t(count), [&](uint32_t) {
+        rawtest::ByteSink b(true);
+        for (uint32_t i = 0; i < count; ++i) b.U32(tile_at);
+        return b.bytes;
+      }, count);
+      ifd.Blob(325, 4, 4 * size_t(count), [&](uint32_t) {
+        rawtest::ByteSink b(true);
+        for (uint32_t i = 0; i < count; ++i) b.U32(claimed);
+        return b.bytes;
+      }, count);
+      ifd.Blob(300, 7, tile.size(), [&](uint32_t at) {  // before the lists: the rest of the file is long
+        tile_at = at;
+        return tile;
+      });
+      return writer.Bytes();
+    };
+    build();  // learns where the tile lands
+    const std::vector<uint8_t> bytes = build();
+    ASSERT_EQ(bytes[tile_at + 1], 0xD8);
+    const Decoded d = Decode(s, bytes);
+    EXPECT_LT(d.seconds, 2.0);
+    EXPECT_TRUE(!d.ok || d.damaged) << d.error;
+    EXPECT_EQ(d.error.rfind("PxImageRAW: ", 0), 0u) << d.error;
+  }
+}
