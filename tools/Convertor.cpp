@@ -135,6 +135,12 @@ ConvertOutcome RunConvert(const ConvertRequest& request, CProgressInterface* pro
                           BatchRunObserver* observer) {
   ConvertOutcome outcome;
   const SourceEntries& entries = request.sources;
+  if (TargetExtensions(request.targets).empty()) {
+    // Without a target format there is nothing to write, not even a log.
+    outcome.report.missingPaths = entries.missing;
+    outcome.report.notes.push_back(kNoTargetFormatText);
+    return outcome;
+  }
   if (!entries.files.empty()) {
     g_ConvertBaseDir = GetCommonParentDir(entries.files);
     RemoveAbandonedStagedFilesBeside(entries.files);
@@ -160,5 +166,6 @@ ConvertOutcome RunConvert(const ConvertRequest& request, CProgressInterface* pro
     outcome.report.failed += failed;
     WriteResultLog(folder, g_ConvertLog, failed, outcome.report);
   }
+  ReportSources(entries, outcome.done + outcome.failed, outcome.report);
   return outcome;
 }

@@ -301,5 +301,6 @@ ResizeOutcome RunResize(const ResizeRequest& request, CProgressInterface* progre
     outcome.report.failed += failed;
     WriteResultLog(folder, g_ResizeLog, failed, outcome.report);
   }
+  ReportSources(entries, outcome.done + outcome.notDone, outcome.report);
   return outcome;
 }
