@@ -94,7 +94,15 @@ int ConvertOne(const std::wstring& source, const std::wstring& destination, cons
   if (!staged.Create()) return Failed(source, index);
   if (!ConvertPicture(source, staged.Path(), -1, -1, g_ConvertGrayscale))
     return Failed(source, index);
-  const bool tagsCopied = CloneExifTags(source, staged.Path());
+  // A JPEG made from a JPEG shows the same picture, not turned: its tags,
+  // thumbnail (unless it lost its colours), colour profile and XMP packet
+  // go along.
+  bool tagsCopied = false;
+  if (IsJpegFile(source) && IsJpegFile(destination)) {
+    const ExifTagSource tags(source);
+    tagsCopied = tags.Opened() &&
+                 CarryJpegMetadata(staged.Path(), &tags, !g_ConvertGrayscale, &tags);
+  }
   if (!tagsCopied && g_ConvertSetPhotoTime) WriteShootingTime(source, staged.Path());
   // A name taken since the planning is never written over.
   if (!staged.Commit(false, g_ConvertKeepModifyTime ? &times : nullptr))

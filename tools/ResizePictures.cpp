@@ -202,7 +202,10 @@ int ResizeOnePicture(const std::wstring& source, const std::wstring& destination
   const uint8_t jpegScale = format == kFormatJpg ? JpegScaleCovering(storedW, storedH, w, h) : 1;
   if (!ConvertPicture(source, staged.Path(), w, h, g_ResizeGrayscale, overwrite, jpegScale))
     return Failed(source, index);
-  if (tags && tags->Opened() && !RestoreExifTags(staged.Path(), tags->Tags())) {
+  // The result shows the same picture: its tags, thumbnail (unless it lost
+  // its colours), colour profile and XMP packet go along.
+  if (tags && tags->Opened() &&
+      !CarryJpegMetadata(staged.Path(), tags.get(), !g_ResizeGrayscale, tags.get())) {
     // Beside the source a result without its tags is still a resized
     // picture; over the source it would lose them for good (a full disk
     // fails exactly here), so the original stays.
