@@ -91,3 +91,25 @@ TEST(ResizeOutcome, IconsOfSeveralFramesInBothModes) {
   EXPECT_EQ(ReadFile(photos + "/icons/log.log"),
             "Resize" + photos + "/icons/wide.ico Failed! " + N(kResizeIconFramesReason) + "\n");
 }
+
+// The size rule takes the picture as it is shown (turned by its EXIF
+// orientation), not as it is stored: turned.jpg is stored 640x480 with
+// orientation 6, shown 480x640. A fixed width of 240 is the width the user
+// sees: shown 240x320, stored 320x240 (by the stored size it would be
+// 240x180). The exact target 300x200 is shown 300x200, stored 200x300.
+TEST(ResizeOutcome, TheSizeRuleTakesThePictureUpright) {
+  TreeCopy tree;
+  const std::string turned = tree / "photos/turned.jpg";
+  struct Case {
+    bool fixedWidth;
+    int32_t W, H;
+    const char* stored;
+  } cases[] = {{true, 240, 1, "320x240;"}, {false, 300, 200, "200x300;"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stored);
+    SetResizeRule(c.fixedWidth, false, false, c.W, c.H);
+    EXPECT_EQ(RunResize(RequestFor(turned, false), nullptr, nullptr).done, 1u);
+    EXPECT_EQ(Identify(Morvalen(turned)), c.stored);
+    EXPECT_EQ(Tag(Morvalen(turned), "Orientation"), "6");
+  }
+}
