@@ -9,11 +9,14 @@
 // its place in the segment, as the EXIF library looks directories up.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "exif/TagDirectory.h"
 
+class ExifAppSegment;
 class ExifImageFile;
 
 // The tags of one JPEG file's APP1 "Exif" segment, every top-level directory
@@ -31,6 +34,11 @@ class ExifTagSource {
   // without an EXIF segment reads as an empty list).
   bool Opened() const { return opened_; }
   const DirectoryTagList& Tags() const { return tags_; }
+  // The file's EXIF thumbnail as stored (a small JPEG); empty when none.
+  std::vector<uint8_t> ThumbnailBytes() const;
+  // The file's colour profile (APP2 "ICC_PROFILE", every chunk) and XMP
+  // packet (APP1), as stored; empty when it has none.
+  std::vector<const ExifAppSegment*> ProfileSegments() const;
 
  private:
   std::unique_ptr<ExifImageFile> file_;
@@ -42,6 +50,16 @@ class ExifTagSource {
 // segment is created when missing). True when the tags were applied and
 // the file was written back; on failure the file is left as it was.
 bool RestoreExifTags(const std::wstring& destination, const DirectoryTagList& tags);
+
+// What a newly written JPEG `target` takes over. Its own EXIF segment is
+// replaced by one that holds exactly the tags of `tags` (none: the EXIF
+// block is gone); the thumbnail of `tags`' file goes along only when
+// `keepThumbnail` (the new picture still shows what it shows); the colour
+// profile and XMP packet of `profileFrom` replace the target's own (null:
+// the target keeps its own). The image data stays byte for byte. True when
+// the file was written back; on failure it is left as it was.
+bool CarryJpegMetadata(const std::wstring& target, const ExifTagSource* tags, bool keepThumbnail,
+                       const ExifTagSource* profileFrom);
 
 // Copies every tag of source's APP1 "Exif" segment (all directories) into
 // target's, which is created when missing. Both must be JPEG files by

@@ -26,6 +26,9 @@ constexpr long kMaxSettingsFileBytes = 4 * 1024 * 1024;
 
 // Visits every field in file order: section by section, key by key, as the
 // file is written. `Settings` is ToolSettings or const ToolSettings.
+// JPG_QUALITY is read whole: the panels store 0 to 100 (0 leaves the
+// encoder's quality as it was), and a value outside that range is the
+// quality list's to judge (it selects "99"), so what is saved loads again.
 template <class Settings, class Visitor>
 void VisitFields(Settings& s, Visitor&& v) {
   const char* sec = "SEL_INDEX";
@@ -56,7 +59,7 @@ void VisitFields(Settings& s, Visitor&& v) {
   v.Bool(sec, "GRAYSCALE", s.resizeGrayscale);
   v.Bool(sec, "IGNORE_MIN", s.resizeIgnoreMin);
   v.Int(sec, "THREAD_NUM", s.resizeThreadNum, 1, kNoMax);
-  v.Int(sec, "JPG_QUALITY", s.resizeJpgQuality, 1, 100);
+  v.Int(sec, "JPG_QUALITY", s.resizeJpgQuality, kNoMin, kNoMax);
 
   sec = "CLONE_EXIF";
   v.Int(sec, "INDEX", s.cloneIndex, kNoMin, kNoMax);
@@ -81,7 +84,7 @@ void VisitFields(Settings& s, Visitor&& v) {
   v.Bool(sec, "SET_PHOTOTIME", s.convertSetPhotoTime);
   v.Bool(sec, "SET_GRAYSCALE", s.convertSetGrayscale);
   v.Int(sec, "THREAD_NUM", s.convertThreadNum, 1, kNoMax);
-  v.Int(sec, "JPG_QUALITY", s.convertJpgQuality, 1, 100);
+  v.Int(sec, "JPG_QUALITY", s.convertJpgQuality, kNoMin, kNoMax);
 
   sec = "MERGE_IMGS";
   v.Bool(sec, "REMEMBERDIR", s.mergeRememberDir);
@@ -93,7 +96,7 @@ void VisitFields(Settings& s, Visitor&& v) {
   v.Bool(sec, "KEEPWIDTH", s.mergeKeepWidth);
   v.Bool(sec, "KEEPHEIGHT", s.mergeKeepHeight);
   v.Bool(sec, "GRAYSCALE", s.mergeGrayscale);
-  v.Int(sec, "JPG_QUALITY", s.mergeJpgQuality, 1, 100);
+  v.Int(sec, "JPG_QUALITY", s.mergeJpgQuality, kNoMin, kNoMax);
 }
 
 // A store set up the same way for reading and writing: UTF-8, no multi-key,

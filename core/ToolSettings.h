@@ -87,8 +87,9 @@ struct ToolSettings {
 
 // Reads the file into `settings`. A missing file is first written from the
 // record's current values. A key that is missing or whose value does not
-// read (or lies outside its range: THREAD_NUM below 1, JPG_QUALITY outside
-// 1..100, WIDTH or HEIGHT below 1) leaves its field as it was. Section and
+// read (or lies outside its range: THREAD_NUM below 1, WIDTH or HEIGHT
+// below 1) leaves its field as it was. JPG_QUALITY takes any number: the
+// panels store 0 to 100, and the quality list selects "99" for the others. Section and
 // key names match in any letter case; line ends may be LF or CR LF.
 // Returns 0.
 int LoadSettings(const std::wstring& path, ToolSettings& settings);

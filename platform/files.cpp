@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "platform/paths.h"
@@ -173,6 +174,78 @@ int MoveFileNoReplace(const std::string& from, const std::string& to) {
 int CopyFileNoReplace(const std::string& from, const std::string& to) {
   if (from.empty() || to.empty()) return ENOENT;
   return CopyIntoPlace(from, to, /*keepTimes=*/false);
+}
+
+// ---- names, links and plain file operations the tools use ----------------
+
+NameKind KindOfName(const std::string& path) {
+  struct stat st;
+  if (path.empty()) return NameKind::kNone;
+  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? NameKind::kNone : NameKind::kOther;
+  return S_ISREG(st.st_mode) ? NameKind::kFile : NameKind::kOther;
+}
+
+bool NameTaken(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string ResolvedPath(const std::string& path) {
+  if (path.empty()) return std::string();
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return std::string();
+  std::string resolved(real);
+  std::free(real);
+  return resolved;
+}
+
+long long FileSize(const std::string& path) {
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<long long>(st.st_size);
+}
+
+bool RegularFileMode(const std::string& path, mode_t& mode) {
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  mode = st.st_mode & 07777;
+  return true;
+}
+
+bool SetFileMode(const std::string& path, mode_t mode) {
+  return !path.empty() && ::chmod(path.c_str(), mode) == 0;
+}
+
+namespace {
+
+bool SyncOpened(const std::string& path, int flags) {
+  if (path.empty()) return false;
+  UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC));
+  return fd && ::fsync(fd.get()) == 0;
+}
+
+}  // namespace
+
+bool FlushFileToDisk(const std::string& path) { return SyncOpened(path, O_RDONLY); }
+
+bool FlushFolderToDisk(const std::string& path) { return SyncOpened(path, O_RDONLY | O_DIRECTORY); }
+
+bool CopyFileContents(const std::string& from, const std::string& to) {
+  if (from.empty() || to.empty()) return false;
+  UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd out(::open(to.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+  if (!in || !out) return false;
+  return CopyBytes(in.get(), out.get()) == 0 && out.close() == 0;
+}
+
+bool ReplaceFileWith(const std::string& from, const std::string& to) {
+  return !from.empty() && !to.empty() && ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool RemoveFile(const std::string& path) { return !path.empty() && ::unlink(path.c_str()) == 0; }
+
+bool RemoveEmptyFolder(const std::string& path) {
+  return !path.empty() && ::rmdir(path.c_str()) == 0;
 }
 
 }  // namespace pw

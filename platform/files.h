@@ -62,4 +62,41 @@ int MoveFileNoReplace(const std::string& from, const std::string& to);
 // exist), flushed to disk, with the source's mode. Returns 0 or an errno value.
 int CopyFileNoReplace(const std::string& from, const std::string& to);
 
+// ---- names, links and plain file operations the tools use ----------------
+
+// What a name is, without following a link: nothing, a regular file, or
+// anything else (a link, a folder, a device, or a name that cannot be examined).
+enum class NameKind { kNone, kFile, kOther };
+NameKind KindOfName(const std::string& path);
+
+// True when anything at all has that name, a dangling link included.
+bool NameTaken(const std::string& path);
+
+// The path with every link, "." and ".." resolved; empty when it does not resolve.
+std::string ResolvedPath(const std::string& path);
+
+// The size of a regular file (following links); -1 when it cannot be examined.
+long long FileSize(const std::string& path);
+
+// The permission bits of a regular file (following links); false when the
+// name is not one.
+bool RegularFileMode(const std::string& path, mode_t& mode);
+// Sets the permission bits; false on failure.
+bool SetFileMode(const std::string& path, mode_t mode);
+
+// Forces a file's data, or a folder's entries, to disk.
+bool FlushFileToDisk(const std::string& path);
+bool FlushFolderToDisk(const std::string& path);
+
+// Fills the existing file `to` with the bytes of `from`, replacing what it
+// held. False when either cannot be opened or the copy is not complete.
+bool CopyFileContents(const std::string& from, const std::string& to);
+
+// Renames `from` over `to`, replacing a file there. False on failure.
+bool ReplaceFileWith(const std::string& from, const std::string& to);
+
+// Removes a file (a link itself, never its target), or an empty folder.
+bool RemoveFile(const std::string& path);
+bool RemoveEmptyFolder(const std::string& path);
+
 }  // namespace pw

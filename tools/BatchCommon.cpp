@@ -54,7 +54,9 @@ bool PathGone(const std::wstring& path) {
 // its logs had their first line: such a log is not a result log.
 bool IsResultLine(const std::wstring& line) {
   for (const wchar_t* word : {L"Resize", L"Convert", L"CloneExif", L"Merge"})
-    if (line.starts_with(word) && line.ends_with(L" Failed!")) return true;
+    if (line.starts_with(word) &&
+        (line.ends_with(L" Failed!") || line.find(L" Failed! (") != std::wstring::npos))
+      return true;
   if (line.starts_with(L"Ignore /") && line.ends_with(L" !")) return true;
   if (line.empty() || line[0] != kPathSep) return false;
   const size_t merged = line.find(L"合并到/");

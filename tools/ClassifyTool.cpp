@@ -310,6 +310,9 @@ std::vector<std::wstring> PicturePatterns(bool bmp, bool jpg, bool png, bool gif
 ClassifyOutcome RunClassify(const ClassifyRequest& request, CProgressInterface* progress,
                             ToolRunObserver* observer) {
   ClassifyOutcome outcome;
+  // The base of an earlier run is not this run's: the run log names only
+  // folders this run worked in.
+  g_ClassifyBaseDir.clear();
   BatchFileCallback worker = nullptr;
   if (request.mode == ClassifyMode::kPicture)
     worker = request.method == 0   ? ClassifyByShootingTime
@@ -358,6 +361,15 @@ ClassifyOutcome RunClassify(const ClassifyRequest& request, CProgressInterface* 
     RunSortGroup(folder, files, worker, bar, progress, observer, outcome);
   }
   outcome.lastBaseDir = g_ClassifyBaseDir;
+  // With no group run the run log still names what was asked for.
+  if (outcome.lastBaseDir.empty() && !sources.missing.empty())
+    outcome.lastBaseDir = sources.missing.back();
   outcome.report.failed = outcome.failed;
+  if (request.mode == ClassifyMode::kRestore && outcome.moved == 0) {
+    outcome.report.missingPaths = sources.missing;
+    outcome.report.notes.push_back(kNothingRestoredText);
+  } else {
+    ReportSources(sources, outcome.moved + outcome.failed, outcome.report);
+  }
   return outcome;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 #include "core/FileHelpers.h"
@@ -17,6 +18,9 @@ std::vector<std::wstring> g_CloneExifLog;
 bool g_CloneExifReplaceOther = false;
 
 namespace {
+
+// Single mode only: a source that names nothing clears the EXIF block.
+bool g_CloneExifClearWithoutSource = false;
 
 namespace fs = std::filesystem;
 
@@ -104,35 +108,51 @@ void BuildCloneLists(const std::wstring& sourceDir, const std::wstring& receivin
   }
 }
 
+bool CloneClearsExif(const std::wstring& source) {
+  return source.empty() || !PathExists(source);
+}
+
 int CloneExifOne(const std::wstring& source, const std::wstring& receiving, const uint64_t& index) {
-  // Without a readable JPEG source the receiving picture stays untouched.
-  if (source.empty() || !IsJpegFile(source) || !FileExists(source)) return Failed(source, index);
-  const std::string narrowSource = WideToNarrow(source);
+  const bool clearing = g_CloneExifClearWithoutSource && CloneClearsExif(source);
+  std::unique_ptr<ExifTagSource> tags;
   pw::FileTimes times;
-  if (!pw::GetFileTimes(narrowSource, times)) return Failed(source, index);
-  ExifTagSource tags(source);
-  if (!tags.Opened()) return Failed(source, index);
+  if (!clearing) {
+    // Without a readable JPEG source the receiving picture stays untouched.
+    if (source.empty() || !IsJpegFile(source) || !FileExists(source)) return Failed(source, index);
+    if (!pw::GetFileTimes(WideToNarrow(source), times)) return Failed(source, index);
+    tags = std::make_unique<ExifTagSource>(source);
+    if (!tags->Opened()) return Failed(source, index);
+  } else if (!pw::GetFileTimes(WideToNarrow(receiving), times)) {
+    // Cleared, the picture keeps its own times.
+    return Failed(source, index);
+  }
 
   const std::wstring target = CloneTargetPath(receiving);
   const bool ownName = target == receiving;
   StagedPicture staged(target);
   if (!staged.Create()) return Failed(source, index);
-  // A receiving JPEG keeps its compressed picture byte for byte: only its
-  // EXIF segment is rewritten. A name that says JPEG over other content is
-  // converted like any other picture.
+  // A receiving JPEG keeps its compressed picture byte for byte, and its
+  // colour profile and XMP packet: only its EXIF segment is rewritten. A
+  // name that says JPEG over other content is converted like any other
+  // picture. The source's thumbnail shows another picture: it is dropped.
   const bool keptJpeg = IsJpegFile(receiving) && staged.CopyFrom(receiving) &&
-                        RestoreExifTags(staged.Path(), tags.Tags());
+                        CarryJpegMetadata(staged.Path(), tags.get(), false, nullptr);
   if (!keptJpeg) {
     // A picture that decoded only in part never replaces itself.
     if (!ConvertPicture(receiving, staged.Path(), -1, -1, false, ownName))
       return Failed(source, index);
-    if (!RestoreExifTags(staged.Path(), tags.Tags())) return Failed(source, index);
+    // A JPEG under another name (".jpeg") brings its own profile along.
+    const std::unique_ptr<ExifTagSource> own =
+        IsJpegFile(receiving) ? std::make_unique<ExifTagSource>(receiving) : nullptr;
+    if (!CarryJpegMetadata(staged.Path(), tags.get(), false,
+                           own && own->Opened() ? own.get() : nullptr))
+      return Failed(source, index);
   }
   // Another picture's ".jpg" (a.jpg beside a.png) is never replaced in a
   // batch: the first one there keeps it.
   if (!staged.Commit(ownName || g_CloneExifReplaceOther, ownName ? &times : nullptr))
     return Failed(source, index);
-  if (!ownName) {
+  if (!ownName && !clearing) {
     const std::string narrowReceiving = WideToNarrow(receiving);
     pw::SetFileTimes(narrowReceiving, times.access, times.modification);
   }
@@ -141,12 +161,15 @@ int CloneExifOne(const std::wstring& source, const std::wstring& receiving, cons
 }
 
 bool RunCloneExifSingle(const std::wstring& source, const std::wstring& receiving,
-                        bool replaceOther) {
+                        bool replaceOther, bool* cleared) {
   g_CloneExifLog.assign(1, std::wstring());
   pw::IgnoreFileSizeSignal();  // done here, not through the runner
   g_CloneExifReplaceOther = replaceOther;
+  g_CloneExifClearWithoutSource = true;
   const int result = CloneExifOne(source, receiving, 0);
+  g_CloneExifClearWithoutSource = false;
   g_CloneExifReplaceOther = false;
+  if (cleared) *cleared = result == 0 && CloneClearsExif(source);
   return result == 0;
 }
 
@@ -158,6 +181,7 @@ CloneBatchOutcome RunCloneExifBatch(const std::wstring& sourceDir,
   std::vector<std::wstring> sources, receivings;
   BuildCloneLists(sourceDir, receivingDir, patterns, sources, receivings);
   g_CloneExifReplaceOther = false;
+  g_CloneExifClearWithoutSource = false;
   RemoveAbandonedStagedFiles(receivingDir);
   if (progress) progress->BeginProgress();
   if (observer) {

@@ -4,8 +4,13 @@
 // like it with ".jpg", carrying the source's EXIF tags; the source's file
 // times go onto the receiving picture's own path.
 //
-// Nothing is half done: a pair whose source is missing, unreadable or not a
-// JPEG leaves the receiving picture untouched; the new JPEG is written whole,
+// The result carries exactly the source's tags (the receiving picture's own
+// EXIF block goes, its thumbnail with it); a receiving JPEG keeps its image
+// data byte for byte, its colour profile and XMP packet. In single mode an
+// empty or missing source clears the receiving picture's EXIF block (the
+// panel asks first). Nothing is half done: a batch pair whose source is
+// missing, and any pair whose source is unreadable or not a JPEG, leaves the
+// receiving picture untouched; the new JPEG is written whole,
 // with its tags, before it takes its name; an existing ".jpg" that is not the
 // receiving picture itself is never written over in batch mode (and only
 // after the user agreed in single mode).
@@ -33,6 +38,10 @@ inline constexpr const wchar_t* kCloneDoneText = L"克隆EXIF完成！";
 inline constexpr const wchar_t* kCloneBatchConfirmText =
     L"1.请确保输入、输出目录正确！\n2.请确保两个文件夹的目录结构一致，文件名完全一致！\n"
     L"3.错误或者不存在的文件会略过并记录到日志中。\n\n是否继续？";
+inline constexpr const wchar_t* kCloneClearedText = L"EXIF已清除！";
+inline constexpr const wchar_t* kCloneClearConfirmText =
+    L"输入为空或不存在，将清除以下图片的EXIF信息：\n";  // followed by the JPEG's path and kCloneClearConfirmQuestion
+inline constexpr const wchar_t* kCloneClearConfirmQuestion = L"\n\n是否继续？";
 inline constexpr const wchar_t* kCloneReplaceOtherText =
     L" 已经存在，是否覆盖？";  // follows the existing file's path
 
@@ -60,12 +69,18 @@ void BuildCloneLists(const std::wstring& sourceDir, const std::wstring& receivin
                      const std::vector<std::wstring>& patterns, std::vector<std::wstring>& sources,
                      std::vector<std::wstring>& receivings);
 
+// Single mode: true when the source field names nothing (empty, or no such
+// path), so a run clears the receiving picture's EXIF; the panel asks first.
+bool CloneClearsExif(const std::wstring& source);
+
 // The worker: 0 or -1, and its line in g_CloneExifLog[index].
 int CloneExifOne(const std::wstring& source, const std::wstring& receiving, const uint64_t& index);
 
 // Single mode: the pair done directly (g_CloneExifLog holds its line).
+// `cleared`, when given, tells whether the run cleared the EXIF block (the
+// source named nothing) rather than cloning it.
 bool RunCloneExifSingle(const std::wstring& source, const std::wstring& receiving,
-                        bool replaceOther);
+                        bool replaceOther, bool* cleared = nullptr);
 
 struct CloneBatchOutcome {
   size_t done = 0;

@@ -94,7 +94,15 @@ int ConvertOne(const std::wstring& source, const std::wstring& destination, cons
   if (!staged.Create()) return Failed(source, index);
   if (!ConvertPicture(source, staged.Path(), -1, -1, g_ConvertGrayscale))
     return Failed(source, index);
-  const bool tagsCopied = CloneExifTags(source, staged.Path());
+  // A JPEG made from a JPEG shows the same picture, not turned: its tags,
+  // thumbnail (unless it lost its colours), colour profile and XMP packet
+  // go along.
+  bool tagsCopied = false;
+  if (IsJpegFile(source) && IsJpegFile(destination)) {
+    const ExifTagSource tags(source);
+    tagsCopied = tags.Opened() &&
+                 CarryJpegMetadata(staged.Path(), &tags, !g_ConvertGrayscale, &tags);
+  }
   if (!tagsCopied && g_ConvertSetPhotoTime) WriteShootingTime(source, staged.Path());
   // A name taken since the planning is never written over.
   if (!staged.Commit(false, g_ConvertKeepModifyTime ? &times : nullptr))
@@ -135,6 +143,12 @@ ConvertOutcome RunConvert(const ConvertRequest& request, CProgressInterface* pro
                           BatchRunObserver* observer) {
   ConvertOutcome outcome;
   const SourceEntries& entries = request.sources;
+  if (TargetExtensions(request.targets).empty()) {
+    // Without a target format there is nothing to write, not even a log.
+    outcome.report.missingPaths = entries.missing;
+    outcome.report.notes.push_back(kNoTargetFormatText);
+    return outcome;
+  }
   if (!entries.files.empty()) {
     g_ConvertBaseDir = GetCommonParentDir(entries.files);
     RemoveAbandonedStagedFilesBeside(entries.files);
@@ -160,5 +174,6 @@ ConvertOutcome RunConvert(const ConvertRequest& request, CProgressInterface* pro
     outcome.report.failed += failed;
     WriteResultLog(folder, g_ConvertLog, failed, outcome.report);
   }
+  ReportSources(entries, outcome.done + outcome.failed, outcome.report);
   return outcome;
 }

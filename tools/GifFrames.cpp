@@ -66,10 +66,12 @@ bool ConvertGifFrames(const std::wstring& source, const std::wstring& target, in
     frame->info.frame = i;
     if (!frame->LoadFile(source, kFormatGif) || !frame->HasPixels()) return false;
     if (refuseDamaged && frame->IsDamaged()) return false;
-    if (width > 0 && height > 0)
-      frame->Rescale(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 1);
+    // A frame that cannot take the asked size fails the whole picture.
+    if (width > 0 && height > 0 &&
+        !frame->Rescale(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 1))
+      return false;
     if (frame->PaletteSize() == 0) ToStandardPalette(*frame);
-    if (grey) frame->ConvertToGray();
+    if (grey && !frame->ConvertToGray()) return false;
     frames.push_back(std::move(frame));
     if (progress) progress->SetProgress(static_cast<uint64_t>(i), static_cast<uint64_t>(count));
   }

@@ -105,5 +105,6 @@ MergeOutcome RunMerge(const MergeRequest& request, CProgressInterface* progress,
     if (!ok) ++outcome.report.failed;
     WriteResultLog(folder, g_MergeLog, ok ? 0 : 1, outcome.report);
   }
+  ReportSources(sources, outcome.groups, outcome.report);
   return outcome;
 }

@@ -23,15 +23,18 @@ uint32_t EvenScaledSide(double a, double b, double c) {
   return static_cast<uint32_t>(side);
 }
 
-// Depth, quality and size as the target format wants them.
-void PrepareForFormat(PxImage& image, ImageFormatId target, int32_t width, int32_t height,
+// Depth, quality and size as the target format wants them. False when the
+// asked size or grey could not be made (a size beyond the memory limit):
+// the picture at its old size is not the result the user asked for.
+bool PrepareForFormat(PxImage& image, ImageFormatId target, int32_t width, int32_t height,
                       bool grey) {
   if (!KeepsPalette(image) && target != kFormatGif) image.RaiseBitDepth(24);
   if (target == kFormatJpg) image.info.jpegQuality = static_cast<float>(g_JpegQuality.load());
   if (target == kFormatGif) image.DecreaseBpp(8, true);
-  if (width > 0 && height > 0)
-    image.Rescale(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 1);
-  if (grey) image.ConvertToGray();
+  if (width > 0 && height > 0 &&
+      !image.Rescale(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 1))
+    return false;
+  return !grey || image.ConvertToGray();
 }
 
 bool LoadUpright(PxImage& image, const std::wstring& path, ImageFormatId format) {
@@ -52,7 +55,7 @@ bool ConvertPictureAs(const std::wstring& source, const std::wstring& target,
   if (refuseDamaged && image.IsDamaged()) return false;
   // A JPEG written as JPEG keeps its orientation tag's meaning untouched.
   if (sourceFormat != targetFormat) ApplyExifOrientation(image);
-  PrepareForFormat(image, targetFormat, width, height, grey);
+  if (!PrepareForFormat(image, targetFormat, width, height, grey)) return false;
   return WritePicture(image, target, targetFormat);
 }
 
@@ -66,7 +69,7 @@ bool ConvertIcoPictureAs(const std::wstring& source, const std::wstring& target,
   image.info.frame = frame;
   if (!LoadUpright(image, source, kFormatUnknown)) return false;
   if (refuseDamaged && image.IsDamaged()) return false;
-  PrepareForFormat(image, targetFormat, width, height, grey);
+  if (!PrepareForFormat(image, targetFormat, width, height, grey)) return false;
   return WritePicture(image, target, targetFormat);
 }
 

@@ -47,14 +47,29 @@ int Failed(const std::wstring& source, const uint64_t& index) {
   return -1;
 }
 
+int FailedBecause(const std::wstring& source, const uint64_t& index, const wchar_t* reason) {
+  SetLine(index, L"Resize" + source + L" Failed! " + reason + L"\n");
+  return -1;
+}
+
 // Icons and TIFF files may hold several pictures; the picture operations
-// write one, so such a file is refused rather than cut down to one frame.
+// write one. An icon's result beside it is made from its widest frame; over
+// the original that would drop the other frames, so there it is refused, as
+// is a TIFF of several pages in both modes.
 bool HoldsSeveralFrames(const std::wstring& path, ImageFormatId format) {
   if (format != kFormatIco && format != kFormatTif) return false;
   PxImage probe;
   if (format == kFormatTif) probe.info.escape = -1;
   probe.LoadFile(path, format);
   return probe.info.frameCount > 1;
+}
+
+// In rename mode the result's name belongs to the tool: an earlier result
+// there is replaced whole, so the folder can be resized again at another
+// size. A name that is not a plain file (a link, perhaps to the source, a
+// folder) is never written through.
+bool MayTakeDestination(const std::wstring& destination) {
+  return pw::KindOfName(WideToNarrow(destination)) != pw::NameKind::kOther;
 }
 
 }  // namespace
@@ -150,7 +165,14 @@ int ResizeOnePicture(const std::wstring& source, const std::wstring& destination
   int32_t w0 = 0, h0 = 0;
   bool turned = false, hasExif = false;
   if (!ReadShownSize(source, w0, h0, &turned, &hasExif)) return Failed(source, index);
-  if (HoldsSeveralFrames(source, format)) return Failed(source, index);
+  const bool overwrite = source == destination;
+  if (HoldsSeveralFrames(source, format)) {
+    if (format != kFormatIco) return Failed(source, index);
+    if (overwrite) return FailedBecause(source, index, kResizeIconFramesReason);
+    // The widest frame is the picture resized: the rule sizes by it.
+    int32_t frame = 0;
+    if (!ChooseIcoFrame(source, frame, w0, h0) || w0 < 1 || h0 < 1) return Failed(source, index);
+  }
 
   const ResizeRule rule = ResizeRuleFromGlobals();
   if (g_ResizeIgnoreMin && rule.width >= w0 && rule.height >= h0) {
@@ -164,7 +186,7 @@ int ResizeOnePicture(const std::wstring& source, const std::wstring& destination
   // source is the destination.
   std::unique_ptr<ExifTagSource> tags;
   if (IsJpegFile(source)) tags = std::make_unique<ExifTagSource>(source);
-  const bool overwrite = source == destination;
+  if (!overwrite && !MayTakeDestination(destination)) return Failed(source, index);
   // An EXIF block the tag reader cannot take would be lost with the
   // original: over the source, such a picture is left alone.
   if (overwrite && hasExif && tags && (!tags->Opened() || tags->Tags().empty()))
@@ -180,14 +202,17 @@ int ResizeOnePicture(const std::wstring& source, const std::wstring& destination
   const uint8_t jpegScale = format == kFormatJpg ? JpegScaleCovering(storedW, storedH, w, h) : 1;
   if (!ConvertPicture(source, staged.Path(), w, h, g_ResizeGrayscale, overwrite, jpegScale))
     return Failed(source, index);
-  if (tags && tags->Opened() && !RestoreExifTags(staged.Path(), tags->Tags())) {
+  // The result shows the same picture: its tags, thumbnail (unless it lost
+  // its colours), colour profile and XMP packet go along.
+  if (tags && tags->Opened() &&
+      !CarryJpegMetadata(staged.Path(), tags.get(), !g_ResizeGrayscale, tags.get())) {
     // Beside the source a result without its tags is still a resized
     // picture; over the source it would lose them for good (a full disk
     // fails exactly here), so the original stays.
     if (overwrite) return Failed(source, index);
   }
   tags.reset();
-  if (!staged.Commit(overwrite, &times)) return Failed(source, index);
+  if (!staged.Commit(true, &times)) return Failed(source, index);
   SetLine(index, source + L"->" + destination + L"\n");
   return 0;
 }
@@ -203,12 +228,13 @@ int ResizeSingleGif(const std::wstring& source, const std::wstring& destination,
   int32_t w = 0, h = 0;
   ApplySizeRule(ResizeRuleFromGlobals(), static_cast<int32_t>(first.Width()),
                 static_cast<int32_t>(first.Height()), w, h);
+  if (source != destination && !MayTakeDestination(destination)) return 0;
   StagedPicture staged(destination);
   if (!staged.Create()) return 0;
   if (!ConvertGifFrames(source, staged.Path(), w, h, g_ResizeGrayscale, progress,
                         source == destination))
     return 0;
-  return staged.Commit(source == destination, nullptr) ? 1 : 0;
+  return staged.Commit(true, nullptr) ? 1 : 0;
 }
 
 namespace {
@@ -278,5 +304,6 @@ ResizeOutcome RunResize(const ResizeRequest& request, CProgressInterface* progre
     outcome.report.failed += failed;
     WriteResultLog(folder, g_ResizeLog, failed, outcome.report);
   }
+  ReportSources(entries, outcome.done + outcome.notDone, outcome.report);
   return outcome;
 }

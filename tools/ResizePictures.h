@@ -4,8 +4,9 @@
 //
 // Every result is written whole into a hidden file beside its destination,
 // gets the source's EXIF tags (JPEG) and file times there, and only then
-// replaces (overwrite mode) or takes (rename mode, never over an existing
-// file) the destination's name.
+// replaces the destination: the source itself (overwrite mode) or the
+// tool's own result name (rename mode; a plain file there, an earlier
+// result, is replaced whole, anything else under that name is left alone).
 #pragma once
 
 #include <cstdint>
@@ -37,6 +38,9 @@ inline constexpr const wchar_t* kResizeOverwriteText =
     L"3.若包含GIF动画，则处理非常耗时，请耐心等待！\n\n是否继续？";
 inline constexpr const wchar_t* kResizeBadSizeText = L"宽高不合法！";
 inline constexpr const wchar_t* kResizeBadSizeTitle = L"参数非法！";
+// Follows "Failed!" in the log line of an icon of several frames in
+// overwrite mode: its result would keep only the widest frame.
+inline constexpr const wchar_t* kResizeIconFramesReason = L"(覆盖会丢掉图标的其他帧)";
 inline constexpr const wchar_t* kResizeDefaultPatterns = L"*.jpg|*.jpeg|*.png|*.bmp|*.gif|*.ico";
 
 struct ResizeRule {

@@ -14,7 +14,10 @@ SourceEntries SplitSources(const std::wstring& pathField) {
   std::vector<std::wstring> pieces;
   entries.entryCount = SplitCString(pathField, L'|', pieces);
   for (const std::wstring& piece : pieces) {
-    if (!PathExists(piece)) continue;
+    if (!PathExists(piece)) {
+      if (!piece.empty()) entries.missing.push_back(piece);
+      continue;
+    }
     if (FileExists(piece))
       entries.files.push_back(piece);
     else
@@ -97,6 +100,8 @@ void RunReport::Add(const RunReport& other) {
   auto append = [](std::vector<std::wstring>& to, const std::vector<std::wstring>& from) {
     to.insert(to.end(), from.begin(), from.end());
   };
+  append(notes, other.notes);
+  append(missingPaths, other.missingPaths);
   append(failureLogs, other.failureLogs);
   append(unloggedFailures, other.unloggedFailures);
   append(unwrittenLogs, other.unwrittenLogs);
@@ -104,7 +109,7 @@ void RunReport::Add(const RunReport& other) {
 }
 
 bool RunReport::Clean() const {
-  return failed == 0 && failureLogs.empty() && unloggedFailures.empty() &&
+  return notes.empty() && missingPaths.empty() && failed == 0 && failureLogs.empty() && unloggedFailures.empty() &&
          unwrittenLogs.empty() && renamedLogs.empty();
 }
 
@@ -121,9 +126,20 @@ void ListPaths(std::wstring& text, const std::vector<std::wstring>& paths) {
 
 }  // namespace
 
+void ReportSources(const SourceEntries& sources, size_t handled, RunReport& report) {
+  report.missingPaths.insert(report.missingPaths.end(), sources.missing.begin(),
+                             sources.missing.end());
+  if (handled == 0) report.notes.push_back(kNothingToDoText);
+}
+
 std::wstring RunReportText(const RunReport& report) {
   if (report.Clean()) return std::wstring();
   std::wstring text;
+  for (const std::wstring& note : report.notes) text += note + L"\n";
+  if (!report.missingPaths.empty()) {
+    text += L"以下路径不存在：\n";
+    ListPaths(text, report.missingPaths);
+  }
   if (report.failed > 0) text += L"有 " + std::to_wstring(report.failed) + L" 个文件处理失败！\n";
   if (!report.failureLogs.empty()) {
     text += L"失败记录见日志：\n";

@@ -14,6 +14,7 @@
 struct SourceEntries {
   std::vector<std::wstring> files;
   std::vector<std::wstring> folders;
+  std::vector<std::wstring> missing;  // entries that name nothing (empty ones left out)
   size_t entryCount = 0;  // N: every entry of the field, missing ones included
 };
 SourceEntries SplitSources(const std::wstring& pathField);
@@ -48,6 +49,10 @@ int ReadQualityText(const std::wstring& text);
 // and where to read about them, logs that could not be written, and result
 // logs that had to take another name.
 struct RunReport {
+  // What the run did not do at all, said first (nothing to do, no target
+  // format, nothing restored): a run with a note is never told as a success.
+  std::vector<std::wstring> notes;
+  std::vector<std::wstring> missingPaths;      // sources that named nothing
   size_t failed = 0;
   std::vector<std::wstring> failureLogs;       // logs that list failures
   std::vector<std::wstring> unloggedFailures;  // failed files no log lists (dropped files)
@@ -60,8 +65,17 @@ struct RunReport {
   bool Clean() const;
 };
 
+// End-box notes of runs that did nothing.
+inline constexpr const wchar_t* kNothingToDoText = L"没有找到可处理的文件，什么也没有做！";
+inline constexpr const wchar_t* kNoTargetFormatText = L"没有勾选目标格式，什么也没有做！";
+inline constexpr const wchar_t* kNothingRestoredText = L"没有恢复任何文件！";
+
+// Adds the source entries that named nothing to the report; and, when the
+// run handled no file at all (`handled` is 0), the note that nothing was done.
+void ReportSources(const SourceEntries& sources, size_t handled, RunReport& report);
+
 // The part of the end-of-run box that tells the report (empty for a clean
-// run): the number of failures, the logs that list them or the failed files
+// run): its notes, the sources that do not exist, the number of failures, the logs that list them or the failed files
 // themselves, every log that could not be written, and every result log
 // written under another name.
 std::wstring RunReportText(const RunReport& report);

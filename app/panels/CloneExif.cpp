@@ -200,11 +200,19 @@ void CCloneExif::StartSingle() {
     }
     replaceOther = true;
   }
+  // A source that names nothing clears the receiving picture's EXIF block.
+  if (CloneClearsExif(source) &&
+      Box(kCloneClearConfirmText + CloneTargetPath(receiving) + kCloneClearConfirmQuestion,
+          kCloneHintTitle, wxYES_NO | wxICON_QUESTION) != wxYES) {
+    SetFocus();
+    return;
+  }
   if (m_owner) {
     m_owner->SetPanelStatusText(kBusyText, 0);
     m_owner->SetPanelStatusText(kTaskbarText, 1);
   }
-  if (!RunCloneExifSingle(source, receiving, replaceOther)) {
+  bool cleared = false;
+  if (!RunCloneExifSingle(source, receiving, replaceOther, &cleared)) {
     if (m_owner) {
       m_owner->SetPanelStatusText(kCloneFailedText, 0);
       m_owner->SetPanelStatusText(L"...", 1);
@@ -213,13 +221,14 @@ void CCloneExif::StartSingle() {
     SetFocus();
     return;
   }
+  const wchar_t* doneText = cleared ? kCloneClearedText : kCloneDoneText;
   if (m_owner) {
-    m_owner->SetPanelStatusText(kCloneDoneText, 0);
+    m_owner->SetPanelStatusText(doneText, 0);
     m_owner->SetPanelStatusText(kOverText, 1);
     m_owner->CompletePanelProgress();
   }
   CopyBack();
-  Box(kCloneDoneText, kCloneHintTitle, wxOK | wxICON_INFORMATION);
+  Box(doneText, kCloneHintTitle, wxOK | wxICON_INFORMATION);
   SetFocus();
 }
 

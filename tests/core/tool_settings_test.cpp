@@ -126,7 +126,7 @@ ToolSettings Unusual() {
   s.mergeIndex = 1;
   s.mergeWidth = 640;
   s.mergeHeight = 480;
-  s.mergeJpgQuality = 1;
+  s.mergeJpgQuality = 0;  // a panel stores 0 when 0 is typed into the list
   s.mergeDirValue = L"/m";
   s.mergePicSuffixs = L"*.png";
   return s;
@@ -187,8 +187,9 @@ TEST(ToolSettings, ParseTable) {
       {"[SEL_INDEX]\nCAT_INDEX = -2147483648\n", [](auto& s) { return s.catIndex == INT32_MIN; }, "smallest"},
       {"[RESIZE_PICS]\nTHREAD_NUM = 0\n", [](auto& s) { return s.resizeThreadNum == 4; }, "no threads"},
       {"[CONVERTOR]\nTHREAD_NUM = 16\n", [](auto& s) { return s.convertThreadNum == 16; }, "threads"},
-      {"[CONVERTOR]\nJPG_QUALITY = 101\n", [](auto& s) { return s.convertJpgQuality == 90; }, "quality above"},
-      {"[MERGE_IMGS]\nJPG_QUALITY = 0\n", [](auto& s) { return s.mergeJpgQuality == 90; }, "quality below"},
+      {"[CONVERTOR]\nJPG_QUALITY = 101\n", [](auto& s) { return s.convertJpgQuality == 101; }, "quality above"},
+      {"[MERGE_IMGS]\nJPG_QUALITY = 0\n", [](auto& s) { return s.mergeJpgQuality == 0; }, "quality 0"},
+      {"[RESIZE_PICS]\nJPG_QUALITY = 0x\n", [](auto& s) { return s.resizeJpgQuality == 90; }, "quality unreadable"},
       {"[MERGE_IMGS]\nJPG_QUALITY = 1\n", [](auto& s) { return s.mergeJpgQuality == 1; }, "quality 1"},
       {"[RESIZE_PICS]\nGRAYSCALE = yes\n", [](auto& s) { return s.resizeGrayscale; }, "yes"},
       {"[RESIZE_PICS]\nGRAYSCALE = On\n", [](auto& s) { return s.resizeGrayscale; }, "On"},

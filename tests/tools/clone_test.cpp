@@ -141,17 +141,41 @@ TEST(CloneExifSingle, PngReceivingAndAnUnrelatedJpeg) {
   EXPECT_FALSE(g_CloneExifReplaceOther);
 }
 
-TEST(CloneExifSingle, WithoutAJpegSourceNothingIsRewritten) {
+// A source that is not a JPEG, or not a picture, leaves the receiving
+// picture untouched; a source that names nothing clears its EXIF block
+// (the panel asked first), keeping its image data, profile and times.
+TEST(CloneExifSingle, WithoutASourceTheExifIsCleared) {
   TreeCopy tree;
   const std::string receiving = tree / "photos/B.JPG";
   const std::string before = ReadFile(receiving);
   const std::string tif = tree / "photos/x.tif";
   Shell("convert-im6.q16 -size 8x8 xc:red " + Quote(tif));
-  for (const std::string& source : {std::string(), tif, tree / "photos/none.jpg",
-                                    tree / "photos/README"}) {
+  for (const std::string& source : {tif, tree / "photos/README"}) {
     SCOPED_TRACE(source);
-    EXPECT_FALSE(RunCloneExifSingle(W(source), W(receiving), false));
+    EXPECT_FALSE(CloneClearsExif(W(source)));
+    bool cleared = true;
+    EXPECT_FALSE(RunCloneExifSingle(W(source), W(receiving), false, &cleared));
+    EXPECT_FALSE(cleared);
     EXPECT_EQ(ReadFile(receiving), before);
+  }
+  for (const std::string& source : {std::string(), tree / "photos/none.jpg"}) {
+    SCOPED_TRACE(source);
+    const std::string meta = tree / "photos/meta.jpg";
+    for (const std::string& path : {receiving, meta}) {
+      const std::string image = ImageData(ReadFile(path));
+      const std::string icc = Shell("exiftool -b -ICC_Profile " + Quote(path));
+      ASSERT_TRUE(CloneClearsExif(W(source)));
+      bool cleared = false;
+      EXPECT_TRUE(RunCloneExifSingle(W(source), W(path), false, &cleared));
+      EXPECT_TRUE(cleared);
+      EXPECT_EQ(Shell("exiftool -s -s -s -EXIF:all " + Quote(path)), "");
+      EXPECT_EQ(ImageData(ReadFile(path)), image);
+      EXPECT_EQ(Shell("exiftool -b -ICC_Profile " + Quote(path)), icc);
+      EXPECT_TRUE(SameMtime(path, TreeCopy::Original("photos/" + fs::path(path).filename().string())));
+    }
+    for (const std::string& path : {receiving, meta})
+      Shell("cp -p " + Quote(TreeCopy::Original("photos/" + fs::path(path).filename().string())) +
+            " " + Quote(path));
   }
   // B.JPG is its own ".jpg": rewritten in place, no B.jpg beside it.
   EXPECT_FALSE(CloneNeedsReplaceConsent(W(receiving)));

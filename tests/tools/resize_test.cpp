@@ -129,7 +129,7 @@ TEST(ResizeRun, RenameModeKeepRatioOverTheTree) {
       {"sub/le.jpg", "428x320;"},
       {"alpha.png", "640x320;"},
       {"anim.gif", "428x320;428x320;428x320;"},  // frame by frame, in the folder too
-      {"icon.ico", ""},  // three frames: refused, not cut down to one
+      {"icon.ico", "320x320;"},  // three frames: from the widest (48x48)
   };
   std::string log;
   for (const Expected& e : expected) {
@@ -300,12 +300,14 @@ TEST(ResizeRun, OverwriteModeReplacesWholeAndKeepsTimes) {
   EXPECT_TRUE(StagedLeftovers(photos).empty());
   const std::string log = ReadFile(photos + "/log.log");
   EXPECT_NE(log.find(ro + "->" + ro + "\n"), std::string::npos);
-  EXPECT_NE(log.find("Resize" + photos + "/icon.ico Failed!\n"), std::string::npos);
+  EXPECT_NE(log.find("Resize" + photos + "/icon.ico Failed! " + N(kResizeIconFramesReason) + "\n"),
+            std::string::npos);
 }
 
 // An icon of one frame is resized like any picture and stays an icon; the
-// tree's icon of three frames (16x16, 48x48, 48x48) is refused whole.
-TEST(ResizeRun, SingleFrameIconsAreResizedAndSeveralFramesRefused) {
+// tree's icon of three frames (16x16, 48x48, 48x48) is resized from its
+// widest frame (the later of the two 48x48 ones: blue).
+TEST(ResizeRun, IconsAreResizedFromTheirWidestFrame) {
   TreeCopy tree;
   const std::string photos = tree / "photos";
   const std::string single = photos + "/single.ico", icon = photos + "/icon.ico";
@@ -313,12 +315,15 @@ TEST(ResizeRun, SingleFrameIconsAreResizedAndSeveralFramesRefused) {
   SetResizeRule(false, false, false, 32, 20);
   ResizeRequest request;
   request.sources = SplitSources(W(single + "|" + icon));
-  RunResize(request, nullptr, nullptr);
+  const ResizeOutcome outcome = RunResize(request, nullptr, nullptr);
+  EXPECT_EQ(outcome.done, 2u);
   EXPECT_EQ(Identify(Morvalen(single)), "32x20;");
   PxImage resized;
   ASSERT_TRUE(resized.LoadFile(W(Morvalen(single)), kFormatIco));
   EXPECT_EQ(resized.info.frameCount, 1);
-  EXPECT_FALSE(fs::exists(Morvalen(icon)));
+  EXPECT_EQ(Identify(Morvalen(icon)), "32x20;");
+  EXPECT_EQ(Shell("convert-im6.q16 " + Quote(Morvalen(icon)) + " -format '%[pixel:p{5,5}]' info:"),
+            "srgba(0,0,255,1)");
   EXPECT_EQ(ReadFile(icon), ReadFile(TreeCopy::Original("photos/icon.ico")));
 }
 
@@ -338,25 +343,43 @@ TEST(ResizeRun, IgnoreMinSkipsSmallPictures) {
   EXPECT_EQ(Identify(Morvalen(sub)), "854x640;");  // landscape: the height is fixed
 }
 
-TEST(ResizeRun, RenameModeNeverReplacesAnExistingResult) {
+// The result's name belongs to the tool: a second run at another size
+// replaces the first run's result whole. A link under that name (here to
+// the source itself) is never written through.
+TEST(ResizeRun, RenameModeReplacesItsOwnEarlierResult) {
   TreeCopy tree;
   const std::string photos = tree / "photos";
-  const std::string le = photos + "/le.jpg";
-  { std::ofstream(Morvalen(le)) << "someone else's file"; }
-  SetResizeRule(false, true, false, 100, 100);
+  const std::string le = photos + "/le.jpg", be = photos + "/be.jpg";
+  const std::string leBefore = ReadFile(le);
   ResizeRequest request = FolderRequest(photos, false);
-  request.patterns = {L"le.jpg", L"be.jpg"};
-  request.sources = SplitSources(W(le + "|" + photos + "/be.jpg"));
-  const ResizeOutcome outcome = RunResize(request, nullptr, nullptr);
+  request.sources = SplitSources(W(le + "|" + be));
+  SetResizeRule(false, true, false, 100, 100);
+  ResizeOutcome outcome = RunResize(request, nullptr, nullptr);
+  EXPECT_EQ(outcome.done, 2u);
+  EXPECT_EQ(Identify(Morvalen(le)), "134x100;");
+  SetResizeRule(false, true, false, 200, 200);
+  outcome = RunResize(request, nullptr, nullptr);
+  EXPECT_EQ(outcome.done, 2u);
+  EXPECT_EQ(outcome.notDone, 0u);
+  EXPECT_EQ(Identify(Morvalen(le)), "268x200;");
+  EXPECT_EQ(Identify(Morvalen(be)), "200x268;");
+  EXPECT_TRUE(SameMtime(Morvalen(le), le));
+  EXPECT_EQ(ReadFile(le), leBefore);
+  EXPECT_FALSE(fs::exists(photos + "/log.log"));  // the group of files writes none
+  EXPECT_TRUE(StagedLeftovers(photos).empty());
+
+  fs::remove(Morvalen(le));
+  fs::create_symlink(le, Morvalen(le));
+  outcome = RunResize(request, nullptr, nullptr);
   EXPECT_EQ(outcome.done, 1u);
   EXPECT_EQ(outcome.notDone, 1u);
-  EXPECT_EQ(ReadFile(Morvalen(le)), "someone else's file");
-  EXPECT_EQ(Identify(Morvalen(photos + "/be.jpg")), "100x134;");
-  EXPECT_FALSE(fs::exists(photos + "/log.log"));  // the group of files writes none
-  // A second run also resizes the results of the first.
+  EXPECT_TRUE(fs::is_symlink(Morvalen(le)));
+  EXPECT_EQ(ReadFile(le), leBefore);
+
+  // A run over the folder also resizes the results of the first.
   request.sources = SplitSources(W(photos + "/bemorvalen.jpg"));
   RunResize(request, nullptr, nullptr);
-  EXPECT_EQ(Identify(photos + "/bemorvalenmorvalen.jpg"), "100x134;");
+  EXPECT_EQ(Identify(photos + "/bemorvalenmorvalen.jpg"), "200x268;");
 }
 
 TEST(ResizeRun, MultiPageTiffIsRefusedNotCut) {

@@ -108,6 +108,22 @@ inline ::testing::AssertionResult GpsNear(const std::string& a, const std::strin
   return ::testing::AssertionSuccess();
 }
 
+// The bytes of a JPEG without its application segments and comments: the
+// frame, the tables and the compressed scans.
+inline std::string ImageData(const std::string& jpeg) {
+  std::string out = jpeg.substr(0, 2);
+  size_t at = 2;
+  while (at + 4 <= jpeg.size() && static_cast<uint8_t>(jpeg[at]) == 0xFF) {
+    const auto marker = static_cast<uint8_t>(jpeg[at + 1]);
+    const size_t length = (static_cast<uint8_t>(jpeg[at + 2]) << 8) | static_cast<uint8_t>(jpeg[at + 3]);
+    if (marker == 0xDA) break;  // the scans run to the end
+    if (!((marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE))
+      out += jpeg.substr(at, 2 + length);
+    at += 2 + length;
+  }
+  return out + jpeg.substr(at);
+}
+
 inline struct stat Stat(const std::string& path) {
   struct stat st {};
   ::stat(path.c_str(), &st);
