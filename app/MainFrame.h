@@ -85,6 +85,9 @@ class CMainFrame : public wxFrame, public pw::ToolPanelOwner {
   // Opens a file in the viewer through the document and lists it among
   // the recent files; shows the viewer category so the image is seen.
   bool OpenDocumentFile(const wxString& path);
+  // The box for a file that cannot be opened (missing, or no raster in it);
+  // the file leaves the recent list.
+  void ReportOpenFailure(const wxString& fullPath);
   void OnDropFiles(const wxArrayString& files);
 
   // Progress and status bar, addressed as the rest of the program does.

@@ -289,27 +289,32 @@ bool CMainFrame::OpenDocumentFile(const wxString& path) {
   wxFileName name(path);
   name.MakeAbsolute();
   wxString full = name.GetFullPath();
-  wxFileHistory* history = PwApp().GetFileHistory();
+  // The reading itself goes on after this returns; a file that turns out to
+  // hold no raster is reported then, the same way (ReportOpenFailure).
   if (!m_document || !m_document->OnOpenDocument(full.ToStdWstring())) {
-    // A file that cannot be opened leaves the recent list.
-    if (history) {
-      for (size_t i = 0; i < history->GetCount(); ++i)
-        if (history->GetHistoryFile(i) == full) {
-          history->RemoveFileFromHistory(i);
-          break;
-        }
-    }
-    // Bytes of the name that are not text show as replacement characters.
-    wxString shown = full;
-    for (auto it = shown.begin(); it != shown.end(); ++it)
-      if (*it >= 0xDC80 && *it <= 0xDCFF) *it = wxUniChar(0xFFFD);
-    pw::MessageBox(wxString::Format(LoadString(cmd::IDS_OPEN_FAILED), shown), wxOK | wxICON_EXCLAMATION, this);
+    ReportOpenFailure(full);
     return false;
   }
-  if (history) history->AddFileToHistory(full);
+  if (wxFileHistory* history = PwApp().GetFileHistory()) history->AddFileToHistory(full);
   // The image shows only in the viewer category: leave the tools for it.
   if (GetActiveCategory() != 1) ActivateRibbonCategory(1);
   return true;
+}
+
+void CMainFrame::ReportOpenFailure(const wxString& full) {
+  // A file that cannot be opened leaves the recent list.
+  if (wxFileHistory* history = PwApp().GetFileHistory()) {
+    for (size_t i = 0; i < history->GetCount(); ++i)
+      if (history->GetHistoryFile(i) == full) {
+        history->RemoveFileFromHistory(i);
+        break;
+      }
+  }
+  // Bytes of the name that are not text show as replacement characters.
+  wxString shown = full;
+  for (auto it = shown.begin(); it != shown.end(); ++it)
+    if (*it >= 0xDC80 && *it <= 0xDCFF) *it = wxUniChar(0xFFFD);
+  pw::MessageBox(wxString::Format(LoadString(cmd::IDS_OPEN_FAILED), shown), wxOK | wxICON_EXCLAMATION, this);
 }
 
 void CMainFrame::OnDropFiles(const wxArrayString& files) {

@@ -36,10 +36,18 @@ bool CPixelwharfDoc::OnOpenDocument(const std::wstring& path) {
     m_frame->CreateTaskbarProgress();
     m_frame->GetTaskbarProgress()->BeginProgress();
   }
-  m_path = path;
-  if (m_view) m_view->OpenImageInView(path);
-  if (m_frame) m_frame->GetTaskbarProgress()->EndProgress();
+  if (!m_view) {
+    OnImageOpened(path, OpenOutcome::Opened);
+    return true;
+  }
+  m_view->OpenImageInView(path);
   return true;
+}
+
+void CPixelwharfDoc::OnImageOpened(const std::wstring& path, OpenOutcome outcome) {
+  if (m_frame) m_frame->GetTaskbarProgress()->EndProgress();
+  if (outcome == OpenOutcome::Opened) m_path = path;
+  if (outcome == OpenOutcome::Failed && m_frame) m_frame->ReportOpenFailure(wxString(path));
 }
 
 void CPixelwharfDoc::OnOpenImage(wxCommandEvent&) {

@@ -22,8 +22,16 @@ class CPixelwharfDoc : public wxEvtHandler {
 
   // An empty document; the open image stays on screen.
   virtual bool OnNewDocument();
-  // Opens an image for viewing; false when the file cannot be read.
+  // Starts opening an image for viewing; false when the path is no
+  // readable file. The reading goes on off the UI thread; how it ended
+  // comes to OnImageOpened.
   virtual bool OnOpenDocument(const std::wstring& path);
+
+  enum class OpenOutcome { Opened, Failed, Cancelled };
+  // The view's report on an opening it was given: the path becomes the
+  // document's only once its image shows; a file without a raster says so
+  // as a missing one does.
+  void OnImageOpened(const std::wstring& path, OpenOutcome outcome);
   const std::wstring& GetPath() const { return m_path; }
 
   // Writes an 8-bit copy of the open image to a file chosen in a save

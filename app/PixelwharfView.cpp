@@ -1,6 +1,7 @@
 #include "app/PixelwharfView.h"
 
 #include <cmath>
+#include <string>
 
 #include <wx/dcbuffer.h>
 #include <wx/image.h>
@@ -68,26 +69,29 @@ CPixelwharfView::CPixelwharfView(CMainFrame* frame, CPixelwharfDoc* document)
   Bind(wxEVT_MENU, &CPixelwharfView::OnYReverse, this, pw::cmd::ID_CHECK_YREVERSE);
   Bind(wxEVT_UPDATE_UI, &CPixelwharfView::OnUpdateRealPixValue, this, pw::cmd::ID_CHECK_REALPIXVALUE);
   Bind(wxEVT_UPDATE_UI, &CPixelwharfView::OnUpdateYReverse, this, pw::cmd::ID_CHECK_YREVERSE);
+  Bind(wxEVT_KEY_DOWN, &CPixelwharfView::OnKeyDown, this);
 }
 
 CPixelwharfView::~CPixelwharfView() {
-  // The engine's worker is stopped and joined before the bitmap goes.
+  // An opening's thread and the engine's worker are stopped and joined
+  // before the bitmap goes.
+  StopOpening();
   m_renderer.reset();
 }
 
+// One opening: the thread that builds the new engine and what it made.
+struct CPixelwharfView::Opening {
+  uint64_t id = 0;
+  std::wstring path;
+  std::atomic<bool> cancel{false};
+  std::unique_ptr<pw::ImageRenderer> renderer;  // written by the thread before it posts
+  std::thread thread;
+};
+
 int CPixelwharfView::OpenImageInView(const std::wstring& path) {
-  // The window paints while an opening reads; what it let through must not
-  // start a second one.
-  if (m_opening) return 0;
-  if (m_renderer) {
-    // Stops its worker (a read in progress is abandoned) and waits for it:
-    // nothing of the old engine outlives this line.
-    m_renderer->Release();
-    m_renderer.reset();
-  }
+  CancelOpening();
   // An image named on the command line arrives before the window is first
-  // shown: lay the frame out now so the image is fitted to the view's real
-  // size, not to its size before layout.
+  // shown: lay the frame out now so the bitmap has the view's real size.
   if (!IsShownOnScreen() && GetParent()) GetParent()->Layout();
   if (m_W < 1 || m_H < 1) {
     const wxSize size = GetClientSize();
@@ -97,43 +101,98 @@ int CPixelwharfView::OpenImageInView(const std::wstring& path) {
       m_dib.assign(size_t(m_W) * m_H * 3, pw::kBackground);
     }
   }
-  // A large image takes a while to read: the status bar's gauge and the
-  // launcher follow the reading, and the window keeps painting (without a
-  // renderer yet it paints its background).
-  CTaskBarProgress* taskbar = m_frame ? m_frame->GetTaskbarProgress() : nullptr;
   if (m_frame) m_frame->ResetRibbonProgress(kOpenProgressRange);
-  auto progress = [this, taskbar](double fraction) {
-    const int position = int(fraction * kOpenProgressRange);
-    if (m_frame) m_frame->SetPanelProgress(position);
-    if (taskbar) taskbar->SetProgress(uint64_t(position), kOpenProgressRange);
-    if (wxTheApp) PwApp().PumpWhileBusy();
-    // The toolkit paints on its own clock, which a short yield may not
-    // reach: what the yield left invalid is painted now.
-    if (m_frame) m_frame->Update();
-  };
+
+  // The file is read on a thread of its own: the window keeps painting, the
+  // gauge follows the reading, and the open can be cancelled or the window
+  // closed meanwhile. The engine it builds is handed to this thread whole
+  // (OnOpenDone); until then the image shown before stays on screen. The
+  // engine keeps the bitmap pointer given here but draws into it only once
+  // handed over, and then gets the current one.
+  auto opening = std::make_unique<Opening>();
+  Opening* o = opening.get();
+  o->id = ++m_lastOpening;
+  o->path = path;
+  const std::string narrow = pw::WideToNarrow(path);
   uint8_t* const dib = m_dib.empty() ? nullptr : m_dib.data();
   const int W = m_W, H = m_H;
-  std::unique_ptr<pw::ImageRenderer> renderer;
-  {
-    struct Opening {
-      bool& flag;
-      explicit Opening(bool& f) : flag(f) { flag = true; }
-      ~Opening() { flag = false; }
-    } opening(m_opening);
-    renderer = std::make_unique<pw::ImageRenderer>(m_host.get(), pw::WideToNarrow(path), dib, W,
-                                                   H, progress);
+  pw::RendererHost* host = m_host.get();
+  o->thread = std::thread([this, o, narrow, dib, W, H, host] {
+    const uint64_t id = o->id;
+    auto progress = [this, id](double fraction) {
+      CallAfter(&CPixelwharfView::OnOpenProgress, id, int(fraction * kOpenProgressRange));
+    };
+    o->renderer = std::make_unique<pw::ImageRenderer>(host, narrow, dib, W, H, progress, &o->cancel);
+    CallAfter(&CPixelwharfView::OnOpenDone, id);
+  });
+  m_opening = std::move(opening);
+  return 1;
+}
+
+void CPixelwharfView::OnOpenProgress(uint64_t id, int position) {
+  // A cancelled opening's last reports may still be queued.
+  if (!m_opening || m_opening->id != id) return;
+  if (m_frame) {
+    m_frame->SetPanelProgress(position);
+    if (CTaskBarProgress* taskbar = m_frame->GetTaskbarProgress())
+      taskbar->SetProgress(uint64_t(position), kOpenProgressRange);
+  }
+}
+
+void CPixelwharfView::OnOpenDone(uint64_t id) {
+  if (!m_opening || m_opening->id != id) return;
+  std::unique_ptr<Opening> done = std::move(m_opening);
+  if (done->thread.joinable()) done->thread.join();
+  std::unique_ptr<pw::ImageRenderer> renderer = std::move(done->renderer);
+  if (!renderer || !renderer->IsOpen() || renderer->Cancelled()) {
+    // No raster in that file: the image shown before stays, with its
+    // commands, and the document says so.
+    if (renderer) renderer->Release();
+    if (m_document)
+      m_document->OnImageOpened(done->path, CPixelwharfDoc::OpenOutcome::Failed);
+    return;
+  }
+  if (m_renderer) {
+    // Stops its worker (a read in progress is abandoned) and waits for it:
+    // nothing of the old engine outlives this line.
+    m_renderer->Release();
+    m_renderer.reset();
   }
   m_renderer = std::move(renderer);
-  // The window may have been resized while the file was read: the engine
-  // takes the new bitmap as after any size change.
-  if (m_W != W || m_H != H || (m_dib.empty() ? nullptr : m_dib.data()) != dib) {
-    if (!m_dib.empty()) m_renderer->SetViewSize(m_W, m_H, m_dib.data());
+  if (!m_dib.empty()) {
+    const bool resized = m_renderer->ViewW() != m_W || m_renderer->ViewH() != m_H;
+    m_renderer->SetViewSize(m_W, m_H, m_dib.data());
+    // The window changed its size while the file was read (a maximised
+    // start, the user): fit to the size it has now.
+    if (resized) m_renderer->FitToView();
   }
   m_renderer->SetRereadDoneCallback([this] { CallAfter(&CPixelwharfView::OnRereadDone); });
   m_renderer->Render();
   m_renderer->ClearReady();
   m_renderer->RequestReread();
-  return 1;
+  if (m_document) m_document->OnImageOpened(done->path, CPixelwharfDoc::OpenOutcome::Opened);
+}
+
+void CPixelwharfView::StopOpening() {
+  if (!m_opening) return;
+  std::unique_ptr<Opening> stopped = std::move(m_opening);
+  stopped->cancel = true;
+  // The reading stops at its next block; its queued reports find no
+  // opening of theirs and are dropped.
+  if (stopped->thread.joinable()) stopped->thread.join();
+}
+
+bool CPixelwharfView::CancelOpening() {
+  if (!m_opening) return false;
+  const std::wstring path = m_opening->path;
+  StopOpening();
+  if (m_document) m_document->OnImageOpened(path, CPixelwharfDoc::OpenOutcome::Cancelled);
+  return true;
+}
+
+void CPixelwharfView::OnKeyDown(wxKeyEvent& event) {
+  if (event.GetKeyCode() == WXK_ESCAPE && CancelOpening()) return;
+  event.Skip();
 }
 
 void CPixelwharfView::OnRereadDone() {

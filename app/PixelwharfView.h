@@ -4,8 +4,10 @@
 // and writes the position and value of the pixel under the mouse into the
 // status bar.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -23,8 +25,15 @@ class CPixelwharfView : public wxWindow {
   ~CPixelwharfView() override;
 
   CPixelwharfDoc* GetDocument() const { return m_document; }
-  // Replaces the display engine by one for the image at path; 1.
+  // Starts replacing the display engine by one for the image at path; 1.
+  // The file is read on a thread of its own while the window stays live;
+  // the document hears how it ended (OnImageOpened). An opening still in
+  // progress is cancelled first.
   virtual int OpenImageInView(const std::wstring& path);
+  // Stops an opening in progress; the image shown before stays. True when
+  // there was one.
+  bool CancelOpening();
+  bool IsOpening() const { return m_opening != nullptr; }
   // Draws the view on screen and on the printed page.
   virtual void OnDraw(wxDC& dc);
 
@@ -54,11 +63,17 @@ class CPixelwharfView : public wxWindow {
   void OnYReverse(wxCommandEvent& event);
   void OnUpdateRealPixValue(wxUpdateUIEvent& event);
   void OnUpdateYReverse(wxUpdateUIEvent& event);
+  void OnKeyDown(wxKeyEvent& event);
 
  private:
   class Host;
+  struct Opening;
   void ShowEditMenu(const wxPoint& clientPoint);
   void OnRereadDone();
+  void OnOpenProgress(uint64_t id, int position);
+  void OnOpenDone(uint64_t id);
+  // Cancels and joins the opening thread; nothing is reported.
+  void StopOpening();
 
   CMainFrame* m_frame;
   CPixelwharfDoc* m_document;
@@ -68,5 +83,6 @@ class CPixelwharfView : public wxWindow {
   std::unique_ptr<pw::ImageRenderer> m_renderer;
   int m_H = -1, m_W = -1;     // client height, client width raised to a multiple of 4
   std::vector<uint8_t> m_dib; // W x H, 24-bit BGR, bottom-up
-  bool m_opening = false;     // an opening is reading its overview
+  std::unique_ptr<Opening> m_opening;  // an opening reading its overview
+  uint64_t m_lastOpening = 0;
 };

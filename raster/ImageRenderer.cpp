@@ -45,7 +45,8 @@ int64_t SampleAsInteger(const uint8_t* p, int dataType) {
 }  // namespace
 
 ImageRenderer::ImageRenderer(RendererHost* view, const std::string& path, uint8_t* dib, int W,
-                             int H, const OpenProgress& progress) {
+                             int H, const OpenProgress& progress,
+                             const std::atomic<bool>* cancel) {
   if (!view || path.empty()) return;
   Reset();
   view_ = view;
@@ -79,7 +80,8 @@ ImageRenderer::ImageRenderer(RendererHost* view, const std::string& path, uint8_
     }
   }
   FitToWindow();
-  BuildOverview(progress);
+  BuildOverview(progress, cancel);
+  cancelled_ = cancel && cancel->load();
 }
 
 ImageRenderer::~ImageRenderer() { Release(); }
@@ -157,7 +159,16 @@ int ImageRenderer::ReadDisplayBands(RasterFile& file, int x0, int y0, int x1, in
   return 0;
 }
 
-void ImageRenderer::BuildOverview(const OpenProgress& progress) {
+void ImageRenderer::FitToView() {
+  {
+    std::lock_guard<std::mutex> lock(placementMutex_);
+    offX_ = offY_ = dx_ = dy_ = 0;
+  }
+  FitToWindow();
+}
+
+void ImageRenderer::BuildOverview(const OpenProgress& progress,
+                                  const std::atomic<bool>* cancel) {
   double so = std::min(double(kOverviewLimit) / imgW_, double(kOverviewLimit) / imgH_);
   ovW_ = Nearest(imgW_ * so);
   ovH_ = Nearest(imgH_ * so);
@@ -184,14 +195,17 @@ void ImageRenderer::BuildOverview(const OpenProgress& progress) {
   const bool noStretch = false;
   RasterFile& source = direct.Open(raster_->Path(), noStretch) ? direct : *raster_;
 
-  // The caller hears of the progress at most every few tens of milliseconds.
+  // The caller hears of the progress at most every few tens of milliseconds;
+  // the answer is whether to go on reading.
   auto lastTold = std::chrono::steady_clock::now();
-  const std::function<void(double)> tell = [&](double fraction) {
-    if (!progress) return;
+  const std::function<bool(double)> tell = [&](double fraction) {
+    if (cancel && cancel->load(std::memory_order_relaxed)) return false;
+    if (!progress) return true;
     const auto now = std::chrono::steady_clock::now();
-    if (fraction < 1 && now - lastTold < kProgressInterval) return;
+    if (fraction < 1 && now - lastTold < kProgressInterval) return true;
     lastTold = now;
     progress(std::clamp(fraction, 0.0, 1.0));
+    return true;
   };
 
   // The overview's samples as the file has them; 16-bit ones are mapped
@@ -210,6 +224,7 @@ void ImageRenderer::BuildOverview(const OpenProgress& progress) {
     }
     ReadOverviewStrips(source, raw, tell);
   }
+  if (cancel && cancel->load()) return;  // the engine is thrown away
   if (!raw.empty() && !MapOverview(raw)) overview_.assign(overviewBytes, 0);
   tell(1.0);
 }
@@ -247,13 +262,10 @@ bool ImageRenderer::MapOverview(const PictureBytes& raw) {
 }
 
 bool ImageRenderer::ReadReducedOverview(RasterFile& source, PictureBytes& raw,
-                                        const std::function<void(double)>& tell) {
+                                        const std::function<bool(double)>& tell) {
   const int used = std::min(bandCount_, 3);
   raw.resize(size_t(ovW_) * ovH_ * used * displayBytes_);  // the read fills it whole
-  const ReadProgress readProgress = [&](double f) {
-    tell(0.95 * f);
-    return true;
-  };
+  const ReadProgress readProgress = [&](double f) { return tell(0.95 * f); };
   if (ReadDisplayBands(source, 0, 0, imgW_, imgH_, raw.data(), ovW_, ovH_, ovW_, ovH_, nullptr,
                        &readProgress) != 0) {
     raw.clear();
@@ -270,7 +282,7 @@ bool ImageRenderer::ReadReducedOverview(RasterFile& source, PictureBytes& raw,
 }
 
 void ImageRenderer::ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
-                                       const std::function<void(double)>& tell) {
+                                       const std::function<bool(double)>& tell) {
   const double so = ovScale_;
   const int used = std::min(bandCount_, 3);
   const bool words = bytesPerSample_ == 2;
@@ -286,13 +298,12 @@ void ImageRenderer::ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
   }
   for (int first = 0; first < imgH_; first += stripRows) {
     const int rows = std::min(stripRows, imgH_ - first);
-    const ReadProgress readProgress = [&](double f) {
-      tell((first + f * rows) / imgH_);
-      return true;
-    };
+    const ReadProgress readProgress = [&](double f) { return tell((first + f * rows) / imgH_); };
     if (ReadDisplayBands(source, 0, first, imgW_, first + rows, strip.data(), imgW_, stripRows,
-                         imgW_, rows, nullptr, &readProgress) != 0)
+                         imgW_, rows, nullptr, &readProgress) != 0) {
+      if (!tell(double(first) / imgH_)) return;  // cancelled, not unreadable
       continue;  // an unreadable strip stays black
+    }
     const int dy0 = Nearest(first * so), dy1 = Nearest((first + rows) * so);
     if (words) {
       histogram->AddStrip(reinterpret_cast<const uint16_t*>(strip.data()), imgW_, first, rows,
@@ -303,7 +314,7 @@ void ImageRenderer::ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
       ScaleBlitBands(strip.data(), imgW_, stripRows, used, imgW_, rows, overview_.data(), ovW_,
                      ovH_, 0, dy0, ovW_, dy1);
     }
-    tell(double(first + rows) / imgH_);
+    if (!tell(double(first + rows) / imgH_)) return;
   }
   if (histogram) SetStretchTables(histogram->TakeCounts(), used);
 }

@@ -114,9 +114,12 @@ class ImageRenderer {
  public:
   // Opens the raster and builds the overview in one read of the file: from
   // the file's own overviews when it stores them, otherwise from its full
-  // resolution, counting the 16-bit stretch's histogram on the way.
+  // resolution, counting the 16-bit stretch's histogram on the way. Touches
+  // neither the view nor the bitmap, so it may run on a thread of its own.
+  // `cancel`, when it becomes true, cuts the reading short: the engine is
+  // then incomplete and must be thrown away (Cancelled() tells).
   ImageRenderer(RendererHost* view, const std::string& path, uint8_t* dib, int W, int H,
-                const OpenProgress& progress = {});
+                const OpenProgress& progress = {}, const std::atomic<bool>* cancel = nullptr);
   ~ImageRenderer();
   ImageRenderer(const ImageRenderer&) = delete;
   ImageRenderer& operator=(const ImageRenderer&) = delete;
@@ -155,6 +158,9 @@ class ImageRenderer {
   // change).
   void SetViewSize(int W, int H, uint8_t* dib);
   void SetOverviewOnly(bool on) { overviewOnly_ = on; }
+  // Fits the image anew into the current view size: for an engine built
+  // while the window still changed its size.
+  void FitToView();
   // Marks the display buffer as out of date (a re-read is about to follow).
   void ClearReady();
 
@@ -166,6 +172,8 @@ class ImageRenderer {
   bool WaitForRereads(std::chrono::milliseconds timeout);
 
   bool IsOpen() const { return raster_ != nullptr; }
+  // The opening was cut short by its cancel flag.
+  bool Cancelled() const { return cancelled_; }
   double Scale() const { return s_; }
   double OffX() const { return offX_; }
   double OffY() const { return offY_; }
@@ -202,13 +210,13 @@ class ImageRenderer {
 
   void Reset();
   void FitToWindow();
-  void BuildOverview(const OpenProgress& progress);
+  void BuildOverview(const OpenProgress& progress, const std::atomic<bool>* cancel);
   // The overview read whole at its own size; false when the read fails.
   bool ReadReducedOverview(RasterFile& source, PictureBytes& raw,
-                           const std::function<void(double)>& tell);
+                           const std::function<bool(double)>& tell);
   // One pass over full-resolution strips.
   void ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
-                          const std::function<void(double)>& tell);
+                          const std::function<bool(double)>& tell);
   // The raw overview samples to colour, pixel for pixel; false when the
   // bands have no colour mapping.
   bool MapOverview(const PictureBytes& raw);
@@ -240,6 +248,7 @@ class ImageRenderer {
   double ovScale_ = 1.0;
   PictureBytes overview_;
   bool overviewFromFile_ = false;
+  bool cancelled_ = false;
   std::vector<uint8_t> stretchTable_;
   RendererHost* view_ = nullptr;
   double dx_ = 0, dy_ = 0;

@@ -11,11 +11,30 @@
 #include "app/MainFrame.h"
 #include "app/PixelwharfApp.h"
 #include "app/PixelwharfDoc.h"
+#include "app/PixelwharfView.h"
 #include "gui_fixture.h"
 
 using namespace pw::cmd;
 
 namespace {
+
+// A 1 x 1 24-bit BMP: a real raster, whatever name it is given (the
+// reader goes by the content).
+std::string TinyPicture() {
+  std::string b = "BM";
+  auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) b.push_back(char((v >> (8 * i)) & 0xFF)); };
+  auto u16 = [&](uint16_t v) { b.push_back(char(v & 0xFF)); b.push_back(char(v >> 8)); };
+  u32(58); u32(0); u32(54);             // file size, reserved, pixel offset
+  u32(40); u32(1); u32(1); u16(1); u16(24);  // header size, 1 x 1, planes, bits
+  u32(0); u32(4); u32(2835); u32(2835); u32(0); u32(0);
+  b += std::string("\x10\x20\x30\x00", 4);  // one BGR pixel and its row padding
+  return b;
+}
+
+// A started opening is still reading (it does so off the UI thread).
+bool Opening(CMainFrame* frame) {
+  return frame->GetActiveView() && frame->GetActiveView()->IsOpening();
+}
 
 wxArrayString Args(const std::string& file) {
   wxArrayString args;
@@ -42,7 +61,7 @@ const RoadCase kRoads[] = {{"CommandLine", Road::CommandLine},
 }  // namespace
 
 TEST_P(OpenRoads, FileOpenedInToolsLayoutShowsInTheViewer) {
-  std::string picture = MakeFile("picture.tif", "II*\0");
+  std::string picture = MakeFile("picture.tif", TinyPicture());
   wxArrayString args;
   if (GetParam().road == Road::Recent) {
     // A first run puts the file on the recent list.
@@ -59,7 +78,7 @@ TEST_P(OpenRoads, FileOpenedInToolsLayoutShowsInTheViewer) {
     case Road::Drop: {
       ASSERT_EQ(frame->GetActiveCategory(), 2);
       wxArrayString files;
-      files.push_back(wxString::FromUTF8(MakeFile("first.png")));
+      files.push_back(wxString::FromUTF8(MakeFile("first.png", TinyPicture())));
       files.push_back(wxString::FromUTF8(picture));
       frame->OnDropFiles(files);
       break;
@@ -79,6 +98,7 @@ TEST_P(OpenRoads, FileOpenedInToolsLayoutShowsInTheViewer) {
       break;
   }
   Pump();
+  for (int i = 0; i < 400 && Opening(frame); ++i) Pump(2);
   EXPECT_EQ(frame->GetActiveCategory(), 1);
   EXPECT_FALSE(frame->IsFixedLayout());
   for (int tool = 0; tool < 5; ++tool)
@@ -96,9 +116,11 @@ INSTANTIATE_TEST_SUITE_P(Roads, OpenRoads, ::testing::ValuesIn(kRoads),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(GuiTest, UnreadableFileSaysSoAndLeavesTheRecentList) {
-  std::string picture = MakeFile("gone.jpg");
+  std::string picture = MakeFile("gone.jpg", TinyPicture());
   ASSERT_NE(Start(Args(picture)), nullptr);
+  for (int i = 0; i < 400 && Opening(frame); ++i) Pump(2);
   ASSERT_EQ(PwApp().GetFileHistory()->GetCount(), 1u);
+  ASSERT_TRUE(messages.empty());
   std::remove(picture.c_str());
   frame->DoCommand(ID_BUTTON_CLASSIFYFILES);
   EXPECT_FALSE(frame->OpenDocumentFile(wxString::FromUTF8(picture)));
@@ -109,9 +131,33 @@ TEST_F(GuiTest, UnreadableFileSaysSoAndLeavesTheRecentList) {
   EXPECT_EQ(messages.size(), 2u);
 }
 
+// A file that holds no raster (a text file) gets the box a missing file
+// gets, leaves the recent list, and the viewer's commands stay disabled.
+TEST_F(GuiTest, AFileWithoutARasterSaysSoAsAMissingOneDoes) {
+  ASSERT_NE(Start(), nullptr);
+  const std::string missing = folder + "/notes.txt";
+  EXPECT_FALSE(frame->OpenDocumentFile(wxString::FromUTF8(missing)));
+  ASSERT_EQ(messages.size(), 1u);
+  const wxString missingBox = messages[0];
+  messages.clear();
+
+  MakeFile("notes.txt", "just some words, no picture\n");
+  frame->OpenDocumentFile(wxString::FromUTF8(missing));
+  for (int i = 0; i < 400 && Opening(frame); ++i) Pump(2);
+  Pump();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], missingBox);
+  EXPECT_EQ(PwApp().GetFileHistory()->GetCount(), 0u);
+  EXPECT_TRUE(frame->GetDocument()->GetPath().empty());
+  EXPECT_EQ(frame->GetActiveView()->GetRenderer(), nullptr);
+  for (int id : {ID_CHECK_REALPIXVALUE, ID_CHECK_YREVERSE, ID_BUTTON_CVT2EIGHT})
+    EXPECT_FALSE(frame->IsCommandEnabled(id)) << id;
+}
+
 TEST_F(GuiTest, RecentListKeepsFourFiles) {
   ASSERT_NE(Start(), nullptr);
-  for (int i = 0; i < 6; ++i) frame->OpenDocumentFile(wxString::FromUTF8(MakeFile("p" + std::to_string(i) + ".png")));
+  for (int i = 0; i < 6; ++i)
+    frame->OpenDocumentFile(wxString::FromUTF8(MakeFile("p" + std::to_string(i) + ".png", TinyPicture())));
   wxFileHistory* history = PwApp().GetFileHistory();
   ASSERT_EQ(history->GetCount(), 4u);
   EXPECT_TRUE(history->GetHistoryFile(0).EndsWith("p5.png"));

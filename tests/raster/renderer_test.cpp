@@ -494,3 +494,38 @@ TEST(RendererOverview, StoredOverviewsServeTheOverview) {
 }
 
 }  // namespace
+
+namespace {
+
+// An opening asked to stop quits reading at its next strip or block and
+// says so; the refit after a size change puts the image back in the middle.
+TEST(RendererOpening, CancelStopsTheReadingAndRefitFollowsTheView) {
+  ScratchDir dir;
+  const std::string path = dir.File("tall.tif");
+  ASSERT_EQ(pwtest::Run("gdal_create -q -of GTiff -ot UInt16 -outsize 3000 12000 -co TILED=YES "
+                        "-co SPARSE_OK=TRUE '" + path + "'"),
+            0);
+  FakeView view(200, 100);
+  std::atomic<bool> cancel{false};
+  std::vector<double> told;
+  ImageRenderer r(&view, path, view.dib.data(), view.W, view.H,
+                  [&](double f) {
+                    told.push_back(f);
+                    cancel = true;  // stop at the first report
+                  },
+                  &cancel);
+  EXPECT_TRUE(r.Cancelled());
+  ASSERT_FALSE(told.empty());
+  EXPECT_LT(told.back(), 0.5) << "the reading went on after the cancel";
+
+  ImageRenderer whole(&view, path, view.dib.data(), view.W, view.H);
+  EXPECT_FALSE(whole.Cancelled());
+  FakeView wider(400, 300);
+  whole.SetViewSize(wider.W, wider.H, wider.dib.data());
+  whole.FitToView();
+  EXPECT_DOUBLE_EQ(whole.Scale(), 300.0 / 12000);
+  EXPECT_DOUBLE_EQ(whole.OffX(), (400 - 3000 * 300.0 / 12000) / 2);
+  EXPECT_DOUBLE_EQ(whole.OffY(), 0);
+}
+
+}  // namespace
