@@ -175,8 +175,9 @@ TEST(RawDemosaic, TiesBetweenDirections) {
     c.fn(ctx.get());
     for (int r = 6; r < 18; ++r)
       for (int col = 6; col < 18; ++col)
-        if (cfa_colour_at(ctx.get(), r, col) != 1)
+        if (cfa_colour_at(ctx.get(), r, col) != 1) {
           ASSERT_NEAR(At(ctx.get(), r, col)[1], (r & 1) ? c.on_blue_rows : c.on_red_rows, 1) << r << "," << col;
+        }
   }
   // PPG's blue at red: blue B + t (r - 10)(c - 11) and flat green give equal
   // diagonal differences on row 10, with estimates B + t and B - t: their
@@ -207,8 +208,9 @@ TEST(RawDemosaic, VngKeepsASharpEdge) {
       for (int c = 9; c < 15; ++c) {
         const int* want = c < 12 ? left : right;
         for (int k = 0; k < 3; ++k) error[i] += std::abs(At(ctx.get(), r, c)[k] - want[k]);
-        if (fn == vng_interpolate && cfa_colour_at(ctx.get(), r, c) != 1)
+        if (fn == vng_interpolate && cfa_colour_at(ctx.get(), r, c) != 1) {
           ASSERT_EQ(At(ctx.get(), r, c)[1], want[1]) << r << "," << c;
+        }
       }
     ++i;
   }

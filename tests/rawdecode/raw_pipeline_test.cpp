@@ -388,7 +388,9 @@ TEST(RawWavelet, TheTwoGreensAreBroughtTogether) {
   wavelet_denoise(ctx.get());
   for (int r = 1; r < 15; ++r)
     for (int c = 1; c < 19; ++c)
-      if (cfa_colour_at(ctx.get(), r, c) & 1) ASSERT_NEAR(cfa_sample(ctx.get(), r, c), 1200 << 4, 2) << r << "," << c;
+      if (cfa_colour_at(ctx.get(), r, c) & 1) {
+        ASSERT_NEAR(cfa_sample(ctx.get(), r, c), 1200 << 4, 2) << r << "," << c;
+      }
   EXPECT_NEAR(cfa_sample(ctx.get(), 2, 2), 800 << 4, 2);  // red stays
 }
 
