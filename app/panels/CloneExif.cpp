@@ -223,12 +223,9 @@ void CCloneExif::StartSingle() {
   SetFocus();
 }
 
+// The folders are checked before the user is asked to go on: a question
+// about a run that cannot start only wastes the answer.
 void CCloneExif::StartBatch() {
-  if (Box(kCloneBatchConfirmText, kCloneHintTitle, wxYES_NO) != wxYES) {
-    SetFocus();
-    return;
-  }
-  m_settings.cloneIndex = 1;
   const std::wstring sourceDir = Edit(kSourceDir)->GetValue().ToStdWstring();
   const std::wstring receivingDir = Edit(kTargetDir)->GetValue().ToStdWstring();
   const ClonePathCheck check = CheckCloneFolders(sourceDir, receivingDir);
@@ -237,6 +234,11 @@ void CCloneExif::StartBatch() {
     SetFocus();
     return;
   }
+  if (Box(kCloneBatchConfirmText, kCloneHintTitle, wxYES_NO) != wxYES) {
+    SetFocus();
+    return;
+  }
+  m_settings.cloneIndex = 1;
   if (m_settings.cloneRememberFile) {
     m_settings.clonePaths[ToolSettings::kCloneDirValue] = sourceDir;
     m_settings.clonePaths[ToolSettings::kCloneDirDst] = receivingDir;
