@@ -76,6 +76,71 @@ class Panels : public GuiTest {
 
 // ---- the resizing panel's controls --------------------------------------
 
+TEST_F(Panels, ResizeCheckBoxesHoldEachOther) {
+  ASSERT_NE(Start(), nullptr);
+  frame->DoCommand(pw::cmd::ID_BUTTON_RESIZEIMAGES);
+  Pump();
+  CResizePictures* panel = frame->ToolHost().resizePictures;
+  ASSERT_NE(panel, nullptr);
+  auto ticked = [panel](int id) { return dynamic_cast<wxCheckBox*>(panel->FindWindow(id))->GetValue(); };
+  const int kFixedWidth = 1041, kKeepRatio = 1027, kFixedHeight = 1042;
+
+  Tick(panel, kKeepRatio, false);
+  EXPECT_FALSE(ticked(kFixedWidth));
+  EXPECT_FALSE(ticked(kFixedHeight));
+  // Fixing the width keeps the ratio and frees the height.
+  Tick(panel, kFixedHeight, true);
+  EXPECT_TRUE(ticked(kKeepRatio));
+  Tick(panel, kFixedWidth, true);
+  EXPECT_TRUE(ticked(kFixedWidth));
+  EXPECT_FALSE(ticked(kFixedHeight));
+  EXPECT_TRUE(ticked(kKeepRatio));
+  // And the other way round.
+  Tick(panel, kFixedHeight, true);
+  EXPECT_FALSE(ticked(kFixedWidth));
+  EXPECT_TRUE(ticked(kKeepRatio));
+  // Clearing a fixed side leaves the others as they are.
+  Tick(panel, kFixedHeight, false);
+  EXPECT_FALSE(ticked(kFixedWidth));
+  EXPECT_TRUE(ticked(kKeepRatio));
+  // Giving up the ratio frees both sides.
+  Tick(panel, kFixedWidth, true);
+  Tick(panel, kKeepRatio, false);
+  EXPECT_FALSE(ticked(kFixedWidth));
+  EXPECT_FALSE(ticked(kFixedHeight));
+  // Ticking the ratio alone fixes no side.
+  Tick(panel, kKeepRatio, true);
+  EXPECT_FALSE(ticked(kFixedWidth));
+  EXPECT_FALSE(ticked(kFixedHeight));
+}
+
+// Keys typed into the size edits through the window system, as a person
+// types them: only digits and backspace get in.
+TEST_F(Panels, SizeEditsTakeOnlyDigits) {
+  ASSERT_NE(Start(), nullptr);
+  frame->DoCommand(pw::cmd::ID_BUTTON_RESIZEIMAGES);
+  Pump();
+  CResizePictures* panel = frame->ToolHost().resizePictures;
+  ASSERT_NE(panel, nullptr);
+  frame->Raise();
+  for (int id : {1028, 1030}) {
+    auto* edit = dynamic_cast<wxTextCtrl*>(panel->FindWindow(id));
+    edit->ChangeValue(wxEmptyString);
+    edit->SetFocus();
+    Pump(10);
+    ASSERT_EQ(wxWindow::FindFocus(), edit);
+    wxUIActionSimulator typist;
+    typist.Text("12a-3.,x 4");
+    Pump(10);
+    EXPECT_EQ(edit->GetValue(), "1234") << "edit " << id;
+    typist.Char(WXK_BACK);
+    Pump(10);
+    EXPECT_EQ(edit->GetValue(), "123") << "edit " << id;
+    // The digits typed reach the size the panel keeps.
+    EXPECT_EQ(id == 1028 ? g_ResizeWidth : g_ResizeHeight, 123);
+  }
+}
+
 // ---- the cloning panel ----------------------------------------------------
 
 TEST_F(Panels, CloneBatchChecksTheFoldersBeforeAsking) {
