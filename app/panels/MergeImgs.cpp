@@ -4,7 +4,6 @@
 #include <wx/checkbox.h>
 #include <wx/combobox.h>
 #include <wx/radiobut.h>
-#include <wx/spinbutt.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -14,6 +13,7 @@
 #include <cwchar>
 
 #include "app/Resources.h"
+#include "app/panels/SizeStepper.h"
 #include "core/PathHelpers.h"
 #include "tools/MergeTool.h"
 
@@ -72,13 +72,11 @@ void CMergeImgs::BuildControls() {
 
   new wxStaticBox(this, kGroupSize, L"宽高", wxPoint(260, 176), wxSize(496, 120));
   new wxCheckBox(this, kKeepWidth, L"固定宽度(&W)", wxPoint(280, 206));
-  new wxTextCtrl(this, kWidth, wxEmptyString, wxPoint(420, 202), wxSize(120, 30));
-  new wxSpinButton(this, kWidthSpin, wxPoint(546, 202), wxSize(76, 30),
-                   wxSP_HORIZONTAL | wxSP_ARROW_KEYS);
+  auto* width = new wxTextCtrl(this, kWidth, wxEmptyString, wxPoint(420, 202), wxSize(120, 30));
+  new pw::SizeStepper(this, kWidthSpin, width, wxPoint(546, 202), wxSize(76, 30));
   new wxCheckBox(this, kKeepHeight, L"固定高度(&H)", wxPoint(280, 248));
-  new wxTextCtrl(this, kHeight, wxEmptyString, wxPoint(420, 244), wxSize(120, 30));
-  new wxSpinButton(this, kHeightSpin, wxPoint(546, 244), wxSize(76, 30),
-                   wxSP_HORIZONTAL | wxSP_ARROW_KEYS);
+  auto* height = new wxTextCtrl(this, kHeight, wxEmptyString, wxPoint(420, 244), wxSize(120, 30));
+  new pw::SizeStepper(this, kHeightSpin, height, wxPoint(546, 244), wxSize(76, 30));
   new wxCheckBox(this, kGrayscale, L"去掉颜色(&G)", wxPoint(640, 206));
 
   new wxStaticText(this, kLabelQuality, L"JPG图片质量：", wxPoint(24, 322));
@@ -88,15 +86,6 @@ void CMergeImgs::BuildControls() {
   new wxButton(this, kCancel, L"取  消(&C)", wxPoint(636, 376), wxSize(120, 36));
   start->SetDefault();
 
-  for (int spin : {kWidthSpin, kHeightSpin}) {
-    auto* button = dynamic_cast<wxSpinButton*>(FindWindow(spin));
-    button->SetRange(1, INT_MAX);
-    const int edit = spin == kWidthSpin ? kWidth : kHeight;
-    button->Bind(wxEVT_SPIN, [this, edit](wxSpinEvent& event) {
-      dynamic_cast<wxTextCtrl*>(FindWindow(edit))
-          ->ChangeValue(std::to_wstring(event.GetPosition()));
-    });
-  }
   Bind(wxEVT_BUTTON, &CMergeImgs::OnBrowseFolder, this, kBrowse);
   Bind(
       wxEVT_BUTTON, [this](wxCommandEvent&) { OnStartMerge(); }, kStart);
@@ -129,9 +118,8 @@ void CMergeImgs::FillControls() {
       ->ChangeValue(std::to_wstring(m_settings.mergeWidth));
   dynamic_cast<wxTextCtrl*>(FindWindow(kHeight))
       ->ChangeValue(std::to_wstring(m_settings.mergeHeight));
-  dynamic_cast<wxSpinButton*>(FindWindow(kWidthSpin))->SetValue(std::max(1, m_settings.mergeWidth));
-  dynamic_cast<wxSpinButton*>(FindWindow(kHeightSpin))
-      ->SetValue(std::max(1, m_settings.mergeHeight));
+  dynamic_cast<pw::SizeStepper*>(FindWindow(kWidthSpin))->SetValue(m_settings.mergeWidth);
+  dynamic_cast<pw::SizeStepper*>(FindWindow(kHeightSpin))->SetValue(m_settings.mergeHeight);
   FillQualityList(dynamic_cast<wxComboBox*>(FindWindow(pw::kIdQualityList)),
                   m_settings.mergeJpgQuality);
 }

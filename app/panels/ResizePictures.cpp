@@ -5,18 +5,16 @@
 #include <wx/combobox.h>
 #include <wx/dnd.h>
 #include <wx/radiobut.h>
-#include <wx/spinbutt.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/utils.h>
 
-#include <climits>
-
 #include "app/Resources.h"
 #include "core/FileHelpers.h"
 #include "core/PathHelpers.h"
 #include "app/panels/BatchRunAdapter.h"
+#include "app/panels/SizeStepper.h"
 #include "tools/ResizePictures.h"
 
 namespace {
@@ -41,14 +39,6 @@ enum ControlId {
   kFixedHeight = 1042,
   kGrayscale = 1043,
 };
-
-// The spin writes its value with thousands separators, as the system's
-// up-down control does.
-std::wstring WithThousands(int value) {
-  std::wstring digits = std::to_wstring(value);
-  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, L",");
-  return digits;
-}
 
 // Drops reset the aspect of the last picture before the shared handling,
 // which asks DroppedOneText for the one-item text.
@@ -97,25 +87,15 @@ void CResizePictures::BuildControls() {
   new wxCheckBox(this, kFixedWidth, L"固定宽度(&W)", wxPoint(280, 206));
   new wxCheckBox(this, kKeepRatio, L"保持宽高比(&P)", wxPoint(280, 250));
   new wxCheckBox(this, kFixedHeight, L"固定高度(&H)", wxPoint(280, 294));
-  new wxTextCtrl(this, kWidth, wxEmptyString, wxPoint(440, 202), wxSize(160, 30));
-  new wxSpinButton(this, kWidthSpin, wxPoint(606, 202), wxSize(76, 30),
-                   wxSP_HORIZONTAL | wxSP_ARROW_KEYS);
-  new wxTextCtrl(this, kHeight, wxEmptyString, wxPoint(440, 290), wxSize(160, 30));
-  new wxSpinButton(this, kHeightSpin, wxPoint(606, 290), wxSize(76, 30),
-                   wxSP_HORIZONTAL | wxSP_ARROW_KEYS);
+  auto* width = new wxTextCtrl(this, kWidth, wxEmptyString, wxPoint(440, 202), wxSize(160, 30));
+  new pw::SizeStepper(this, kWidthSpin, width, wxPoint(606, 202), wxSize(76, 30));
+  auto* height = new wxTextCtrl(this, kHeight, wxEmptyString, wxPoint(440, 290), wxSize(160, 30));
+  new pw::SizeStepper(this, kHeightSpin, height, wxPoint(606, 290), wxSize(76, 30));
 
   auto* start = new wxButton(this, kStart, L"开  始(&S)", wxPoint(500, 376), wxSize(120, 36));
   new wxButton(this, kReset, L"重  置(&C)", wxPoint(636, 376), wxSize(120, 36));
   start->SetDefault();
 
-  for (int spin : {kWidthSpin, kHeightSpin}) {
-    auto* button = dynamic_cast<wxSpinButton*>(FindWindow(spin));
-    button->SetRange(1, INT_MAX);
-    const int edit = spin == kWidthSpin ? kWidth : kHeight;
-    button->Bind(wxEVT_SPIN, [this, edit](wxSpinEvent& event) {
-      Edit(edit)->SetValue(WithThousands(event.GetPosition()));
-    });
-  }
   // Only digits and backspace may be typed into the size edits; pasting
   // with Ctrl is not filtered.
   for (int edit : {kWidth, kHeight}) {
@@ -160,8 +140,8 @@ void CResizePictures::FillControls() {
   Check(kGrayscale)->SetValue(m_settings.resizeGrayscale);
   Edit(kWidth)->ChangeValue(std::to_wstring(m_settings.resizeWidth));
   Edit(kHeight)->ChangeValue(std::to_wstring(m_settings.resizeHeight));
-  dynamic_cast<wxSpinButton*>(FindWindow(kWidthSpin))->SetValue(m_settings.resizeWidth);
-  dynamic_cast<wxSpinButton*>(FindWindow(kHeightSpin))->SetValue(m_settings.resizeHeight);
+  dynamic_cast<pw::SizeStepper*>(FindWindow(kWidthSpin))->SetValue(m_settings.resizeWidth);
+  dynamic_cast<pw::SizeStepper*>(FindWindow(kHeightSpin))->SetValue(m_settings.resizeHeight);
   FillQualityList(dynamic_cast<wxComboBox*>(FindWindow(pw::kIdQualityList)),
                   m_settings.resizeJpgQuality);
 }

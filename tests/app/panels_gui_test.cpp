@@ -26,6 +26,7 @@
 #include "app/panels/Convertor.h"
 #include "app/panels/MergeImgs.h"
 #include "app/panels/ResizePictures.h"
+#include "app/panels/SizeStepper.h"
 #include "gui_fixture.h"
 #include "tests/tools/panel_driver.h"
 #include "platform/text.h"
@@ -171,5 +172,80 @@ TEST_F(Panels, CloneBatchChecksTheFoldersBeforeAsking) {
 }
 
 // ---- the toolkit's log ----------------------------------------------------
+
+// Collects what the process writes to its standard error while it lives.
+class StderrCapture {
+ public:
+  StderrCapture() {
+    std::fflush(stderr);
+    path_ = (fs::temp_directory_path() / ("pw-stderr-" + std::to_string(getpid()))).string();
+    saved_ = dup(2);
+    FILE* file = std::fopen(path_.c_str(), "w");
+    dup2(fileno(file), 2);
+    std::fclose(file);
+  }
+  ~StderrCapture() { Stop(); }
+  std::string Stop() {
+    if (saved_ >= 0) {
+      std::fflush(stderr);
+      dup2(saved_, 2);
+      close(saved_);
+      saved_ = -1;
+      std::ifstream in(path_);
+      std::stringstream s;
+      s << in.rdbuf();
+      text_ = s.str();
+      fs::remove(path_);
+    }
+    return text_;
+  }
+
+ private:
+  std::string path_, text_;
+  int saved_ = -1;
+};
+
+TEST_F(Panels, EveryPanelOpensWithoutToolkitComplaints) {
+  StderrCapture capture;
+  ASSERT_NE(Start(), nullptr);
+  const struct {
+    int command;
+    const char* name;
+  } tools[] = {{pw::cmd::ID_BUTTON_CLASSIFYFILES, "classify"},
+               {pw::cmd::ID_BUTTON_RESIZEIMAGES, "resize"},
+               {pw::cmd::ID_BUTTON_CLONEEXIF, "clone"},
+               {pw::cmd::ID_BUTTON_CONVERTOR, "convert"},
+               {pw::cmd::ID_BUTTON_MERGEIMGS, "merge"}};
+  for (const auto& tool : tools) {
+    frame->DoCommand(tool.command);
+    Pump(10);
+    Screenshot(std::string("panel-") + tool.name);
+  }
+  // The steppers beside the size edits, used: within 1.., with separators
+  // as the system's up-down control writes them.
+  auto step = [](wxWindow* panel, int stepper, bool up) {
+    auto* control = dynamic_cast<pw::SizeStepper*>(panel->FindWindow(stepper));
+    ASSERT_NE(control, nullptr);
+    wxButton* button = up ? control->UpButton() : control->DownButton();
+    wxCommandEvent click(wxEVT_BUTTON, button->GetId());
+    click.SetEventObject(button);
+    button->ProcessWindowEvent(click);
+  };
+  CResizePictures* resize = frame->ToolHost().resizePictures;
+  SetText(resize, 1028, "1919");
+  step(resize, 1029, true);
+  EXPECT_EQ(dynamic_cast<wxTextCtrl*>(resize->FindWindow(1028))->GetValue(), "1,920");
+  SetText(resize, 1030, "1");
+  step(resize, 1031, false);
+  EXPECT_EQ(dynamic_cast<wxTextCtrl*>(resize->FindWindow(1030))->GetValue(), "1");
+  CMergeImgs* merge = frame->ToolHost().mergeImgs;
+  SetText(merge, 1030, "1,000");
+  step(merge, 1031, false);
+  EXPECT_EQ(dynamic_cast<wxTextCtrl*>(merge->FindWindow(1030))->GetValue(), "999");
+  Pump(5);
+  const std::string log = capture.Stop();
+  for (const char* complaint : {"Gtk-CRITICAL", "Gtk-WARNING", "for_size smaller"})
+    EXPECT_EQ(log.find(complaint), std::string::npos) << complaint << " in:\n" << log;
+}
 
 }  // namespace
