@@ -14,7 +14,14 @@ class StatusSeparator : public StatusElement {
  public:
   StatusSeparator() : StatusElement(-1) {}
 };
+
+std::function<void(int)>& ProgressBarWatch() {
+  static std::function<void(int)> watch;
+  return watch;
+}
 }  // namespace
+
+void SetProgressBarWatch(std::function<void(int)> watch) { ProgressBarWatch() = std::move(watch); }
 
 void StatusProgressBar::SetRange(int min, int max) {
   m_min = min;
@@ -27,6 +34,7 @@ void StatusProgressBar::SetPos(int pos) {
   m_pos = std::clamp(pos, m_min, m_max);
   m_pulsing = false;
   m_gauge->SetValue(std::min(m_pos - m_min, m_gauge->GetRange()));
+  if (ProgressBarWatch()) ProgressBarWatch()(m_pos);
 }
 
 void StatusProgressBar::Pulse() {

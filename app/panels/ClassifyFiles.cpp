@@ -185,6 +185,7 @@ void CClassifyFiles::OnStartClassify() {
   request.sources = SplitSources(sources);
 
   Run run(*this);
+  run.PlanGroups(request.sources);
   const ClassifyOutcome outcome = RunClassify(request, run.Progress(), &run);
   run.Finish(outcome.lastBaseDir, L"\n文件整理到目录中啦！", outcome.report);
 }

@@ -171,6 +171,7 @@ void CConvertor::OnStartConvert() {
   request.threadCount = m_settings.convertThreadNum;
 
   Run run(*this);
+  run.PlanGroups(request.sources);
   pw::BatchRunAdapter adapter(run, m_owner);
   const ConvertOutcome outcome = RunConvert(request, run.Progress(), &adapter);
   run.Finish(sources, L"\n\n处理完成啦！", outcome.report);

@@ -186,6 +186,7 @@ void CMergeImgs::OnStartMerge() {
   }
 
   Run run(*this);
+  run.PlanGroups(request.sources);
   const MergeOutcome outcome = RunMerge(request, run.Progress(), &run);
   run.Finish(sources, L"\n\n处理完成啦！", outcome.report);
 }

@@ -276,6 +276,7 @@ void CResizePictures::OnStartResize() {
   }
 
   Run run(*this);
+  run.PlanGroups(request.sources);
   pw::BatchRunAdapter adapter(run, m_owner);
   const ResizeOutcome outcome = RunResize(request, run.Progress(), &adapter);
   run.Finish(sources, L"\n\n处理完成啦！", outcome.report);

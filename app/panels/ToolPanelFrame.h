@@ -81,6 +81,10 @@ class ToolPanelFrame : public ToolPanelBase {
     Run& operator=(const Run&) = delete;
 
     CProgressInterface* Progress() const;
+    // The run's groups, as the path field gives them: each group's
+    // per-file progress fills the bar from its own position to the next
+    // group's (or to 100). Without a plan every group fills up to 100.
+    void PlanGroups(const SourceEntries& sources);
     void GroupStarted(int barPosition) override;
     void GroupFinished() override;
     void BarAt(int barPosition) override;
@@ -97,6 +101,7 @@ class ToolPanelFrame : public ToolPanelBase {
     ToolPanelFrame& panel_;
     std::chrono::steady_clock::time_point start_;
     bool flashed_ = false;
+    std::vector<int> groupStarts_;  // the folders' positions, ascending
   };
 
   int m_toolIndex;

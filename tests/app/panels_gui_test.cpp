@@ -75,6 +75,165 @@ class Panels : public GuiTest {
 
 // ---- the progress bar at the end of a run ----------------------------------
 
+TEST_F(Panels, ShortRunsEndWithTheBarFull) {
+  const std::string a = Picture(folder + "/files/a.jpg", "640x480");
+  const std::string b = Picture(folder + "/files/b.png", "300x500");
+  Picture(folder + "/m1/x.png", "40x30");
+  Picture(folder + "/m1/y.png", "30x40");
+  Picture(folder + "/m2/z.png", "50x20");
+  Picture(folder + "/m2/w.png", "20x50");
+  ASSERT_NE(Start(), nullptr);
+
+  // Two files resized.
+  frame->DoCommand(pw::cmd::ID_BUTTON_RESIZEIMAGES);
+  Pump();
+  CResizePictures* resize = frame->ToolHost().resizePictures;
+  ASSERT_NE(resize, nullptr);
+  SetText(resize, pw::kIdPathField, a + "|" + b);
+  SetText(resize, 1028, "64");
+  SetText(resize, 1030, "64");
+  Click(resize, 1011);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(fs::exists(folder + "/files/amorvalen.jpg"));
+  EXPECT_EQ(barAtBox.back(), 100);
+  EXPECT_EQ(SettledBar(), 100);
+  EXPECT_EQ(GaugeValue(), 100);
+  EXPECT_FALSE(frame->GetProgressBar()->IsPulsing());
+
+  // A conversion with nothing to do: no target format ticked.
+  frame->DoCommand(pw::cmd::ID_BUTTON_CONVERTOR);
+  Pump();
+  CConvertor* convert = frame->ToolHost().convertor;
+  ASSERT_NE(convert, nullptr);
+  SetText(convert, pw::kIdPathField, folder + "/m1");
+  for (int id : {1018, 1019, 1020, 1021}) Tick(convert, id, false);
+  messages.clear();
+  Click(convert, 1022);
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(SettledBar(), 100);
+  EXPECT_EQ(GaugeValue(), 100);
+  EXPECT_FALSE(frame->GetProgressBar()->IsPulsing());
+
+  // Two folders merged.
+  frame->DoCommand(pw::cmd::ID_BUTTON_MERGEIMGS);
+  Pump();
+  CMergeImgs* merge = frame->ToolHost().mergeImgs;
+  ASSERT_NE(merge, nullptr);
+  SetText(merge, pw::kIdPathField, folder + "/m1|" + folder + "/m2");
+  SetText(merge, 1013, "*.png");
+  SetText(merge, 1028, "100");
+  SetText(merge, 1030, "100");
+  messages.clear();
+  Click(merge, 1036);
+  ASSERT_FALSE(messages.empty());
+  EXPECT_TRUE(fs::exists(folder + "/m1_Horizontal.png"));
+  EXPECT_TRUE(fs::exists(folder + "/m2_Horizontal.png"));
+  EXPECT_EQ(barAtBox.back(), 100);
+  EXPECT_EQ(SettledBar(), 100);
+  EXPECT_EQ(GaugeValue(), 100);
+  Screenshot("panels-merge-done");
+}
+
+// A worker's report still queued when its group has ended must not move
+// the bar afterwards, and the end of a group never empties the bar.
+TEST_F(Panels, LateProgressAndTheGroupEndLeaveTheBarAlone) {
+  ASSERT_NE(Start(), nullptr);
+  frame->CreateTaskbarProgress();
+  CProgressInterface* progress = frame->GetTaskbarProgress();
+  pw::StatusProgressBar* bar = frame->GetProgressBar();
+  frame->ToolHost().ResetProgress();
+
+  progress->BeginProgress();
+  std::thread worker([progress] { progress->SetProgress(1, 2); });
+  worker.join();  // queued for the UI thread, not delivered yet
+  progress->EndProgress();
+  frame->ToolHost().CompleteProgress();
+  Pump(10);
+  EXPECT_EQ(bar->GetPos(), 100);
+
+  // A group that measured nothing: its end stops the pulsing and keeps the
+  // bar where the run had put it.
+  frame->ToolHost().ResetProgress();
+  frame->SetPanelProgress(51);
+  progress->BeginProgress();
+  EXPECT_TRUE(bar->IsPulsing());
+  progress->EndProgress();
+  EXPECT_EQ(bar->GetPos(), 51);
+  EXPECT_FALSE(bar->IsPulsing());
+}
+
+// Per-file progress runs inside the group's share of the bar, so the
+// group positions of the run stay as they are.
+TEST_F(Panels, PerFileProgressStaysInsideTheGroupsShare) {
+  ASSERT_NE(Start(), nullptr);
+  frame->CreateTaskbarProgress();
+  CTaskBarProgress* progress = frame->GetTaskbarProgress();
+  pw::StatusProgressBar* bar = frame->GetProgressBar();
+  frame->ToolHost().ResetProgress();
+
+  progress->BeginProgress();
+  frame->SetPanelProgress(1);
+  progress->SetGroupShare(1, 51);
+  progress->SetProgress(0, 4);
+  EXPECT_EQ(bar->GetPos(), 1);
+  progress->SetProgress(2, 4);
+  EXPECT_EQ(bar->GetPos(), 26);
+  progress->SetProgress(4, 4);
+  EXPECT_EQ(bar->GetPos(), 51);
+  progress->EndProgress();
+
+  progress->BeginProgress();
+  frame->SetPanelProgress(51);
+  progress->SetGroupShare(51, 100);
+  progress->SetProgress(0, 3);
+  EXPECT_EQ(bar->GetPos(), 51);
+  progress->SetProgress(1, 3);
+  EXPECT_EQ(bar->GetPos(), 67);
+  progress->EndProgress();
+  EXPECT_EQ(bar->GetPos(), 67);
+
+  // Outside a tool's group (opening a picture) the whole range is used.
+  frame->ResetRibbonProgress(1000);
+  progress->BeginProgress();
+  progress->SetProgress(1, 4);
+  EXPECT_EQ(bar->GetPos(), 250);
+  progress->EndProgress();
+}
+
+TEST_F(Panels, TwoFolderResizeShowsTheGroupPositionsAndEndsFull) {
+  Picture(folder + "/d1/a.png", "200x100");
+  Picture(folder + "/d1/b.png", "100x200");
+  Picture(folder + "/d2/c.png", "200x100");
+  ASSERT_NE(Start(), nullptr);
+  frame->DoCommand(pw::cmd::ID_BUTTON_RESIZEIMAGES);
+  Pump();
+  CResizePictures* resize = frame->ToolHost().resizePictures;
+  SetText(resize, pw::kIdPathField, folder + "/d1|" + folder + "/d2");
+  SetText(resize, 1013, "*.png");
+  SetText(resize, 1028, "50");
+  SetText(resize, 1030, "50");
+
+  // Every position the bar takes, in order.
+  std::vector<int> positions;
+  wxGauge* gauge = frame->GetProgressBar()->GetGauge();
+  pw::SetProgressBarWatch([&](int pos) { positions.push_back(pos); });
+  Click(resize, 1011);
+  Pump(20);
+  pw::SetProgressBarWatch({});
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(fs::exists(folder + "/d2/cmorvalen.png"));
+  // Folder 0 of 2 starts at 1 and fills to 51; folder 1 starts at 51 and
+  // fills to 100; nothing moves the bar after the end.
+  ASSERT_FALSE(positions.empty());
+  EXPECT_NE(std::find(positions.begin(), positions.end(), 1), positions.end());
+  auto at51 = std::find(positions.begin(), positions.end(), 51);
+  ASSERT_NE(at51, positions.end());
+  EXPECT_TRUE(std::all_of(positions.begin(), at51, [](int p) { return p == 0 || (p >= 1 && p <= 51); }));
+  EXPECT_TRUE(std::all_of(at51, positions.end(), [](int p) { return p >= 51; }));
+  EXPECT_EQ(positions.back(), 100);
+  EXPECT_EQ(gauge->GetValue(), 100);
+}
+
 // ---- the resizing panel's controls --------------------------------------
 
 TEST_F(Panels, ResizeCheckBoxesHoldEachOther) {
