@@ -51,15 +51,6 @@ int32_t ReadSide(const std::wstring& text) {
 
 }  // namespace
 
-bool CMergeImgs::Create(wxWindow* parent) {
-  if (!ToolPanelBase::Create(parent, IDD, pw::RibbonText(pw::cmd::ID_BUTTON_MERGEIMGS)))
-    return false;
-  SetSize(kDesignWidth, kDesignHeight);
-  BuildControls();
-  InitPanel();
-  return true;
-}
-
 void CMergeImgs::BuildControls() {
   new wxTextCtrl(this, pw::kIdPathField, wxEmptyString, wxPoint(24, 84), wxSize(600, 30));
   new wxButton(this, kBrowse, L"浏  览(&B)", wxPoint(636, 82), wxSize(120, 34));
@@ -95,7 +86,6 @@ void CMergeImgs::BuildControls() {
       wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnVertical(); }, kVertical);
 }
 
-wxCheckBox* CMergeImgs::Check(int id) const { return dynamic_cast<wxCheckBox*>(FindWindow(id)); }
 
 std::wstring CMergeImgs::Text(int id) const {
   return dynamic_cast<wxTextCtrl*>(FindWindow(id))->GetValue().ToStdWstring();

@@ -3,7 +3,6 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/combobox.h>
-#include <wx/dnd.h>
 #include <wx/radiobut.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
@@ -40,34 +39,7 @@ enum ControlId {
   kGrayscale = 1043,
 };
 
-// Drops reset the aspect of the last picture before the shared handling,
-// which asks DroppedOneText for the one-item text.
-class ResizeDropTarget : public wxFileDropTarget {
- public:
-  explicit ResizeDropTarget(CResizePictures* panel) : panel_(panel) {}
-  bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& names) override {
-    std::vector<std::wstring> dropped;
-    for (const wxString& name : names) dropped.push_back(name.ToStdWstring());
-    g_ResizeAspect = 0;
-    panel_->OnDropSources(dropped);
-    return true;
-  }
-
- private:
-  CResizePictures* panel_;
-};
-
 }  // namespace
-
-bool CResizePictures::Create(wxWindow* parent) {
-  if (!ToolPanelBase::Create(parent, IDD, pw::RibbonText(pw::cmd::ID_BUTTON_RESIZEIMAGES)))
-    return false;
-  SetSize(kDesignWidth, kDesignHeight);
-  BuildControls();
-  InitPanel();
-  SetDropTarget(new ResizeDropTarget(this));
-  return true;
-}
 
 void CResizePictures::BuildControls() {
   new wxTextCtrl(this, pw::kIdPathField, wxEmptyString, wxPoint(24, 84), wxSize(600, 30));
@@ -119,15 +91,6 @@ void CResizePictures::BuildControls() {
   Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnHeightChanged(); }, kHeight);
 }
 
-wxCheckBox* CResizePictures::Check(int id) const {
-  return dynamic_cast<wxCheckBox*>(FindWindow(id));
-}
-wxRadioButton* CResizePictures::Radio(int id) const {
-  return dynamic_cast<wxRadioButton*>(FindWindow(id));
-}
-wxTextCtrl* CResizePictures::Edit(int id) const {
-  return dynamic_cast<wxTextCtrl*>(FindWindow(id));
-}
 
 void CResizePictures::FillControls() {
   if (m_settings.resizeRememberDir) PathField()->ChangeValue(m_settings.resizeDirValue);
@@ -144,6 +107,11 @@ void CResizePictures::FillControls() {
   dynamic_cast<pw::SizeStepper*>(FindWindow(kHeightSpin))->SetValue(m_settings.resizeHeight);
   FillQualityList(dynamic_cast<wxComboBox*>(FindWindow(pw::kIdQualityList)),
                   m_settings.resizeJpgQuality);
+}
+
+void CResizePictures::OnDropSources(const std::vector<std::wstring>& dropped) {
+  g_ResizeAspect = 0;
+  ToolPanelFrame::OnDropSources(dropped);
 }
 
 void CResizePictures::OnFixedWidth() {

@@ -13,6 +13,7 @@
 
 #include "app/Dialogs.h"
 #include "app/MessageBox.h"
+#include "app/Resources.h"
 #include "app/SettingsAccess.h"
 #include "app/TaskBarProgress.h"
 #include "app/panels/ToolPanelOwner.h"
@@ -42,8 +43,20 @@ class PanelDropTarget : public wxFileDropTarget {
 
 }  // namespace
 
-ToolPanelFrame::ToolPanelFrame(const char* className, int toolIndex)
-    : ToolPanelBase(className), m_toolIndex(toolIndex) {}
+ToolPanelFrame::ToolPanelFrame(const char* className, int toolIndex, int dialogId,
+                               int ribbonCommand)
+    : ToolPanelBase(className),
+      m_toolIndex(toolIndex),
+      m_dialogId(dialogId),
+      m_ribbonCommand(ribbonCommand) {}
+
+bool ToolPanelFrame::Create(wxWindow* parent) {
+  if (!ToolPanelBase::Create(parent, m_dialogId, RibbonText(m_ribbonCommand))) return false;
+  SetSize(kDesignWidth, kDesignHeight);
+  BuildControls();
+  InitPanel();
+  return true;
+}
 
 void ToolPanelFrame::GiveSettingsBack() {
   if (!m_owner) return;
