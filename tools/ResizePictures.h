@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ToolSettings.h"
 #include "exif/TagDirectory.h"
 #include "platform/progress.h"
 #include "tools/BatchCommon.h"
@@ -37,7 +38,7 @@ inline constexpr const wchar_t* kResizeOverwriteText =
     L"3.若包含GIF动画，则处理非常耗时，请耐心等待！\n\n是否继续？";
 inline constexpr const wchar_t* kResizeBadSizeText = L"宽高不合法！";
 inline constexpr const wchar_t* kResizeBadSizeTitle = L"参数非法！";
-inline constexpr const wchar_t* kResizeDefaultPatterns = L"*.jpg|*.jpeg|*.png|*.bmp|*.gif|*.ico";
+inline constexpr const wchar_t* kResizeDefaultPatterns = kDefaultPicturePatterns;
 
 struct ResizeRule {
   bool fixedWidth = false;

@@ -95,7 +95,7 @@ void CConvertor::OnJpgTarget() { FindWindow(pw::kIdQualityList)->Enable(Check(kJ
 
 void CConvertor::OnReset() {
   PathField()->ChangeValue(wxEmptyString);
-  Edit(kPatterns)->ChangeValue(kConvertDefaultPatterns);
+  Edit(kPatterns)->ChangeValue(kDefaultPicturePatterns);
   Check(kJpg)->SetValue(true);
   for (int id : {kPng, kBmp, kGif, kGrayscale}) Check(id)->SetValue(false);
   Radio(kNewFolder)->SetValue(true);

@@ -8,14 +8,11 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-#include <algorithm>
-#include <climits>
-#include <cwchar>
-
 #include "app/Resources.h"
 #include "app/panels/SizeStepper.h"
 #include "core/PathHelpers.h"
 #include "tools/MergeTool.h"
+#include "tools/ResizePictures.h"
 
 namespace {
 
@@ -38,16 +35,6 @@ enum ControlId {
   kKeepHeight = 1042,
   kGrayscale = 1043,
 };
-
-// A decimal integer as the edit holds it, thousands commas removed; 0 when
-// it does not begin with a number.
-int32_t ReadSide(const std::wstring& text) {
-  const std::wstring digits = ReplaceAll(text, L",", L"");
-  wchar_t* end = nullptr;
-  const long long value = std::wcstoll(digits.c_str(), &end, 10);
-  if (end == digits.c_str()) return 0;
-  return static_cast<int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
-}
 
 }  // namespace
 
@@ -148,8 +135,13 @@ void CMergeImgs::OnStartMerge() {
   m_settings.mergeKeepWidth = Check(kKeepWidth)->GetValue();
   m_settings.mergeKeepHeight = Check(kKeepHeight)->GetValue();
   m_settings.mergeGrayscale = Check(kGrayscale)->GetValue();
-  g_MergeWidth = ReadSide(Text(kWidth));
-  g_MergeHeight = ReadSide(Text(kHeight));
+  // A side that is no number reads as 0, which the check below refuses
+  // when the other side is no good either.
+  int32_t width = 0, height = 0;
+  ReadSizeText(Text(kWidth), width);
+  ReadSizeText(Text(kHeight), height);
+  g_MergeWidth = width;
+  g_MergeHeight = height;
   if (g_MergeWidth <= 0 && g_MergeHeight <= 0) {
     Box(L"宽高不合法！", L"参数非法！", wxOK | wxICON_INFORMATION);
     SetFocus();

@@ -160,7 +160,7 @@ void CResizePictures::OnHeightChanged() {
 
 void CResizePictures::OnResetResize() {
   PathField()->ChangeValue(wxEmptyString);
-  Edit(kPatterns)->ChangeValue(kResizeDefaultPatterns);
+  Edit(kPatterns)->ChangeValue(kDefaultPicturePatterns);
   Radio(kRename)->SetValue(true);
   Radio(kOverwrite)->SetValue(false);
   Check(kFixedWidth)->SetValue(false);
