@@ -95,9 +95,12 @@ void CRibbonStatusBar::PlaceGauge() {
   if (!m_gauge || GetFieldsCount() != kFieldCount) return;
   wxRect field;
   if (!GetFieldRect(kProgress, field)) return;
-  int height = std::min(kProgressHeight, field.height);
-  m_gauge->SetSize(field.x + 4, field.y + (field.height - height) / 2,
-                   std::min(kProgressWidth, field.width - 4), height);
+  const int height = std::min(kProgressHeight, field.height);
+  const int width = std::min(kProgressWidth, field.width - 4);
+  // A window manager may map the window before it has its size, leaving the
+  // field empty; the gauge keeps its place until the bar has room for it.
+  if (width < 1 || height < 1) return;
+  m_gauge->SetSize(field.x + 4, field.y + (field.height - height) / 2, width, height);
 }
 
 }  // namespace pw

@@ -13,6 +13,7 @@
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/frame.h>
 #include <wx/textctrl.h>
 #include <wx/uiaction.h>
 
@@ -405,6 +406,28 @@ TEST_F(Panels, EveryPanelOpensWithoutToolkitComplaints) {
   const std::string log = capture.Stop();
   for (const char* complaint : {"Gtk-CRITICAL", "Gtk-WARNING", "for_size smaller"})
     EXPECT_EQ(log.find(complaint), std::string::npos) << complaint << " in:\n" << log;
+}
+
+// The status bar laid out in a window far too small for it, as a window
+// manager may map the main window before giving it its size: the gauge
+// waits for room instead of asking the toolkit for a negative size.
+TEST_F(Panels, TheGaugeSitsOutATooSmallStatusBar) {
+  StderrCapture capture;
+  auto* window = new wxFrame(nullptr, wxID_ANY, "bar");
+  auto* bar = new pw::CRibbonStatusBar(window, wxID_ANY);
+  window->SetStatusBar(bar);
+  bar->AddElements();
+  window->Show();
+  for (wxSize size : {wxSize(600, 200), wxSize(30, 20), wxSize(1, 1), wxSize(600, 200)}) {
+    window->SetSize(size);
+    bar->SetSize(size.x, size.y < 40 ? 1 : 40);
+    Pump(5);
+  }
+  EXPECT_GT(bar->GetProgressBar()->GetGauge()->GetSize().y, 0);
+  window->Destroy();
+  Pump(2);
+  const std::string log = capture.Stop();
+  EXPECT_EQ(log.find("Gtk-CRITICAL"), std::string::npos) << log;
 }
 
 }  // namespace
