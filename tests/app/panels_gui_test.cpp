@@ -417,10 +417,10 @@ TEST_F(Panels, TheGaugeSitsOutATooSmallStatusBar) {
   auto* bar = new pw::CRibbonStatusBar(window, wxID_ANY);
   window->SetStatusBar(bar);
   bar->AddElements();
+  window->SetSize(600, 200);
   window->Show();
-  for (wxSize size : {wxSize(600, 200), wxSize(30, 20), wxSize(1, 1), wxSize(600, 200)}) {
-    window->SetSize(size);
-    bar->SetSize(size.x, size.y < 40 ? 1 : 40);
+  for (wxSize size : {wxSize(600, 40), wxSize(30, 1), wxSize(1, 1), wxSize(600, 40)}) {
+    bar->SetSize(size);
     Pump(5);
   }
   EXPECT_GT(bar->GetProgressBar()->GetGauge()->GetSize().y, 0);
