@@ -14,7 +14,14 @@ class StatusSeparator : public StatusElement {
  public:
   StatusSeparator() : StatusElement(-1) {}
 };
+
+std::function<void(int)>& ProgressBarWatch() {
+  static std::function<void(int)> watch;
+  return watch;
+}
 }  // namespace
+
+void SetProgressBarWatch(std::function<void(int)> watch) { ProgressBarWatch() = std::move(watch); }
 
 void StatusProgressBar::SetRange(int min, int max) {
   m_min = min;
@@ -27,6 +34,7 @@ void StatusProgressBar::SetPos(int pos) {
   m_pos = std::clamp(pos, m_min, m_max);
   m_pulsing = false;
   m_gauge->SetValue(std::min(m_pos - m_min, m_gauge->GetRange()));
+  if (ProgressBarWatch()) ProgressBarWatch()(m_pos);
 }
 
 void StatusProgressBar::Pulse() {
@@ -87,9 +95,12 @@ void CRibbonStatusBar::PlaceGauge() {
   if (!m_gauge || GetFieldsCount() != kFieldCount) return;
   wxRect field;
   if (!GetFieldRect(kProgress, field)) return;
-  int height = std::min(kProgressHeight, field.height);
-  m_gauge->SetSize(field.x + 4, field.y + (field.height - height) / 2,
-                   std::min(kProgressWidth, field.width - 4), height);
+  const int height = std::min(kProgressHeight, field.height);
+  const int width = std::min(kProgressWidth, field.width - 4);
+  // A window manager may map the window before it has its size, leaving the
+  // field empty; the gauge keeps its place until the bar has room for it.
+  if (width < 1 || height < 1) return;
+  m_gauge->SetSize(field.x + 4, field.y + (field.height - height) / 2, width, height);
 }
 
 }  // namespace pw

@@ -3,6 +3,7 @@
 // right (the "extended" list, positions 0 and 1). Everything that writes to
 // the status bar addresses its elements by list and position.
 #pragma once
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -12,6 +13,10 @@
 namespace pw {
 
 class StatusProgressBar;
+
+// Called with every position a progress bar is set to, in order; for the
+// tests, which follow a run's positions. An empty function removes it.
+void SetProgressBarWatch(std::function<void(int)> watch);
 
 class StatusElement {
  public:

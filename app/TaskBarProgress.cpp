@@ -1,5 +1,6 @@
 #include "app/TaskBarProgress.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -35,10 +36,35 @@ void CTaskBarProgress::OnUiThread(F&& f) {
   }
 }
 
-void CTaskBarProgress::BeginProgress() { OnUiThread([this] { DoBegin(); }); }
+template <class F>
+void CTaskBarProgress::InThisGroup(F&& f) {
+  const uint64_t phase = m_phase.load();
+  OnUiThread([this, phase, f = std::forward<F>(f)]() mutable {
+    if (m_phase.load() == phase) f();
+  });
+}
+
+void CTaskBarProgress::BeginProgress() {
+  ++m_phase;
+  OnUiThread([this] { DoBegin(); });
+}
 
 void CTaskBarProgress::SetProgress(uint64_t done, uint64_t total) {
-  OnUiThread([this, done, total] { DoSet(done, total); });
+  uint64_t number;
+  {
+    std::lock_guard<std::mutex> lock(m_lastMutex);
+    number = ++m_reports;
+    m_last = Report{m_phase.load(), done, total, number, true};
+  }
+  InThisGroup([this, done, total, number] {
+    m_delivered = number;
+    DoSet(done, total);
+  });
+}
+
+void CTaskBarProgress::SetGroupShare(int from, int to) {
+  m_shareFrom = from;
+  m_shareTo = std::max(from, to);
 }
 
 void CTaskBarProgress::SetProgressText(const char* format, ...) {
@@ -53,12 +79,25 @@ void CTaskBarProgress::SetProgressText(const char* format, ...) {
   for (int back = 1; text.empty() && back <= 3 && length > 0; ++back)
     text = wxString::FromUTF8(buffer, --length);
   text.Truncate(kMaxText);
-  OnUiThread([this, text] { DoText(text); });
+  InThisGroup([this, text] { DoText(text); });
 }
 
-void CTaskBarProgress::EndProgress() { OnUiThread([this] { DoEnd(); }); }
+void CTaskBarProgress::EndProgress() {
+  Report last;
+  {
+    std::lock_guard<std::mutex> lock(m_lastMutex);
+    if (m_last.set && m_last.phase == m_phase.load()) last = m_last;
+    m_last = Report();
+  }
+  ++m_phase;
+  OnUiThread([this, last] {
+    if (last.set && last.number != m_delivered) DoSet(last.done, last.total);
+    DoEnd();
+  });
+}
 
 void CTaskBarProgress::DoBegin() {
+  m_shareFrom = m_shareTo = -1;
   if (auto* bar = m_frame ? m_frame->GetProgressBar() : nullptr) {
     bar->Pulse();
     bar->Redraw();
@@ -67,15 +106,21 @@ void CTaskBarProgress::DoBegin() {
 }
 
 void CTaskBarProgress::DoSet(uint64_t done, uint64_t total) {
-  // The bar shows the share done over its own range; 0 of 0 shows nothing
-  // done and more than the total shows a full bar.
-  double share = total == 0 ? 0.0 : done >= total ? 1.0 : double(done) / double(total);
+  // The share done: 0 of 0 shows nothing done and more than the total all.
+  const double share = total == 0 ? 0.0 : done >= total ? 1.0 : double(done) / double(total);
+  double whole = share;  // of the bar's whole range, for the launcher entry
   if (auto* bar = m_frame ? m_frame->GetProgressBar() : nullptr) {
-    int span = bar->GetRangeMax() - bar->GetRangeMin();
-    bar->SetPos(bar->GetRangeMin() + int(share * span + 0.5));
+    int from = bar->GetRangeMin(), to = bar->GetRangeMax();
+    if (m_shareFrom >= 0) {
+      from = m_shareFrom;
+      to = m_shareTo;
+    }
+    bar->SetPos(from + int(share * (to - from) + 0.5));
     bar->Redraw();
+    const int span = bar->GetRangeMax() - bar->GetRangeMin();
+    if (span > 0) whole = double(bar->GetPos() - bar->GetRangeMin()) / span;
   }
-  m_launcher->Update(share, true);
+  m_launcher->Update(whole, true);
 }
 
 void CTaskBarProgress::DoText(const wxString& text) {
@@ -86,8 +131,11 @@ void CTaskBarProgress::DoText(const wxString& text) {
 }
 
 void CTaskBarProgress::DoEnd() {
+  m_shareFrom = m_shareTo = -1;
   if (auto* bar = m_frame ? m_frame->GetProgressBar() : nullptr) {
-    if (bar->IsPulsing()) bar->SetPos(bar->GetRangeMin());  // nothing was measured
+    // A group that measured nothing leaves the bar where the run put it:
+    // the pulsing stops, the position stays.
+    if (bar->IsPulsing()) bar->SetPos(bar->GetPos());
     bar->Redraw();
   }
   if (auto* pane = m_frame ? m_frame->GetStatusElement(0) : nullptr)

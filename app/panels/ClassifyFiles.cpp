@@ -39,15 +39,6 @@ const int kPictureControls[] = {kBmp, kJpg, kPng, kGif, kByShootingTime, kByReso
 
 }  // namespace
 
-bool CClassifyFiles::Create(wxWindow* parent) {
-  if (!ToolPanelBase::Create(parent, IDD, pw::RibbonText(pw::cmd::ID_BUTTON_CLASSIFYFILES)))
-    return false;
-  SetSize(kDesignWidth, kDesignHeight);
-  BuildControls();
-  InitPanel();
-  return true;
-}
-
 void CClassifyFiles::BuildControls() {
   new wxTextCtrl(this, pw::kIdPathField, wxEmptyString, wxPoint(24, 84), wxSize(600, 30));
   new wxButton(this, kBrowse, L"浏  览(&B)", wxPoint(636, 82), wxSize(120, 34));
@@ -89,13 +80,7 @@ void CClassifyFiles::BuildControls() {
       wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnOtherMode(); }, kRestoreMode);
 }
 
-wxRadioButton* CClassifyFiles::Radio(int id) const {
-  return dynamic_cast<wxRadioButton*>(FindWindow(id));
-}
 
-wxCheckBox* CClassifyFiles::Check(int id) const {
-  return dynamic_cast<wxCheckBox*>(FindWindow(id));
-}
 
 void CClassifyFiles::FillControls() {
   if (m_settings.classifyRememberDir) PathField()->ChangeValue(m_settings.classifyDirValue);
@@ -185,6 +170,7 @@ void CClassifyFiles::OnStartClassify() {
   request.sources = SplitSources(sources);
 
   Run run(*this);
+  run.PlanGroups(request.sources);
   const ClassifyOutcome outcome = RunClassify(request, run.Progress(), &run);
   run.Finish(outcome.lastBaseDir, L"\n文件整理到目录中啦！", outcome.report);
 }

@@ -1,7 +1,6 @@
 #include "app/panels/CloneExif.h"
 
 #include <wx/button.h>
-#include <wx/dnd.h>
 #include <wx/radiobut.h>
 #include <wx/statbox.h>
 #include <wx/textctrl.h>
@@ -37,31 +36,7 @@ enum ControlId {
 const int kSingleControls[] = {kSourceFile, kPickSource, kTargetFile, kPickTarget};
 const int kBatchControls[] = {kSourceDir, kBrowseSource, kTargetDir, kBrowseTarget};
 
-class CloneDropTarget : public wxFileDropTarget {
- public:
-  explicit CloneDropTarget(CCloneExif* panel) : panel_(panel) {}
-  bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& names) override {
-    std::vector<std::wstring> dropped;
-    for (const wxString& name : names) dropped.push_back(name.ToStdWstring());
-    panel_->OnDropped(dropped);
-    return true;
-  }
-
- private:
-  CCloneExif* panel_;
-};
-
 }  // namespace
-
-bool CCloneExif::Create(wxWindow* parent) {
-  if (!ToolPanelBase::Create(parent, IDD, pw::RibbonText(pw::cmd::ID_BUTTON_CLONEEXIF)))
-    return false;
-  SetSize(kDesignWidth, kDesignHeight);
-  BuildControls();
-  InitPanel();
-  SetDropTarget(new CloneDropTarget(this));
-  return true;
-}
 
 void CCloneExif::BuildControls() {
   new wxStaticBox(this, kGroupSingle, L"单张处理", wxPoint(24, 76), wxSize(732, 134));
@@ -106,10 +81,6 @@ void CCloneExif::BuildControls() {
   Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnBatchMode(); }, kBatch);
 }
 
-wxRadioButton* CCloneExif::Radio(int id) const {
-  return dynamic_cast<wxRadioButton*>(FindWindow(id));
-}
-wxTextCtrl* CCloneExif::Edit(int id) const { return dynamic_cast<wxTextCtrl*>(FindWindow(id)); }
 
 void CCloneExif::FillControls() {
   Edit(kSourceFile)->ChangeValue(m_settings.clonePaths[ToolSettings::kCloneFileValue]);
@@ -139,7 +110,7 @@ void CCloneExif::OnBatchMode() {
   for (int id : kBatchControls) FindWindow(id)->Enable();
 }
 
-void CCloneExif::OnDropped(const std::vector<std::wstring>& dropped) {
+void CCloneExif::OnDropSources(const std::vector<std::wstring>& dropped) {
   if (dropped.empty()) return;
   const std::wstring& item = dropped[0];
   if (Radio(kSingle)->GetValue() && FileExists(item)) {
@@ -232,12 +203,9 @@ void CCloneExif::StartSingle() {
   SetFocus();
 }
 
+// The folders are checked before the user is asked to go on: a question
+// about a run that cannot start only wastes the answer.
 void CCloneExif::StartBatch() {
-  if (Box(kCloneBatchConfirmText, kCloneHintTitle, wxYES_NO) != wxYES) {
-    SetFocus();
-    return;
-  }
-  m_settings.cloneIndex = 1;
   const std::wstring sourceDir = Edit(kSourceDir)->GetValue().ToStdWstring();
   const std::wstring receivingDir = Edit(kTargetDir)->GetValue().ToStdWstring();
   const ClonePathCheck check = CheckCloneFolders(sourceDir, receivingDir);
@@ -246,6 +214,11 @@ void CCloneExif::StartBatch() {
     SetFocus();
     return;
   }
+  if (Box(kCloneBatchConfirmText, kCloneHintTitle, wxYES_NO) != wxYES) {
+    SetFocus();
+    return;
+  }
+  m_settings.cloneIndex = 1;
   if (m_settings.cloneRememberFile) {
     m_settings.clonePaths[ToolSettings::kCloneDirValue] = sourceDir;
     m_settings.clonePaths[ToolSettings::kCloneDirDst] = receivingDir;

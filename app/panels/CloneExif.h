@@ -4,31 +4,26 @@
 #include "app/CommandIds.h"
 #include "app/panels/ToolPanelFrame.h"
 
-class wxRadioButton;
-class wxTextCtrl;
-
 class CCloneExif : public pw::ToolPanelFrame {
  public:
   static constexpr int IDD = pw::cmd::IDD_CLONE_EXIF;
-  CCloneExif() : ToolPanelFrame("CCloneExif", 2) {}
-  bool Create(wxWindow* parent);
+  CCloneExif() : ToolPanelFrame("CCloneExif", 2, IDD, pw::cmd::ID_BUTTON_CLONEEXIF) {}
 
   void OnSingleMode();
   void OnBatchMode();
   void OnStartCloneExif();
-  // The first dropped item: a file for single mode, a folder for batch mode.
-  void OnDropped(const std::vector<std::wstring>& dropped);
+  // Only the first dropped item: a file for single mode, a folder for
+  // batch mode.
+  void OnDropSources(const std::vector<std::wstring>& dropped) override;
 
  protected:
+  void BuildControls() override;
   void FillControls() override;
   std::wstring DroppedOneText(const std::wstring& path) const override;
   void CopySectionTo(ToolSettings& target) const override;
 
  private:
-  void BuildControls();
   void StartSingle();
   void StartBatch();
   void CopyBack();
-  wxRadioButton* Radio(int id) const;
-  wxTextCtrl* Edit(int id) const;
 };

@@ -38,15 +38,6 @@ enum ControlId {
 
 }  // namespace
 
-bool CConvertor::Create(wxWindow* parent) {
-  if (!ToolPanelBase::Create(parent, IDD, pw::RibbonText(pw::cmd::ID_BUTTON_CONVERTOR)))
-    return false;
-  SetSize(kDesignWidth, kDesignHeight);
-  BuildControls();
-  InitPanel();
-  return true;
-}
-
 void CConvertor::BuildControls() {
   new wxTextCtrl(this, pw::kIdPathField, wxEmptyString, wxPoint(24, 84), wxSize(600, 30));
   auto* browse = new wxButton(this, kBrowse, L"浏  览(&B)", wxPoint(636, 82), wxSize(120, 34));
@@ -82,11 +73,6 @@ void CConvertor::BuildControls() {
   Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnJpgTarget(); }, kJpg);
 }
 
-wxCheckBox* CConvertor::Check(int id) const { return dynamic_cast<wxCheckBox*>(FindWindow(id)); }
-wxRadioButton* CConvertor::Radio(int id) const {
-  return dynamic_cast<wxRadioButton*>(FindWindow(id));
-}
-wxTextCtrl* CConvertor::Edit(int id) const { return dynamic_cast<wxTextCtrl*>(FindWindow(id)); }
 
 void CConvertor::FillControls() {
   if (m_settings.convertRememberDir) PathField()->ChangeValue(m_settings.convertDirValue);
@@ -109,7 +95,7 @@ void CConvertor::OnJpgTarget() { FindWindow(pw::kIdQualityList)->Enable(Check(kJ
 
 void CConvertor::OnReset() {
   PathField()->ChangeValue(wxEmptyString);
-  Edit(kPatterns)->ChangeValue(kConvertDefaultPatterns);
+  Edit(kPatterns)->ChangeValue(kDefaultPicturePatterns);
   Check(kJpg)->SetValue(true);
   for (int id : {kPng, kBmp, kGif, kGrayscale}) Check(id)->SetValue(false);
   Radio(kNewFolder)->SetValue(true);
@@ -171,6 +157,7 @@ void CConvertor::OnStartConvert() {
   request.threadCount = m_settings.convertThreadNum;
 
   Run run(*this);
+  run.PlanGroups(request.sources);
   pw::BatchRunAdapter adapter(run, m_owner);
   const ConvertOutcome outcome = RunConvert(request, run.Progress(), &adapter);
   run.Finish(sources, L"\n\n处理完成啦！", outcome.report);

@@ -5,28 +5,18 @@
 #include "app/CommandIds.h"
 #include "app/panels/ToolPanelFrame.h"
 
-class wxCheckBox;
-class wxRadioButton;
-class wxTextCtrl;
-
 class CConvertor : public pw::ToolPanelFrame {
  public:
   static constexpr int IDD = pw::cmd::IDD_CONVERTOR;
-  CConvertor() : ToolPanelFrame("CConvertor", 3) {}
-  bool Create(wxWindow* parent);
+  CConvertor() : ToolPanelFrame("CConvertor", 3, IDD, pw::cmd::ID_BUTTON_CONVERTOR) {}
 
   void OnJpgTarget();
   void OnReset();
   void OnStartConvert();
 
  protected:
+  void BuildControls() override;
   void FillControls() override;
   std::wstring DroppedOneText(const std::wstring& path) const override;
   void CopySectionTo(ToolSettings& target) const override;
-
- private:
-  void BuildControls();
-  wxCheckBox* Check(int id) const;
-  wxRadioButton* Radio(int id) const;
-  wxTextCtrl* Edit(int id) const;
 };

@@ -4,18 +4,15 @@
 #include <wx/checkbox.h>
 #include <wx/combobox.h>
 #include <wx/radiobut.h>
-#include <wx/spinbutt.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-#include <algorithm>
-#include <climits>
-#include <cwchar>
-
 #include "app/Resources.h"
+#include "app/panels/SizeStepper.h"
 #include "core/PathHelpers.h"
 #include "tools/MergeTool.h"
+#include "tools/ResizePictures.h"
 
 namespace {
 
@@ -39,26 +36,7 @@ enum ControlId {
   kGrayscale = 1043,
 };
 
-// A decimal integer as the edit holds it, thousands commas removed; 0 when
-// it does not begin with a number.
-int32_t ReadSide(const std::wstring& text) {
-  const std::wstring digits = ReplaceAll(text, L",", L"");
-  wchar_t* end = nullptr;
-  const long long value = std::wcstoll(digits.c_str(), &end, 10);
-  if (end == digits.c_str()) return 0;
-  return static_cast<int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
-}
-
 }  // namespace
-
-bool CMergeImgs::Create(wxWindow* parent) {
-  if (!ToolPanelBase::Create(parent, IDD, pw::RibbonText(pw::cmd::ID_BUTTON_MERGEIMGS)))
-    return false;
-  SetSize(kDesignWidth, kDesignHeight);
-  BuildControls();
-  InitPanel();
-  return true;
-}
 
 void CMergeImgs::BuildControls() {
   new wxTextCtrl(this, pw::kIdPathField, wxEmptyString, wxPoint(24, 84), wxSize(600, 30));
@@ -72,13 +50,11 @@ void CMergeImgs::BuildControls() {
 
   new wxStaticBox(this, kGroupSize, L"宽高", wxPoint(260, 176), wxSize(496, 120));
   new wxCheckBox(this, kKeepWidth, L"固定宽度(&W)", wxPoint(280, 206));
-  new wxTextCtrl(this, kWidth, wxEmptyString, wxPoint(420, 202), wxSize(120, 30));
-  new wxSpinButton(this, kWidthSpin, wxPoint(546, 202), wxSize(76, 30),
-                   wxSP_HORIZONTAL | wxSP_ARROW_KEYS);
+  auto* width = new wxTextCtrl(this, kWidth, wxEmptyString, wxPoint(420, 202), wxSize(120, 30));
+  new pw::SizeStepper(this, kWidthSpin, width, wxPoint(546, 202), wxSize(76, 30));
   new wxCheckBox(this, kKeepHeight, L"固定高度(&H)", wxPoint(280, 248));
-  new wxTextCtrl(this, kHeight, wxEmptyString, wxPoint(420, 244), wxSize(120, 30));
-  new wxSpinButton(this, kHeightSpin, wxPoint(546, 244), wxSize(76, 30),
-                   wxSP_HORIZONTAL | wxSP_ARROW_KEYS);
+  auto* height = new wxTextCtrl(this, kHeight, wxEmptyString, wxPoint(420, 244), wxSize(120, 30));
+  new pw::SizeStepper(this, kHeightSpin, height, wxPoint(546, 244), wxSize(76, 30));
   new wxCheckBox(this, kGrayscale, L"去掉颜色(&G)", wxPoint(640, 206));
 
   new wxStaticText(this, kLabelQuality, L"JPG图片质量：", wxPoint(24, 322));
@@ -88,15 +64,6 @@ void CMergeImgs::BuildControls() {
   new wxButton(this, kCancel, L"取  消(&C)", wxPoint(636, 376), wxSize(120, 36));
   start->SetDefault();
 
-  for (int spin : {kWidthSpin, kHeightSpin}) {
-    auto* button = dynamic_cast<wxSpinButton*>(FindWindow(spin));
-    button->SetRange(1, INT_MAX);
-    const int edit = spin == kWidthSpin ? kWidth : kHeight;
-    button->Bind(wxEVT_SPIN, [this, edit](wxSpinEvent& event) {
-      dynamic_cast<wxTextCtrl*>(FindWindow(edit))
-          ->ChangeValue(std::to_wstring(event.GetPosition()));
-    });
-  }
   Bind(wxEVT_BUTTON, &CMergeImgs::OnBrowseFolder, this, kBrowse);
   Bind(
       wxEVT_BUTTON, [this](wxCommandEvent&) { OnStartMerge(); }, kStart);
@@ -106,7 +73,6 @@ void CMergeImgs::BuildControls() {
       wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnVertical(); }, kVertical);
 }
 
-wxCheckBox* CMergeImgs::Check(int id) const { return dynamic_cast<wxCheckBox*>(FindWindow(id)); }
 
 std::wstring CMergeImgs::Text(int id) const {
   return dynamic_cast<wxTextCtrl*>(FindWindow(id))->GetValue().ToStdWstring();
@@ -129,9 +95,8 @@ void CMergeImgs::FillControls() {
       ->ChangeValue(std::to_wstring(m_settings.mergeWidth));
   dynamic_cast<wxTextCtrl*>(FindWindow(kHeight))
       ->ChangeValue(std::to_wstring(m_settings.mergeHeight));
-  dynamic_cast<wxSpinButton*>(FindWindow(kWidthSpin))->SetValue(std::max(1, m_settings.mergeWidth));
-  dynamic_cast<wxSpinButton*>(FindWindow(kHeightSpin))
-      ->SetValue(std::max(1, m_settings.mergeHeight));
+  dynamic_cast<pw::SizeStepper*>(FindWindow(kWidthSpin))->SetValue(m_settings.mergeWidth);
+  dynamic_cast<pw::SizeStepper*>(FindWindow(kHeightSpin))->SetValue(m_settings.mergeHeight);
   FillQualityList(dynamic_cast<wxComboBox*>(FindWindow(pw::kIdQualityList)),
                   m_settings.mergeJpgQuality);
 }
@@ -170,8 +135,13 @@ void CMergeImgs::OnStartMerge() {
   m_settings.mergeKeepWidth = Check(kKeepWidth)->GetValue();
   m_settings.mergeKeepHeight = Check(kKeepHeight)->GetValue();
   m_settings.mergeGrayscale = Check(kGrayscale)->GetValue();
-  g_MergeWidth = ReadSide(Text(kWidth));
-  g_MergeHeight = ReadSide(Text(kHeight));
+  // A side that is no number reads as 0, which the check below refuses
+  // when the other side is no good either.
+  int32_t width = 0, height = 0;
+  ReadSizeText(Text(kWidth), width);
+  ReadSizeText(Text(kHeight), height);
+  g_MergeWidth = width;
+  g_MergeHeight = height;
   if (g_MergeWidth <= 0 && g_MergeHeight <= 0) {
     Box(L"宽高不合法！", L"参数非法！", wxOK | wxICON_INFORMATION);
     SetFocus();
@@ -198,6 +168,7 @@ void CMergeImgs::OnStartMerge() {
   }
 
   Run run(*this);
+  run.PlanGroups(request.sources);
   const MergeOutcome outcome = RunMerge(request, run.Progress(), &run);
   run.Finish(sources, L"\n\n处理完成啦！", outcome.report);
 }

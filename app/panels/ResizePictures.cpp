@@ -3,20 +3,17 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/combobox.h>
-#include <wx/dnd.h>
 #include <wx/radiobut.h>
-#include <wx/spinbutt.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/utils.h>
 
-#include <climits>
-
 #include "app/Resources.h"
 #include "core/FileHelpers.h"
 #include "core/PathHelpers.h"
 #include "app/panels/BatchRunAdapter.h"
+#include "app/panels/SizeStepper.h"
 #include "tools/ResizePictures.h"
 
 namespace {
@@ -42,42 +39,7 @@ enum ControlId {
   kGrayscale = 1043,
 };
 
-// The spin writes its value with thousands separators, as the system's
-// up-down control does.
-std::wstring WithThousands(int value) {
-  std::wstring digits = std::to_wstring(value);
-  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, L",");
-  return digits;
-}
-
-// Drops reset the aspect of the last picture before the shared handling,
-// which asks DroppedOneText for the one-item text.
-class ResizeDropTarget : public wxFileDropTarget {
- public:
-  explicit ResizeDropTarget(CResizePictures* panel) : panel_(panel) {}
-  bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& names) override {
-    std::vector<std::wstring> dropped;
-    for (const wxString& name : names) dropped.push_back(name.ToStdWstring());
-    g_ResizeAspect = 0;
-    panel_->OnDropSources(dropped);
-    return true;
-  }
-
- private:
-  CResizePictures* panel_;
-};
-
 }  // namespace
-
-bool CResizePictures::Create(wxWindow* parent) {
-  if (!ToolPanelBase::Create(parent, IDD, pw::RibbonText(pw::cmd::ID_BUTTON_RESIZEIMAGES)))
-    return false;
-  SetSize(kDesignWidth, kDesignHeight);
-  BuildControls();
-  InitPanel();
-  SetDropTarget(new ResizeDropTarget(this));
-  return true;
-}
 
 void CResizePictures::BuildControls() {
   new wxTextCtrl(this, pw::kIdPathField, wxEmptyString, wxPoint(24, 84), wxSize(600, 30));
@@ -97,25 +59,15 @@ void CResizePictures::BuildControls() {
   new wxCheckBox(this, kFixedWidth, L"固定宽度(&W)", wxPoint(280, 206));
   new wxCheckBox(this, kKeepRatio, L"保持宽高比(&P)", wxPoint(280, 250));
   new wxCheckBox(this, kFixedHeight, L"固定高度(&H)", wxPoint(280, 294));
-  new wxTextCtrl(this, kWidth, wxEmptyString, wxPoint(440, 202), wxSize(160, 30));
-  new wxSpinButton(this, kWidthSpin, wxPoint(606, 202), wxSize(76, 30),
-                   wxSP_HORIZONTAL | wxSP_ARROW_KEYS);
-  new wxTextCtrl(this, kHeight, wxEmptyString, wxPoint(440, 290), wxSize(160, 30));
-  new wxSpinButton(this, kHeightSpin, wxPoint(606, 290), wxSize(76, 30),
-                   wxSP_HORIZONTAL | wxSP_ARROW_KEYS);
+  auto* width = new wxTextCtrl(this, kWidth, wxEmptyString, wxPoint(440, 202), wxSize(160, 30));
+  new pw::SizeStepper(this, kWidthSpin, width, wxPoint(606, 202), wxSize(76, 30));
+  auto* height = new wxTextCtrl(this, kHeight, wxEmptyString, wxPoint(440, 290), wxSize(160, 30));
+  new pw::SizeStepper(this, kHeightSpin, height, wxPoint(606, 290), wxSize(76, 30));
 
   auto* start = new wxButton(this, kStart, L"开  始(&S)", wxPoint(500, 376), wxSize(120, 36));
   new wxButton(this, kReset, L"重  置(&C)", wxPoint(636, 376), wxSize(120, 36));
   start->SetDefault();
 
-  for (int spin : {kWidthSpin, kHeightSpin}) {
-    auto* button = dynamic_cast<wxSpinButton*>(FindWindow(spin));
-    button->SetRange(1, INT_MAX);
-    const int edit = spin == kWidthSpin ? kWidth : kHeight;
-    button->Bind(wxEVT_SPIN, [this, edit](wxSpinEvent& event) {
-      Edit(edit)->SetValue(WithThousands(event.GetPosition()));
-    });
-  }
   // Only digits and backspace may be typed into the size edits; pasting
   // with Ctrl is not filtered.
   for (int edit : {kWidth, kHeight}) {
@@ -139,15 +91,6 @@ void CResizePictures::BuildControls() {
   Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnHeightChanged(); }, kHeight);
 }
 
-wxCheckBox* CResizePictures::Check(int id) const {
-  return dynamic_cast<wxCheckBox*>(FindWindow(id));
-}
-wxRadioButton* CResizePictures::Radio(int id) const {
-  return dynamic_cast<wxRadioButton*>(FindWindow(id));
-}
-wxTextCtrl* CResizePictures::Edit(int id) const {
-  return dynamic_cast<wxTextCtrl*>(FindWindow(id));
-}
 
 void CResizePictures::FillControls() {
   if (m_settings.resizeRememberDir) PathField()->ChangeValue(m_settings.resizeDirValue);
@@ -160,10 +103,15 @@ void CResizePictures::FillControls() {
   Check(kGrayscale)->SetValue(m_settings.resizeGrayscale);
   Edit(kWidth)->ChangeValue(std::to_wstring(m_settings.resizeWidth));
   Edit(kHeight)->ChangeValue(std::to_wstring(m_settings.resizeHeight));
-  dynamic_cast<wxSpinButton*>(FindWindow(kWidthSpin))->SetValue(m_settings.resizeWidth);
-  dynamic_cast<wxSpinButton*>(FindWindow(kHeightSpin))->SetValue(m_settings.resizeHeight);
+  dynamic_cast<pw::SizeStepper*>(FindWindow(kWidthSpin))->SetValue(m_settings.resizeWidth);
+  dynamic_cast<pw::SizeStepper*>(FindWindow(kHeightSpin))->SetValue(m_settings.resizeHeight);
   FillQualityList(dynamic_cast<wxComboBox*>(FindWindow(pw::kIdQualityList)),
                   m_settings.resizeJpgQuality);
+}
+
+void CResizePictures::OnDropSources(const std::vector<std::wstring>& dropped) {
+  g_ResizeAspect = 0;
+  ToolPanelFrame::OnDropSources(dropped);
 }
 
 void CResizePictures::OnFixedWidth() {
@@ -212,7 +160,7 @@ void CResizePictures::OnHeightChanged() {
 
 void CResizePictures::OnResetResize() {
   PathField()->ChangeValue(wxEmptyString);
-  Edit(kPatterns)->ChangeValue(kResizeDefaultPatterns);
+  Edit(kPatterns)->ChangeValue(kDefaultPicturePatterns);
   Radio(kRename)->SetValue(true);
   Radio(kOverwrite)->SetValue(false);
   Check(kFixedWidth)->SetValue(false);
@@ -296,6 +244,7 @@ void CResizePictures::OnStartResize() {
   }
 
   Run run(*this);
+  run.PlanGroups(request.sources);
   pw::BatchRunAdapter adapter(run, m_owner);
   const ResizeOutcome outcome = RunResize(request, run.Progress(), &adapter);
   run.Finish(sources, L"\n\n处理完成啦！", outcome.report);

@@ -5,15 +5,10 @@
 #include "app/CommandIds.h"
 #include "app/panels/ToolPanelFrame.h"
 
-class wxCheckBox;
-class wxRadioButton;
-class wxTextCtrl;
-
 class CResizePictures : public pw::ToolPanelFrame {
  public:
   static constexpr int IDD = pw::cmd::IDD_RESIZE_PICTURES;
-  CResizePictures() : ToolPanelFrame("CResizePictures", 1) {}
-  bool Create(wxWindow* parent);
+  CResizePictures() : ToolPanelFrame("CResizePictures", 1, IDD, pw::cmd::ID_BUTTON_RESIZEIMAGES) {}
 
   void OnFixedWidth();
   void OnFixedHeight();
@@ -22,15 +17,12 @@ class CResizePictures : public pw::ToolPanelFrame {
   void OnHeightChanged();
   void OnResetResize();
   void OnStartResize();
+  // A drop forgets the last picture's aspect before the shared handling.
+  void OnDropSources(const std::vector<std::wstring>& dropped) override;
 
  protected:
+  void BuildControls() override;
   void FillControls() override;
   std::wstring DroppedOneText(const std::wstring& path) const override;
   void CopySectionTo(ToolSettings& target) const override;
-
- private:
-  void BuildControls();
-  wxCheckBox* Check(int id) const;
-  wxRadioButton* Radio(int id) const;
-  wxTextCtrl* Edit(int id) const;
 };

@@ -1,8 +1,11 @@
 #include "app/panels/ToolPanelBase.h"
 
+#include <wx/checkbox.h>
+#include <wx/radiobut.h>
 #include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
+#include <wx/textctrl.h>
 
 #include "app/Lifecycle.h"
 
@@ -27,6 +30,14 @@ bool ToolPanelBase::Create(wxWindow* parent, int dialogId, const wxString& title
   SetSizer(sizer);
   return true;
 }
+
+wxCheckBox* ToolPanelBase::Check(int id) const { return dynamic_cast<wxCheckBox*>(FindWindow(id)); }
+
+wxRadioButton* ToolPanelBase::Radio(int id) const {
+  return dynamic_cast<wxRadioButton*>(FindWindow(id));
+}
+
+wxTextCtrl* ToolPanelBase::Edit(int id) const { return dynamic_cast<wxTextCtrl*>(FindWindow(id)); }
 
 ToolPanelBase::~ToolPanelBase() { NotifyLifecycle(std::string("panel-destroyed ") + m_className); }
 

@@ -1,10 +1,14 @@
-// What the five tool panels share while they hold no controls of their
-// own: the panel window over the view, its title, its copy of the
-// settings and the window that owns it.
+// What the five tool panels share as windows: the panel over the view
+// with its title, its copy of the settings, the window that owns it, and
+// typed access to its controls by id.
 #pragma once
 #include <string>
 
 #include <wx/panel.h>
+
+class wxCheckBox;
+class wxRadioButton;
+class wxTextCtrl;
 
 #include "core/ToolSettings.h"
 
@@ -24,6 +28,11 @@ class ToolPanelBase : public wxPanel {
 
  protected:
   explicit ToolPanelBase(const char* className) : m_className(className) {}
+
+  // The panel's control of an id, or null when it has none of that kind.
+  wxCheckBox* Check(int id) const;
+  wxRadioButton* Radio(int id) const;
+  wxTextCtrl* Edit(int id) const;
 
  private:
   const char* m_className;

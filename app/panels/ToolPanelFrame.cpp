@@ -1,7 +1,9 @@
 #include "app/panels/ToolPanelFrame.h"
 
 
+#include <algorithm>
 #include <memory>
+
 #include <wx/app.h>
 #include <wx/combobox.h>
 #include <wx/dcclient.h>
@@ -11,7 +13,9 @@
 
 #include "app/Dialogs.h"
 #include "app/MessageBox.h"
+#include "app/Resources.h"
 #include "app/SettingsAccess.h"
+#include "app/TaskBarProgress.h"
 #include "app/panels/ToolPanelOwner.h"
 #include "core/FileHelpers.h"
 #include "core/StringHelpers.h"
@@ -39,8 +43,20 @@ class PanelDropTarget : public wxFileDropTarget {
 
 }  // namespace
 
-ToolPanelFrame::ToolPanelFrame(const char* className, int toolIndex)
-    : ToolPanelBase(className), m_toolIndex(toolIndex) {}
+ToolPanelFrame::ToolPanelFrame(const char* className, int toolIndex, int dialogId,
+                               int ribbonCommand)
+    : ToolPanelBase(className),
+      m_toolIndex(toolIndex),
+      m_dialogId(dialogId),
+      m_ribbonCommand(ribbonCommand) {}
+
+bool ToolPanelFrame::Create(wxWindow* parent) {
+  if (!ToolPanelBase::Create(parent, m_dialogId, RibbonText(m_ribbonCommand))) return false;
+  SetSize(kDesignWidth, kDesignHeight);
+  BuildControls();
+  InitPanel();
+  return true;
+}
 
 void ToolPanelFrame::GiveSettingsBack() {
   if (!m_owner) return;
@@ -181,10 +197,23 @@ CProgressInterface* ToolPanelFrame::Run::Progress() const {
   return panel_.m_owner ? panel_.m_owner->RunProgress() : nullptr;
 }
 
+void ToolPanelFrame::Run::PlanGroups(const SourceEntries& sources) {
+  groupStarts_.clear();
+  for (size_t i = 0; i < sources.folders.size(); ++i)
+    groupStarts_.push_back(FolderBarPosition(i, sources.entryCount));
+  std::sort(groupStarts_.begin(), groupStarts_.end());
+}
+
 void ToolPanelFrame::Run::GroupStarted(int barPosition) {
   ToolPanelOwner* owner = panel_.m_owner;
   if (!owner) return;
   owner->SetPanelProgress(barPosition);
+  // The group fills the bar up to where the next group starts; the group
+  // of files (at 50, before the folders' lower positions) up to 100.
+  const auto next = std::upper_bound(groupStarts_.begin(), groupStarts_.end(), barPosition);
+  const int shareEnd = next == groupStarts_.end() ? 100 : *next;
+  if (auto* display = dynamic_cast<CTaskBarProgress*>(owner->RunProgress()))
+    display->SetGroupShare(barPosition, std::max(barPosition, shareEnd));
   owner->SetPanelStatusText(L"正在处理中，请稍后...", 0);
   owner->SetPanelStatusText(L"任务栏显示当前进度！", 1);
 }

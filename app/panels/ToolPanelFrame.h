@@ -39,11 +39,19 @@ class ToolPanelFrame : public ToolPanelBase {
   static constexpr int kDesignWidth = 780;
   static constexpr int kDesignHeight = 430;
 
-  // Files dropped on the panel, in drop order.
-  void OnDropSources(const std::vector<std::wstring>& dropped);
+  // Creates the panel's window over `parent` at the design size, its
+  // controls, and fills them from the owner's settings.
+  bool Create(wxWindow* parent);
+
+  // Files dropped on the panel, in drop order: the path field and the hint
+  // (the shared drop convention); a panel may take them otherwise.
+  virtual void OnDropSources(const std::vector<std::wstring>& dropped);
 
  protected:
-  ToolPanelFrame(const char* className, int toolIndex);
+  // `ribbonCommand`: the tool's command, whose ribbon text is the title.
+  ToolPanelFrame(const char* className, int toolIndex, int dialogId, int ribbonCommand);
+
+  virtual void BuildControls() = 0;
 
   // The common frame of the panel's initialisation, around FillControls:
   // settings from the main window, the panel's controls, the reference size
@@ -81,6 +89,10 @@ class ToolPanelFrame : public ToolPanelBase {
     Run& operator=(const Run&) = delete;
 
     CProgressInterface* Progress() const;
+    // The run's groups, as the path field gives them: each group's
+    // per-file progress fills the bar from its own position to the next
+    // group's (or to 100). Without a plan every group fills up to 100.
+    void PlanGroups(const SourceEntries& sources);
     void GroupStarted(int barPosition) override;
     void GroupFinished() override;
     void BarAt(int barPosition) override;
@@ -97,11 +109,14 @@ class ToolPanelFrame : public ToolPanelBase {
     ToolPanelFrame& panel_;
     std::chrono::steady_clock::time_point start_;
     bool flashed_ = false;
+    std::vector<int> groupStarts_;  // the folders' positions, ascending
   };
 
   int m_toolIndex;
 
  private:
+  int m_dialogId;
+  int m_ribbonCommand;
   void OnEraseBackground(wxEraseEvent& event);
   void OnRelayout(wxSizeEvent& event);
 

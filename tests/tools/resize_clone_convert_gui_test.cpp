@@ -162,23 +162,24 @@ TEST_F(BatchPanels, CloneExifFromThePanel) {
   CCloneExif* panel = frame->ToolHost().cloneExif;
   ASSERT_NE(panel, nullptr);
 
-  // Batch mode: nested folders are refused before anything runs.
+  // Batch mode: nested folders are refused before anything runs, and
+  // before the question.
   Select(panel, 1002);
   EXPECT_FALSE(panel->FindWindow(1003)->IsEnabled());
   EXPECT_TRUE(panel->FindWindow(1007)->IsEnabled());
   SetText(panel, 1007, source);
   SetText(panel, 1008, source + "/x");
   Click(panel, 1018);
-  ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(Caption(0), "提示");
-  EXPECT_EQ(Message(1), "输入目录与输出目录不能相互包含！");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(Message(0), "输入目录与输出目录不能相互包含！");
   EXPECT_FALSE(fs::exists(source + "/x/log.log"));
 
   SetText(panel, 1008, receiving);
   Screenshot("clone-panel");
   Click(panel, 1018);
-  ASSERT_EQ(messages.size(), 4u);
-  EXPECT_TRUE(std::regex_match(Message(3), kEndBox)) << Message(3);
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_EQ(Caption(1), "提示");
+  EXPECT_TRUE(std::regex_match(Message(2), kEndBox)) << Message(2);
   EXPECT_EQ(Tag(receiving + "/x/1.jpg", "Model"), "SRC");
   EXPECT_EQ(ReadFile(receiving + "/log.log"),
             source + "/x/1.jpg->" + receiving + "/x/1.jpg\n");
@@ -195,13 +196,13 @@ TEST_F(BatchPanels, CloneExifFromThePanel) {
   SetText(panel, 1004, png);
   answer = wxNO;
   Click(panel, 1018);
-  ASSERT_EQ(messages.size(), 5u);
-  EXPECT_EQ(Message(4), jpg + " 已经存在，是否覆盖？");
+  ASSERT_EQ(messages.size(), 4u);
+  EXPECT_EQ(Message(3), jpg + " 已经存在，是否覆盖？");
   EXPECT_EQ(Identify(jpg), "8x8;");
   answer = wxYES;
   Click(panel, 1018);
-  ASSERT_EQ(messages.size(), 7u);
-  EXPECT_EQ(Message(6), "克隆EXIF完成！");
+  ASSERT_EQ(messages.size(), 6u);
+  EXPECT_EQ(Message(5), "克隆EXIF完成！");
   EXPECT_EQ(StatusText(0), "克隆EXIF完成！");
   EXPECT_EQ(Identify(jpg), "20x10;");
   EXPECT_EQ(Tag(jpg, "Model"), "SRC");
