@@ -365,3 +365,75 @@ TEST(RawIdentify, ComplementaryCamerasWithoutMatrixKeepCameraColours) {
     EXPECT_EQ(p->ctx->raw_colour_flag, 1);
   }
 }
+
+// The probes that tell cameras apart by their data, each at the edge of its
+// rule: the E995 by the byte values of its last 2000 bytes, the E2100 by 1024
+// groups of 12 bytes from the start, the E3700 family by two bytes at 3072,
+// the DiMAGE Z2 by the non-zero bytes of its last 424, the uncompressed D100
+// by the bytes 15, 31, ... 255 of its data.
+TEST(RawIdentify, ProbesThatReadTheData) {
+  auto tail_values = [](size_t size, std::vector<std::pair<uint8_t, int>> counts) {
+    std::vector<uint8_t> b(size, 0x11);
+    size_t at = size - 2000;
+    for (auto [value, n] : counts)
+      for (int i = 0; i < n; ++i) b[at++] = value;
+    return b;
+  };
+  auto e2100 = [](int broken_group) {
+    std::vector<uint8_t> b(2940928, 0x33);
+    if (broken_group >= 0) b[size_t(broken_group) * 12 + 1] = 0x30;
+    return b;
+  };
+  auto e3700 = [](int key) {
+    std::vector<uint8_t> b(4775936, 0);
+    b[3072 + 8] = uint8_t(key >> 4);
+    b[3072 + 20] = uint8_t(key & 3);
+    return b;
+  };
+  auto z2 = [](int nonzero) {
+    std::vector<uint8_t> b(5869568, 0);
+    for (int i = 0; i < nonzero; ++i) b[b.size() - 424 + size_t(i) * 20] = 7;
+    return b;
+  };
+  auto d100 = [](size_t marked) {
+    TiffWriter w(true);
+    TiffIfd& ifd = w.NewIfd(true);
+    ifd.Image(3034, 2024, 12, 34713, 32803, 1).Ascii(271, "NIKON CORPORATION").Ascii(272, "NIKON D100");
+    std::vector<uint8_t> strip(4096, 0);
+    strip[marked] = 1;
+    ifd.Strip(strip);
+    return w.Bytes();
+  };
+  struct Case {
+    const char* name;
+    std::function<std::vector<uint8_t>()> bytes;
+    const char* make;
+    const char* model;
+    raw_load_fn loader;  // null: not looked at
+  } cases[] = {
+      {"E995: 200 of each", [&] { return tail_values(4771840, {{0, 200}, {0x55, 200}, {0xAA, 200}, {0xFF, 200}}); },
+       "NIKON", "E995", nullptr},
+      {"E990: 199 of one", [&] { return tail_values(4771840, {{0, 200}, {0x55, 200}, {0xAA, 200}, {0xFF, 199}}); },
+       "NIKON", "E990", nullptr},
+      {"E2100: every group passes", [&] { return e2100(-1); }, "NIKON", "E2100", nullptr},
+      {"E2500: the 1024th group fails", [&] { return e2100(1023); }, "NIKON", "E2500", nullptr},
+      {"key 0x00", [&] { return e3700(0x00); }, "PENTAX", "Optio 33WR", nullptr},
+      {"key 0x03", [&] { return e3700(0x03); }, "NIKON", "E3200", nullptr},
+      {"key 0x32", [&] { return e3700(0x32); }, "NIKON", "E3700", nullptr},
+      {"key 0x33", [&] { return e3700(0x33); }, "OLYMPUS", "C740UZ", nullptr},
+      {"key 0x12: no change", [&] { return e3700(0x12); }, "NIKON", "E3700", nullptr},
+      {"Z2: 21 non-zero", [&] { return z2(21); }, "Minolta", "DiMAGE Z2", nullptr},
+      {"E4300: 20 non-zero", [&] { return z2(20); }, "NIKON", "E4300", nullptr},
+      {"D100 compressed: byte 255 set", [&] { return d100(255); }, "NIKON", "D100", nikon_compressed_load_raw},
+      {"D100 compressed: byte 15 set", [&] { return d100(15); }, "NIKON", "D100", nikon_compressed_load_raw},
+      {"D100 uncompressed: byte 254 set", [&] { return d100(254); }, "NIKON", "D100", packed_12bit_load_raw},
+      {"D100 uncompressed: byte 256 set", [&] { return d100(256); }, "NIKON", "D100", packed_12bit_load_raw},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto p = Probe(c.bytes());
+    EXPECT_STREQ(p->ctx->camera_make, c.make);
+    EXPECT_STREQ(p->ctx->camera_model, c.model);
+    if (c.loader) EXPECT_TRUE(p->ctx->raw_loader == c.loader);
+  }
+}

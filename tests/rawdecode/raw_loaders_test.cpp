@@ -1844,3 +1844,23 @@ TEST(RawLoaders, Canon600AutoWhiteBalanceAndPhaseOneColumnGains) {
     ExpectCfa(f, [](int r, int) { return 2000u + 6u * r; });
   }
 }
+
+// Packed 12-bit with flag 8: every ten samples end a 128-bit group whose last
+// byte is padding. A non-zero pad is a data error; the samples still come
+// through.
+TEST(RawLoaders, Packed12BitGroupPaddingIsChecked) {
+  for (uint8_t pad : {0x00, 0x01, 0x80}) {
+    SCOPED_TRACE(int(pad));
+    Geometry g{3, 10, 3, 10, 0, 0};
+    std::vector<std::vector<unsigned>> rows(3);
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 10; ++c) rows[r].push_back(Pattern(r, c, 12));
+    Bytes file = Packed12(rows, false, 0, 10);
+    file[16 + 15] = pad;  // the second row's padding byte (big-endian words)
+    Frame f(file, g);
+    f->loader_flags = 8;
+    packed_12bit_load_raw(f.get());
+    ExpectCfa(f, [](int r, int c) { return Pattern(r, c, 12); });
+    EXPECT_EQ(f->data_error_reported, pad != 0);
+  }
+}
