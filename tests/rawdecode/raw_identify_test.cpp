@@ -434,6 +434,8 @@ TEST(RawIdentify, ProbesThatReadTheData) {
     auto p = Probe(c.bytes());
     EXPECT_STREQ(p->ctx->camera_make, c.make);
     EXPECT_STREQ(p->ctx->camera_model, c.model);
-    if (c.loader) EXPECT_TRUE(p->ctx->raw_loader == c.loader);
+    if (c.loader) {
+      EXPECT_TRUE(p->ctx->raw_loader == c.loader);
+    }
   }
 }
