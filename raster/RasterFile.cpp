@@ -510,6 +510,29 @@ int RasterFile::ReadStretched(int cx0, int gdalY, int cw, int ch, uint8_t* dest,
   return 0;
 }
 
+bool RasterFile::BandPalette(int band, std::vector<uint8_t>& rgba) const {
+  rgba.clear();
+  if (!dataset_ || band < 0 || band >= bandCount_) return false;
+  GDALRasterBand* b = dataset_->GetRasterBand(band + 1);
+  if (b->GetColorInterpretation() != GCI_PaletteIndex) return false;
+  const GDALColorTable* table = b->GetColorTable();
+  if (!table) return false;
+  const int count = std::min(table->GetColorEntryCount(), 65536);
+  if (count < 1) return false;
+  rgba.resize(size_t(count) * 4);
+  for (int i = 0; i < count; ++i) {
+    // Grey, CMYK and HLS tables too, as GDAL turns them into RGB.
+    GDALColorEntry e{};
+    table->GetColorEntryAsRGB(i, &e);
+    uint8_t* out = &rgba[size_t(i) * 4];
+    out[0] = uint8_t(std::clamp<int>(e.c1, 0, 255));
+    out[1] = uint8_t(std::clamp<int>(e.c2, 0, 255));
+    out[2] = uint8_t(std::clamp<int>(e.c3, 0, 255));
+    out[3] = uint8_t(std::clamp<int>(e.c4, 0, 255));
+  }
+  return true;
+}
+
 bool RasterFile::ComputeMinMax(int band, double& low, double& high) {
   if (!dataset_ || band < 0 || band >= bandCount_) return false;
   GdalErrorScope quiet;

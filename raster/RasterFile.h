@@ -94,6 +94,11 @@ class RasterFile {
   // reads).
   bool HasOverviewFor(int outW) const;
 
+  // The colour table of a band GDAL reports as palette indices, as red,
+  // green, blue and alpha per entry (at most 65536 entries). False for any
+  // other band.
+  bool BandPalette(int band, std::vector<uint8_t>& rgba) const;
+
   // Smallest and largest sample of a band, estimated from a sample of the
   // image (or its overviews) by GDAL. False when the band has no valid
   // samples.
