@@ -396,6 +396,32 @@ void RasterFile::DiscardOutput() {
   std::remove((target + ".aux.xml").c_str());
 }
 
+bool RasterFile::CopyGeoreferencingFrom(const RasterFile& input) {
+  if (!dataset_ || !input.dataset_) return false;
+  GdalErrorScope quiet;
+  bool ok = true;
+  double gt[6];
+  if (input.dataset_->GetGeoTransform(gt) == CE_None)
+    ok = dataset_->SetGeoTransform(gt) == CE_None && ok;
+  if (const OGRSpatialReference* srs = input.dataset_->GetSpatialRef())
+    ok = dataset_->SetSpatialRef(srs) == CE_None && ok;
+  for (int b = 0; b < std::min(bandCount_, input.bandCount_); ++b) {
+    int has = FALSE;
+    const double nodata = input.dataset_->GetRasterBand(b + 1)->GetNoDataValue(&has);
+    if (!has || !std::isfinite(nodata)) continue;
+    double mapped = nodata;
+    if (const uint8_t* table = input.StretchTable(b)) {
+      // The stretch reads 16-bit samples as unsigned: so does this.
+      if (nodata != std::floor(nodata) || nodata < -32768 || nodata > 65535) continue;
+      mapped = table[uint16_t(int32_t(nodata))];
+    } else if (nodata < 0 || nodata > 255 || nodata != std::floor(nodata)) {
+      continue;  // no byte holds it
+    }
+    ok = dataset_->GetRasterBand(b + 1)->SetNoDataValue(mapped) == CE_None && ok;
+  }
+  return ok && !quiet.Failed();
+}
+
 int RasterFile::ReadWindow(int x0, int y0, int x1, int y1, void* buffer, int bufW, int bufH,
                            int samplesPerPixel, int outW, int outH, int band,
                            const std::atomic<bool>* cancel, int bufferType,

@@ -71,6 +71,12 @@ class RasterFile {
   // Closes an output and deletes whatever it wrote (target and side files).
   void DiscardOutput();
 
+  // Gives this output the place of `input` on the ground: its geotransform,
+  // projection and, band by band, its nodata value, mapped through the
+  // input's stretch table when the stretch is active (the value those
+  // pixels get in the output). False when the output refused any of them.
+  bool CopyGeoreferencingFrom(const RasterFile& input);
+
   // Reads the window x0..x1-1, y0..y1-1 (rows from the bottom; may reach
   // beyond the image) at outW x outH pixels into `buffer`, a bottom-up
   // image of bufW x bufH pixels of `samplesPerPixel` samples. Parts of the
