@@ -175,4 +175,10 @@ int CopyFileNoReplace(const std::string& from, const std::string& to) {
   return CopyIntoPlace(from, to, /*keepTimes=*/false);
 }
 
+int64_t RegularFileSize(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return int64_t(st.st_size);
+}
+
 }  // namespace pw

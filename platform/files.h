@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -61,5 +62,9 @@ int MoveFileNoReplace(const std::string& from, const std::string& to);
 // Copies the bytes of a regular file to a new file `to` (which must not
 // exist), flushed to disk, with the source's mode. Returns 0 or an errno value.
 int CopyFileNoReplace(const std::string& from, const std::string& to);
+
+// Size in bytes of a regular file (or a link to one); -1 for anything else
+// or when it cannot be examined.
+int64_t RegularFileSize(const std::string& path);
 
 }  // namespace pw

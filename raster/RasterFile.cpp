@@ -2,8 +2,6 @@
 
 #include <gdal_priv.h>
 #include <tiffio.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -15,7 +13,10 @@
 
 #include "raster/GdalErrors.h"
 #include "raster/StretchTable.h"
+#include "platform/atomic_file.h"
+#include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/temp_file.h"
 
 namespace pw {
 namespace {
@@ -108,13 +109,11 @@ bool ReadWholeFile(const std::string& path, uint8_t* out, int64_t size) {
   return ok;
 }
 
+// Whole or not at all: a short sidecar must never be read, and one that is
+// replaced (another image's, a cut one) is replaced in one step.
 bool WriteWholeFile(const std::string& path, const uint8_t* data, int64_t size) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  bool ok = std::fwrite(data, 1, size_t(size), f) == size_t(size);
-  ok = (std::fclose(f) == 0) && ok;
-  if (!ok) std::remove(path.c_str());  // a short sidecar must never be read
-  return ok;
+  return WriteFileAtomically(
+      path, std::string_view(reinterpret_cast<const char*>(data), size_t(size)));
 }
 
 // True when `driver` turns an 8-bit image of `bands` bands into a file; tried
@@ -254,9 +253,7 @@ bool RasterFile::LoadOrBuildStretchTable() {
 
   // A sidecar of any other size belongs to another image or was cut short:
   // rebuilding is cheap next to showing a wrong stretch.
-  struct stat st {};
-  if (::stat(sidecar.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size &&
-      ReadWholeFile(sidecar, stretchTable_.data(), size))
+  if (RegularFileSize(sidecar) == size && ReadWholeFile(sidecar, stretchTable_.data(), size))
     return true;
 
   std::vector<uint8_t> built;
@@ -328,16 +325,11 @@ bool RasterFile::Create(const std::string& path, const int& width, const int& he
     return false;
   }
 
-  std::string pattern = TempFolder() + "/pixelwharf-8bit-XXXXXX.tif";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  const int fd = ::mkstemps(buf.data(), 4);
-  if (fd < 0) {
+  const std::string working = CreateTempFileWithSuffix("pixelwharf-8bit", ".tif");
+  if (working.empty()) {
     lastError_ = "无法创建临时文件";
     return false;
   }
-  ::close(fd);
-  const std::string working(buf.data());
   GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
   GdalErrorScope quiet;
   // BIGTIFF=IF_SAFER: the working copy may exceed 4 GiB for large images.
