@@ -89,7 +89,9 @@ struct CPixelwharfView::Opening {
 };
 
 int CPixelwharfView::OpenImageInView(const std::wstring& path) {
-  CancelOpening();
+  // An opening still reading is dropped without a word: the document has
+  // already begun the progress display of this one, which takes its place.
+  StopOpening();
   // An image named on the command line arrives before the window is first
   // shown: lay the frame out now so the bitmap has the view's real size.
   if (!IsShownOnScreen() && GetParent()) GetParent()->Layout();

@@ -132,6 +132,25 @@ TEST(ViewerOpen, EscapeCancelsALargeOpen) {
   EXPECT_TRUE(Messages().empty());
 }
 
+// A second opening while the first still reads takes its place.
+TEST(ViewerOpen, ANewOpeningReplacesOneStillReading) {
+  OpenThroughDialog(g_rgb);
+  Messages().clear();
+  LargeRaster large;
+  ASSERT_TRUE(large.ok());
+  ASSERT_TRUE(Frame()->OpenDocumentFile(wxString::FromUTF8(large.path())));
+  Pump(200ms);
+  ASSERT_TRUE(Opening());
+  ASSERT_TRUE(Frame()->OpenDocumentFile(wxString::FromUTF8(g_u16)));
+  Settle();
+  EXPECT_FALSE(Opening());
+  ASSERT_NE(View()->GetRenderer(), nullptr);
+  EXPECT_EQ(View()->GetRenderer()->ImageWidth(), 300);
+  EXPECT_EQ(Doc()->GetPath(), wxString::FromUTF8(g_u16).ToStdWstring());
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(Frame()->GetProgressBar()->GetPos(), 1000) << "the gauge ends full";
+}
+
 // Started on the large raster, the real program maps its window at once,
 // and ends promptly when the session ends it in the middle of the reading.
 TEST(ViewerOpen, StartedOnALargeRasterTheWindowMapsAtOnce) {
