@@ -36,7 +36,7 @@ std::wstring Run(const FileDialogRequest& request) {
   }
   long style = request.kind == FileDialogRequest::Save ? wxFD_SAVE | wxFD_OVERWRITE_PROMPT
                                                        : wxFD_OPEN | wxFD_FILE_MUST_EXIST;
-  wxFileDialog dialog(nullptr, request.title, wxEmptyString, request.defaultName,
+  wxFileDialog dialog(nullptr, request.title, request.defaultDir, request.defaultName,
                       request.filter, style);
   if (dialog.ShowModal() != wxID_OK) return {};
   wxString path = dialog.GetPath();
@@ -92,7 +92,8 @@ std::wstring PickOpenFileByExtensions(const std::vector<std::wstring>& extension
 }
 
 std::wstring PickSaveFileByExtensions(const std::wstring& defaultExtension,
-                                      const std::wstring& defaultName) {
+                                      const std::wstring& defaultName,
+                                      const std::wstring& defaultDir) {
   std::size_t dot = defaultExtension.rfind(L'.');
   std::wstring ext = dot == std::wstring::npos ? defaultExtension : defaultExtension.substr(dot + 1);
   if (ext.empty()) return {};
@@ -102,6 +103,7 @@ std::wstring PickSaveFileByExtensions(const std::wstring& defaultExtension,
   r.filter = BuildExtensionFilter({ext}, false);
   r.defaultExtension = wxString(L"." + ext);
   r.defaultName = wxString(defaultName);
+  r.defaultDir = wxString(defaultDir);
   return Run(r);
 }
 

@@ -12,8 +12,10 @@ namespace pw {
 std::wstring BrowseForFolder(const std::wstring& title);
 std::wstring PickOpenFile();
 std::wstring PickOpenFileByExtensions(const std::vector<std::wstring>& extensions);
+// `defaultDir`, when given, is the folder the dialog opens in.
 std::wstring PickSaveFileByExtensions(const std::wstring& defaultExtension,
-                                      const std::wstring& defaultName);
+                                      const std::wstring& defaultName,
+                                      const std::wstring& defaultDir = {});
 
 // What a file dialog is asked to show, in the filter form "text|patterns|..."
 // the toolkit takes (no trailing "||").
@@ -23,6 +25,7 @@ struct FileDialogRequest {
   wxString filter;
   wxString defaultExtension;  // with its dot, save dialogs only
   wxString defaultName;
+  wxString defaultDir;  // the folder to open in; empty: the toolkit's choice
 };
 
 // The filter for a list of extensions: for each, "<ext>文件（*.<ext>)" with

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <wx/filename.h>
+
 #include "app/CommandIds.h"
 #include "app/Dialogs.h"
 #include "app/MainFrame.h"
@@ -69,7 +71,10 @@ void CPixelwharfDoc::ReleaseImageBuffers() { m_conversion.ReleaseImageBuffers();
 void CPixelwharfDoc::ConvertTo8Bit() {
   if (m_path.empty()) return;
   const std::wstring offered = GetFileName(m_path, false) + L"_8";
-  const std::wstring target = pw::PickSaveFileByExtensions(L".tif", offered);
+  // The copy is offered beside the image, not in whatever folder the
+  // program was started from.
+  const std::wstring folder = wxFileName(wxString(m_path)).GetPath().ToStdWstring();
+  const std::wstring target = pw::PickSaveFileByExtensions(L".tif", offered, folder);
   if (target.empty()) return;
 
   CTaskBarProgress* progress = nullptr;

@@ -89,7 +89,9 @@ struct CPixelwharfView::Opening {
 };
 
 int CPixelwharfView::OpenImageInView(const std::wstring& path) {
-  CancelOpening();
+  // An opening still reading is dropped without a word: the document has
+  // already begun the progress display of this one, which takes its place.
+  StopOpening();
   // An image named on the command line arrives before the window is first
   // shown: lay the frame out now so the bitmap has the view's real size.
   if (!IsShownOnScreen() && GetParent()) GetParent()->Layout();
@@ -292,8 +294,8 @@ void CPixelwharfView::OnMouseMove(wxMouseEvent& event) {
 
 void CPixelwharfView::UpdatePixelReadout(int px, int py) {
   if (!m_renderer || px < 0) return;
-  std::vector<int64_t> values;
-  if (!m_renderer->GetPixelValues(px, py, values, m_fileValues) || values.size() < 3) return;
+  const std::string values = m_renderer->ValueText(px, py, m_fileValues);
+  if (values.empty()) return;
   const double s = m_renderer->Scale();
   if (s <= 0) return;
   // floor, not truncation: the half pixel left of or above the image is not
@@ -303,8 +305,7 @@ void CPixelwharfView::UpdatePixelReadout(int px, int py) {
   if (x < 0 || x >= m_renderer->ImageWidth() || yt < 0 || yt >= m_renderer->ImageHeight()) return;
   const int y = m_yReversed ? m_renderer->ImageHeight() - yt - 1 : yt;
   const wxString xy = wxString::Format("X=%6lf Y=%6lf", double(x), double(y));
-  const wxString rgb = wxString::Format("R=%lld G=%lld B=%lld", (long long)values[0],
-                                        (long long)values[1], (long long)values[2]);
+  const wxString rgb = wxString::FromUTF8(values);
   if (!m_frame) return;
   if (pw::StatusElement* pane = m_frame->GetStatusExElement(0)) {
     pane->SetText(xy);

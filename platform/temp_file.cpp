@@ -33,4 +33,18 @@ ScopedTempFile::~ScopedTempFile() {
   if (!path_.empty()) ::unlink(path_.c_str());
 }
 
+std::string CreateTempFileWithSuffix(const std::string& prefix, const std::string& suffix) {
+  // Neither part may smuggle in a folder.
+  std::string safe = prefix.empty() ? std::string("pixelwharf") : prefix;
+  std::string tail = suffix;
+  for (std::string* part : {&safe, &tail})
+    for (char& c : *part)
+      if (c == '/') c = '_';
+  std::string path = TempFolder() + "/" + safe + "-XXXXXX" + tail;
+  const int fd = ::mkostemps(path.data(), int(tail.size()), O_CLOEXEC);
+  if (fd < 0) return std::string();
+  ::close(fd);
+  return path;
+}
+
 }  // namespace pw

@@ -30,4 +30,8 @@ class ScopedTempFile {
   std::string path_;
 };
 
+// As CreateTempFile, with `suffix` (e.g. ".tif") after the unique part, for
+// libraries that choose a format by the name's extension.
+std::string CreateTempFileWithSuffix(const std::string& prefix, const std::string& suffix);
+
 }  // namespace pw

@@ -135,6 +135,8 @@ bool EightBitConversion::Run(const std::string& inputPath, const std::string& ou
     ReleaseImageBuffers();
     return false;
   };
+  // The copy lies where the image lies: geotransform, projection, nodata.
+  if (!output->CopyGeoreferencingFrom(*input)) return fail("无法写入输出文件的地理参考");
   if (!AllocateBlockBuffers()) return fail("内存不足，无法分配转换缓冲区");
 
   if (rowsDone) rowsDone(0);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 
@@ -42,6 +43,19 @@ int64_t SampleAsInteger(const uint8_t* p, int dataType) {
   }
 }
 
+// Sizes a picture buffer to `bytes` zeros, a slice at a time: a few hundred
+// megabytes take a while, and an opening may be cancelled meanwhile. False
+// when it was.
+bool ZeroFill(PictureBytes& buffer, size_t bytes, const std::function<bool(double)>& tell) {
+  constexpr size_t kSlice = size_t(16) << 20;
+  buffer.resize(bytes);
+  for (size_t at = 0; at < bytes; at += kSlice) {
+    std::memset(buffer.data() + at, 0, std::min(kSlice, bytes - at));
+    if (!tell(0)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 ImageRenderer::ImageRenderer(RendererHost* view, const std::string& path, uint8_t* dib, int W,
@@ -62,6 +76,23 @@ ImageRenderer::ImageRenderer(RendererHost* view, const std::string& path, uint8_
   imgH_ = raster_->Height();
   bandCount_ = raster_->BandCount();
   bytesPerSample_ = raster_->BytesPerSampleOfFile();
+  // A palette-index band (a GIF, a land-cover map) is drawn through its
+  // colour table; grey indices would be a meaningless picture. Several such
+  // bands are an animated GIF's frames: the first is shown.
+  std::vector<uint8_t> rgba;
+  const int type = raster_->DataType();
+  if ((type == GDT_Byte || type == GDT_UInt16) && raster_->BandPalette(0, rgba)) {
+    palette_.assign(size_t(3) << (8 * bytesPerSample_), 0);
+    const size_t entries = std::min(rgba.size() / 4, palette_.size() / 3);
+    for (size_t i = 0; i < entries; ++i) {
+      const uint8_t* e = &rgba[i * 4];
+      uint8_t* out = &palette_[i * 3];
+      const bool clear = e[3] == 0;
+      out[0] = clear ? kBackground : e[0];
+      out[1] = clear ? kBackground : e[1];
+      out[2] = clear ? kBackground : e[2];
+    }
+  }
   if (bytesPerSample_ <= 2) {
     displayType_ = raster_->DataType();
     displayBytes_ = bytesPerSample_;
@@ -143,7 +174,7 @@ int ImageRenderer::ReadDisplayBands(RasterFile& file, int x0, int y0, int x1, in
                                     uint8_t* buf, int bufW, int bufH, int outW, int outH,
                                     const std::atomic<bool>* cancel,
                                     const ReadProgress* progress) {
-  const int used = std::min(bandCount_, 3);
+  const int used = ShownBands();
   if (used == bandCount_)
     return file.ReadWindow(x0, y0, x1, y1, buf, bufW, bufH, used, outW, outH, -1, cancel,
                            displayType_, progress);
@@ -218,10 +249,8 @@ void ImageRenderer::BuildOverview(const OpenProgress& progress,
   overviewFromFile_ =
       so < 1 && source.HasOverviewFor(ovW_) && ReadReducedOverview(source, raw, tell);
   if (!overviewFromFile_) {
-    if (bytesPerSample_ != 2) {
-      // Strips are drawn into it as they come; what is not read stays black.
-      overview_.assign(overviewBytes, 0);
-    }
+    // Strips are drawn into it as they come; what is not read stays black.
+    if (!Stretched() && !ZeroFill(overview_, overviewBytes, tell)) return;
     ReadOverviewStrips(source, raw, tell);
   }
   if (cancel && cancel->load()) return;  // the engine is thrown away
@@ -231,11 +260,17 @@ void ImageRenderer::BuildOverview(const OpenProgress& progress,
 
 bool ImageRenderer::MapOverview(const PictureBytes& raw) {
   const size_t pixels = size_t(ovW_) * ovH_;
-  const bool grey = bandCount_ == 1, rgb = bandCount_ >= 3;
+  const bool grey = ShownBands() == 1, rgb = !Paletted() && bandCount_ >= 3;
   const bool tables = stretchTable_.size() >= size_t(bandCount_) * 65536;
-  if (!(grey || rgb) || (displayBytes_ == 2 && !tables)) return false;
+  if (!(grey || rgb) || (Stretched() && !tables)) return false;
   overview_.resize(pixels * 3);
   uint8_t* out = overview_.data();
+  if (Paletted()) {
+    const size_t pixelBytes = size_t(displayBytes_);
+    const uint8_t* px = raw.data();
+    for (size_t k = 0; k < pixels; ++k, px += pixelBytes, out += 3) PixelToBgr(px, false, out);
+    return true;
+  }
   // The common cases written out; the rest pixel by pixel through the
   // rule ScaleBlitBands applies.
   if (displayBytes_ == 2 && grey) {
@@ -254,7 +289,7 @@ bool ImageRenderer::MapOverview(const PictureBytes& raw) {
     const uint8_t* v = raw.data();
     for (size_t k = 0; k < pixels; ++k, out += 3) out[0] = out[1] = out[2] = v[k];
   } else {
-    const size_t pixelBytes = size_t(std::min(bandCount_, 3)) * displayBytes_;
+    const size_t pixelBytes = size_t(ShownBands()) * displayBytes_;
     const uint8_t* px = raw.data();
     for (size_t k = 0; k < pixels; ++k, px += pixelBytes, out += 3) PixelToBgr(px, rgb, out);
   }
@@ -263,7 +298,7 @@ bool ImageRenderer::MapOverview(const PictureBytes& raw) {
 
 bool ImageRenderer::ReadReducedOverview(RasterFile& source, PictureBytes& raw,
                                         const std::function<bool(double)>& tell) {
-  const int used = std::min(bandCount_, 3);
+  const int used = ShownBands();
   raw.resize(size_t(ovW_) * ovH_ * used * displayBytes_);  // the read fills it whole
   const ReadProgress readProgress = [&](double f) { return tell(0.95 * f); };
   if (ReadDisplayBands(source, 0, 0, imgW_, imgH_, raw.data(), ovW_, ovH_, ovW_, ovH_, nullptr,
@@ -271,7 +306,7 @@ bool ImageRenderer::ReadReducedOverview(RasterFile& source, PictureBytes& raw,
     raw.clear();
     return false;
   }
-  if (bytesPerSample_ == 2) {
+  if (Stretched()) {
     // The histogram of every overview pixel: the overview is the grid the
     // stretch is counted on.
     StretchHistogram histogram(ovW_, ovH_, used, kOverviewLimit);
@@ -284,8 +319,8 @@ bool ImageRenderer::ReadReducedOverview(RasterFile& source, PictureBytes& raw,
 void ImageRenderer::ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
                                        const std::function<bool(double)>& tell) {
   const double so = ovScale_;
-  const int used = std::min(bandCount_, 3);
-  const bool words = bytesPerSample_ == 2;
+  const int used = ShownBands();
+  const bool words = Stretched();
   const int64_t rowBytes = int64_t(imgW_) * used * displayBytes_;
   const int stripRows = StretchStripRows(rowBytes);
   PictureBytes strip(size_t(rowBytes) * stripRows);
@@ -294,7 +329,7 @@ void ImageRenderer::ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
   std::optional<StretchHistogram> histogram;
   if (words) {
     histogram.emplace(imgW_, imgH_, used, kOverviewLimit);
-    raw.assign(size_t(ovW_) * ovH_ * used * displayBytes_, 0);
+    if (!ZeroFill(raw, size_t(ovW_) * ovH_ * used * displayBytes_, tell)) return;
   }
   for (int first = 0; first < imgH_; first += stripRows) {
     const int rows = std::min(stripRows, imgH_ - first);
@@ -428,33 +463,35 @@ void ImageRenderer::OnMouseWheel(int delta, ScreenPoint p) {
   RequestReread();
 }
 
+bool ImageRenderer::ReadFileSamples(int px, int py, std::vector<uint8_t>& raw) {
+  if (!raster_ || s_ <= 0) return false;
+  // floor, not truncation: the half pixel left of or above the image is
+  // outside it.
+  const int c = int(std::floor((px - x_) / s_));
+  const int t = int(std::floor((py - (H_ - y_ - h_)) / s_));
+  const int fromBottom = imgH_ - 1 - t;
+  if (c < 0 || c >= imgW_ || fromBottom < 0 || fromBottom >= imgH_) return false;
+  raw.assign(size_t(bandCount_) * bytesPerSample_, 0);
+  std::unique_lock<std::mutex> lock(rasterMutex_, std::try_to_lock);
+  // Polled rather than a timed lock: a re-read holds the file for the
+  // length of one read, and the UI must not hang behind it.
+  for (auto waited = std::chrono::milliseconds(0); !lock.owns_lock() && waited < kPixelQueryWait;
+       waited += std::chrono::milliseconds(2)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    lock.try_lock();
+  }
+  if (!lock.owns_lock() || !raster_) return false;
+  const int band = bandCount_ == 1 ? 0 : -1;
+  return raster_->ReadWindow(c, fromBottom, c + 1, fromBottom + 1, raw.data(), 1, 1, bandCount_,
+                             1, 1, band) == 0;
+}
+
 bool ImageRenderer::GetPixelValues(int px, int py, std::vector<int64_t>& values,
                                    bool fileValues) {
   if (px < 0 || px >= W_ || py < 0 || py >= H_) return false;
   if (fileValues) {
-    if (!raster_ || s_ <= 0) return false;
-    // floor, not truncation: the half pixel left of or above the image is
-    // outside it.
-    const int c = int(std::floor((px - x_) / s_));
-    const int t = int(std::floor((py - (H_ - y_ - h_)) / s_));
-    const int fromBottom = imgH_ - 1 - t;
-    if (c < 0 || c >= imgW_ || fromBottom < 0 || fromBottom >= imgH_) return false;
-    std::vector<uint8_t> raw(size_t(bandCount_) * bytesPerSample_);
-    {
-      std::unique_lock<std::mutex> lock(rasterMutex_, std::try_to_lock);
-      // Polled rather than a timed lock: a re-read holds the file for the
-      // length of one read, and the UI must not hang behind it.
-      for (auto waited = std::chrono::milliseconds(0); !lock.owns_lock() && waited < kPixelQueryWait;
-           waited += std::chrono::milliseconds(2)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        lock.try_lock();
-      }
-      if (!lock.owns_lock() || !raster_) return false;
-      const int band = bandCount_ == 1 ? 0 : -1;
-      if (raster_->ReadWindow(c, fromBottom, c + 1, fromBottom + 1, raw.data(), 1, 1,
-                              bandCount_, 1, 1, band) != 0)
-        return false;
-    }
+    std::vector<uint8_t> raw;
+    if (!ReadFileSamples(px, py, raw)) return false;
     values.assign(size_t(bandCount_), 0);
     for (int b = 0; b < bandCount_; ++b)
       values[size_t(b)] = SampleAsInteger(raw.data() + size_t(b) * bytesPerSample_,
@@ -469,6 +506,52 @@ bool ImageRenderer::GetPixelValues(int px, int py, std::vector<int64_t>& values,
   const uint8_t* p = dib_ + (size_t(H_ - 1 - py) * W_ + px) * 3;
   values = {p[2], p[1], p[0]};
   return true;
+}
+
+std::string ImageRenderer::ValueText(int px, int py, bool fileValues) {
+  if (px < 0 || px >= W_ || py < 0 || py >= H_) return {};
+  char text[160];
+  if (Paletted()) {
+    std::vector<uint8_t> raw;
+    if (!ReadFileSamples(px, py, raw)) return {};
+    uint16_t index = raw[0];
+    if (bytesPerSample_ == 2) std::memcpy(&index, raw.data(), 2);
+    const uint8_t* c = &palette_[size_t(index) * 3];
+    std::snprintf(text, sizeof text, "索引=%u R=%u G=%u B=%u", unsigned(index), unsigned(c[0]),
+                  unsigned(c[1]), unsigned(c[2]));
+    return text;
+  }
+  if (!fileValues) {
+    std::vector<int64_t> shown;
+    if (!GetPixelValues(px, py, shown, false)) return {};
+    std::snprintf(text, sizeof text, "R=%lld G=%lld B=%lld", (long long)shown[0],
+                  (long long)shown[1], (long long)shown[2]);
+    return text;
+  }
+  std::vector<uint8_t> raw;
+  if (!ReadFileSamples(px, py, raw)) return {};
+  // Integers as they are; floating point with the digits its type holds,
+  // so -317.28 reads -317.28 and not -317.
+  const int type = raster_->DataType();
+  auto sample = [&](int b) {
+    const uint8_t* p = raw.data() + size_t(std::min(b, bandCount_ - 1)) * bytesPerSample_;
+    char out[48];
+    if (type == GDT_Float32) {
+      float v;
+      std::memcpy(&v, p, 4);
+      std::snprintf(out, sizeof out, "%.7g", double(v));
+    } else if (type == GDT_Float64) {
+      double v;
+      std::memcpy(&v, p, 8);
+      std::snprintf(out, sizeof out, "%.15g", v);
+    } else {
+      std::snprintf(out, sizeof out, "%lld", (long long)SampleAsInteger(p, type));
+    }
+    return std::string(out);
+  };
+  // Fewer than three bands: the first stands for all three.
+  const int g = bandCount_ >= 3 ? 1 : 0, b = bandCount_ >= 3 ? 2 : 0;
+  return "R=" + sample(0) + " G=" + sample(g) + " B=" + sample(b);
 }
 
 void ImageRenderer::SetViewSize(int W, int H, uint8_t* dib) {
@@ -574,7 +657,7 @@ int ImageRenderer::Reread(const std::atomic<bool>* abort) {
       ow = Nearest(sx1 * p.s) - Nearest(sx0 * p.s);
       oh = Nearest(sy1 * p.s) - Nearest(sy0 * p.s);
     }
-    const int used = std::min(bandCount_, 3);
+    const int used = ShownBands();
     int rc = 1;
     std::vector<uint8_t> raw;
     if (ow > 0 && oh > 0 && sx1 > sx0 && sy1 > sy0 && int64_t(ow) * oh <= int64_t(2) * bw * bh) {

@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -139,6 +140,13 @@ class ImageRenderer {
   // signed where the file's type is; at least three values).
   bool GetPixelValues(int px, int py, std::vector<int64_t>& values, bool fileValues);
 
+  // The readout's value text for the view point (y from the top): "R=.. G=..
+  // B=.." of the displayed colour, or of the file's own samples (floating
+  // point ones with their decimals). A palette image shows the file's index
+  // and its table colour, "索引=.. R=.. G=.. B=..", either way. Empty when
+  // the point shows no image pixel.
+  std::string ValueText(int px, int py, bool fileValues);
+
   // Band-to-colour copy of a w0 x h0 buffer of `samplesPerPixel` samples at
   // the engine's sample size: its region (0, 0)-(sw, sh) onto the
   // destination rectangle of a 24-bit dw x dh buffer.
@@ -192,6 +200,8 @@ class ImageRenderer {
   // GDAL serves from them).
   bool OverviewFromFileOverviews() const { return overviewFromFile_; }
   int BandCount() const { return bandCount_; }
+  // Band 1 is drawn through its colour table (palette indices).
+  bool Paletted() const { return !palette_.empty(); }
   int DataType() const { return raster_ ? raster_->DataType() : 0; }
   bool Ready() const { return ready_.load(); }
   bool OverviewOnly() const { return overviewOnly_; }
@@ -224,6 +234,14 @@ class ImageRenderer {
   void SetStretchTables(const std::vector<double>& counts, int bands);
   // One source pixel at the display's sample size to blue, green, red.
   void PixelToBgr(const uint8_t* px, bool rgb, uint8_t* out) const;
+  // How many bands the display reads: the first alone for palette indices
+  // (of an animated GIF's frames, the first), else bands 1..3 at most.
+  int ShownBands() const { return palette_.empty() ? std::min(bandCount_, 3) : 1; }
+  // 16-bit samples shown through the stretch tables.
+  bool Stretched() const { return displayBytes_ == 2 && palette_.empty(); }
+  // The file's own samples, every band, of the image pixel under the view
+  // point; false outside the image or when the file is busy.
+  bool ReadFileSamples(int px, int py, std::vector<uint8_t>& raw);
   Placement TakePlacement();
   // Bands 1..3 at most (all the colour mapping uses) into a buffer of that
   // many samples per pixel.
@@ -250,6 +268,9 @@ class ImageRenderer {
   bool overviewFromFile_ = false;
   bool cancelled_ = false;
   std::vector<uint8_t> stretchTable_;
+  // Palette images: red, green, blue of every possible index (those past
+  // the table black, transparent ones the background); empty otherwise.
+  std::vector<uint8_t> palette_;
   RendererHost* view_ = nullptr;
   double dx_ = 0, dy_ = 0;
   double offX_ = 0, offY_ = 0;

@@ -2,8 +2,6 @@
 
 #include <gdal_priv.h>
 #include <tiffio.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -15,7 +13,10 @@
 
 #include "raster/GdalErrors.h"
 #include "raster/StretchTable.h"
+#include "platform/atomic_file.h"
+#include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/temp_file.h"
 
 namespace pw {
 namespace {
@@ -108,13 +109,11 @@ bool ReadWholeFile(const std::string& path, uint8_t* out, int64_t size) {
   return ok;
 }
 
+// Whole or not at all: a short sidecar must never be read, and one that is
+// replaced (another image's, a cut one) is replaced in one step.
 bool WriteWholeFile(const std::string& path, const uint8_t* data, int64_t size) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  bool ok = std::fwrite(data, 1, size_t(size), f) == size_t(size);
-  ok = (std::fclose(f) == 0) && ok;
-  if (!ok) std::remove(path.c_str());  // a short sidecar must never be read
-  return ok;
+  return WriteFileAtomically(
+      path, std::string_view(reinterpret_cast<const char*>(data), size_t(size)));
 }
 
 // True when `driver` turns an 8-bit image of `bands` bands into a file; tried
@@ -254,9 +253,7 @@ bool RasterFile::LoadOrBuildStretchTable() {
 
   // A sidecar of any other size belongs to another image or was cut short:
   // rebuilding is cheap next to showing a wrong stretch.
-  struct stat st {};
-  if (::stat(sidecar.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size &&
-      ReadWholeFile(sidecar, stretchTable_.data(), size))
+  if (FileSize(sidecar) == size && ReadWholeFile(sidecar, stretchTable_.data(), size))
     return true;
 
   std::vector<uint8_t> built;
@@ -328,16 +325,11 @@ bool RasterFile::Create(const std::string& path, const int& width, const int& he
     return false;
   }
 
-  std::string pattern = TempFolder() + "/pixelwharf-8bit-XXXXXX.tif";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  const int fd = ::mkstemps(buf.data(), 4);
-  if (fd < 0) {
+  const std::string working = CreateTempFileWithSuffix("pixelwharf-8bit", ".tif");
+  if (working.empty()) {
     lastError_ = "无法创建临时文件";
     return false;
   }
-  ::close(fd);
-  const std::string working(buf.data());
   GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
   GdalErrorScope quiet;
   // BIGTIFF=IF_SAFER: the working copy may exceed 4 GiB for large images.
@@ -394,6 +386,32 @@ void RasterFile::DiscardOutput() {
   std::remove(target.c_str());
   // The side file GDAL may write next to an image it made.
   std::remove((target + ".aux.xml").c_str());
+}
+
+bool RasterFile::CopyGeoreferencingFrom(const RasterFile& input) {
+  if (!dataset_ || !input.dataset_) return false;
+  GdalErrorScope quiet;
+  bool ok = true;
+  double gt[6];
+  if (input.dataset_->GetGeoTransform(gt) == CE_None)
+    ok = dataset_->SetGeoTransform(gt) == CE_None && ok;
+  if (const OGRSpatialReference* srs = input.dataset_->GetSpatialRef())
+    ok = dataset_->SetSpatialRef(srs) == CE_None && ok;
+  for (int b = 0; b < std::min(bandCount_, input.bandCount_); ++b) {
+    int has = FALSE;
+    const double nodata = input.dataset_->GetRasterBand(b + 1)->GetNoDataValue(&has);
+    if (!has || !std::isfinite(nodata)) continue;
+    double mapped = nodata;
+    if (const uint8_t* table = input.StretchTable(b)) {
+      // The stretch reads 16-bit samples as unsigned: so does this.
+      if (nodata != std::floor(nodata) || nodata < -32768 || nodata > 65535) continue;
+      mapped = table[uint16_t(int32_t(nodata))];
+    } else if (nodata < 0 || nodata > 255 || nodata != std::floor(nodata)) {
+      continue;  // no byte holds it
+    }
+    ok = dataset_->GetRasterBand(b + 1)->SetNoDataValue(mapped) == CE_None && ok;
+  }
+  return ok && !quiet.Failed();
 }
 
 int RasterFile::ReadWindow(int x0, int y0, int x1, int y1, void* buffer, int bufW, int bufH,
@@ -508,6 +526,29 @@ int RasterFile::ReadStretched(int cx0, int gdalY, int cw, int ch, uint8_t* dest,
     }
   }
   return 0;
+}
+
+bool RasterFile::BandPalette(int band, std::vector<uint8_t>& rgba) const {
+  rgba.clear();
+  if (!dataset_ || band < 0 || band >= bandCount_) return false;
+  GDALRasterBand* b = dataset_->GetRasterBand(band + 1);
+  if (b->GetColorInterpretation() != GCI_PaletteIndex) return false;
+  const GDALColorTable* table = b->GetColorTable();
+  if (!table) return false;
+  const int count = std::min(table->GetColorEntryCount(), 65536);
+  if (count < 1) return false;
+  rgba.resize(size_t(count) * 4);
+  for (int i = 0; i < count; ++i) {
+    // Grey, CMYK and HLS tables too, as GDAL turns them into RGB.
+    GDALColorEntry e{};
+    table->GetColorEntryAsRGB(i, &e);
+    uint8_t* out = &rgba[size_t(i) * 4];
+    out[0] = uint8_t(std::clamp<int>(e.c1, 0, 255));
+    out[1] = uint8_t(std::clamp<int>(e.c2, 0, 255));
+    out[2] = uint8_t(std::clamp<int>(e.c3, 0, 255));
+    out[3] = uint8_t(std::clamp<int>(e.c4, 0, 255));
+  }
+  return true;
 }
 
 bool RasterFile::ComputeMinMax(int band, double& low, double& high) {

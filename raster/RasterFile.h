@@ -71,6 +71,12 @@ class RasterFile {
   // Closes an output and deletes whatever it wrote (target and side files).
   void DiscardOutput();
 
+  // Gives this output the place of `input` on the ground: its geotransform,
+  // projection and, band by band, its nodata value, mapped through the
+  // input's stretch table when the stretch is active (the value those
+  // pixels get in the output). False when the output refused any of them.
+  bool CopyGeoreferencingFrom(const RasterFile& input);
+
   // Reads the window x0..x1-1, y0..y1-1 (rows from the bottom; may reach
   // beyond the image) at outW x outH pixels into `buffer`, a bottom-up
   // image of bufW x bufH pixels of `samplesPerPixel` samples. Parts of the
@@ -93,6 +99,11 @@ class RasterFile {
   // than 1.2 times coarser than asked (GDAL's own threshold for nearest
   // reads).
   bool HasOverviewFor(int outW) const;
+
+  // The colour table of a band GDAL reports as palette indices, as red,
+  // green, blue and alpha per entry (at most 65536 entries). False for any
+  // other band.
+  bool BandPalette(int band, std::vector<uint8_t>& rgba) const;
 
   // Smallest and largest sample of a band, estimated from a sample of the
   // image (or its overviews) by GDAL. False when the band has no valid

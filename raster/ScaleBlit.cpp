@@ -91,11 +91,12 @@ int ImageRenderer::ScaleBlitBands(const uint8_t* src, int w0, int h0, int sample
     std::memset(dst, kBackground, size_t(dw) * dh * 3);
   }
   // Two bands have no colour mapping (nor have 16-bit samples without
-  // their table).
-  const bool grey = bandCount_ == 1;
-  const bool rgb = bandCount_ >= 3 && samplesPerPixel >= 3;
+  // their table); palette indices go through their colour table.
+  const bool grey = ShownBands() == 1;
+  const bool rgb = !Paletted() && bandCount_ >= 3 && samplesPerPixel >= 3;
   const bool bytes = displayBytes_ == 1;
-  const bool words = displayBytes_ == 2 && stretchTable_.size() >= size_t(bandCount_) * 65536;
+  const bool words = displayBytes_ == 2 &&
+                     (Paletted() || stretchTable_.size() >= size_t(bandCount_) * 65536);
   const bool floats = displayBytes_ == 4;
   if (!(grey || rgb) || !(bytes || words || floats)) return 0;
   const size_t pixelBytes = size_t(samplesPerPixel) * displayBytes_;
@@ -107,7 +108,14 @@ int ImageRenderer::ScaleBlitBands(const uint8_t* src, int w0, int h0, int sample
 
 void ImageRenderer::PixelToBgr(const uint8_t* px, bool rgb, uint8_t* out) const {
   uint8_t red, green, blue;
-  if (displayBytes_ == 1) {
+  if (!palette_.empty()) {
+    uint16_t index = px[0];
+    if (displayBytes_ == 2) std::memcpy(&index, px, 2);
+    const uint8_t* c = &palette_[size_t(index) * 3];
+    red = c[0];
+    green = c[1];
+    blue = c[2];
+  } else if (displayBytes_ == 1) {
     red = px[0];
     green = rgb ? px[1] : px[0];
     blue = rgb ? px[2] : px[0];

@@ -351,6 +351,7 @@ TEST(Viewer, ConvertsThroughTheOfferedName) {
   pw::SetFileDialogHook({});
   EXPECT_EQ(asked.kind, pw::FileDialogRequest::Save);
   EXPECT_EQ(asked.defaultName, "scene_8");
+  EXPECT_EQ(asked.defaultDir, wxString::FromUTF8(g_dir->Path())) << "the dialog opens beside the image";
   EXPECT_EQ(asked.defaultExtension, ".tif");
   EXPECT_TRUE(asked.filter.Contains(wxString::FromUTF8("文件（*.")));
   ASSERT_EQ(ViewerEnvironment::messages.size(), 1u);

@@ -286,3 +286,34 @@ TEST(ProgramFolder, HonoursOverrideAndNamesFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Files, FileSizeOnlyForRegularFiles) {
+  TempTree t;
+  const std::string file = t.Write("seven.bin", "1234567");
+  ASSERT_EQ(::mkfifo((t / "fifo").c_str(), 0644), 0);
+  ASSERT_EQ(::symlink(file.c_str(), (t / "link").c_str()), 0);
+  EXPECT_EQ(pw::FileSize(file), 7);
+  EXPECT_EQ(pw::FileSize(t / "link"), 7);
+  EXPECT_EQ(pw::FileSize(t.Write("empty.bin", "")), 0);
+  EXPECT_EQ(pw::FileSize(t.path()), -1);
+  EXPECT_EQ(pw::FileSize(t / "fifo"), -1);
+  EXPECT_EQ(pw::FileSize(t / "missing"), -1);
+  EXPECT_EQ(pw::FileSize(""), -1);
+}
+
+TEST(TempFile, SuffixFollowsTheUniquePart) {
+  const std::string a = pw::CreateTempFileWithSuffix("pw-test/8bit", ".tif");
+  const std::string b = pw::CreateTempFileWithSuffix("pw-test/8bit", ".tif");
+  ASSERT_FALSE(a.empty());
+  ASSERT_FALSE(b.empty());
+  EXPECT_NE(a, b);
+  EXPECT_EQ(a.rfind(pw::TempFolder() + "/pw-test_8bit-", 0), 0u) << a;
+  EXPECT_EQ(a.substr(a.size() - 4), ".tif");
+  EXPECT_EQ(pw::FileSize(a), 0);
+  ::unlink(a.c_str());
+  ::unlink(b.c_str());
+}
+
+}  // namespace

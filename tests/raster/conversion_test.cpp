@@ -1,6 +1,7 @@
 #include "raster/EightBitConversion.h"
 
 #include <gdal.h>
+#include <ogr_srs_api.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -212,6 +213,60 @@ TEST(EightBitConversion, OutputFormatsByExtension) {
       EXPECT_EQ(wrong, 0) << out << " band " << b;
     }
   }
+}
+
+// The 8-bit copy lies where the image lies: geotransform, projection and
+// nodata are carried over to every format (the nodata value as the stretch
+// maps it), read back through GDAL as any GIS would.
+TEST(EightBitConversion, OutputKeepsTheGeoreferencing) {
+  ScratchDir dir;
+  const std::vector<double> geo = {500000, 30, 0, 4400000, 0, -30};
+  OGRSpatialReferenceH utm = OSRNewSpatialReference(nullptr);
+  ASSERT_EQ(OSRImportFromEPSG(utm, 32650), OGRERR_NONE);
+  const struct { int type; double nodata; double mappedNodata; const char* ext; } cases[] = {
+      {GDT_UInt16, 0, 0, "tif"},
+      {GDT_UInt16, 65535, 254, "tif"},
+      {GDT_Byte, 7, 7, "tif"},
+      {GDT_UInt16, 0, 0, "png"},
+      {GDT_Byte, 7, 7, "bmp"},
+      {GDT_UInt16, 0, 0, "img"},
+  };
+  for (const auto& c : cases) {
+    const std::string stem = "geo" + std::to_string(c.type) + "_" + std::to_string(int(c.nodata)) + c.ext;
+    SCOPED_TRACE(stem);
+    const std::string in = dir.File(stem + ".tif");
+    const std::string out = dir.File(stem + "_8." + c.ext);
+    pwtest::WriteRaster(in, 40, 20, 1, c.type,
+                        [&](int x, int t, int) { return x < 3 ? c.nodata : 100 + x + t; }, "GTiff", geo);
+    {
+      GDALDatasetH ds = GDALOpen(in.c_str(), GA_Update);
+      ASSERT_NE(ds, nullptr);
+      ASSERT_EQ(GDALSetSpatialRef(ds, utm), CE_None);
+      ASSERT_EQ(GDALSetRasterNoDataValue(GDALGetRasterBand(ds, 1), c.nodata), CE_None);
+      GDALClose(ds);
+    }
+    EightBitConversion cvt;
+    std::string error;
+    ASSERT_TRUE(cvt.Run(in, out, nullptr, nullptr, error)) << error;
+    GDALDatasetH ds = GDALOpen(out.c_str(), GA_ReadOnly);
+    ASSERT_NE(ds, nullptr);
+    double gt[6] = {};
+    ASSERT_EQ(GDALGetGeoTransform(ds, gt), CE_None);
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(gt[k], geo[size_t(k)]) << k;
+    OGRSpatialReferenceH srs = GDALGetSpatialRef(ds);
+    ASSERT_NE(srs, nullptr);
+    EXPECT_TRUE(OSRIsSame(srs, utm));
+    int has = FALSE;
+    const double nodata = GDALGetRasterNoDataValue(GDALGetRasterBand(ds, 1), &has);
+    EXPECT_TRUE(has);
+    EXPECT_EQ(nodata, c.mappedNodata);
+    // The nodata pixels carry that value in the output.
+    std::vector<double> band = pwtest::ReadBand(out, 0);
+    GDALClose(ds);
+    ASSERT_EQ(band.size(), 800u);
+    EXPECT_EQ(band[0], c.mappedNodata);
+  }
+  OSRDestroySpatialReference(utm);
 }
 
 }  // namespace

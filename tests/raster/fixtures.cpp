@@ -23,6 +23,21 @@ ScratchDir::~ScratchDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
+void SetPalette(const std::string& path, const std::vector<std::vector<int>>& entries) {
+  GDALAllRegister();
+  GDALDataset* ds = GDALDataset::FromHandle(GDALOpen(path.c_str(), GA_Update));
+  ASSERT_NE(ds, nullptr);
+  GDALColorTable table;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const GDALColorEntry e{short(entries[i][0]), short(entries[i][1]), short(entries[i][2]),
+                           short(entries[i][3])};
+    table.SetColorEntry(int(i), &e);
+  }
+  EXPECT_EQ(ds->GetRasterBand(1)->SetColorTable(&table), CE_None);
+  EXPECT_EQ(ds->GetRasterBand(1)->SetColorInterpretation(GCI_PaletteIndex), CE_None);
+  GDALClose(ds);
+}
+
 void WriteRaster(const std::string& path, int width, int height, int bands, int gdalType,
                  const SampleFn& value, const char* driverName, const std::vector<double>& geo,
                  const std::vector<std::string>& options) {

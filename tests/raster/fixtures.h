@@ -29,6 +29,10 @@ void WriteRaster(const std::string& path, int width, int height, int bands, int 
                  const SampleFn& value, const char* driver = "GTiff",
                  const std::vector<double>& geo = {}, const std::vector<std::string>& options = {});
 
+// Gives band 1 of an existing GeoTIFF a colour table (red, green, blue,
+// alpha per entry) and marks it as palette indices, through GDAL.
+void SetPalette(const std::string& path, const std::vector<std::vector<int>>& entries);
+
 // Every sample of band b of a file, top row first, as doubles.
 std::vector<double> ReadBand(const std::string& path, int band, int* width = nullptr,
                              int* height = nullptr, int* dataType = nullptr, int* bands = nullptr);

@@ -529,3 +529,103 @@ TEST(RendererOpening, CancelStopsTheReadingAndRefitFollowsTheView) {
 }
 
 }  // namespace
+
+namespace {
+
+// Palette indices are drawn through their colour table, and the readout
+// names index and colour; of an animated GIF's frames (one palette band
+// each) the first is shown.
+TEST(RendererPalette, IndicesDrawnThroughTheColourTable) {
+  ScratchDir dir;
+  const std::string map = dir.File("landcover.tif");
+  // Left half class 1, right half class 2, bottom row class 3.
+  pwtest::WriteRaster(map, 40, 30, 1, GDT_Byte,
+                      [](int x, int t, int) { return t == 29 ? 3 : (x < 20 ? 1 : 2); });
+  pwtest::SetPalette(map, {{0, 0, 0, 255}, {0, 160, 0, 255}, {0, 0, 200, 255}, {9, 9, 9, 255}});
+  const std::string gif = dir.File("frames.gif");
+  ASSERT_EQ(pwtest::Run("convert-im6.q16 -size 60x40 xc:red xc:lime xc:blue -loop 0 '" + gif + "'"),
+            0);
+  // Red on the left, see-through on the right: shown as the background.
+  const std::string clear = dir.File("clear.gif");
+  ASSERT_EQ(pwtest::Run("convert-im6.q16 -size 60x40 xc:none -fill red -draw 'rectangle 0,0 29,39' '" +
+                        clear + "'"),
+            0);
+
+  struct Case {
+    std::string path;
+    int column, rowFromTop;
+    uint8_t red, green, blue;
+    std::string text;
+  };
+  const Case cases[] = {
+      {map, 5, 5, 0, 160, 0, "索引=1 R=0 G=160 B=0"},
+      {map, 30, 5, 0, 0, 200, "索引=2 R=0 G=0 B=200"},
+      {map, 30, 29, 9, 9, 9, "索引=3 R=9 G=9 B=9"},
+      {gif, 10, 10, 255, 0, 0, ""},
+      {clear, 10, 10, 255, 0, 0, ""},
+      {clear, 45, 10, 240, 240, 240, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path + " " + std::to_string(c.column));
+    FakeView view(100, 60);
+    auto r = Open(view, c.path);
+    ASSERT_TRUE(r->IsOpen());
+    EXPECT_TRUE(r->Paletted());
+    ASSERT_EQ(r->Scale(), 1.0);
+    const int px = r->X() + c.column, py = view.H - r->Y() - r->DrawnH() + c.rowFromTop;
+    const uint8_t* shown = view.Pixel(px, py);
+    EXPECT_EQ(shown[2], c.red);
+    EXPECT_EQ(shown[1], c.green);
+    EXPECT_EQ(shown[0], c.blue);
+    ASSERT_TRUE(r->WaitForRereads(10s));
+    r->SetOverviewOnly(false);
+    r->Render();  // now from the display buffer
+    EXPECT_EQ(view.Pixel(px, py)[2], c.red);
+    EXPECT_EQ(view.Pixel(px, py)[1], c.green);
+    const std::string text = r->ValueText(px, py, false);
+    if (!c.text.empty()) {
+      EXPECT_EQ(text, c.text);
+      EXPECT_EQ(r->ValueText(px, py, true), c.text);
+    } else {
+      EXPECT_EQ(text.rfind("索引=", 0), 0u) << text;
+      const std::string colour = "R=" + std::to_string(c.red) + " G=" + std::to_string(c.green) +
+                                 " B=" + std::to_string(c.blue);
+      EXPECT_NE(text.find(colour), std::string::npos) << text;
+    }
+  }
+}
+
+// The file's own values keep their decimals; integers stay integers and
+// the displayed colour stays the colour.
+TEST(RendererReadout, FileValuesKeepTheirDecimals) {
+  ScratchDir dir;
+  const struct {
+    int type, bands;
+    double value;
+    std::string text;
+  } cases[] = {
+      {GDT_Float32, 1, -317.28, "R=-317.28 G=-317.28 B=-317.28"},
+      {GDT_Float64, 3, 0.125, "R=0.125 G=1.125 B=2.125"},
+      {GDT_Int16, 1, -40, "R=-40 G=-40 B=-40"},
+      {GDT_UInt32, 1, 4000000000.0, "R=4000000000 G=4000000000 B=4000000000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string path = dir.File("v" + std::to_string(c.type) + ".tif");
+    // Every pixel the value, but one corner otherwise so the stretch spans.
+    pwtest::WriteRaster(path, 20, 10, c.bands, c.type,
+                        [&](int x, int t, int b) { return x == 0 && t == 0 ? 0 : c.value + b; });
+    FakeView view(40, 20);
+    auto r = Open(view, path);
+    ASSERT_TRUE(r->IsOpen());
+    const int px = r->X() + 5, py = view.H - r->Y() - r->DrawnH() + 5;
+    EXPECT_EQ(r->ValueText(px, py, true), c.text);
+    const uint8_t* shown = view.Pixel(px, py);
+    EXPECT_EQ(r->ValueText(px, py, false),
+              "R=" + std::to_string(shown[2]) + " G=" + std::to_string(shown[1]) + " B=" +
+                  std::to_string(shown[0]));
+    EXPECT_EQ(r->ValueText(r->X() - 1, py, true), "") << "outside the image";
+  }
+}
+
+}  // namespace
