@@ -25,8 +25,6 @@ using pw::WideToNarrow;
 
 std::wstring ToWideString(int32_t value);
 std::wstring UnsignedToWideString(uint32_t value);
-// The framework string is already a wide string here.
-inline std::wstring ToWString(const std::wstring& text) { return text; }
 
 // Changes only A-Z / a-z; `lower` true gives lower case.
 std::wstring ChangeCase(const std::wstring& text, bool lower);

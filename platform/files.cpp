@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -240,6 +241,24 @@ bool CopyFileContents(const std::string& from, const std::string& to) {
 
 bool ReplaceFileWith(const std::string& from, const std::string& to) {
   return !from.empty() && !to.empty() && ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+int OpenWithLock(const std::string& path) {
+  if (path.empty()) return -1;
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return -1;
+  return fd.release();
+}
+
+bool TruncateStream(FILE* stream, long size) {
+  if (!stream || size < 0) return false;
+  if (::ftruncate(::fileno(stream), size) != 0) return false;
+  return std::fseek(stream, size, SEEK_SET) == 0;
 }
 
 bool RemoveFile(const std::string& path) { return !path.empty() && ::unlink(path.c_str()) == 0; }

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <string>
 
@@ -95,6 +96,17 @@ bool CopyFileContents(const std::string& from, const std::string& to);
 
 // Renames `from` over `to`, replacing a file there. False on failure.
 bool ReplaceFileWith(const std::string& from, const std::string& to);
+
+// True when the name is a symbolic link (dangling or not).
+bool IsSymbolicLink(const std::string& path);
+
+// Opens an existing file for reading and takes its exclusive lock without
+// waiting. The descriptor (hold it while the lock is wanted), or -1.
+int OpenWithLock(const std::string& path);
+
+// Cuts an open stream's file to `size` bytes and moves the stream there
+// (nothing is flushed first: after a failed write the buffer is junk).
+bool TruncateStream(FILE* stream, long size);
 
 // Removes a file (a link itself, never its target), or an empty folder.
 bool RemoveFile(const std::string& path);

@@ -1,6 +1,5 @@
 #include "tools/BatchCommon.h"
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -8,6 +7,7 @@
 
 #include "core/FileHelpers.h"
 #include "core/PathHelpers.h"
+#include "platform/files.h"
 #include "tools/MoveLog.h"
 #include "tools/StagedPicture.h"
 
@@ -43,11 +43,7 @@ std::wstring ResultLogPath(const std::wstring& folder) {
 
 namespace {
 
-bool PathGone(const std::wstring& path) {
-  const std::string narrow = WideToNarrow(path);
-  struct stat st;
-  return narrow.empty() || ::lstat(narrow.c_str(), &st) != 0;
-}
+bool PathGone(const std::wstring& path) { return !pw::NameTaken(WideToNarrow(path)); }
 
 // One of the lines the tools write into a result log. A "source->result"
 // line whose source is gone is how the sorting tool's moves looked before
@@ -70,9 +66,8 @@ bool IsResultLine(const std::wstring& line) {
 bool IsReplaceableResultLog(const std::wstring& path) {
   const std::string narrow = WideToNarrow(path);
   if (narrow.empty()) return false;
-  struct stat st;
-  if (::lstat(narrow.c_str(), &st) != 0) return errno == ENOENT;
-  if (!S_ISREG(st.st_mode)) return false;
+  const pw::NameKind kind = pw::KindOfName(narrow);
+  if (kind != pw::NameKind::kFile) return kind == pw::NameKind::kNone;
   std::vector<std::wstring> lines;
   bool complete = true;
   ReadLines(path, lines, &complete);

@@ -1,7 +1,5 @@
 #include "tools/ClassifyTool.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -55,11 +53,7 @@ bool EnsureFolder(const std::wstring& folder) {
   return pw::FolderExists(narrow) || CreateDirectoryTree(folder);
 }
 
-bool Exists(const std::wstring& path) {
-  const std::string narrow = WideToNarrow(path);
-  struct stat st;
-  return !narrow.empty() && ::lstat(narrow.c_str(), &st) == 0;
-}
+bool Exists(const std::wstring& path) { return pw::NameTaken(WideToNarrow(path)); }
 
 // Moves `path` into the sub-folder `sub` of the base folder under the first
 // free name. The log line goes first: a run killed between the line and the
@@ -201,7 +195,7 @@ void RunRestoreGroup(const std::wstring& folder, int barPosition, CProgressInter
   for (size_t i = 1; i < lines.size(); ++i)
     if (keep[i]) remaining.push_back(lines[i] + L"\n");
   if (remaining.empty()) {
-    ::unlink(WideToNarrow(logPath).c_str());
+    pw::RemoveFile(WideToNarrow(logPath));
   } else {
     remaining.insert(remaining.begin(), std::wstring(kMoveLogHeader) + L"\n");
     if (WriteLines(logPath, remaining) != 0) outcome.report.unwrittenLogs.push_back(logPath);
@@ -215,7 +209,7 @@ void RunRestoreGroup(const std::wstring& folder, int barPosition, CProgressInter
   emptied.erase(std::unique(emptied.begin(), emptied.end()), emptied.end());
   const std::wstring base = TrimTrailingSeparators(folder);
   for (const std::wstring& dir : emptied)
-    if (dir != base && IsSameOrBelow(dir, base)) ::rmdir(WideToNarrow(dir).c_str());
+    if (dir != base && IsSameOrBelow(dir, base)) pw::RemoveEmptyFolder(WideToNarrow(dir));
 }
 
 bool KeepsDroppedFile(const std::wstring& file, const std::vector<std::wstring>& patterns,

@@ -1,10 +1,9 @@
 #include "tools/MoveLog.h"
 
-#include <unistd.h>
-
 #include "core/FileHelpers.h"
 #include "core/PathHelpers.h"
 #include "core/StringHelpers.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -80,7 +79,7 @@ bool MoveLogWriter::Append(const std::wstring& oldPath, const std::wstring& newP
                        std::fflush(stream_) == 0;
   if (!written) {
     // A part of a line may have reached the file: cut it off again.
-    if (start >= 0 && ::ftruncate(::fileno(stream_), start) == 0) std::fseek(stream_, start, SEEK_SET);
+    if (start >= 0) pw::TruncateStream(stream_, start);
     std::clearerr(stream_);
     return false;
   }
@@ -92,7 +91,7 @@ void MoveLogWriter::Retract() {
   if (!stream_ || lastLineStart_ < 0) return;
   // Should the cut fail, the line stays: its new path is free and its old
   // path holds the file, which restore takes as already undone.
-  if (::ftruncate(::fileno(stream_), lastLineStart_) == 0) std::fseek(stream_, lastLineStart_, SEEK_SET);
+  pw::TruncateStream(stream_, lastLineStart_);
   lastLineStart_ = -1;
 }
 
@@ -119,12 +118,4 @@ bool ParseMoveLine(const std::wstring& line, const std::wstring& tree, MoveLogEn
 
 bool IsMoveLogText(const std::vector<std::wstring>& lines) {
   return !lines.empty() && lines.front() == kMoveLogHeader;
-}
-
-bool HoldsMoveLog(const std::wstring& logPath) {
-  std::vector<std::wstring> lines;
-  bool complete = true;
-  ReadLines(logPath, lines, &complete);
-  if (!complete) return true;  // unreadable: it may hold moves, so keep it
-  return IsMoveLogText(lines);
 }

@@ -60,8 +60,3 @@ bool ParseMoveLine(const std::wstring& line, const std::wstring& tree, MoveLogEn
 
 // True when the lines begin with the move log's first line.
 bool IsMoveLogText(const std::vector<std::wstring>& lines);
-
-// True when `logPath` is a move log of the sorting tool, or cannot be read
-// whole (it may be one). Such a log is the only way back for the sorted
-// files, so no other tool writes over it.
-bool HoldsMoveLog(const std::wstring& logPath);
