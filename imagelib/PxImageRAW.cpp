@@ -94,7 +94,11 @@ bool PxImageRAW::Decode(PxFile* file) {
   }
   raw_decode_options& o = ctx->options;
   o.user_black_level = o.user_white_level = -1;
-  o.user_quality = int32_t(info.codecOptions[FormatIndexFromId(kFormatRaw)] & 3);
+  const uint32_t option = info.codecOptions[FormatIndexFromId(kFormatRaw)];
+  o.user_quality = int32_t(option & 3);
+  // Bits 8-15: threads that decode a file's tiles at once (0: one per
+  // processor, at most 8).
+  o.decode_threads = int32_t(option >> 8 & 0xFF);
   o.rotate_fuji_layout = 1;
   o.output_space = 1;
   o.output_bits = 8;

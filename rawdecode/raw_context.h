@@ -43,6 +43,9 @@ struct raw_decode_options {
   int32_t auto_white_balance = 0;
   int32_t camera_white_balance = 0;
   int32_t camera_colour_matrix = 0;
+  // Threads that decode a file's strips or tiles at once; 0: one per
+  // processor, at most 8.
+  int32_t decode_threads = 1;
 };
 
 // Receives every text the decoder writes (data errors, warnings, verbose

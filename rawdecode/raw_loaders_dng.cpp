@@ -6,6 +6,7 @@
 #include "rawdecode/raw_bits.h"
 #include "rawdecode/raw_loader_util.h"
 #include "rawdecode/raw_loaders.h"
+#include "rawdecode/raw_piece_threads.h"
 #include "rawdecode/raw_segments.h"
 
 namespace {
@@ -122,12 +123,20 @@ void dng_lossless_one_run(raw_decode_context* ctx) {
   }
 }
 
+void lossless_piece(raw_decode_context* ctx, const raw_segment_plan& plan, size_t i) {
+  decode_lossless_piece(ctx, raw_segment_row(plan, i), raw_segment_column(plan, i), plan.width, plan.height);
+}
+
 }  // namespace
 
 void dng_lossless_load_raw(raw_decode_context* ctx) {
   if (!dng_frame_ready(ctx)) return;
   raw_segment_plan plan;
   if (!raw_segment_plan_read(ctx, &plan)) return dng_lossless_one_run(ctx);
+  // Tiles are coded independently: several are decoded at once. The
+  // 45-degree layout maps positions across tiles, so it stays on one thread.
+  const int threads = ctx->fuji_diagonal_width ? 1 : raw_piece_thread_count(ctx, plan.offsets.size());
+  if (threads > 1) return raw_decode_pieces(ctx, plan, threads, lossless_piece);
   std::vector<uint8_t> bytes;
   for (size_t i = 0; i < plan.offsets.size(); ++i) {
     if (!raw_segment_bytes(ctx, plan, i, UINT64_MAX, &bytes)) continue;

@@ -59,12 +59,12 @@ struct Decoded {
 };
 
 // Through the RAW format itself, so the text is the RAW decoder's own.
-Decoded Decode(const Scratch& s, const std::vector<uint8_t>& bytes, uint32_t quality = 0) {
+Decoded Decode(const Scratch& s, const std::vector<uint8_t>& bytes, uint32_t quality = 0, uint32_t threads = 0) {
   const std::string path = s.Write("f.dng", bytes);
   PxIOFile file;
   if (!file.Open(path.c_str(), "rb")) return {};
   PxImageRAW img;
-  img.info.codecOptions[FormatIndexFromId(kFormatRaw)] = quality;
+  img.info.codecOptions[FormatIndexFromId(kFormatRaw)] = quality | threads << 8;
   const auto start = std::chrono::steady_clock::now();
   Decoded d;
   d.ok = img.Decode(&file);
@@ -349,5 +349,34 @@ TEST(RawLayout, TileListsThatOverlapCostNoMoreThanTheFile) {
     EXPECT_LT(d.seconds, 2.0);
     EXPECT_TRUE(!d.ok || d.damaged) << d.error;
     EXPECT_EQ(d.error.rfind("PxImageRAW: ", 0), 0u) << d.error;
+  }
+}
+
+TEST(RawLayout, TilesOnSeveralThreadsGiveWhatOneThreadGives) {
+  // The same pictures and the same first message, intact or damaged.
+  Scratch s;
+  DngSpec spec;
+  spec.lossless = true;
+  spec.white_corner = true;
+  spec.tile_width = spec.tile_height = 16;
+  DngPieces where;
+  const std::vector<uint8_t> intact = WriteDng(spec, &where);
+  std::vector<uint8_t> damaged = intact;
+  memset(&damaged[where.offsets[2]], 0, where.lengths[2]);           // no start
+  damaged[where.offsets[7] + where.lengths[7] / 2] = 0xFF;            // a marker half-way
+  damaged[where.offsets[7] + where.lengths[7] / 2 + 1] = 0xC4;
+  damaged.resize(where.offsets[10] + where.lengths[10] / 2);          // cut
+  for (const std::vector<uint8_t>* bytes : {&intact, static_cast<const std::vector<uint8_t>*>(&damaged)}) {
+    const Decoded one = Decode(s, *bytes, 0, 1);
+    ASSERT_TRUE(one.ok) << one.error;
+    EXPECT_EQ(one.damaged, bytes == &damaged);
+    for (uint32_t threads : {2u, 8u, 0u}) {
+      SCOPED_TRACE(threads);
+      const Decoded many = Decode(s, *bytes, 0, threads);
+      ASSERT_TRUE(many.ok) << many.error;
+      EXPECT_EQ(many.damaged, one.damaged);
+      EXPECT_EQ(many.error, one.error);
+      EXPECT_TRUE(many.pixels == one.pixels);
+    }
   }
 }
