@@ -290,8 +290,14 @@ bool PxImageMNG::Decode(PxFile* file) {
     const int64_t left = int64_t{file->TotalSize()} - file->Position();
     std::vector<uint8_t> whole;
     try {
-      whole.resize(left > 0 ? static_cast<size_t>(left) : 0);
+      // Another format's file (every format may be tried in turn) costs
+      // its signature only: libmng refuses that at once.
+      whole.resize(8);
       whole.resize(file->ReadBlock(whole.data(), 1, whole.size()));
+      if (mngchunks::HasSignature(whole.data(), whole.size()) && left > 8) {
+        whole.resize(static_cast<size_t>(left));
+        whole.resize(8 + file->ReadBlock(whole.data() + 8, 1, whole.size() - 8));
+      }
       stream_.input = mngchunks::PrepareStream(whole.data(), whole.size()).bytes;
     } catch (const std::bad_alloc&) {
       return fail("PXIMAGE_MAX_MEMORY exceeded");

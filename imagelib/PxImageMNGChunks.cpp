@@ -42,10 +42,15 @@ struct Reach {
 
 }  // namespace
 
+bool HasSignature(const uint8_t* data, size_t size) {
+  return size >= 8 && (std::memcmp(data, kMngSignature, 8) == 0 || std::memcmp(data, kJngSignature, 8) == 0 ||
+                       std::memcmp(data, kPngSignature, 8) == 0);
+}
+
 Prepared PrepareStream(const uint8_t* data, size_t size) {
   Prepared out;
   const bool mng = size >= 8 && std::memcmp(data, kMngSignature, 8) == 0;
-  if (size < 8 || (!mng && std::memcmp(data, kJngSignature, 8) != 0 && std::memcmp(data, kPngSignature, 8) != 0)) {
+  if (!HasSignature(data, size)) {
     out.bytes.assign(data, data + size);
     return out;
   }
@@ -86,7 +91,6 @@ Prepared PrepareStream(const uint8_t* data, size_t size) {
   PutBe32(mhdr + 4, static_cast<uint32_t>(std::min<uint64_t>(height, reach.height)));
   const uint32_t length = Be32(mhdr - 8);
   PutBe32(mhdr + length, static_cast<uint32_t>(crc32(0, mhdr - 4, length + 4)));
-  out.canvasCut = true;
   return out;
 }
 

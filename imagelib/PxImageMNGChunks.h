@@ -16,8 +16,10 @@ namespace mngchunks {
 
 struct Prepared {
   std::vector<uint8_t> bytes;  // what libmng reads
-  bool canvasCut = false;      // MHDR was narrowed to the images' reach
 };
+
+// An MNG, JNG or PNG signature at `data`.
+bool HasSignature(const uint8_t* data, size_t size);
 
 // `data` is the file from its signature on. A stream that is not an MNG,
 // JNG or PNG is handed on as it is (libmng refuses it with its own text);
