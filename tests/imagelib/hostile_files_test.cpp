@@ -3,11 +3,34 @@
 // quickly with the outcome and the text listed here. Run in every test pass,
 // under the sanitizers too; the fuzz replay tests run the same files through
 // the fuzz targets' fuller road.
+#include <sys/resource.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <chrono>
 #include <string>
 
 #include "TestSupport.h"
 #include "imagelib/PxImage.h"
+
+// Time and memory are bounded in the normal (optimised, uninstrumented)
+// build only: sanitizers and debug builds cost several times both.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define PW_HOSTILE_BOUNDS 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define PW_HOSTILE_BOUNDS 0
+#endif
+#endif
+#ifndef PW_HOSTILE_BOUNDS
+#ifdef NDEBUG
+#define PW_HOSTILE_BOUNDS 1
+#else
+#define PW_HOSTILE_BOUNDS 0
+#endif
+#endif
 
 namespace {
 
@@ -18,6 +41,9 @@ struct HostileFile {
   ImageFormatId format;
   Outcome outcome;
   const char* text;  // part of the last-error text (failures and damaged reads)
+  // Bounds on the decode in the normal build (0: not bounded).
+  double maxSeconds = 0;
+  long maxMiB = 0;
 };
 
 const HostileFile kHostileFiles[] = {
@@ -25,7 +51,8 @@ const HostileFile kHostileFiles[] = {
     {"png/oom-text-after-image-claims-2gb.png", kFormatPng, Outcome::kFails, "Read Error"},
     {"png/oom-iccp-claims-1gb.png", kFormatPng, Outcome::kFails, "Read Error"},
     {"png/oom-private-chunk-claims-1gb.png", kFormatPng, Outcome::kFails, "Read Error"},
-    {"gif/slow-zero-screen-huge-frame.gif", kFormatGif, Outcome::kDamaged, "GIF: image data ends before the last row"},
+    {"gif/slow-zero-screen-huge-frame.gif", kFormatGif, Outcome::kDamaged, "GIF: image data ends before the last row",
+     2.0, 400},
     {"gif/slow-huge-screen-one-pixel-frame.gif", kFormatGif, Outcome::kReads, ""},
     {"gif/slow-huge-screen-restore-previous-frames.gif", kFormatGif, Outcome::kReads, ""},
     {"gif/slow-fuzzed-frames-on-57599x37008-screen.gif", kFormatGif, Outcome::kDamaged,
@@ -35,8 +62,37 @@ const HostileFile kHostileFiles[] = {
     {"gif/oom-fuzzed-palette-screen-made-true-colour.gif", kFormatGif, Outcome::kDamaged,
      "GIF: image data ends before the last row"},
     {"gif/slow-fuzzed-true-colour-composition.gif", kFormatGif, Outcome::kDamaged, "GIF: "},
-    {"tif/slow-bilevel-65535x32000-turned.tif", kFormatTif, Outcome::kDamaged, "Corrupted TIFF file!"},
+    {"tif/slow-bilevel-65535x32000-turned.tif", kFormatTif, Outcome::kDamaged, "Corrupted TIFF file!", 2.0, 400},
+    {"tif/slow-bilevel-65417x28672-orientation-7.tif", kFormatTif, Outcome::kDamaged, "Corrupted TIFF file!", 2.0,
+     400},
 };
+
+struct Cost {
+  double seconds = 0;
+  long peakMiB = 0;  // the decoding process's peak resident memory
+  bool ran = false;
+};
+
+// Decodes in a child process, so its peak memory is its own.
+Cost MeasureDecode(std::vector<uint8_t> bytes, ImageFormatId id) {
+  Cost cost;
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t child = fork();
+  if (child < 0) return cost;
+  if (child == 0) {
+    PxMemFile file(bytes.data(), static_cast<int32_t>(bytes.size()));
+    PxImage image;
+    image.Decode(&file, id);
+    _exit(0);
+  }
+  int status = 0;
+  rusage usage{};
+  if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status)) return cost;
+  cost.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  cost.peakMiB = usage.ru_maxrss / 1024;  // kilobytes on Linux
+  cost.ran = true;
+  return cost;
+}
 
 class Hostile : public testing::TestWithParam<HostileFile> {};
 
@@ -58,6 +114,19 @@ TEST_P(Hostile, EndsQuicklyWithAClearAnswer) {
     if (h.outcome != Outcome::kReads) {
       EXPECT_NE(std::string(image.LastError()).find(h.text), std::string::npos) << image.LastError();
     }
+  }
+  // A small file must not cost seconds or hundreds of megabytes.
+  if (PW_HOSTILE_BOUNDS && (h.maxSeconds > 0 || h.maxMiB > 0)) {
+    const Cost cost = MeasureDecode(bytes, h.format);
+    ASSERT_TRUE(cost.ran);
+    if (h.maxSeconds > 0) {
+      EXPECT_LE(cost.seconds, h.maxSeconds) << h.path;
+    }
+    if (h.maxMiB > 0) {
+      EXPECT_LE(cost.peakMiB, h.maxMiB) << h.path;
+    }
+    RecordProperty("seconds", std::to_string(cost.seconds));
+    RecordProperty("peak_mib", std::to_string(cost.peakMiB));
   }
 }
 
