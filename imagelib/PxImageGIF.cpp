@@ -312,8 +312,19 @@ bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
   const uint32_t depth = tableSize <= 2 ? 1 : tableSize <= 16 ? 4 : 8;
   const int32_t afterTable = file->Position();
 
+  // A first frame that covers the whole screen is the screen: it is decoded
+  // in place instead of being drawn on a filled copy, so a large picture
+  // costs one buffer, not two. (With disposal 3 the filled screen is kept
+  // anyway, so that case takes the common road.)
+  const bool wholeScreen = !m_trueColorCanvas && n == 0 && left == 0 && top == 0 && fw == m_screenWidth &&
+                           fh == m_screenHeight && info.disposal != 3;
   std::unique_ptr<PxImage> canvas;
-  if (m_trueColorCanvas ? !PrepareTrueColourScreen(n) : !PreparePaletteCanvas(canvas, n, depth, table, tableSize)) return false;
+  if (wholeScreen) {
+    m_fillIndex = info.backgroundIndex;
+  } else if (m_trueColorCanvas ? !PrepareTrueColourScreen(n)
+                               : !PreparePaletteCanvas(canvas, n, depth, table, tableSize)) {
+    return false;
+  }
 
   // The frame itself, decoded into this object.
   if (!Create(static_cast<uint32_t>(fw), static_cast<uint32_t>(fh), depth, kFormatGif)) return false;
@@ -324,7 +335,10 @@ bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
   info.lastColorValid = false;
   // Rows the data does not reach are transparent (or index 0), never
   // whatever the allocation held; they are not drawn on the screen.
-  std::memset(PixelRows(), FillByte(depth, info.backgroundIndex >= 0 ? info.backgroundIndex : 0), ImageBytes());
+  // (Create hands the block over cleared: a fill of 0 leaves the memory of
+  // a large frame untouched until its rows arrive.)
+  const uint8_t frameFill = FillByte(depth, info.backgroundIndex >= 0 ? info.backgroundIndex : 0);
+  if (frameFill != 0) std::memset(PixelRows(), frameFill, ImageBytes());
   m_rowDrawn.assign(static_cast<size_t>(fh), 0);
 
   m_interlaced = (flags & 0x40) != 0;
@@ -344,7 +358,18 @@ bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
     SetLastError("GIF: image data ends before the last row");
   }
 
-  if (m_trueColorCanvas) {
+  if (wholeScreen) {
+    // What the filled screen would show: the frame's pixels (its transparent
+    // ones have the fill's index), and the fill where the data never reached.
+    const uint8_t fill = FillByte(depth, m_gceTransparent);
+    for (int32_t r = 0; r < fh; ++r) {
+      if (!FrameRowDrawn(r) && fill != frameFill) {
+        std::memset(RowAt(static_cast<uint32_t>(fh - 1 - r)), fill, info.rowStride);
+      }
+    }
+    info.backgroundIndex = m_fillIndex < static_cast<int32_t>(PaletteSize()) ? m_fillIndex : 0;
+    info.lastColorValid = false;
+  } else if (m_trueColorCanvas) {
     DrawOnTrueColourScreen(left, top);
   } else if (canvas->Bpp() == 24) {
     if (!ComposeTrueColour(*canvas, left, top)) return false;

@@ -8,6 +8,15 @@
 #include "imagelib/PxImage.h"
 #include "imagelib/TransformSupport.h"
 
+namespace {
+
+// Whether n bytes are all 0. The transforms leave such runs alone: a
+// picture's rows start cleared, and the rows a damaged file never reached
+// are still untouched memory that writing zeros over would only bring in.
+bool AllZero(const uint8_t* p, size_t n) { return n == 0 || (p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0); }
+
+}  // namespace
+
 bool PxImage::FlipVertical() {
   if (!dib) return false;
   const size_t stride = info.rowStride;
@@ -17,6 +26,7 @@ bool PxImage::FlipVertical() {
   for (uint32_t k = 0; k < height / 2; ++k) {
     uint8_t* a = RowAt(k);
     uint8_t* b = RowAt(height - 1 - k);
+    if (AllZero(a, stride) && AllZero(b, stride)) continue;
     std::memcpy(scratch, a, stride);
     std::memcpy(a, b, stride);
     std::memcpy(b, scratch, stride);
@@ -26,38 +36,58 @@ bool PxImage::FlipVertical() {
   return true;
 }
 
+namespace {
+
+// The pixel order of one byte of 1- or 4-bit pixels reversed.
+uint8_t ReversePixelsInByte(uint8_t b, uint32_t bpp) {
+  if (bpp == 4) return static_cast<uint8_t>((b << 4) | (b >> 4));
+  b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+  b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+  return static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+}
+
+// Mirrors a row of packed 1- or 4-bit pixels in place: the bytes in
+// reverse order, each byte's pixels reversed, then the row moved left over
+// the padding bits that have come to its front.
+void MirrorPackedRow(uint8_t* row, uint32_t width, uint32_t bpp) {
+  const size_t bits = size_t{width} * bpp;
+  const size_t bytes = (bits + 7) / 8;
+  std::reverse(row, row + bytes);
+  for (size_t i = 0; i < bytes; ++i) row[i] = ReversePixelsInByte(row[i], bpp);
+  const uint32_t shift = static_cast<uint32_t>(bytes * 8 - bits);
+  if (shift == 0) return;
+  for (size_t i = 0; i + 1 < bytes; ++i) row[i] = static_cast<uint8_t>(row[i] << shift | row[i + 1] >> (8 - shift));
+  row[bytes - 1] = static_cast<uint8_t>(row[bytes - 1] << shift);
+}
+
+}  // namespace
+
+// In place, row by row: a mirrored copy would double the memory a large
+// picture needs (and a bit at a time, a large bilevel scan took seconds).
 bool PxImage::FlipHorizontal() {
   if (!dib) return false;
-  // The mirrored copy could not be handed back to a borrowed image.
+  // The shared pixels of a borrowed image belong to its lender.
   if (IsBorrowed()) return false;
-  PxImage* temp = new (std::nothrow) PxImage();
-  if (!temp) return false;
-  temp->InitDefaults(info.formatId);
-  temp->CopyFrom(*this, false, true, true);
-  if (!temp->dib) {
-    delete temp;
-    return false;
-  }
   const uint32_t width = Width();
   const uint32_t height = Height();
+  const uint32_t bpp = Bpp();
+  const size_t rowBytes = (size_t{width} * bpp + 7) / 8;
   for (uint32_t y = 0; y < height; ++y) {
-    const uint8_t* src = RowAt(y);
-    uint8_t* dst = temp->RowAt(y);
-    if (Bpp() == 8) {
-      for (uint32_t x = 0; x < width; ++x) dst[x] = src[width - 1 - x];
-    } else if (Bpp() == 24) {
-      for (uint32_t x = 0; x < width; ++x) std::memcpy(dst + 3 * size_t{x}, src + 3 * size_t{width - 1 - x}, 3);
-    } else {
-      for (uint32_t x = 0; x < width; ++x) {
-        temp->StorePixelIndex(static_cast<int32_t>(x), static_cast<int32_t>(y),
-                              PixelIndexAt(static_cast<int32_t>(width - 1 - x), static_cast<int32_t>(y)));
+    if (alpha) std::reverse(alpha + size_t{y} * width, alpha + size_t{y} * width + width);
+    uint8_t* row = RowAt(y);
+    if (AllZero(row, rowBytes)) continue;  // its mirror image is itself
+    if (bpp == 8) {
+      std::reverse(row, row + width);
+    } else if (bpp == 24) {
+      for (uint32_t a = 0; a < width / 2; ++a) {
+        uint8_t* p = row + 3 * size_t{a};
+        std::swap_ranges(p, p + 3, row + 3 * size_t{width - 1 - a});
       }
+    } else {
+      MirrorPackedRow(row, width, bpp);
     }
   }
-  temp->FlipAlphaHorizontal();
-  bool adopted = AdoptFrom(*temp, false);
-  delete temp;
-  return adopted;
+  return true;
 }
 
 namespace {
@@ -163,10 +193,13 @@ bool TurnBits(const PxImage& from, PxImage& to, bool left, int32_t* progress, co
       const int64_t firstColumn = left ? int64_t{chunk} : int64_t{W} - chunkEnd;
       const size_t firstByte = static_cast<size_t>(std::max<int64_t>(0, firstColumn - 8) / 8);
       const size_t copyBytes = std::min(sourceBytes - firstByte, kScratchStride);
+      bool anySet = false;
       for (uint32_t x = 8 * band; x < 8 * bandEnd && x < newW; ++x) {
         const uint8_t* row = from.RowAt(left ? H - 1 - x : x);
         std::memcpy(&scratch[(x - 8 * band) * kScratchStride], row + firstByte, copyBytes);
+        anySet = anySet || !AllZero(row + firstByte, copyBytes);
       }
+      if (!anySet) continue;  // the destination is clear already
       const int64_t shift = int64_t(8 * firstByte);
       const uint32_t width = static_cast<uint32_t>(std::min<int64_t>(int64_t{W} - shift, 8 * int64_t(copyBytes)));
       const uint32_t bandRows = std::min(8 * bandEnd, newW) - 8 * band;

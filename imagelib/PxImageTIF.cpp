@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -235,37 +236,8 @@ bool PxImageTIF::Decode(PxFile* file) {
       // zeroed, and only a failed RGBA read can have left anything behind
       // (clearing a large picture again would cost as much as reading it).
       if (rgbaPath) std::memset(PixelRows(), 0, ImageBytes());
-      ReadStripPage(tif, samples, bits, photometric, rowsPerStrip, colour);
-      // Orientation 6 means the picture must turn clockwise to stand
-      // upright, 8 counter-clockwise, as the EXIF orientation fix-up does.
-      switch (orientation) {
-        case ORIENTATION_TOPRIGHT:
-          FlipHorizontal();
-          break;
-        case ORIENTATION_BOTRIGHT:
-          FlipVertical();
-          FlipHorizontal();
-          break;
-        case ORIENTATION_BOTLEFT:
-          FlipVertical();
-          break;
-        case ORIENTATION_LEFTTOP:
-          TurnRight();
-          FlipHorizontal();
-          break;
-        case ORIENTATION_RIGHTTOP:
-          TurnRight();
-          break;
-        case ORIENTATION_RIGHTBOT:
-          TurnLeft();
-          FlipHorizontal();
-          break;
-        case ORIENTATION_LEFTBOT:
-          TurnLeft();
-          break;
-        default:
-          break;
-      }
+      const uint32_t rowsReached = ReadStripPage(tif, samples, bits, photometric, rowsPerStrip, colour);
+      ApplyOrientation(orientation, rowsReached);
     }
     return true;
   } catch (const ReadFailure& failure) {
@@ -301,7 +273,7 @@ void PxImageTIF::ReadRgbaPage(TIFF* tif, bool withAlpha) {
   }
 }
 
-void PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint16_t photometric,
+uint32_t PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint16_t photometric,
                                uint32_t rowsPerStrip, ColourRows colour) {
   const uint32_t w = Width(), h = Height();
   const bool largePalette = bits > 8 && photometric == PHOTOMETRIC_PALETTE;
@@ -383,8 +355,13 @@ void PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint1
   if (bandRows == 0) bandRows = h;
   const uint64_t bandBytes = uint64_t{std::min(bandRows, h)} * lineBytes;
   if (bandBytes > kMaxBandBytes) throw ReadFailure{kNoMemory};
-  std::vector<uint8_t> band;
-  ResizeOrThrow(band, static_cast<size_t>(bandBytes), kNoMemory);
+  // Not cleared: only the bytes libtiff hands back are read (a strip's
+  // rows up to its result, a band of tiles after clearing it), and clearing
+  // a band as large as the picture cost as much as the rest of the read.
+  const auto bandSize = static_cast<size_t>(bandBytes);
+  std::unique_ptr<uint8_t[]> bandBuffer(new (std::nothrow) uint8_t[bandSize ? bandSize : 1]);
+  if (!bandBuffer) throw ReadFailure{kNoMemory};
+  uint8_t* const band = bandBuffer.get();
 
   const bool reduce16 = bits == 16 && !largePalette;
   // Stripped one-sample 16-bit rows are scaled by their own brightest
@@ -483,12 +460,13 @@ void PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint1
   // decode is marked damaged.
   bool damaged = false;
   bool stop = false;
+  uint32_t reached = 0;  // rows from the top written so far
   for (uint32_t top = 0; top < h && !stop; top += bandRows) {
     if (info.escape != 0) throw ReadFailure{kCancelled};
     const uint32_t rows = std::min(bandRows, h - top);
     size_t rowsRead = 0;
     if (tiled) {
-      std::fill(band.begin(), band.end(), uint8_t{0});
+      std::fill(band, band + bandSize, uint8_t{0});
       for (uint32_t x = 0; x < w; x += tileWidth) {
         const tmsize_t got = TIFFReadTile(tif, tile.data(), x, top, 0, 0);
         if (got < 0) {
@@ -502,7 +480,7 @@ void PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint1
         const auto tileRows =
             static_cast<uint32_t>(std::min<size_t>(rows, static_cast<size_t>(got) / tileRowBytes));
         if (tileRows < rows) damaged = true;
-        pxtiff::CopyTileRows(band.data() + offset, tile.data(), tileRows, copy, lineBytes - copy,
+        pxtiff::CopyTileRows(band + offset, tile.data(), tileRows, copy, lineBytes - copy,
                              tileRowBytes - copy);
         if (x > UINT32_MAX - tileWidth) break;
       }
@@ -510,7 +488,7 @@ void PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint1
       rowsRead = rows;
     } else {
       const tstrip_t strip = TIFFComputeStrip(tif, top, 0);
-      const tmsize_t got = TIFFReadEncodedStrip(tif, strip, band.data(),
+      const tmsize_t got = TIFFReadEncodedStrip(tif, strip, band,
                                                 static_cast<tmsize_t>(size_t{rows} * lineBytes));
       if (got < 0) {
         damaged = stop = true;
@@ -520,7 +498,8 @@ void PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint1
       }
     }
     for (size_t r = 0; r < rowsRead; ++r)
-      processRow(top + static_cast<uint32_t>(r), band.data() + r * lineBytes);
+      processRow(top + static_cast<uint32_t>(r), band + r * lineBytes);
+    if (rowsRead > 0) reached = top + static_cast<uint32_t>(rowsRead);
     if (top > UINT32_MAX - bandRows) break;
   }
   if (damaged) {
@@ -538,4 +517,5 @@ void PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint1
       for (uint32_t x = 0; x < w; ++x) dst[x] = static_cast<uint8_t>(dst[x] >> by);
     }
   }
+  return reached;
 }

@@ -40,8 +40,13 @@ class PxImageTIF : public PxImage {
     bool premultiplied = false;
   };
   void ReadRgbaPage(TIFF* tif, bool withAlpha);
-  void ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint16_t photometric,
-                     uint32_t rowsPerStrip, ColourRows colour);
+  // Returns how many rows from the top it may have written; the others are
+  // still as Create handed them over (cleared).
+  uint32_t ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint16_t photometric,
+                         uint32_t rowsPerStrip, ColourRows colour);
+  // Puts the page upright by its Orientation tag, moving only the rows the
+  // data reached (`rowsReached` from the top).
+  void ApplyOrientation(uint16_t orientation, uint32_t rowsReached);
 
   TIFF* m_writeHandle = nullptr;
   int m_multiPage = 0;
@@ -50,6 +55,10 @@ class PxImageTIF : public PxImage {
 
 // Row helpers of the reader, exposed for the tests.
 namespace pxtiff {
+
+// ORs `bits` bits of `src` (most significant first) into `dst` from bit
+// `at` on; nothing is written at or past `dstBytes`.
+void OrBits(uint8_t* dst, size_t dstBytes, uint64_t at, const uint8_t* src, uint64_t bits);
 
 // Copies `rows` rows of `rowBytes` each; after each row the destination
 // advances by rowBytes + destSkip and the source by rowBytes + srcSkip.

@@ -573,6 +573,44 @@ TEST_F(GifFiles, DataEndingEarlyIsADamagedRead) {
   EXPECT_STREQ(image.LastError(), "GIF: image data ends before the last row");
   EXPECT_EQ(RgbRowFromTop(image, 0), RgbRowFromTop(full, 0));  // the top row arrived whole
 
+  // A first frame covering the screen is decoded as the screen itself; on a
+  // screen one column wider it is drawn on a filled screen. Both must show
+  // the same: the frame's pixels, and the fill (the last graphic control's
+  // transparent index, even with its flag off) where the data never reached.
+  std::vector<uint8_t> withControl(cut.begin(), cut.begin() + 13 + 768);
+  withControl.insert(withControl.end(), {0x21, 0xF9, 4, 0, 0, 0, 5, 0});
+  withControl.insert(withControl.end(), cut.begin() + 13 + 768, cut.end());
+  std::vector<uint8_t> transparent = ReadAll(dir_ / "disposal2.gif");  // transparent index 0
+  for (const auto* bytes : {&cut, &withControl, &transparent}) {
+    std::vector<uint8_t> same = *bytes, wider = *bytes;
+    wider[6] = uint8_t(wider[6] + 1);
+    PxImage a, b;
+    PxMemFile fa(same.data(), int32_t(same.size())), fb(wider.data(), int32_t(wider.size()));
+    ASSERT_TRUE(a.Decode(&fa, kFormatGif));
+    ASSERT_TRUE(b.Decode(&fb, kFormatGif));
+    ASSERT_EQ(a.Width() + 1, b.Width());
+    ASSERT_EQ(a.Height(), b.Height());
+    EXPECT_EQ(a.Bpp(), b.Bpp());
+    EXPECT_EQ(a.info.backgroundIndex, b.info.backgroundIndex);
+    EXPECT_EQ(a.IsDamaged(), b.IsDamaged());
+    int wrong = 0;
+    for (int32_t y = 0; y < int32_t(a.Height()); ++y)
+      for (int32_t x = 0; x < int32_t(a.Width()); ++x) wrong += a.PixelIndexAt(x, y) != b.PixelIndexAt(x, y);
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(RgbRowFromTop(a, 0).size() + 1, RgbRowFromTop(b, 0).size());
+    for (int32_t r : {0, int32_t(a.Height()) - 1}) {
+      std::vector<uint32_t> rowB = RgbRowFromTop(b, r);
+      rowB.pop_back();
+      EXPECT_EQ(RgbRowFromTop(a, r), rowB) << r;
+    }
+  }
+  {
+    PxMemFile file2(withControl.data(), int32_t(withControl.size()));
+    PxImage filled;
+    ASSERT_TRUE(filled.Decode(&file2, kFormatGif));
+    EXPECT_EQ(filled.PixelIndexAt(0, 0), 5);  // the bottom row was never reached
+  }
+
   // The next decode by the same image starts undamaged.
   PxMemFile again(whole.data(), int32_t(whole.size()));
   ASSERT_TRUE(image.Decode(&again, kFormatGif));

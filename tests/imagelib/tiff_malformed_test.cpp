@@ -317,6 +317,62 @@ TEST(TiffDamage, CutStripsAndTilesAreDamagedAlike) {
   }
 }
 
+// A page whose data ends early is put upright by moving only the rows that
+// arrived: it must come out exactly as the whole damaged picture turned and
+// mirrored by the container's own transforms.
+TEST(TiffDamage, OrientationOfAPartlyReadPageMovesOnlyItsRows) {
+  constexpr uint32_t kW = 37, kH = 29, kRowsPerStrip = 4, kStrips = (kH + kRowsPerStrip - 1) / kRowsPerStrip;
+  for (uint32_t bits : {1u, 4u, 8u}) {
+    SCOPED_TRACE(bits);
+    const uint32_t rowBytes = (kW * bits + 7) / 8, stripBytes = rowBytes * kRowsPerStrip;
+    std::vector<uint8_t> pixels(size_t{stripBytes} * 4);  // the first four strips only
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 97 + 13);
+    std::vector<uint32_t> offsets, counts;
+    for (uint32_t k = 0; k < kStrips; ++k) {
+      offsets.push_back(k < 4 ? 8 + k * stripBytes : 0x7FFFFF00u);  // the rest lie past the end
+      counts.push_back(stripBytes);
+    }
+    auto decode = [&](uint32_t orientation, PxImage& image) {
+      auto tags = GreyTags(kW, kH, bits);
+      tags[278] = {4, {kRowsPerStrip}};
+      tags[273] = {4, offsets};
+      tags[279] = {4, counts};
+      tags[274] = {3, {orientation}};
+      std::vector<uint8_t> bytes = BuildTiff(tags, pixels);
+      PxMemFile file(bytes.data(), static_cast<int32_t>(bytes.size()));
+      return image.Decode(&file, kFormatTif);
+    };
+    PxImage stored;
+    ASSERT_TRUE(decode(1, stored)) << stored.LastError();
+    ASSERT_TRUE(stored.IsDamaged());
+    for (uint32_t orientation = 2; orientation <= 8; ++orientation) {
+      SCOPED_TRACE(orientation);
+      PxImage expected(stored, true);
+      switch (orientation) {
+        case 2: expected.FlipHorizontal(); break;
+        case 3: expected.Turn180(); break;
+        case 4: expected.FlipVertical(); break;
+        case 5: expected.TurnRight(); expected.FlipHorizontal(); break;
+        case 6: expected.TurnRight(); break;
+        case 7: expected.TurnLeft(); expected.FlipHorizontal(); break;
+        default: expected.TurnLeft(); break;
+      }
+      PxImage image;
+      ASSERT_TRUE(decode(orientation, image)) << image.LastError();
+      EXPECT_TRUE(image.IsDamaged());
+      ASSERT_EQ(image.Width(), expected.Width());
+      ASSERT_EQ(image.Height(), expected.Height());
+      ASSERT_EQ(image.Bpp(), expected.Bpp());
+      int wrong = 0;
+      for (int32_t y = 0; y < int32_t(image.Height()); ++y)
+        for (int32_t x = 0; x < int32_t(image.Width()); ++x)
+          wrong += image.PixelIndexAt(x, y) != expected.PixelIndexAt(x, y);
+      EXPECT_EQ(wrong, 0);
+      EXPECT_EQ(image.PaletteSize(), expected.PaletteSize());
+    }
+  }
+}
+
 // libtiff's RGBA reader (RGB, YCbCr and CMYK pages) steps over a strip it
 // cannot decode and still reports success: such a decode must be marked
 // damaged all the same, or a tool could write it over its original.

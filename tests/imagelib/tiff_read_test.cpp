@@ -187,16 +187,19 @@ TEST_F(TiffRead, PagesAreFramesAndAMissingPageFails) {
 // Every orientation of a strip-read page comes out as ImageMagick shows it
 // upright: 6 turns clockwise, 8 counter-clockwise.
 TEST_F(TiffRead, OrientationsOfStripPagesAreApplied) {
-  const std::string base = Path("o.tif");
-  ASSERT_TRUE(Sh("convert-im6.q16 " + Quote(Path("card.ppm")) + " -colors 200 -type Palette " +
-                  Quote(base)));
-  for (int orientation = 1; orientation <= 8; ++orientation) {
-    const std::string file = Path("o" + std::to_string(orientation) + ".tif");
-    ASSERT_TRUE(Sh("cp " + Quote(base) + " " + Quote(file)));
-    ASSERT_TRUE(Sh("tiffset -s 274 " + std::to_string(orientation) + " " + Quote(file)));
-    auto image = Load(file);
-    ASSERT_TRUE(image) << orientation;
-    EXPECT_EQ(MaxDifference(*image, MagickRgb(file, "-auto-orient")), 0) << "orientation " << orientation;
+  // Palette and bilevel pages (a bilevel row's pixels share bytes).
+  for (const char* kind : {"-colors 200 -type Palette", "-monochrome"}) {
+    const std::string base = Path("o.tif");
+    ASSERT_TRUE(Sh("convert-im6.q16 " + Quote(Path("card.ppm")) + " " + kind + " " + Quote(base)));
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+      const std::string file = Path("o" + std::to_string(orientation) + ".tif");
+      ASSERT_TRUE(Sh("cp " + Quote(base) + " " + Quote(file)));
+      ASSERT_TRUE(Sh("tiffset -s 274 " + std::to_string(orientation) + " " + Quote(file)));
+      auto image = Load(file);
+      ASSERT_TRUE(image) << orientation;
+      EXPECT_EQ(MaxDifference(*image, MagickRgb(file, "-auto-orient")), 0)
+          << kind << ", orientation " << orientation;
+    }
   }
 }
 
