@@ -23,7 +23,7 @@ namespace {
 // Frames of a big canvas cost time to compose: counting stops once this
 // many canvas bytes have been drawn (more for a larger file), whatever the
 // frame count.
-constexpr uint64_t kMinDrawnBytes = uint64_t{1} << 30;
+constexpr uint64_t kMinDrawnBytes = uint64_t{1} << 29;
 constexpr uint64_t kDrawnBytesPerFileByte = 4096;
 // A canvas of up to this many pixels may come from any file; beyond it each
 // byte of the file may stand for this many pixels (a deflated 1-bit row of
