@@ -42,10 +42,11 @@ TEST(ViewerPalette, GifsAndPalettedGeoTiffsShowTheirColours) {
 
   OpenThroughDialog(red);
   ASSERT_TRUE(View()->GetRenderer()->Paletted());
-  wxImage shot = Screenshot("palette_gif");
-  ExpectScreen(shot, 80, 45, 255, 0, 0);
   Hover(80, 45);
   EXPECT_EQ(Pane(1), wxString::FromUTF8("索引=0 R=255 G=0 B=0"));
+  Pump(100ms);
+  wxImage shot = Screenshot("palette_gif");
+  ExpectScreen(shot, 80, 45, 255, 0, 0);
 #ifdef PW_TEST_ARTIFACTS
   // The viewer with the paletted GIF, for a look by eye.
   std::filesystem::create_directories(PW_TEST_ARTIFACTS);
