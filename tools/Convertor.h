@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ToolSettings.h"
 #include "platform/progress.h"
 #include "tools/BatchCommon.h"
 
@@ -26,7 +27,8 @@ extern std::vector<std::wstring> g_ConvertLog;
 
 inline constexpr const wchar_t* kConvertFilesGifText = L"GIF动画处理相对耗时，请稍后...";
 inline constexpr const wchar_t* kConvertFolderGifText = L"GIF处理相对耗时，请稍后...";
-inline constexpr const wchar_t* kConvertDefaultPatterns = L"*.jpg|*.jpeg|*.png|*.bmp|*.gif|*.ico";
+// The one default pattern list, kept with the settings.
+inline constexpr const wchar_t* kConvertDefaultPatterns = kDefaultPicturePatterns;
 
 struct ConvertTargets {
   bool bmp = false;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "exif/TagDirectory.h"
+#include "core/ToolSettings.h"
 #include "platform/progress.h"
 #include "tools/BatchCommon.h"
 
@@ -41,7 +42,8 @@ inline constexpr const wchar_t* kResizeBadSizeTitle = L"参数非法！";
 // Follows "Failed!" in the log line of an icon of several frames in
 // overwrite mode: its result would keep only the widest frame.
 inline constexpr const wchar_t* kResizeIconFramesReason = L"(覆盖会丢掉图标的其他帧)";
-inline constexpr const wchar_t* kResizeDefaultPatterns = L"*.jpg|*.jpeg|*.png|*.bmp|*.gif|*.ico";
+// The one default pattern list, kept with the settings.
+inline constexpr const wchar_t* kResizeDefaultPatterns = kDefaultPicturePatterns;
 
 struct ResizeRule {
   bool fixedWidth = false;
