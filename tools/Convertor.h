@@ -27,6 +27,7 @@ extern std::vector<std::wstring> g_ConvertLog;
 
 inline constexpr const wchar_t* kConvertFilesGifText = L"GIF动画处理相对耗时，请稍后...";
 inline constexpr const wchar_t* kConvertFolderGifText = L"GIF处理相对耗时，请稍后...";
+// The one default pattern list, kept with the settings.
 inline constexpr const wchar_t* kConvertDefaultPatterns = kDefaultPicturePatterns;
 
 struct ConvertTargets {

@@ -42,6 +42,7 @@ inline constexpr const wchar_t* kResizeBadSizeTitle = L"参数非法！";
 // Follows "Failed!" in the log line of an icon of several frames in
 // overwrite mode: its result would keep only the widest frame.
 inline constexpr const wchar_t* kResizeIconFramesReason = L"(覆盖会丢掉图标的其他帧)";
+// The one default pattern list, kept with the settings.
 inline constexpr const wchar_t* kResizeDefaultPatterns = kDefaultPicturePatterns;
 
 struct ResizeRule {

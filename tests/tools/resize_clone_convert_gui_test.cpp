@@ -207,6 +207,22 @@ TEST_F(BatchPanels, CloneExifFromThePanel) {
   EXPECT_EQ(Identify(jpg), "20x10;");
   EXPECT_EQ(Tag(jpg, "Model"), "SRC");
   EXPECT_EQ(frame->Settings().cloneIndex, 0);
+
+  // An empty source clears the EXIF block, only after the user agreed.
+  SetText(panel, 1003, "");
+  SetText(panel, 1004, jpg);
+  answer = wxNO;
+  Click(panel, 1018);
+  ASSERT_EQ(messages.size(), 8u);
+  EXPECT_EQ(Message(7), "输入为空或不存在，将清除以下图片的EXIF信息：\n" + jpg + "\n\n是否继续？");
+  EXPECT_EQ(Tag(jpg, "Model"), "SRC");
+  answer = wxYES;
+  Click(panel, 1018);
+  ASSERT_EQ(messages.size(), 10u);
+  EXPECT_EQ(Message(9), "EXIF已清除！");
+  EXPECT_EQ(StatusText(0), "EXIF已清除！");
+  EXPECT_EQ(Tag(jpg, "Model"), "");
+  EXPECT_EQ(Identify(jpg), "20x10;");
 }
 
 TEST_F(BatchPanels, ConvertFromThePanel) {
