@@ -7,6 +7,7 @@
 #include "imagelib/PxImageRAW.h"
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -229,11 +230,17 @@ bool PxImageRAW::Decode(PxFile* file) {
     const int colours = ctx->colour_count;
     for (uint32_t r = 0; r < outH; ++r) {
       uint8_t* out = RowAt(outH - 1 - r);
-      for (uint32_t c = 0; c < outW; ++c, out += 3) {
-        const raw_pixel& p = ctx->pixels[SourceIndex(flags, r, c, h, w)];
-        if (colours == 1) {
-          out[0] = out[1] = out[2] = table[p[0]];  // a one-colour camera gives grey
-        } else {
+      // Along an output row the source index moves by a fixed step (one
+      // pixel or one row, either way), so it is computed once per row.
+      const raw_pixel* pixels = ctx->pixels.get();
+      ptrdiff_t i = ptrdiff_t(SourceIndex(flags, r, 0, h, w));
+      const ptrdiff_t step = outW > 1 ? ptrdiff_t(SourceIndex(flags, r, 1, h, w)) - ptrdiff_t(SourceIndex(flags, r, 0, h, w)) : 0;
+      if (colours == 1) {
+        for (uint32_t c = 0; c < outW; ++c, out += 3, i += step)
+          out[0] = out[1] = out[2] = table[pixels[i][0]];  // a one-colour camera gives grey
+      } else {
+        for (uint32_t c = 0; c < outW; ++c, out += 3, i += step) {
+          const raw_pixel& p = pixels[i];
           out[0] = table[p[2]];
           out[1] = table[p[1]];
           out[2] = table[p[0]];

@@ -29,7 +29,7 @@ void raw_allocate_pixels(raw_decode_context* ctx, const char* place) {
   uint64_t count = uint64_t{ctx->buffer_height} * ctx->buffer_width;
   ctx->pixels.reset();
   ctx->pixel_count = 0;
-  ctx->pixels = raw_alloc<raw_pixel>(ctx, count, place);
+  ctx->pixels = raw_alloc_pixels(ctx, count, place);
   ctx->pixel_count = count;
 }
 

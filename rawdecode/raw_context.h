@@ -149,7 +149,7 @@ struct raw_decode_context {
   double pixel_aspect_ratio = 1.0;
 
   // 6. Image and colour
-  std::unique_ptr<raw_pixel[]> pixels;  // buffer_height x buffer_width
+  raw_pixel_buffer pixels;  // buffer_height x buffer_width
   uint64_t pixel_count = 0;             // pixels held by `pixels`
   uint16_t white_patch[8][8] = {};
   uint16_t tone_curve[raw_tone_curve_size] = {};

@@ -42,6 +42,15 @@ void report_data_error(raw_decode_context* ctx);
 // Writes "<name>: decoder table overflow\n" and throws code 2.
 [[noreturn]] void report_table_overflow(raw_decode_context* ctx);
 
+// A zeroed pixel buffer (calloc), or an out-of-memory failure as raw_alloc.
+inline raw_pixel_buffer raw_alloc_pixels(raw_decode_context* ctx, uint64_t count, const char* place) {
+  raw_pixel* p = nullptr;
+  if (count <= raw_allocation_limit / sizeof(raw_pixel))
+    p = static_cast<raw_pixel*>(calloc(count ? count : 1, sizeof(raw_pixel)));
+  report_out_of_memory(ctx, p, place);
+  return raw_pixel_buffer(p);
+}
+
 // A zeroed array of `count` values, or an out-of-memory failure naming
 // `place` when the size is beyond raw_allocation_limit or cannot be had.
 template <class T>

@@ -54,7 +54,7 @@ void sinar_4shot_load_raw(raw_decode_context* ctx) {
   const unsigned height = ctx->image_height, width = ctx->image_width, sensor_width = ctx->sensor_width;
   ctx->pixels.reset();
   ctx->pixel_count = 0;
-  ctx->pixels = raw_alloc<raw_pixel>(ctx, uint64_t(height) * width, "sinar_4shot_load_raw()");
+  ctx->pixels = raw_alloc_pixels(ctx, uint64_t(height) * width, "sinar_4shot_load_raw()");
   ctx->pixel_count = uint64_t(height) * width;
   ctx->buffer_height = uint16_t(height);
   ctx->buffer_width = uint16_t(width);

@@ -3,6 +3,8 @@
 // and tile the file lists is read from its own offset; a piece that is
 // missing, outside the file or damaged is a data error of that piece, and
 // the others are still decoded.
+#include <algorithm>
+
 #include "rawdecode/raw_bits.h"
 #include "rawdecode/raw_loader_util.h"
 #include "rawdecode/raw_loaders.h"
@@ -50,6 +52,24 @@ bool marker_ends_scan(const raw_decode_context* ctx) {
   return ctx->bit_marker && !(ctx->bit_marker >= 0xD0 && ctx->bit_marker <= 0xD7);
 }
 
+// Stores `count` values of stored row `row` from stored column `column` on,
+// as dng_copy_pixel does for a CFA with one value per position.
+void place_cfa_run(raw_decode_context* ctx, int64_t row, int64_t column, const uint16_t* values, int64_t count) {
+  const int64_t r = row - ctx->top_margin;
+  if (r < 0 || r >= ctx->image_height || row >= ctx->sensor_height) return;
+  // Columns of the run inside the image and the frame.
+  const int64_t c0 = column - ctx->left_margin;
+  int64_t from = std::max<int64_t>(0, -c0);
+  int64_t to = std::min<int64_t>({count, int64_t(ctx->image_width) - c0, int64_t(ctx->sensor_width) - column});
+  const unsigned s = ctx->shrink_factor;
+  raw_pixel* line = ctx->pixels.get() + size_t(r >> s) * ctx->buffer_width;
+  const int colour[2] = {cfa_fc(ctx, unsigned(r), 0), cfa_fc(ctx, unsigned(r), 1)};
+  for (int64_t k = from; k < to; ++k) {
+    const int64_t c = c0 + k;
+    line[c >> s][colour[c & 1]] = uint16_t(through_curve(ctx, values[k]));
+  }
+}
+
 // One lossless-JPEG piece whose first stored position is (t, u) and that
 // covers `width` x `height` positions; the stream is at its start.
 void decode_lossless_piece(raw_decode_context* ctx, uint64_t t, uint64_t u, uint64_t width, uint64_t height) {
@@ -72,6 +92,9 @@ void decode_lossless_piece(raw_decode_context* ctx, uint64_t t, uint64_t u, uint
     return;
   }
   const int64_t jwide = row_values(jh);
+  // The common case (a CFA, one value per position, no 45-degree layout)
+  // skips the per-value placement of dng_copy_pixel; the result is the same.
+  const bool plain_cfa = ctx->cfa_pattern && !ctx->fuji_diagonal_width && images == 1;
   // The rows of the frame this piece must fill; decoding stops there, so a
   // frame claiming more rows than the piece costs no more work.
   const uint64_t rows = std::min<uint64_t>(height, ctx->sensor_height - t);
@@ -80,6 +103,17 @@ void decode_lossless_piece(raw_decode_context* ctx, uint64_t t, uint64_t u, uint
     if (marker_ends_scan(ctx)) break;
     const uint16_t* rp = ljpeg_decode_row(ctx, jrow, &jh);
     const uint16_t* end = rp + size_t(jh.wide) * jh.clrs;
+    if (plain_cfa) {
+      // One value per position: the row is placed in runs along the piece's
+      // rows, each run's colours and bounds worked out once.
+      for (int64_t jcol = 0; jcol < jwide;) {
+        const int64_t run = std::min<int64_t>(int64_t(width - col), jwide - jcol);
+        if (row < rows) place_cfa_run(ctx, int64_t(t + row), int64_t(u + col), rp + jcol, run);
+        jcol += run;
+        if ((col += uint64_t(run)) >= width) row += 1 + (col = 0);
+      }
+      continue;
+    }
     for (int64_t jcol = 0; jcol < jwide; ++jcol) {
       if (u + col < ctx->sensor_width && row < rows) dng_copy_pixel(ctx, int(t + row), int(u + col), rp, end);
       else rp += ctx->cfa_pattern ? images : (ctx->samples_per_pixel > 1 ? ctx->samples_per_pixel : 1);

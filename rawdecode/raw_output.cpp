@@ -203,7 +203,7 @@ void fuji_rotate(raw_decode_context* ctx) {
     return;
   }
   const unsigned wide = unsigned(f / step) & 0xFFFF, high = unsigned((height - f) / step) & 0xFFFF;
-  auto fresh = raw_alloc<raw_pixel>(ctx, uint64_t{wide} * high, "fuji_rotate()");
+  auto fresh = raw_alloc_pixels(ctx, uint64_t{wide} * high, "fuji_rotate()");
   const int colours = std::clamp(ctx->colour_count, 1, 4);
   const raw_pixel* old = ctx->pixels.get();
   for (unsigned row = 0; row < high; ++row)
@@ -243,7 +243,7 @@ void stretch(raw_decode_context* ctx) {
   if (a < 1) {
     const unsigned n = unsigned(height / a + 0.5);
     if (n > 0xFFFF) report_out_of_memory(ctx, nullptr, "stretch()");
-    auto fresh = raw_alloc<raw_pixel>(ctx, uint64_t{width} * n, "stretch()");
+    auto fresh = raw_alloc_pixels(ctx, uint64_t{width} * n, "stretch()");
     double rc = 0;
     for (unsigned row = 0; row < n; ++row, rc += a) {
       unsigned c = unsigned(rc);
@@ -262,7 +262,7 @@ void stretch(raw_decode_context* ctx) {
   } else {
     const unsigned n = unsigned(width * a + 0.5);
     if (n > 0xFFFF) report_out_of_memory(ctx, nullptr, "stretch()");
-    auto fresh = raw_alloc<raw_pixel>(ctx, uint64_t{height} * n, "stretch()");
+    auto fresh = raw_alloc_pixels(ctx, uint64_t{height} * n, "stretch()");
     double rc = 0;
     for (unsigned col = 0; col < n; ++col, rc += 1 / a) {
       unsigned c = unsigned(rc);

@@ -12,7 +12,7 @@ void pre_interpolate(raw_decode_context* ctx) {
       ctx->image_width = ctx->buffer_width;
     } else {
       const unsigned height = ctx->image_height, width = ctx->image_width;
-      auto img = raw_alloc<raw_pixel>(ctx, uint64_t(height) * width, "pre_interpolate()");
+      auto img = raw_alloc_pixels(ctx, uint64_t(height) * width, "pre_interpolate()");
       for (unsigned row = 0; row < height; ++row) {
         for (unsigned col = 0; col < width; ++col) {
           int c = cfa_colour_at(ctx, int(row), int(col));

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 
 struct raw_decode_context;
 
@@ -19,6 +21,14 @@ struct raw_pixel {
   uint16_t& operator[](size_t c) { return sample[c]; }
   uint16_t operator[](size_t c) const { return sample[c]; }
 };
+
+// Pixel buffers come from calloc (raw_alloc_pixels): a large one arrives as
+// fresh zero pages, so the loader's writes are its first touch instead of
+// following a pass that zeroes the whole buffer.
+struct raw_free {
+  void operator()(void* p) const { free(p); }
+};
+typedef std::unique_ptr<raw_pixel[], raw_free> raw_pixel_buffer;
 
 // One node of a Huffman decode tree. A node whose first branch is null is a
 // leaf. Nodes live only in the pool of the context that built them.
