@@ -9,6 +9,7 @@
 #include <new>
 
 #include "imagelib/PxFile.h"
+#include "platform/byteorder.h"
 
 namespace {
 
@@ -59,14 +60,11 @@ void ExifSectionReader::SetError(const char* text) {
 }
 
 uint16_t ExifSectionReader::Read16(const uint8_t* p) const {
-  return m_motorolaOrder ? static_cast<uint16_t>((p[0] << 8) | p[1])
-                         : static_cast<uint16_t>((p[1] << 8) | p[0]);
+  return m_motorolaOrder ? pw::LoadBE16(p) : pw::LoadLE16(p);
 }
 
 uint32_t ExifSectionReader::Read32(const uint8_t* p) const {
-  if (m_motorolaOrder)
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-  return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+  return m_motorolaOrder ? pw::LoadBE32(p) : pw::LoadLE32(p);
 }
 
 bool ExifSectionReader::HoldSection(std::vector<uint8_t>&& data, int32_t marker, int32_t size) {

@@ -1,6 +1,4 @@
-// One row per format class. A format whose class has not been built yet is a
-// PendingFormat row: it fails every read and write with a text naming its
-// class. Building a format replaces its row with Codec<TheClass>.
+// One row per format class: how to make its object, read and write with it.
 #include "imagelib/FormatTable.h"
 
 #include <new>
@@ -45,70 +43,32 @@ bool EncodeWithId(PxImage& object, PxFile* file, ImageFormatId id) {
 }
 
 template <class T>
-constexpr FormatCodec Codec(const char* className, bool reportsFrameCount = false) {
-  return FormatCodec{className, &Create<T>, &DecodeWith<T>, &EncodeWith<T>, nullptr, reportsFrameCount};
+constexpr FormatCodec Codec(bool reportsFrameCount = false) {
+  return FormatCodec{&Create<T>, &DecodeWith<T>, &EncodeWith<T>, nullptr, reportsFrameCount};
 }
 
 template <class T>
-constexpr FormatCodec ReadOnlyCodec(const char* className, const char* noWriterText) {
-  return FormatCodec{className, &Create<T>, &DecodeWith<T>, nullptr, noWriterText, false};
-}
-
-// Stand-in object for a format class that is not part of this build yet.
-template <ImageFormatId kId>
-class PendingFormat : public PxImage {
- public:
-  PendingFormat() { InitDefaults(kId); }
-};
-
-template <ImageFormatId kId>
-const char* PendingText();
-#define PW_PENDING_TEXT(id, text) \
-  template <>                     \
-  const char* PendingText<id>() { return text; }
-#undef PW_PENDING_TEXT
-
-template <ImageFormatId kId>
-bool PendingDecode(PxImage& object, PxFile*) {
-  object.SetLastError(PendingText<kId>());
-  return false;
-}
-
-template <ImageFormatId kId>
-bool PendingEncode(PxImage& object, PxFile*, ImageFormatId) {
-  object.SetLastError(PendingText<kId>());
-  return false;
-}
-
-template <ImageFormatId kId>
-constexpr FormatCodec Pending(const char* className, bool reportsFrameCount = false) {
-  return FormatCodec{className, &Create<PendingFormat<kId>>, &PendingDecode<kId>, &PendingEncode<kId>,
-                     nullptr, reportsFrameCount};
-}
-
-template <ImageFormatId kId>
-constexpr FormatCodec PendingReadOnly(const char* className, const char* noWriterText) {
-  return FormatCodec{className, &Create<PendingFormat<kId>>, &PendingDecode<kId>, nullptr, noWriterText,
-                     false};
+constexpr FormatCodec ReadOnlyCodec(const char* noWriterText) {
+  return FormatCodec{&Create<T>, &DecodeWith<T>, nullptr, noWriterText, false};
 }
 
 // ---- the table: one row per class ----------------------------------------
-const FormatCodec kBmp = Codec<PxImageBMP>("PxImageBMP");
-const FormatCodec kGif = Codec<PxImageGIF>("PxImageGIF", true);
-const FormatCodec kJpg = Codec<PxImageJPG>("PxImageJPG");
-const FormatCodec kPng = Codec<PxImagePNG>("PxImagePNG");
-const FormatCodec kIco = Codec<PxImageICO>("PxImageICO", true);
-const FormatCodec kTif = Codec<PxImageTIF>("PxImageTIF", true);
-const FormatCodec kTga = Codec<PxImageTGA>("PxImageTGA");
-const FormatCodec kPcx = Codec<PxImagePCX>("PxImagePCX");
-const FormatCodec kWbmp = Codec<PxImageWBMP>("PxImageWBMP");
-const FormatCodec kWmf = ReadOnlyCodec<PxImageWMF>("PxImageWMF", "Save WMF not supported");
-const FormatCodec kJas = FormatCodec{"PxImageJAS", &Create<PxImageJAS>, &DecodeWith<PxImageJAS>,
-                                     &EncodeWithId<PxImageJAS>, nullptr, false};
-const FormatCodec kMng = Codec<PxImageMNG>("PxImageMNG", true);
-const FormatCodec kSka = Codec<PxImageSKA>("PxImageSKA");
-const FormatCodec kRaw = ReadOnlyCodec<PxImageRAW>("PxImageRAW", "Save RAW not supported");
-const FormatCodec kPsd = ReadOnlyCodec<PxImagePSD>("PxImagePSD", "Save PSD not supported");
+const FormatCodec kBmp = Codec<PxImageBMP>();
+const FormatCodec kGif = Codec<PxImageGIF>(true);
+const FormatCodec kJpg = Codec<PxImageJPG>();
+const FormatCodec kPng = Codec<PxImagePNG>();
+const FormatCodec kIco = Codec<PxImageICO>(true);
+const FormatCodec kTif = Codec<PxImageTIF>(true);
+const FormatCodec kTga = Codec<PxImageTGA>();
+const FormatCodec kPcx = Codec<PxImagePCX>();
+const FormatCodec kWbmp = Codec<PxImageWBMP>();
+const FormatCodec kWmf = ReadOnlyCodec<PxImageWMF>("Save WMF not supported");
+const FormatCodec kJas =
+    FormatCodec{&Create<PxImageJAS>, &DecodeWith<PxImageJAS>, &EncodeWithId<PxImageJAS>, nullptr, false};
+const FormatCodec kMng = Codec<PxImageMNG>(true);
+const FormatCodec kSka = Codec<PxImageSKA>();
+const FormatCodec kRaw = ReadOnlyCodec<PxImageRAW>("Save RAW not supported");
+const FormatCodec kPsd = ReadOnlyCodec<PxImagePSD>("Save PSD not supported");
 // ---------------------------------------------------------------------------
 
 const FormatCodec* const kById[] = {

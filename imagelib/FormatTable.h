@@ -8,7 +8,6 @@
 #include "imagelib/PxImage.h"
 
 struct FormatCodec {
-  const char* className;
   // A new format object (constructed with its class's format id), or null
   // when memory runs out.
   PxImage* (*create)();

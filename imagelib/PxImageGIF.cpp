@@ -9,10 +9,11 @@
 
 #include "imagelib/PxFile.h"
 #include "imagelib/PxImageGIFWork.h"
+#include "platform/byteorder.h"
 
 namespace {
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+constexpr char kNoMemory[] = "GIF: not enough memory";
 
 // Every kept frame is a whole screen; together they stay below this.
 constexpr double kFrameListLimit = 4.0 * kPxImageMaxMemory;
@@ -64,7 +65,9 @@ void ClearRect(PxImage& screen, int32_t left, int32_t top, int32_t width, int32_
 
 }  // namespace
 
-PxImageGIF::PxImageGIF() : m_work(new Work()) {
+// The work buffers are allocated without throwing: a failure shows as a
+// missing buffer, which every read and write refuses with a text.
+PxImageGIF::PxImageGIF() : m_work(new (std::nothrow) Work()) {
   InitDefaults(kFormatGif);
   info.disposal = 0;
 }
@@ -84,7 +87,7 @@ bool PxImageGIF::ReadExtension(PxFile* file) {
       uint8_t b[4];
       if (file->GetByte() != 4 || file->ReadBlock(b, 1, 4) != 4) return false;
       m_gceFlags = b[0];
-      m_gceDelay = Le16(b + 1);
+      m_gceDelay = pw::LoadLE16(b + 1);
       m_gceTransparent = b[3];
       info.backgroundIndex = (m_gceFlags & 1) ? m_gceTransparent : -1;
       info.frameDelay = m_gceDelay;
@@ -115,7 +118,7 @@ bool PxImageGIF::ReadExtension(PxFile* file) {
       }
       uint8_t data[256];
       if (file->ReadBlock(data, 1, static_cast<size_t>(size)) != static_cast<size_t>(size)) return false;
-      if (size > 2) m_loopCount = Le16(data + 1);
+      if (size > 2) m_loopCount = pw::LoadLE16(data + 1);
       break;
     }
     default:
@@ -187,7 +190,7 @@ int32_t PxImageGIF::CountFrames(PxFile* file, uint8_t* screen) {
     if (b == 0x2C) {
       uint8_t d[9];
       if (file->ReadBlock(d, 1, 9) != 9) break;
-      const int32_t left = Le16(d), top = Le16(d + 2), w = Le16(d + 4), h = Le16(d + 6);
+      const int32_t left = pw::LoadLE16(d), top = pw::LoadLE16(d + 2), w = pw::LoadLE16(d + 4), h = pw::LoadLE16(d + 6);
       if (first) {
         first = false;
         m_firstImageWidth = w;
@@ -295,7 +298,7 @@ bool PxImageGIF::PreparePaletteCanvas(std::unique_ptr<PxImage>& canvas, int32_t 
 }
 
 bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
-  const int32_t left = Le16(d), top = Le16(d + 2), fw = Le16(d + 4), fh = Le16(d + 6);
+  const int32_t left = pw::LoadLE16(d), top = pw::LoadLE16(d + 2), fw = pw::LoadLE16(d + 4), fh = pw::LoadLE16(d + 6);
   const uint8_t flags = d[8];
 
   uint8_t localTable[768] = {};
@@ -346,7 +349,7 @@ bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
   m_interlaceStep = 8;
   m_interlaceHeight = fh;
   m_interlacePass = 0;
-  GifRowIterator rows{this, 0, fh - 1, nullptr};
+  GifRowIterator rows{this, fh - 1};
   int32_t badCodes = 0;
   DecodeLzw(file, &rows, fw, &badCodes);
   if (info.escape != 0) return false;
@@ -450,11 +453,32 @@ bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
   return true;
 }
 
+std::unique_ptr<PxImageGIF> PxImageGIF::NewWorker() {
+  std::unique_ptr<PxImageGIF> gif(new (std::nothrow) PxImageGIF());
+  if (gif && !gif->m_work) gif.reset();
+  return gif;
+}
+
+// No allocation failure leaves the library as an exception: the dispatch
+// and the tools expect a false result with a text.
 bool PxImageGIF::Decode(PxFile* file) {
+  try {
+    return DecodeScreen(file);
+  } catch (const std::bad_alloc&) {
+    SetLastError(kNoMemory);
+    return false;
+  }
+}
+
+bool PxImageGIF::DecodeScreen(PxFile* file) {
   // The texts say why a read failed; without them the caller would be left
   // with whatever an earlier operation wrote.
   if (!file) {
     SetLastError("null file handler");
+    return false;
+  }
+  if (!m_work) {
+    SetLastError(kNoMemory);
     return false;
   }
   uint8_t header[13];
@@ -462,8 +486,8 @@ bool PxImageGIF::Decode(PxFile* file) {
     SetLastError("Not a GIF file");
     return false;
   }
-  m_screenWidth = Le16(header + 6);
-  m_screenHeight = Le16(header + 8);
+  m_screenWidth = pw::LoadLE16(header + 6);
+  m_screenHeight = pw::LoadLE16(header + 8);
   if (info.escape == -1) {
     this->header.biWidth = m_screenWidth;
     this->header.biHeight = m_screenHeight;
@@ -510,7 +534,7 @@ bool PxImageGIF::Decode(PxFile* file) {
     if (b == 0x2C) {
       uint8_t d[9];
       if (file->ReadBlock(d, 1, 9) != 9) break;
-      const int32_t left = Le16(d), top = Le16(d + 2), w = Le16(d + 4), h = Le16(d + 6);
+      const int32_t left = pw::LoadLE16(d), top = pw::LoadLE16(d + 2), w = pw::LoadLE16(d + 4), h = pw::LoadLE16(d + 6);
       if (w == 0 || h == 0 || left + w > m_screenWidth || top + h > m_screenHeight) continue;
       if (!ProcessImage(file, d, frameNumber)) return false;
       composed = true;

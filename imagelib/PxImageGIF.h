@@ -13,12 +13,11 @@
 
 class PxFile;
 
-// Walks the rows of an image from the top row down.
+// Walks the rows of an image from the top row down (y counts from the
+// bottom, as the container's rows do).
 struct GifRowIterator {
   PxImage* image = nullptr;
-  int32_t x = 0;
   int32_t y = 0;
-  uint8_t* row = nullptr;
 };
 
 class PxImageGIF : public PxImage {
@@ -51,6 +50,10 @@ class PxImageGIF : public PxImage {
   bool PaletteOverlayKeepsColours(const PxImage& canvas, int32_t left, int32_t top) const;
   bool ComposeTrueColour(PxImage& canvas, int32_t left, int32_t top);
   bool ProcessImage(PxFile* file, const uint8_t* descriptor, int32_t frameNumber);
+  bool DecodeScreen(PxFile* file);
+  // A fresh GIF object for the writer's tiles and frames, or null when
+  // memory runs out.
+  static std::unique_ptr<PxImageGIF> NewWorker();
   bool PreparePaletteCanvas(std::unique_ptr<PxImage>& canvas, int32_t frameNumber, uint32_t depth,
                             const uint8_t* table, uint32_t tableSize);
   bool PrepareTrueColourScreen(int32_t frameNumber);

@@ -7,6 +7,7 @@
 
 #include "imagelib/PxFile.h"
 #include "imagelib/PxImageGIFWork.h"
+#include "platform/byteorder.h"
 
 namespace {
 
@@ -15,10 +16,7 @@ constexpr uint32_t kMaxGifSide = 65535;  // sizes are 16-bit fields
 constexpr char kWriteError[] = "Write Error in GIF file";
 constexpr char kTooLarge[] = "GIF: width and height must not exceed 65535";
 
-void StoreLe16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
+constexpr char kNoMemoryToWrite[] = "GIF: not enough memory";
 
 }  // namespace
 
@@ -36,8 +34,8 @@ bool PxImageGIF::CheckWritten(const char* failureText) {
 
 bool PxImageGIF::WriteHeader(PxFile* file) {
   uint8_t h[13] = {'G', 'I', 'F', '8', '9', 'a'};
-  StoreLe16(h + 6, Width());
-  StoreLe16(h + 8, Height());
+  pw::StoreLE16(h + 6, static_cast<uint16_t>(Width()));
+  pw::StoreLE16(h + 8, static_cast<uint16_t>(Height()));
   const uint32_t entries = PaletteSize();
   h[10] = entries == 256 ? 0xE7 : entries == 16 ? 0xE3 : entries == 2 ? 0x80 : 0x11;
   WriteBytes(file, h, sizeof h);
@@ -57,7 +55,7 @@ bool PxImageGIF::WriteHeader(PxFile* file) {
 void PxImageGIF::WriteLoopBlock(PxFile* file) {
   uint8_t b[19] = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 0x03, 0x01};
   const int32_t repeats = m_loopCount - 1 > 0 ? m_loopCount - 1 : 0;
-  StoreLe16(b + 16, static_cast<uint32_t>(repeats));
+  pw::StoreLE16(b + 16, static_cast<uint16_t>(repeats));
   b[18] = 0;
   WriteBytes(file, b, sizeof b);
 }
@@ -65,7 +63,7 @@ void PxImageGIF::WriteLoopBlock(PxFile* file) {
 void PxImageGIF::WriteGraphicControl(PxFile* file) {
   uint8_t b[8] = {0x21, 0xF9, 0x04};
   b[3] = static_cast<uint8_t>(((info.disposal << 2) & 0x1C) | (info.backgroundIndex != -1 ? 1 : 0));
-  StoreLe16(b + 4, info.frameDelay);
+  pw::StoreLE16(b + 4, static_cast<uint16_t>(info.frameDelay));
   b[6] = static_cast<uint8_t>(info.backgroundIndex);
   b[7] = 0;
   WriteBytes(file, b, sizeof b);
@@ -98,10 +96,10 @@ void PxImageGIF::WriteImageBlock(PxFile* file, bool localTable) {
   m_pixelsLeft = int64_t{Width()} * Height();
 
   uint8_t d[10] = {0x2C};
-  StoreLe16(d + 1, static_cast<uint32_t>(info.frameOffsetX));
-  StoreLe16(d + 3, static_cast<uint32_t>(info.frameOffsetY));
-  StoreLe16(d + 5, Width());
-  StoreLe16(d + 7, Height());
+  pw::StoreLE16(d + 1, static_cast<uint16_t>(info.frameOffsetX));
+  pw::StoreLE16(d + 3, static_cast<uint16_t>(info.frameOffsetY));
+  pw::StoreLE16(d + 5, static_cast<uint16_t>(Width()));
+  pw::StoreLE16(d + 7, static_cast<uint16_t>(Height()));
   d[9] = localTable ? static_cast<uint8_t>((Bpp() - 1) | 0x80) : 0;
   WriteBytes(file, d, sizeof d);
   if (localTable) {
@@ -134,7 +132,11 @@ bool PxImageGIF::EncodeTrueColor(PxFile* file) {
   for (int32_t top = 0; top < h && !m_writeFailed; top += 15) {
     for (int32_t left = 0; left < w && !m_writeFailed; left += 17) {
       const int32_t tw = std::min(17, w - left), th = std::min(15, h - top);
-      std::unique_ptr<PxImageGIF> tile(new PxImageGIF());
+      std::unique_ptr<PxImageGIF> tile = NewWorker();
+      if (!tile) {
+        SetLastError(kNoMemoryToWrite);
+        return false;
+      }
       if (!tile->Create(static_cast<uint32_t>(tw), static_cast<uint32_t>(th), 8, kFormatGif)) {
         SetLastError(tile->LastError());
         return false;
@@ -167,6 +169,10 @@ bool PxImageGIF::EncodeTrueColor(PxFile* file) {
 
 bool PxImageGIF::Encode(PxFile* file) {
   if (!CanEncodeTo(file)) return false;
+  if (!m_work) {
+    SetLastError(kNoMemoryToWrite);
+    return false;
+  }
   if (Width() > kMaxGifSide || Height() > kMaxGifSide) {
     SetLastError(kTooLarge);
     return false;
@@ -197,6 +203,7 @@ bool PxImageGIF::Encode(PxFile* file, PxImage** list, int32_t count) {
     else if (list[i]->Width() > kMaxGifSide || list[i]->Height() > kMaxGifSide)
       problem = kTooLarge;
   }
+  if (!problem && !m_work) problem = kNoMemoryToWrite;
   if (problem) {
     SetLastError(problem);
     return false;
@@ -204,7 +211,11 @@ bool PxImageGIF::Encode(PxFile* file, PxImage** list, int32_t count) {
 
   m_writeFailed = false;
   for (int32_t i = 0; i < count && !m_writeFailed; ++i) {
-    std::unique_ptr<PxImageGIF> frame(new PxImageGIF());
+    std::unique_ptr<PxImageGIF> frame = NewWorker();
+    if (!frame) {
+      SetLastError(kNoMemoryToWrite);
+      return false;
+    }
     frame->BorrowFrom(*list[i]);
     frame->info.disposal = info.disposal;
     if (i == 0) {

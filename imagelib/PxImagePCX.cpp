@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "imagelib/CodecFileIo.h"
+#include "imagelib/GrayLevel.h"
 #include "platform/byteorder.h"
 
 void LoadPcxHeader(const uint8_t* b, PcxHeader* out) {
@@ -138,10 +139,6 @@ struct PcxRleReader {
     return false;
   }
 };
-
-uint32_t Luminance(const uint8_t* rgb) {
-  return (uint32_t{rgb[0]} * 306 + uint32_t{rgb[1]} * 601 + uint32_t{rgb[2]} * 117) >> 10;
-}
 
 }  // namespace
 
@@ -335,9 +332,7 @@ bool PxImagePCX::Encode(PxFile* file) {
     // first entry is the lighter one is written with its values inverted.
     uint8_t flip = 0;
     if (bpp == 1) {
-      const uint8_t first[3] = {pal[0].rgbRed, pal[0].rgbGreen, pal[0].rgbBlue};
-      const uint8_t second[3] = {pal[1].rgbRed, pal[1].rgbGreen, pal[1].rgbBlue};
-      if (Luminance(first) > Luminance(second)) flip = 1;
+      if (GrayLevel(pal[0]) > GrayLevel(pal[1])) flip = 1;
     }
     const uint32_t planes = head.planes;
     for (uint32_t y = height; encoded && y-- > 0;) {

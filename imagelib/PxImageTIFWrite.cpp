@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "imagelib/GrayLevel.h"
 #include "imagelib/PxFile.h"
 #include "imagelib/PxImageTIF.h"
 #include "imagelib/PxImageTIFWork.h"
@@ -15,10 +16,6 @@
 using pxtiff::OpenClient;
 
 namespace {
-
-uint32_t Luminance(const RGBQUAD& c) {
-  return (c.rgbRed * 306u + c.rgbGreen * 601u + c.rgbBlue * 117u) >> 10;
-}
 
 uint16_t DefaultCompression(uint32_t depth) {
   if (depth == 1) return COMPRESSION_CCITTFAX4;
@@ -110,7 +107,7 @@ bool PxImageTIF::EncodePage(TIFF* tif) {
   // cache naming the wrong entry.
   bool invertBits = false;
   if (depth == 1) {
-    invertBits = palette && paletteSize >= 2 && Luminance(palette[0]) < Luminance(palette[1]);
+    invertBits = palette && paletteSize >= 2 && GrayLevel(palette[0]) < GrayLevel(palette[1]);
     photometric = PHOTOMETRIC_MINISWHITE;
   } else if (depth == 4 || depth == 8) {
     // A grey ramp at the depth's own step is written as plain grey.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "imagelib/CodecFileIo.h"
+#include "imagelib/GrayLevel.h"
 
 namespace {
 
@@ -26,11 +27,6 @@ MultiByte ReadMultiByteInteger(PxFile* file, uint32_t* value) {
     }
   }
   return MultiByte::kTooLong;
-}
-
-// Luminance of a palette entry, as the PCX writer weighs it.
-uint32_t Luminance(const RGBQUAD& c) {
-  return (uint32_t{c.rgbRed} * 306 + uint32_t{c.rgbGreen} * 601 + uint32_t{c.rgbBlue} * 117) >> 10;
 }
 
 }  // namespace
@@ -103,7 +99,7 @@ bool PxImageWBMP::Encode(PxFile* file) {
   // The file's 0 is black: a palette whose first entry is the lighter one is
   // written with its bits inverted, so the picture looks as it does here.
   const RGBQUAD* pal = PaletteData();
-  const bool invert = pal && Luminance(pal[0]) > Luminance(pal[1]);
+  const bool invert = pal && GrayLevel(pal[0]) > GrayLevel(pal[1]);
   const size_t rowBytes = (size_t{width} + 7) / 8;
   const uint8_t lastMask = static_cast<uint8_t>(0xFF << ((8 - width % 8) % 8));
   std::vector<uint8_t> row(rowBytes);

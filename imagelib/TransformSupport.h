@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "imagelib/GrayLevel.h"
 #include "imagelib/PxImage.h"
 
 // Gives `temp` (fresh, InitDefaults(0)) the source's whole info record and a
@@ -30,10 +31,6 @@ inline void CopyPaletteInto(PxImage& temp, const PxImage& source) {
   uint32_t n = temp.PaletteSize() < source.PaletteSize() ? temp.PaletteSize() : source.PaletteSize();
   std::memcpy(to, from, size_t{4} * n);
   temp.info.lastColorValid = false;
-}
-
-inline uint8_t GrayLevel(uint8_t red, uint8_t green, uint8_t blue) {
-  return static_cast<uint8_t>((red * 306 + green * 601 + blue * 117) >> 10);
 }
 
 // Cubic B-spline kernel of the bicubic resampling.

@@ -131,8 +131,6 @@ plane_set positional(const uint8_t* data, int64_t plane_bytes, int32_t planes_pr
 
 }  // namespace
 
-int32_t psd_color_channel_count(uint32_t mode) { return base_colour_planes(mode); }
-
 bool psd_has_conversion(uint32_t mode, int32_t depth) {
   switch (mode) {
     case psd_color_bitmap: return depth == 1;

@@ -2,6 +2,7 @@
 // descriptor-based "lfx2" block, both into one psd_layer_effects record.
 #include <cmath>
 
+#include "platform/byteorder.h"
 #include "psddecode/psd_internal.h"
 
 namespace {
@@ -557,7 +558,7 @@ psd_status psd_read_lrfx(psd_file_context* c, psd_layer_record* layer, int64_t e
       return psd_status_effects_signature_mismatch;
     uint8_t k[4];
     if (psd_stream_read(c, k, 4) != 4) return psd_status_unknown_effect_key;
-    uint32_t key = (uint32_t(k[0]) << 24) | (uint32_t(k[1]) << 16) | (uint32_t(k[2]) << 8) | k[3];
+    uint32_t key = pw::LoadBE32(k);
     switch (key) {
       case psd_key("cmnS"):
         psd_stream_skip(c, 4);

@@ -134,7 +134,6 @@ psd_status psd_convert_merged(psd_file_context* c);
 psd_status psd_convert_layer(psd_file_context* c, psd_layer_record* layer);
 psd_status psd_convert_pattern(psd_file_context* c, psd_pattern* pattern, int32_t channel_count,
                                int32_t pixel_depth, const psd_argb* table);
-int32_t psd_color_channel_count(uint32_t mode);
 
 // Layers: handlers of additional-information blocks.
 psd_status psd_read_layer_info(psd_file_context* c, int64_t section_end);

@@ -4,6 +4,7 @@
 // and the grouping of layers into folders.
 #include <algorithm>
 
+#include "platform/byteorder.h"
 #include "psddecode/psd_internal.h"
 
 void psd_release_layer(psd_layer_record* l) {
@@ -355,7 +356,7 @@ psd_status psd_read_global_mask(psd_file_context* c, int64_t section_end) {
 psd_status psd_stage_layer_mask(psd_file_context* c) {
   uint8_t b[4];
   if (psd_stream_read(c, b, 4) != 4) return 0;
-  uint32_t e = (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) | b[3];
+  uint32_t e = pw::LoadBE32(b);
   if (e == 0 || (e & 0x80000000u)) return 0;
   int64_t s = c->consumed;
   int64_t end = s + e;

@@ -1,15 +1,13 @@
 // The state loop that runs the stages in file order, the 26-byte file
 // header, and the release of everything a context owns.
+#include "platform/byteorder.h"
 #include "psddecode/psd_internal.h"
 
 psd_status psd_stage_header(psd_file_context* c) {
   uint8_t h[26];
   if (psd_stream_read(c, h, 26) != 26) return psd_status_no_data;
-  auto be16 = [&](int o) { return uint16_t((h[o] << 8) | h[o + 1]); };
-  auto be32 = [&](int o) {
-    return (uint32_t(h[o]) << 24) | (uint32_t(h[o + 1]) << 16) | (uint32_t(h[o + 2]) << 8) |
-           h[o + 3];
-  };
+  auto be16 = [&](int o) { return pw::LoadBE16(h + o); };
+  auto be32 = [&](int o) { return pw::LoadBE32(h + o); };
   if (std::memcmp(h, "8BPS", 4) != 0) return psd_status_file_signature_mismatch;
   if (be16(4) != 1) return psd_status_file_version_mismatch;
   c->channels = be16(12);

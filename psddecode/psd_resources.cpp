@@ -2,6 +2,7 @@
 // resources that describe extra channels.
 #include <algorithm>
 
+#include "platform/byteorder.h"
 #include "psddecode/psd_internal.h"
 
 psd_status psd_stage_color_data(psd_file_context* c) {
@@ -74,23 +75,19 @@ psd_status read_channel_names(psd_file_context* c, int32_t size) {
   return s;
 }
 
-uint32_t be32_at(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-
 psd_status read_channel_unicode_names(psd_file_context* c, int32_t size) {
   uint8_t* data = read_whole(c, size);
   if (!data) return psd_status_malloc_failed;
   int64_t count = 0;
   for (int64_t pos = 0; pos < size;) {
     ++count;
-    uint32_t chars = pos + 4 <= size ? be32_at(data + pos) : 0;
+    uint32_t chars = pos + 4 <= size ? pw::LoadBE32(data + pos) : 0;
     pos += 4 + 2 * int64_t(chars);
   }
   psd_status s = create_extra_channels(c, count);
   int64_t pos = 0;
   for (int32_t i = 0; s == 0 && i < c->extra_channel_count && pos + 4 <= size; ++i) {
-    int64_t chars = be32_at(data + pos);
+    int64_t chars = pw::LoadBE32(data + pos);
     int64_t have = std::min<int64_t>(chars, (size - pos - 4) / 2);
     psd_extra_channel& ch = c->extra_channels[i];
     // A second 1045 resource replaces the names of the first.

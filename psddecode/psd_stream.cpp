@@ -3,6 +3,7 @@
 // keep `consumed` so that stages can find the ends of their sections.
 #include <algorithm>
 
+#include "platform/byteorder.h"
 #include "psddecode/psd_internal.h"
 
 namespace {
@@ -147,13 +148,13 @@ bool psd_get_bool(psd_file_context* c) {
 uint16_t psd_get_be16(psd_file_context* c) {
   uint8_t b[2];
   if (psd_stream_read(c, b, 2) != 2) return 0;
-  return uint16_t((b[0] << 8) | b[1]);
+  return pw::LoadBE16(b);
 }
 
 uint32_t psd_get_be32(psd_file_context* c) {
   uint8_t b[4];
   if (psd_stream_read(c, b, 4) != 4) return 0;
-  return (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) | b[3];
+  return pw::LoadBE32(b);
 }
 
 double psd_get_be_double(psd_file_context* c) {
