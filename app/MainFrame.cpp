@@ -5,7 +5,6 @@
 #include <wx/bmpbuttn.h>
 #include <wx/button.h>
 #include <wx/config.h>
-#include <wx/display.h>
 #include <wx/evtloop.h>
 #include <wx/modalhook.h>
 #include <wx/panel.h>
@@ -97,9 +96,12 @@ bool CMainFrame::Create(CPixelwharfDoc* document) {
     document->SetFrame(this);
     document->SetView(m_view);
   }
-  RestoreWindowPlacement();
+  LoadWindowPlacement();
 
   Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
+  Bind(wxEVT_SIZE, &CMainFrame::OnPlacementChanged, this);
+  Bind(wxEVT_MOVE, &CMainFrame::OnPlacementChanged, this);
+  Bind(wxEVT_MAXIMIZE, &CMainFrame::OnPlacementChanged, this);
   Bind(wxEVT_IDLE, &CMainFrame::OnIdle, this);
   Bind(wxEVT_MENU, [this](wxCommandEvent& e) { DoCommand(cmd::CommandOfMenuId(e.GetId())); });
 
@@ -270,33 +272,6 @@ int CMainFrame::ResetRibbonProgress(int range) {
     bar->Redraw();
   }
   return 0;
-}
-
-void CMainFrame::SaveWindowPlacement() {
-  wxConfigBase* config = wxConfigBase::Get();
-  if (IsIconized()) return;
-  wxRect r = GetRect();
-  config->Write("Workspace/Maximized", IsMaximized());
-  if (!IsMaximized()) {
-    config->Write("Workspace/X", r.x);
-    config->Write("Workspace/Y", r.y);
-    config->Write("Workspace/Width", r.width);
-    config->Write("Workspace/Height", r.height);
-  }
-  config->Flush();
-}
-
-void CMainFrame::RestoreWindowPlacement() {
-  wxConfigBase* config = wxConfigBase::Get();
-  wxRect r;
-  if (config->Read("Workspace/X", &r.x) && config->Read("Workspace/Y", &r.y) &&
-      config->Read("Workspace/Width", &r.width) && config->Read("Workspace/Height", &r.height) &&
-      r.width >= 200 && r.height >= 150 && wxDisplay::GetFromPoint(r.GetTopLeft()) != wxNOT_FOUND) {
-    SetSize(r);
-  } else {
-    Centre();
-  }
-  if (config->ReadBool("Workspace/Maximized", false)) Maximize();
 }
 
 bool CMainFrame::IsInsideNestedWork() const {

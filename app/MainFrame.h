@@ -7,6 +7,7 @@
 #include <string>
 
 #include <wx/frame.h>
+#include <wx/timer.h>
 
 #include "app/ToolPanelHost.h"
 #include "app/panels/ToolPanelOwner.h"
@@ -47,6 +48,16 @@ class CMainFrame : public wxFrame, public pw::ToolPanelOwner {
   CPixelwharfDoc* GetDocument() const { return m_document; }
 
   // Window layouts.
+  // Puts the window where it belongs before it is first shown: the viewer
+  // where it was left (maximised if it was), any other layout centred at
+  // 800 x 600.
+  void PlaceForStart(bool viewer);
+  // Opens a file once the window has its final size, so the picture is
+  // fitted to that size (a maximised start gets its size from the window
+  // manager after the window is shown).
+  void OpenWhenPlaced(const wxString& path);
+  // The viewer layout's rectangle when not maximised, as saved at exit.
+  wxRect GetNormalRect() const { return m_normalRect; }
   wxRect CenterFixedFrame();
   int RestoreFrameStyle();
   int ReopenLastTool();
@@ -55,6 +66,9 @@ class CMainFrame : public wxFrame, public pw::ToolPanelOwner {
   // The ribbon's active category: 1 or 2.
   int GetActiveCategory() const;
   bool IsFixedLayout() const { return m_fixedLayout; }
+  // The fixed layout's size while it holds.
+  wxSize GetMinSize() const override;
+  wxSize GetMaxSize() const override;
 
   // Looks.
   void OnApplicationLook(int id);
@@ -146,7 +160,12 @@ class CMainFrame : public wxFrame, public pw::ToolPanelOwner {
   bool FrameCommandState(int id, bool& enabled, bool& checked);
   void ToggleStatusBar();
   void SaveWindowPlacement();
-  void RestoreWindowPlacement();
+  void LoadWindowPlacement();
+  void OnPlacementChanged(wxEvent& event);
+  void SettleStartPlacement();
+  void PinFixedSize();
+  void WatchFixedSize();
+  void OpenPendingFile();
   void OnClose(wxCloseEvent& event);
   void OnIdle(wxIdleEvent& event);
   void OnRibbonButton(wxRibbonButtonBarEvent& event);
@@ -169,6 +188,22 @@ class CMainFrame : public wxFrame, public pw::ToolPanelOwner {
   wxPrintPreviewBase* m_printPreview = nullptr;
   bool m_windows7Look = false;
   bool m_fixedLayout = false;
+  // The viewer layout's placement: its last rectangle when neither
+  // maximised nor minimised, and whether it was maximised.
+  wxRect m_normalRect;
+  bool m_viewerMaximized = false;
+  // The rectangle asked for at start, until the window manager has framed
+  // the window and it holds.
+  wxRect m_startPlacement;
+  int m_startPlacementTries = 0;
+  // The content size the fixed layout last pinned.
+  wxSize m_pinnedContent = wxDefaultSize;
+  wxTimer m_pinTimer;
+  int m_pinChecks = 0;
+  // A file named at start, opened once the window has its final size, and
+  // the limit on the wait for it.
+  wxString m_pendingOpen;
+  wxTimer m_openTimer;
   bool m_shutDown = false;
   // A close asked for while IsInsideNestedWork(): done at the next idle time
   // outside it. Forced (the session ends the program) also ends our message

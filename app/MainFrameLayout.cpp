@@ -1,11 +1,16 @@
 // The two window layouts that follow the ribbon category: the viewer
 // (resizable, placed as last left) and the tools (a fixed 800 x 600 window,
-// centred, with the tool last used).
+// centred, with the tool last used), and the viewer's placement kept from
+// one run to the next.
+#include <algorithm>
+
+#include <wx/config.h>
 #include <wx/display.h>
 #include <wx/ribbon/bar.h>
 
 #include "app/CommandIds.h"
 #include "app/MainFrame.h"
+#include "app/NativeWindow.h"
 #include "app/Resources.h"
 #include "app/SettingsAccess.h"
 #include "app/StatusBar.h"
@@ -16,24 +21,201 @@ namespace {
 constexpr int kFixedWidth = 800;
 constexpr int kFixedHeight = 600;
 constexpr long kSizingStyles = wxMAXIMIZE_BOX | wxRESIZE_BORDER;
+// The viewer's size on a first start, and the smallest size kept: anything
+// smaller is a window caught in the middle of a change, not a choice.
+constexpr int kDefaultWidth = 1024;
+constexpr int kDefaultHeight = 720;
+constexpr int kMinNormalWidth = 400;
+constexpr int kMinNormalHeight = 300;
+// How long a maximised start waits for the window manager's size before it
+// opens the file named on the command line anyway.
+constexpr int kPlacementWaitMs = 1500;
+
+wxRect ClientAreaFor(const wxRect& rect) {
+  int index = wxDisplay::GetFromPoint(rect.GetPosition() + rect.GetSize() / 2);
+  if (index == wxNOT_FOUND) index = 0;
+  return wxDisplay(static_cast<unsigned>(index)).GetClientArea();
+}
+
+// The rectangle moved, and if need be shrunk, so that it lies wholly on
+// the screen it is mostly on.
+wxRect KeptOnScreen(wxRect rect) {
+  const wxRect area = ClientAreaFor(rect);
+  rect.width = std::min(rect.width, area.width);
+  rect.height = std::min(rect.height, area.height);
+  rect.x = std::clamp(rect.x, area.x, area.GetRight() + 1 - rect.width);
+  rect.y = std::clamp(rect.y, area.y, area.GetBottom() + 1 - rect.height);
+  return rect;
+}
+
+wxRect CentredIn(const wxRect& area, int width, int height) {
+  return wxRect(area.x + area.width / 2 - width / 2, area.y + area.height / 2 - height / 2, width, height);
+}
 }  // namespace
+
+wxSize CMainFrame::GetMinSize() const {
+  return m_fixedLayout ? wxSize(kFixedWidth, kFixedHeight) : wxFrame::GetMinSize();
+}
+
+wxSize CMainFrame::GetMaxSize() const {
+  return m_fixedLayout ? wxSize(kFixedWidth, kFixedHeight) : wxFrame::GetMaxSize();
+}
 
 wxRect CMainFrame::CenterFixedFrame() {
   int index = wxDisplay::GetFromWindow(this);
   wxDisplay display(index == wxNOT_FOUND ? 0u : static_cast<unsigned>(index));
-  wxRect area = display.GetClientArea();
-  wxRect rect(area.x + area.width / 2 - kFixedWidth / 2, area.y + area.height / 2 - kFixedHeight / 2,
-              kFixedWidth, kFixedHeight);
+  wxRect rect = CentredIn(display.GetClientArea(), kFixedWidth, kFixedHeight);
   if (IsMaximized()) Maximize(false);
   SetSize(rect);
   Refresh();
   return rect;
 }
 
+void CMainFrame::LoadWindowPlacement() {
+  wxConfigBase* config = wxConfigBase::Get();
+  wxRect saved;
+  const bool stored = config->Read("Workspace/X", &saved.x) && config->Read("Workspace/Y", &saved.y) &&
+                      config->Read("Workspace/Width", &saved.width) &&
+                      config->Read("Workspace/Height", &saved.height);
+  if (stored && saved.width >= kMinNormalWidth && saved.height >= kMinNormalHeight)
+    m_normalRect = KeptOnScreen(saved);
+  else
+    m_normalRect = KeptOnScreen(CentredIn(wxDisplay(0u).GetClientArea(), kDefaultWidth, kDefaultHeight));
+  m_viewerMaximized = config->ReadBool("Workspace/Maximized", false);
+}
+
+void CMainFrame::SaveWindowPlacement() {
+  if (!m_fixedLayout && !IsIconized()) m_viewerMaximized = IsMaximized();
+  wxConfigBase* config = wxConfigBase::Get();
+  config->Write("Workspace/Maximized", m_viewerMaximized);
+  if (m_normalRect.width >= kMinNormalWidth && m_normalRect.height >= kMinNormalHeight) {
+    config->Write("Workspace/X", m_normalRect.x);
+    config->Write("Workspace/Y", m_normalRect.y);
+    config->Write("Workspace/Width", m_normalRect.width);
+    config->Write("Workspace/Height", m_normalRect.height);
+  }
+  config->Flush();
+}
+
+void CMainFrame::SettleStartPlacement() {
+  // The toolkit learns how wide the window manager's frame is only when its
+  // first window is framed; until then it asks for sizes and size hints
+  // without the frame, and the window manager may map that window in its
+  // corner. Once the window is on screen, the start placement is asked for
+  // again until it holds.
+  wxRect actual;
+  if (m_startPlacement.IsEmpty() || !FrameRect(this, actual)) return;
+  // The fixed layout's size is PinFixedSize's business: only its place here.
+  const bool holds = m_fixedLayout ? actual.GetPosition() == m_startPlacement.GetPosition()
+                                   : actual == m_startPlacement;
+  if (IsMaximized() || holds || ++m_startPlacementTries > 3) {
+    m_startPlacement = wxRect();
+    return;
+  }
+  if (m_fixedLayout)
+    Move(m_startPlacement.GetPosition());
+  else
+    SetSize(m_startPlacement);
+}
+
+void CMainFrame::PinFixedSize() {
+  // 800 x 600 with the window manager's frame, whose size is known once
+  // the window is on screen.
+  wxRect frame;
+  wxSize content;
+  const bool onScreen = FrameRect(this, frame, &content);
+  const wxSize frameAround = onScreen ? frame.GetSize() - content : wxSize(0, 0);
+  const wxSize wanted = wxSize(kFixedWidth, kFixedHeight) - frameAround;
+  // The toolkit resizes by its own idea of that frame on every move or
+  // resize it makes: pin again whenever the content has left the size.
+  if (wanted == m_pinnedContent && (!onScreen || content == wanted)) return;
+  m_pinnedContent = wanted;
+  PinContentSize(this, wanted);
+}
+
+void CMainFrame::WatchFixedSize() {
+  // The window manager's frame changes with the functions it offers (the
+  // sizing border goes) without a size change to tell: look again a few
+  // times after the layout is entered.
+  if (!m_pinTimer.GetOwner()) {
+    m_pinTimer.SetOwner(this);
+    Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+      if (!m_fixedLayout || m_shutDown || ++m_pinChecks > 12) {
+        m_pinTimer.Stop();
+        return;
+      }
+      PinFixedSize();
+    }, m_pinTimer.GetId());
+  }
+  m_pinChecks = 0;
+  m_pinTimer.Start(150);
+}
+
+void CMainFrame::OnPlacementChanged(wxEvent& event) {
+  event.Skip();
+  if (!m_shutDown && IsShown()) SettleStartPlacement();
+  if (m_fixedLayout && !m_shutDown && event.GetEventType() == wxEVT_SIZE) PinFixedSize();
+  if (m_fixedLayout || m_shutDown || !IsShown() || IsIconized() || IsFullScreen()) return;
+  m_viewerMaximized = IsMaximized();
+  if (m_viewerMaximized) {
+    if (!m_pendingOpen.empty()) CallAfter([this] { OpenPendingFile(); });
+    return;
+  }
+  const wxRect rect = GetRect();
+  // A size reported on the way to a maximised window may come before the
+  // window knows it is maximised: the whole screen is never a normal size.
+  if (rect.GetSize() == ClientAreaFor(rect).GetSize()) return;
+  if (rect.width >= kMinNormalWidth && rect.height >= kMinNormalHeight) m_normalRect = rect;
+}
+
+void CMainFrame::PlaceForStart(bool viewer) {
+  m_startPlacementTries = 0;
+  if (!viewer) {
+    m_startPlacement = CenterFixedFrame();
+    return;
+  }
+  // Size and place first: the window manager takes them as the rectangle a
+  // restore gives back when the window maps maximised.
+  SetSize(m_normalRect);
+  m_startPlacement = m_normalRect;
+  if (m_viewerMaximized) Maximize(true);
+}
+
+void CMainFrame::OpenWhenPlaced(const wxString& path) {
+  m_pendingOpen = path;
+  if (!IsShown() || !m_viewerMaximized || IsMaximized()) {
+    OpenPendingFile();
+    return;
+  }
+  // Maximised: the size comes from the window manager, and with it the
+  // opening (OnPlacementChanged); a window manager that never answers must
+  // not keep the file from opening.
+  m_openTimer.SetOwner(this);
+  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { OpenPendingFile(); }, m_openTimer.GetId());
+  m_openTimer.StartOnce(kPlacementWaitMs);
+}
+
+void CMainFrame::OpenPendingFile() {
+  if (m_pendingOpen.empty() || m_shutDown) return;
+  const wxString path = m_pendingOpen;
+  m_pendingOpen.clear();
+  m_openTimer.Stop();
+  Layout();  // the view has its final size before the picture is fitted to it
+  OpenDocumentFile(path);
+}
+
 int CMainFrame::RestoreFrameStyle() {
   SetWindowStyleFlag(GetWindowStyleFlag() | kSizingStyles);
-  SetSizeHints(wxDefaultSize, wxDefaultSize);
+  SetSizeHints(wxDefaultSize, wxDefaultSize);  // the toolkit's hints replace the pinned ones
+  SetFixedFrameFunctions(this, false);
   m_fixedLayout = false;
+  m_pinnedContent = wxDefaultSize;
+  m_pinTimer.Stop();
+  // The viewer starts from the window as the tools left it; that is its
+  // normal rectangle until it is moved or resized.
+  const wxRect rect = GetRect();
+  if (IsShown() && !IsMaximized() && rect.width >= kMinNormalWidth && rect.height >= kMinNormalHeight)
+    m_normalRect = rect;
   if (m_view && m_toolHost.frame && m_toolHost.view) m_toolHost.HidePanels();
   return 0;
 }
@@ -79,10 +261,18 @@ int CMainFrame::OnRibbonCategoryChanged() {
       pane->Redraw();
     }
   } else if (category == 2) {
-    CenterFixedFrame();
-    SetWindowStyleFlag(GetWindowStyleFlag() & ~kSizingStyles);
-    SetSizeHints(kFixedWidth, kFixedHeight, kFixedWidth, kFixedHeight);
+    // The viewer's placement stays what it was before the layout changed.
+    if (!m_fixedLayout && IsShown() && !IsIconized()) m_viewerMaximized = IsMaximized();
     m_fixedLayout = true;
+    CenterFixedFrame();
+    // The window manager's size hints come from PinFixedSize, which knows
+    // its frame: the toolkit's own would be re-sent with a stale frame
+    // width (GetMinSize and GetMaxSize report the fixed size meanwhile).
+    SetWindowStyleFlag(GetWindowStyleFlag() & ~kSizingStyles);
+    SetFixedFrameFunctions(this, true);
+    m_pinnedContent = wxDefaultSize;
+    PinFixedSize();
+    WatchFixedSize();
     ReopenLastTool();
   }
   RefreshCommandStates();

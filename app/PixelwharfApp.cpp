@@ -7,7 +7,7 @@
 #include <wx/evtloop.h>
 #include <wx/filehistory.h>
 #include <wx/fileconf.h>
-#include <wx/filename.h>
+#include <wx/mstream.h>
 #include <wx/image.h>
 #include <wx/printdlg.h>
 #include <wx/stdpaths.h>
@@ -20,6 +20,7 @@
 #include "app/PixelwharfView.h"
 #include "app/SettingsAccess.h"
 #include "platform/batch_runner.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 
 const char* const CPixelwharfApp::kRegistryKey = "应用程序向导生成的本地应用程序";
@@ -63,14 +64,29 @@ int CPixelwharfApp::OnExit() {
   return wxApp::OnExit();
 }
 
+std::string CPixelwharfApp::WindowStateFilePath() {
+  // Beside the settings file and by its folder rule (PIXELWHARF_HOME, the
+  // program's folder, ~/.config/pixelwharf), so both move together.
+  const std::string ini = pw::SettingsFilePath();
+  const std::string suffix = ".ini";
+  if (ini.size() <= suffix.size() || ini.compare(ini.size() - suffix.size(), suffix.size(), suffix) != 0)
+    return std::string();
+  return ini.substr(0, ini.size() - suffix.size()) + ".window.ini";
+}
+
 void CPixelwharfApp::OpenSettingsStore() {
-  // ~/.config/<key>/Pixelwharf, or below $XDG_CONFIG_HOME.
-  wxString base;
-  if (!wxGetEnv("XDG_CONFIG_HOME", &base) || base.empty()) base = wxFileName::GetHomeDir() + "/.config";
-  wxFileName file(base + "/" + GetVendorName(), "Pixelwharf");
-  file.Mkdir(wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
-  delete wxConfigBase::Set(new wxFileConfig(GetAppName(), GetVendorName(), file.GetFullPath(),
-                                            wxEmptyString, wxCONFIG_USE_LOCAL_FILE));
+  // The look, the window's placement and the recent files.
+  const std::string path = WindowStateFilePath();
+  wxConfigBase* store;
+  if (path.empty()) {
+    // No folder to keep them in: they live for this run only.
+    wxMemoryInputStream nothing("", 0);
+    store = new wxFileConfig(nothing);
+  } else {
+    store = new wxFileConfig(GetAppName(), GetVendorName(), wxString::FromUTF8(path), wxEmptyString,
+                             wxCONFIG_USE_LOCAL_FILE);
+  }
+  delete wxConfigBase::Set(store);
 }
 
 bool CPixelwharfApp::InitInstance(const wxArrayString& args) {
@@ -98,15 +114,17 @@ bool CPixelwharfApp::InitInstance(const wxArrayString& args) {
 
   // A file named on the command line opens in the viewer, and the viewer
   // stays the category shown: the tools layout would hide the image.
+  wxString file;
   for (const wxString& arg : args) {
     if (arg.StartsWith("-")) continue;
-    if (m_frame->OpenDocumentFile(arg)) CatIndex(m_frame->Settings()) = 1;
+    file = arg;
     break;
   }
-  // Told to quit while a message was up: the window is already on its way
-  // out, and the event loop ends as soon as it is gone.
-  if (m_frame->IsShutDown()) return true;
+  if (!file.empty()) CatIndex(m_frame->Settings()) = 1;
 
+  // Placed before it is shown, so the window manager maps it there.
+  int category = CatIndex(m_frame->Settings());
+  m_frame->PlaceForStart(category == 1);
   m_frame->Show();
   m_frame->Update();
   AcceptDroppedFiles(m_frame);
@@ -114,12 +132,13 @@ bool CPixelwharfApp::InitInstance(const wxArrayString& args) {
   m_frame->ToolHost().frame = m_frame;
   m_frame->ToolHost().view = m_frame->GetActiveView();
 
-  int category = CatIndex(m_frame->Settings());
   if (category != 1) {
     m_frame->CenterFixedFrame();
     if (category > 0) m_frame->ActivateRibbonCategory(category);
   }
   m_frame->ReopenLastTool();
+  // The picture is fitted to the window's final size.
+  if (!file.empty()) m_frame->OpenWhenPlaced(file);
   // While a batch runs on this thread the window keeps painting and the
   // progress from the workers keeps arriving; clicks wait until it ends.
   pw::SetBatchWaitPump([this] { PumpWhileBusy(); });

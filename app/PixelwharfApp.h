@@ -15,7 +15,7 @@ class wxFileHistory;
 
 class CPixelwharfApp : public wxApp {
  public:
-  // Key under which the window system's own settings are kept.
+  // The vendor name the window system's own settings carry.
   static const char* const kRegistryKey;
 
   CPixelwharfApp();
@@ -47,6 +47,10 @@ class CPixelwharfApp : public wxApp {
   // The command-line arguments after the program's name, as bytes; main()
   // fills them before the toolkit starts.
   static std::vector<std::string>& RawArguments();
+
+  // The file that keeps the look, the window's placement and the recent
+  // files: beside the settings file; empty when there is no such folder.
+  static std::string WindowStateFilePath();
 
  private:
   void OpenSettingsStore();

@@ -17,13 +17,15 @@ namespace {
 template <class Panel>
 int ShowPanel(ToolPanelHost& host, Panel*& panel, int hintId) {
   if (!host.frame || !host.view) return 0;
-  wxRect client = host.view->GetClientRect();
   if (!panel) {
     panel = new Panel();
     panel->m_owner = host.frame;
     panel->Create(host.view);
-    panel->SetSize(client);  // placed once; later view sizes are the panel's business
+    host.FollowViewSize();
   }
+  // The view may have changed size since the panel was last placed: at
+  // start the window gets its final size only after the first panel exists.
+  panel->SetSize(host.view->GetClientRect());
   panel->Show();
   panel->Raise();
   host.SetStatusText(pw::LoadString(hintId).ToStdWstring(), 0);
@@ -61,12 +63,28 @@ int ToolPanelHost::CompleteProgress() {
   return 0;
 }
 
+void ToolPanelHost::FollowViewSize() {
+  if (followedView == view || !view) return;
+  view->Bind(wxEVT_SIZE, &ToolPanelHost::OnViewSize, this);
+  followedView = view;
+}
+
+void ToolPanelHost::OnViewSize(wxSizeEvent& event) {
+  event.Skip();
+  if (!view) return;
+  const wxRect client = view->GetClientRect();
+  for (int tool = 0; tool < 5; ++tool)
+    if (wxWindow* panel = GetPanel(tool)) panel->SetSize(client);
+}
+
 void ToolPanelHost::HidePanels() {
   for (int tool = 0; tool < 5; ++tool)
     if (wxWindow* panel = GetPanel(tool)) panel->Hide();
 }
 
 void ToolPanelHost::DestroyPanels() {
+  if (followedView) followedView->Unbind(wxEVT_SIZE, &ToolPanelHost::OnViewSize, this);
+  followedView = nullptr;
   DestroyPanel(classifyFiles);
   DestroyPanel(resizePictures);
   DestroyPanel(cloneExif);

@@ -12,6 +12,7 @@ class CCloneExif;
 class CConvertor;
 class CMergeImgs;
 class wxWindow;
+class wxSizeEvent;
 
 struct ToolPanelHost {
   CMainFrame* frame = nullptr;     // set at the end of start-up
@@ -21,6 +22,8 @@ struct ToolPanelHost {
   CCloneExif* cloneExif = nullptr;
   CConvertor* convertor = nullptr;
   CMergeImgs* mergeImgs = nullptr;
+  // The view whose size the panels follow, once the first panel exists.
+  CPixelwharfView* followedView = nullptr;
 
   int ShowClassifyFiles();
   int ShowResizePictures();
@@ -38,6 +41,10 @@ struct ToolPanelHost {
   void HidePanels();
   // Deletes every panel that exists and clears its pointer.
   void DestroyPanels();
+
+  // Keeps every panel the size of the view's client area from now on.
+  void FollowViewSize();
+  void OnViewSize(wxSizeEvent& event);
 
   // The panel of a tool (0 to 4) when it exists, else null.
   wxWindow* GetPanel(int tool) const;

@@ -109,7 +109,7 @@ long GuiTest::StoredLook() const {
   wxConfigBase* config = wxConfigBase::Get(false);
   if (config) config->Flush();
   // Read the file itself, as the next start would.
-  std::ifstream in(folder + "/config/" + CPixelwharfApp::kRegistryKey + "/Pixelwharf");
+  std::ifstream in(CPixelwharfApp::WindowStateFilePath());
   std::string line;
   while (std::getline(in, line))
     if (line.rfind("ApplicationLook=", 0) == 0) return std::stol(line.substr(16));
@@ -117,9 +117,7 @@ long GuiTest::StoredLook() const {
 }
 
 void GuiTest::StoreLook(long look) const {
-  fs::create_directories(folder + "/config/" + CPixelwharfApp::kRegistryKey);
-  std::ofstream(folder + "/config/" + CPixelwharfApp::kRegistryKey + "/Pixelwharf")
-      << "ApplicationLook=" << look << "\n";
+  std::ofstream(CPixelwharfApp::WindowStateFilePath()) << "ApplicationLook=" << look << "\n";
 }
 
 std::string GuiTest::MakeFile(const std::string& name, const std::string& bytes) const {

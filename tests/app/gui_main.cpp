@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -64,6 +65,28 @@ int RunUnderXvfb(int argc, char** argv) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
+#ifdef PW_GUI_WINDOW_MANAGER
+// Maximising, restoring and the size hints mean something only to a window
+// manager: these tests run under openbox, as a small desktop would.
+pid_t StartWindowManager() {
+  pid_t pid = fork();
+  if (pid == 0) {
+    execlp("openbox", "openbox", "--sm-disable", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // It manages the screen once it names itself on the root window.
+  for (int i = 0; i < 400 && pid > 0; ++i) {
+    if (std::system("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'") == 0)
+      return pid;
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return -1;
+    usleep(25000);
+  }
+  if (pid > 0) kill(pid, SIGTERM);
+  return -1;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -74,6 +97,15 @@ int main(int argc, char** argv) {
 
   testing::InitGoogleTest(&argc, argv);
   if (listing) return RUN_ALL_TESTS();
+#ifdef PW_GUI_WINDOW_MANAGER
+  // Before "started": a display lost to a parallel test is tried again.
+  const pid_t windowManager = StartWindowManager();
+  if (windowManager < 0) {
+    std::fprintf(stderr, "openbox did not start on %s: install it (scripts/setup installs openbox)\n",
+                 std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "no display");
+    return 1;
+  }
+#endif
   if (const char* root = std::getenv("PW_GUI_TEST_ROOT")) std::ofstream(std::string(root) + "/started");
   wxApp::SetInstance(new CPixelwharfApp);
   if (!wxEntryStart(argc, argv)) {
@@ -88,5 +120,9 @@ int main(int argc, char** argv) {
     result = RUN_ALL_TESTS();
   }
   wxEntryCleanup();
+#ifdef PW_GUI_WINDOW_MANAGER
+  kill(windowManager, SIGTERM);
+  waitpid(windowManager, nullptr, 0);
+#endif
   return result;
 }

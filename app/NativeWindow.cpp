@@ -1,0 +1,57 @@
+#include "app/NativeWindow.h"
+
+#include <gdk/gdkx.h>
+#include <gtk/gtk.h>
+#include <wx/toplevel.h>
+
+namespace pw {
+namespace {
+GdkWindow* RealizedGdkWindow(wxTopLevelWindow* window) {
+  if (!window || !window->GetHandle()) return nullptr;
+  GtkWidget* widget = window->GetHandle();
+  if (!gtk_widget_get_realized(widget)) gtk_widget_realize(widget);
+  return gtk_widget_get_window(widget);
+}
+}  // namespace
+
+void SetFixedFrameFunctions(wxTopLevelWindow* window, bool fixed) {
+  GdkWindow* gdk = RealizedGdkWindow(window);
+  if (!gdk) return;
+  gdk_window_set_functions(gdk, fixed ? GdkWMFunction(GDK_FUNC_MOVE | GDK_FUNC_MINIMIZE | GDK_FUNC_CLOSE)
+                                      : GDK_FUNC_ALL);
+  if (!fixed) {
+    // Free again: no size limits (a pinned size is dropped).
+    GdkGeometry none{};
+    gtk_window_set_geometry_hints(GTK_WINDOW(window->GetHandle()), nullptr, &none, GdkWindowHints(0));
+  }
+}
+
+bool FrameRect(wxTopLevelWindow* window, wxRect& rect, wxSize* content) {
+  GdkWindow* gdk = RealizedGdkWindow(window);
+  if (!gdk || !gdk_window_is_viewable(gdk)) return false;
+  const int width = gdk_window_get_width(gdk), height = gdk_window_get_height(gdk);
+  if (width <= 1 || height <= 1) return false;  // not given its size yet
+  GdkRectangle frame{};
+  gdk_window_get_frame_extents(gdk, &frame);
+  if (frame.width < width || frame.height < height) return false;
+  rect = wxRect(frame.x, frame.y, frame.width, frame.height);
+  if (content) *content = wxSize(width, height);
+  return true;
+}
+
+void PinContentSize(wxTopLevelWindow* window, const wxSize& content) {
+  if (!window || !window->GetHandle() || content.x <= 0 || content.y <= 0) return;
+  GtkWindow* gtk = GTK_WINDOW(window->GetHandle());
+  GdkGeometry hints{};
+  hints.min_width = hints.max_width = content.x;
+  hints.min_height = hints.max_height = content.y;
+  gtk_window_set_geometry_hints(gtk, nullptr, &hints, GdkWindowHints(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
+  gtk_window_resize(gtk, content.x, content.y);
+}
+
+unsigned long NativeWindowId(wxTopLevelWindow* window) {
+  GdkWindow* gdk = RealizedGdkWindow(window);
+  return gdk && GDK_IS_X11_WINDOW(gdk) ? GDK_WINDOW_XID(gdk) : 0;
+}
+
+}  // namespace pw
