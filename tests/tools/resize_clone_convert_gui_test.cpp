@@ -213,13 +213,13 @@ TEST_F(BatchPanels, CloneExifFromThePanel) {
   SetText(panel, 1004, jpg);
   answer = wxNO;
   Click(panel, 1018);
-  ASSERT_EQ(messages.size(), 8u);
-  EXPECT_EQ(Message(7), "输入为空或不存在，将清除以下图片的EXIF信息：\n" + jpg + "\n\n是否继续？");
+  ASSERT_EQ(messages.size(), 7u);
+  EXPECT_EQ(Message(6), "输入为空或不存在，将清除以下图片的EXIF信息：\n" + jpg + "\n\n是否继续？");
   EXPECT_EQ(Tag(jpg, "Model"), "SRC");
   answer = wxYES;
   Click(panel, 1018);
-  ASSERT_EQ(messages.size(), 10u);
-  EXPECT_EQ(Message(9), "EXIF已清除！");
+  ASSERT_EQ(messages.size(), 9u);
+  EXPECT_EQ(Message(8), "EXIF已清除！");
   EXPECT_EQ(StatusText(0), "EXIF已清除！");
   EXPECT_EQ(Tag(jpg, "Model"), "");
   EXPECT_EQ(Identify(jpg), "20x10;");
