@@ -49,6 +49,9 @@ struct DngSpec {
   // brightest percent of the picture, which sets the output brightness, is
   // the same whatever happens to the rest.
   bool white_corner = false;
+  // Uncompressed: bits per sample, packed from the most significant bit
+  // down with each row of a piece starting on a byte (16: little-endian words).
+  int packed_bits = 16;
 };
 
 // Where WriteDng put each strip or tile, and how long it is.
@@ -92,10 +95,20 @@ inline std::vector<uint8_t> WriteDng(const DngSpec& s, DngPieces* where = nullpt
       p.psv = 1;
       p.swap_tables = s.swap_tables;
       data = rawtest::EncodeLjpeg(p, part);
-    } else {
+    } else if (s.packed_bits == 16) {
       for (uint16_t v : part) {
         data.push_back(uint8_t(v));
         data.push_back(uint8_t(v >> 8));
+      }
+    } else {
+      for (int r = 0; r < ph; ++r) {
+        uint32_t acc = 0;
+        int have = 0;
+        for (int c = 0; c < pw; ++c) {
+          acc = acc << s.packed_bits | part[size_t(r) * pw + c];
+          for (have += s.packed_bits; have >= 8; have -= 8) data.push_back(uint8_t(acc >> (have - 8)));
+        }
+        if (have) data.push_back(uint8_t(acc << (8 - have)));
       }
     }
     return data;
@@ -118,7 +131,7 @@ inline std::vector<uint8_t> WriteDng(const DngSpec& s, DngPieces* where = nullpt
     first.Pointers(330, {&ifd});
   }
   ifd.Long(254, {0});
-  ifd.Image(uint32_t(s.width), uint32_t(s.height), 16, s.lossless ? 7 : 1,
+  ifd.Image(uint32_t(s.width), uint32_t(s.height), s.lossless ? 16 : uint32_t(s.packed_bits), s.lossless ? 7 : 1,
             s.monochrome ? 34892 : 32803, 1);
   first.Ascii(271, "Pixelwharf");
   first.Ascii(272, s.monochrome ? "Mono Test" : "Bayer Test");

@@ -118,6 +118,7 @@ TEST(RawLayout, EveryLayoutGivesTheSamePicture) {
     int strip_rows, tile_width, tile_height;
     bool reversed, swap_tables;
     int linear_entries;
+    int packed_bits = 16;
   };
   const Layout layouts[] = {
       {"lossless one strip", true, 0, 0, 0, false, false, 0},
@@ -136,6 +137,9 @@ TEST(RawLayout, EveryLayoutGivesTheSamePicture) {
       {"lossless tiles, swapped table selectors", true, 0, 32, 16, false, true, 0},
       {"uncompressed, linearization table of 16384", false, 0, 0, 0, false, false, 16384},
       {"lossless tiles, linearization table of 65536", true, 0, 16, 16, false, false, 65536},
+      {"uncompressed 12-bit strips of 7 rows", false, 7, 0, 0, false, false, 0, 12},
+      {"uncompressed 12-bit tiles 24x20", false, 0, 24, 20, false, false, 0, 12},
+      {"uncompressed 14-bit tiles 16x16", false, 0, 16, 16, false, false, 0, 14},
   };
   for (uint32_t quality = 0; quality < 4; ++quality) {
     const Decoded reference = Decode(s, WriteDng(DngSpec{}), quality);
@@ -149,6 +153,7 @@ TEST(RawLayout, EveryLayoutGivesTheSamePicture) {
       spec.tile_height = l.tile_height;
       spec.swap_tables = l.swap_tables;
       spec.linear_entries = l.linear_entries;
+      spec.packed_bits = l.packed_bits;
       if (l.reversed) {
         const int across = l.tile_width ? (64 + l.tile_width - 1) / l.tile_width : 1;
         const int down = l.tile_width ? (48 + l.tile_height - 1) / l.tile_height : (48 + l.strip_rows - 1) / l.strip_rows;
