@@ -165,6 +165,7 @@ class CMainFrame : public wxFrame, public pw::ToolPanelOwner {
   void SettleStartPlacement();
   void PinFixedSize();
   void WatchFixedSize();
+  void OpenWhenSized();
   void OpenPendingFile();
   void OnClose(wxCloseEvent& event);
   void OnIdle(wxIdleEvent& event);

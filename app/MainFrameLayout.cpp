@@ -11,6 +11,7 @@
 #include "app/CommandIds.h"
 #include "app/MainFrame.h"
 #include "app/NativeWindow.h"
+#include "app/PixelwharfView.h"
 #include "app/Resources.h"
 #include "app/SettingsAccess.h"
 #include "app/StatusBar.h"
@@ -157,14 +158,15 @@ void CMainFrame::OnPlacementChanged(wxEvent& event) {
   if (m_fixedLayout && !m_shutDown && event.GetEventType() == wxEVT_SIZE) PinFixedSize();
   if (m_fixedLayout || m_shutDown || !IsShown() || IsIconized() || IsFullScreen()) return;
   m_viewerMaximized = IsMaximized();
-  if (m_viewerMaximized) {
-    if (!m_pendingOpen.empty()) CallAfter([this] { OpenPendingFile(); });
-    return;
-  }
+  if (!m_pendingOpen.empty()) CallAfter([this] { OpenWhenSized(); });
+  if (m_viewerMaximized) return;
   const wxRect rect = GetRect();
   // A size reported on the way to a maximised window may come before the
   // window knows it is maximised: the whole screen is never a normal size.
-  if (rect.GetSize() == ClientAreaFor(rect).GetSize()) return;
+  wxRect onScreen;
+  if (rect.GetSize() == ClientAreaFor(rect).GetSize() ||
+      (FrameRect(this, onScreen) && onScreen.GetSize() == ClientAreaFor(onScreen).GetSize()))
+    return;
   if (rect.width >= kMinNormalWidth && rect.height >= kMinNormalHeight) m_normalRect = rect;
 }
 
@@ -183,7 +185,7 @@ void CMainFrame::PlaceForStart(bool viewer) {
 
 void CMainFrame::OpenWhenPlaced(const wxString& path) {
   m_pendingOpen = path;
-  if (!IsShown() || !m_viewerMaximized || IsMaximized()) {
+  if (!IsShown() || !m_viewerMaximized) {
     OpenPendingFile();
     return;
   }
@@ -195,12 +197,26 @@ void CMainFrame::OpenWhenPlaced(const wxString& path) {
   m_openTimer.StartOnce(kPlacementWaitMs);
 }
 
+void CMainFrame::OpenWhenSized() {
+  if (m_pendingOpen.empty()) return;
+  // Maximised means covering the screen's client area, as the window
+  // system has the window, not merely asked for.
+  wxRect frame;
+  if (m_viewerMaximized && !(FrameRect(this, frame) && frame.GetSize() == ClientAreaFor(frame).GetSize()))
+    return;
+  OpenPendingFile();
+}
+
 void CMainFrame::OpenPendingFile() {
   if (m_pendingOpen.empty() || m_shutDown) return;
   const wxString path = m_pendingOpen;
   m_pendingOpen.clear();
   m_openTimer.Stop();
-  Layout();  // the view has its final size before the picture is fitted to it
+  // The view has its final size before the picture is fitted to it, and
+  // knows it: the toolkit reports a child's new size only when it gets
+  // round to allocating it.
+  Layout();
+  if (m_view) m_view->SendSizeEvent();
   OpenDocumentFile(path);
 }
 

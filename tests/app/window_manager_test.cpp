@@ -2,18 +2,21 @@
 // placed, what maximise and restore give back, the fixed tools layout, and
 // the first tool panel whole above the status bar.
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>
 
 #include <wx/button.h>
 #include <wx/display.h>
+#include <wx/image.h>
 #include <wx/utils.h>
 
 #include "app/CommandIds.h"
 #include "app/MainFrame.h"
 #include "app/NativeWindow.h"
 #include "app/PixelwharfApp.h"
+#include "app/PixelwharfDoc.h"
 #include "app/PixelwharfView.h"
 #include "app/StatusBar.h"
 #include "app/ToolPanelHost.h"
@@ -88,7 +91,10 @@ TEST_P(MaximisedRestart, RestoreGivesTheSavedNormalRectangle) {
   }
   if (GetParam().placedFirst) {
     frame->SetSize(wxRect(140, 110, 900, 650));
-    ASSERT_TRUE(WaitUntil([&] { return frame->GetSize() == wxSize(900, 650); }));
+    ASSERT_TRUE(WaitUntil([&] {
+      const wxRect seen = OnScreen(frame);
+      return std::abs(seen.width - 900) <= 8 && std::abs(seen.height - 650) <= 8;
+    }));
     Settle();
   }
   wxSize normalContent;  // the frame's own border may still change with its functions
@@ -250,4 +256,39 @@ TEST_F(WindowTest, EveryPanelsButtonsLieAboveTheStatusBar) {
     EXPECT_GE(buttons, 2);
     Screenshot(std::string("panel-") + kNames[tool]);
   }
+}
+
+// A picture named on the command line of a maximised start is placed for
+// the maximised window, not for the size the window had before.
+TEST_F(WindowTest, PictureOpenedAtAMaximisedStartIsPlacedForTheMaximisedView) {
+  const std::string picture = folder + "/wide.tif";
+  ASSERT_EQ(std::system(("convert-im6.q16 -size 600x300 xc:red -type TrueColor '" + picture + "'").c_str()), 0);
+  WriteIni(kViewer);
+  std::ofstream(CPixelwharfApp::WindowStateFilePath())
+      << "[Workspace]\nX=100\nY=80\nWidth=800\nHeight=600\nMaximized=1\n";
+  wxArrayString args;
+  args.push_back(wxString::FromUTF8(picture));
+  ASSERT_NE(Start(args), nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return frame->IsMaximized() && frame->GetDocument() &&
+                                     !frame->GetDocument()->GetPath().empty(); }));
+  for (int i = 0; i < 100; ++i) Pump(1);  // the view reads the picture on its worker
+  Screenshot("viewer-maximised-start");
+  // The picture (smaller than the view, so shown at its own size) lies at
+  // the centre of the maximised view: the view's centre is in it and its
+  // lower-left corner, where a picture placed for the smaller window ends
+  // up, is background.
+  wxWindow* view = frame->GetActiveView();
+  const wxRect rect = view->GetScreenRect();
+  ASSERT_GT(rect.width, 1000);
+  auto colourAt = [&](int x, int y) {
+    const std::string shot = folder + "/pixel.png";
+    const std::string command = "import-im6.q16 -window root -crop 1x1+" + std::to_string(x) + "+" +
+                                std::to_string(y) + " +repage '" + shot + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    wxImage pixel(wxString::FromUTF8(shot));
+    return pixel.IsOk() ? wxColour(pixel.GetRed(0, 0), pixel.GetGreen(0, 0), pixel.GetBlue(0, 0)) : wxColour();
+  };
+  const wxColour background = colourAt(rect.GetRight() - 5, rect.y + 5);
+  EXPECT_NE(colourAt(rect.x + rect.width / 2, rect.y + rect.height / 2), background);
+  EXPECT_EQ(colourAt(rect.x + 150, rect.GetBottom() - 150), background);
 }
