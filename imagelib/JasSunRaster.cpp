@@ -7,10 +7,14 @@
 
 #include "imagelib/JasAdapter.h"
 #include "imagelib/JasByteReader.h"
+#include "platform/byteorder.h"
 
 namespace jas {
 
 namespace {
+
+using pw::LoadBE32;
+using pw::StoreBE32;
 
 constexpr uint32_t kMagic = 0x59A66A95u;
 constexpr uint32_t kTypeOld = 0, kTypeStandard = 1, kTypeRle = 2, kTypeRgb = 3;
@@ -19,17 +23,6 @@ constexpr uint32_t kMapNone = 0, kMapRgb = 1;
 bool Fail(std::string* error, const char* text) {
   *error = text;
   return false;
-}
-
-uint32_t Be32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-
-void PutBe32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
 }
 
 // The byte stream of the pixel data, plain or run-length coded: 0x80 0 is
@@ -81,9 +74,9 @@ class RasData {
 bool DecodeRas(PxFile* file, bool headerOnly, Image* image, std::string* error) {
   ByteReader in(file);
   uint8_t head[32];
-  if (!in.Read(head, sizeof head) || Be32(head) != kMagic) return Fail(error, "error: unknowm format");
-  const uint32_t width = Be32(head + 4), height = Be32(head + 8), depth = Be32(head + 12);
-  const uint32_t type = Be32(head + 20), mapType = Be32(head + 24), mapLength = Be32(head + 28);
+  if (!in.Read(head, sizeof head) || LoadBE32(head) != kMagic) return Fail(error, "error: unknowm format");
+  const uint32_t width = LoadBE32(head + 4), height = LoadBE32(head + 8), depth = LoadBE32(head + 12);
+  const uint32_t type = LoadBE32(head + 20), mapType = LoadBE32(head + 24), mapLength = LoadBE32(head + 28);
   if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX ||
       (depth != 1 && depth != 8 && depth != 24 && depth != 32) ||
       (type != kTypeOld && type != kTypeStandard && type != kTypeRle && type != kTypeRgb) ||
@@ -173,13 +166,13 @@ bool EncodeRas(PxFile* file, const Image& image, std::string* error) {
   const uint64_t rowBytes = ((uint64_t{image.width} * depth + 15) / 16) * 2;
   if (rowBytes * image.height > UINT32_MAX) return Fail(error, "error: cannot encode image");
   uint8_t head[32] = {};
-  PutBe32(head, kMagic);
-  PutBe32(head + 4, image.width);
-  PutBe32(head + 8, image.height);
-  PutBe32(head + 12, depth);
-  PutBe32(head + 16, static_cast<uint32_t>(rowBytes * image.height));
-  PutBe32(head + 20, kTypeStandard);
-  PutBe32(head + 24, kMapNone);
+  StoreBE32(head, kMagic);
+  StoreBE32(head + 4, image.width);
+  StoreBE32(head + 8, image.height);
+  StoreBE32(head + 12, depth);
+  StoreBE32(head + 16, static_cast<uint32_t>(rowBytes * image.height));
+  StoreBE32(head + 20, kTypeStandard);
+  StoreBE32(head + 24, kMapNone);
   if (file->WriteBlock(head, 1, sizeof head) != sizeof head) return Fail(error, "error: cannot encode image");
   std::vector<uint8_t> row(rowBytes, 0);
   for (uint32_t y = 0; y < image.height; ++y) {

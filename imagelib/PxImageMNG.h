@@ -25,7 +25,6 @@ struct MngStreamInfo {
   int32_t backgroundIndex = -1;
   RGBQUAD background{0, 0, 0, 0};
   bool tooLarge = false;        // the header asked for more than the container holds
-  const char* writeError = nullptr;
 };
 
 // Every block libmng allocates for one handle, linked so that whatever the

@@ -4,13 +4,12 @@
 #include <new>
 
 #include "imagelib/MetafileRender.h"
+#include "platform/byteorder.h"
 
 namespace {
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Le32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
+using pw::LoadLE16;
+using pw::LoadLE32;
 
 // Bytes from `start` to the end of the file, 0 when unknown.
 int64_t BytesLeft(PxFile* file, int32_t start) {
@@ -34,21 +33,21 @@ bool ReadAll(PxFile* file, int32_t start, size_t count, std::vector<uint8_t>* ou
 bool CheckEnhancedRecords(std::vector<uint8_t>* bytes) {
   const uint8_t* b = bytes->data();
   const uint64_t total = bytes->size();
-  const uint64_t headerSize = Le32(b + 4);
+  const uint64_t headerSize = LoadLE32(b + 4);
   if (headerSize < 108 || headerSize % 4 != 0 || headerSize > total) return false;
   // An offset without a length would be followed up to a terminator the
   // record may not hold: such offsets are cleared.
   uint8_t* header = bytes->data();
-  const uint64_t descriptionChars = Le32(b + 60), descriptionAt = Le32(b + 64);
+  const uint64_t descriptionChars = LoadLE32(b + 60), descriptionAt = LoadLE32(b + 64);
   if (descriptionChars == 0) std::memset(header + 64, 0, 4);
   else if (descriptionAt < 88 || descriptionAt + 2 * descriptionChars > headerSize) return false;
-  const uint64_t pixelFormatSize = Le32(b + 88), pixelFormatAt = Le32(b + 92);
+  const uint64_t pixelFormatSize = LoadLE32(b + 88), pixelFormatAt = LoadLE32(b + 92);
   if (pixelFormatSize == 0) std::memset(header + 92, 0, 4);
   else if (pixelFormatAt < 88 || pixelFormatAt + pixelFormatSize > headerSize) return false;
   constexpr uint32_t kLastRecordType = 122, kEndOfFile = 14;
   for (uint64_t at = headerSize; at + 8 <= total;) {
-    const uint32_t type = Le32(b + at);
-    const uint64_t size = Le32(b + at + 4);
+    const uint32_t type = LoadLE32(b + at);
+    const uint64_t size = LoadLE32(b + at + 4);
     if (type < 1 || type > kLastRecordType || size < 8 || size % 4 != 0 || size > total - at) return false;
     at += size;
     if (type == kEndOfFile) {
@@ -75,7 +74,7 @@ void NarrowWidePens(std::vector<uint8_t>* bytes, const std::vector<uint64_t>& pe
   const auto limit = static_cast<uint16_t>(widest > 0x7FFF ? 0x7FFF : widest);
   uint8_t* b = bytes->data();
   for (uint64_t at : penWidthsAt) {
-    if (Le16(b + at) > limit) {
+    if (LoadLE16(b + at) > limit) {
       b[at] = static_cast<uint8_t>(limit);
       b[at + 1] = static_cast<uint8_t>(limit >> 8);
     }
@@ -89,17 +88,17 @@ void NarrowWidePens(std::vector<uint8_t>* bytes, const std::vector<uint64_t>& pe
 bool CheckWmfRecords(std::vector<uint8_t>* bytes) {
   uint8_t* b = bytes->data();
   const uint64_t total = bytes->size();
-  const uint64_t headerWords = Le16(b + 22 + 2);
+  const uint64_t headerWords = LoadLE16(b + 22 + 2);
   uint64_t at = 22 + 2 * headerWords;
   if (headerWords < 9 || at > total) return false;
   constexpr uint16_t kSetWindowExt = 0x020C, kCreatePenIndirect = 0x02FA;
-  const auto Signed16 = [b](uint64_t at) { return int32_t{static_cast<int16_t>(Le16(b + at))}; };
+  const auto Signed16 = [b](uint64_t at) { return int32_t{static_cast<int16_t>(LoadLE16(b + at))}; };
   uint32_t smallestSpan = ExtentSpan(Signed16(10) - Signed16(6), Signed16(12) - Signed16(8));
   std::vector<uint64_t> penWidthsAt;
   uint64_t largest = 0;
   while (at + 6 <= total) {
-    const uint64_t words = Le32(b + at);
-    const uint16_t function = Le16(b + at + 4);
+    const uint64_t words = LoadLE32(b + at);
+    const uint16_t function = LoadLE16(b + at + 4);
     if (words < 3 || words > (total - at) / 2) return false;
     if (words > largest) largest = words;
     if (function == kSetWindowExt && words >= 5) {
@@ -126,22 +125,22 @@ bool ReadPlaceableWmf(PxFile* file, PlaceableWmf* out) {
   const int64_t left = BytesLeft(file, start);
   uint8_t head[22 + 18];
   if (left < static_cast<int64_t>(sizeof head) || file->ReadBlock(head, 1, sizeof head) != sizeof head) return false;
-  if (Le32(head) != 0x9AC6CDD7u) return false;
+  if (LoadLE32(head) != 0x9AC6CDD7u) return false;
   uint16_t checksum = 0;
-  for (int i = 0; i < 10; ++i) checksum ^= Le16(head + 2 * i);
-  if (checksum != Le16(head + 20)) return false;
-  out->left = static_cast<int16_t>(Le16(head + 6));
-  out->top = static_cast<int16_t>(Le16(head + 8));
-  out->right = static_cast<int16_t>(Le16(head + 10));
-  out->bottom = static_cast<int16_t>(Le16(head + 12));
-  out->inch = Le16(head + 14);
+  for (int i = 0; i < 10; ++i) checksum ^= LoadLE16(head + 2 * i);
+  if (checksum != LoadLE16(head + 20)) return false;
+  out->left = static_cast<int16_t>(LoadLE16(head + 6));
+  out->top = static_cast<int16_t>(LoadLE16(head + 8));
+  out->right = static_cast<int16_t>(LoadLE16(head + 10));
+  out->bottom = static_cast<int16_t>(LoadLE16(head + 12));
+  out->inch = LoadLE16(head + 14);
   if (out->inch < 1 || out->inch > 2540) return false;
   const uint8_t* meta = head + 22;
-  const uint16_t type = Le16(meta);
+  const uint16_t type = LoadLE16(meta);
   if (type != 1 && type != 2) return false;
   // The metafile's own size in 16-bit words: at least its header, and no
   // more than the file holds after the placeable header.
-  const int64_t bytes = int64_t{Le32(meta + 6)} * 2;
+  const int64_t bytes = int64_t{LoadLE32(meta + 6)} * 2;
   if (bytes < 18 || bytes > left - 22) return false;
   if (!ReadAll(file, start, static_cast<size_t>(22 + bytes), &out->bytes)) return false;
   return CheckWmfRecords(&out->bytes);
@@ -152,13 +151,13 @@ bool ReadEnhancedMetafile(PxFile* file, EnhancedMetafile* out) {
   const int64_t left = BytesLeft(file, start);
   uint8_t head[108];
   if (left < static_cast<int64_t>(sizeof head) || file->ReadBlock(head, 1, sizeof head) != sizeof head) return false;
-  if (Le32(head) != 1 || Le32(head + 40) != 0x464D4520u) return false;
-  out->left = static_cast<int32_t>(Le32(head + 8));
-  out->top = static_cast<int32_t>(Le32(head + 12));
-  out->right = static_cast<int32_t>(Le32(head + 16));
-  out->bottom = static_cast<int32_t>(Le32(head + 20));
+  if (LoadLE32(head) != 1 || LoadLE32(head + 40) != 0x464D4520u) return false;
+  out->left = static_cast<int32_t>(LoadLE32(head + 8));
+  out->top = static_cast<int32_t>(LoadLE32(head + 12));
+  out->right = static_cast<int32_t>(LoadLE32(head + 16));
+  out->bottom = static_cast<int32_t>(LoadLE32(head + 20));
   // The header's byte count, but never more than the file still holds.
-  int64_t bytes = Le32(head + 48);
+  int64_t bytes = LoadLE32(head + 48);
   if (bytes > left) bytes = left;
   if (bytes < static_cast<int64_t>(sizeof head)) return false;
   if (!ReadAll(file, start, static_cast<size_t>(bytes), &out->bytes)) return false;

@@ -234,8 +234,10 @@ bool FlushFolderToDisk(const std::string& path) { return SyncOpened(path, O_RDON
 bool CopyFileContents(const std::string& from, const std::string& to) {
   if (from.empty() || to.empty()) return false;
   UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  // The target is emptied only once there is something to fill it with.
+  if (!in) return false;
   UniqueFd out(::open(to.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-  if (!in || !out) return false;
+  if (!out) return false;
   return CopyBytes(in.get(), out.get()) == 0 && out.close() == 0;
 }
 

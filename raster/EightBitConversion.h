@@ -41,8 +41,10 @@ class EightBitConversion {
   // Converts `inputPath` into an 8-bit `outputPath` whose format follows its
   // extension. `progress` gets SetProgress(rows done, height) after every
   // pass and `rowsDone` the same count for the status-bar gauge (either may
-  // be null). False with `error` set on any failure; whatever part of the
-  // output was written is then removed.
+  // be null). The output takes `outputPath`'s place only once it is
+  // complete: a file already there is replaced then, and on any failure
+  // (false, with `error` set) it is left as it was and nothing of the
+  // partial output remains.
   bool Run(const std::string& inputPath, const std::string& outputPath,
            CProgressInterface* progress, const std::function<void(int)>& rowsDone,
            std::string& error);

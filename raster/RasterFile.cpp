@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "raster/GdalErrors.h"
+#include "raster/StagedOutput.h"
 #include "raster/StretchTable.h"
 #include "platform/atomic_file.h"
 #include "platform/files.h"
@@ -191,9 +192,10 @@ void RasterFile::Close() {
     dataset_ = nullptr;
   }
   if (!workingPath_.empty()) {
-    std::remove(workingPath_.c_str());
+    RemoveFile(workingPath_);
     workingPath_.clear();
   }
+  staged_.reset();  // an output never committed goes with its side files
   copyDriver_.clear();
   path_.clear();
 }
@@ -312,17 +314,27 @@ bool RasterFile::Create(const std::string& path, const int& width, const int& he
   }
 
   const bool bmp = std::strcmp(name, "BMP") == 0;
-  if (std::strcmp(name, "GTiff") == 0 || (bmp && (bandCount == 1 || bandCount == 3)))
-    return CreateDirect(path, GDT_Byte, width, height, bandCount);
+  const bool direct =
+      std::strcmp(name, "GTiff") == 0 || (bmp && (bandCount == 1 || bandCount == 3));
 
   // Formats written only by copying (PNG, JPEG, GIF, ...) or refusing this
   // band count: check first that the driver accepts an 8-bit image of this
   // many bands, so nothing is written for a conversion that cannot succeed.
   std::string why;
-  if (!DriverTakesByteImage(driver, ExtensionOf(path), bandCount, why)) {
+  if (!direct && !DriverTakesByteImage(driver, ExtensionOf(path), bandCount, why)) {
     lastError_ = std::string(name) + " 格式不能保存 " + std::to_string(bandCount) +
                  " 个波段的 8 位影像" + (why.empty() ? "" : "（" + why + "）");
     return false;
+  }
+
+  // A file of that name stays as it is until the new one is complete.
+  auto staged = std::make_unique<StagedOutput>(path);
+  if (!staged->Open(lastError_)) return false;
+  if (direct) {
+    if (!CreateDirect(staged->WorkingPath(), GDT_Byte, width, height, bandCount)) return false;
+    staged_ = std::move(staged);
+    path_ = path;
+    return true;
   }
 
   const std::string working = CreateTempFileWithSuffix("pixelwharf-8bit", ".tif");
@@ -338,10 +350,11 @@ bool RasterFile::Create(const std::string& path, const int& width, const int& he
                                    const_cast<char**>(options))
                    : nullptr;
   if (!dataset_) {
-    std::remove(working.c_str());
+    RemoveFile(working);
     lastError_ = quiet.Message();
     return false;
   }
+  staged_ = std::move(staged);
   workingPath_ = working;
   copyDriver_ = name;
   dataType_ = GDT_Byte;
@@ -355,7 +368,7 @@ bool RasterFile::Create(const std::string& path, const int& width, const int& he
 }
 
 bool RasterFile::CommitOutput() {
-  if (!dataset_) return false;
+  if (!dataset_ || !staged_) return false;
   GdalErrorScope errors;
   dataset_->FlushCache(false);
   bool ok = !errors.Failed();
@@ -365,8 +378,8 @@ bool RasterFile::CommitOutput() {
     ok = ok && !errors.Failed();
   } else if (ok) {
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(copyDriver_.c_str());
-    GDALDataset* out = driver ? driver->CreateCopy(path_.c_str(), dataset_, FALSE, nullptr,
-                                                   nullptr, nullptr)
+    GDALDataset* out = driver ? driver->CreateCopy(staged_->WorkingPath().c_str(), dataset_,
+                                                   FALSE, nullptr, nullptr, nullptr)
                               : nullptr;
     ok = out != nullptr && !errors.Failed();
     if (out) GDALClose(GDALDataset::ToHandle(out));
@@ -374,19 +387,18 @@ bool RasterFile::CommitOutput() {
   }
   if (!ok) lastError_ = errors.Message().empty() ? "写入失败" : errors.Message();
   const std::string target = path_;
-  Close();  // also removes the working copy
+  std::unique_ptr<StagedOutput> staged = std::move(staged_);
+  Close();  // also removes the temporary GeoTIFF
   path_ = target;
-  return ok;
+  std::string why;
+  if (ok && !staged->Commit(why)) {
+    lastError_ = why;
+    ok = false;
+  }
+  return ok;  // an output not placed is removed with `staged`
 }
 
-void RasterFile::DiscardOutput() {
-  const std::string target = path_;
-  Close();
-  if (target.empty()) return;
-  std::remove(target.c_str());
-  // The side file GDAL may write next to an image it made.
-  std::remove((target + ".aux.xml").c_str());
-}
+void RasterFile::DiscardOutput() { Close(); }
 
 bool RasterFile::CopyGeoreferencingFrom(const RasterFile& input) {
   if (!dataset_ || !input.dataset_) return false;

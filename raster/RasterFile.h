@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,8 @@
 class GDALDataset;
 
 namespace pw {
+
+class StagedOutput;
 
 // GDAL short name of the driver for the path's extension, or nullptr. Only
 // a copy of the extension is lower-cased: the caller's path is left alone.
@@ -43,8 +46,7 @@ class RasterFile {
   RasterFile& operator=(const RasterFile&) = delete;
 
   // Frees the table, closes the dataset, clears the path. An output that
-  // was never committed is closed as it stands; its temporary working copy,
-  // if any, is removed.
+  // was never committed is dropped (see DiscardOutput).
   void Close();
 
   // Opens read-only. With `stretch` set and 2-byte samples, builds (or reads
@@ -52,11 +54,14 @@ class RasterFile {
   // read through it to one byte per sample.
   bool Open(const std::string& path, const bool& stretch);
 
-  // Creates an 8-bit output of the given size. GeoTIFF (and BMP with 1 or 3
-  // bands) is written in place; any other format is first checked to accept
-  // 8-bit data with this many bands, then written into a temporary GeoTIFF
-  // that CommitOutput copies to the target. False with LastError() set when
-  // the format is unknown or cannot take the image.
+  // Creates an 8-bit output of the given size. It is written under a hidden
+  // working name beside `path` and takes that name only in CommitOutput, so
+  // a file already there survives a failed write. GeoTIFF (and BMP with 1 or
+  // 3 bands) is written into the working file directly; any other format is
+  // first checked to accept 8-bit data with this many bands, then written
+  // into a temporary GeoTIFF that CommitOutput copies into the working file.
+  // False with LastError() set when the format is unknown or cannot take
+  // the image; nothing is created then.
   bool Create(const std::string& path, const int& width, const int& height, const int& bandCount);
 
   // Creates directly through the path's driver, only when that is "GTiff"
@@ -64,11 +69,14 @@ class RasterFile {
   bool CreateDirect(const std::string& path, int dataType, int width, int height, int bandCount);
 
   // Finishes an output made by Create: flushes it (or copies the working
-  // GeoTIFF to the target format) and closes it. False when any write
-  // failed; the caller then removes the partial output with DiscardOutput.
+  // GeoTIFF to the target format), closes it and renames it, with the side
+  // files GDAL wrote for it, over the target. False when any write failed;
+  // the target is then as it was (unless only a side file could not be
+  // placed, which LastError() says).
   bool CommitOutput();
 
-  // Closes an output and deletes whatever it wrote (target and side files).
+  // Closes an output and deletes whatever it wrote (its working file and
+  // side files); the target's name is never touched.
   void DiscardOutput();
 
   // Gives this output the place of `input` on the ground: its geotransform,
@@ -152,6 +160,8 @@ class RasterFile {
   int stretchSampleSize_ = -1;
   std::vector<uint8_t> stretchTable_;
 
+  // Output written under a working name beside the target, renamed on commit.
+  std::unique_ptr<StagedOutput> staged_;
   // Output written through a temporary GeoTIFF, copied on commit.
   std::string copyDriver_;
   std::string workingPath_;

@@ -316,4 +316,134 @@ TEST(TempFile, SuffixFollowsTheUniquePart) {
   ::unlink(b.c_str());
 }
 
+// What each name function makes of every kind of name; links are looked at
+// themselves by the "name" functions and followed by the "file" ones.
+TEST(Files, NameFunctionsOnEveryKindOfName) {
+  TempTree t;
+  const std::string file = t.Write("f.bin", "12345");
+  ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+  const std::string folder = t.Mkdir("dir");
+  ASSERT_EQ(::symlink(file.c_str(), (t / "to-file").c_str()), 0);
+  ASSERT_EQ(::symlink(folder.c_str(), (t / "to-dir").c_str()), 0);
+  ASSERT_EQ(::symlink((t / "missing").c_str(), (t / "dangling").c_str()), 0);
+  ASSERT_EQ(::mkfifo((t / "fifo").c_str(), 0644), 0);
+  const std::string real = pw::ResolvedPath(t.path());
+  ASSERT_FALSE(real.empty());
+
+  struct Case {
+    std::string name;
+    pw::NameKind kind;
+    bool taken, link;
+    std::string resolved;  // relative to the resolved tree, "" when it does not resolve
+    bool regularMode;      // RegularFileMode answers (with 0640)
+  } cases[] = {
+      {"f.bin", pw::NameKind::kFile, true, false, "/f.bin", true},
+      {"dir", pw::NameKind::kOther, true, false, "/dir", false},
+      {"to-file", pw::NameKind::kOther, true, true, "/f.bin", true},
+      {"to-dir", pw::NameKind::kOther, true, true, "/dir", false},
+      {"dangling", pw::NameKind::kOther, true, true, "", false},
+      {"fifo", pw::NameKind::kOther, true, false, "/fifo", false},
+      {"missing", pw::NameKind::kNone, false, false, "", false},
+      {"dir/../f.bin", pw::NameKind::kFile, true, false, "/f.bin", true},
+  };
+  for (const Case& c : cases) {
+    const std::string path = t / c.name;
+    EXPECT_EQ(pw::KindOfName(path), c.kind) << c.name;
+    EXPECT_EQ(pw::NameTaken(path), c.taken) << c.name;
+    EXPECT_EQ(pw::IsSymbolicLink(path), c.link) << c.name;
+    EXPECT_EQ(pw::ResolvedPath(path), c.resolved.empty() ? "" : real + c.resolved) << c.name;
+    mode_t mode = 0;
+    EXPECT_EQ(pw::RegularFileMode(path, mode), c.regularMode) << c.name;
+    if (c.regularMode) {
+      EXPECT_EQ(mode, mode_t(0640)) << c.name;
+    }
+  }
+  EXPECT_EQ(pw::KindOfName(""), pw::NameKind::kNone);
+  EXPECT_FALSE(pw::NameTaken(""));
+  EXPECT_EQ(pw::ResolvedPath(""), "");
+
+  // The mode is set on the file a link names.
+  ASSERT_TRUE(pw::SetFileMode(t / "to-file", 0604));
+  mode_t mode = 0;
+  ASSERT_TRUE(pw::RegularFileMode(file, mode));
+  EXPECT_EQ(mode, mode_t(0604));
+  EXPECT_FALSE(pw::SetFileMode(t / "missing", 0644));
+}
+
+TEST(Files, RemovingNeverFollowsALink) {
+  TempTree t;
+  const std::string file = t.Write("f.bin", "keep");
+  const std::string folder = t.Mkdir("dir");
+  t.Write("full/x", "x");
+  ASSERT_EQ(::symlink(file.c_str(), (t / "to-file").c_str()), 0);
+  ASSERT_EQ(::symlink(folder.c_str(), (t / "to-dir").c_str()), 0);
+  ASSERT_EQ(::symlink((t / "missing").c_str(), (t / "dangling").c_str()), 0);
+
+  EXPECT_TRUE(pw::RemoveFile(t / "to-file"));
+  EXPECT_FALSE(pw::NameTaken(t / "to-file"));
+  EXPECT_EQ(ReadAll(file), "keep");
+  EXPECT_TRUE(pw::RemoveFile(t / "dangling"));
+  EXPECT_FALSE(pw::NameTaken(t / "dangling"));
+  EXPECT_TRUE(pw::RemoveFile(t / "to-dir"));
+  EXPECT_TRUE(pw::FolderExists(folder));
+  EXPECT_FALSE(pw::RemoveFile(folder));
+  EXPECT_FALSE(pw::RemoveFile(t / "missing"));
+  EXPECT_FALSE(pw::RemoveFile(""));
+
+  EXPECT_FALSE(pw::RemoveEmptyFolder(t / "full"));
+  EXPECT_EQ(ReadAll(t / "full/x"), "x");
+  EXPECT_FALSE(pw::RemoveEmptyFolder(file));
+  EXPECT_TRUE(pw::FileExists(file));
+  EXPECT_TRUE(pw::RemoveEmptyFolder(folder));
+  EXPECT_FALSE(pw::NameTaken(folder));
+}
+
+TEST(Files, CopyContentsFillsAnExistingFileOnly) {
+  TempTree t;
+  const std::string from = t.Write("from.bin", "new");
+  const std::string to = t.Write("to.bin", "much longer old content");
+  ASSERT_EQ(::chmod(to.c_str(), 0600), 0);
+  struct stat before;
+  ASSERT_EQ(::stat(to.c_str(), &before), 0);
+
+  ASSERT_TRUE(pw::CopyFileContents(from, to));
+  EXPECT_EQ(ReadAll(to), "new");  // nothing of the longer old content is left
+  struct stat after;
+  ASSERT_EQ(::stat(to.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);  // the same file, filled anew
+  EXPECT_EQ(after.st_mode & 07777, mode_t(0600));
+
+  EXPECT_FALSE(pw::CopyFileContents(from, t / "absent.bin"));
+  EXPECT_FALSE(pw::NameTaken(t / "absent.bin"));
+  // A source that does not open leaves the target as it was.
+  EXPECT_FALSE(pw::CopyFileContents(t / "missing", to));
+  EXPECT_EQ(ReadAll(to), "new");
+  EXPECT_FALSE(pw::CopyFileContents(from, t.path()));
+}
+
+TEST(Files, ReplaceFileWithRenamesOverAFile) {
+  TempTree t;
+  const std::string from = t.Write("new.bin", "new");
+  const std::string to = t.Write("old.bin", "old content");
+  ASSERT_TRUE(pw::ReplaceFileWith(from, to));
+  EXPECT_EQ(ReadAll(to), "new");
+  EXPECT_FALSE(pw::NameTaken(from));
+
+  EXPECT_FALSE(pw::ReplaceFileWith(t / "missing", to));
+  EXPECT_EQ(ReadAll(to), "new");
+  EXPECT_FALSE(pw::ReplaceFileWith("", to));
+  EXPECT_FALSE(pw::ReplaceFileWith(to, ""));
+  EXPECT_EQ(ReadAll(to), "new");
+}
+
+TEST(Files, FlushingNeedsTheRightKindOfName) {
+  TempTree t;
+  const std::string file = t.Write("f.bin");
+  EXPECT_TRUE(pw::FlushFileToDisk(file));
+  EXPECT_TRUE(pw::FlushFolderToDisk(t.path()));
+  EXPECT_FALSE(pw::FlushFolderToDisk(file));
+  EXPECT_FALSE(pw::FlushFileToDisk(t / "missing"));
+  EXPECT_FALSE(pw::FlushFolderToDisk(""));
+}
+
 }  // namespace

@@ -4,11 +4,15 @@
 #include <ogr_srs_api.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "fixtures.h"
 
@@ -267,6 +271,162 @@ TEST(EightBitConversion, OutputKeepsTheGeoreferencing) {
     EXPECT_EQ(band[0], c.mappedNodata);
   }
   OSRDestroySpatialReference(utm);
+}
+
+}  // namespace
+
+namespace {
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void Put(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Every name in a folder, sorted, but the input's stretch-table sidecar.
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.path().extension() != ".czb") names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Runs a conversion in a child process whose files may not grow beyond
+// `sizeLimit` bytes (0: no limit), as on a disk that fills up; true when
+// it reported success.
+bool ConvertInChild(const std::string& in, const std::string& out, rlim_t sizeLimit) {
+  const pid_t pid = fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    if (sizeLimit) {
+      struct rlimit limit = {sizeLimit, sizeLimit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    EightBitConversion cvt;
+    cvt.layoutOverride = BlockLayout{50, 2};
+    std::string error;
+    const bool ok = cvt.Run(in, out, nullptr, nullptr, error);
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A conversion that fails, half-way through writing or because the format
+// cannot take the image, leaves a file already at the chosen name and its
+// side file byte for byte as they were, and nothing of its own behind.
+TEST(EightBitConversion, FailedConversionLeavesAnExistingTargetAlone) {
+  const struct { const char* name; int bands; rlim_t limit; } cases[] = {
+      {"out.tif", 3, 100000},  // written in place of the working file; the disk fills up
+      {"out.png", 3, 100000},  // copied from a temporary GeoTIFF
+      {"out.bmp", 3, 100000},
+      {"out.gif", 3, 0},       // GIF takes no three-band image
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    const std::string in = dir.File("big.tif"), out = dir.File(c.name);
+    pwtest::WriteRaster(in, 400, 400, c.bands, GDT_UInt16,
+                        [](int x, int t, int b) { return 100 + (x * 31 + t * 17 + b) % 3000; },
+                        "GTiff", {500000, 30, 0, 4400000, 0, -30});
+    const std::string old = "the user's own picture\n" + std::string(5000, '\x7f');
+    const std::string oldSide = "<PAMDataset>the user's notes</PAMDataset>\n";
+    Put(out, old);
+    Put(out + ".aux.xml", oldSide);
+    const std::vector<std::string> before = Names(dir.Path());
+
+    EXPECT_FALSE(ConvertInChild(in, out, c.limit));
+    EXPECT_EQ(Contents(out), old);
+    EXPECT_EQ(Contents(out + ".aux.xml"), oldSide);
+    EXPECT_EQ(Names(dir.Path()), before);
+  }
+}
+
+// A successful conversion replaces the file at the chosen name, keeps its
+// permissions, and brings its side file along under that name (GDAL's
+// ".aux.xml" holds the place of a PNG or BMP). A ".aux.xml" of the
+// replaced file goes when the new one has none.
+TEST(EightBitConversion, SuccessfulConversionReplacesTheTargetAndItsSideFiles) {
+  const std::vector<double> geo = {500000, 30, 0, 4400000, 0, -30};
+  const struct { const char* name; bool georeferenced; std::vector<std::string> sides; } cases[] = {
+      {"out.png", true, {"out.png", "out.png.aux.xml"}},
+      {"out.bmp", true, {"out.bmp", "out.bmp.aux.xml"}},
+      {"out.tif", true, {"out.tif"}},
+      {"out.png", false, {"out.png"}},
+  };
+  OGRSpatialReferenceH utm = OSRNewSpatialReference(nullptr);
+  ASSERT_EQ(OSRImportFromEPSG(utm, 32650), OGRERR_NONE);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + (c.georeferenced ? " georeferenced" : ""));
+    ScratchDir dir;
+    const std::string in = dir.File("in.tif"), out = dir.File(c.name);
+    auto value = [](int x, int t, int b) { return (x * 5 + t * 11 + b * 40) % 250 + 1; };
+    pwtest::WriteRaster(in, 37, 23, 3, GDT_Byte, value, "GTiff",
+                        c.georeferenced ? geo : std::vector<double>{});
+    if (c.georeferenced) {
+      GDALDatasetH ds = GDALOpen(in.c_str(), GA_Update);
+      ASSERT_NE(ds, nullptr);
+      ASSERT_EQ(GDALSetSpatialRef(ds, utm), CE_None);
+      GDALClose(ds);
+    }
+    Put(out, "old picture");
+    ASSERT_EQ(chmod(out.c_str(), 0640), 0);
+    // A side file that tells GDAL the old picture lay elsewhere.
+    Put(out + ".aux.xml",
+        "<PAMDataset><GeoTransform>1, 1, 0, 1, 0, -1</GeoTransform></PAMDataset>\n");
+
+    EightBitConversion cvt;
+    std::string error;
+    ASSERT_TRUE(cvt.Run(in, out, nullptr, nullptr, error)) << error;
+    std::vector<std::string> expected = c.sides;
+    expected.push_back("in.tif");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Names(dir.Path()), expected);
+    struct stat st;
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode_t(0640));
+    int w = 0, h = 0, bands = 0;
+    const std::vector<double> got = pwtest::ReadBand(out, 2, &w, &h, nullptr, &bands);
+    ASSERT_EQ(got.size(), size_t(37 * 23));
+    EXPECT_EQ(bands, 3);
+    EXPECT_EQ(got[size_t(5 * 37 + 9)], value(9, 5, 2));
+    GDALDatasetH ds = GDALOpen(out.c_str(), GA_ReadOnly);
+    ASSERT_NE(ds, nullptr);
+    double gt[6] = {};
+    const bool hasGeo = GDALGetGeoTransform(ds, gt) == CE_None;
+    EXPECT_EQ(hasGeo, c.georeferenced);
+    if (c.georeferenced) {
+      for (int k = 0; k < 6; ++k) EXPECT_EQ(gt[k], geo[size_t(k)]) << k;
+      OGRSpatialReferenceH srs = GDALGetSpatialRef(ds);
+      ASSERT_NE(srs, nullptr);
+      EXPECT_TRUE(OSRIsSame(srs, utm));
+    }
+    GDALClose(ds);
+  }
+  OSRDestroySpatialReference(utm);
+}
+
+// A chosen name that is a link: the file it names gets the new picture and
+// the link stays.
+TEST(EightBitConversion, LinkedTargetReplacesTheFileItNames) {
+  ScratchDir dir;
+  const std::string in = dir.File("in.tif"), real = dir.File("real.tif"), link = dir.File("link.tif");
+  pwtest::WriteRaster(in, 10, 10, 1, GDT_Byte, [](int x, int t, int) { return x + t; });
+  Put(real, "old picture");
+  ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+  EightBitConversion cvt;
+  std::string error;
+  ASSERT_TRUE(cvt.Run(in, link, nullptr, nullptr, error)) << error;
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  const std::vector<double> got = pwtest::ReadBand(real, 0);
+  ASSERT_EQ(got.size(), 100u);
+  EXPECT_EQ(got[23], 5);
+  EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"in.tif", "link.tif", "real.tif"}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "raster/StretchTable.h"
@@ -401,9 +402,14 @@ TEST(RasterCreate, DiscardRemovesThePartialOutput) {
   f.DiscardOutput();
   EXPECT_FALSE(pwtest::Exists(dir.File("p.png")));
   ASSERT_TRUE(f.Create(dir.File("p.tif"), w, h, n));
-  EXPECT_TRUE(pwtest::Exists(dir.File("p.tif")));
+  // Written under a hidden working name until it is committed.
+  EXPECT_FALSE(pwtest::Exists(dir.File("p.tif")));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                          std::filesystem::directory_iterator()),
+            1);
   f.DiscardOutput();
   EXPECT_FALSE(pwtest::Exists(dir.File("p.tif")));
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }
 
 }  // namespace
