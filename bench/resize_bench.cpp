@@ -190,7 +190,7 @@ void Breakdown(const std::string& path, int w, int h) {
   image.info.jpegQuality = 90;
   WritePicture(image, pw::NarrowToWide(out), kFormatJpg);
   auto t5 = Clock::now();
-  CarryJpegMetadata(pw::NarrowToWide(out), &tags, true, &tags);
+  RestoreExifTags(pw::NarrowToWide(out), tags.Tags());
   auto t6 = Clock::now();
   fs::remove(out);
   std::printf("\none picture of ours, in ms: header %.1f, EXIF read %.1f, decode to %ux%u %.1f, "

@@ -98,6 +98,26 @@ bool CarryJpegMetadata(const std::wstring& target, const ExifTagSource* tags, bo
   return file.Close() == kExifOk;
 }
 
+bool RestoreExifTags(const std::wstring& destination, const DirectoryTagList& tags) {
+  const std::string narrow = WideToNarrow(destination);
+  if (narrow.empty()) return false;
+  ExifImageFile file;
+  if (file.Open(narrow, "r+") != kExifOk) return false;
+  // Half-applied tags are not written: the file is released unwritten.
+  if (file.ApplyTagList("Exif", tags) != kExifOk) return false;
+  return file.Close() == kExifOk;
+}
+
+bool CloneExifTags(const std::wstring& source, const std::wstring& target) {
+  if (!IsJpegFile(source) || !IsJpegFile(target)) return false;
+  if (WideToNarrow(target).empty()) return false;
+  // The list borrows the source's entries: the source stays open until the
+  // target has taken its copies.
+  const ExifTagSource tags(source);
+  if (!tags.Opened()) return false;
+  return RestoreExifTags(target, tags.Tags());
+}
+
 bool WriteShootingTime(const std::wstring& source, const std::wstring& target) {
   if (!IsJpegFile(target)) return false;
   const std::string from = WideToNarrow(source);

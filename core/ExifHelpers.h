@@ -46,6 +46,11 @@ class ExifTagSource {
   bool opened_ = false;
 };
 
+// Writes the tag list into the JPEG file `destination` (its APP1 "Exif"
+// segment is created when missing). True when the tags were applied and
+// the file was written back; on failure the file is left as it was.
+bool RestoreExifTags(const std::wstring& destination, const DirectoryTagList& tags);
+
 // What a newly written JPEG `target` takes over. Its own EXIF segment is
 // replaced by one that holds exactly the tags of `tags` (none: the EXIF
 // block is gone); the thumbnail of `tags`' file goes along only when
@@ -55,6 +60,11 @@ class ExifTagSource {
 // the file was written back; on failure it is left as it was.
 bool CarryJpegMetadata(const std::wstring& target, const ExifTagSource* tags, bool keepThumbnail,
                        const ExifTagSource* profileFrom);
+
+// Copies every tag of source's APP1 "Exif" segment (all directories) into
+// target's, which is created when missing. Both must be JPEG files by
+// name. False on any failure, and then the target is left as it was.
+bool CloneExifTags(const std::wstring& source, const std::wstring& target);
 
 // Writes the local-time last modification of `source` as the target's
 // DateTimeOriginal ("YYYY:MM:DD hh:mm:ss"). The target must be a JPEG file

@@ -1,4 +1,4 @@
-// Stamping shooting times on pictures made by
+// Copying EXIF blocks and stamping shooting times on pictures made by
 // ImageMagick and tagged by exiftool; file times are set with touch under a
 // fixed time zone.
 #include "core/ExifHelpers.h"
@@ -83,6 +83,50 @@ class ExifHelpers : public ::testing::Test {
 const char* const kTags =
     "-Make=Harbour -Model=One -DateTimeOriginal='2017:01:02 03:04:05' -ExposureTime=1/60 "
     "-GPSLatitude=22.5 -GPSLatitudeRef=N -ExifImageWidth=40 -ExifImageHeight=30";
+
+TEST_F(ExifHelpers, CloneCopiesTagsBetweenJpegNamesOfAnyCase) {
+  const std::string src = Picture("x.JPEG", kTags);
+  const std::string dst = Picture("y.jpg", "");
+  ASSERT_TRUE(CloneExifTags(W(src), W(dst)));
+  EXPECT_EQ(Tag(dst, "-Make"), "Harbour");
+  EXPECT_EQ(Tag(dst, "-DateTimeOriginal"), "2017:01:02 03:04:05");
+  EXPECT_EQ(Tag(dst, "-GPSLatitude"), "22.5");
+  EXPECT_EQ(Problems(dst), "");
+}
+
+TEST_F(ExifHelpers, CloneRefusesNonJpegNamesBeforeTouchingAnything) {
+  const std::string src = Picture("x.jpg", kTags);
+  const std::string png = Path("y.png");
+  Sh("convert-im6.q16 -size 8x8 xc:white " + Quote(png));
+  const std::vector<char> before = Bytes(png);
+  EXPECT_FALSE(CloneExifTags(W(src), W(png)));
+  EXPECT_EQ(Bytes(png), before);
+  EXPECT_FALSE(CloneExifTags(W(png), W(Picture("z.jpg", ""))));
+  EXPECT_FALSE(CloneExifTags(W(Path("missing.jpg")), W(Picture("w.jpg", ""))));
+}
+
+TEST_F(ExifHelpers, FailedCloneLeavesTheTargetUntouched) {
+  const std::string src = Picture("x.jpg", kTags);
+  // The target's APP1 "Exif" segment is not TIFF-structured (magic 43), so
+  // the tags cannot be applied; the file must not be rewritten.
+  const std::string dst = Picture("y.jpg", "-Make=Target");
+  std::vector<char> bytes = Bytes(dst);
+  const std::string text(bytes.begin(), bytes.end());
+  const size_t tiff = text.find(std::string("Exif\0\0", 6)) + 6;
+  ASSERT_NE(tiff, std::string::npos);
+  bytes[tiff + (bytes[tiff] == 'M' ? 3 : 2)] = 43;
+  { std::ofstream(dst, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size())); }
+  EXPECT_FALSE(CloneExifTags(W(src), W(dst)));
+  EXPECT_EQ(Bytes(dst), bytes);
+}
+
+TEST_F(ExifHelpers, SourceWithoutExifAppliesNothing) {
+  const std::string src = Picture("plain.jpg", "");
+  const std::string dst = Picture("y.jpg", kTags);
+  ASSERT_TRUE(CloneExifTags(W(src), W(dst)));
+  EXPECT_EQ(Tag(dst, "-Make"), "Harbour");
+  EXPECT_EQ(Problems(dst), "");
+}
 
 TEST_F(ExifHelpers, ShootingTimeIsTheSourcesLocalModificationTime) {
   const std::string src = Path("source.bin");
