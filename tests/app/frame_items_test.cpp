@@ -2,6 +2,7 @@
 // toolkit's own texts are Chinese like the rest, the status panes show
 // their texts whole in the 800-pixel tools window, and the black look is
 // dark with readable labels.
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -115,4 +116,28 @@ TEST_F(GuiTest, MessageBoxTextKeepsOffItsBorder) {
   EXPECT_GE(left, 16);
   EXPECT_GE(right, 16);
   EXPECT_GE(top, 16);
+}
+
+namespace {
+double Luminance(const wxColour& c) { return 0.2126 * c.Red() + 0.7152 * c.Green() + 0.0722 * c.Blue(); }
+int Tint(const wxColour& c) {
+  return std::max({c.Red(), c.Green(), c.Blue()}) - std::min({c.Red(), c.Green(), c.Blue()});
+}
+}  // namespace
+
+// The black look is dark grey, not blue, with light labels on it.
+TEST_F(GuiTest, BlackLookIsDarkWithLightLabels) {
+  ASSERT_NE(Start(), nullptr);
+  frame->DoCommand(ID_VIEW_APPLOOK_OFF_2007_BLACK);
+  wxRibbonArtProvider* art = frame->GetRibbonBar()->GetArtProvider();
+  const wxColour page = art->GetColour(wxRIBBON_ART_PAGE_BACKGROUND_COLOUR);
+  const wxColour chrome = art->GetColour(wxRIBBON_ART_TAB_CTRL_BACKGROUND_COLOUR);
+  for (const wxColour& back : {page, chrome, art->GetColour(wxRIBBON_ART_PANEL_LABEL_BACKGROUND_COLOUR)}) {
+    EXPECT_LE(Tint(back), 12) << back.GetAsString(wxC2S_HTML_SYNTAX);
+    EXPECT_LT(Luminance(back), 110) << back.GetAsString(wxC2S_HTML_SYNTAX);
+  }
+  for (int id : {wxRIBBON_ART_BUTTON_BAR_LABEL_COLOUR, wxRIBBON_ART_PANEL_LABEL_COLOUR, wxRIBBON_ART_TAB_LABEL_COLOUR})
+    EXPECT_GT(Luminance(art->GetColour(id)) - Luminance(page), 120) << id;
+  Screenshot("look-black");
+  frame->DoCommand(ID_VIEW_APPLOOK_OFF_2007_BLUE);
 }
