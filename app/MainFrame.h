@@ -149,6 +149,9 @@ class CMainFrame : public wxFrame, public pw::ToolPanelOwner {
   CProgressInterface* RunProgress() override;
   void FlashForAttention() override { RequestUserAttention(); }
 
+ protected:
+  void DoSetSize(int x, int y, int width, int height, int sizeFlags) override;
+
  private:
   void BuildRibbon();
   void BuildStatusBar();
@@ -198,6 +201,8 @@ class CMainFrame : public wxFrame, public pw::ToolPanelOwner {
   // The rectangle asked for at start, until the window manager has framed
   // the window and it holds.
   wxRect m_startPlacement;
+  bool m_placementSettled = false;  // the start placement was made good or replaced
+  bool m_settingPlacement = false;  // the placement code itself is sizing the window
   // The content size the fixed layout last pinned.
   wxSize m_pinnedContent = wxDefaultSize;
   wxTimer m_pinTimer;

@@ -70,9 +70,23 @@ wxRect CMainFrame::CenterFixedFrame() {
   wxDisplay display(index == wxNOT_FOUND ? 0u : static_cast<unsigned>(index));
   wxRect rect = CentredIn(display.GetClientArea(), kFixedWidth, kFixedHeight);
   if (IsMaximized()) Maximize(false);
+  m_settingPlacement = true;
   SetSize(rect);
+  m_settingPlacement = false;
+  // Asked again at start (after the window is shown): still the start
+  // placement to make good once the window is framed.
+  if (!m_placementSettled) m_startPlacement = rect;
   Refresh();
   return rect;
+}
+
+void CMainFrame::DoSetSize(int x, int y, int width, int height, int sizeFlags) {
+  // Any other size or place asked for replaces the start placement.
+  if (!m_settingPlacement) {
+    m_startPlacement = wxRect();
+    if (IsShown()) m_placementSettled = true;
+  }
+  wxFrame::DoSetSize(x, y, width, height, sizeFlags);
 }
 
 void CMainFrame::LoadWindowPlacement() {
@@ -111,12 +125,15 @@ void CMainFrame::SettleStartPlacement() {
   if (m_startPlacement.IsEmpty() || !FrameRect(this, actual)) return;
   const wxRect wanted = m_startPlacement;
   m_startPlacement = wxRect();
+  m_placementSettled = true;
   if (IsMaximized()) return;
+  m_settingPlacement = true;
   if (m_fixedLayout) {
     if (actual.GetPosition() != wanted.GetPosition()) Move(wanted.GetPosition());
   } else if (actual != wanted) {
     SetSize(wanted);
   }
+  m_settingPlacement = false;
 }
 
 void CMainFrame::PinFixedSize() {
@@ -176,7 +193,9 @@ void CMainFrame::PlaceForStart(bool viewer) {
   }
   // Size and place first: the window manager takes them as the rectangle a
   // restore gives back when the window maps maximised.
+  m_settingPlacement = true;
   SetSize(m_normalRect);
+  m_settingPlacement = false;
   // A maximised start is the window manager's to place.
   m_startPlacement = m_viewerMaximized ? wxRect() : m_normalRect;
   if (m_viewerMaximized) Maximize(true);

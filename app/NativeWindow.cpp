@@ -8,9 +8,10 @@ namespace pw {
 namespace {
 GdkWindow* RealizedGdkWindow(wxTopLevelWindow* window) {
   if (!window || !window->GetHandle()) return nullptr;
+  // Not realised yet: the toolkit realises it when it is shown, and does
+  // not expect anyone to have done it before.
   GtkWidget* widget = window->GetHandle();
-  if (!gtk_widget_get_realized(widget)) gtk_widget_realize(widget);
-  return gtk_widget_get_window(widget);
+  return gtk_widget_get_realized(widget) ? gtk_widget_get_window(widget) : nullptr;
 }
 }  // namespace
 

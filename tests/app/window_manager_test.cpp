@@ -1,6 +1,7 @@
 // The main window as the window manager (openbox) handles it: where it is
 // placed, what maximise and restore give back, the fixed tools layout, and
 // the first tool panel whole above the status bar.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -297,4 +298,26 @@ TEST_F(WindowTest, PictureOpenedAtAMaximisedStartIsPlacedForTheMaximisedView) {
   const wxColour background = colourAt(rect.GetRight() - 5, rect.y + 5);
   EXPECT_NE(colourAt(rect.x + rect.width / 2, rect.y + rect.height / 2), background);
   EXPECT_EQ(colourAt(rect.x + 150, rect.GetBottom() - 150), background);
+}
+
+// Closing is prompt when no run is in progress: by the close button (the
+// window manager's close request) and by the session's SIGTERM, with every
+// panel made and a picture open.
+TEST_F(WindowTest, ClosingIsPrompt) {
+  const std::string picture = folder + "/close.tif";
+  ASSERT_EQ(std::system(("convert-im6.q16 -size 3000x2000 gradient:red-blue -type TrueColor '" + picture + "'").c_str()), 0);
+  for (const char* how : {"close", "sigterm"}) {
+    SCOPED_TRACE(how);
+    ASSERT_NE(Start(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return frame->IsShownOnScreen(); }));
+    for (int tool : {ID_BUTTON_CLASSIFYFILES, ID_BUTTON_RESIZEIMAGES, ID_BUTTON_CLONEEXIF, ID_BUTTON_CONVERTOR,
+                     ID_BUTTON_MERGEIMGS})
+      frame->DoCommand(tool);
+    ASSERT_TRUE(frame->OpenDocumentFile(wxString::FromUTF8(picture)));
+    Settle();
+    const auto start = std::chrono::steady_clock::now();
+    Stop(how);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 500);
+  }
 }
