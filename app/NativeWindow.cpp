@@ -20,6 +20,11 @@ void SetFixedFrameFunctions(wxTopLevelWindow* window, bool fixed) {
   if (!gdk) return;
   gdk_window_set_functions(gdk, fixed ? GdkWMFunction(GDK_FUNC_MOVE | GDK_FUNC_MINIMIZE | GDK_FUNC_CLOSE)
                                       : GDK_FUNC_ALL);
+  // Some window managers draw the maximise button from the decorations
+  // alone.
+  gdk_window_set_decorations(gdk, fixed ? GdkWMDecoration(GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU |
+                                                          GDK_DECOR_MINIMIZE)
+                                        : GDK_DECOR_ALL);
   if (!fixed) {
     // Free again: no size limits (a pinned size is dropped).
     GdkGeometry none{};
