@@ -12,6 +12,52 @@ namespace {
 
 OfficeStyle g_officeStyle = OfficeStyle::LunaBlue;
 
+// Dark greys for the chrome, a lighter grey under the buttons so their
+// dark outlines still show, and near-white labels.
+void MakeDark(wxRibbonArtProvider& art) {
+  const wxColour chrome(43, 43, 46), edge(30, 30, 32), page(88, 88, 93), label(80, 80, 85);
+  const wxColour text(245, 245, 245), dimmed(150, 150, 155), hover(112, 112, 118), pressed(138, 112, 62);
+  for (int id : {wxRIBBON_ART_TAB_CTRL_BACKGROUND_COLOUR, wxRIBBON_ART_TAB_CTRL_BACKGROUND_GRADIENT_COLOUR})
+    art.SetColour(id, chrome);
+  for (int id : {wxRIBBON_ART_TAB_BORDER_COLOUR, wxRIBBON_ART_PAGE_BORDER_COLOUR, wxRIBBON_ART_PANEL_BORDER_COLOUR,
+                 wxRIBBON_ART_PANEL_BORDER_GRADIENT_COLOUR, wxRIBBON_ART_TAB_SEPARATOR_COLOUR,
+                 wxRIBBON_ART_TAB_SEPARATOR_GRADIENT_COLOUR})
+    art.SetColour(id, edge);
+  for (int id : {wxRIBBON_ART_TAB_LABEL_COLOUR, wxRIBBON_ART_TAB_ACTIVE_LABEL_COLOUR, wxRIBBON_ART_TAB_HOVER_LABEL_COLOUR,
+                 wxRIBBON_ART_PANEL_LABEL_COLOUR, wxRIBBON_ART_PANEL_HOVER_LABEL_COLOUR,
+                 wxRIBBON_ART_PANEL_MINIMISED_LABEL_COLOUR, wxRIBBON_ART_BUTTON_BAR_LABEL_COLOUR,
+                 wxRIBBON_ART_BUTTON_BAR_LABEL_HIGHLIGHT_COLOUR})
+    art.SetColour(id, text);
+  art.SetColour(wxRIBBON_ART_BUTTON_BAR_LABEL_DISABLED_COLOUR, dimmed);
+  for (int id : {wxRIBBON_ART_TAB_ACTIVE_BACKGROUND_TOP_COLOUR, wxRIBBON_ART_TAB_ACTIVE_BACKGROUND_TOP_GRADIENT_COLOUR,
+                 wxRIBBON_ART_TAB_ACTIVE_BACKGROUND_COLOUR, wxRIBBON_ART_TAB_ACTIVE_BACKGROUND_GRADIENT_COLOUR,
+                 wxRIBBON_ART_PAGE_BACKGROUND_TOP_COLOUR, wxRIBBON_ART_PAGE_BACKGROUND_TOP_GRADIENT_COLOUR,
+                 wxRIBBON_ART_PAGE_BACKGROUND_COLOUR, wxRIBBON_ART_PAGE_BACKGROUND_GRADIENT_COLOUR,
+                 wxRIBBON_ART_PAGE_HOVER_BACKGROUND_TOP_COLOUR, wxRIBBON_ART_PAGE_HOVER_BACKGROUND_TOP_GRADIENT_COLOUR,
+                 wxRIBBON_ART_PAGE_HOVER_BACKGROUND_COLOUR, wxRIBBON_ART_PAGE_HOVER_BACKGROUND_GRADIENT_COLOUR,
+                 wxRIBBON_ART_PANEL_ACTIVE_BACKGROUND_TOP_COLOUR,
+                 wxRIBBON_ART_PANEL_ACTIVE_BACKGROUND_TOP_GRADIENT_COLOUR,
+                 wxRIBBON_ART_PANEL_ACTIVE_BACKGROUND_COLOUR, wxRIBBON_ART_PANEL_ACTIVE_BACKGROUND_GRADIENT_COLOUR})
+    art.SetColour(id, page);
+  for (int id : {wxRIBBON_ART_TAB_HOVER_BACKGROUND_TOP_COLOUR, wxRIBBON_ART_TAB_HOVER_BACKGROUND_TOP_GRADIENT_COLOUR,
+                 wxRIBBON_ART_TAB_HOVER_BACKGROUND_COLOUR, wxRIBBON_ART_TAB_HOVER_BACKGROUND_GRADIENT_COLOUR,
+                 wxRIBBON_ART_PANEL_LABEL_BACKGROUND_COLOUR, wxRIBBON_ART_PANEL_LABEL_BACKGROUND_GRADIENT_COLOUR})
+    art.SetColour(id, label);
+  for (int id : {wxRIBBON_ART_PANEL_HOVER_LABEL_BACKGROUND_COLOUR,
+                 wxRIBBON_ART_PANEL_HOVER_LABEL_BACKGROUND_GRADIENT_COLOUR, wxRIBBON_ART_PANEL_HOVER_BORDER_COLOUR,
+                 wxRIBBON_ART_PANEL_HOVER_BORDER_GRADIENT_COLOUR, wxRIBBON_ART_BUTTON_BAR_HOVER_BORDER_COLOUR,
+                 wxRIBBON_ART_BUTTON_BAR_HOVER_BACKGROUND_TOP_COLOUR,
+                 wxRIBBON_ART_BUTTON_BAR_HOVER_BACKGROUND_TOP_GRADIENT_COLOUR,
+                 wxRIBBON_ART_BUTTON_BAR_HOVER_BACKGROUND_COLOUR,
+                 wxRIBBON_ART_BUTTON_BAR_HOVER_BACKGROUND_GRADIENT_COLOUR})
+    art.SetColour(id, hover);
+  for (int id : {wxRIBBON_ART_BUTTON_BAR_ACTIVE_BORDER_COLOUR, wxRIBBON_ART_BUTTON_BAR_ACTIVE_BACKGROUND_TOP_COLOUR,
+                 wxRIBBON_ART_BUTTON_BAR_ACTIVE_BACKGROUND_TOP_GRADIENT_COLOUR,
+                 wxRIBBON_ART_BUTTON_BAR_ACTIVE_BACKGROUND_COLOUR,
+                 wxRIBBON_ART_BUTTON_BAR_ACTIVE_BACKGROUND_GRADIENT_COLOUR})
+    art.SetColour(id, pressed);
+}
+
 wxRibbonArtProvider* Office2007(OfficeStyle style) {
   auto* art = new wxRibbonMSWArtProvider();
   switch (style) {
@@ -20,6 +66,9 @@ wxRibbonArtProvider* Office2007(OfficeStyle style) {
       break;
     case OfficeStyle::ObsidianBlack:
       art->SetColourScheme(wxColour(72, 72, 76), wxColour(255, 185, 70), wxColour(255, 255, 255));
+      // The provider turns any primary colour into a blue-tinted scheme:
+      // the black style sets its greys itself.
+      MakeDark(*art);
       break;
     case OfficeStyle::Silver:
       art->SetColourScheme(wxColour(208, 212, 221), wxColour(255, 215, 110), wxColour(40, 40, 48));

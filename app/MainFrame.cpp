@@ -162,13 +162,16 @@ void CMainFrame::BuildRibbon() {
                                       wxRIBBON_PANEL_NO_AUTO_MINIMISE);
       bar = new wxRibbonButtonBar(panel);
     }
-    int id = item.id ? item.id : wxID_ANY;  // elements without a command
+    // Elements without a command (the clipboard panel) get an id of their
+    // own, so they can be shown greyed: they do nothing.
+    int id = item.id ? item.id : static_cast<int>(wxWindow::NewControlId());
+    if (!item.id) m_inertCommands.push_back(id);
     // The text doubles as the tooltip.
     if (item.kind == "check")
       bar->AddToggleButton(id, item.text, LoadIcon(item.icon), item.text);
     else
       bar->AddButton(id, item.text, LoadIcon(item.icon), item.text);
-    if (item.id) m_ribbonButtons[item.id] = bar;
+    m_ribbonButtons[id] = bar;
   }
   m_ribbon->Realize();
   // Loading makes category 1 the active one; no category change is reported.

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <wx/frame.h>
 #include <wx/timer.h>
@@ -88,6 +89,9 @@ class CMainFrame : public wxFrame, public pw::ToolPanelOwner {
   // The state last given to a ribbon or quick-access button.
   bool IsCommandEnabled(int id) const;
   bool IsCommandChecked(int id) const;
+  // The ribbon buttons that have no command (粘贴, 剪切, 复制, 全选), in
+  // ribbon order.
+  const std::vector<int>& InertCommands() const { return m_inertCommands; }
 
   // The five tool commands.
   void OnClassifyFiles() { ShowTool(0); }
@@ -148,6 +152,9 @@ class CMainFrame : public wxFrame, public pw::ToolPanelOwner {
   CProgressInterface* RunProgress() override;
   void FlashForAttention() override { RequestUserAttention(); }
 
+ protected:
+  void DoSetSize(int x, int y, int width, int height, int sizeFlags) override;
+
  private:
   void BuildRibbon();
   void BuildStatusBar();
@@ -184,6 +191,7 @@ class CMainFrame : public wxFrame, public pw::ToolPanelOwner {
   std::map<int, wxWindow*> m_quickButtons;
   std::map<int, wxRibbonButtonBar*> m_ribbonButtons;  // command id -> its button bar
   std::map<int, std::pair<bool, bool>> m_commandStates;  // id -> (enabled, checked)
+  std::vector<int> m_inertCommands;
   pw::CRibbonStatusBar* m_statusBar = nullptr;
   wxPreviewFrame* m_preview = nullptr;
   wxPrintPreviewBase* m_printPreview = nullptr;
@@ -196,11 +204,11 @@ class CMainFrame : public wxFrame, public pw::ToolPanelOwner {
   // The rectangle asked for at start, until the window manager has framed
   // the window and it holds.
   wxRect m_startPlacement;
-  int m_startPlacementTries = 0;
+  bool m_placementSettled = false;  // the start placement was made good or replaced
+  bool m_settingPlacement = false;  // the placement code itself is sizing the window
   // The content size the fixed layout last pinned.
   wxSize m_pinnedContent = wxDefaultSize;
   wxTimer m_pinTimer;
-  int m_pinChecks = 0;
   // A file named at start, opened once the window has its final size, and
   // the limit on the wait for it.
   wxString m_pendingOpen;

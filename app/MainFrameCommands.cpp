@@ -1,6 +1,8 @@
 // Commands of the main window: routing through view, document, frame and
 // application, the button states, the drop-down menus, the tools, opening
 // files and print preview.
+#include <algorithm>
+
 #include <wx/button.h>
 #include <wx/config.h>
 #include <wx/filehistory.h>
@@ -123,6 +125,10 @@ void CMainFrame::QueryCommandState(int id, bool& enabled, bool& checked) {
 }
 
 bool CMainFrame::FrameCommandState(int id, bool& enabled, bool& checked) {
+  if (std::find(m_inertCommands.begin(), m_inertCommands.end(), id) != m_inertCommands.end()) {
+    enabled = false;
+    return true;
+  }
   int tool = ToolOfCommand(id);
   if (tool >= 0) {
     enabled = SelIndex(m_settings) != tool;  // the tool on show is greyed

@@ -30,7 +30,10 @@ constexpr int kMinNormalWidth = 400;
 constexpr int kMinNormalHeight = 300;
 // How long a maximised start waits for the window manager's size before it
 // opens the file named on the command line anyway.
-constexpr int kPlacementWaitMs = 1500;
+constexpr int kPlacementWaitMs = 3000;
+// How often the fixed layout checks that the window manager's frame still
+// has the size the content was pinned for.
+constexpr int kPinCheckMs = 250;
 
 wxRect ClientAreaFor(const wxRect& rect) {
   int index = wxDisplay::GetFromPoint(rect.GetPosition() + rect.GetSize() / 2);
@@ -67,9 +70,23 @@ wxRect CMainFrame::CenterFixedFrame() {
   wxDisplay display(index == wxNOT_FOUND ? 0u : static_cast<unsigned>(index));
   wxRect rect = CentredIn(display.GetClientArea(), kFixedWidth, kFixedHeight);
   if (IsMaximized()) Maximize(false);
+  m_settingPlacement = true;
   SetSize(rect);
+  m_settingPlacement = false;
+  // Asked again at start (after the window is shown): still the start
+  // placement to make good once the window is framed.
+  if (!m_placementSettled) m_startPlacement = rect;
   Refresh();
   return rect;
+}
+
+void CMainFrame::DoSetSize(int x, int y, int width, int height, int sizeFlags) {
+  // Any other size or place asked for replaces the start placement.
+  if (!m_settingPlacement) {
+    m_startPlacement = wxRect();
+    if (IsShown()) m_placementSettled = true;
+  }
+  wxFrame::DoSetSize(x, y, width, height, sizeFlags);
 }
 
 void CMainFrame::LoadWindowPlacement() {
@@ -100,23 +117,23 @@ void CMainFrame::SaveWindowPlacement() {
 
 void CMainFrame::SettleStartPlacement() {
   // The toolkit learns how wide the window manager's frame is only when its
-  // first window is framed; until then it asks for sizes and size hints
-  // without the frame, and the window manager may map that window in its
-  // corner. Once the window is on screen, the start placement is asked for
-  // again until it holds.
+  // first window is framed; until then the window manager may map that
+  // window in its corner. Once the window is on screen, the start placement
+  // is asked for once more (the fixed layout's size is PinFixedSize's
+  // business: only its place here).
   wxRect actual;
   if (m_startPlacement.IsEmpty() || !FrameRect(this, actual)) return;
-  // The fixed layout's size is PinFixedSize's business: only its place here.
-  const bool holds = m_fixedLayout ? actual.GetPosition() == m_startPlacement.GetPosition()
-                                   : actual == m_startPlacement;
-  if (IsMaximized() || holds || ++m_startPlacementTries > 3) {
-    m_startPlacement = wxRect();
-    return;
+  const wxRect wanted = m_startPlacement;
+  m_startPlacement = wxRect();
+  m_placementSettled = true;
+  if (IsMaximized()) return;
+  m_settingPlacement = true;
+  if (m_fixedLayout) {
+    if (actual.GetPosition() != wanted.GetPosition()) Move(wanted.GetPosition());
+  } else if (actual != wanted) {
+    SetSize(wanted);
   }
-  if (m_fixedLayout)
-    Move(m_startPlacement.GetPosition());
-  else
-    SetSize(m_startPlacement);
+  m_settingPlacement = false;
 }
 
 void CMainFrame::PinFixedSize() {
@@ -136,20 +153,19 @@ void CMainFrame::PinFixedSize() {
 
 void CMainFrame::WatchFixedSize() {
   // The window manager's frame changes with the functions it offers (the
-  // sizing border goes) without a size change to tell: look again a few
-  // times after the layout is entered.
+  // sizing border goes) without a size change to tell: look again now and
+  // then while the layout holds (nothing is done while the size is right).
   if (!m_pinTimer.GetOwner()) {
     m_pinTimer.SetOwner(this);
     Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
-      if (!m_fixedLayout || m_shutDown || ++m_pinChecks > 12) {
+      if (!m_fixedLayout || m_shutDown) {
         m_pinTimer.Stop();
         return;
       }
       PinFixedSize();
     }, m_pinTimer.GetId());
   }
-  m_pinChecks = 0;
-  m_pinTimer.Start(150);
+  m_pinTimer.Start(kPinCheckMs);
 }
 
 void CMainFrame::OnPlacementChanged(wxEvent& event) {
@@ -171,15 +187,17 @@ void CMainFrame::OnPlacementChanged(wxEvent& event) {
 }
 
 void CMainFrame::PlaceForStart(bool viewer) {
-  m_startPlacementTries = 0;
   if (!viewer) {
     m_startPlacement = CenterFixedFrame();
     return;
   }
   // Size and place first: the window manager takes them as the rectangle a
   // restore gives back when the window maps maximised.
+  m_settingPlacement = true;
   SetSize(m_normalRect);
-  m_startPlacement = m_normalRect;
+  m_settingPlacement = false;
+  // A maximised start is the window manager's to place.
+  m_startPlacement = m_viewerMaximized ? wxRect() : m_normalRect;
   if (m_viewerMaximized) Maximize(true);
 }
 
@@ -201,9 +219,14 @@ void CMainFrame::OpenWhenSized() {
   if (m_pendingOpen.empty()) return;
   // Maximised means covering the screen's client area, as the window
   // system has the window, not merely asked for.
-  wxRect frame;
-  if (m_viewerMaximized && !(FrameRect(this, frame) && frame.GetSize() == ClientAreaFor(frame).GetSize()))
-    return;
+  // The toolkit's own idea of the size follows the window system's with a
+  // delay: both must have it.
+  if (m_viewerMaximized) {
+    wxRect frame;
+    if (!FrameRect(this, frame)) return;
+    const wxSize area = ClientAreaFor(frame).GetSize();
+    if (frame.GetSize() != area || GetSize().x < area.x - 8 || GetSize().y < area.y - 64) return;
+  }
   OpenPendingFile();
 }
 

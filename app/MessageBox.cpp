@@ -2,6 +2,7 @@
 
 #include <wx/msgdlg.h>
 #include <wx/generic/msgdlgg.h>
+#include <wx/sizer.h>
 
 #include "app/Resources.h"
 #include "app/CommandIds.h"
@@ -19,6 +20,10 @@ wxString& LastCaption() {
 }  // namespace
 
 namespace {
+// Space between a message box's border and its text and buttons, on top of
+// the toolkit's own.
+constexpr int kBoxPadding = 8;
+
 // The box on screen, so the end of the program can close it.
 wxDialog* g_openBox = nullptr;
 
@@ -42,6 +47,19 @@ int MessageBox(const wxString& text, const wxString& caption, long style, wxWind
   // Our own dialog rather than the toolkit's native one: only ours can be
   // ended from outside when the session asks the program to quit.
   wxGenericMessageDialog dialog(parent, text, caption, style | wxCENTRE);
+  // The toolkit's box sets its text right against its right edge: give the
+  // whole content a margin of its own once the box has built it.
+  dialog.Bind(wxEVT_INIT_DIALOG, [&dialog](wxInitDialogEvent& event) {
+    event.Skip();
+    wxSizer* content = dialog.GetSizer();
+    if (!content || content->GetContainingWindow() != &dialog || dialog.GetClientData()) return;
+    dialog.SetClientData(&dialog);  // once
+    auto* padded = new wxBoxSizer(wxVERTICAL);
+    padded->Add(content, 1, wxEXPAND | wxALL, kBoxPadding);
+    dialog.SetSizer(padded, false);
+    dialog.Fit();
+    dialog.CentreOnParent();
+  });
   dialog.SetOKCancelLabels(LoadString(cmd::IDS_OK), LoadString(cmd::IDS_CANCEL));
   dialog.SetYesNoCancelLabels(LoadString(cmd::IDS_YES), LoadString(cmd::IDS_NO), LoadString(cmd::IDS_CANCEL));
   wxDialog* previous = g_openBox;

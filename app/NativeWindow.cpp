@@ -8,9 +8,10 @@ namespace pw {
 namespace {
 GdkWindow* RealizedGdkWindow(wxTopLevelWindow* window) {
   if (!window || !window->GetHandle()) return nullptr;
+  // Not realised yet: the toolkit realises it when it is shown, and does
+  // not expect anyone to have done it before.
   GtkWidget* widget = window->GetHandle();
-  if (!gtk_widget_get_realized(widget)) gtk_widget_realize(widget);
-  return gtk_widget_get_window(widget);
+  return gtk_widget_get_realized(widget) ? gtk_widget_get_window(widget) : nullptr;
 }
 }  // namespace
 
@@ -19,6 +20,11 @@ void SetFixedFrameFunctions(wxTopLevelWindow* window, bool fixed) {
   if (!gdk) return;
   gdk_window_set_functions(gdk, fixed ? GdkWMFunction(GDK_FUNC_MOVE | GDK_FUNC_MINIMIZE | GDK_FUNC_CLOSE)
                                       : GDK_FUNC_ALL);
+  // Some window managers draw the maximise button from the decorations
+  // alone.
+  gdk_window_set_decorations(gdk, fixed ? GdkWMDecoration(GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU |
+                                                          GDK_DECOR_MINIMIZE)
+                                        : GDK_DECOR_ALL);
   if (!fixed) {
     // Free again: no size limits (a pinned size is dropped).
     GdkGeometry none{};
@@ -33,7 +39,10 @@ bool FrameRect(wxTopLevelWindow* window, wxRect& rect, wxSize* content) {
   if (width <= 1 || height <= 1) return false;  // not given its size yet
   GdkRectangle frame{};
   gdk_window_get_frame_extents(gdk, &frame);
-  if (frame.width < width || frame.height < height) return false;
+  // While the window is being framed the extents may describe something
+  // else (the window alone, or a frame of a size not yet its own).
+  const int aroundX = frame.width - width, aroundY = frame.height - height;
+  if (aroundX < 0 || aroundY < 0 || aroundX > 64 || aroundY > 128) return false;
   rect = wxRect(frame.x, frame.y, frame.width, frame.height);
   if (content) *content = wxSize(width, height);
   return true;
@@ -47,6 +56,11 @@ void PinContentSize(wxTopLevelWindow* window, const wxSize& content) {
   hints.min_height = hints.max_height = content.y;
   gtk_window_set_geometry_hints(gtk, nullptr, &hints, GdkWindowHints(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
   gtk_window_resize(gtk, content.x, content.y);
+  // GTK asks nothing of the window manager when it believes the window
+  // already has that size, which it may after a maximise it has not caught
+  // up with: ask the window system directly as well.
+  GdkWindow* gdk = gtk_widget_get_window(window->GetHandle());
+  if (gdk && gdk_window_is_visible(gdk)) gdk_window_resize(gdk, content.x, content.y);
 }
 
 unsigned long NativeWindowId(wxTopLevelWindow* window) {

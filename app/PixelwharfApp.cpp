@@ -1,9 +1,14 @@
 #include "app/PixelwharfApp.h"
 
+#include <clocale>
 #include <csignal>
 #include <cstdlib>
 
+#include <locale.h>
+
 #include <glib-unix.h>
+#include <gtk/gtk.h>
+#include <wx/translation.h>
 #include <wx/evtloop.h>
 #include <wx/filehistory.h>
 #include <wx/fileconf.h>
@@ -44,6 +49,35 @@ std::vector<std::string>& CPixelwharfApp::RawArguments() {
   return args;
 }
 CPixelwharfApp::~CPixelwharfApp() = default;
+
+namespace {
+// The program's own texts are Simplified Chinese; the toolkit's (file
+// dialogs, print preview, standard buttons) follow when their catalogues
+// are installed. Only the messages category changes: how text is encoded
+// and numbers are written stay as the environment says.
+void UseChineseToolkitTexts() {
+  constexpr const char* kLocale = "zh_CN.UTF-8";
+  // GTK would reset every category from the environment when it starts.
+  gtk_disable_setlocale();
+  std::setlocale(LC_ALL, "");
+  if (locale_t probe = newlocale(LC_MESSAGES_MASK, kLocale, static_cast<locale_t>(nullptr))) {
+    freelocale(probe);
+    std::setlocale(LC_MESSAGES, kLocale);
+    // A LANGUAGE list from the session would still pick another catalogue.
+    setenv("LANGUAGE", "zh_CN", 1);
+  }
+  // wxWidgets reads its catalogue itself, with or without the locale.
+  auto* translations = new wxTranslations;
+  translations->SetLanguage(wxLANGUAGE_CHINESE_SIMPLIFIED);
+  translations->AddStdCatalog();
+  wxTranslations::Set(translations);
+}
+}  // namespace
+
+bool CPixelwharfApp::Initialize(int& argc, wxChar** argv) {
+  UseChineseToolkitTexts();
+  return wxApp::Initialize(argc, argv);
+}
 
 bool CPixelwharfApp::OnInit() {
   // The command line is ours to read: the first argument that is not an

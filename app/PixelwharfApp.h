@@ -21,6 +21,9 @@ class CPixelwharfApp : public wxApp {
   CPixelwharfApp();
   ~CPixelwharfApp() override;
 
+  // Chooses Simplified Chinese for the toolkit's own texts before the
+  // toolkit starts, then starts it.
+  bool Initialize(int& argc, wxChar** argv) override;
   bool OnInit() override;
   int OnExit() override;
 

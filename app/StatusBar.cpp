@@ -52,7 +52,11 @@ CRibbonStatusBar::CRibbonStatusBar(wxWindow* parent, wxWindowID id)
 
 void CRibbonStatusBar::AddElements() {
   const wxString pane1 = LoadString(cmd::IDS_STATUS_PANE1);
-  const int widths[kFieldCount] = {GetTextExtent(pane1).x + 24, kProgressWidth + 8, 8, -3, -2};
+  // The colour readout gets what its longest text needs; the position
+  // readout (which also carries the hints) the rest, so that at the tools
+  // layout's 800 pixels neither is cut.
+  const int rgbWidth = GetTextExtent(LoadString(cmd::IDS_RGB_EMPTY)).x + 14;
+  const int widths[kFieldCount] = {GetTextExtent(pane1).x + 14, kProgressWidth + 6, 4, -1, rgbWidth};
   const int styles[kFieldCount] = {wxSB_FLAT, wxSB_FLAT, wxSB_NORMAL, wxSB_SUNKEN, wxSB_SUNKEN};
   SetFieldsCount(kFieldCount, widths);
   SetStatusStyles(kFieldCount, styles);
@@ -96,11 +100,11 @@ void CRibbonStatusBar::PlaceGauge() {
   wxRect field;
   if (!GetFieldRect(kProgress, field)) return;
   const int height = std::min(kProgressHeight, field.height);
-  const int width = std::min(kProgressWidth, field.width - 4);
+  const int width = std::min(kProgressWidth, field.width - 3);
   // A window manager may map the window before it has its size, leaving the
   // field empty; the gauge keeps its place until the bar has room for it.
   if (width < 1 || height < 1) return;
-  m_gauge->SetSize(field.x + 4, field.y + (field.height - height) / 2, width, height);
+  m_gauge->SetSize(field.x + 3, field.y + (field.height - height) / 2, width, height);
 }
 
 }  // namespace pw

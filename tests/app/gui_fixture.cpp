@@ -23,6 +23,10 @@ namespace fs = std::filesystem;
 
 void GuiTest::SetUp() {
   static int counter = 0;
+  // A test's private session bus drops DISPLAY from the environment; the
+  // screenshot tools need it.
+  static const std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+  if (!std::getenv("DISPLAY") && !display.empty()) setenv("DISPLAY", display.c_str(), 1);
   const char* root = std::getenv("PW_GUI_TEST_ROOT");
   ASSERT_NE(root, nullptr) << "run the GUI tests through their own program, not inside another";
   folder = std::string(root) + "/t" + std::to_string(++counter);
