@@ -48,8 +48,9 @@ const std::string kViewer = "[SEL_INDEX]\r\nCAT_INDEX = 1\r\n";
 
 class WindowTest : public GuiTest {
  protected:
-  // Lets the window manager's answers arrive until done() holds.
-  static bool WaitUntil(const std::function<bool()>& done, int ms = 4000) {
+  // Lets the window manager's answers arrive until done() holds (a holding
+  // condition ends the wait at once; a loaded machine answers late).
+  static bool WaitUntil(const std::function<bool()>& done, int ms = 10000) {
     for (int waited = 0; waited < ms; waited += 20) {
       if (done()) return true;
       Pump(1);
