@@ -82,12 +82,6 @@ wxRibbonArtProvider* Office2007(OfficeStyle style) {
 
 }  // namespace
 
-LookFamily FamilyOfLook(int look) {
-  if (look >= 205 && look <= 210) return LookFamily::Plain;
-  if (look == cmd::ID_VIEW_APPLOOK_WINDOWS_7) return LookFamily::Windows7;
-  return LookFamily::Office2007;
-}
-
 OfficeStyle CurrentOfficeStyle() { return g_officeStyle; }
 
 wxRibbonArtProvider* CreateLookArtProvider(int look) {

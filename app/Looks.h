@@ -13,15 +13,11 @@ extern int g_nAppLook;
 // The Office 2007 colour styles, in their stored numbering.
 enum class OfficeStyle { LunaBlue = 0, ObsidianBlack = 1, Aqua = 2, Silver = 3 };
 
-// What a look command selects.
-enum class LookFamily { Plain, Office2007, Windows7 };
-
 // A new art provider for a look command. Commands 211 to 214 and values
 // outside 205..219 keep the current Office 2007 colour style; 215 to 218
 // make their style the current one.
 wxRibbonArtProvider* CreateLookArtProvider(int look);
 
-LookFamily FamilyOfLook(int look);
 OfficeStyle CurrentOfficeStyle();
 
 }  // namespace pw
