@@ -150,14 +150,18 @@ void StretchTableFromHistogram(const double* counts, uint8_t* table) {
 
   table[0] = 0;
   for (int v = 1; v < low; ++v) table[v] = 1;
-  for (int v = low; v <= high; ++v) {
-    if (high == low) {
-      // (v - low) / (high - low) is 0/0 here: no number, taken as 1.
-      table[v] = 1;
-      continue;
+  if (high == low) {
+    // Every non-zero sample has this one value (a flat colour, or one colour
+    // beside black): there is nothing to stretch, so it keeps its own
+    // brightness as a byte (v / 257) within the table's 1..254. The bottom
+    // of the range would draw pure red as black.
+    const long scaled = std::lround(double(low) / 257.0);
+    table[low] = uint8_t(std::clamp(scaled, 1L, 254L));
+  } else {
+    for (int v = low; v <= high; ++v) {
+      const double t = std::trunc(double(v - low) * 251.0 / double(high - low) + 2.0);
+      table[v] = uint8_t(t > 253 ? 253 : (t < 1 ? 1 : t));
     }
-    const double t = std::trunc(double(v - low) * 251.0 / double(high - low) + 2.0);
-    table[v] = uint8_t(t > 253 ? 253 : (t < 1 ? 1 : t));
   }
   for (int v = high + 1; v <= 65535; ++v) table[v] = 254;
 }

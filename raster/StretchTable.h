@@ -59,8 +59,9 @@ int StretchStripRows(int64_t rowBytes);
 bool AccumulateStretchHistogram(RasterFile& source, int limit, std::vector<double>& counts);
 
 // One band's table from its 65536 counters: 0 for 0, 1 below the low cut,
-// 2..253 between the cuts, 254 above the high cut. A band whose non-zero
-// samples share one value maps that value to 1.
+// 2..253 between the cuts, 254 above the high cut. When both cuts fall on
+// one value (a band whose non-zero samples share it) that value maps to its
+// own byte brightness, round(v / 257) kept within 1..254.
 void StretchTableFromHistogram(const double* counts, uint8_t* table);
 
 // `tableBands` x 65536 table bytes, the first `countedBands` of them from

@@ -45,7 +45,7 @@ std::vector<uint8_t> ExpectedTable(const std::vector<uint16_t>& samples) {
     if (v == 0) t[v] = 0;
     else if (v > high) t[v] = 254;
     else if (v < low) t[v] = 1;
-    else if (high == low) t[v] = 1;
+    else if (high == low) t[v] = uint8_t(std::clamp(int(std::lround(v / 257.0)), 1, 254));
     else t[v] = uint8_t(std::clamp(int(std::floor((v - low) * 251.0 / (high - low) + 2)), 1, 253));
   }
   return t;
@@ -167,7 +167,7 @@ TEST(StretchTable, MatchesTheRuleForShapedConstantAndEmptyBands) {
   const uint8_t* constant = tables.data() + 65536;
   EXPECT_EQ(constant[0], 0);
   EXPECT_EQ(constant[1233], 1);
-  EXPECT_EQ(constant[1234], 1) << "the single value maps to 1";
+  EXPECT_EQ(constant[1234], 5) << "the single value keeps its brightness, 1234 / 257";
   EXPECT_EQ(constant[1235], 254);
   const uint8_t* empty = tables.data() + 2 * 65536;
   EXPECT_EQ(empty[1], 2) << "low = 1";

@@ -629,3 +629,53 @@ TEST(RendererReadout, FileValuesKeepTheirDecimals) {
 }
 
 }  // namespace
+
+// Pictures of one or two flat colours written by ImageMagick: a band that
+// holds a single value shows that value (a 16-bit one scaled to a byte)
+// instead of collapsing to black, in the overview and in the display buffer.
+TEST(RendererFlatColours, SolidAndTwoColourPicturesKeepTheirColours) {
+  ScratchDir dir;
+  const std::string im = "convert-im6.q16 -size 64x48 ";
+  const std::string halves = "xc:blue -fill red -draw 'rectangle 0,0 31,47' ";
+  struct Case {
+    std::string name, command;
+    int column;
+    uint8_t red, green, blue;
+  };
+  const Case cases[] = {
+      {"red.png", "xc:red", 10, 255, 0, 0},                            // palette
+      {"red8.tif", "xc:red -depth 8", 10, 255, 0, 0},                  // 8-bit RGB
+      {"red.tif", "xc:red", 10, 254, 0, 0},                            // 16-bit RGB
+      {"brown.tif", "xc:'rgb(200,100,50)' -depth 16", 10, 200, 100, 50},
+      {"halves.png", halves, 10, 255, 0, 0},
+      {"halves.png", halves, 50, 0, 0, 255},
+      {"halves8.tif", halves + "-alpha off -depth 8", 50, 0, 0, 255},
+      {"halves.tif", halves + "-alpha off -depth 16", 10, 254, 0, 0},
+      {"halves.tif", halves + "-alpha off -depth 16", 50, 0, 0, 254},
+      {"halvesa.tif", halves + "-depth 16", 50, 0, 0, 254},  // with an alpha band
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name + " column " + std::to_string(c.column));
+    const std::string path = dir.File(c.name);
+    if (!pwtest::Exists(path)) {
+      ASSERT_EQ(pwtest::Run(im + c.command + " '" + path + "'"), 0);
+    }
+    FakeView view(100, 60);
+    auto r = Open(view, path);
+    ASSERT_TRUE(r->IsOpen());
+    ASSERT_EQ(r->Scale(), 1.0);
+    const int px = r->X() + c.column, py = view.H - r->Y() - r->DrawnH() + 20;
+    for (int frame = 0; frame < 2; ++frame) {
+      SCOPED_TRACE(frame == 0 ? "overview" : "display buffer");
+      if (frame == 1) {
+        ASSERT_TRUE(r->WaitForRereads(10s));
+        r->SetOverviewOnly(false);
+        r->Render();
+      }
+      const uint8_t* shown = view.Pixel(px, py);
+      EXPECT_EQ(shown[2], c.red);
+      EXPECT_EQ(shown[1], c.green);
+      EXPECT_EQ(shown[0], c.blue);
+    }
+  }
+}
