@@ -1,7 +1,7 @@
 // Palette pictures in the real window: a red GIF is red on the screen, an
 // animated GIF shows its first frame, a paletted GeoTIFF its classes'
 // colours, and the readout names index and colour. Floating-point values
-// keep their decimals in the readout.
+// keep their decimals in the readout. Flat 16-bit colours keep their colour.
 #include <gdal.h>
 #include <gtest/gtest.h>
 
@@ -65,6 +65,25 @@ TEST(ViewerPalette, GifsAndPalettedGeoTiffsShowTheirColours) {
   ExpectScreen(shot, 100, 40, 30, 60, 200);
   Hover(100, 40);
   EXPECT_EQ(Pane(1), wxString::FromUTF8("索引=2 R=30 G=60 B=200"));
+}
+
+// ImageMagick writes a solid red TIFF with 16-bit samples: one value per
+// band, which must show as red, not black; likewise red beside blue.
+TEST(ViewerFlatColours, SolidAndTwoColour16BitTiffsShowTheirColours) {
+  const std::string red = g_dir->File("red16.tif");
+  const std::string halves = g_dir->File("halves16.tif");
+  ASSERT_EQ(pwtest::Run("convert-im6.q16 -size 160x90 xc:red '" + red + "'"), 0);
+  ASSERT_EQ(pwtest::Run("convert-im6.q16 -size 160x90 xc:blue -fill red -draw "
+                        "'rectangle 0,0 79,89' -depth 16 '" + halves + "'"),
+            0);
+  OpenThroughDialog(red);
+  Pump(100ms);
+  ExpectScreen(Screenshot("flat_red16"), 80, 45, 254, 0, 0);
+  OpenThroughDialog(halves);
+  Pump(100ms);
+  const wxImage shot = Screenshot("flat_halves16");
+  ExpectScreen(shot, 20, 45, 254, 0, 0);
+  ExpectScreen(shot, 140, 45, 0, 0, 254);
 }
 
 TEST(ViewerReadout, FloatValuesKeepTheirDecimals) {
