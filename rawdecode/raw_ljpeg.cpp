@@ -22,6 +22,20 @@ namespace {
 
 // ljpeg_read_difference through the tree's lookup table.
 int read_difference_looked_up(raw_decode_context* ctx, const huff_lookup* table) {
+  // The common case in line: a code of the window and the bits after it
+  // already buffered (what huff_lookup_symbol and read_bits would do).
+  if (!ctx->bit_marker && ctx->bit_count >= huff_lookup_bits) {
+    const uint32_t e = table->entry[(ctx->bit_buffer >> (ctx->bit_count - huff_lookup_bits)) &
+                                    ((1u << huff_lookup_bits) - 1)];
+    const int len = int(e >> 8);
+    const int count = ctx->bit_count - int(e & 0x7F);
+    if ((e & huff_lookup_leaf) && len >= 1 && len <= 15 && count >= len) {
+      ctx->bit_count = count - len;
+      int diff = int((ctx->bit_buffer << (32 - len - ctx->bit_count)) >> (32 - len));
+      if ((diff & (1 << (len - 1))) == 0) diff -= (1 << len) - 1;
+      return diff;
+    }
+  }
   int len = huff_lookup_symbol(ctx, table);
   if (len == 16 && (ctx->dng_version_code == 0 || ctx->dng_version_code > 0x0100FFFF)) return -32768;
   if (len <= 0) return 0;
