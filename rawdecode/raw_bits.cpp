@@ -115,7 +115,7 @@ int fill_ahead(raw_decode_context* ctx) {
       ops->seek(stream, 0, 1);  // clears the end flag: the reader itself reports the end
       break;
     }
-    if (c == 0xFF) {
+    if (c == 0xFF && ctx->ff00_stuffing) {
       const int next = ops->getc(stream);
       if (next != 0) {
         ops->seek(stream, next < 0 ? -1 : -2, 1);

@@ -41,8 +41,7 @@ struct huff_lookup {
 // Fills `table` from the tree at `root` (a tree of the context's pool).
 void huff_lookup_build(raw_decode_context* ctx, const huff_node* root, huff_lookup* table);
 // The next symbol of `table`'s tree, with the same bits consumed, the same
-// data errors and the same end at a marker as huff_decode_symbol; for a
-// reader with 0xFF00 stuffing (the lossless-JPEG scan).
+// data errors and the same end at a marker as huff_decode_symbol.
 int huff_lookup_symbol(raw_decode_context* ctx, const huff_lookup* table);
 // report_data_error naming the position the bit-at-a-time reader would be at
 // (the lookup reads a few bytes ahead of it).

@@ -294,7 +294,8 @@ TEST(RawHuffman, LookupGivesWhatTheWalkGives) {
   const std::vector<std::vector<uint8_t>> endings = {
       {0xFF, 0xD9}, {0xFF, 0xD3, 0x12, 0x34}, {}, {0xFF}, {0xFF, 0x00}, {0x00, 0xFF, 0xFF, 0xD9}};
   auto source = FullLengthTable(2);
-  for (unsigned seed = 0; seed < 60; ++seed) {
+  for (unsigned seed = 0; seed < 120; ++seed) {
+    const int stuffing = seed < 60;  // without it, 0xFF is data like any byte
     std::mt19937 gen(seed);
     std::vector<uint8_t> data;
     const size_t size = gen() % 40;
@@ -311,7 +312,7 @@ TEST(RawHuffman, LookupGivesWhatTheWalkGives) {
     MemoryContext walk(data), look(data);
     for (MemoryContext* m : {&walk, &look}) {
       (*m)->message_name = "PxImageRAW";
-      (*m)->ff00_stuffing = 1;
+      (*m)->ff00_stuffing = stuffing;
       huff_pool_clear(m->get());
       build_huffman_tree(m->get(), source.data(), source.size(), 0);
     }
