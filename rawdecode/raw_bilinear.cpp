@@ -3,6 +3,7 @@
 
 #include "rawdecode/raw_demosaic_common.h"
 #include "rawdecode/raw_failure.h"
+#include "rawdecode/raw_piece_threads.h"
 #include "rawdecode/raw_pipeline.h"
 
 using namespace rawdemosaic;
@@ -71,13 +72,19 @@ void bilinear_demosaic(raw_decode_context* ctx) {
     }
   }
   uint16_t* image = &ctx->pixels[0][0];
-  for (int row = 1; row < height - 1; ++row) {
-    for (int col = 1; col < width - 1; ++col) {
-      uint16_t* pix = image + (size_t(row) * width + col) * 4;
-      const Phase& ph = code[(row & 15) * 16 + (col & 15)];
-      int sum[4] = {};
-      for (int i = 0; i < 8; ++i) sum[ph.neighbour[i][2]] += pix[ph.neighbour[i][0]] << ph.neighbour[i][1];
-      for (int i = 0; i < ph.fills; ++i) pix[ph.fill[i][0]] = uint16_t(sum[ph.fill[i][0]] * ph.fill[i][1] >> 8);
+  // A pixel reads only its neighbours' own colours, which no pixel writes:
+  // bands of rows can be filled at once.
+  const int inner = height - 2;
+  raw_run_row_bands(inner, raw_row_band_count(ctx, inner), [&](int first, int end, int) {
+    for (int row = first + 1; row < end + 1; ++row) {
+      const Phase* phases = &code[(row & 15) * 16];
+      uint16_t* pix = image + (size_t(row) * width + 1) * 4;
+      for (int col = 1; col < width - 1; ++col, pix += 4) {
+        const Phase& ph = phases[col & 15];
+        int sum[4] = {};
+        for (int i = 0; i < 8; ++i) sum[ph.neighbour[i][2]] += pix[ph.neighbour[i][0]] << ph.neighbour[i][1];
+        for (int i = 0; i < ph.fills; ++i) pix[ph.fill[i][0]] = uint16_t(sum[ph.fill[i][0]] * ph.fill[i][1] >> 8);
+      }
     }
-  }
+  });
 }

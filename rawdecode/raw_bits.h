@@ -27,11 +27,34 @@ size_t build_huffman_tree(raw_decode_context* ctx, const uint8_t* source, size_t
 // Walks a tree with read_bits(1) per step and returns the leaf's symbol.
 int huff_decode_symbol(raw_decode_context* ctx, const huff_node* root);
 
+// A tree's codes by their first huff_lookup_bits bits: the row decoder looks
+// a symbol up at once instead of walking the tree bit by bit. An entry with
+// huff_lookup_leaf set holds the code length (low bits) and the symbol (from
+// bit 8); otherwise it holds, from bit 8, the pool index of the node reached
+// after huff_lookup_bits bits, where the walk goes on.
+constexpr int huff_lookup_bits = 11;
+constexpr uint32_t huff_lookup_leaf = 0x80;
+struct huff_lookup {
+  const huff_node* root = nullptr;
+  uint32_t entry[1u << huff_lookup_bits] = {};
+};
+// Fills `table` from the tree at `root` (a tree of the context's pool).
+void huff_lookup_build(raw_decode_context* ctx, const huff_node* root, huff_lookup* table);
+// The next symbol of `table`'s tree, with the same bits consumed, the same
+// data errors and the same end at a marker as huff_decode_symbol.
+int huff_lookup_symbol(raw_decode_context* ctx, const huff_lookup* table);
+// report_data_error naming the position the bit-at-a-time reader would be at
+// (the lookup reads a few bytes ahead of it).
+void report_data_error_at_reader(raw_decode_context* ctx);
+
 struct ljpeg_header {
   int32_t bits = 0, high = 0, wide = 0, clrs = 0, sraw = 0, psv = 0;
   int32_t restart = 0x7FFFFFFF;
   int32_t vpred[6] = {};
   const huff_node* huff[6] = {};
+  // The lookup table of each component's tree (tables shared by trees).
+  const huff_lookup* lookup[6] = {};
+  std::unique_ptr<huff_lookup[]> lookups;
   std::unique_ptr<uint16_t[]> row;  // 2 x wide x clrs values, two rows used alternately
 };
 

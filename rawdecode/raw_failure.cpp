@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include <sys/mman.h>
+
 #include "rawdecode/raw_stream.h"
 
 namespace {
@@ -50,6 +52,14 @@ void report_out_of_memory(raw_decode_context* ctx, const void* pointer, const ch
   ctx->message_text = text;
   deliver(ctx, text);
   throw raw_failure(raw_failure_out_of_memory, text);
+}
+
+void raw_prefer_large_pages(void* buffer, uint64_t bytes) {
+  constexpr uintptr_t block = uintptr_t(2) << 20;
+  if (!buffer || bytes < 8 * block) return;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(buffer) + block - 1) & ~(block - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(buffer) + bytes) & ~(block - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 void report_data_error(raw_decode_context* ctx) {

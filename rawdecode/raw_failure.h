@@ -42,12 +42,18 @@ void report_data_error(raw_decode_context* ctx);
 // Writes "<name>: decoder table overflow\n" and throws code 2.
 [[noreturn]] void report_table_overflow(raw_decode_context* ctx);
 
+// Asks for 2 MB pages over the whole 2 MB blocks of a large buffer: the
+// first touch of a 24-megapixel picture then takes a hundred page faults
+// instead of fifty thousand. A hint only; the contents are not changed.
+void raw_prefer_large_pages(void* buffer, uint64_t bytes);
+
 // A zeroed pixel buffer (calloc), or an out-of-memory failure as raw_alloc.
 inline raw_pixel_buffer raw_alloc_pixels(raw_decode_context* ctx, uint64_t count, const char* place) {
   raw_pixel* p = nullptr;
   if (count <= raw_allocation_limit / sizeof(raw_pixel))
     p = static_cast<raw_pixel*>(calloc(count ? count : 1, sizeof(raw_pixel)));
   report_out_of_memory(ctx, p, place);
+  raw_prefer_large_pages(p, count * sizeof(raw_pixel));
   return raw_pixel_buffer(p);
 }
 

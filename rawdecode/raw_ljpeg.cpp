@@ -20,6 +20,46 @@ int ljpeg_read_difference(raw_decode_context* ctx, const huff_node* tree) {
 
 namespace {
 
+// ljpeg_read_difference through the tree's lookup table.
+int read_difference_looked_up(raw_decode_context* ctx, const huff_lookup* table) {
+  // The common case in line: a code of the window and the bits after it
+  // already buffered (what huff_lookup_symbol and read_bits would do).
+  if (!ctx->bit_marker && ctx->bit_count >= huff_lookup_bits) {
+    const uint32_t e = table->entry[(ctx->bit_buffer >> (ctx->bit_count - huff_lookup_bits)) &
+                                    ((1u << huff_lookup_bits) - 1)];
+    const int len = int(e >> 8);
+    const int count = ctx->bit_count - int(e & 0x7F);
+    if ((e & huff_lookup_leaf) && len >= 1 && len <= 15 && count >= len) {
+      ctx->bit_count = count - len;
+      int diff = int((ctx->bit_buffer << (32 - len - ctx->bit_count)) >> (32 - len));
+      if ((diff & (1 << (len - 1))) == 0) diff -= (1 << len) - 1;
+      return diff;
+    }
+  }
+  int len = huff_lookup_symbol(ctx, table);
+  if (len == 16 && (ctx->dng_version_code == 0 || ctx->dng_version_code > 0x0100FFFF)) return -32768;
+  if (len <= 0) return 0;
+  if (len > 16) {
+    report_data_error_at_reader(ctx);
+    return 0;
+  }
+  int diff = int(read_bits(ctx, len));
+  if ((diff & (1 << (len - 1))) == 0) diff -= (1 << len) - 1;
+  return diff;
+}
+
+// One lookup table for each distinct tree the components use.
+void build_lookups(raw_decode_context* ctx, ljpeg_header* jh) {
+  jh->lookups = std::make_unique<huff_lookup[]>(6);
+  int built = 0;
+  for (int c = 0; c < 6; ++c) {
+    int k = 0;
+    while (k < built && jh->lookups[k].root != jh->huff[c]) ++k;
+    if (k == built) huff_lookup_build(ctx, jh->huff[c], &jh->lookups[built++]);
+    jh->lookup[c] = &jh->lookups[k];
+  }
+}
+
 // Reads `length` bytes of a segment body into the context's segment buffer;
 // what the data does not hold reads as 0.
 void read_segment(raw_decode_context* ctx, size_t length) {
@@ -119,6 +159,7 @@ int quarn_ljpeg_start(raw_decode_context* ctx, ljpeg_header* jh, int info_only) 
     for (int c = 0; c < jh->sraw; ++c) jh->huff[1 + c] = jh->huff[0];
   }
   jh->row = raw_alloc<uint16_t>(ctx, uint64_t(jh->wide) * jh->clrs * 2, "quarn_ljpeg_start()");
+  build_lookups(ctx, jh);
   ctx->ff00_stuffing = 1;
   return 1;
 }
@@ -150,7 +191,7 @@ uint16_t* ljpeg_decode_row(raw_decode_context* ctx, int jrow, ljpeg_header* jh) 
   uint16_t* out = current;
   for (int col = 0; col < wide; ++col) {
     for (int c = 0; c < clrs; ++c) {
-      int diff = ljpeg_read_difference(ctx, jh->huff[c]);
+      int diff = read_difference_looked_up(ctx, jh->lookup[c]);
       int pred;
       if (jh->sraw && c <= jh->sraw && (col | c)) {
         pred = spred;
@@ -174,7 +215,7 @@ uint16_t* ljpeg_decode_row(raw_decode_context* ctx, int jrow, ljpeg_header* jh) 
         }
       }
       *out = uint16_t(pred + diff);
-      if (*out >> jh->bits) report_data_error(ctx);
+      if (*out >> jh->bits) report_data_error_at_reader(ctx);
       if (c <= jh->sraw) spred = *out;
       ++out;
       ++previous;

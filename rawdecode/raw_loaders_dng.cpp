@@ -120,7 +120,7 @@ void decode_lossless_piece(raw_decode_context* ctx, uint64_t t, uint64_t u, uint
       if (++col >= width) row += 1 + (col = 0);
     }
   }
-  if (row < rows) report_data_error(ctx);  // the piece ended before its last row
+  if (row < rows) report_data_error_at_reader(ctx);  // the piece ended before its last row
 }
 
 // The one-run reading of old: tiles behind a table of offsets at the data

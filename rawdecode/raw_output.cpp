@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "rawdecode/raw_failure.h"
+#include "rawdecode/raw_piece_threads.h"
 #include "rawdecode/raw_pipeline.h"
 #include "rawdecode/raw_stream.h"
 
@@ -167,24 +169,36 @@ void convert_to_rgb(raw_decode_context* ctx) {
   const bool from_complementary = ctx->raw_colour_flag && !ctx->options.document_mode_level &&
                                   space >= 1 && space <= 5 && ctx->colour_count == 4 &&
                                   strcmp(ctx->colour_letters, "GMCY") == 0;
-  raw_pixel* pixel = ctx->pixels.get();
-  for (unsigned row = 0; row < ctx->image_height; ++row)
-    for (unsigned col = 0; col < ctx->image_width; ++col, ++pixel) {
-      if (from_complementary) {
-        float out[3] = {0, 0, 0};
-        for (int i = 0; i < 3; ++i)
-          for (int c = 0; c < 4; ++c) out[i] += complementary_rgb[i][c] * float((*pixel)[c]);
-        for (int i = 0; i < 3; ++i) (*pixel)[i] = clamp_sample(out[i]);
-      } else if (!ctx->raw_colour_flag) {
-        float out[3] = {0, 0, 0};
-        for (int i = 0; i < 3; ++i)
-          for (int c = 0; c < colours; ++c) out[i] += out_cam[i][c] * float((*pixel)[c]);
-        for (int i = 0; i < 3; ++i) (*pixel)[i] = clamp_sample(out[i]);
-      } else if (ctx->options.document_mode_level) {
-        (*pixel)[0] = (*pixel)[cfa_fc(ctx, row, col)];
+  // Rows convert independently; each band counts its own histogram, added
+  // up afterwards (counts, so the sum does not depend on the bands).
+  const int rows = ctx->image_height;
+  const unsigned width = ctx->image_width;
+  const int bands = raw_row_band_count(ctx, rows);
+  std::vector<std::vector<int32_t>> band_histograms(size_t(bands > 1 ? bands - 1 : 0),
+                                                    std::vector<int32_t>(4 * 0x2000, 0));
+  raw_run_row_bands(rows, bands, [&](int first, int end, int band) {
+    int32_t* histogram = band ? band_histograms[size_t(band) - 1].data() : &ctx->output_histogram[0][0];
+    raw_pixel* pixel = ctx->pixels.get() + size_t(first) * width;
+    for (unsigned row = unsigned(first); row < unsigned(end); ++row)
+      for (unsigned col = 0; col < width; ++col, ++pixel) {
+        if (from_complementary) {
+          float out[3] = {0, 0, 0};
+          for (int i = 0; i < 3; ++i)
+            for (int c = 0; c < 4; ++c) out[i] += complementary_rgb[i][c] * float((*pixel)[c]);
+          for (int i = 0; i < 3; ++i) (*pixel)[i] = clamp_sample(out[i]);
+        } else if (!ctx->raw_colour_flag) {
+          float out[3] = {0, 0, 0};
+          for (int i = 0; i < 3; ++i)
+            for (int c = 0; c < colours; ++c) out[i] += out_cam[i][c] * float((*pixel)[c]);
+          for (int i = 0; i < 3; ++i) (*pixel)[i] = clamp_sample(out[i]);
+        } else if (ctx->options.document_mode_level) {
+          (*pixel)[0] = (*pixel)[cfa_fc(ctx, row, col)];
+        }
+        for (int c = 0; c < colours; ++c) histogram[c * 0x2000 + ((*pixel)[c] >> 3)]++;
       }
-      for (int c = 0; c < colours; ++c) ctx->output_histogram[c][(*pixel)[c] >> 3]++;
-    }
+  });
+  for (const auto& h : band_histograms)
+    for (size_t i = 0; i < h.size(); ++i) (&ctx->output_histogram[0][0])[i] += h[i];
   if (ctx->colour_count == 4 && space != 0) ctx->colour_count = 3;
   if (ctx->options.document_mode_level && ctx->cfa_pattern) ctx->colour_count = 1;
 }

@@ -143,3 +143,23 @@ void raw_decode_pieces(raw_decode_context* ctx, raw_segment_plan& plan, int thre
   // A piece no worker could take (no worker could be made at all).
   if (!failed.load() && next.load() < n) report_out_of_memory(ctx, nullptr, "raw_decode_pieces()");
 }
+
+int raw_row_band_count(const raw_decode_context* ctx, int rows) {
+  return raw_piece_thread_count(ctx, size_t(std::max(rows, 0) / 64));
+}
+
+void raw_run_row_bands(int rows, int bands, const std::function<void(int, int, int)>& work) {
+  if (rows <= 0) return;
+  bands = std::clamp(bands, 1, rows);
+  auto first = [&](int band) { return int(int64_t(rows) * band / bands); };
+  std::vector<std::thread> workers;
+  for (int band = 1; band < bands; ++band) {
+    try {
+      workers.emplace_back(work, first(band), first(band + 1), band);
+    } catch (const std::system_error&) {
+      work(first(band), first(band + 1), band);  // no thread to be had: this one does it
+    }
+  }
+  work(0, first(1), 0);
+  for (auto& w : workers) w.join();
+}

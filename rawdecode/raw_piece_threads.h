@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 
 #include "rawdecode/raw_context.h"
 #include "rawdecode/raw_segments.h"
@@ -22,3 +23,10 @@ int raw_piece_thread_count(const raw_decode_context* ctx, size_t pieces);
 // Reads every piece (in order, through the context's stream) and decodes
 // them on `threads` workers.
 void raw_decode_pieces(raw_decode_context* ctx, raw_segment_plan& plan, int threads, raw_piece_decoder decode);
+
+// Runs `work(first_row, end_row, band)` over `rows` rows cut into bands of
+// consecutive rows, one band per decoder thread (raw_piece_thread_count,
+// at least 64 rows a band), band 0 on the calling thread. Only for passes
+// whose rows depend on nothing another band writes. Returns the bands used.
+int raw_row_band_count(const raw_decode_context* ctx, int rows);
+void raw_run_row_bands(int rows, int bands, const std::function<void(int, int, int)>& work);

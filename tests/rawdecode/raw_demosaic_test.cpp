@@ -7,6 +7,7 @@
 #include <random>
 
 #include "raw_test_image.h"
+#include "rawdecode/raw_output.h"
 #include "rawdecode/raw_pipeline.h"
 
 using namespace rawtest;
@@ -215,4 +216,36 @@ TEST(RawDemosaic, VngKeepsASharpEdge) {
     ++i;
   }
   EXPECT_LT(error[0] * 2, error[1]);
+}
+
+// Bilinear demosaicing and the colour conversion run in bands of rows on the
+// decoder threads: any number of bands gives the one-band picture and
+// histogram, band edges included.
+TEST(RawDemosaic, RowBandsGiveWhatOneBandGives) {
+  std::mt19937 gen(4);
+  const int height = 333, width = 37;
+  std::vector<int> noise(size_t(height) * width);
+  for (int& v : noise) v = int(gen() % 60000);
+  auto run = [&](int threads) {
+    auto ctx = MosaicContext(height, width, [&](int r, int c, int) { return noise[size_t(r) * width + c]; });
+    ctx->options.decode_threads = threads;
+    ctx->options.output_space = 1;
+    ctx->raw_colour_flag = 0;
+    const float m[3][3] = {{1.6f, -0.4f, -0.2f}, {-0.3f, 1.5f, -0.2f}, {0.1f, -0.5f, 1.4f}};
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) ctx->rgb_from_camera[i][j] = m[i][j];
+    bilinear_demosaic(ctx.get());
+    convert_to_rgb(ctx.get());
+    return ctx;
+  };
+  auto one = run(1);
+  for (int threads : {2, 5, 8, 0}) {
+    SCOPED_TRACE(threads);
+    auto many = run(threads);
+    EXPECT_EQ(memcmp(&one->pixels[0], &many->pixels[0], sizeof(raw_pixel) * height * width), 0);
+    EXPECT_EQ(memcmp(one->output_histogram, many->output_histogram, sizeof one->output_histogram), 0);
+  }
+  int64_t counted = 0;
+  for (int v : one->output_histogram[1]) counted += v;
+  EXPECT_EQ(counted, int64_t(height) * width);
 }

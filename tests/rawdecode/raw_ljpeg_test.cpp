@@ -286,3 +286,51 @@ TEST(RawHuffman, PoolOverflowFailsWithItsText) {
   }
   EXPECT_EQ(m->message_text, "PxImageRAW: decoder table overflow\n");
 }
+
+// The lookup table reads ahead of the bit-at-a-time walk; both must take the
+// same bits, stop at the same marker or end, and report the same data error
+// at the same position. Codes of 12 to 14 bits go past the lookup window.
+TEST(RawHuffman, LookupGivesWhatTheWalkGives) {
+  const std::vector<std::vector<uint8_t>> endings = {
+      {0xFF, 0xD9}, {0xFF, 0xD3, 0x12, 0x34}, {}, {0xFF}, {0xFF, 0x00}, {0x00, 0xFF, 0xFF, 0xD9}};
+  auto source = FullLengthTable(2);
+  for (unsigned seed = 0; seed < 120; ++seed) {
+    const int stuffing = seed < 60;  // without it, 0xFF is data like any byte
+    std::mt19937 gen(seed);
+    std::vector<uint8_t> data;
+    const size_t size = gen() % 40;
+    for (size_t i = 0; i < size; ++i) {
+      // Mostly ones, so the long codes (runs of ones) come up often.
+      uint8_t b = gen() % 3 ? uint8_t(0xF0 | gen()) : uint8_t(gen());
+      data.push_back(b);
+      if (b == 0xFF) data.push_back(0x00);
+    }
+    const auto& ending = endings[seed % endings.size()];
+    data.insert(data.end(), ending.begin(), ending.end());
+    const int report_at = int(gen() % 12);
+
+    MemoryContext walk(data), look(data);
+    for (MemoryContext* m : {&walk, &look}) {
+      (*m)->message_name = "PxImageRAW";
+      (*m)->ff00_stuffing = stuffing;
+      huff_pool_clear(m->get());
+      build_huffman_tree(m->get(), source.data(), source.size(), 0);
+    }
+    auto table = std::make_unique<huff_lookup>();
+    huff_lookup_build(look.get(), look->huff_pool, table.get());
+    for (int step = 0; step < 40; ++step) {
+      SCOPED_TRACE(testing::Message() << "seed " << seed << " step " << step);
+      const int a = huff_decode_symbol(walk.get(), walk->huff_pool);
+      const int b = huff_lookup_symbol(look.get(), table.get());
+      ASSERT_EQ(a, b);
+      const int bits = a % 17;  // a difference's bits follow the length
+      ASSERT_EQ(read_bits(walk.get(), bits), read_bits(look.get(), bits));
+      if (step == report_at) {
+        report_data_error(walk.get());
+        report_data_error_at_reader(look.get());
+      }
+      ASSERT_EQ(walk->bit_marker, look->bit_marker);
+      ASSERT_EQ(walk->message_log, look->message_log);
+    }
+  }
+}
