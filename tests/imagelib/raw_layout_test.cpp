@@ -16,6 +16,7 @@
 #include "imagelib/PxImageRAW.h"
 #include "platform/text.h"
 #include "tests/imagelib/raw_dng_writer.h"
+#include "tests/imagelib/raw_scratch.h"
 
 namespace fs = std::filesystem;
 using dngtest::DngPieces;
@@ -32,30 +33,9 @@ constexpr double kSecondsBound = 10.0;
 constexpr double kSecondsBound = 2.0;
 #endif
 
-struct Scratch {
-  Scratch() {
-    char tmpl[] = "/tmp/pw_rawlayout_XXXXXX";
-    dir = mkdtemp(tmpl);
-  }
-  ~Scratch() { fs::remove_all(dir); }
-  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
-    std::string path = (dir / name).string();
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return path;
-  }
-  fs::path dir;
-};
-
-struct Rgb {
-  int r, g, b;
-  bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
-};
-
-Rgb At(const PxImage& img, uint32_t x, uint32_t y) {
-  const uint8_t* p = img.RowAt(img.Height() - 1 - y) + 3 * x;
-  return {p[2], p[1], p[0]};
-}
+using rawfiles::At;
+using rawfiles::Rgb;
+using rawfiles::Scratch;
 
 struct Decoded {
   bool ok = false, damaged = false;
