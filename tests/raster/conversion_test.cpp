@@ -277,14 +277,8 @@ TEST(EightBitConversion, OutputKeepsTheGeoreferencing) {
 
 namespace {
 
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Put(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using pwtest::Contents;
+using pwtest::Put;
 
 // Every name in a folder, sorted, but the input's stretch-table sidecar.
 std::vector<std::string> Names(const std::string& folder) {

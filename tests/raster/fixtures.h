@@ -43,4 +43,8 @@ int Run(const std::string& command);
 int64_t FileSize(const std::string& path);  // -1 when missing
 bool Exists(const std::string& path);
 
+// A file's bytes ("" when missing), and a file made of the given bytes.
+std::string Contents(const std::string& path);
+void Put(const std::string& path, const std::string& bytes);
+
 }  // namespace pwtest

@@ -19,14 +19,8 @@ namespace {
 using pw::StagedOutput;
 using pwtest::ScratchDir;
 
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Put(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using pwtest::Contents;
+using pwtest::Put;
 
 std::vector<std::string> Names(const std::string& folder) {
   std::vector<std::string> names;
