@@ -18,6 +18,25 @@ using namespace tifftest;
 
 namespace {
 
+// Encodes `img` losslessly into a JP2 file with OpenJPEG itself, then frees it.
+bool WriteJp2WithOpenJpeg(opj_image_t* img, const std::string& path, int resolutions) {
+  opj_cparameters_t params;
+  opj_set_default_encoder_parameters(&params);
+  params.numresolution = resolutions;
+  params.tcp_numlayers = 1;
+  params.tcp_rates[0] = 0;
+  params.cp_disto_alloc = 1;
+  opj_codec_t* codec = opj_create_compress(OPJ_CODEC_JP2);
+  opj_stream_t* stream = opj_stream_create_default_file_stream(path.c_str(), OPJ_FALSE);
+  const bool ok = codec && stream && opj_setup_encoder(codec, &params, img) &&
+                  opj_start_compress(codec, img, stream) && opj_encode(codec, stream) &&
+                  opj_end_compress(codec, stream);
+  if (stream) opj_stream_destroy(stream);
+  if (codec) opj_destroy_codec(codec);
+  opj_image_destroy(img);
+  return ok;
+}
+
 class Jas : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -303,22 +322,8 @@ TEST_F(Jas, ColourOfMixedDepthsIsColour) {
     img->comps[1].data[i] = left ? 32 : 0;
     img->comps[2].data[i] = left ? 0 : 31;
   }
-  opj_cparameters_t params;
-  opj_set_default_encoder_parameters(&params);
-  params.numresolution = 2;
-  params.tcp_numlayers = 1;
-  params.tcp_rates[0] = 0;
-  params.cp_disto_alloc = 1;
   const std::string path = Path("565.jp2");
-  opj_codec_t* codec = opj_create_compress(OPJ_CODEC_JP2);
-  opj_stream_t* stream = opj_stream_create_default_file_stream(path.c_str(), OPJ_FALSE);
-  ASSERT_TRUE(codec && stream);
-  const bool ok = opj_setup_encoder(codec, &params, img) && opj_start_compress(codec, img, stream) &&
-                  opj_encode(codec, stream) && opj_end_compress(codec, stream);
-  opj_stream_destroy(stream);
-  opj_destroy_codec(codec);
-  opj_image_destroy(img);
-  ASSERT_TRUE(ok);
+  ASSERT_TRUE(WriteJp2WithOpenJpeg(img, path, 2));
   auto image = Load(path, 0, kFormatJp2);
   ASSERT_TRUE(image);
   EXPECT_EQ(image->Bpp(), 24u);
@@ -428,22 +433,8 @@ TEST_F(Jas, SubsampledYccBecomesRgb) {
       img->comps[1].data[y * (w / 2) + x] = x < w / 4 ? 85 : 255;
       img->comps[2].data[y * (w / 2) + x] = x < w / 4 ? 255 : 107;
     }
-  opj_cparameters_t params;
-  opj_set_default_encoder_parameters(&params);
-  params.numresolution = 3;
-  params.tcp_numlayers = 1;
-  params.tcp_rates[0] = 0;
-  params.cp_disto_alloc = 1;
   const std::string path = Path("ycc.jp2");
-  opj_codec_t* codec = opj_create_compress(OPJ_CODEC_JP2);
-  opj_stream_t* stream = opj_stream_create_default_file_stream(path.c_str(), OPJ_FALSE);
-  ASSERT_TRUE(codec && stream);
-  const bool ok = opj_setup_encoder(codec, &params, img) && opj_start_compress(codec, img, stream) &&
-                  opj_encode(codec, stream) && opj_end_compress(codec, stream);
-  opj_stream_destroy(stream);
-  opj_destroy_codec(codec);
-  opj_image_destroy(img);
-  ASSERT_TRUE(ok);
+  ASSERT_TRUE(WriteJp2WithOpenJpeg(img, path, 3));
 
   auto image = Load(path, 0, kFormatJp2);
   ASSERT_TRUE(image);
