@@ -13,6 +13,7 @@
 #include <new>
 #include <string>
 
+#include "platform/batch_runner.h"
 #include "rawdecode/raw_failure.h"
 #include "rawdecode/raw_identify.h"
 #include "rawdecode/raw_loaders.h"
@@ -98,8 +99,9 @@ bool PxImageRAW::Decode(PxFile* file) {
   const uint32_t option = info.codecOptions[FormatIndexFromId(kFormatRaw)];
   o.user_quality = int32_t(option & 3);
   // Bits 8-15: threads that decode a file's tiles at once (0: one per
-  // processor, at most 8).
-  o.decode_threads = int32_t(option >> 8 & 0xFF);
+  // processor, at most 8). A batch runner's worker decodes on its own thread
+  // only: the runner's workers already fill the processors.
+  o.decode_threads = pw::InBatchWorker() ? 1 : int32_t(option >> 8 & 0xFF);
   o.rotate_fuji_layout = 1;
   o.output_space = 1;
   o.output_bits = 8;
@@ -217,6 +219,9 @@ bool PxImageRAW::Decode(PxFile* file) {
     if (o.rotate_fuji_layout && ctx->pixel_aspect_ratio != 1) stretch(ctx.get());
     if (damage.empty() && ctx->data_error_reported)
       damage = DecoderText(*ctx, log_mark, "PxImageRAW: damaged raw data");
+    // A tag whose value ran past the end of the file was left unread: the
+    // picture lacks what it said (a linearization table, the colours).
+    if (damage.empty() && ctx->tag_value_cut) damage = "PxImageRAW: Unexpected end of file";
 
     const uint32_t h = ctx->image_height, w = ctx->image_width;
     if (!raw_pixels_hold_full_image(ctx.get()) || uint64_t{h} * w > ctx->pixel_count)

@@ -24,7 +24,18 @@ std::function<void()> CurrentPump() {
 // A silly THREAD_NUM in the settings file must not start thousands of threads.
 constexpr size_t kMaxWorkers = 256;
 
+thread_local bool t_inBatchWorker = false;
+
+// Marks the running thread as a batch worker for as long as it lives.
+struct BatchWorkerMark {
+  const bool was = t_inBatchWorker;
+  BatchWorkerMark() { t_inBatchWorker = true; }
+  ~BatchWorkerMark() { t_inBatchWorker = was; }
+};
+
 }  // namespace
+
+bool InBatchWorker() { return t_inBatchWorker; }
 
 void SetBatchWaitPump(std::function<void()> pump) {
   std::lock_guard<std::mutex> lock(g_pumpMutex);
@@ -59,6 +70,7 @@ int ProcessVector(const FileList& sources, const FileList& destinations, BatchFi
   size_t running = workers;
 
   auto body = [&] {
+    const pw::BatchWorkerMark mark;
     for (;;) {
       const uint64_t index = next.fetch_add(1);
       if (index >= total) break;

@@ -47,6 +47,12 @@ void SetBatchWaitPump(std::function<void()> pump);
 // fails with EFBIG and the writer cleans up. Idempotent.
 void IgnoreFileSizeSignal();
 
+// True on the threads ProcessVector runs its workers on. The runner already
+// keeps as many workers busy as it was given threads, so work a worker starts
+// (decoding a camera RAW file, for one) asks this and stays on the worker's
+// own thread instead of starting threads of its own.
+bool InBatchWorker();
+
 // How often the pump runs while a batch is going.
 inline constexpr int kBatchPumpIntervalMs = 30;
 

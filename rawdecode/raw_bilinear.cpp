@@ -75,7 +75,7 @@ void bilinear_demosaic(raw_decode_context* ctx) {
   // A pixel reads only its neighbours' own colours, which no pixel writes:
   // bands of rows can be filled at once.
   const int inner = height - 2;
-  raw_run_row_bands(inner, raw_row_band_count(ctx, inner), [&](int first, int end, int) {
+  raw_run_row_bands(ctx, inner, raw_row_band_count(ctx, inner), "bilinear_demosaic()", [&](int first, int end, int) {
     for (int row = first + 1; row < end + 1; ++row) {
       const Phase* phases = &code[(row & 15) * 16];
       uint16_t* pix = image + (size_t(row) * width + 1) * 4;

@@ -136,6 +136,9 @@ struct raw_decode_context {
   uint32_t dng_version_code = 0;
   int32_t foveon_flag = 0;
   int32_t data_error_reported = 0;
+  // Set by the parsers when a tag's value does not lie wholly inside the
+  // file: the tag is not used, and the picture is damaged.
+  int32_t tag_value_cut = 0;
   uint32_t tile_width = 0, tile_height = 0;
   uint32_t gps_block[32] = {};
   int32_t loader_flags = 0;

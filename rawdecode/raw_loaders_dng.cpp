@@ -78,11 +78,18 @@ void decode_lossless_piece(raw_decode_context* ctx, uint64_t t, uint64_t u, uint
   auto row_values = [&](const ljpeg_header& h) {
     return (ctx->cfa_pattern ? int64_t(h.wide) * h.clrs : h.wide) / images;
   };
-  // The header alone first: a piece whose frame rows are wider than the
-  // piece is not one of this file's tiles, and is refused before anything
-  // of its size is built.
+  // The header alone first. The piece is filled from the frame's values in
+  // order, row after row, so a frame line may hold several rows of the piece
+  // (64 lines of 128 x 2 for a 128 x 128 tile compress better); but a frame
+  // holding more positions than the piece, one line of slack aside, is not
+  // one of this file's pieces and is refused before anything of its size is
+  // built. That bounds the work of a piece by its size as well.
   ljpeg_header jh;
-  if (!quarn_ljpeg_start(ctx, &jh, 1) || row_values(jh) > int64_t(width)) {
+  const auto frame_fits = [&](const ljpeg_header& h) {
+    const int64_t line = row_values(h);
+    return line > 0 && h.high > 0 && uint64_t(h.high) * uint64_t(line) <= width * height + uint64_t(line);
+  };
+  if (!quarn_ljpeg_start(ctx, &jh, 1) || !frame_fits(jh)) {
     report_data_error(ctx);  // no lossless-JPEG start where the piece begins, or a frame that does not fit
     return;
   }

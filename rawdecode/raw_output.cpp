@@ -176,7 +176,7 @@ void convert_to_rgb(raw_decode_context* ctx) {
   const int bands = raw_row_band_count(ctx, rows);
   std::vector<std::vector<int32_t>> band_histograms(size_t(bands > 1 ? bands - 1 : 0),
                                                     std::vector<int32_t>(4 * 0x2000, 0));
-  raw_run_row_bands(rows, bands, [&](int first, int end, int band) {
+  raw_run_row_bands(ctx, rows, bands, "convert_to_rgb()", [&](int first, int end, int band) {
     int32_t* histogram = band ? band_histograms[size_t(band) - 1].data() : &ctx->output_histogram[0][0];
     raw_pixel* pixel = ctx->pixels.get() + size_t(first) * width;
     for (unsigned row = unsigned(first); row < unsigned(end); ++row)

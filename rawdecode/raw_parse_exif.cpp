@@ -13,6 +13,10 @@ void read_exif_ifd(raw_decode_context* ctx, int64_t base) {
     if (!parse_charge(ctx)) return;
     tiff_entry e;
     read_tiff_entry(ctx, base, &e);
+    if (tag_value_cut(ctx, e)) {  // never read bytes the file does not hold
+      raw_seek(ctx, e.end, 0);
+      continue;
+    }
     const int type = int(e.type);
     switch (e.tag) {
       case 33434: set_if_finite(&ctx->shutter_seconds, read_real(ctx, type)); break;

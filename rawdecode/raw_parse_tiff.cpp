@@ -110,6 +110,16 @@ void choose_thumbnail(raw_decode_context* ctx, int raw_index, int max_samples) {
   }
 }
 
+// Tags whose value only says where data lies (strip and tile lists, the
+// thumbnail, the colour profile, raw data): their readers bound what they
+// read by the file themselves, so a cut file keeps them.
+bool notes_where_data_lies(unsigned tag) {
+  switch (tag) {
+    case 46: case 273: case 279: case 324: case 325: case 34675: case 46275: case 50831: return true;
+    default: return false;
+  }
+}
+
 }  // namespace
 
 int read_tiff_ifd(raw_decode_context* ctx, int64_t base) {
@@ -124,6 +134,10 @@ int read_tiff_ifd(raw_decode_context* ctx, int64_t base) {
     if (!parse_charge(ctx)) return 1;
     tiff_entry e;
     read_tiff_entry(ctx, base, &e);
+    if (!notes_where_data_lies(e.tag) && tag_value_cut(ctx, e)) {
+      raw_seek(ctx, e.end, 0);
+      continue;
+    }
     read_ifd_entry(ctx, e, base, ifd, l);
     raw_seek(ctx, e.end, 0);
   }

@@ -1,5 +1,6 @@
 #include "rawdecode/raw_parse_util.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <ctime>
@@ -15,7 +16,20 @@ void read_tiff_entry(raw_decode_context* ctx, int64_t base, tiff_entry* entry) {
   entry->type = read_u16(ctx);
   entry->count = read_u32(ctx);
   entry->end = raw_tell(ctx) + 4;
-  if (uint64_t{entry->count} * tiff_type_size(entry->type) > 4) raw_seek(ctx, base + read_u32(ctx), 0);
+  const uint64_t bytes = uint64_t{entry->count} * tiff_type_size(entry->type);
+  int64_t at = entry->end - 4;
+  if (bytes > 4) {
+    at = base + int64_t(read_u32(ctx));
+    raw_seek(ctx, at, 0);
+  }
+  entry->outside = ctx->stream_size >= 0 && (at < 0 || uint64_t(at) + std::max<uint64_t>(bytes, 1) >
+                                                           uint64_t(ctx->stream_size));
+}
+
+bool tag_value_cut(raw_decode_context* ctx, const tiff_entry& entry) {
+  if (!entry.outside) return false;
+  ctx->tag_value_cut = 1;
+  return true;
 }
 
 uint32_t read_by_type(raw_decode_context* ctx, unsigned type) {

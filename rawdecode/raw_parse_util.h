@@ -17,9 +17,14 @@ struct tiff_entry {
   unsigned tag = 0, type = 0;
   uint32_t count = 0;
   int64_t end = 0;  // position of the next entry
+  bool outside = false;  // the value does not lie wholly inside the data
 };
 unsigned tiff_type_size(unsigned type);
 void read_tiff_entry(raw_decode_context* ctx, int64_t base, tiff_entry* entry);
+// True when the entry's value runs past the end of the data: the tag is then
+// not read (the bytes read there would not be the file's) and the decode is
+// marked damaged.
+bool tag_value_cut(raw_decode_context* ctx, const tiff_entry& entry);
 // A 16-bit value for type 3 (SHORT), else a 32-bit one.
 uint32_t read_by_type(raw_decode_context* ctx, unsigned type);
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
 #include <system_error>
 #include <string>
 #include <thread>
@@ -81,7 +82,11 @@ void raw_decode_pieces(raw_decode_context* ctx, raw_segment_plan& plan, int thre
     ctx->data_error_reported = 0;
     readable[i] = raw_segment_bytes(ctx, plan, i, UINT64_MAX, &bytes[i]);
     if (ctx->data_error_reported) {
-      errors[i] = first_line(ctx->message_log.substr(mark));
+      try {
+        errors[i] = first_line(ctx->message_log.substr(mark));
+      } catch (const std::bad_alloc&) {
+        report_out_of_memory(ctx, nullptr, "raw_decode_pieces()");
+      }
       ctx->message_log.resize(mark);
     }
     ctx->data_error_reported = was;
@@ -105,15 +110,22 @@ void raw_decode_pieces(raw_decode_context* ctx, raw_segment_plan& plan, int thre
       if (!readable[i]) continue;
       w->data_error_reported = 0;
       w->message_log.clear();
+      // Nothing may leave a worker thread: whatever a piece throws (a
+      // failure of the decoder, or the run time's bad_alloc) ends the decode
+      // as a failure of that piece.
       try {
         raw_piece_reader reader(w, bytes[i], plan.offsets[i]);
         decode(w, plan, i);
+        if (w->data_error_reported && errors[i].empty()) errors[i] = first_line(w->message_log);
       } catch (...) {
         failures[i] = std::current_exception();
-        failure_texts[i] = w->message_text;
+        try {
+          failure_texts[i] = w->message_text;
+        } catch (...) {
+          failure_texts[i].clear();  // the text of the failure made after the join
+        }
         failed = true;
       }
-      if (w->data_error_reported && errors[i].empty()) errors[i] = first_line(w->message_log);
     }
   };
   std::vector<std::thread> pool;
@@ -134,11 +146,7 @@ void raw_decode_pieces(raw_decode_context* ctx, raw_segment_plan& plan, int thre
       ctx->data_error_reported = 1;
       raw_message(ctx, "%s", errors[i].c_str());
     }
-    if (failures[i]) {
-      ctx->message_text = failure_texts[i];
-      if (!failure_texts[i].empty()) raw_message(ctx, "%s", failure_texts[i].c_str());
-      std::rethrow_exception(failures[i]);
-    }
+    if (failures[i]) raw_rethrow_as_failure(ctx, failures[i], failure_texts[i], "raw_decode_pieces()");
   }
   // A piece no worker could take (no worker could be made at all).
   if (!failed.load() && next.load() < n) report_out_of_memory(ctx, nullptr, "raw_decode_pieces()");
@@ -148,18 +156,58 @@ int raw_row_band_count(const raw_decode_context* ctx, int rows) {
   return raw_piece_thread_count(ctx, size_t(std::max(rows, 0) / 64));
 }
 
-void raw_run_row_bands(int rows, int bands, const std::function<void(int, int, int)>& work) {
+void raw_rethrow_as_failure(raw_decode_context* ctx, const std::exception_ptr& caught, const std::string& text,
+                            const char* place) {
+  try {
+    std::rethrow_exception(caught);
+  } catch (const raw_failure&) {
+    ctx->message_text = text;
+    if (!text.empty()) raw_message(ctx, "%s", text.c_str());
+    throw;
+  } catch (...) {
+    // bad_alloc or anything else the run time threw: the decoder's own
+    // out-of-memory failure, with its message.
+  }
+  report_out_of_memory(ctx, nullptr, place);
+  __builtin_unreachable();  // a null pointer always throws
+}
+
+void raw_run_row_bands(raw_decode_context* ctx, int rows, int bands, const char* place,
+                       const std::function<void(int, int, int)>& work) {
   if (rows <= 0) return;
   bands = std::clamp(bands, 1, rows);
   auto first = [&](int band) { return int(int64_t(rows) * band / bands); };
+  // What each band threw, raised on the calling thread once every band has
+  // ended: an exception must never leave a thread (that ends the process),
+  // nor the call while a band still writes the pixels.
+  std::vector<std::exception_ptr> thrown{size_t(bands)};
+  auto guarded = [&](int band) {
+    try {
+      work(first(band), first(band + 1), band);
+    } catch (...) {
+      thrown[size_t(band)] = std::current_exception();
+    }
+  };
   std::vector<std::thread> workers;
   for (int band = 1; band < bands; ++band) {
     try {
-      workers.emplace_back(work, first(band), first(band + 1), band);
+      workers.emplace_back(guarded, band);
     } catch (const std::system_error&) {
-      work(first(band), first(band + 1), band);  // no thread to be had: this one does it
+      guarded(band);  // no thread to be had: this one does it
+    } catch (const std::bad_alloc&) {
+      guarded(band);
     }
   }
-  work(0, first(1), 0);
+  guarded(0);
   for (auto& w : workers) w.join();
+  for (const std::exception_ptr& e : thrown) {
+    if (!e) continue;
+    try {
+      std::rethrow_exception(e);
+    } catch (const raw_failure&) {
+      throw;  // its message is in the context already
+    } catch (...) {
+    }
+    report_out_of_memory(ctx, nullptr, place);
+  }
 }

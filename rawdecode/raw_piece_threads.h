@@ -7,7 +7,9 @@
 #pragma once
 
 #include <cstddef>
+#include <exception>
 #include <functional>
+#include <string>
 
 #include "rawdecode/raw_context.h"
 #include "rawdecode/raw_segments.h"
@@ -28,5 +30,15 @@ void raw_decode_pieces(raw_decode_context* ctx, raw_segment_plan& plan, int thre
 // consecutive rows, one band per decoder thread (raw_piece_thread_count,
 // at least 64 rows a band), band 0 on the calling thread. Only for passes
 // whose rows depend on nothing another band writes. Returns the bands used.
+// Whatever a band throws ends the decode once every band has ended: the
+// decoder's failures as they are, anything else (bad_alloc) as the
+// out-of-memory failure of `place`.
 int raw_row_band_count(const raw_decode_context* ctx, int rows);
-void raw_run_row_bands(int rows, int bands, const std::function<void(int, int, int)>& work);
+void raw_run_row_bands(raw_decode_context* ctx, int rows, int bands, const char* place,
+                       const std::function<void(int, int, int)>& work);
+
+// Raises what a worker caught as the decoder's failure: a raw_failure again
+// (its text `text` put back into the context), anything else as the
+// out-of-memory failure of `place`.
+[[noreturn]] void raw_rethrow_as_failure(raw_decode_context* ctx, const std::exception_ptr& caught,
+                                         const std::string& text, const char* place);

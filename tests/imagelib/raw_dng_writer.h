@@ -42,6 +42,20 @@ struct DngSpec {
   int tile_width = 0, tile_height = 0;
   std::vector<size_t> piece_order;  // storage order of the strips or tiles (empty: in order)
   bool swap_tables = false;         // lossless: scan selectors 1, 0 for the two components
+  // Lossless: the frame's shape for a piece of w x h positions, filled
+  // row after row from the frame's values: lines of w * rows_per_line /
+  // components positions with `components` values each, h / rows_per_line
+  // lines (2 and 2 give 64 lines of 128 x 2 for a 128 x 128 tile).
+  int ljpeg_components = 2, ljpeg_rows_per_line = 1;
+  int ljpeg_short_lines = 0;  // lossless: each frame ends this many lines early
+  // ActiveArea (50829): -1 writes none; 0 or 1 stores the picture that many
+  // columns in from the left of a sensor two columns wider, the CFA pattern
+  // (which DNG counts from the active area) unchanged.
+  int active_left = -1;
+  bool white_tag = true;  // WhiteLevel (50717)
+  // Grey bars 4 columns wide, alternately dark and bright, the same in every
+  // row, in place of the scene.
+  bool vertical_bars = false;
   // A LinearizationTable of this many entries (a multiple of 4096): code
   // k stands for k * 4096 / entries, and the codes are stored so.
   int linear_entries = 0;
@@ -66,16 +80,27 @@ inline std::vector<uint8_t> WriteDng(const DngSpec& s, DngPieces* where = nullpt
                                                                                                : 1; };
   std::vector<uint16_t> samples(size_t(s.width) * s.height);
   for (int r = 0; r < s.height; ++r)
-    for (int c = 0; c < s.width; ++c)
-      samples[size_t(r) * s.width + c] = uint16_t(
-          (s.flat_grey ? 1500 : SceneValue(r, c, colour_at(r, c), s.height, s.width)) *
-          s.gains[colour_at(r, c)]);
+    for (int c = 0; c < s.width; ++c) {
+      const int value = s.flat_grey ? 1500 : s.vertical_bars ? (c / 4 % 2 ? 3000 : 400)
+                                                             : SceneValue(r, c, colour_at(r, c), s.height, s.width);
+      samples[size_t(r) * s.width + c] = uint16_t(value * s.gains[colour_at(r, c)]);
+    }
 
   if (s.white_corner)
     for (int r = 0; r < 8; ++r)
       for (int c = 0; c < 8; ++c) samples[size_t(r) * s.width + c] = uint16_t(s.white);
   if (s.linear_entries)
     for (uint16_t& v : samples) v = uint16_t(uint32_t(v) * uint32_t(s.linear_entries) / 4096);
+  // The stored frame: with an active area, two columns wider (the columns
+  // outside the picture hold a value of their own).
+  const int stored_width = s.active_left >= 0 ? s.width + 2 : s.width;
+  if (s.active_left >= 0) {
+    std::vector<uint16_t> stored(size_t(stored_width) * s.height, 777);
+    for (int r = 0; r < s.height; ++r)
+      for (int c = 0; c < s.width; ++c)
+        stored[size_t(r) * stored_width + c + s.active_left] = samples[size_t(r) * s.width + c];
+    samples = std::move(stored);
+  }
 
   // One strip or tile: `pw` x `ph` positions from (top, left); positions
   // past the picture are 0.
@@ -83,14 +108,15 @@ inline std::vector<uint8_t> WriteDng(const DngSpec& s, DngPieces* where = nullpt
     std::vector<uint16_t> part(size_t(pw) * ph, 0);
     for (int r = 0; r < ph; ++r)
       for (int c = 0; c < pw; ++c)
-        if (top + r < s.height && left + c < s.width)
-          part[size_t(r) * pw + c] = samples[size_t(top + r) * s.width + left + c];
+        if (top + r < s.height && left + c < stored_width)
+          part[size_t(r) * pw + c] = samples[size_t(top + r) * stored_width + left + c];
     std::vector<uint8_t> data;
     if (s.lossless) {
       rawtest::LjpegParams p;
-      p.width = pw / 2;
-      p.height = ph;
-      p.components = 2;
+      p.width = pw * s.ljpeg_rows_per_line / s.ljpeg_components;
+      p.height = ph / s.ljpeg_rows_per_line - s.ljpeg_short_lines;
+      part.resize(size_t(p.width) * s.ljpeg_components * size_t(p.height));
+      p.components = s.ljpeg_components;
       p.precision = s.linear_entries ? 16 : 12;
       p.psv = 1;
       p.swap_tables = s.swap_tables;
@@ -117,11 +143,11 @@ inline std::vector<uint8_t> WriteDng(const DngSpec& s, DngPieces* where = nullpt
   const bool tiled = s.tile_width > 0;
   if (tiled) {
     for (int top = 0; top < s.height; top += s.tile_height)
-      for (int left = 0; left < s.width; left += s.tile_width)
+      for (int left = 0; left < stored_width; left += s.tile_width)
         pieces.push_back(piece(top, left, s.tile_width, s.tile_height));
   } else {
     const int rows = s.strip_rows ? s.strip_rows : s.height;
-    for (int top = 0; top < s.height; top += rows) pieces.push_back(piece(top, 0, s.width, std::min(rows, s.height - top)));
+    for (int top = 0; top < s.height; top += rows) pieces.push_back(piece(top, 0, stored_width, std::min(rows, s.height - top)));
   }
   rawtest::TiffWriter writer(true);
   rawtest::TiffIfd& first = writer.NewIfd(true);
@@ -131,7 +157,7 @@ inline std::vector<uint8_t> WriteDng(const DngSpec& s, DngPieces* where = nullpt
     first.Pointers(330, {&ifd});
   }
   ifd.Long(254, {0});
-  ifd.Image(uint32_t(s.width), uint32_t(s.height), s.lossless ? 16 : uint32_t(s.packed_bits), s.lossless ? 7 : 1,
+  ifd.Image(uint32_t(stored_width), uint32_t(s.height), s.lossless ? 16 : uint32_t(s.packed_bits), s.lossless ? 7 : 1,
             s.monochrome ? 34892 : 32803, 1);
   first.Ascii(271, "Pixelwharf");
   first.Ascii(272, s.monochrome ? "Mono Test" : "Bayer Test");
@@ -141,7 +167,9 @@ inline std::vector<uint8_t> WriteDng(const DngSpec& s, DngPieces* where = nullpt
     ifd.Bytes(33422, 1, {0, 1, 1, 2});
   }
   first.Bytes(50706, 1, {1, 1, 0, 0});
-  ifd.Long(50717, {s.white});
+  if (s.white_tag) ifd.Long(50717, {s.white});
+  if (s.active_left >= 0)
+    ifd.Long(50829, {0, uint32_t(s.active_left), uint32_t(s.height), uint32_t(s.active_left + s.width)});
   if (!s.monochrome && s.colour_tags) {
     // The sensor sees sRGB primaries: XYZ to camera is XYZ to linear sRGB.
     first.SRational(50721, {{32406, 10000}, {-15372, 10000}, {-4986, 10000},

@@ -336,12 +336,15 @@ TEST(RawIdentify, FujiDiagonalLayoutAndSecondFrame) {
 
 TEST(RawIdentify, SideJpegOnlyForRowsThatNameOne) {
   // A Nikon E950 known by its size looks for the JPEG beside it; a Sinar
-  // back known by its size has none to look for.
+  // back known by any of its three sizes has none to look for.
   struct Case {
     size_t size;
     const char* make;
     bool looks;
-  } cases[] = {{2465792, "NIKON", true}, {12582980, "Sinar", false}};
+  } cases[] = {{2465792, "NIKON", true},
+               {12582980, "Sinar", false},
+               {33292868, "Sinar", false},
+               {44390468, "Sinar", false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.make);
     auto p = Probe(SizedFile(c.size), [](raw_decode_context* ctx) {

@@ -215,6 +215,30 @@ TEST(RawLjpeg, LengthSixteenDependsOnTheDngVersion) {
   }
 }
 
+// The same in the middle of long rows, where the row decoder takes its
+// fast path (the code and its bits already buffered): a length of 16 must
+// still follow the version's rule there.
+TEST(RawLjpeg, LengthSixteenInsideLongRows) {
+  LjpegParams p;
+  p.width = 300;
+  p.height = 3;
+  p.precision = 16;
+  std::vector<uint16_t> samples(size_t(p.width) * p.height);
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = uint16_t(1000 + (i * 37) % 500);
+  // Jumps of exactly 32768 from the left neighbour, well inside each row.
+  for (size_t row = 0; row < 3; ++row)
+    for (size_t col : {size_t(101), size_t(150), size_t(151), size_t(233)})
+      samples[row * 300 + col] = uint16_t(samples[row * 300 + col - 1] + 32768);
+  for (bool old_dng : {false, true}) {
+    SCOPED_TRACE(old_dng ? "DNG 1.0" : "newer DNG");
+    p.long_length16 = old_dng;
+    MemoryContext m(EncodeLjpeg(p, samples));
+    m->dng_version_code = old_dng ? 0x01000100 : 0x01040000;
+    EXPECT_EQ(DecodeAll(m), samples);
+    EXPECT_EQ(m->data_error_reported, 0);
+  }
+}
+
 TEST(RawBits, MarkerStopsTheReaderUntilReset) {
   MemoryContext m({0xA5, 0xFF, 0x00, 0xFF, 0xD9, 0x80});
   m->ff00_stuffing = 1;

@@ -152,6 +152,35 @@ TEST(RawOutput, MatrixConversionClampsBeforeIntegers) {
   EXPECT_EQ(four->colour_count, 3);
 }
 
+// Output spaces other than sRGB, from linear sRGB (the camera matrix is
+// the identity here). The expected values are the published colourimetry:
+// the sRGB primaries and white in XYZ (IEC 61966-2-1), and sRGB green in
+// Adobe RGB (1998), which holds it as 0.2849 of its red, all of its green
+// and 0.0412 of its blue.
+TEST(RawOutput, OtherOutputSpacesConvertFromLinearSrgb) {
+  struct Case {
+    int space;
+    uint16_t in[3];
+    int out[3];
+  };
+  const Case cases[] = {
+      {5, {10000, 0, 0}, {4124, 2126, 193}},          // sRGB red in XYZ
+      {5, {0, 0, 10000}, {1804, 721, 9502}},          // sRGB blue in XYZ
+      {5, {10000, 10000, 10000}, {9504, 10000, 10888}},  // D65 white
+      {2, {0, 10000, 0}, {2848, 10000, 411}},         // sRGB green in Adobe RGB
+      {2, {10000, 0, 0}, {7151, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "space " << c.space << " in " << c.in[0] << "," << c.in[1] << "," << c.in[2]);
+    auto ctx = FullContext(1, 1);
+    ctx->raw_colour_flag = 0;
+    ctx->options.output_space = c.space;
+    ctx->pixels[0] = {{c.in[0], c.in[1], c.in[2], 0}};
+    convert_to_rgb(ctx.get());
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(ctx->pixels[0][i], c.out[i], 1) << i;
+  }
+}
+
 // A four-colour complementary camera without a matrix: green, magenta,
 // cyan and yellow (each half of what it adds) give red, green and blue back.
 TEST(RawOutput, ComplementaryColoursWithoutAMatrixBecomeRgb) {

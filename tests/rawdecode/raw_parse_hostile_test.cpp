@@ -319,7 +319,7 @@ TEST(RawParseHostile, EveryRowEndsCleanly) {
          EXPECT_EQ(m->tone_curve[4095], 77);
          EXPECT_EQ(m->white_level, 1000u);
        }},
-      {"neutral text block of count 2^32 - 1 ending in an unterminated line",
+      {"neutral text block of count 2^32 - 1 running past the end of the file",
        [] {
          TiffWriter w(true);
          w.NewIfd(true).Image(40, 30, 16, 1, 32803, 1).Blob(50454, 7, 40, [](uint32_t) {
@@ -338,9 +338,12 @@ TEST(RawParseHostile, EveryRowEndsCleanly) {
              b.resize(at + 20);
            }
          }
+         // A value that runs past the end is not read at all (its last
+         // number may be cut short): the file is marked, nothing is taken.
          RunTiff(b, [](raw_decode_context* c) {
-           EXPECT_FLOAT_EQ(c->camera_multipliers[0], 1.5f);
-           EXPECT_FLOAT_EQ(c->camera_multipliers[1], 2.5f);
+           EXPECT_EQ(c->tag_value_cut, 1);
+           EXPECT_FLOAT_EQ(c->camera_multipliers[0], 0);
+           EXPECT_FLOAT_EQ(c->camera_multipliers[1], 0);
          });
        }},
       {"texts without their terminating zero",

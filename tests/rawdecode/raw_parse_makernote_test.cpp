@@ -237,6 +237,34 @@ TEST(RawMakerNote, NikonEncipheredWhiteBalance) {
   std::filesystem::remove_all(dir);
 }
 
+// The enciphered levels are the fallback: a note whose 0xA4 table already
+// gave the multipliers keeps them.
+TEST(RawMakerNote, NikonEncipheredLevelsDoNotReplaceGivenOnes) {
+  std::vector<uint8_t> v97 = {'0', '2', '0', '4'};
+  v97.resize(4 + 280 + 324, 0x5A);
+  const std::string digits = "5012345";
+  std::vector<uint8_t> serial_text(digits.begin(), digits.end());
+  serial_text.push_back(0);
+  const std::vector<NoteEntry> entries = {
+      {0x1D, 2, uint32_t(serial_text.size()), serial_text},
+      {0x97, 7, uint32_t(v97.size()), v97},
+      {0xA4, 3, 3, {0x01, 0x6F, 0x00, 0xDE, 0x01, 0x4D}},  // 367, 222, 333 (big-endian)
+      {0xA7, 4, 1, {0x00, 0x01, 0x2C, 0x9B}},
+  };
+  const std::vector<uint8_t> note = NoteFile(0, std::string("Nikon\0\x02\x10\0\0", 10), false, entries, 0, true);
+  TiffWriter w(false);
+  TiffIfd& ifd0 = w.NewIfd(true);
+  TiffIfd& exif = w.NewIfd(false);
+  ifd0.Ascii(271, "NIKON CORPORATION").Ascii(272, "NIKON D2X");
+  ifd0.Pointers(34665, {&exif});
+  exif.Bytes(37500, 7, note);
+  MemoryContext m(w.Bytes());
+  read_tiff_container(m.get(), 0);
+  EXPECT_FLOAT_EQ(m->camera_multipliers[0], 367);
+  EXPECT_FLOAT_EQ(m->camera_multipliers[1], 222);
+  EXPECT_FLOAT_EQ(m->camera_multipliers[2], 333);
+}
+
 TEST(RawMakerNote, NikonCaptureRecordsAndThumbnailNote) {
   // capture records: 22 bytes lead, then id, 14 bytes, length + 4, data
   ByteSink r(true);

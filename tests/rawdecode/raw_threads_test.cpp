@@ -2,11 +2,15 @@
 // other gives: no state is shared between decodes.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <new>
 #include <thread>
 
 #include "raw_test_encoder.h"
 #include "raw_test_image.h"
 #include "rawdecode/raw_bits.h"
+#include "rawdecode/raw_failure.h"
+#include "rawdecode/raw_piece_threads.h"
 #include "rawdecode/raw_pipeline.h"
 
 using namespace rawtest;
@@ -68,6 +72,63 @@ TEST(RawThreads, TwoContextsAtOnceEqualOneAfterTheOther) {
       tb.join();
       ASSERT_EQ(memcmp(par_a.data(), serial_a.data(), serial_a.size() * sizeof(raw_pixel)), 0);
       ASSERT_EQ(memcmp(par_b.data(), serial_b.data(), serial_b.size() * sizeof(raw_pixel)), 0);
+    }
+  }
+}
+
+// What a worker thread throws ends the decode as the decoder's failure, on
+// the calling thread, once every worker has ended; never std::terminate.
+// bad_alloc from the run time becomes the out-of-memory failure with its
+// message.
+TEST(RawThreads, WhatABandThrowsBecomesTheDecodersFailure) {
+  auto ctx = raw_context_create();
+  ctx->message_name = "PxImageRAW";
+  std::atomic<int> ended{0};
+  try {
+    raw_run_row_bands(ctx.get(), 400, 4, "bilinear_demosaic()", [&](int, int, int band) {
+      if (band == 2) throw std::bad_alloc();
+      ended.fetch_add(1);
+    });
+    ADD_FAILURE() << "no failure";
+  } catch (const raw_failure& f) {
+    EXPECT_EQ(f.code, raw_failure_out_of_memory);
+    EXPECT_EQ(ctx->message_text, "PxImageRAW: Out of memory in bilinear_demosaic()\n");
+  }
+  EXPECT_EQ(ended.load(), 3);  // the other bands ran to their end first
+  // The decoder's own failures pass as they are.
+  try {
+    raw_run_row_bands(ctx.get(), 400, 4, "convert_to_rgb()", [&](int, int, int band) {
+      if (band == 3) report_table_overflow(ctx.get());
+    });
+    ADD_FAILURE() << "no failure";
+  } catch (const raw_failure& f) {
+    EXPECT_EQ(f.code, raw_failure_table_overflow);
+  }
+}
+
+TEST(RawThreads, WhatAPieceWorkerThrowsBecomesTheDecodersFailure) {
+  // Eight pieces of 4 bytes; the decoder of piece 5 meets bad_alloc.
+  MemoryContext m(std::vector<uint8_t>(64, 0x11));
+  m->message_name = "PxImageRAW";
+  raw_segment_plan plan;
+  for (uint32_t i = 0; i < 8; ++i) {
+    plan.offsets.push_back(8 * i);
+    plan.lengths.push_back(4);
+  }
+  plan.width = plan.height = 2;
+  plan.across = 2;
+  plan.bytes_left = 128;
+  for (int threads : {1, 4}) {
+    SCOPED_TRACE(threads);
+    try {
+      raw_decode_pieces(m.get(), plan, threads, [](raw_decode_context* w, const raw_segment_plan&, size_t i) {
+        if (i == 5) throw std::bad_alloc();
+        report_data_error(w);  // every other piece is damaged: its text is kept on the way
+      });
+      ADD_FAILURE() << "no failure";
+    } catch (const raw_failure& f) {
+      EXPECT_EQ(f.code, raw_failure_out_of_memory);
+      EXPECT_EQ(m->message_text, "PxImageRAW: Out of memory in raw_decode_pieces()\n");
     }
   }
 }
