@@ -216,19 +216,25 @@ TEST(RawLjpeg, LengthSixteenDependsOnTheDngVersion) {
 }
 
 // The same in the middle of long rows, where the row decoder takes its
-// fast path (the code and its bits already buffered): a length of 16 must
-// still follow the version's rule there.
+// fast path (the code and the bits after it already buffered): a length of
+// 16 must still follow the version's rule there. Four components, so that
+// the tables of components 2 and 3 give length 16 a code of 4 and 3 bits,
+// short enough for the fast path to see it with its 16 bits behind.
 TEST(RawLjpeg, LengthSixteenInsideLongRows) {
   LjpegParams p;
-  p.width = 300;
+  p.width = 100;
   p.height = 3;
+  p.components = 4;
   p.precision = 16;
-  std::vector<uint16_t> samples(size_t(p.width) * p.height);
+  auto at = [&](std::vector<uint16_t>& v, size_t row, size_t col, size_t c) -> uint16_t& {
+    return v[(row * size_t(p.width) + col) * 4 + c];
+  };
+  std::vector<uint16_t> samples(size_t(p.width) * p.height * 4);
   for (size_t i = 0; i < samples.size(); ++i) samples[i] = uint16_t(1000 + (i * 37) % 500);
   // Jumps of exactly 32768 from the left neighbour, well inside each row.
   for (size_t row = 0; row < 3; ++row)
-    for (size_t col : {size_t(101), size_t(150), size_t(151), size_t(233)})
-      samples[row * 300 + col] = uint16_t(samples[row * 300 + col - 1] + 32768);
+    for (size_t col : {size_t(31), size_t(50), size_t(51), size_t(52), size_t(77)})
+      for (size_t c : {size_t(2), size_t(3)}) at(samples, row, col, c) = uint16_t(at(samples, row, col - 1, c) + 32768);
   for (bool old_dng : {false, true}) {
     SCOPED_TRACE(old_dng ? "DNG 1.0" : "newer DNG");
     p.long_length16 = old_dng;
