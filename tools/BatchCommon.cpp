@@ -54,6 +54,8 @@ bool IsResultLine(const std::wstring& line) {
         (line.ends_with(L" Failed!") || line.find(L" Failed! (") != std::wstring::npos))
       return true;
   if (line.starts_with(L"Ignore /") && line.ends_with(L" !")) return true;
+  // A picture whose EXIF block a cloning run without a source tree cleared.
+  if (line.starts_with(L"->/")) return true;
   if (line.empty() || line[0] != kPathSep) return false;
   const size_t merged = line.find(L"合并到/");
   if (merged != std::wstring::npos) return true;
@@ -100,6 +102,22 @@ size_t CountFailedLines(const std::vector<std::wstring>& lines, const std::wstri
   for (const std::wstring& line : lines)
     if (line.empty() || line.starts_with(failureWord)) ++count;
   return count;
+}
+
+std::wstring DoneLine(const std::wstring& source, const std::wstring& destination, bool damaged) {
+  return source + L"->" + destination + (damaged ? kDamagedSourceMark : L"") + L"\n";
+}
+
+std::vector<std::wstring> DamagedSources(const std::vector<std::wstring>& lines,
+                                         const std::vector<std::wstring>& sources) {
+  const std::wstring marked = std::wstring(kDamagedSourceMark) + L"\n";
+  std::vector<std::wstring> damaged;
+  // A source converted into several formats is named once.
+  for (size_t i = 0; i < lines.size() && i < sources.size(); ++i)
+    if (lines[i].ends_with(marked) &&
+        std::find(damaged.begin(), damaged.end(), sources[i]) == damaged.end())
+      damaged.push_back(sources[i]);
+  return damaged;
 }
 
 std::vector<std::wstring> FailedSources(const std::vector<std::wstring>& lines,

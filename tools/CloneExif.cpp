@@ -19,7 +19,8 @@ bool g_CloneExifReplaceOther = false;
 
 namespace {
 
-// Single mode only: a source that names nothing clears the EXIF block.
+// A source that names nothing clears the EXIF block: in single mode, and
+// in batch mode without a source tree.
 bool g_CloneExifClearWithoutSource = false;
 
 namespace fs = std::filesystem;
@@ -39,6 +40,11 @@ bool SamePlace(const std::wstring& a, const std::wstring& b) {
   if (na.empty() || nb.empty()) return false;
   std::error_code error;
   return fs::equivalent(na, nb, error) && !error;
+}
+
+bool IsFolder(const std::wstring& folder) {
+  const std::string narrow = WideToNarrow(folder);
+  return !narrow.empty() && pw::FolderExists(narrow);
 }
 
 // The folder as the file system resolves it (links, "..", "."), for the
@@ -61,6 +67,8 @@ ClonePathCheck CheckClonePair(const std::wstring& source, const std::wstring& re
 
 ClonePathCheck CheckCloneFolders(const std::wstring& sourceDir, const std::wstring& receivingDir) {
   if (receivingDir.empty()) return ClonePathCheck::kBadOutput;
+  if (!IsFolder(receivingDir)) return ClonePathCheck::kMissingReceiving;
+  if (!sourceDir.empty() && !IsFolder(sourceDir)) return ClonePathCheck::kMissingSource;
   if (SamePlace(sourceDir, receivingDir)) return ClonePathCheck::kSameAsInput;
   if (!sourceDir.empty()) {
     const std::wstring s = ResolvedFolder(sourceDir), r = ResolvedFolder(receivingDir);
@@ -74,9 +82,18 @@ std::wstring ClonePathCheckText(ClonePathCheck check) {
     case ClonePathCheck::kBadOutput: return kCloneBadOutputText;
     case ClonePathCheck::kSameAsInput: return kCloneSameOutputText;
     case ClonePathCheck::kNested: return kCloneNestedText;
+    case ClonePathCheck::kMissingSource: return kCloneMissingSourceText;
+    case ClonePathCheck::kMissingReceiving: return kCloneMissingReceivingText;
     case ClonePathCheck::kOk: break;
   }
   return std::wstring();
+}
+
+std::wstring CloneFoldersCheckText(ClonePathCheck check, const std::wstring& sourceDir,
+                                   const std::wstring& receivingDir) {
+  if (check == ClonePathCheck::kMissingSource) return kCloneMissingSourceText + sourceDir;
+  if (check == ClonePathCheck::kMissingReceiving) return kCloneMissingReceivingText + receivingDir;
+  return ClonePathCheckText(check);
 }
 
 std::wstring CloneTargetPath(const std::wstring& receiving) {
@@ -178,10 +195,17 @@ CloneBatchOutcome RunCloneExifBatch(const std::wstring& sourceDir,
                                     const std::vector<std::wstring>& patterns, int threadCount,
                                     CProgressInterface* progress, BatchRunObserver* observer) {
   CloneBatchOutcome outcome;
+  const ClonePathCheck check = CheckCloneFolders(sourceDir, receivingDir);
+  if (check != ClonePathCheck::kOk) {
+    outcome.report.notes.push_back(CloneFoldersCheckText(check, sourceDir, receivingDir));
+    return outcome;
+  }
   std::vector<std::wstring> sources, receivings;
   BuildCloneLists(sourceDir, receivingDir, patterns, sources, receivings);
   g_CloneExifReplaceOther = false;
-  g_CloneExifClearWithoutSource = false;
+  // Without a source tree every receiving picture's EXIF block is cleared;
+  // with one, a missing counterpart leaves its picture alone.
+  g_CloneExifClearWithoutSource = sourceDir.empty();
   RemoveAbandonedStagedFiles(receivingDir);
   if (progress) progress->BeginProgress();
   if (observer) {
@@ -190,6 +214,7 @@ CloneBatchOutcome RunCloneExifBatch(const std::wstring& sourceDir,
   }
   g_CloneExifLog.assign(sources.size(), std::wstring());
   const int failures = ProcessVector(sources, receivings, CloneExifOne, progress, threadCount);
+  g_CloneExifClearWithoutSource = false;
   outcome.failed = failures > 0 ? static_cast<size_t>(failures) : 0;
   outcome.done = sources.size() - std::min(outcome.failed, sources.size());
   if (observer) observer->GroupFinished();

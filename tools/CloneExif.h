@@ -32,6 +32,13 @@ extern bool g_CloneExifReplaceOther;
 inline constexpr const wchar_t* kCloneBadOutputText = L"输出路径不合法！";
 inline constexpr const wchar_t* kCloneSameOutputText = L"输出路径不能等于输入路径！";
 inline constexpr const wchar_t* kCloneNestedText = L"输入目录与输出目录不能相互包含！";
+// Batch mode: followed by the folder's path.
+inline constexpr const wchar_t* kCloneMissingSourceText = L"输入目录不存在：\n";
+inline constexpr const wchar_t* kCloneMissingReceivingText = L"输出目录不存在：\n";
+// Batch mode with an empty source field: followed by the receiving folder
+// and kCloneClearConfirmQuestion.
+inline constexpr const wchar_t* kCloneClearFolderConfirmText =
+    L"输入目录为空，将清除以下目录中所有图片的EXIF信息：\n";
 inline constexpr const wchar_t* kCloneHintTitle = L"提示";
 inline constexpr const wchar_t* kCloneFailedText = L"克隆EXIF失败！";
 inline constexpr const wchar_t* kCloneDoneText = L"克隆EXIF完成！";
@@ -45,16 +52,21 @@ inline constexpr const wchar_t* kCloneClearConfirmQuestion = L"\n\n是否继续�
 inline constexpr const wchar_t* kCloneReplaceOtherText =
     L" 已经存在，是否覆盖？";  // follows the existing file's path
 
-enum class ClonePathCheck { kOk, kBadOutput, kSameAsInput, kNested };
+enum class ClonePathCheck { kOk, kBadOutput, kSameAsInput, kNested, kMissingSource, kMissingReceiving };
 
 // Single mode: the receiving path must not be empty nor the source itself
 // (also under another spelling).
 ClonePathCheck CheckClonePair(const std::wstring& source, const std::wstring& receiving);
-// Batch mode: the receiving folder must not be empty, the source folder
-// itself, nor inside it or around it.
+// Batch mode: the receiving folder must not be empty, must exist, and must
+// not be the source folder itself, nor inside it or around it; a source
+// folder that is given must exist (only an empty source field means "clear
+// the EXIF").
 ClonePathCheck CheckCloneFolders(const std::wstring& sourceDir, const std::wstring& receivingDir);
 // The message box text of a refused check; empty for kOk.
 std::wstring ClonePathCheckText(ClonePathCheck check);
+// The same for the batch folders, naming a folder that does not exist.
+std::wstring CloneFoldersCheckText(ClonePathCheck check, const std::wstring& sourceDir,
+                                   const std::wstring& receivingDir);
 
 // The JPEG a receiving picture becomes: its name with ".jpg" (itself when
 // its extension is ".jpg" in any letter case).
@@ -89,7 +101,9 @@ struct CloneBatchOutcome {
 };
 
 // Batch mode: every pair through the runner, then the receiving root's
-// "log.log". The folders must have passed CheckCloneFolders.
+// "log.log". Folders that do not pass CheckCloneFolders run nothing: the
+// report's note says why. An empty source folder clears the EXIF block of
+// every receiving picture.
 CloneBatchOutcome RunCloneExifBatch(const std::wstring& sourceDir,
                                     const std::wstring& receivingDir,
                                     const std::vector<std::wstring>& patterns, int threadCount,

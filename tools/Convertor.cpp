@@ -92,7 +92,8 @@ int ConvertOne(const std::wstring& source, const std::wstring& destination, cons
 
   StagedPicture staged(destination);
   if (!staged.Create()) return Failed(source, index);
-  if (!ConvertPicture(source, staged.Path(), -1, -1, g_ConvertGrayscale))
+  bool damaged = false;
+  if (!ConvertPicture(source, staged.Path(), -1, -1, g_ConvertGrayscale, false, 1, &damaged))
     return Failed(source, index);
   // A JPEG made from a JPEG shows the same picture, not turned: its tags,
   // thumbnail (unless it lost its colours), colour profile and XMP packet
@@ -107,7 +108,7 @@ int ConvertOne(const std::wstring& source, const std::wstring& destination, cons
   // A name taken since the planning is never written over.
   if (!staged.Commit(false, g_ConvertKeepModifyTime ? &times : nullptr))
     return Failed(source, index);
-  SetLine(index, source + L"->" + destination + L"\n");
+  SetLine(index, DoneLine(source, destination, damaged));
   return 0;
 }
 
@@ -159,6 +160,9 @@ ConvertOutcome RunConvert(const ConvertRequest& request, CProgressInterface* pro
     outcome.report.failed += failed.size();
     outcome.report.unloggedFailures.insert(outcome.report.unloggedFailures.end(), failed.begin(),
                                            failed.end());
+    const std::vector<std::wstring> damaged = DamagedSources(g_ConvertLog, g_ConvertSources);
+    outcome.report.damagedSources.insert(outcome.report.damagedSources.end(), damaged.begin(),
+                                         damaged.end());
   }
   for (size_t i = 0; i < entries.folders.size(); ++i) {
     const std::wstring& folder = entries.folders[i];
@@ -172,6 +176,9 @@ ConvertOutcome RunConvert(const ConvertRequest& request, CProgressInterface* pro
                     outcome);
     const size_t failed = CountFailedLines(g_ConvertLog, L"Convert");
     outcome.report.failed += failed;
+    const std::vector<std::wstring> damaged = DamagedSources(g_ConvertLog, g_ConvertSources);
+    outcome.report.damagedSources.insert(outcome.report.damagedSources.end(), damaged.begin(),
+                                         damaged.end());
     WriteResultLog(folder, g_ConvertLog, failed, outcome.report);
   }
   ReportSources(entries, outcome.done + outcome.failed, outcome.report);

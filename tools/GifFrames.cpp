@@ -54,10 +54,12 @@ void ToStandardPalette(PxImage& frame) {
 
 bool ConvertGifFrames(const std::wstring& source, const std::wstring& target, int32_t width,
                       int32_t height, bool grey, CProgressInterface* progress,
-                      bool refuseDamaged) {
+                      bool refuseDamaged, bool* damaged) {
+  if (damaged) *damaged = false;
   PxImage first;
   if (!first.LoadFile(source, kFormatGif) || !first.HasPixels()) return false;
   if (refuseDamaged && first.IsDamaged()) return false;
+  if (damaged && first.IsDamaged()) *damaged = true;
   const int32_t count = first.info.frameCount > 0 ? first.info.frameCount : 1;
 
   std::vector<std::unique_ptr<PxImage>> frames;
@@ -66,6 +68,7 @@ bool ConvertGifFrames(const std::wstring& source, const std::wstring& target, in
     frame->info.frame = i;
     if (!frame->LoadFile(source, kFormatGif) || !frame->HasPixels()) return false;
     if (refuseDamaged && frame->IsDamaged()) return false;
+    if (damaged && frame->IsDamaged()) *damaged = true;
     // A frame that cannot take the asked size fails the whole picture.
     if (width > 0 && height > 0 &&
         !frame->Rescale(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 1))

@@ -7,7 +7,6 @@
 #include "core/StringHelpers.h"
 #include "imagelib/PxFile.h"
 #include "platform/atomic_file.h"
-#include "platform/temp_file.h"
 
 std::atomic<int> g_JpegQuality{90};
 
@@ -46,13 +45,15 @@ bool LoadUpright(PxImage& image, const std::wstring& path, ImageFormatId format)
 // Loads `source`, prepares it for `target` format and writes it.
 bool ConvertPictureAs(const std::wstring& source, const std::wstring& target,
                       ImageFormatId targetFormat, int32_t width, int32_t height, bool grey,
-                      bool refuseDamaged = false, uint8_t jpegScale = 1) {
+                      bool refuseDamaged = false, uint8_t jpegScale = 1,
+                      bool* damaged = nullptr) {
   const ImageFormatId sourceFormat = ImageTypeFromPath(source);
   PxImage image;
   // Only the JPEG reader looks at the scale; every other one decodes whole.
   if (width > 0 && height > 0) image.info.jpegScale = jpegScale;
   if (!image.LoadFile(source, sourceFormat) || !image.HasPixels()) return false;
   if (refuseDamaged && image.IsDamaged()) return false;
+  if (damaged) *damaged = image.IsDamaged();
   // A JPEG written as JPEG keeps its orientation tag's meaning untouched.
   if (sourceFormat != targetFormat) ApplyExifOrientation(image);
   if (!PrepareForFormat(image, targetFormat, width, height, grey)) return false;
@@ -61,7 +62,8 @@ bool ConvertPictureAs(const std::wstring& source, const std::wstring& target,
 
 // An icon converted from its widest frame into `targetFormat`.
 bool ConvertIcoPictureAs(const std::wstring& source, const std::wstring& target, ImageFormatId targetFormat,
-                         int32_t width, int32_t height, bool grey, bool refuseDamaged = false) {
+                         int32_t width, int32_t height, bool grey, bool refuseDamaged = false,
+                         bool* damaged = nullptr) {
   PxImage image;
   if (!LoadUpright(image, source, kFormatIco)) return false;
   int32_t frame = 0, frameWidth = 0, frameHeight = 0;
@@ -69,6 +71,7 @@ bool ConvertIcoPictureAs(const std::wstring& source, const std::wstring& target,
   image.info.frame = frame;
   if (!LoadUpright(image, source, kFormatUnknown)) return false;
   if (refuseDamaged && image.IsDamaged()) return false;
+  if (damaged) *damaged = image.IsDamaged();
   if (!PrepareForFormat(image, targetFormat, width, height, grey)) return false;
   return WritePicture(image, target, targetFormat);
 }
@@ -76,11 +79,12 @@ bool ConvertIcoPictureAs(const std::wstring& source, const std::wstring& target,
 // One picture into `targetFormat`; an icon goes through its widest frame.
 bool ConvertPictureTo(const std::wstring& source, const std::wstring& target, ImageFormatId targetFormat,
                       int32_t width, int32_t height, bool grey, bool refuseDamaged = false,
-                      uint8_t jpegScale = 1) {
+                      uint8_t jpegScale = 1, bool* damaged = nullptr) {
   if (ImageTypeFromPath(source) == kFormatIco)
-    return ConvertIcoPictureAs(source, target, targetFormat, width, height, grey, refuseDamaged);
+    return ConvertIcoPictureAs(source, target, targetFormat, width, height, grey, refuseDamaged,
+                               damaged);
   return ConvertPictureAs(source, target, targetFormat, width, height, grey, refuseDamaged,
-                          jpegScale);
+                          jpegScale, damaged);
 }
 
 }  // namespace
@@ -135,12 +139,14 @@ uint8_t JpegScaleCovering(int32_t storedW, int32_t storedH, int32_t w, int32_t h
 
 bool ConvertPicture(const std::wstring& source, const std::wstring& target, const int32_t& width,
                     const int32_t& height, const bool& grey, bool refuseDamaged,
-                    uint8_t jpegScale) {
+                    uint8_t jpegScale, bool* damaged) {
+  if (damaged) *damaged = false;
   const ImageFormatId a = ImageTypeFromPath(source);
   const ImageFormatId b = ImageTypeFromPath(target);
   if (a == kFormatGif && b == kFormatGif)
-    return ConvertGifFrames(source, target, width, height, grey, nullptr, refuseDamaged);
-  return ConvertPictureTo(source, target, b, width, height, grey, refuseDamaged, jpegScale);
+    return ConvertGifFrames(source, target, width, height, grey, nullptr, refuseDamaged, damaged);
+  return ConvertPictureTo(source, target, b, width, height, grey, refuseDamaged, jpegScale,
+                          damaged);
 }
 
 bool ChooseIcoFrame(const std::wstring& path, int32_t& frame, int32_t& width, int32_t& height) {
@@ -215,20 +221,31 @@ bool JoinTopToBottom(PxImage* top, PxImage* bottom, PxImage* out) {
   return true;
 }
 
+namespace {
+
+// One picture of a merge, upright; an icon through its widest frame.
+bool LoadMergePicture(PxImage& image, const std::wstring& path) {
+  if (!LoadUpright(image, path, kFormatUnknown)) return false;
+  if (ImageTypeFromPath(path) != kFormatIco) return true;
+  int32_t frame = 0, width = 0, height = 0;
+  if (!ChooseIcoFrame(path, frame, width, height)) return false;
+  image.info.frame = frame;
+  return LoadUpright(image, path, kFormatUnknown);
+}
+
+}  // namespace
+
 bool MergePictures(std::vector<std::wstring> files, const std::wstring& output, bool vertical,
                    int32_t fixedSize, bool grey, CProgressInterface* progress) {
   if (files.empty()) return false;
   const ImageFormatId outputFormat = ImageTypeFromPath(output);
+  // The first picture is loaded as it is: any staging file on the way would
+  // be written by its format's own rules (the TIFF writer compresses true
+  // colour as JPEG) and change its pixels. Its depth sets the merged
+  // picture's, so it is brought to true colour as a converted picture is.
   PxImage merged;
-  {
-    // The first picture goes through a TIFF file of our own in $TMPDIR,
-    // never a name beside the user's pictures.
-    pw::ScopedTempFile temporary("pixelwharf-merge");
-    if (!temporary) return false;
-    const std::wstring temporaryPath = NarrowToWide(temporary.path());
-    if (!ConvertPictureTo(files[0], temporaryPath, kFormatTif, -1, -1, false)) return false;
-    if (!LoadUpright(merged, temporaryPath, kFormatUnknown)) return false;
-  }
+  if (!LoadMergePicture(merged, files[0])) return false;
+  if (!KeepsPalette(merged)) merged.RaiseBitDepth(24);
   if (fixedSize > 0 && merged.Width() > 0 && merged.Height() > 0) {
     const auto s = static_cast<uint32_t>(fixedSize);
     if (vertical)
@@ -241,16 +258,7 @@ bool MergePictures(std::vector<std::wstring> files, const std::wstring& output, 
   const uint64_t total = files.size();
   for (size_t i = 1; i < files.size(); ++i) {
     PxImage next;
-    bool loaded = LoadUpright(next, files[i], kFormatUnknown);
-    if (loaded && ImageTypeFromPath(files[i]) == kFormatIco) {
-      int32_t frame = 0, width = 0, height = 0;
-      loaded = ChooseIcoFrame(files[i], frame, width, height);
-      if (loaded) {
-        next.info.frame = frame;
-        loaded = LoadUpright(next, files[i], kFormatUnknown);
-      }
-    }
-    if (!loaded) {
+    if (!LoadMergePicture(next, files[i])) {
       allLoaded = false;  // the others are still merged, but the group failed
       continue;
     }
@@ -262,6 +270,7 @@ bool MergePictures(std::vector<std::wstring> files, const std::wstring& output, 
     if (progress) progress->SetProgress(i, total);
   }
   if (outputFormat == kFormatGif) merged.DecreaseBpp(8, true);
+  if (outputFormat == kFormatJpg) merged.info.jpegQuality = static_cast<float>(g_JpegQuality.load());
   if (grey) merged.ConvertToGray();
   const bool written = WritePicture(merged, output, outputFormat);
   return written && allLoaded;

@@ -13,9 +13,9 @@
 #include "imagelib/PxImage.h"
 #include "platform/progress.h"
 
-// JPEG quality for pictures written as JPEG by ConvertPicture and
-// ConvertIcoPicture. Set by the Start handlers (only with 1..100) before a
-// run, read by the workers during it.
+// JPEG quality for pictures written as JPEG by ConvertPicture,
+// ConvertIcoPicture and MergePictures. Set by the Start handlers (only with
+// 1..100) before a run, read by the workers during it.
 extern std::atomic<int> g_JpegQuality;
 
 // The format named by the path's extension (lower-cased, without the dot);
@@ -39,10 +39,11 @@ bool KeepsPalette(const PxImage& image);
 // `refuseDamaged`, when the decoder had to pad missing or unreadable data
 // (the result would be about to replace the original). A JPEG source is
 // decoded at 1/`jpegScale` of its size (1, 2, 4 or 8; see
-// JpegScaleCovering).
+// JpegScaleCovering). `damaged`, when given, tells whether the decoder had
+// to pad data it could not read (the result was still written).
 bool ConvertPicture(const std::wstring& source, const std::wstring& target, const int32_t& width,
                     const int32_t& height, const bool& grey, bool refuseDamaged = false,
-                    uint8_t jpegScale = 1);
+                    uint8_t jpegScale = 1, bool* damaged = nullptr);
 
 // The largest JPEG decode scale denominator (8, 4, 2 or 1) at which a
 // picture stored as storedW x storedH still decodes to at least w x h
@@ -54,10 +55,10 @@ uint8_t JpegScaleCovering(int32_t storedW, int32_t storedH, int32_t w, int32_t h
 
 // GIF to GIF, every frame (resampled when the size is positive, to grey on
 // request), with a loop count of 0. False when the source does not load or
-// the target cannot be written.
+// the target cannot be written. `damaged` as for ConvertPicture (any frame).
 bool ConvertGifFrames(const std::wstring& source, const std::wstring& target, int32_t width,
                       int32_t height, bool grey, CProgressInterface* progress,
-                      bool refuseDamaged = false);
+                      bool refuseDamaged = false, bool* damaged = nullptr);
 
 // An icon converted from its widest frame. False when the source does not
 // load, its frames cannot be listed or the target cannot be written.
@@ -70,8 +71,11 @@ bool ChooseIcoFrame(const std::wstring& path, int32_t& frame, int32_t& width, in
 // Merges `files` into one picture written to `output`: one below the other
 // when `vertical`, else side by side. With fixedSize > 0 the first picture
 // is scaled to that width (vertical) or height (side by side) first; each
-// further picture is scaled to match. False for an empty list, a first
-// picture that does not load, or an output that cannot be written.
+// further picture is scaled to match. The first picture's pixels reach the
+// output unchanged (no staging through another format); a JPEG output is
+// written at g_JpegQuality. False for an empty list, a first picture that
+// does not load, a further picture that does not load (the others are still
+// merged and written), or an output that cannot be written.
 bool MergePictures(std::vector<std::wstring> files, const std::wstring& output, bool vertical,
                    int32_t fixedSize, bool grey, CProgressInterface* progress);
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <sstream>
+#include <unordered_set>
 
 #include "core/FileHelpers.h"
 #include "core/PathHelpers.h"
@@ -200,7 +201,9 @@ int ResizeOnePicture(const std::wstring& source, const std::wstring& destination
   // share the format, so the picture is not turned on the way).
   const int32_t storedW = turned ? h0 : w0, storedH = turned ? w0 : h0;
   const uint8_t jpegScale = format == kFormatJpg ? JpegScaleCovering(storedW, storedH, w, h) : 1;
-  if (!ConvertPicture(source, staged.Path(), w, h, g_ResizeGrayscale, overwrite, jpegScale))
+  bool damaged = false;
+  if (!ConvertPicture(source, staged.Path(), w, h, g_ResizeGrayscale, overwrite, jpegScale,
+                      &damaged))
     return Failed(source, index);
   // The result shows the same picture: its tags, thumbnail (unless it lost
   // its colours), colour profile and XMP packet go along.
@@ -213,12 +216,14 @@ int ResizeOnePicture(const std::wstring& source, const std::wstring& destination
   }
   tags.reset();
   if (!staged.Commit(true, &times)) return Failed(source, index);
-  SetLine(index, source + L"->" + destination + L"\n");
+  // Beside a damaged source the result is still made, and says so.
+  SetLine(index, DoneLine(source, destination, damaged));
   return 0;
 }
 
 int ResizeSingleGif(const std::wstring& source, const std::wstring& destination,
-                    CProgressInterface* progress) {
+                    CProgressInterface* progress, bool* damaged) {
+  if (damaged) *damaged = false;
   if (ChangeCase(GetExtension(source, false), true) != L"gif" ||
       ChangeCase(GetExtension(destination, false), true) != L"gif")
     return -1;
@@ -232,9 +237,20 @@ int ResizeSingleGif(const std::wstring& source, const std::wstring& destination,
   StagedPicture staged(destination);
   if (!staged.Create()) return 0;
   if (!ConvertGifFrames(source, staged.Path(), w, h, g_ResizeGrayscale, progress,
-                        source == destination))
+                        source == destination, damaged))
     return 0;
   return staged.Commit(true, nullptr) ? 1 : 0;
+}
+
+std::vector<std::wstring> PlanResizeInputs(const std::vector<std::wstring>& sources,
+                                           bool overwrite) {
+  std::unordered_set<std::wstring> seen, results;
+  if (!overwrite)
+    for (const std::wstring& source : sources) results.insert(ResizeDestination(source, false));
+  std::vector<std::wstring> inputs;
+  for (const std::wstring& source : sources)
+    if (!results.contains(source) && seen.insert(source).second) inputs.push_back(source);
+  return inputs;
 }
 
 namespace {
@@ -257,9 +273,10 @@ void RunResizeGroup(const std::vector<std::wstring>& sources, bool overwrite, bo
   }
   g_ResizeLog.assign(sources.size(), std::wstring());
   if (singleGif) {
-    const int result = ResizeSingleGif(sources[0], destinations[0], progress);
+    bool damaged = false;
+    const int result = ResizeSingleGif(sources[0], destinations[0], progress, &damaged);
     (result == 1 ? outcome.done : outcome.notDone) += 1;
-    g_ResizeLog[0] = result == 1 ? sources[0] + L"->" + destinations[0] + L"\n"
+    g_ResizeLog[0] = result == 1 ? DoneLine(sources[0], destinations[0], damaged)
                                  : L"Resize" + sources[0] + L" Failed!\n";
   } else {
     const int failures =
@@ -280,7 +297,8 @@ ResizeOutcome RunResize(const ResizeRequest& request, CProgressInterface* progre
   const SourceEntries& entries = request.sources;
   if (!entries.files.empty()) {
     RemoveAbandonedStagedFilesBeside(entries.files);
-    const std::vector<std::wstring> files = WithoutStagedFiles(entries.files);
+    const std::vector<std::wstring> files =
+        PlanResizeInputs(WithoutStagedFiles(entries.files), request.overwrite);
     const bool singleGif = files.size() == 1 && HasGifFile(files);
     if (!files.empty()) {
       RunResizeGroup(files, request.overwrite, singleGif, FileGroupBarPosition(), request,
@@ -290,6 +308,9 @@ ResizeOutcome RunResize(const ResizeRequest& request, CProgressInterface* progre
       outcome.report.failed += failed.size();
       outcome.report.unloggedFailures.insert(outcome.report.unloggedFailures.end(),
                                              failed.begin(), failed.end());
+      const std::vector<std::wstring> damaged = DamagedSources(g_ResizeLog, files);
+      outcome.report.damagedSources.insert(outcome.report.damagedSources.end(), damaged.begin(),
+                                           damaged.end());
     }
   }
   for (size_t i = 0; i < entries.folders.size(); ++i) {
@@ -297,11 +318,15 @@ ResizeOutcome RunResize(const ResizeRequest& request, CProgressInterface* progre
     const std::string narrow = WideToNarrow(folder);
     if (narrow.empty() || !pw::FolderExists(narrow)) continue;  // gone since Start
     RemoveAbandonedStagedFiles(folder);
-    const std::vector<std::wstring> pictures = ListPictures(folder, request.patterns);
+    const std::vector<std::wstring> pictures =
+        PlanResizeInputs(ListPictures(folder, request.patterns), request.overwrite);
     RunResizeGroup(pictures, request.overwrite, false, FolderBarPosition(i, entries.entryCount),
                    request, progress, observer, outcome);
     const size_t failed = CountFailedLines(g_ResizeLog, L"Resize");
     outcome.report.failed += failed;
+    const std::vector<std::wstring> damaged = DamagedSources(g_ResizeLog, pictures);
+    outcome.report.damagedSources.insert(outcome.report.damagedSources.end(), damaged.begin(),
+                                         damaged.end());
     WriteResultLog(folder, g_ResizeLog, failed, outcome.report);
   }
   ReportSources(entries, outcome.done + outcome.notDone, outcome.report);

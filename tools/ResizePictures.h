@@ -95,7 +95,7 @@ int ResizeOnePicture(const std::wstring& source, const std::wstring& destination
 // One animated GIF resized frame by frame: 1 done, 0 the frames could not
 // be converted or written, -1 not both GIF or the source does not load.
 int ResizeSingleGif(const std::wstring& source, const std::wstring& destination,
-                    CProgressInterface* progress);
+                    CProgressInterface* progress, bool* damaged = nullptr);
 
 struct ResizeRequest {
   SourceEntries sources;
@@ -110,6 +110,13 @@ struct ResizeOutcome {
   size_t notDone = 0;    // pictures failed or ignored
   RunReport report;      // failures and logs, for the end box
 };
+
+// The pictures of one group that the run reads, settled before its first
+// worker starts: each once, and in rename mode none that is the result name
+// of another picture of the group (an earlier run's result there is
+// replaced by this run, so it is never read by it as well).
+std::vector<std::wstring> PlanResizeInputs(const std::vector<std::wstring>& sources,
+                                           bool overwrite);
 
 // Runs the group of files (no log), then each folder still there (its
 // "log.log" afterwards). A group of exactly one file that is a GIF is done

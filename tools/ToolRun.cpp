@@ -106,11 +106,12 @@ void RunReport::Add(const RunReport& other) {
   append(unloggedFailures, other.unloggedFailures);
   append(unwrittenLogs, other.unwrittenLogs);
   append(renamedLogs, other.renamedLogs);
+  append(damagedSources, other.damagedSources);
 }
 
 bool RunReport::Clean() const {
   return notes.empty() && missingPaths.empty() && failed == 0 && failureLogs.empty() && unloggedFailures.empty() &&
-         unwrittenLogs.empty() && renamedLogs.empty();
+         unwrittenLogs.empty() && renamedLogs.empty() && damagedSources.empty();
 }
 
 namespace {
@@ -152,6 +153,10 @@ std::wstring RunReportText(const RunReport& report) {
   if (!report.unwrittenLogs.empty()) {
     text += L"无法写入日志：\n";
     ListPaths(text, report.unwrittenLogs);
+  }
+  if (!report.damagedSources.empty()) {
+    text += L"以下源文件已损坏，结果不完整：\n";
+    ListPaths(text, report.damagedSources);
   }
   if (!report.renamedLogs.empty()) {
     text += L"原有的 log.log 不是本程序写的，未覆盖；结果日志另存为：\n";

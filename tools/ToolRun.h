@@ -58,12 +58,20 @@ struct RunReport {
   std::vector<std::wstring> unloggedFailures;  // failed files no log lists (dropped files)
   std::vector<std::wstring> unwrittenLogs;     // logs that could not be written
   std::vector<std::wstring> renamedLogs;       // result logs written beside someone else's log.log
+  // Sources the decoder could read only in part: their results were
+  // written, with what could not be read filled in.
+  std::vector<std::wstring> damagedSources;
 
   // Adds the other report's entries to this one.
   void Add(const RunReport& other);
   // True when there is nothing to tell but success.
   bool Clean() const;
 };
+
+// Follows a result line whose source was damaged (the decoder had to fill
+// in data it could not read, so the result shows a band or block that is
+// not the picture).
+inline constexpr const wchar_t* kDamagedSourceMark = L" (源文件已损坏，结果不完整)";
 
 // End-box notes of runs that did nothing.
 inline constexpr const wchar_t* kNothingToDoText = L"没有找到可处理的文件，什么也没有做！";

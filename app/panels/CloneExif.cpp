@@ -210,11 +210,17 @@ void CCloneExif::StartBatch() {
   const std::wstring receivingDir = Edit(kTargetDir)->GetValue().ToStdWstring();
   const ClonePathCheck check = CheckCloneFolders(sourceDir, receivingDir);
   if (check != ClonePathCheck::kOk) {
-    Box(ClonePathCheckText(check), kCloneHintTitle, wxOK | wxICON_INFORMATION);
+    Box(CloneFoldersCheckText(check, sourceDir, receivingDir), kCloneHintTitle,
+        wxOK | wxICON_INFORMATION);
     SetFocus();
     return;
   }
-  if (Box(kCloneBatchConfirmText, kCloneHintTitle, wxYES_NO) != wxYES) {
+  // Only an empty source field clears, and the question says so.
+  const std::wstring question =
+      sourceDir.empty()
+          ? kCloneClearFolderConfirmText + receivingDir + kCloneClearConfirmQuestion
+          : std::wstring(kCloneBatchConfirmText);
+  if (Box(question, kCloneHintTitle, wxYES_NO) != wxYES) {
     SetFocus();
     return;
   }

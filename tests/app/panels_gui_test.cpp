@@ -312,11 +312,18 @@ TEST_F(Panels, CloneBatchChecksTheFoldersBeforeAsking) {
   CCloneExif* panel = frame->ToolHost().cloneExif;
   ASSERT_NE(panel, nullptr);
   Select(panel, 1002);
+  const std::string trees = folder + "/trees", receiving = trees + "/receiving";
+  const std::string gone = trees + "/gone";
   const struct {
-    std::string source, receiving;
-  } refused[] = {{folder + "/trees", ""},
-                 {folder + "/trees/receiving", folder + "/trees/receiving/"},
-                 {folder + "/trees", folder + "/trees/receiving"}};
+    std::string source, receiving, text;
+  } refused[] = {
+      {trees, "", "输出路径不合法！"},
+      {receiving, receiving + "/", "输出路径不能等于输入路径！"},
+      {trees, receiving, "输入目录与输出目录不能相互包含！"},
+      {trees, gone, "输出目录不存在：\n" + gone},
+      {gone, receiving, "输入目录不存在：\n" + gone},
+      {"", gone, "输出目录不存在：\n" + gone},
+  };
   for (const auto& paths : refused) {
     messages.clear();
     SetText(panel, 1007, paths.source);
@@ -324,11 +331,19 @@ TEST_F(Panels, CloneBatchChecksTheFoldersBeforeAsking) {
     Click(panel, 1018);
     // Only the refusal: no question first.
     ASSERT_EQ(messages.size(), 1u) << paths.source << " / " << paths.receiving;
-    EXPECT_EQ(messages[0], wxString(ClonePathCheckText(CheckCloneFolders(
-                               pw::NarrowToWide(paths.source), pw::NarrowToWide(paths.receiving)))));
-    EXPECT_EQ(messages[0].Find(L"是否继续"), wxNOT_FOUND);
+    EXPECT_EQ(messages[0], wxString::FromUTF8(paths.text));
   }
-  EXPECT_FALSE(fs::exists(folder + "/trees/receiving/log.log"));  // nothing ran
+  EXPECT_FALSE(fs::exists(receiving + "/log.log"));  // nothing ran
+  EXPECT_FALSE(fs::exists(gone));
+
+  // An empty source field is the one way to clear: the question says so.
+  messages.clear();
+  SetText(panel, 1007, "");
+  SetText(panel, 1008, receiving);
+  Click(panel, 1018);
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages[0], wxString::FromUTF8("输入目录为空，将清除以下目录中所有图片的EXIF信息：\n" +
+                                            receiving + "\n\n是否继续？"));
 }
 
 // ---- the toolkit's log ----------------------------------------------------

@@ -187,10 +187,6 @@ TEST(ToolSettings, ParseTable) {
       {"[SEL_INDEX]\nCAT_INDEX = -2147483648\n", [](auto& s) { return s.catIndex == INT32_MIN; }, "smallest"},
       {"[RESIZE_PICS]\nTHREAD_NUM = 0\n", [](auto& s) { return s.resizeThreadNum == 4; }, "no threads"},
       {"[CONVERTOR]\nTHREAD_NUM = 16\n", [](auto& s) { return s.convertThreadNum == 16; }, "threads"},
-      {"[CONVERTOR]\nJPG_QUALITY = 101\n", [](auto& s) { return s.convertJpgQuality == 101; }, "quality above"},
-      {"[MERGE_IMGS]\nJPG_QUALITY = 0\n", [](auto& s) { return s.mergeJpgQuality == 0; }, "quality 0"},
-      {"[RESIZE_PICS]\nJPG_QUALITY = 0x\n", [](auto& s) { return s.resizeJpgQuality == 90; }, "quality unreadable"},
-      {"[MERGE_IMGS]\nJPG_QUALITY = 1\n", [](auto& s) { return s.mergeJpgQuality == 1; }, "quality 1"},
       {"[RESIZE_PICS]\nGRAYSCALE = yes\n", [](auto& s) { return s.resizeGrayscale; }, "yes"},
       {"[RESIZE_PICS]\nGRAYSCALE = On\n", [](auto& s) { return s.resizeGrayscale; }, "On"},
       {"[RESIZE_PICS]\nGRAYSCALE = 1\n", [](auto& s) { return s.resizeGrayscale; }, "1"},
@@ -216,6 +212,28 @@ TEST(ToolSettings, ParseTable) {
     s.resizeDirValue = L"/old";
     EXPECT_EQ(LoadSettings(W(path), s), 0);
     EXPECT_TRUE(c.check(s)) << c.what;
+  }
+  // JPG_QUALITY of each of the three tools is read whole: any number loads
+  // (0 and 101 too); what is no number keeps the value there.
+  const struct {
+    const char* section;
+    int32_t ToolSettings::*quality;
+  } tools[] = {{"RESIZE_PICS", &ToolSettings::resizeJpgQuality},
+               {"CONVERTOR", &ToolSettings::convertJpgQuality},
+               {"MERGE_IMGS", &ToolSettings::mergeJpgQuality}};
+  const struct {
+    const char* text;
+    int32_t loaded;
+  } qualities[] = {{"0", 0}, {"1", 1}, {"100", 100}, {"101", 101}, {"0x", 77}, {"", 77}};
+  for (const auto& tool : tools) {
+    for (const auto& q : qualities) {
+      const std::string path = t.Write("case.ini", std::string("[") + tool.section +
+                                                       "]\nJPG_QUALITY = " + q.text + "\n");
+      ToolSettings s;
+      s.*tool.quality = 77;
+      EXPECT_EQ(LoadSettings(W(path), s), 0);
+      EXPECT_EQ(s.*tool.quality, q.loaded) << tool.section << " JPG_QUALITY = " << q.text;
+    }
   }
   // Without the signature too.
   const std::string plain = t.Write("plain.ini", "[MERGE_IMGS]\nHEIGHT = 720\n");

@@ -147,7 +147,8 @@ TEST(AppSegment, DirectoryChainEndsOnLoopsAndOutOfRangeOffsets) {
 }
 
 TEST(AppSegment, JfifIsWrittenWithoutItsThumbnail) {
-  std::vector<uint8_t> body = Body("JFIF", {1, 2, 1, 0, 72, 0, 72, 2, 2});
+  // 72 across, 144 down: the two densities keep their places.
+  std::vector<uint8_t> body = Body("JFIF", {1, 2, 1, 0, 72, 0, 144, 2, 2});
   for (int i = 0; i < 12; ++i) body.push_back(0x80);  // 2 x 2 RGB thumbnail
   AppSegmentList list;
   list.Insert(RawFrom(Segment(0xE0, body), "JFIF"));
@@ -155,9 +156,10 @@ TEST(AppSegment, JfifIsWrittenWithoutItsThumbnail) {
   ASSERT_NE(app0, nullptr);
   EXPECT_EQ(app0->version, 0x0102);
   EXPECT_EQ(app0->xDensity, 72);
+  EXPECT_EQ(app0->yDensity, 144);
   EXPECT_EQ(app0->thumbWidth, 2);
   const std::vector<uint8_t> out = WriteSegmentBytes(*app0);
-  EXPECT_EQ(out, (std::vector<uint8_t>{0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 2, 1, 0, 72, 0, 72, 0, 0}));
+  EXPECT_EQ(out, (std::vector<uint8_t>{0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 2, 1, 0, 72, 0, 144, 0, 0}));
 }
 
 TEST(AppSegment, CloneOfATiffSegmentSharesNoDirectories) {

@@ -189,6 +189,21 @@ TEST_F(Classify, AFailedMoveIsNotRecorded) {
   EXPECT_TRUE(fs::exists(B("sub1/a.jpg")));
   EXPECT_EQ(pwtest::ReadAll(B("log.log")).find("a.jpg->"), std::string::npos);
   EXPECT_EQ(CountLines(pwtest::ReadAll(B("log.log"))), 7u);
+
+  // The move itself fails (the file goes away between its log line and the
+  // move): the line written for it is taken back.
+  const std::string lone = dir_.Mkdir("lone");
+  dir_.Write("lone/notes.txt", "notes");
+  static std::string vanishing;
+  vanishing = lone + "/notes.txt";
+  g_ClassifyStepHook = [] { fs::remove(vanishing); };
+  ClassifyRequest request = Request(ClassifyMode::kCustom);
+  request.patterns = {L"*.*"};
+  request.sources = SplitSources(W(lone));
+  const ClassifyOutcome lost = Run(request);
+  g_ClassifyStepHook = nullptr;
+  EXPECT_EQ(lost.failed, 1u);
+  EXPECT_EQ(pwtest::ReadAll(lone + "/log.log"), kHeader);
 }
 
 TEST_F(Classify, CustomPatternsSortByModificationMonthAndLeaveTheLog) {

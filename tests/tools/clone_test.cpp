@@ -26,6 +26,7 @@ TEST(CloneExifPaths, FoldersMustBeApartAndDistinct) {
   TreeCopy tree;
   const std::string s = tree / "photos", r = tree / "recv";
   fs::create_directories(r + "/deep");
+  fs::create_directories(s + "x");
   fs::create_directory_symlink(s, tree / "link");
   struct Case {
     std::string source, receiving;
@@ -40,6 +41,10 @@ TEST(CloneExifPaths, FoldersMustBeApartAndDistinct) {
       {r + "/deep", r, ClonePathCheck::kNested},
       {tree / "link/sub", s, ClonePathCheck::kNested},
       {s, s + "x", ClonePathCheck::kOk},  // a longer name is not inside
+      {"", r, ClonePathCheck::kOk},        // no source tree: the EXIF is cleared
+      {s, tree / "gone", ClonePathCheck::kMissingReceiving},
+      {s, s + "/le.jpg", ClonePathCheck::kMissingReceiving},  // a file is no folder
+      {tree / "gone", r, ClonePathCheck::kMissingSource},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source + " | " + c.receiving);
@@ -47,6 +52,10 @@ TEST(CloneExifPaths, FoldersMustBeApartAndDistinct) {
   }
   EXPECT_EQ(ClonePathCheckText(ClonePathCheck::kSameAsInput), L"输出路径不能等于输入路径！");
   EXPECT_EQ(ClonePathCheckText(ClonePathCheck::kBadOutput), L"输出路径不合法！");
+  EXPECT_EQ(N(CloneFoldersCheckText(ClonePathCheck::kMissingSource, W(tree / "gone"), W(r))),
+            "输入目录不存在：\n" + (tree / "gone"));
+  EXPECT_EQ(N(CloneFoldersCheckText(ClonePathCheck::kMissingReceiving, W(s), W(tree / "gone"))),
+            "输出目录不存在：\n" + (tree / "gone"));
   EXPECT_EQ(CheckClonePair(W(s + "/le.jpg"), W(s + "/./le.jpg")), ClonePathCheck::kSameAsInput);
   EXPECT_EQ(CheckClonePair(L"", W(s + "/le.jpg")), ClonePathCheck::kOk);
   EXPECT_EQ(CheckClonePair(W(s + "/le.jpg"), L""), ClonePathCheck::kBadOutput);
@@ -179,8 +188,46 @@ TEST(CloneExifSingle, WithoutASourceTheExifIsCleared) {
   }
   // B.JPG is its own ".jpg": rewritten in place, no B.jpg beside it.
   EXPECT_FALSE(CloneNeedsReplaceConsent(W(receiving)));
+  ASSERT_EQ(::chmod(receiving.c_str(), 0600), 0);  // a private photo stays private
   EXPECT_TRUE(RunCloneExifSingle(W(tree / "photos/le.jpg"), W(receiving), false));
+  EXPECT_EQ(Stat(receiving).st_mode & 0777, 0600u);
   EXPECT_FALSE(fs::exists(tree / "photos/B.jpg"));
   EXPECT_EQ(Tag(receiving, "Model"), "LE-1");
   EXPECT_EQ(Identify(receiving), "300x200;");
+}
+
+// A batch over folders that do not exist runs nothing and says which one is
+// missing; only an empty source field clears the receiving tree's EXIF.
+TEST(CloneExifBatch, MissingFoldersRunNothingAndAnEmptySourceClears) {
+  TreeCopy tree;
+  const std::string s = tree / "photos", r = tree / "recv", gone = tree / "gone";
+  Draw(r + "/x/1.jpg", "20x20", "red");
+  Shell("exiftool -q -overwrite_original -Make=Receiving " + Quote(r + "/x/1.jpg"));
+  const auto listing = [&] {
+    return Shell("cd " + Quote(tree.path()) + " && find . -printf '%p %s %T@\\n' | LC_ALL=C sort");
+  };
+  const std::string digest = listing();
+  const struct {
+    std::string source, receiving, note;
+  } refused[] = {
+      {s, gone, "输出目录不存在：\n" + gone},
+      {gone, r, "输入目录不存在：\n" + gone},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.note);
+    const CloneBatchOutcome outcome =
+        RunCloneExifBatch(W(c.source), W(c.receiving), Patterns(), 2, nullptr, nullptr);
+    ASSERT_EQ(outcome.report.notes.size(), 1u);
+    EXPECT_EQ(N(outcome.report.notes[0]), c.note);
+    EXPECT_EQ(outcome.done + outcome.failed, 0u);
+    EXPECT_EQ(listing(), digest) << "something was written";
+  }
+  const std::string image = ImageData(ReadFile(r + "/x/1.jpg"));
+  const CloneBatchOutcome outcome = RunCloneExifBatch(L"", W(r), Patterns(), 2, nullptr, nullptr);
+  EXPECT_EQ(outcome.done, 1u);
+  EXPECT_EQ(outcome.failed, 0u);
+  EXPECT_EQ(Shell("exiftool -s -s -s -EXIF:all " + Quote(r + "/x/1.jpg")), "");
+  EXPECT_EQ(ImageData(ReadFile(r + "/x/1.jpg")), image);
+  EXPECT_EQ(ReadFile(r + "/log.log"), "->" + r + "/x/1.jpg\n");
+  EXPECT_TRUE(IsReplaceableResultLog(W(r + "/log.log")));
 }

@@ -6,6 +6,7 @@
 
 #include "imagelib/PxImage.h"
 #include "tools/MergeTool.h"
+#include "tools/PictureOps.h"
 #include "tools_test_support.h"
 
 using namespace tooltest;
@@ -101,6 +102,49 @@ TEST(MergeTool, NeverWritesOverAnExistingFile) {
   // No working file is left behind.
   EXPECT_EQ(Listing(dir.path()), ".\n./a\n./a/a_Horizontal.png\n./a/b.png\n./pics\n./pics/c.png\n"
                                  "./pics/log.log\n./pics_Horizontal.png\n");
+}
+
+// The merged picture holds both pictures' pixels exactly: the first one is
+// not staged through a lossy file on the way (ImageMagick reads both sides).
+TEST(MergeTool, NoisePicturesKeepEveryPixel) {
+  pwtest::TempTree dir;
+  const std::string pics = dir.Mkdir("noise");
+  const std::string first = pics + "/1.png", second = pics + "/2.png";
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 64x48 xc: -seed 7 +noise Random -depth 8 PNG24:" + Quote(first)));
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 64x48 xc: -seed 8 +noise Random -depth 8 PNG24:" + Quote(second)));
+  MergeRequest request;
+  request.sources = SplitSources(W(first + "|" + second));
+  const MergeOutcome outcome = RunMerge(request, nullptr, nullptr);
+  ASSERT_EQ(outcome.outputs.size(), 1u);
+  const std::string merged = pics + "/noise_Horizontal.png";
+  ASSERT_EQ(outcome.outputs[0], W(merged));
+  ASSERT_EQ(Capture("identify-im6.q16 -format %wx%h " + Quote(merged)), "128x48");
+  const auto rgb = [](const std::string& path, const std::string& crop) {
+    return Capture("convert-im6.q16 " + Quote(path) + crop + " -depth 8 rgb:- | sha256sum");
+  };
+  EXPECT_EQ(rgb(merged, " -crop 64x48+0+0"), rgb(first, "")) << "the first picture changed";
+  EXPECT_EQ(rgb(merged, " -crop 64x48+64+0"), rgb(second, "")) << "the second picture changed";
+}
+
+// A JPEG merge is written at the quality the panel set, not the default.
+TEST(MergeTool, JpegOutputTakesTheChosenQuality) {
+  pwtest::TempTree dir;
+  const std::string pics = dir.Mkdir("q");
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 40x30 xc: +noise Random " + Quote(pics + "/a.jpg")));
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 40x30 xc: +noise Random " + Quote(pics + "/b.png")));
+  for (int quality : {30, 99}) {
+    SCOPED_TRACE(quality);
+    g_JpegQuality = quality;
+    MergeRequest request;
+    request.sources = SplitSources(W(pics));
+    request.patterns = {L"jpg", L"png"};
+    const MergeOutcome outcome = RunMerge(request, nullptr, nullptr);
+    ASSERT_EQ(outcome.outputs.size(), 1u);
+    const std::string output = dir / "q_Horizontal.jpg";
+    EXPECT_EQ(Capture("identify-im6.q16 -format %Q " + Quote(output)), std::to_string(quality));
+    fs::remove(output);
+  }
+  g_JpegQuality = 90;
 }
 
 }  // namespace

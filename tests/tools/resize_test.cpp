@@ -144,9 +144,11 @@ TEST(ResizeRun, RenameModeKeepRatioOverTheTree) {
     EXPECT_EQ(Identify(result), e.size);
     EXPECT_TRUE(SameMtime(source, result));
     EXPECT_EQ(ReadFile(source), ReadFile(TreeCopy::Original("photos/" + e.rel)));
-    log += source + "->" + result + "\n";
+    // The cut picture is resized beside it, and its line says it was damaged.
+    log += source + "->" + result + (e.rel == std::string("broken.jpg") ? N(kDamagedSourceMark) : "") + "\n";
   }
   EXPECT_EQ(ReadFile(photos + "/log.log"), log);
+  EXPECT_EQ(outcome.report.damagedSources, std::vector<std::wstring>{W(photos + "/broken.jpg")});
   EXPECT_FALSE(fs::exists(photos + "/sub/log.log"));  // none in sub-folders
   EXPECT_TRUE(StagedLeftovers(photos).empty());
 }
@@ -279,7 +281,12 @@ TEST(ResizeRun, OverwriteModeReplacesWholeAndKeepsTimes) {
   const std::string ro = photos + "/ro.jpg";
   const struct stat before = Stat(ro);
   ASSERT_EQ(before.st_mode & 0777, 0444u);
+  // A private photo stays private, one shared with the group stays so.
+  ASSERT_EQ(::chmod((photos + "/le.jpg").c_str(), 0600), 0);
+  ASSERT_EQ(::chmod((photos + "/be.jpg").c_str(), 0664), 0);
   RunResize(FolderRequest(photos, true), nullptr, nullptr);
+  EXPECT_EQ(Stat(photos + "/le.jpg").st_mode & 0777, 0600u);
+  EXPECT_EQ(Stat(photos + "/be.jpg").st_mode & 0777, 0664u);
 
   const char* jpegs[] = {"le.jpg", "be.jpg", "ro.jpg", "B.JPG", "旅行 照片.jpg", "sub/le.jpg"};
   for (const char* rel : jpegs) {
@@ -487,4 +494,34 @@ TEST(BatchLists, ALaterRunReplacesTheResultLogOfAnEarlierOne) {
   convert.targets = ConvertTargets{false, false, true, false};
   RunConvert(convert, nullptr, nullptr);
   EXPECT_EQ(ReadFile(photos + "/log.log"), photos + "/be.jpg->" + photos + "/PNG/be.png\n");
+}
+
+// A folder that already holds an earlier result ("amorvalen.jpg") beside
+// its picture: the run replaces that result and never reads it as a source
+// too (it would be read while it is being replaced).
+TEST(ResizeRun, AResultTheRunReplacesIsNotAlsoASource) {
+  TreeCopy tree;
+  const std::string folder = tree / "again";
+  fs::create_directories(folder);
+  const std::string picture = folder + "/a.jpg", result = folder + "/amorvalen.jpg";
+  ASSERT_EQ(Shell("convert-im6.q16 -size 64x48 xc:red " + Quote(picture) + " && convert-im6.q16 "
+                  "-size 100x40 xc:blue " + Quote(result) + " && echo ok"), "ok\n");
+  SetResizeRule(true, false, false, 32, 32);
+  for (const bool dropped : {false, true}) {
+    SCOPED_TRACE(dropped ? "dropped files" : "folder");
+    ResizeRequest request = FolderRequest(folder, false);
+    if (dropped) request.sources = SplitSources(W(result + "|" + picture + "|" + picture));
+    const ResizeOutcome outcome = RunResize(request, nullptr, nullptr);
+    EXPECT_EQ(outcome.done, 1u);
+    EXPECT_EQ(outcome.notDone, 0u);
+    EXPECT_EQ(Identify(result), "32x24;") << "the result is the picture's";
+    EXPECT_FALSE(fs::exists(folder + "/amorvalenmorvalen.jpg"));
+    if (!dropped) {
+      EXPECT_EQ(ReadFile(folder + "/log.log"), picture + "->" + result + "\n");
+    }
+  }
+  EXPECT_EQ(PlanResizeInputs({L"/f/amorvalen.jpg", L"/f/a.jpg", L"/f/b.png", L"/f/a.jpg"}, false),
+            (std::vector<std::wstring>{L"/f/a.jpg", L"/f/b.png"}));
+  EXPECT_EQ(PlanResizeInputs({L"/f/amorvalen.jpg", L"/f/a.jpg", L"/f/a.jpg"}, true),
+            (std::vector<std::wstring>{L"/f/amorvalen.jpg", L"/f/a.jpg"}));
 }

@@ -211,6 +211,40 @@ TEST(ToolEdges, ADamagedPictureNeverReplacesItsOriginal) {
   }
 }
 
+// Beside the original a damaged picture is still resized or converted, and
+// its log line and the end box say the source was damaged.
+TEST(ToolEdges, ADamagedSourceIsToldInTheLogAndTheEndBox) {
+  const struct {
+    const char* tool;
+    std::function<RunReport(const std::string&)> run;
+    const char* resultSuffix;
+  } cases[] = {
+      {"resize", [](const std::string& f) { return Resize(f, false); }, "morvalen.jpg"},
+      {"convert", Convert, ".bmp"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tool);
+    TreeCopy tree;
+    const std::string folder = tree / "damaged";
+    fs::create_directories(folder);
+    fs::copy_file(tree / "photos/broken.jpg", folder + "/cut.jpg");  // cut off in its scan
+    fs::copy_file(tree / "photos/le.jpg", folder + "/whole.jpg");
+    const RunReport report = c.run(folder);
+    const std::string cut = folder + "/cut.jpg", whole = folder + "/whole.jpg";
+    const std::string cutResult = folder + "/cut" + c.resultSuffix;
+    const std::string wholeResult = folder + "/whole" + c.resultSuffix;
+    EXPECT_TRUE(fs::exists(cutResult));
+    EXPECT_EQ(report.failed, 0u);
+    EXPECT_EQ(report.damagedSources, std::vector<std::wstring>{W(cut)});
+    const std::string log = ReadFile(folder + "/log.log");
+    EXPECT_NE(log.find(cut + "->" + cutResult + N(kDamagedSourceMark) + "\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(whole + "->" + wholeResult + "\n"), std::string::npos) << log;
+    const std::string box = N(RunReportText(report));
+    EXPECT_NE(box.find("以下源文件已损坏，结果不完整：\n  " + cut + "\n"), std::string::npos) << box;
+    EXPECT_EQ(box.find(whole), std::string::npos) << box;
+  }
+}
+
 TEST(ToolEdges, CloningKeepsAReceivingJpegsImageDataByteForByte) {
   TreeCopy tree;
   const std::string source = tree / "source", receiving = tree / "receiving";
