@@ -320,12 +320,21 @@ uint32_t PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, u
       bool wide = largePalette;
       for (uint32_t j = 0; j < n && !wide; ++j)
         wide = red[j] > 255 || green[j] > 255 || blue[j] > 255;
+      // Writers store 8-bit colours as value x 257 (scaled back by
+      // 255 / 65535, which also gives 16-bit colours their level) or as
+      // value x 256 (Pillow), which only the high byte gives back exactly:
+      // a map whose low bytes are all 0 is read by its high bytes.
+      bool highBytes = wide;
+      for (size_t j = 0; j < entries && highBytes; ++j)
+        highBytes = ((red[j] | green[j] | blue[j]) & 0xFF) == 0;
       for (size_t j = entries; j-- > 0;) {
-        // The high byte: writers store 8-bit colours as value x 257 or as
-        // value x 256, and only the high byte gives both back exactly.
-        if (wide)
+        if (highBytes)
           put(j, static_cast<uint8_t>(red[j] >> 8), static_cast<uint8_t>(green[j] >> 8),
               static_cast<uint8_t>(blue[j] >> 8));
+        else if (wide)
+          put(j, static_cast<uint8_t>(red[j] * 255u / 65535u),
+              static_cast<uint8_t>(green[j] * 255u / 65535u),
+              static_cast<uint8_t>(blue[j] * 255u / 65535u));
         else
           put(j, static_cast<uint8_t>(red[j]), static_cast<uint8_t>(green[j]),
               static_cast<uint8_t>(blue[j]));

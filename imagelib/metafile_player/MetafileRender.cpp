@@ -106,6 +106,19 @@ bool RenderEmf(const uint8_t* data, size_t size, uint32_t width, uint32_t height
   std::unique_ptr<cairo_t, CairoDeleter> cr(cairo_create(surface.get()));
   cairo_set_source_rgb(cr.get(), 1.0, 1.0, 1.0);
   cairo_paint(cr.get());
+  // libemf2svg spreads right - left of the header's bounds over the width,
+  // but the bounds are inclusive: the picture is one unit wider (and
+  // taller) than that, so its drawing is shrunk to leave the last unit its
+  // own column and row.
+  if (size >= 24) {
+    const auto Load32 = [data](size_t at) {
+      return static_cast<int32_t>(uint32_t{data[at]} | uint32_t{data[at + 1]} << 8 | uint32_t{data[at + 2]} << 16 |
+                                  uint32_t{data[at + 3]} << 24);
+    };
+    const double spanX = static_cast<double>(Load32(16)) - Load32(8);
+    const double spanY = static_cast<double>(Load32(20)) - Load32(12);
+    cairo_scale(cr.get(), spanX > 0 ? spanX / (spanX + 1) : 1.0, spanY > 0 ? spanY / (spanY + 1) : 1.0);
+  }
   const RsvgRectangle viewport{0.0, 0.0, static_cast<double>(width), static_cast<double>(height)};
   error = nullptr;
   const bool drawn = rsvg_handle_render_document(handle.get(), cr.get(), &viewport, &error);

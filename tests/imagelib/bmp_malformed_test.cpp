@@ -166,7 +166,9 @@ TEST(BmpMalformed, EachCaseEndsCleanly) {
       else EXPECT_FALSE(o.text.empty()) << m.name;
     } else {
       EXPECT_EQ(o.damaged, *m.text != '\0') << m.name;
-      if (*m.text) EXPECT_EQ(o.text, m.text) << m.name;
+      if (*m.text) {
+        EXPECT_EQ(o.text, m.text) << m.name;
+      }
     }
   }
 }

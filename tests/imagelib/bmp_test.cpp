@@ -119,7 +119,9 @@ TEST(BmpPeer, ImageMagickFlavoursDecodeToTheSamePixels) {
       for (size_t i = 0; i < peer.size(); ++i) peer[i] &= (i % 3 == 1 && green6) ? 0xFC : 0xF8;
     }
     EXPECT_EQ(OurPixels(img, false), peer);
-    if (f.hasAlpha) EXPECT_EQ(OurPixels(img, true), PeerPixels(out, true));
+    if (f.hasAlpha) {
+      EXPECT_EQ(OurPixels(img, true), PeerPixels(out, true));
+    }
   }
 }
 

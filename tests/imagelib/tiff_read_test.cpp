@@ -208,7 +208,7 @@ TEST_F(TiffRead, OrientationsOfStripPagesAreApplied) {
 // JPEG written by GDAL with the tag set by tiffset. The upright references
 // are ImageMagick's turns of the source card and of the unturned JPEG page.
 TEST_F(TiffRead, OrientationsOfRgbaPagesAreApplied) {
-  ASSERT_TRUE(Sh("python3 -c 'import tifffile, numpy, PIL'")) << "python3-tifffile missing: run scripts/setup";
+  ASSERT_TRUE(Sh("/usr/bin/python3 -c 'import tifffile, numpy, PIL'")) << "python3-tifffile missing: run scripts/setup";
   const char* kNames[] = {"", "TopLeft", "TopRight", "BottomRight", "BottomLeft",
                           "LeftTop", "RightTop", "RightBottom", "LeftBottom"};
   const std::string ycbcr = Path("ycbcr.tif");
@@ -221,7 +221,7 @@ TEST_F(TiffRead, OrientationsOfRgbaPagesAreApplied) {
     ASSERT_FALSE(upright.rgb.empty());
 
     const std::string rgb = Path("rgb" + std::to_string(orientation) + ".tif");
-    ASSERT_TRUE(Sh("python3 -c 'import sys, numpy, tifffile; from PIL import Image; "
+    ASSERT_TRUE(Sh("/usr/bin/python3 -c 'import sys, numpy, tifffile; from PIL import Image; "
                    "tifffile.imwrite(sys.argv[2], numpy.asarray(Image.open(sys.argv[1])), photometric=\"rgb\", "
                    "extratags=[(274, 3, 1, int(sys.argv[3]), True)])' " +
                    Quote(Path("card.ppm")) + " " + Quote(rgb) + " " + std::to_string(orientation)));
@@ -237,6 +237,25 @@ TEST_F(TiffRead, OrientationsOfRgbaPagesAreApplied) {
     const Reference jpegUpright = MagickRgb(ycbcr, std::string("-orient ") + kNames[orientation] + " -auto-orient");
     EXPECT_LE(MaxDifference(*turned, jpegUpright), 2) << "YCbCr JPEG";
   }
+}
+
+// Pillow writes a palette page's colour map as value x 256: every entry
+// comes back at its own level, as Pillow reads it (top-down RGB bytes).
+TEST_F(TiffRead, PillowPaletteMapIsExact) {
+  const std::string file = Path("pillow_p.tif"), dump = Path("pillow_p.rgb");
+  ASSERT_TRUE(Sh("/usr/bin/python3 -c 'import sys; from PIL import Image; "
+                 "p = Image.open(sys.argv[1]).quantize(200); p.save(sys.argv[2]); "
+                 "open(sys.argv[3], \"wb\").write(Image.open(sys.argv[2]).convert(\"RGB\").tobytes())' " +
+                 Quote(Path("card.ppm")) + " " + Quote(file) + " " + Quote(dump)));
+  FILE* f = std::fopen(dump.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  std::vector<uint8_t> rgb(61 * 47 * 3);
+  ASSERT_EQ(std::fread(rgb.data(), 1, rgb.size(), f), rgb.size());
+  std::fclose(f);
+  auto image = Load(file);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->Bpp(), 8u);
+  EXPECT_EQ(MaxDifference(*image, 61, 47, rgb), 0);
 }
 
 TEST_F(TiffRead, ResolutionInCentimetresBecomesDpi) {
