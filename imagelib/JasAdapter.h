@@ -36,6 +36,7 @@ struct Image {
   uint32_t width = 0, height = 0;  // the picture's grid
   ColorSpace space = ColorSpace::kUnknown;
   std::vector<Component> comps;
+  bool channelsDefined = false;  // a JP2 that says which component is what
 };
 
 // Most samples a decode may hold over all its components (1 GiB of samples):

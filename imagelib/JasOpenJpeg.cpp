@@ -186,6 +186,46 @@ int64_t CodeStreamStart(PxFile* file, int32_t start, int64_t total, bool jp2) {
   return -1;
 }
 
+// Whether the JP2 header box holds a channel-definition box. Without one,
+// the writers that leave it out (most of them) mean the last component of
+// four, or of two with grey, as opacity. The file is left where it was.
+bool HasChannelDefinitions(PxFile* file) {
+  const int32_t start = file->Position();
+  const int64_t total = file->TotalSize();
+  bool found = false;
+  // The boxes of [from, to): returns the body and its end of the first box
+  // of the given type, or false.
+  auto findBox = [file](int64_t from, int64_t to, const char* type, int64_t* body, int64_t* end) {
+    int64_t at = from;
+    for (int boxes = 0; boxes < 4096 && at + 8 <= to; ++boxes) {
+      uint8_t head[16];
+      if (at > INT32_MAX || !file->SeekTo(static_cast<int32_t>(at), 0) || file->ReadBlock(head, 1, 8) != 8)
+        return false;
+      uint64_t length = Be32(head);
+      int64_t inside = at + 8;
+      if (length == 1) {
+        if (file->ReadBlock(head + 8, 1, 8) != 8) return false;
+        length = uint64_t{Be32(head + 8)} << 32 | Be32(head + 12);
+        inside = at + 16;
+      }
+      if (length == 0) length = static_cast<uint64_t>(to - at);  // the last box
+      if (length < static_cast<uint64_t>(inside - at) || length > static_cast<uint64_t>(to - at)) return false;
+      if (std::memcmp(head + 4, type, 4) == 0) {
+        *body = inside;
+        *end = at + static_cast<int64_t>(length);
+        return true;
+      }
+      at += static_cast<int64_t>(length);
+    }
+    return false;
+  };
+  int64_t header = 0, headerEnd = 0, body = 0, end = 0;
+  if (start >= 0 && total > start && findBox(start, total, "jp2h", &header, &headerEnd))
+    found = findBox(header, headerEnd, "cdef", &body, &end);
+  file->SeekTo(start, 0);
+  return found;
+}
+
 // False with the message when the stream's size marker claims more tiles or
 // (unless headerOnly) more samples than its bytes can hold. Streams whose
 // marker cannot be read are left for OpenJPEG to refuse.
@@ -226,6 +266,7 @@ bool FitsItsData(PxFile* file, bool jp2, bool headerOnly, std::string* error) {
 
 bool DecodeOpenJpeg(PxFile* file, bool jp2, bool headerOnly, Image* image, std::string* error) {
   if (!FitsItsData(file, jp2, headerOnly, error)) return false;
+  image->channelsDefined = jp2 && HasChannelDefinitions(file);
   StreamTarget target{file, file->Position()};
   Stream stream = MakeStream(&target, true);
   Codec codec(opj_create_decompress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));

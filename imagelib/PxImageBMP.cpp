@@ -39,6 +39,17 @@ uint64_t StoredPixelBytes(const BITMAPINFOHEADER& bih, uint64_t height) {
   }
 }
 
+// The alpha plane from the field under `mask` of each 32-bit pixel, scaled
+// from the field's range to 0..255.
+void UnpackAlphaMask(const uint8_t* source, uint32_t mask, size_t width, size_t height, uint8_t* alpha) {
+  const int low = __builtin_ctz(mask);
+  const uint64_t top = mask >> low;
+  for (size_t i = 0; i < width * height; ++i) {
+    const uint64_t v = (pw::LoadLE32(source + 4 * i) & mask) >> low;
+    alpha[i] = static_cast<uint8_t>((v * 255 + top / 2) / top);
+  }
+}
+
 int32_t DpiFromPelsPerMeter(int32_t ppm) { return static_cast<int32_t>(std::floor(ppm * 254.0 / 10000.0 + 0.5)); }
 
 struct FreeDeleter {
@@ -47,8 +58,9 @@ struct FreeDeleter {
 
 }  // namespace
 
-bool PxImageBMP::ReadInfoHeader(PxFile* file, BITMAPINFOHEADER* out, uint32_t masks[3], bool* hasMasks) {
+bool PxImageBMP::ReadInfoHeader(PxFile* file, BITMAPINFOHEADER* out, uint32_t masks[4], bool* hasMasks) {
   *hasMasks = false;
+  masks[3] = 0;
   uint8_t raw[kInfoHeaderBytes] = {};
   // The size comes first: a 12-byte core header may be followed by less than
   // 28 bytes in a tiny file, so the rest is read by what the size says.
@@ -72,14 +84,17 @@ bool PxImageBMP::ReadInfoHeader(PxFile* file, BITMAPINFOHEADER* out, uint32_t ma
     } else if (out->biSize == 64) {
       if (!Skip(file, 24)) return false;
     } else if (out->biSize == 52 || out->biSize == 56 || out->biSize == 108 || out->biSize == 124) {
-      // These headers hold their colour masks in bytes 40 to 51.
-      uint8_t m[12];
-      if (!ReadExactly(file, m, sizeof m)) return false;
+      // These headers hold their colour masks in bytes 40 to 51, and all
+      // but the 52-byte one the alpha mask in bytes 52 to 55.
+      uint8_t m[16];
+      const uint32_t maskBytes = out->biSize == 52 ? 12 : 16;
+      if (!ReadExactly(file, m, maskBytes)) return false;
       masks[0] = pw::LoadLE32(m);
       masks[1] = pw::LoadLE32(m + 4);
       masks[2] = pw::LoadLE32(m + 8);
+      if (maskBytes == 16) masks[3] = pw::LoadLE32(m + 12);
       *hasMasks = true;
-      if (!Skip(file, out->biSize - 52)) return false;
+      if (!Skip(file, out->biSize - 40 - maskBytes)) return false;
     } else {
       int64_t needed = 0;
       const bool huge = __builtin_mul_overflow(((int64_t{out->biBitCount} * out->biWidth + 31) / 32) * 4,
@@ -104,8 +119,10 @@ namespace {
 
 // Decoders of the run-length encodings. Each step consumes at least two
 // bytes, so a hostile stream always ends; nothing is written outside the row
-// the cursor is on or outside the image.
-void DecodeRle8(PxImage& image, PxFile* file) {
+// the cursor is on or outside the image. They return whether the stream
+// reached its end-of-bitmap code; a stream cut before it leaves the rest of
+// the picture as created.
+bool DecodeRle8(PxImage& image, PxFile* file) {
   const uint64_t height = image.Height();
   const uint64_t rowBytes = image.Bpp() == 8 ? image.Width() : image.RowStride();
   uint64_t row = 0, col = 0;
@@ -116,23 +133,23 @@ void DecodeRle8(PxImage& image, PxFile* file) {
   for (;;) {
     const int32_t n = file->GetByte();
     const int32_t c = file->GetByte();
-    if (n < 0 || c < 0) return;
+    if (n < 0 || c < 0) return false;
     if (n > 0) {
       for (int32_t k = 0; k < n; ++k) put(static_cast<uint8_t>(c));
     } else if (c == 0) {
       col = 0;
       ++row;
     } else if (c == 1) {
-      return;
+      return true;
     } else if (c == 2) {
       const int32_t dx = file->GetByte(), dy = file->GetByte();
-      if (dx < 0 || dy < 0) return;
+      if (dx < 0 || dy < 0) return false;
       col += static_cast<uint64_t>(dx);
       row += static_cast<uint64_t>(dy);
     } else {
       for (int32_t k = 0; k < c; ++k) {
         const int32_t b = file->GetByte();
-        if (b < 0) return;
+        if (b < 0) return false;
         put(static_cast<uint8_t>(b));
       }
       if (c & 1) file->GetByte();
@@ -140,7 +157,7 @@ void DecodeRle8(PxImage& image, PxFile* file) {
   }
 }
 
-void DecodeRle4(PxImage& image, PxFile* file) {
+bool DecodeRle4(PxImage& image, PxFile* file) {
   const uint64_t height = image.Height();
   const uint64_t width = image.Bpp() == 4 ? image.Width() : uint64_t{image.RowStride()} * 2;
   uint64_t row = 0, px = 0;  // px: pixel column; its low bit is the half-byte flag
@@ -154,27 +171,27 @@ void DecodeRle4(PxImage& image, PxFile* file) {
   for (;;) {
     const int32_t n = file->GetByte();
     const int32_t c = file->GetByte();
-    if (n < 0 || c < 0) return;
+    if (n < 0 || c < 0) return false;
     if (n > 0) {
       for (int32_t k = 0; k < n; ++k) put(static_cast<uint8_t>((k & 1) ? (c & 0x0F) : (c >> 4)));
     } else if (c == 0) {
       px = 0;
       ++row;
     } else if (c == 1) {
-      return;
+      return true;
     } else if (c == 2) {
       const int32_t dx = file->GetByte(), dy = file->GetByte();
-      if (dx < 0 || dy < 0) return;
+      if (dx < 0 || dy < 0) return false;
       px += static_cast<uint64_t>(dx);
       row += static_cast<uint64_t>(dy);
     } else {
       int32_t b = file->GetByte();
-      if (b < 0) return;
+      if (b < 0) return false;
       for (int32_t k = 0; k < c; ++k) {
         put(static_cast<uint8_t>((k & 1) ? (b & 0x0F) : (b >> 4)));
         if ((k & 1) && k + 1 < c) {
           b = file->GetByte();
-          if (b < 0) return;
+          if (b < 0) return false;
         }
       }
       if ((c + 1) & 2) file->GetByte();
@@ -203,7 +220,7 @@ bool PxImageBMP::Decode(PxFile* file) {
   }
 
   BITMAPINFOHEADER bih;
-  uint32_t masks[3] = {0, 0, 0};
+  uint32_t masks[4] = {0, 0, 0, 0};
   bool headerMasks = false;
   if (!ReadInfoHeader(file, &bih, masks, &headerMasks)) return Fail("Error reading BMP info");
   const bool coreHeader = bih.biSize == 12;
@@ -260,6 +277,10 @@ bool PxImageBMP::Decode(PxFile* file) {
     const int64_t target = start + fileHeader.bfOffBits;
     return target <= INT32_MAX && file->SeekTo(static_cast<int32_t>(target), 0);
   };
+  auto markRleCut = [this]() {
+    info.bDamaged = true;
+    SetLastError("RLE data ends early");
+  };
   auto readMasks = [&]() {
     if (headerMasks) return true;
     uint8_t m[12];
@@ -278,10 +299,10 @@ bool PxImageBMP::Decode(PxFile* file) {
         if (!seekToPixels() || !ReadExactly(file, info.pixels, ImageBytes())) return Fail("Error reading BMP info");
       } else if (bih.biCompression == kCompressionRle8) {
         if (!seekToPixels()) return Fail("Error reading BMP info");
-        DecodeRle8(*this, file);
+        if (!DecodeRle8(*this, file)) markRleCut();
       } else if (bih.biCompression == kCompressionRle4) {
         if (!seekToPixels()) return Fail("Error reading BMP info");
-        DecodeRle4(*this, file);
+        if (!DecodeRle4(*this, file)) markRleCut();
       } else {
         return Fail("compression type not supported");
       }
@@ -332,6 +353,9 @@ bool PxImageBMP::Decode(PxFile* file) {
         }
         // A file that leaves the fourth bytes at zero means no alpha at all.
         if (!anyAlpha) std::memset(alpha, 255, width * Height());
+      } else if (masks[3] != 0) {
+        if (!alpha && !CreateAlphaPlane()) return Fail("can't allocate memory");
+        UnpackAlphaMask(buffer.get(), masks[3], width, Height(), alpha);
       }
       UnpackBitfields(buffer.get(), masks[0], masks[1], masks[2], 32);
       break;

@@ -15,6 +15,6 @@ class PxImageBMP : public PxImage {
   // leaves the file right after the header as stored (or, for a header that
   // does not hold its own colour masks, where those masks begin). When the
   // header holds colour masks (52 bytes and more), they are returned in
-  // `masks` (red, green, blue) and `hasMasks` is set.
-  bool ReadInfoHeader(PxFile* file, BITMAPINFOHEADER* out, uint32_t masks[3], bool* hasMasks);
+  // `masks` (red, green, blue, then alpha or 0) and `hasMasks` is set.
+  bool ReadInfoHeader(PxFile* file, BITMAPINFOHEADER* out, uint32_t masks[4], bool* hasMasks);
 };

@@ -15,12 +15,19 @@ constexpr size_t kMaxComponents = 64;
 constexpr size_t kNone = static_cast<size_t>(-1);
 
 // The component that holds opacity: the first one after the first that the
-// file marks so. A bare code stream has no box to mark it in; its writers
-// put it fourth after three colours, which is where it is taken from then.
+// file marks so. A bare code stream has no box to mark it in, and a JP2
+// file may leave its channel definitions out; their writers put opacity
+// fourth after three colours, and a JP2's writers second after grey, which
+// is where it is taken from then.
 size_t AlphaComponent(const jas::Image& image, jas::Format format) {
   for (size_t i = 1; i < image.comps.size(); ++i)
     if (image.comps[i].alpha) return i;
-  if (format == jas::Format::kJpc && image.comps.size() == 4 && image.space != jas::ColorSpace::kCmyk) return 3;
+  const bool undescribed =
+      format == jas::Format::kJpc || (format == jas::Format::kJp2 && !image.channelsDefined);
+  if (undescribed && image.comps.size() == 4 && image.space != jas::ColorSpace::kCmyk) return 3;
+  if (format == jas::Format::kJp2 && !image.channelsDefined && image.comps.size() == 2 &&
+      (image.space == jas::ColorSpace::kGrey || image.space == jas::ColorSpace::kUnknown))
+    return 1;
   return kNone;
 }
 

@@ -225,6 +225,7 @@ bool PxImageTIF::Decode(PxFile* file) {
           info.bDamaged = true;
           SetLastError(kCorrupted);
         }
+        ApplyOrientation(orientation, Height());
       } catch (const ReadFailure& failure) {
         colourRows = failure.text == kCorrupted && photometric == PHOTOMETRIC_RGB && plainSamples && samples >= 3;
         if (!colourRows) throw;
@@ -252,7 +253,18 @@ void PxImageTIF::ReadRgbaPage(TIFF* tif, bool withAlpha) {
   const uint32_t w = Width(), h = Height();
   std::vector<uint32_t> raster;
   ResizeOrThrow(raster, size_t{w} * h, kNoRaster);
-  if (!TIFFReadRGBAImage(tif, w, h, raster.data(), 0)) throw ReadFailure{kCorrupted};
+  // libtiff's RGBA reader applies only the mirror part of the orientations
+  // that turn the picture (5 to 8), so the raster is read in stored order
+  // and put upright afterwards, as strip-read pages are.
+  char message[1024] = {};
+  TIFFRGBAImage reader;
+  if (!TIFFRGBAImageOK(tif, message) || !TIFFRGBAImageBegin(&reader, tif, 0, message))
+    throw ReadFailure{kCorrupted};
+  reader.orientation = ORIENTATION_TOPLEFT;
+  reader.req_orientation = ORIENTATION_BOTLEFT;
+  const int got = TIFFRGBAImageGet(&reader, raster.data(), w, h);
+  TIFFRGBAImageEnd(&reader);
+  if (!got) throw ReadFailure{kCorrupted};
   // The raster's first row is the bottom row, as in our container.
   for (uint32_t y = 0; y < h; ++y) {
     if (info.escape != 0) throw ReadFailure{kCancelled};
@@ -308,8 +320,18 @@ uint32_t PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, u
       bool wide = largePalette;
       for (uint32_t j = 0; j < n && !wide; ++j)
         wide = red[j] > 255 || green[j] > 255 || blue[j] > 255;
+      // Writers store 8-bit colours as value x 257 (scaled back by
+      // 255 / 65535, which also gives 16-bit colours their level) or as
+      // value x 256 (Pillow), which only the high byte gives back exactly:
+      // a map whose low bytes are all 0 is read by its high bytes.
+      bool highBytes = wide;
+      for (size_t j = 0; j < entries && highBytes; ++j)
+        highBytes = ((red[j] | green[j] | blue[j]) & 0xFF) == 0;
       for (size_t j = entries; j-- > 0;) {
-        if (wide)
+        if (highBytes)
+          put(j, static_cast<uint8_t>(red[j] >> 8), static_cast<uint8_t>(green[j] >> 8),
+              static_cast<uint8_t>(blue[j] >> 8));
+        else if (wide)
           put(j, static_cast<uint8_t>(red[j] * 255u / 65535u),
               static_cast<uint8_t>(green[j] * 255u / 65535u),
               static_cast<uint8_t>(blue[j] * 255u / 65535u));

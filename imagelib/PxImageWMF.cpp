@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "imagelib/MetafileRender.h"
+#include "imagelib/MetafilePlayback.h"
 #include "platform/byteorder.h"
 
 namespace {
@@ -178,8 +178,9 @@ bool PxImageWMF::Decode(PxFile* file) {
     width = (inch / 2 + (int64_t{wmf.right} - wmf.left) * kMetafileDpi) / inch;
     height = (inch / 2 + (int64_t{wmf.bottom} - wmf.top) * kMetafileDpi) / inch;
   } else if (file->SeekTo(start, 0) && ReadEnhancedMetafile(file, &emf)) {
-    width = int64_t{emf.right} - emf.left;
-    height = int64_t{emf.bottom} - emf.top;
+    // The bounds are inclusive: their last column and row are drawn too.
+    width = int64_t{emf.right} - emf.left + 1;
+    height = int64_t{emf.bottom} - emf.top + 1;
   } else {
     SetLastError("corrupted WMF");
     return false;
@@ -208,37 +209,47 @@ bool PxImageWMF::Decode(PxFile* file) {
   if (height < 1) height = 1;
   const auto w = static_cast<uint32_t>(width), h = static_cast<uint32_t>(height);
 
-  std::vector<uint32_t> pixels;
-  bool drawn;
+  metafile::MetafileRequest request;
+  request.width = w;
+  request.height = h;
+  const std::vector<uint8_t>& bytes = placeable ? wmf.bytes : emf.bytes;
+  request.size = bytes.size();
   if (placeable) {
     // The placeable frame in points. libwmf's coordinates already count
     // from the frame's top left corner (the same picture framed from 0,0
     // and from (500, 300) scans to the same box), so the frame is handed
     // over moved to 0,0: its own corner would move the picture twice.
     const float scale = 72.0f / static_cast<float>(wmf.inch);
-    const metafile::Frame frame{0.0f, 0.0f, static_cast<float>(wmf.right - wmf.left) * scale,
-                                static_cast<float>(wmf.bottom - wmf.top) * scale};
-    drawn = metafile::RenderWmf(wmf.bytes.data(), wmf.bytes.size(), frame, w, h, &pixels);
+    request.kind = metafile::Kind::kPlaceable;
+    request.right = static_cast<float>(wmf.right - wmf.left) * scale;
+    request.bottom = static_cast<float>(wmf.bottom - wmf.top) * scale;
   } else {
-    drawn = metafile::RenderEmf(emf.bytes.data(), emf.bytes.size(), w, h, &pixels);
-  }
-  if (!drawn) {
-    SetLastError("corrupted WMF");
-    return false;
+    request.kind = metafile::Kind::kEnhanced;
   }
   if (info.escape != 0) {
     SetLastError("Cancelled");
     return false;
   }
+  // The player answers in the container's own row layout, straight into
+  // the picture.
   if (!Create(w, h, 24, kFormatWmf)) return false;
-  for (uint32_t y = 0; y < h; ++y) {
-    uint8_t* row = RowAt(h - 1 - y);
-    const uint32_t* in = &pixels[size_t{y} * w];
-    for (uint32_t x = 0; x < w; ++x) {
-      row[3 * size_t{x}] = static_cast<uint8_t>(in[x]);
-      row[3 * size_t{x} + 1] = static_cast<uint8_t>(in[x] >> 8);
-      row[3 * size_t{x} + 2] = static_cast<uint8_t>(in[x] >> 16);
-    }
+  if (RowStride() != metafile::RowBytes(w)) return false;
+  // A metafile that cannot be played within the player's limits (its
+  // records break the playback, or would cost more processor time or
+  // memory than any picture should) is as good as corrupted.
+  switch (metafile::PlayInPlayer(request, bytes.data(), PixelRows())) {
+    case metafile::Playback::kPlayed:
+      break;
+    case metafile::Playback::kFailed:
+      SetLastError("corrupted WMF");
+      return false;
+    case metafile::Playback::kNoPlayer:
+      SetLastError("WMF: the metafile player cannot be started");
+      return false;
+  }
+  if (info.escape != 0) {
+    SetLastError("Cancelled");
+    return false;
   }
   return true;
 }

@@ -1,7 +1,7 @@
 // Windows metafiles (format id 10): placeable 16-bit metafiles and enhanced
 // metafiles, read only. The headers are checked here; the drawing records
-// are played by MetafileRender into a white picture of the metafile's size
-// (at most 4000 pixels a side).
+// are played in the metafile player (MetafilePlayback.h) into a white
+// picture of the metafile's size (at most 4000 pixels a side).
 #pragma once
 
 #include <cstdint>
@@ -24,7 +24,7 @@ struct PlaceableWmf {
   std::vector<uint8_t> bytes;
 };
 
-// An enhanced metafile: its bounds in device units and its bytes.
+// An enhanced metafile: its bounds in device units (inclusive) and its bytes.
 struct EnhancedMetafile {
   int32_t left = 0, top = 0, right = 0, bottom = 0;
   std::vector<uint8_t> bytes;

@@ -39,6 +39,7 @@ std::vector<uint8_t> Rle(uint32_t compression, uint16_t bpp, int32_t w, int32_t 
 struct Outcome {
   bool ok;
   std::string text;
+  bool damaged;
 };
 
 Outcome DecodeBytes(std::vector<uint8_t> bytes) {
@@ -56,14 +57,16 @@ Outcome DecodeBytes(std::vector<uint8_t> bytes) {
     if (img.alpha) for (size_t i = 0; i < size_t{img.Width()} * img.Height(); ++i) sum += img.alpha[i];
     (void)sum;
   }
-  return Outcome{ok, img.LastError()};
+  return Outcome{ok, img.LastError(), img.IsDamaged()};
 }
 
 struct Mutation {
   const char* name;
   std::vector<uint8_t> (*make)();
   bool ok;
-  const char* text;  // expected text; null: any non-empty text when failing
+  // Expected text; null: any non-empty text when failing. A decode that
+  // succeeds with a text is a damaged one.
+  const char* text;
 };
 
 std::vector<uint8_t> Truncated(size_t keep, uint32_t bpp = 8) {
@@ -135,15 +138,23 @@ const Mutation kMutations[] = {
     {"RLE8 run past the row and image", [] {
        return Rle(1, 8, 4, 2, {255, 7, 255, 7, 255, 7, 0, 0, 255, 9, 0, 0, 0, 0, 255, 1, 0, 1});
      }, true, ""},
-    {"RLE8 delta far outside", [] { return Rle(1, 8, 4, 2, {0, 2, 255, 255, 3, 5, 0, 2, 0, 255, 2, 5}); }, true, ""},
-    {"RLE8 absolute run too long and cut", [] { return Rle(1, 8, 4, 2, {0, 200, 1, 2, 3}); }, true, ""},
-    {"RLE8 no end code", [] { return Rle(1, 8, 4, 2, {2, 9}); }, true, ""},
+    // A stream that ends before its end-of-bitmap code leaves rows missing.
+    {"RLE8 delta far outside", [] { return Rle(1, 8, 4, 2, {0, 2, 255, 255, 3, 5, 0, 2, 0, 255, 2, 5}); }, true,
+     "RLE data ends early"},
+    {"RLE8 absolute run too long and cut", [] { return Rle(1, 8, 4, 2, {0, 200, 1, 2, 3}); }, true,
+     "RLE data ends early"},
+    {"RLE8 no end code", [] { return Rle(1, 8, 4, 2, {2, 9}); }, true, "RLE data ends early"},
+    {"RLE8 cut inside a delta", [] { return Rle(1, 8, 4, 2, {2, 9, 0, 2, 1}); }, true, "RLE data ends early"},
+    {"RLE8 end code after the last row", [] { return Rle(1, 8, 4, 2, {4, 9, 0, 0, 4, 8, 0, 0, 0, 1}); }, true, ""},
     {"RLE4 run past the row", [] { return Rle(2, 4, 3, 2, {255, 0x12, 0, 0, 255, 0x34, 0, 1}); }, true, ""},
-    {"RLE4 absolute run too long", [] { return Rle(2, 4, 3, 2, {0, 255, 1, 2, 3, 4}); }, true, ""},
-    {"RLE4 delta far outside", [] { return Rle(2, 4, 3, 2, {0, 2, 255, 255, 5, 0x11}); }, true, ""},
+    {"RLE4 absolute run too long", [] { return Rle(2, 4, 3, 2, {0, 255, 1, 2, 3, 4}); }, true, "RLE data ends early"},
+    {"RLE4 delta far outside", [] { return Rle(2, 4, 3, 2, {0, 2, 255, 255, 5, 0x11}); }, true,
+     "RLE data ends early"},
+    {"RLE4 no end code", [] { return Rle(2, 4, 3, 2, {3, 0x12, 0, 0}); }, true, "RLE data ends early"},
     {"RLE8 in a 4-bit picture", [] { return Rle(1, 4, 5, 2, {255, 3, 0, 0, 0, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0}); }, true,
-     ""},
-    {"RLE4 in an 8-bit picture", [] { return Rle(2, 8, 5, 2, {255, 0x12, 0, 0, 0, 9, 1, 2, 3, 4, 5}); }, true, ""},
+     "RLE data ends early"},
+    {"RLE4 in an 8-bit picture", [] { return Rle(2, 8, 5, 2, {255, 0x12, 0, 0, 0, 9, 1, 2, 3, 4, 5}); }, true,
+     "RLE data ends early"},
 };
 
 TEST(BmpMalformed, EachCaseEndsCleanly) {
@@ -153,6 +164,11 @@ TEST(BmpMalformed, EachCaseEndsCleanly) {
     if (!m.ok) {
       if (m.text) EXPECT_EQ(o.text, m.text) << m.name;
       else EXPECT_FALSE(o.text.empty()) << m.name;
+    } else {
+      EXPECT_EQ(o.damaged, *m.text != '\0') << m.name;
+      if (*m.text) {
+        EXPECT_EQ(o.text, m.text) << m.name;
+      }
     }
   }
 }

@@ -74,7 +74,7 @@ const Flavour kFlavours[] = {
     {"BMP2 24-bit core header", "BMP2:", false, 12, 24, 0, 24, false},
     {"BMP2 8-bit core palette", "-type Palette -compress None BMP2:", false, 12, 8, 0, 8, false},
     {"v5 24-bit", "BMP:", false, 124, 24, 0, 24, false},
-    {"v5 RGBA bit fields", "BMP:", true, 124, 32, 3, 24, false},
+    {"v5 RGBA bit fields", "BMP:", true, 124, 32, 3, 24, true},
     {"v5 RGB565", "-define bmp:subtype=RGB565 BMP:", false, 124, 16, 3, 24, false},
     {"v5 RGB555", "-define bmp:subtype=RGB555 BMP:", false, 124, 16, 3, 24, false},
     {"BMP3 8-bit palette", "-type Palette -compress None BMP3:", false, 40, 8, 0, 8, false},
@@ -119,30 +119,43 @@ TEST(BmpPeer, ImageMagickFlavoursDecodeToTheSamePixels) {
       for (size_t i = 0; i < peer.size(); ++i) peer[i] &= (i % 3 == 1 && green6) ? 0xFC : 0xF8;
     }
     EXPECT_EQ(OurPixels(img, false), peer);
+    if (f.hasAlpha) {
+      EXPECT_EQ(OurPixels(img, true), PeerPixels(out, true));
+    }
   }
 }
 
 // A version-4 (108-byte) header: ImageMagick 6 no longer writes one, so its
-// version-5 RGB565 file is cut down to the version-4 layout; the masks come
-// from inside the header.
+// version-5 files are cut down to the version-4 layout; the colour and alpha
+// masks come from inside the header.
 TEST(BmpPeer, Version4HeaderMasks) {
   ScratchDir dir;
   WriteSource(dir.File("src.ppm"), false);
-  const std::string out = dir.File("v4.bmp");
-  ASSERT_EQ(pxtest::Run(std::string(kConvert) + " '" + dir.File("src.ppm") + "' -define bmp:subtype=RGB565 BMP:'" + out + "'"), 0);
-  std::vector<uint8_t> file = pxtest::ReadBytes(out);
-  ASSERT_EQ(pw::LoadLE32(&file[14]), 124u);
-  file.erase(file.begin() + 14 + 108, file.begin() + 14 + 124);
-  pw::StoreLE32(&file[14], 108);
-  pw::StoreLE32(&file[10], pw::LoadLE32(&file[10]) - 16);
-  pw::StoreLE32(&file[2], uint32_t(file.size()));
-  pxtest::WriteBytes(out, file);
-  PxImage img;
-  ASSERT_TRUE(LoadBmp(out, &img)) << img.LastError();
-  std::vector<uint8_t> peer = PeerPixels(out, false);
-  ASSERT_EQ(peer.size(), 13u * 7 * 3);
-  for (size_t i = 0; i < peer.size(); ++i) peer[i] &= (i % 3 == 1) ? 0xFC : 0xF8;
-  EXPECT_EQ(OurPixels(img, false), peer);
+  WriteSource(dir.File("src.pam"), true);
+  for (bool rgba : {false, true}) {
+    SCOPED_TRACE(rgba ? "RGBA" : "RGB565");
+    const std::string out = dir.File("v4.bmp");
+    const std::string command = rgba ? " '" + dir.File("src.pam") + "' BMP:'"
+                                     : " '" + dir.File("src.ppm") + "' -define bmp:subtype=RGB565 BMP:'";
+    ASSERT_EQ(pxtest::Run(std::string(kConvert) + command + out + "'"), 0);
+    std::vector<uint8_t> file = pxtest::ReadBytes(out);
+    ASSERT_EQ(pw::LoadLE32(&file[14]), 124u);
+    file.erase(file.begin() + 14 + 108, file.begin() + 14 + 124);
+    pw::StoreLE32(&file[14], 108);
+    pw::StoreLE32(&file[10], pw::LoadLE32(&file[10]) - 16);
+    pw::StoreLE32(&file[2], uint32_t(file.size()));
+    pxtest::WriteBytes(out, file);
+    PxImage img;
+    ASSERT_TRUE(LoadBmp(out, &img)) << img.LastError();
+    std::vector<uint8_t> peer = PeerPixels(out, rgba);
+    ASSERT_EQ(peer.size(), 13u * 7 * (rgba ? 4 : 3));
+    if (!rgba) {
+      for (size_t i = 0; i < peer.size(); ++i) peer[i] &= (i % 3 == 1) ? 0xFC : 0xF8;
+    } else {
+      ASSERT_NE(img.alpha, nullptr);
+    }
+    EXPECT_EQ(OurPixels(img, rgba), peer);
+  }
 }
 
 // Bit fields of any width and place: each colour comes from its own mask.

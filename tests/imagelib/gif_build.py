@@ -202,6 +202,13 @@ def build(outdir):
         gce(2, 0), image(0, 0, 5, 4, pattern(5, 4, 1)),
         gce(1, 0), image(2, 1, 6, 6, pattern(6, 6, 3)),
     ])
+    # A first frame as wide as the screen but shorter: the screen's own
+    # size, the rows below the frame in the background colour, or
+    # transparent when the frame names a transparent index.
+    files["short_first.gif"] = gif(W, H, PALETTE, [
+        gce(1, None), image(0, 0, W, H - 6, pattern(W, H - 6, 2, skip=(0,)))])
+    files["short_first_transparent.gif"] = gif(W, H, PALETTE, [
+        gce(1, 3), image(0, 0, W, H - 6, pattern(W, H - 6, 4))])
     # The true-colour screen of a file without a global table: transparent
     # pixels, every disposal, and each frame asked for by number.
     files["no_global_disposal.gif"] = gif(20, 12, None, [

@@ -80,7 +80,7 @@ class GifFiles : public ::testing::Test {
 
 TEST_F(GifFiles, FrameByFrameAgainstPillow) {
   for (const char* name : {"disposal2.gif", "disposal2_partial.gif", "disposal3.gif", "transparency.gif",
-                           "local_table.gif",
+                           "local_table.gif", "short_first.gif", "short_first_transparent.gif",
                            "bilevel.gif", "sixteen.gif", "interlace_1.gif", "interlace_2.gif",
                            "interlace_3.gif", "interlace_4.gif", "interlace_5.gif", "interlace_8.gif",
                            "interlace_9.gif", "interlace_13.gif", "interlace_40.gif"}) {

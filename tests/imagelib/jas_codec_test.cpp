@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <openjpeg.h>
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -296,6 +297,43 @@ TEST_F(Jas, MarkedAlphaBecomesTheAlphaPlane) {
     EXPECT_EQ(image->Bpp(), c.depth) << c.file;
     EXPECT_LE(MaxDifference(*image, MagickRgb(file, "-alpha off")), 1) << c.file;
     EXPECT_LE(AlphaDifference(*image, file), 1) << c.file;
+  }
+}
+
+// Pillow writes RGBA and grey+alpha JP2 files without a channel-definition
+// box: the last component is opacity, as Pillow itself reads it back. The
+// reference is Pillow's own reading of each file, as top-down RGBA bytes.
+TEST_F(Jas, UndescribedAlphaOfJp2IsTheLastComponent) {
+  for (const char* mode : {"RGBA", "LA"}) {
+    SCOPED_TRACE(mode);
+    const std::string file = Path(std::string(mode) + ".jp2"), dump = Path(std::string(mode) + ".rgba");
+    ASSERT_TRUE(Sh("/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                   "card = Image.open(sys.argv[1]); "
+                   "a = Image.linear_gradient('L').resize(card.size).rotate(90); "
+                   "p = card.convert('RGB' if sys.argv[3] == 'RGBA' else 'L'); p.putalpha(a); "
+                   "p.save(sys.argv[2]); "
+                   "open(sys.argv[4], 'wb').write(Image.open(sys.argv[2]).convert('RGBA').tobytes())\" " +
+                   Quote(Path("card.ppm")) + " " + Quote(file) + " " + mode + " " + Quote(dump)));
+    const std::vector<uint8_t> bytes = pxtest::ReadBytes(file);
+    ASSERT_EQ(std::search(bytes.begin(), bytes.end(), "cdef", "cdef" + 4), bytes.end()) << "the box is left out";
+    const std::vector<uint8_t> peer = pxtest::ReadBytes(dump);
+    auto image = Load(file, 0, kFormatJp2);
+    ASSERT_TRUE(image);
+    const bool colour = std::string(mode) == "RGBA";
+    if (!colour) {
+      EXPECT_EQ(image->info.frameCount, 1);  // one picture, not two grey frames
+    }
+    EXPECT_EQ(image->Bpp(), colour ? 24u : 8u);
+    ASSERT_NE(image->alpha, nullptr);
+    const uint32_t w = image->Width(), h = image->Height();
+    ASSERT_EQ(peer.size(), size_t{w} * h * 4);
+    std::vector<uint8_t> ours;
+    for (uint32_t y = h; y-- > 0;)
+      for (uint32_t x = 0; x < w; ++x) {
+        const RGBQUAD c = image->PixelColorAt(static_cast<int32_t>(x), static_cast<int32_t>(y), false);
+        ours.insert(ours.end(), {c.rgbRed, c.rgbGreen, c.rgbBlue, image->alpha[size_t{y} * w + x]});
+      }
+    EXPECT_EQ(ours, peer);
   }
 }
 

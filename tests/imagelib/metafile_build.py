@@ -50,7 +50,8 @@ def emf(bounds, rect):
     ])
     eof = struct.pack('<IIIII', 14, 20, 0, 16, 20)
     total = 108 + len(body) + len(eof)
-    w, h = bounds[2] - bounds[0], bounds[3] - bounds[1]
+    # The bounds are inclusive: (0, 0, 199, 99) is 200 x 100 pixels.
+    w, h = bounds[2] - bounds[0] + 1, bounds[3] - bounds[1] + 1
     frame = (0, 0, w * 2540 // 96, h * 2540 // 96)   # hundredths of a millimetre at 96 dpi
     header = struct.pack('<II4i4iIIIIHHIIIiiiiIII ii', 1, 108, *bounds, *frame, 0x464D4520, 0x10000, total, 6,
                          2, 0, 0, 0, 0, 1920, 1080, 508, 286, 0, 0, 0, 508000, 286000)
@@ -66,12 +67,12 @@ def main():
         # The same picture with frames that do not start at 0,0.
         'offset.wmf': placeable_wmf((500, 300, 2500, 1300), 1000, (1000, 550, 2000, 1050), (500, 300, 2000, 1000)),
         'negative.wmf': placeable_wmf((-500, -300, 1500, 700), 1000, (0, -50, 1000, 450), (-500, -300, 2000, 1000)),
-        'rect.emf': emf((0, 0, 200, 100), (50, 25, 150, 75)),
+        'rect.emf': emf((0, 0, 199, 99), (50, 25, 150, 75)),
         # 8000 x 2000 device units: drawn at 4000 x 1000.
-        'wide.emf': emf((0, 0, 8000, 2000), (2000, 500, 6000, 1500)),
+        'wide.emf': emf((0, 0, 7999, 1999), (2000, 500, 6000, 1500)),
         # 8000 x 1: the short side would scale to 0 pixels; it keeps 1.
-        'thin.emf': emf((0, 0, 8000, 1), (0, 0, 8000, 1)),
-        'empty.emf': emf((10, 10, 10, 50), (0, 0, 1, 1)),
+        'thin.emf': emf((0, 0, 7999, 0), (0, 0, 8000, 1)),
+        'empty.emf': emf((10, 10, 9, 50), (0, 0, 1, 1)),
         'empty.wmf': placeable_wmf((5, 5, 5, 100), 1000, (0, 0, 1, 1), (0, 0, 1, 1)),
     }
     bad = bytearray(files['rect.wmf'])

@@ -203,16 +203,59 @@ TEST_F(TiffRead, OrientationsOfStripPagesAreApplied) {
   }
 }
 
-TEST_F(TiffRead, RgbaPathLeavesOrientationToLibtiff) {
-  const std::string file = Path("rgb6.tif");
-  ASSERT_TRUE(Sh("gdal_translate -q -co COMPRESS=JPEG -co PHOTOMETRIC=YCBCR " +
-                  Quote(Path("card.ppm")) + " " + Quote(file)));
-  ASSERT_TRUE(Sh("tiffset -s 274 6 " + Quote(file)));
+// Pages read through libtiff's RGBA reader come out upright too, the turning
+// orientations (5 to 8) included: plain RGB written by tifffile, and YCbCr
+// JPEG written by GDAL with the tag set by tiffset. The upright references
+// are ImageMagick's turns of the source card and of the unturned JPEG page.
+TEST_F(TiffRead, OrientationsOfRgbaPagesAreApplied) {
+  ASSERT_TRUE(Sh("/usr/bin/python3 -c 'import tifffile, numpy, PIL'")) << "python3-tifffile missing: run scripts/setup";
+  const char* kNames[] = {"", "TopLeft", "TopRight", "BottomRight", "BottomLeft",
+                          "LeftTop", "RightTop", "RightBottom", "LeftBottom"};
+  const std::string ycbcr = Path("ycbcr.tif");
+  ASSERT_TRUE(Sh("gdal_translate -q -co COMPRESS=JPEG -co PHOTOMETRIC=YCBCR " + Quote(Path("card.ppm")) + " " +
+                 Quote(ycbcr)));
+  for (int orientation = 1; orientation <= 8; ++orientation) {
+    SCOPED_TRACE(orientation);
+    const Reference upright =
+        MagickRgb(Path("card.ppm"), std::string("-orient ") + kNames[orientation] + " -auto-orient");
+    ASSERT_FALSE(upright.rgb.empty());
+
+    const std::string rgb = Path("rgb" + std::to_string(orientation) + ".tif");
+    ASSERT_TRUE(Sh("/usr/bin/python3 -c 'import sys, numpy, tifffile; from PIL import Image; "
+                   "tifffile.imwrite(sys.argv[2], numpy.asarray(Image.open(sys.argv[1])), photometric=\"rgb\", "
+                   "extratags=[(274, 3, 1, int(sys.argv[3]), True)])' " +
+                   Quote(Path("card.ppm")) + " " + Quote(rgb) + " " + std::to_string(orientation)));
+    auto plain = Load(rgb);
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(MaxDifference(*plain, upright), 0) << "tifffile RGB";
+
+    const std::string jpeg = Path("ycbcr" + std::to_string(orientation) + ".tif");
+    ASSERT_TRUE(Sh("cp " + Quote(ycbcr) + " " + Quote(jpeg) + " && tiffset -s 274 " + std::to_string(orientation) +
+                   " " + Quote(jpeg)));
+    auto turned = Load(jpeg);
+    ASSERT_TRUE(turned);
+    const Reference jpegUpright = MagickRgb(ycbcr, std::string("-orient ") + kNames[orientation] + " -auto-orient");
+    EXPECT_LE(MaxDifference(*turned, jpegUpright), 2) << "YCbCr JPEG";
+  }
+}
+
+// Pillow writes a palette page's colour map as value x 256: every entry
+// comes back at its own level, as Pillow reads it (top-down RGB bytes).
+TEST_F(TiffRead, PillowPaletteMapIsExact) {
+  const std::string file = Path("pillow_p.tif"), dump = Path("pillow_p.rgb");
+  ASSERT_TRUE(Sh("/usr/bin/python3 -c 'import sys; from PIL import Image; "
+                 "p = Image.open(sys.argv[1]).quantize(200); p.save(sys.argv[2]); "
+                 "open(sys.argv[3], \"wb\").write(Image.open(sys.argv[2]).convert(\"RGB\").tobytes())' " +
+                 Quote(Path("card.ppm")) + " " + Quote(file) + " " + Quote(dump)));
+  FILE* f = std::fopen(dump.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  std::vector<uint8_t> rgb(61 * 47 * 3);
+  ASSERT_EQ(std::fread(rgb.data(), 1, rgb.size(), f), rgb.size());
+  std::fclose(f);
   auto image = Load(file);
   ASSERT_TRUE(image);
-  // Not turned: still as wide as stored.
-  EXPECT_EQ(image->Width(), 61u);
-  EXPECT_EQ(image->Height(), 47u);
+  EXPECT_EQ(image->Bpp(), 8u);
+  EXPECT_EQ(MaxDifference(*image, 61, 47, rgb), 0);
 }
 
 TEST_F(TiffRead, ResolutionInCentimetresBecomesDpi) {

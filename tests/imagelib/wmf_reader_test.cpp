@@ -3,6 +3,10 @@
 // 4000-pixel limit, emptiness, checksum) and playback on several threads.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "TestSupport.h"
@@ -151,8 +155,46 @@ TEST_F(Wmf, LyingAndCutFilesAreSafe) {
   }
 }
 
-// The playback libraries are used from several threads at once, as the
-// batch tools do: each picture must still come out whole.
+// Whether a thread of this process has started a process that is still there.
+bool AnyChildProcess() {
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream children(task.path() / "children");
+    std::string pid;
+    if (children >> pid) return true;
+  }
+  return false;
+}
+
+// A metafile that costs the player its whole processor allowance does not
+// hold up the metafiles of the other batch workers: while it plays, another
+// one is read whole.
+TEST_F(Wmf, OneSlowMetafileDoesNotHoldUpOthers) {
+  const std::vector<uint8_t> slow =
+      pxtest::ReadBytes(std::string(PW_TEST_DATA) + "/crashers/wmf/slow-wmf-1000-full-frame-rectangles.wmf");
+  ASSERT_FALSE(slow.empty());
+  std::atomic<bool> slowDone{false};
+  std::thread player([&] {
+    std::vector<uint8_t> bytes = slow;
+    PxMemFile file(bytes.data(), static_cast<int32_t>(bytes.size()));
+    PxImage image;
+    EXPECT_FALSE(image.Decode(&file, kFormatWmf));
+    EXPECT_STREQ(image.LastError(), "corrupted WMF");
+    slowDone = true;
+  });
+  // Its playback has begun once its player process is there.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!AnyChildProcess() && !slowDone && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_FALSE(slowDone) << "the slow metafile ended before its playback was seen";
+  auto image = Load(Path("rect.wmf"), 0, kFormatWmf);
+  EXPECT_FALSE(slowDone) << "the small metafile waited for the slow one";
+  ASSERT_TRUE(image);
+  EXPECT_EQ(Seen(*image, 96, 48), kRed);
+  player.join();
+}
+
+// Metafiles are read from several threads at once, as the batch tools do:
+// each picture must still come out whole.
 TEST_F(Wmf, ParallelReadsAgree) {
   std::vector<std::thread> workers;
   int failures[6] = {};

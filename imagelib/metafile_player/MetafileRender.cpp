@@ -1,4 +1,4 @@
-#include "imagelib/MetafileRender.h"
+#include "imagelib/metafile_player/MetafileRender.h"
 
 #include <cairo.h>
 #include <emf2svg.h>
@@ -6,54 +6,14 @@
 #include <libwmf/gd.h>
 #include <librsvg/rsvg.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
-
-#include "imagelib/PxImagePNG.h"
 
 namespace metafile {
 
 namespace {
-
-// The one lock of the metafile libraries (see the header).
-std::mutex& PlaybackLock() {
-  static std::mutex lock;
-  return lock;
-}
-
-bool Allocate(std::vector<uint32_t>* pixels, uint32_t width, uint32_t height) {
-  try {
-    pixels->assign(size_t{width} * height, 0xFFFFFF);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return true;
-}
-
-// A C stream that writes into memory (libwmf writes its PNG to a FILE).
-struct MemoryStream {
-  FILE* stream = nullptr;
-  char* data = nullptr;
-  size_t size = 0;
-  bool Open() {
-    stream = open_memstream(&data, &size);
-    return stream != nullptr;
-  }
-  bool Close() {
-    if (!stream) return false;
-    const bool ok = std::fclose(stream) == 0;
-    stream = nullptr;
-    return ok;
-  }
-  ~MemoryStream() {
-    if (stream) std::fclose(stream);
-    std::free(data);
-  }
-};
 
 struct WmfApi {
   wmfAPI* api = nullptr;
@@ -68,12 +28,10 @@ struct WmfApi {
 }  // namespace
 
 bool RenderWmf(const uint8_t* data, size_t size, const Frame& frame, uint32_t width, uint32_t height,
-               std::vector<uint32_t>* pixels) {
+               const PixelWriter& write) {
   if (!data || size == 0 || width == 0 || height == 0 || size > 0x7FFFFFFF) return false;
-  if (!Allocate(pixels, width, height)) return false;
   // libwmf reads from memory it may not change, but takes a plain pointer.
   std::vector<uint8_t> copy(data, data + size);
-  std::lock_guard<std::mutex> hold(PlaybackLock());
   WmfApi w;
   wmfAPI_Options options;
   std::memset(&options, 0, sizeof options);
@@ -85,15 +43,11 @@ bool RenderWmf(const uint8_t* data, size_t size, const Frame& frame, uint32_t wi
   wmfD_Rect scanned;
   if (wmf_scan(w.api, 0, &scanned) != wmf_E_None) return false;
 
-  // The gd device writes its picture as PNG into a memory stream and frees
-  // its own image (a gd image handed out could not be freed from here).
+  // The gd device hands its true-colour picture over as it is; its pixels
+  // are read in place. (libwmf gives no way to free that picture: it lives
+  // until the player process ends, one metafile later.)
   wmf_gd_t* device = WMF_GD_GetData(w.api);
-  if (!(device->flags & WMF_GD_SUPPORTS_PNG)) return false;
-  MemoryStream png;
-  if (!png.Open()) return false;
-  device->type = wmf_gd_png;
-  device->file = png.stream;
-  device->flags |= WMF_GD_OUTPUT_FILE;
+  device->type = wmf_gd_image;
   device->width = width;
   device->height = height;
   wmfD_Rect box;
@@ -102,22 +56,11 @@ bool RenderWmf(const uint8_t* data, size_t size, const Frame& frame, uint32_t wi
   box.BR.x = frame.right;
   box.BR.y = frame.bottom;
   device->bbox = box;
-  const bool played = wmf_play(w.api, 0, &box) == wmf_E_None;
-  // The device is done with the stream once the play has ended.
-  device->file = nullptr;
-  device->flags &= ~static_cast<unsigned long>(WMF_GD_OUTPUT_FILE);
-  if (!played || !png.Close() || png.size == 0) return false;
-
-  PxImagePNG picture;
-  if (png.size > 0x7FFFFFFF) return false;
-  PxMemFile file(reinterpret_cast<uint8_t*>(png.data), static_cast<int32_t>(png.size));
-  if (!picture.Decode(&file) || picture.Width() != width || picture.Height() != height) return false;
-  for (uint32_t y = 0; y < height; ++y)
-    for (uint32_t x = 0; x < width; ++x) {
-      const RGBQUAD c = picture.PixelColorAt(static_cast<int32_t>(x), static_cast<int32_t>(height - 1 - y), false);
-      (*pixels)[size_t{y} * width + x] = uint32_t{c.rgbRed} << 16 | uint32_t{c.rgbGreen} << 8 | c.rgbBlue;
-    }
-  return true;
+  if (wmf_play(w.api, 0, &box) != wmf_E_None || !device->gd_image) return false;
+  // Contiguous rows of 32-bit pixels: gd keeps 7 bits of alpha above the
+  // colour (0, opaque), which the reader of the pixels ignores.
+  const int* drawn = wmf_gd_image_pixels(device->gd_image);
+  return drawn && write(reinterpret_cast<const uint32_t*>(drawn), size_t{width} * height);
 }
 
 namespace {
@@ -134,11 +77,9 @@ struct HandleDeleter {
 
 }  // namespace
 
-bool RenderEmf(const uint8_t* data, size_t size, uint32_t width, uint32_t height, std::vector<uint32_t>* pixels) {
+bool RenderEmf(const uint8_t* data, size_t size, uint32_t width, uint32_t height, const PixelWriter& write) {
   if (!data || size == 0 || width == 0 || height == 0 || width > 32767 || height > 32767) return false;
-  if (!Allocate(pixels, width, height)) return false;
   std::vector<char> copy(data, data + size);
-  std::lock_guard<std::mutex> hold(PlaybackLock());
 
   generatorOptions options;
   std::memset(&options, 0, sizeof options);
@@ -165,19 +106,40 @@ bool RenderEmf(const uint8_t* data, size_t size, uint32_t width, uint32_t height
   std::unique_ptr<cairo_t, CairoDeleter> cr(cairo_create(surface.get()));
   cairo_set_source_rgb(cr.get(), 1.0, 1.0, 1.0);
   cairo_paint(cr.get());
+  // libemf2svg spreads right - left of the header's bounds over the width,
+  // but the bounds are inclusive: the picture is one unit wider (and
+  // taller) than that, so its drawing is shrunk to leave the last unit its
+  // own column and row.
+  if (size >= 24) {
+    const auto Load32 = [data](size_t at) {
+      return static_cast<int32_t>(uint32_t{data[at]} | uint32_t{data[at + 1]} << 8 | uint32_t{data[at + 2]} << 16 |
+                                  uint32_t{data[at + 3]} << 24);
+    };
+    const double spanX = static_cast<double>(Load32(16)) - Load32(8);
+    const double spanY = static_cast<double>(Load32(20)) - Load32(12);
+    cairo_scale(cr.get(), spanX > 0 ? spanX / (spanX + 1) : 1.0, spanY > 0 ? spanY / (spanY + 1) : 1.0);
+  }
   const RsvgRectangle viewport{0.0, 0.0, static_cast<double>(width), static_cast<double>(height)};
   error = nullptr;
   const bool drawn = rsvg_handle_render_document(handle.get(), cr.get(), &viewport, &error);
   if (error) g_error_free(error);
   if (!drawn) return false;
   cairo_surface_flush(surface.get());
+  // Rows of 32-bit pixels whose top byte is unused; handed over in place
+  // unless cairo pads its rows.
   const unsigned char* rows = cairo_image_surface_get_data(surface.get());
   const int stride = cairo_image_surface_get_stride(surface.get());
-  for (uint32_t y = 0; y < height; ++y) {
-    const auto* row = reinterpret_cast<const uint32_t*>(rows + size_t(stride) * y);
-    for (uint32_t x = 0; x < width; ++x) (*pixels)[size_t{y} * width + x] = row[x] & 0xFFFFFF;
+  if (!rows) return false;
+  if (size_t(stride) == size_t{width} * 4) return write(reinterpret_cast<const uint32_t*>(rows), size_t{width} * height);
+  std::vector<uint32_t> packed;
+  try {
+    packed.resize(size_t{width} * height);
+  } catch (const std::bad_alloc&) {
+    return false;
   }
-  return true;
+  for (uint32_t y = 0; y < height; ++y)
+    std::memcpy(&packed[size_t{y} * width], rows + size_t(stride) * y, size_t{width} * 4);
+  return write(packed.data(), packed.size());
 }
 
 }  // namespace metafile
