@@ -206,13 +206,17 @@ TEST(MetadataCarry, BigEndianTagsKeepTheirByteOrderAndTheirFractions) {
   const std::string source = tree / "photos/motorola.jpg";
   Draw("-size 320x240 gradient:red-blue -quality 90", source);
   Exiftool("-ExifByteOrder=MM -Make=Pixelwharf '-UserComment=旅行 comment' -ExposureTime=1/250 "
-           "-FNumber=5.6 -GPSLatitude=31.2304 -GPSLatitudeRef=N -GPSLongitude=121.4737 -GPSLongitudeRef=E",
+           "-FNumber=5.6 -GPSLatitude=31.2304 -GPSLatitudeRef=N -GPSLongitude=121.4737 -GPSLongitudeRef=E "
+           "-ExifImageWidth=320 -ExifImageHeight=240",
            source);
   ASSERT_NE(Shell("exiv2 -pv " + Quote(source)).find("28/5"), std::string::npos);
   const std::string receiving = tree / "photos/receiving.jpg";
   Draw("-size 160x120 gradient:green-white -quality 90", receiving);
   ASSERT_TRUE(RunCloneExifSingle(W(source), W(receiving), false));
-  for (const std::string& result : {ResizedBeside(source, 200), ConvertedBeside(source, "jpg"), receiving}) {
+  const std::string resized = ResizedBeside(source, 200);
+  // The pixel size the block states follows the new pixels.
+  EXPECT_EQ(Tag(resized, "ExifImageWidth") + "x" + Tag(resized, "ExifImageHeight"), "200x150");
+  for (const std::string& result : {resized, ConvertedBeside(source, "jpg"), receiving}) {
     SCOPED_TRACE(result);
     EXPECT_EQ(NewWarnings(source, result), "");
     EXPECT_EQ(Tag(result, "ExifByteOrder"), "MM");
