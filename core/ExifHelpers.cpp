@@ -10,14 +10,52 @@
 
 namespace {
 
+constexpr uint16_t kApp0 = 0xFFE0;
 constexpr uint16_t kApp1 = 0xFFE1;
 constexpr uint16_t kApp2 = 0xFFE2;
+constexpr uint16_t kApp13 = 0xFFED;
 constexpr char kIccIdentifier[] = "ICC_PROFILE";
 constexpr char kXmpIdentifier[] = "http://ns.adobe.com/xap/1.0/";
+constexpr char kExtendedXmpIdentifier[] = "http://ns.adobe.com/xmp/extension/";
+constexpr char kIptcIdentifier[] = "Photoshop 3.0";
 
+// The segments that describe the picture rather than its tags: they go
+// along with it byte for byte.
 bool IsProfileSegment(const ExifAppSegment& segment) {
   return (segment.Marker() == kApp2 && segment.Identifier() == kIccIdentifier) ||
-         (segment.Marker() == kApp1 && segment.Identifier() == kXmpIdentifier);
+         (segment.Marker() == kApp1 && segment.Identifier() == kXmpIdentifier) ||
+         (segment.Marker() == kApp1 && segment.Identifier() == kExtendedXmpIdentifier) ||
+         (segment.Marker() == kApp13 && segment.Identifier() == kIptcIdentifier);
+}
+
+bool IsIccSegment(const ExifAppSegment& segment) {
+  return segment.Marker() == kApp2 && segment.Identifier() == kIccIdentifier;
+}
+
+// The colour space field of an ICC profile header, read from the chunk
+// that starts the profile (chunk 1); empty when there is none.
+std::string ProfileColourSpace(const std::vector<std::unique_ptr<ExifAppSegment>>& segments) {
+  // Length field, "ICC_PROFILE" and its NUL, chunk number and count.
+  constexpr size_t kProfileStart = 2 + 12 + 2;
+  for (const auto& segment : segments) {
+    const auto* raw = dynamic_cast<const ExifRawAppSeg*>(segment.get());
+    if (!raw || !IsIccSegment(*raw)) continue;
+    const std::vector<uint8_t>& bytes = raw->Bytes();
+    if (bytes.size() >= kProfileStart + 20 && bytes[kProfileStart - 2] == 1)
+      return std::string(bytes.begin() + kProfileStart + 16, bytes.begin() + kProfileStart + 20);
+  }
+  return std::string();
+}
+
+// True when a profile of that colour space describes a JPEG of that many
+// components.
+bool SpaceFitsComponents(const std::string& space, int components) {
+  switch (components) {
+    case 1: return space == "GRAY";
+    case 3: return space == "RGB " || space == "YCbr";
+    case 4: return space == "CMYK";
+    default: return false;
+  }
 }
 
 // The thumbnail directory (the second top-level one) of a file's EXIF segment.
@@ -26,6 +64,55 @@ TagDirectory* ThumbnailDirectory(ExifImageFile& file) {
       dynamic_cast<ExifTiffAppSeg*>(file.Segments().FindSegment(nullptr, kApp1, "Exif", true));
   if (!tiff || tiff->Directories().size() < 2) return nullptr;
   return tiff->Directories()[1].get();
+}
+
+// The first value of a main-directory tag in the list; false when absent.
+bool MainDirectoryValue(const DirectoryTagList& tags, uint32_t tag, double* value) {
+  const TagDirectoryPath main = {{0, 0}};
+  for (const DirectoryTags& directory : tags) {
+    if (directory.path != main) continue;
+    for (const ExifTagEntry* entry : directory.entries) {
+      if (!entry || entry->Tag() != tag) continue;
+      const std::vector<double> numbers = entry->Numbers();
+      if (numbers.empty()) return false;
+      *value = numbers[0];
+      return true;
+    }
+  }
+  return false;
+}
+
+uint16_t DensityField(double value) {
+  if (!(value >= 1)) return 1;
+  if (value >= 65535) return 65535;
+  return static_cast<uint16_t>(value + 0.5);
+}
+
+// The target's JFIF density, kept in agreement with the EXIF resolution it
+// carries: EXIF resolution unit 1 (none), 2 (inch) and 3 (centimetre) are
+// JFIF units 0, 1 and 2. Without EXIF resolution the density of the picture
+// it was made from stands, and without that, none is claimed.
+void CarryDensity(ExifImageFile& file, const DirectoryTagList* tags, const ExifTagSource* densityFrom) {
+  auto* jfif = dynamic_cast<ExifApp0Seg*>(file.Segments().FindSegment(nullptr, kApp0, "JFIF", true));
+  if (!jfif) return;
+  double x = 0, y = 0, unit = 2;
+  if (tags && MainDirectoryValue(*tags, 282, &x) && MainDirectoryValue(*tags, 283, &y) && x > 0 && y > 0) {
+    MainDirectoryValue(*tags, 296, &unit);
+    jfif->units = unit == 3 ? 2 : unit == 1 ? 0 : 1;
+    jfif->xDensity = DensityField(x);
+    jfif->yDensity = DensityField(y);
+    return;
+  }
+  if (!densityFrom) return;  // the target's own density stands
+  if (const ExifApp0Seg* own = densityFrom->Jfif(); own && own->xDensity != 0 && own->yDensity != 0) {
+    jfif->units = own->units <= 2 ? own->units : 0;
+    jfif->xDensity = own->xDensity;
+    jfif->yDensity = own->yDensity;
+    return;
+  }
+  jfif->units = 0;
+  jfif->xDensity = 1;
+  jfif->yDensity = 1;
 }
 
 }  // namespace
@@ -39,16 +126,29 @@ ExifTagSource::ExifTagSource(const std::wstring& path) {
     return;
   }
   opened_ = true;
+  if (!file_->Segments().FindSegment(nullptr, kApp1, "Exif", false)) return;
   ExifAppSegment* segment = file_->Segments().FindSegment(nullptr, kApp1, "Exif", true);
   auto* tiff = dynamic_cast<ExifTiffAppSeg*>(segment);
-  if (!tiff) return;
+  if (!tiff) {
+    unreadable_ = true;  // the segment is there, but not as a TIFF structure
+    return;
+  }
+  bigEndian_ = tiff->IsBigEndian();
   const auto& directories = tiff->Directories();
   for (size_t i = 0; i < directories.size(); ++i)
     directories[i]->CollectTags(&tags_, TagDirectoryPath{{0, static_cast<uint16_t>(i)}});
+  // A header that points at a main directory from which nothing could be read.
+  unreadable_ = tiff->firstOffset != 0 && TagCount() == 0;
 }
 
 // The source was opened for reading: closing it writes nothing.
 ExifTagSource::~ExifTagSource() = default;
+
+size_t ExifTagSource::TagCount() const {
+  size_t count = 0;
+  for (const DirectoryTags& directory : tags_) count += directory.entries.size();
+  return count;
+}
 
 std::vector<uint8_t> ExifTagSource::ThumbnailBytes() const {
   if (!file_) return {};
@@ -64,14 +164,20 @@ std::vector<const ExifAppSegment*> ExifTagSource::ProfileSegments() const {
   return found;
 }
 
+const ExifApp0Seg* ExifTagSource::Jfif() const {
+  if (!file_) return nullptr;
+  return dynamic_cast<const ExifApp0Seg*>(file_->Segments().FindSegment(nullptr, kApp0, "JFIF", true));
+}
+
 bool CarryJpegMetadata(const std::wstring& target, const ExifTagSource* tags, bool keepThumbnail,
                        const ExifTagSource* profileFrom) {
   const std::string narrow = WideToNarrow(target);
   if (narrow.empty()) return false;
   ExifImageFile file;
   if (file.Open(narrow, "r+") != kExifOk) return false;
-  // The profile and XMP segments are set aside and go back in after the new
-  // EXIF segment, so that stays the first APP1 segment, as readers expect.
+  // The profile, XMP and IPTC segments are set aside and go back in after
+  // the new EXIF segment, so that stays the first APP1 segment, as readers
+  // expect.
   std::vector<std::unique_ptr<ExifAppSegment>> profile;
   if (profileFrom) {
     for (const ExifAppSegment* segment : profileFrom->ProfileSegments())
@@ -80,19 +186,36 @@ bool CarryJpegMetadata(const std::wstring& target, const ExifTagSource* tags, bo
     for (const ExifAppSegment* segment : file.Segments().Segments())
       if (segment->IsRaw() && IsProfileSegment(*segment)) profile.push_back(segment->Clone());
   }
+  // A colour profile describes the components it was made for: a CMYK
+  // profile over the three components a CMYK picture was written with, or
+  // an RGB one over a grey picture, is dropped rather than carried.
+  if (!SpaceFitsComponents(ProfileColourSpace(profile), file.components)) {
+    std::erase_if(profile, [](const std::unique_ptr<ExifAppSegment>& segment) { return IsIccSegment(*segment); });
+  }
   file.Segments().Remove(kApp2, kIccIdentifier);
   file.Segments().Remove(kApp1, kXmpIdentifier);
+  file.Segments().Remove(kApp1, kExtendedXmpIdentifier);
+  file.Segments().Remove(kApp13, kIptcIdentifier);
   // Whatever EXIF block the new file has (its own, or the defaults the
-  // library adds on opening) gives way to exactly the tags carried.
+  // library adds on opening) gives way to exactly the tags carried: no
+  // default tag is added (it would claim what may not be true of the
+  // picture, and could push a full segment past its limit).
   file.Segments().Remove(kApp1, "Exif");
-  if (tags && tags->Opened() && !tags->Tags().empty()) {
-    if (file.ApplyTagList("Exif", tags->Tags()) != kExifOk) return false;
+  const bool carries = tags && tags->Opened() && tags->TagCount() > 0;
+  if (carries) {
+    auto segment = std::make_unique<ExifTiffAppSeg>(kApp1, "Exif");
+    segment->InitDefaultHeader();
+    segment->SetBigEndian(tags->BigEndian());
+    ExifTiffAppSeg* tiff = segment.get();
+    file.Segments().Insert(std::move(segment));
+    if (tiff->ApplyTagList(tags->Tags()) != kExifOk) return false;
     if (keepThumbnail) {
       std::vector<uint8_t> thumbnail = tags->ThumbnailBytes();
       TagDirectory* directory = ThumbnailDirectory(file);
       if (!thumbnail.empty() && directory) directory->SetThumbnailBytes(std::move(thumbnail));
     }
   }
+  CarryDensity(file, carries ? &tags->Tags() : nullptr, profileFrom);
   // Equal markers keep their insertion order, so the chunks keep theirs.
   for (auto& segment : profile) file.Segments().Insert(std::move(segment));
   return file.Close() == kExifOk;

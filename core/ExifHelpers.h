@@ -16,6 +16,7 @@
 
 #include "exif/TagDirectory.h"
 
+class ExifApp0Seg;
 class ExifAppSegment;
 class ExifImageFile;
 
@@ -33,17 +34,30 @@ class ExifTagSource {
   // True when the file opened as a JPEG and its tags were read (a file
   // without an EXIF segment reads as an empty list).
   bool Opened() const { return opened_; }
+  // True when the file has an EXIF segment but not one tag could be read
+  // from it (a damaged header or main directory): unlike a file without
+  // EXIF, such a file has tags that would be lost.
+  bool Unreadable() const { return unreadable_; }
   const DirectoryTagList& Tags() const { return tags_; }
+  // The number of tags in the list, over every directory.
+  size_t TagCount() const;
+  // The byte order of the file's EXIF segment ("MM": true).
+  bool BigEndian() const { return bigEndian_; }
   // The file's EXIF thumbnail as stored (a small JPEG); empty when none.
   std::vector<uint8_t> ThumbnailBytes() const;
-  // The file's colour profile (APP2 "ICC_PROFILE", every chunk) and XMP
-  // packet (APP1), as stored; empty when it has none.
+  // The file's colour profile (APP2 "ICC_PROFILE", every chunk), XMP
+  // packets (APP1) and IPTC block (APP13 "Photoshop 3.0"), as stored; empty
+  // when it has none.
   std::vector<const ExifAppSegment*> ProfileSegments() const;
+  // The file's JFIF header; null when it has none.
+  const ExifApp0Seg* Jfif() const;
 
  private:
   std::unique_ptr<ExifImageFile> file_;
   DirectoryTagList tags_;
   bool opened_ = false;
+  bool unreadable_ = false;
+  bool bigEndian_ = false;
 };
 
 // Writes the tag list into the JPEG file `destination` (its APP1 "Exif"
@@ -52,12 +66,17 @@ class ExifTagSource {
 bool RestoreExifTags(const std::wstring& destination, const DirectoryTagList& tags);
 
 // What a newly written JPEG `target` takes over. Its own EXIF segment is
-// replaced by one that holds exactly the tags of `tags` (none: the EXIF
-// block is gone); the thumbnail of `tags`' file goes along only when
-// `keepThumbnail` (the new picture still shows what it shows); the colour
-// profile and XMP packet of `profileFrom` replace the target's own (null:
-// the target keeps its own). The image data stays byte for byte. True when
-// the file was written back; on failure it is left as it was.
+// replaced by one that holds exactly the tags of `tags`, in their byte
+// order (none: the EXIF block is gone); the thumbnail of `tags`' file goes
+// along only when `keepThumbnail` (the new picture still shows what it
+// shows); the colour profile, XMP and IPTC segments of `profileFrom`
+// replace the target's own (null: the target keeps its own). A colour
+// profile goes along only while its colour space matches the components
+// the target has (a CMYK profile on a 3-component picture would be false).
+// The JFIF density agrees with the EXIF resolution carried; without one it
+// is `profileFrom`'s density (or none, only an aspect ratio of 1:1). The
+// image data stays byte for byte. True when the file was written back; on
+// failure it is left as it was.
 bool CarryJpegMetadata(const std::wstring& target, const ExifTagSource* tags, bool keepThumbnail,
                        const ExifTagSource* profileFrom);
 

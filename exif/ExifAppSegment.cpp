@@ -131,6 +131,14 @@ void ExifTiffAppSeg::InitDefaultHeader() {
   isNew_ = true;
 }
 
+void ExifTiffAppSeg::SetBigEndian(bool big) {
+  byteOrderMark = big ? 0x4D4D : 0x4949;
+  ownBigEndian_ = big;
+  // The stream swaps multi-byte values when the order is not this machine's.
+  const bool swap = big != (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__);
+  ownFlags_ = swap ? (ownFlags_ | ExifStream::kSwap) : (ownFlags_ & ~ExifStream::kSwap);
+}
+
 void ExifTiffAppSeg::ApplyByteOrderMark(ExifStream* s) {
   s->SetByteOrder(byteOrderMark == 0x4D4D);
 }

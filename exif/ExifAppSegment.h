@@ -96,6 +96,11 @@ class ExifTiffAppSeg final : public ExifAppSegment {
 
   // A segment made for a file that has none: "II", 42, no directories.
   void InitDefaultHeader();
+  // The byte order the segment is written in ("MM" when big): tags carried
+  // from another picture keep that picture's order, so that values stored
+  // as plain bytes (a UCS-2 UserComment, a maker note) stay readable.
+  void SetBigEndian(bool big);
+  bool IsBigEndian() const { return byteOrderMark == 0x4D4D; }
 
   TagDirectory* FindDirectory(const TagDirectoryPath& path) const;
   ExifResult CreateDirectoryPath(const TagDirectoryPath& path);

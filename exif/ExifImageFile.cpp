@@ -4,6 +4,7 @@
 #include "exif/ExifImageFile.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "exif/ExifJpegCodec.h"
@@ -277,21 +278,107 @@ ExifResult ExifImageFile::AddDefaultExifSegment() {
   if (st != kExifOk) return st;
   TagDirectory* exifDir = tiff->FindDirectory({{0, 0}, {34665, 0}});
   if (exifDir == nullptr) return kExifNoExifDir;
-  for (uint32_t t : {36864u, 37121u, 40960u, 40961u, 40962u, 40963u}) exifDir->SetEntry(DefaultTag(t));
+  for (uint32_t t : {36864u, 37121u, 40960u, 40961u, 40962u, 40963u}) {
+    if (auto entry = DefaultTag(t)) exifDir->SetEntry(std::move(entry));
+  }
   TagDirectory* main = tiff->FindDirectory({{0, 0}});
   if (main == nullptr) return kExifNoMainDir;
   for (uint32_t t : {282u, 283u, 296u, 531u}) main->SetEntry(DefaultTag(t));
   return kExifOk;
 }
 
-// A new EXIF block must not contradict the JFIF header beside it: readers
-// that prefer EXIF would take a 300-dpi scan for 72 dpi. JFIF units 1 and 2
-// (dots per inch, per centimetre) are EXIF resolution units 2 and 3; unit 0
-// gives only an aspect ratio, which leaves the defaults standing.
+namespace {
+
+// The colour space an ICC profile describes ("RGB ", "GRAY", "CMYK" ...),
+// from the header at the start of the profile's first chunk; empty when
+// the segment holds no profile header.
+std::string ProfileSpaceOf(const ExifAppSegment& segment) {
+  const auto* raw = dynamic_cast<const ExifRawAppSeg*>(&segment);
+  if (raw == nullptr) return std::string();
+  // Length field, "ICC_PROFILE\0", chunk number and count, then the profile.
+  constexpr size_t kProfileStart = 2 + 12 + 2;
+  const std::vector<uint8_t>& bytes = raw->Bytes();
+  if (bytes.size() < kProfileStart + 20 || bytes[2 + 12] != 1) return std::string();
+  return std::string(bytes.begin() + kProfileStart + 16, bytes.begin() + kProfileStart + 20);
+}
+
+// The profile's description ('desc' tag, ICC v2 text or v4 multi-
+// language record) as plain ASCII; empty when it is not in this chunk.
+std::string ProfileDescription(const std::vector<uint8_t>& bytes, size_t start) {
+  auto u32 = [&](size_t at) -> uint32_t {
+    return at + 4 <= bytes.size() ? pw::LoadBE32(bytes.data() + at) : 0;
+  };
+  const size_t table = start + 128;
+  const uint32_t count = u32(table);
+  for (uint32_t i = 0; i < count && i < 256; ++i) {
+    const size_t entry = table + 4 + 12 * size_t{i};
+    if (entry + 12 > bytes.size()) break;
+    if (u32(entry) != 0x64657363) continue;  // 'desc'
+    const size_t at = start + u32(entry + 4), size = u32(entry + 8);
+    if (at >= bytes.size() || size > bytes.size() - at || size < 12) return std::string();
+    std::string text;
+    if (u32(at) == 0x64657363) {  // 'desc': count, then ASCII
+      const size_t length = std::min<size_t>(u32(at + 8), size - 12);
+      text.assign(bytes.begin() + at + 12, bytes.begin() + at + 12 + length);
+    } else if (u32(at) == 0x6D6C7563 && size >= 28) {  // 'mluc': first record, UTF-16
+      const size_t length = u32(at + 20), offset = u32(at + 24);
+      if (offset > size || length > size - offset) return std::string();
+      for (size_t k = 0; k + 1 < length; k += 2) {
+        const uint8_t high = bytes[at + offset + k], low = bytes[at + offset + k + 1];
+        text.push_back(high == 0 ? static_cast<char>(low) : '?');
+      }
+    }
+    return text;
+  }
+  return std::string();
+}
+
+// True when the profile's description names it sRGB ("sRGB" as a word of
+// its own: "esRGB" is another space).
+bool IsSrgbProfile(const ExifAppSegment& segment) {
+  const auto* raw = dynamic_cast<const ExifRawAppSeg*>(&segment);
+  if (raw == nullptr) return false;
+  const std::string text = ProfileDescription(raw->Bytes(), 2 + 12 + 2);
+  for (size_t at = text.find("sRGB"); at != std::string::npos; at = text.find("sRGB", at + 1)) {
+    const bool wordStart = at == 0 || !std::isalnum(static_cast<unsigned char>(text[at - 1]));
+    const bool wordEnd = at + 4 == text.size() || !std::isalnum(static_cast<unsigned char>(text[at + 4]));
+    if (wordStart && wordEnd) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// A default is written only where it is true of this picture.
+// ComponentsConfiguration says which components there are; ColorSpace
+// sRGB is false beside a colour profile of another space (Adobe RGB, a
+// CMYK profile): that picture is "uncalibrated" (0xFFFF) in EXIF's terms.
 std::unique_ptr<ExifTagEntry> ExifImageFile::DefaultTag(uint32_t tag) {
+  if (tag == 37121) {
+    // Y Cb Cr for three components, Y alone for one; four (CMYK) have no
+    // EXIF name.
+    if (components == 1) return UndefinedBytes(37121, {1, 0, 0, 0});
+    if (components != 3) return nullptr;
+  }
+  if (tag == 40961) {
+    bool otherProfile = false;
+    for (const ExifAppSegment* segment : segments_.Segments()) {
+      if (segment->Marker() != 0xFFE2 || segment->Identifier() != "ICC_PROFILE") continue;
+      if (!ProfileSpaceOf(*segment).empty() && !IsSrgbProfile(*segment)) otherProfile = true;
+    }
+    if (otherProfile) return std::make_unique<ExifEntryU16>(40961, kTiffShort, 1, static_cast<unsigned short>(0xFFFF));
+  }
+  return ResolutionOrDefaultTag(tag);
+}
+
+// A new EXIF block must not contradict the JFIF header beside it: readers
+// that prefer EXIF would take a 300-dpi scan for 72 dpi. JFIF units 0, 1
+// and 2 (aspect ratio only, dots per inch, per centimetre) are EXIF
+// resolution units 1, 2 and 3.
+std::unique_ptr<ExifTagEntry> ExifImageFile::ResolutionOrDefaultTag(uint32_t tag) {
   if (tag == 282 || tag == 283 || tag == 296) {
     const auto* jfif = dynamic_cast<const ExifApp0Seg*>(segments_.FindSegment(nullptr, 0xFFE0, "JFIF", true));
-    if (jfif != nullptr && (jfif->units == 1 || jfif->units == 2) && jfif->xDensity != 0 && jfif->yDensity != 0) {
+    if (jfif != nullptr && jfif->units <= 2 && jfif->xDensity != 0 && jfif->yDensity != 0) {
       if (tag == 296) {
         return std::make_unique<ExifEntryU16>(296, kTiffShort, 1, static_cast<unsigned short>(jfif->units + 1));
       }
@@ -368,7 +455,8 @@ ExifResult ExifImageFile::PutTagInDirectory(const ExifTagEntry& entry, uint16_t 
 void ExifImageFile::AddMissingDefaults(TagDirectory* dir, std::initializer_list<uint32_t> tags) {
   if (dir == nullptr) return;
   for (uint32_t t : tags) {
-    if (dir->GetEntry(t) == nullptr) dir->SetEntry(DefaultTag(t));
+    if (dir->GetEntry(t) != nullptr) continue;
+    if (auto entry = DefaultTag(t)) dir->SetEntry(std::move(entry));
   }
 }
 

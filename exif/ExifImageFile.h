@@ -85,9 +85,13 @@ class ExifImageFile final : public ExifJpegImage {
   bool HeadCheck();
   ExifResult AddDefaultExifSegment();
   void AddMissingDefaults(TagDirectory* dir, std::initializer_list<uint32_t> tags);
-  // A copy of default tag `tag`; the resolution tags (282, 283, 296) follow
-  // the file's JFIF header when it states a real density.
+  // A copy of default tag `tag`, made true of this picture: the component
+  // order names a grey picture's one component (none for four); the colour
+  // space says "uncalibrated" beside a profile that is not sRGB.
   std::unique_ptr<ExifTagEntry> DefaultTag(uint32_t tag);
+  // The resolution tags (282, 283, 296) follow the file's JFIF header when
+  // it has one; other tags are the library's defaults.
+  std::unique_ptr<ExifTagEntry> ResolutionOrDefaultTag(uint32_t tag);
   ExifResult Rewrite();
   ExifResult FindImageData(int64_t* start);
   ExifResult WriteSegment(ExifAppSegment* segment, ExifStream* out);

@@ -3,6 +3,7 @@
 // copied unchanged) which takes the original's place only when every byte
 // of it was written.
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "exif/ExifImageFile.h"
@@ -72,13 +73,23 @@ ExifResult ExifImageFile::Rewrite() {
   ExifStream* s = stream_.get();
 
   // The pixel dimensions in the EXIF directory follow the frame header,
-  // or the new pixels when there are any.
+  // or the new pixels when there are any. They are kept true where the
+  // block states them; a block without them does not gain them (a block
+  // near the segment limit would no longer fit).
   const int32_t w = writtenThroughTemp_ ? memberImage_.width : width;
   const int32_t h = writtenThroughTemp_ ? memberImage_.height : height;
   if (auto* tiff = dynamic_cast<ExifTiffAppSeg*>(segments_.FindSegment(nullptr, 0xFFE1, "Exif", true))) {
     if (TagDirectory* exifDir = tiff->FindDirectory({{0, 0}, {34665, 0}}); exifDir && w > 0 && h > 0) {
-      exifDir->SetEntry(std::make_unique<ExifEntryU32>(40962, kTiffLong, 1, static_cast<unsigned>(w)));
-      exifDir->SetEntry(std::make_unique<ExifEntryU32>(40963, kTiffLong, 1, static_cast<unsigned>(h)));
+      const std::pair<uint32_t, int32_t> sides[] = {{40962, w}, {40963, h}};
+      for (const auto& [tag, side] : sides) {
+        const ExifTagEntry* old = exifDir->GetEntry(tag);
+        // A SHORT keeps its type while the side fits in it.
+        const bool asShort = old && old->Type() == kTiffShort && side <= 0xFFFF;
+        if (old && asShort)
+          exifDir->SetEntry(std::make_unique<ExifEntryU16>(tag, kTiffShort, 1, static_cast<unsigned short>(side)));
+        else if (old)
+          exifDir->SetEntry(std::make_unique<ExifEntryU32>(tag, kTiffLong, 1, static_cast<unsigned>(side)));
+      }
     }
   }
 

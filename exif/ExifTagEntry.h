@@ -50,6 +50,24 @@ class ExifTagEntry {
   virtual std::vector<double> Numbers() const = 0;
   virtual std::vector<int64_t> Integers() const = 0;
 
+  // A RATIONAL or SRATIONAL entry keeps the numerator/denominator pairs it
+  // was read with: its value is a quotient, and a quotient turned back into
+  // a fraction seldom gives the stored one (1/250 would come back as
+  // 84215/21053749). While the entry keeps its type and values, the writer
+  // writes the stored pairs, so a copied tag stays exactly as it was.
+  void KeepStoredFractions(std::vector<uint32_t> pairs) {
+    storedFractions_ = std::move(pairs);
+    storedType_ = type_;
+    storedNumbers_ = Numbers();
+  }
+  // The stored pairs (numerator, denominator, ...), or null once the type or
+  // a value has changed since the read.
+  const std::vector<uint32_t>* StoredFractions() const {
+    if (storedFractions_.empty() || storedType_ != type_ || storedFractions_.size() != 2 * size_t{count_})
+      return nullptr;
+    return Numbers() == storedNumbers_ ? &storedFractions_ : nullptr;
+  }
+
  protected:
   ExifTagEntry(const ExifTagEntry&) = default;
   ExifTagEntry& operator=(const ExifTagEntry&) = default;
@@ -58,6 +76,9 @@ class ExifTagEntry {
   uint32_t tag_;
   uint16_t type_;
   uint32_t count_;
+  std::vector<uint32_t> storedFractions_;
+  uint16_t storedType_ = 0;
+  std::vector<double> storedNumbers_;
 };
 
 namespace exif_detail {

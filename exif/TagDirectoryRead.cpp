@@ -144,22 +144,32 @@ std::unique_ptr<ExifTagEntry> TagDirectory::DecodeEntry(ExifStream* stream, cons
     }
     case kTiffRational: {
       std::vector<float> v(count);
+      std::vector<uint32_t> pairs(2 * size_t{count});
       for (uint32_t i = 0; i < count; ++i) {
         const uint32_t num = u32(2 * i), den = u32(2 * i + 1);
+        pairs[2 * i] = num;
+        pairs[2 * i + 1] = den;
         if (num == 0) { v[i] = 0; continue; }
         if (den == 0) return nullptr;
         v[i] = static_cast<float>(num) / static_cast<float>(den);
       }
-      return MakeEntry<float>(tag, type, std::move(v));
+      auto entry = MakeEntry<float>(tag, type, std::move(v));
+      entry->KeepStoredFractions(std::move(pairs));
+      return entry;
     }
     case kTiffSRational: {
       std::vector<float> v(count);
+      std::vector<uint32_t> pairs(2 * size_t{count});
       for (uint32_t i = 0; i < count; ++i) {
         const int32_t num = static_cast<int32_t>(u32(2 * i)), den = static_cast<int32_t>(u32(2 * i + 1));
+        pairs[2 * i] = static_cast<uint32_t>(num);
+        pairs[2 * i + 1] = static_cast<uint32_t>(den);
         if (den == 0) return nullptr;
         v[i] = static_cast<float>(num) / static_cast<float>(den);
       }
-      return MakeEntry<float>(tag, type, std::move(v));
+      auto entry = MakeEntry<float>(tag, type, std::move(v));
+      entry->KeepStoredFractions(std::move(pairs));
+      return entry;
     }
     case kTiffDouble: {
       std::vector<double> v(count);

@@ -69,22 +69,28 @@ std::vector<uint8_t> EncodeValue(ExifStream* s, const ExifTagEntry& e) {
       }
       break;
     case kTiffRational:
+    case kTiffSRational:
+      if (const std::vector<uint32_t>* stored = e.StoredFractions()) {
+        for (uint32_t word : *stored) put32(word);
+        break;
+      }
+      if (type == kTiffSRational) {
+        for (uint32_t i = 0; i < count; ++i) {
+          const double v = numAt(i);
+          uint32_t p, q;
+          DoubleToRational(std::fabs(v), &p, &q, kRationalTolerance);
+          // Keep the numerator within the signed range so the sign survives.
+          if (p > 0x7FFFFFFFu) p = 0x7FFFFFFFu;
+          const int32_t sp = v < 0 ? -static_cast<int32_t>(p) : static_cast<int32_t>(p);
+          put32(static_cast<uint32_t>(sp));
+          put32(q);
+        }
+        break;
+      }
       for (uint32_t i = 0; i < count; ++i) {
         uint32_t p, q;
         DoubleToRational(numAt(i), &p, &q, kRationalTolerance);
         put32(p);
-        put32(q);
-      }
-      break;
-    case kTiffSRational:
-      for (uint32_t i = 0; i < count; ++i) {
-        const double v = numAt(i);
-        uint32_t p, q;
-        DoubleToRational(std::fabs(v), &p, &q, kRationalTolerance);
-        // Keep the numerator within the signed range so the sign survives.
-        if (p > 0x7FFFFFFFu) p = 0x7FFFFFFFu;
-        const int32_t sp = v < 0 ? -static_cast<int32_t>(p) : static_cast<int32_t>(p);
-        put32(static_cast<uint32_t>(sp));
         put32(q);
       }
       break;

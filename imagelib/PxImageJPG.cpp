@@ -98,12 +98,13 @@ bool PxImageJPG::Decode(PxFile* file) {
               static_cast<uint32_t>(cinfo.output_components) * 8, kFormatJpg))
     return false;
 
-  if (exifFound) {
-    const ExifSummary& e = info.exif;
-    if (e.xResolution != 0.0f && e.resolutionUnit != 0.0f)
-      SetHorizontalDpi(DpiFromQuotient(e.xResolution / e.resolutionUnit));
-    if (e.yResolution != 0.0f && e.resolutionUnit != 0.0f)
-      SetVerticalDpi(DpiFromQuotient(e.yResolution / e.resolutionUnit));
+  // The EXIF resolution where the block states one, else the JFIF density.
+  const ExifSummary& e = info.exif;
+  const bool exifResolution = exifFound && e.resolutionUnit != 0.0f &&
+                              (e.xResolution != 0.0f || e.yResolution != 0.0f);
+  if (exifResolution) {
+    if (e.xResolution != 0.0f) SetHorizontalDpi(DpiFromQuotient(e.xResolution / e.resolutionUnit));
+    if (e.yResolution != 0.0f) SetVerticalDpi(DpiFromQuotient(e.yResolution / e.resolutionUnit));
   } else if (cinfo.density_unit == 2) {
     SetHorizontalDpi(static_cast<int32_t>(std::floor(cinfo.X_density * 2.54 + 0.5)));
     SetVerticalDpi(static_cast<int32_t>(std::floor(cinfo.Y_density * 2.54 + 0.5)));

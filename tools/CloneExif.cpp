@@ -138,7 +138,9 @@ int CloneExifOne(const std::wstring& source, const std::wstring& receiving, cons
     if (source.empty() || !IsJpegFile(source) || !FileExists(source)) return Failed(source, index);
     if (!pw::GetFileTimes(WideToNarrow(source), times)) return Failed(source, index);
     tags = std::make_unique<ExifTagSource>(source);
-    if (!tags->Opened()) return Failed(source, index);
+    // A source whose EXIF block cannot be read has tags, just none to give:
+    // the receiving picture keeps its own rather than losing them for none.
+    if (!tags->Opened() || tags->Unreadable()) return Failed(source, index);
   } else if (!pw::GetFileTimes(WideToNarrow(receiving), times)) {
     // Cleared, the picture keeps its own times.
     return Failed(source, index);

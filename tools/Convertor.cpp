@@ -98,11 +98,15 @@ int ConvertOne(const std::wstring& source, const std::wstring& destination, cons
   // A JPEG made from a JPEG shows the same picture, not turned: its tags,
   // thumbnail (unless it lost its colours), colour profile and XMP packet
   // go along.
+  // Tags that cannot be carried fail the picture: the file time must never
+  // stand in for a real shooting time that was lost.
   bool tagsCopied = false;
   if (IsJpegFile(source) && IsJpegFile(destination)) {
     const ExifTagSource tags(source);
+    if (tags.Unreadable()) return Failed(source, index);
     tagsCopied = tags.Opened() &&
                  CarryJpegMetadata(staged.Path(), &tags, !g_ConvertGrayscale, &tags);
+    if (tags.Opened() && !tagsCopied) return Failed(source, index);
   }
   if (!tagsCopied && g_ConvertSetPhotoTime) WriteShootingTime(source, staged.Path());
   // A name taken since the planning is never written over.

@@ -95,15 +95,31 @@ ImageFormatId ImageTypeFromPath(const std::wstring& path) {
   return FormatIdFromExtension(extension);
 }
 
+// Orientations 2, 4, 5 and 7 are mirrored as well as turned: 5 is a
+// top-bottom mirror, then a clockwise turn; 7 the mirror, then a
+// counter-clockwise turn.
 void ApplyExifOrientation(PxImage& image) {
   switch (image.info.exif.orientation) {
+    case 2:
+      image.FlipHorizontal();
+      break;
     case 3:
       image.Turn180();
+      break;
+    case 4:
+      image.FlipVertical();
+      break;
+    case 5:
+      image.FlipVertical();
+      image.TurnRight();
       break;
     case 6:
       image.TurnRight();
       break;
-    case 5:
+    case 7:
+      image.FlipVertical();
+      image.TurnLeft();
+      break;
     case 8:
       image.TurnLeft();
       break;

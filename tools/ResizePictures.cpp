@@ -35,8 +35,9 @@ int32_t ProportionalSide(int32_t other, int32_t target, int32_t base) {
   return static_cast<int32_t>(std::min<int64_t>(side, INT32_MAX - 1));
 }
 
+// Orientations 5 to 8 store the picture on its side (5 and 7 mirrored too).
 bool TurnsQuarter(uint16_t orientation) {
-  return orientation == 5 || orientation == 6 || orientation == 8;
+  return orientation >= 5 && orientation <= 8;
 }
 
 void SetLine(const uint64_t& index, std::wstring line) {
@@ -188,10 +189,9 @@ int ResizeOnePicture(const std::wstring& source, const std::wstring& destination
   std::unique_ptr<ExifTagSource> tags;
   if (IsJpegFile(source)) tags = std::make_unique<ExifTagSource>(source);
   if (!overwrite && !MayTakeDestination(destination)) return Failed(source, index);
-  // An EXIF block the tag reader cannot take would be lost with the
-  // original: over the source, such a picture is left alone.
-  if (overwrite && hasExif && tags && (!tags->Opened() || tags->Tags().empty()))
-    return Failed(source, index);
+  // An EXIF block the tag reader cannot take would be lost: the picture
+  // fails rather than giving a result without its tags.
+  if (tags && (tags->Unreadable() || (hasExif && !tags->Opened()))) return Failed(source, index);
 
   StagedPicture staged(destination);
   if (!staged.Create()) return Failed(source, index);
@@ -207,13 +207,12 @@ int ResizeOnePicture(const std::wstring& source, const std::wstring& destination
     return Failed(source, index);
   // The result shows the same picture: its tags, thumbnail (unless it lost
   // its colours), colour profile and XMP packet go along.
+  // A result whose tags could not be carried (a full disk, a block that no
+  // longer fits its segment) is not a success: over the source it would
+  // lose them for good, and beside it the log would hide their loss.
   if (tags && tags->Opened() &&
-      !CarryJpegMetadata(staged.Path(), tags.get(), !g_ResizeGrayscale, tags.get())) {
-    // Beside the source a result without its tags is still a resized
-    // picture; over the source it would lose them for good (a full disk
-    // fails exactly here), so the original stays.
-    if (overwrite) return Failed(source, index);
-  }
+      !CarryJpegMetadata(staged.Path(), tags.get(), !g_ResizeGrayscale, tags.get()))
+    return Failed(source, index);
   tags.reset();
   if (!staged.Commit(true, &times)) return Failed(source, index);
   // Beside a damaged source the result is still made, and says so.

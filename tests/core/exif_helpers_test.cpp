@@ -147,6 +147,38 @@ TEST_F(ExifHelpers, ShootingTimeReplacesAnExistingOne) {
   EXPECT_EQ(Problems(dst), "");
 }
 
+// A new EXIF block claims only what is true of its picture: ColorSpace
+// sRGB only without a profile or beside an sRGB one ("uncalibrated"
+// beside Adobe RGB, esRGB or a grey profile), ComponentsConfiguration
+// "Y Cb Cr" only on three components (a grey picture's is "Y").
+TEST_F(ExifHelpers, ShootingTimeDefaultsAreTrueOfThePicture) {
+  const std::string profiles = "/usr/share/color/icc/ghostscript/";
+  ASSERT_TRUE(std::filesystem::exists(profiles + "a98.icc")) << profiles << "a98.icc missing: run scripts/setup";
+  const std::string src = Path("source.bin");
+  { std::ofstream(src) << "any file"; }
+  struct Case {
+    const char* profile;  // "" for none
+    bool grey;
+    const char* colourSpace;
+    const char* components;
+  };
+  for (const Case& c : {Case{"", false, "1", "1 2 3 0"}, Case{"srgb.icc", false, "1", "1 2 3 0"},
+                        Case{"a98.icc", false, "65535", "1 2 3 0"}, Case{"esrgb.icc", false, "65535", "1 2 3 0"},
+                        Case{"", true, "1", "1 0 0 0"}, Case{"sgray.icc", true, "65535", "1 0 0 0"}}) {
+    SCOPED_TRACE(std::string(c.profile) + (c.grey ? " grey" : " colour"));
+    const std::string dst = Path("d.jpg");
+    Sh("convert-im6.q16 -size 40x30 gradient:red-blue " + std::string(c.grey ? "-colorspace Gray " : "") +
+       "-quality 90 jpg:" + Quote(dst));
+    if (*c.profile) Sh("exiftool -q -overwrite_original '-ICC_Profile<=" + profiles + c.profile + "' " + Quote(dst));
+    ASSERT_EQ(Tag(dst, "-ColorComponents"), c.grey ? "1" : "3");
+    ASSERT_TRUE(WriteShootingTime(W(src), W(dst)));
+    EXPECT_EQ(Tag(dst, "-ColorSpace"), c.colourSpace);
+    EXPECT_EQ(Tag(dst, "-ComponentsConfiguration"), c.components);
+    EXPECT_EQ(Tag(dst, "-ExifImageWidth") + "x" + Tag(dst, "-ExifImageHeight"), "40x30");
+    EXPECT_EQ(Problems(dst), "");
+  }
+}
+
 TEST_F(ExifHelpers, ShootingTimeRefusals) {
   const std::string dst = Picture("t.jpg", "");
   const std::vector<char> before = Bytes(dst);

@@ -540,3 +540,57 @@ TEST(DeriveHuffmanLookup, RefusesTablesNoDecoderCouldUse) {
   const uint8_t full[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(DeriveHuffmanLookup(full, values, false, &lookup), kExifOk);
 }
+
+namespace {
+
+// Stored fractions: a copy writes back the pairs it read (in either byte
+// order, and from a clone of the entry); a changed value gets a fraction of
+// its own.
+TEST(TagDirectoryWrite, CopiedRationalsKeepTheirStoredFractions) {
+  for (bool big : {false, true}) {
+    SCOPED_TRACE(big ? "MM" : "II");
+    TiffBytes pairs(big);
+    for (uint32_t x : {1u, 250u, 28u, 5u, 31u, 1u, 4944u, 100u, 0u, 1u, static_cast<uint32_t>(-7), 21u})
+      pairs.U32(x);
+    const uint32_t v = ValuesAt(3);
+    const std::vector<uint8_t> tiff =
+        OneIfd(big, {{33434, kTiffRational, 2, v}, {34853 - 1, kTiffRational, 3, v + 16}, {37380, kTiffSRational, 1, v + 40}},
+               pairs.Data());
+    ExifResult st;
+    auto seg = ParseTiff(tiff, &st);
+    ASSERT_EQ(st, kExifOk);
+    // Through a copy of the directory's entries, as the tools carry them.
+    auto copy = std::make_unique<ExifTiffAppSeg>(0xFFE1, "Exif");
+    copy->InitDefaultHeader();
+    copy->SetBigEndian(big);
+    DirectoryTagList list;
+    Main(*seg)->CollectTags(&list, {{0, 0}});
+    ASSERT_EQ(copy->ApplyTagList(list), kExifOk);
+    const std::vector<uint8_t> out = TiffOf(WriteSegmentBytes(*copy));
+    ASSERT_EQ(out[0], big ? 'M' : 'I');
+    const RawIfd ifd = ReadRawIfd(out, FirstIfdOffset(out));
+    auto fractions = [&](uint16_t tag) {
+      std::vector<uint32_t> got;
+      const RawEntry* e = ifd.Find(tag);
+      if (e == nullptr) return got;
+      for (uint32_t i = 0; i < 2 * e->count; ++i) got.push_back(U32(out, e->field + 4 * i));
+      return got;
+    };
+    EXPECT_EQ(fractions(33434), (std::vector<uint32_t>{1, 250, 28, 5}));
+    EXPECT_EQ(fractions(34852), (std::vector<uint32_t>{31, 1, 4944, 100, 0, 1}));
+    EXPECT_EQ(fractions(37380), (std::vector<uint32_t>{static_cast<uint32_t>(-7), 21}));
+
+    // A value set anew is written from its value.
+    auto* exposure = dynamic_cast<ExifEntryFloatVec*>(copy->FindDirectory({{0, 0}})->GetEntry(33434));
+    ASSERT_NE(exposure, nullptr);
+    exposure->Value()[1] = 0.5f;
+    const std::vector<uint8_t> changed = TiffOf(WriteSegmentBytes(*copy));
+    const RawIfd changedIfd = ReadRawIfd(changed, FirstIfdOffset(changed));
+    const RawEntry* e = changedIfd.Find(33434);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(U32(changed, e->field + 8), 1u);
+    EXPECT_EQ(U32(changed, e->field + 12), 2u);
+  }
+}
+
+}  // namespace

@@ -288,7 +288,7 @@ TEST(ExifImageFile, NewSegmentTakesItsResolutionFromTheJfifHeader) {
   } cases[] = {
       {"-units PixelsPerInch -density 300", "1", "300", "300", "2", "300"},
       {"-units PixelsPerCentimeter -density 118x59", "2", "118", "59", "3", "118"},
-      {"", "0", "72", "72", "2", "1"},  // an aspect ratio only: the defaults stand
+      {"", "0", "1", "1", "1", "1"},  // an aspect ratio only: no unit, the ratio
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.density);

@@ -54,7 +54,8 @@ TEST(PictureOpsTypes, ImageTypeFromPath) {
 }
 
 // A 2 x 1 picture, A on the left and B on the right, under every EXIF
-// orientation. Mirrored orientations are not mirrored.
+// orientation: 2 mirrors it, 5 and 7 turn it on its side mirrored (A on top
+// for the transpose 5, B for the transverse 7).
 TEST(PictureOpsTypes, OrientationFixUpTable) {
   const RGBQUAD A{0, 0, 255, 0}, B{255, 0, 0, 0};
   struct Case {
@@ -62,8 +63,8 @@ TEST(PictureOpsTypes, OrientationFixUpTable) {
     uint32_t w, h;
     RGBQUAD topLeft;
   };
-  const Case cases[] = {{0, 2, 1, A}, {1, 2, 1, A}, {2, 2, 1, A}, {3, 2, 1, B}, {4, 2, 1, A},
-                        {5, 1, 2, B}, {6, 1, 2, A}, {7, 2, 1, A}, {8, 1, 2, B}, {9, 2, 1, A}};
+  const Case cases[] = {{0, 2, 1, A}, {1, 2, 1, A}, {2, 2, 1, B}, {3, 2, 1, B}, {4, 2, 1, A},
+                        {5, 1, 2, A}, {6, 1, 2, A}, {7, 1, 2, B}, {8, 1, 2, B}, {9, 2, 1, A}};
   for (const Case& c : cases) {
     PxImage image(2, 1, 24, kFormatUnknown);
     image.StorePixelColor(0, 0, A);
