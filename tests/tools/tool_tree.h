@@ -64,9 +64,9 @@ inline std::string Identify(const std::string& path) {
 // the file-system and container groups, the size of the pixels a rewrite
 // records, the thumbnail directory (its picture is kept in the directory's
 // data, not in tags, so the tag copy does not carry it, and a thumbnail
-// directory without its picture is not written), and the GPS coordinates (compared by GpsNear: the EXIF
-// library keeps rationals as floating-point numbers, so 1236/25 comes back
-// as a nearby fraction).
+// directory without its picture is not written), and the GPS coordinates
+// (compared by GpsNear, which also serves pictures written before copied
+// fractions were kept as stored).
 inline std::string Tags(const std::string& path, const std::string& extra = "") {
   std::string out = Shell(
       "exiftool -a -G1 -s -n -x File:all -x System:all -x ExifTool:all -x Composite:all "
@@ -82,8 +82,8 @@ inline std::string Tag(const std::string& path, const std::string& tag) {
 }
 
 // Every tag of `source` is in `result` with the same value. A result may
-// have more: a JPEG written anew gets the EXIF library's default EXIF
-// directory (version, colour space ...) before the source's tags go in.
+// have more (a conversion may add the shooting time): this checks only that
+// nothing was lost or changed.
 inline ::testing::AssertionResult TagsKept(const std::string& source, const std::string& result) {
   const std::string have = Tags(result);
   std::istringstream lines(Tags(source));
