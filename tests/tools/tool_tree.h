@@ -65,8 +65,7 @@ inline std::string Identify(const std::string& path) {
 // records, the thumbnail directory (its picture is kept in the directory's
 // data, not in tags, so the tag copy does not carry it, and a thumbnail
 // directory without its picture is not written), and the GPS coordinates
-// (compared by GpsNear, which also serves pictures written before copied
-// fractions were kept as stored).
+// (compared by GpsNear, as positions within a small distance).
 inline std::string Tags(const std::string& path, const std::string& extra = "") {
   std::string out = Shell(
       "exiftool -a -G1 -s -n -x File:all -x System:all -x ExifTool:all -x Composite:all "
