@@ -204,6 +204,9 @@ class ImageRenderer {
   bool Paletted() const { return !palette_.empty(); }
   int DataType() const { return raster_ ? raster_->DataType() : 0; }
   bool Ready() const { return ready_.load(); }
+  // The last re-read could not read its region from the file: the display
+  // buffer holds the overview's picture of it instead.
+  bool RegionUnreadable() const { return regionUnreadable_.load(); }
   bool OverviewOnly() const { return overviewOnly_; }
   bool Dragging() const { return dragging_; }
   const PictureBytes& Overview() const { return overview_; }
@@ -260,6 +263,7 @@ class ImageRenderer {
   int displayW_ = 0, displayH_ = 0;     // the view size it was made for
   std::vector<uint8_t> workerBuffer_;   // under g_RereadMutex
   std::atomic<bool> ready_{false};
+  std::atomic<bool> regionUnreadable_{false};
   std::unique_ptr<RasterFile> raster_;
   double s_ = 1.0;
   double requestedScale_ = 1.0;
