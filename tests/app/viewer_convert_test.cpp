@@ -1,0 +1,355 @@
+// The 8-bit conversion in the real window: it runs on a thread of its own,
+// so the window keeps its timers while the gauge follows the rows; Esc
+// cancels it without a trace; a failure inside it is a message, not the
+// end of the program; a program closing mid-conversion does not wait for
+// it; and a paletted raster keeps its colours.
+//
+// The conversion is held at known points through its checkpoint; nothing
+// here guesses how long a file takes to convert.
+#include <gdal.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <wx/timer.h>
+
+#include "app/CommandIds.h"
+#include "app/Dialogs.h"
+#include "app/MainFrame.h"
+#include "app/PixelwharfDoc.h"
+#include "app/PixelwharfView.h"
+#include "app/StatusBar.h"
+#include "raster/EightBitConversion.h"
+#include "tests/app/viewer_gui.h"
+#include "tests/raster/fixtures.h"
+
+namespace viewergui {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Holds the converting thread at its checkpoint number `at` (1 for the
+// first slice of rows) until released; `heedCancel` lets a cancel through,
+// as the conversion's own reads do, and without it the hold stands for a
+// GDAL call that does not look at the cancel. `Throw` makes it throw
+// instead. The thread shares the state, so a hold may go before a thread
+// that was let go has left it.
+class Hold {
+ public:
+  explicit Hold(int at, bool heedCancel = true) : s_(std::make_shared<State>()) {
+    s_->at = at;
+    s_->heedCancel = heedCancel;
+    pw::SetConversionCheckpoint([s = s_](int rows, const std::atomic<bool>* cancel) {
+      std::unique_lock<std::mutex> lock(s->mutex);
+      if (++s->arrivals != s->at) return;
+      s->heldAtRows = rows;
+      s->held = true;
+      s->cv.notify_all();
+      if (s->fault) {
+        s->left = true;
+        s->fault();
+      }
+      // Let go in the end all the same: a conversion wrongly run on the UI
+      // thread would wait here for a release that thread never gives.
+      const auto giveUp = Clock::now() + std::chrono::seconds(20);
+      while (!s->released && !(s->heedCancel && cancel && cancel->load()) && Clock::now() < giveUp)
+        s->cv.wait_for(lock, std::chrono::milliseconds(5));
+      s->left = true;
+      s->cv.notify_all();
+    });
+  }
+  ~Hold() {
+    pw::SetConversionCheckpoint({});
+    Release();
+  }
+  void Throw(std::function<void()> fault) {
+    std::lock_guard<std::mutex> lock(s_->mutex);
+    s_->fault = std::move(fault);
+  }
+  // Runs the UI's event loop until the thread is held there (generous
+  // deadline: the machine may be slow and busy).
+  bool WaitHeld() {
+    const auto end = Clock::now() + std::chrono::seconds(60);
+    while (Clock::now() < end) {
+      {
+        std::lock_guard<std::mutex> lock(s_->mutex);
+        if (s_->held) return true;
+      }
+      Pump(10ms);
+    }
+    return false;
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lock(s_->mutex);
+    s_->released = true;
+    s_->cv.notify_all();
+  }
+  // Waits (without the UI's loop) until the thread has gone on from here.
+  bool WaitLeft() {
+    std::unique_lock<std::mutex> lock(s_->mutex);
+    return s_->cv.wait_for(lock, std::chrono::seconds(60), [this] { return s_->left; });
+  }
+  int HeldAtRows() {
+    std::lock_guard<std::mutex> lock(s_->mutex);
+    return s_->heldAtRows;
+  }
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::condition_variable cv;
+    int at = 0;
+    bool heedCancel = true;
+    std::function<void()> fault;
+    int arrivals = 0;
+    int heldAtRows = -1;
+    bool held = false, left = false, released = false;
+  };
+  std::shared_ptr<State> s_;
+};
+
+// Answers the save dialog with `target`.
+void AnswerSave(const std::string& target) {
+  pw::SetFileDialogHook([target](const pw::FileDialogRequest&) {
+    return wxString::FromUTF8(target).ToStdWstring();
+  });
+}
+
+// Runs the event loop until the document's conversion has ended.
+bool WaitConversionEnded() {
+  const auto end = Clock::now() + std::chrono::seconds(120);
+  while (Doc()->IsConverting() && Clock::now() < end) Pump(10ms);
+  return !Doc()->IsConverting();
+}
+
+// What a conversion leaves in a folder besides the given files: working
+// files of an output, anything else new.
+std::vector<std::string> Leftovers(const std::string& folder, const std::vector<std::string>& known) {
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (std::find(known.begin(), known.end(), name) == known.end()) found.push_back(name);
+  }
+  return found;
+}
+
+Clock::duration LongestGap(std::vector<Clock::time_point> moments) {
+  std::sort(moments.begin(), moments.end());
+  Clock::duration longest{};
+  for (size_t i = 1; i < moments.size(); ++i) longest = std::max(longest, moments[i] - moments[i - 1]);
+  return longest;
+}
+
+// A 16-bit image of 3000 x 2000 pixels: 12 MB of samples, read in slices
+// of about 8 MB, so the conversion stops at two checkpoints at least.
+class ConvertFolder {
+ public:
+  ConvertFolder() {
+    input = dir.File("big16.tif");
+    pwtest::WriteRaster(input, 3000, 2000, 1, GDT_UInt16,
+                        [](int x, int t, int) { return 100 + x * 3 + t * 5; });
+  }
+  pwtest::ScratchDir dir;
+  std::string input;
+};
+
+TEST(ViewerConvert, RunsOffTheUiThreadWithTheGaugeFollowing) {
+  ConvertFolder folder;
+  OpenThroughDialog(folder.input);
+  Messages().clear();
+  const std::string out = folder.dir.File("big16_8.tif");
+  Hold hold(2);
+  std::vector<Clock::time_point> ticks;
+  wxTimer timer;
+  timer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) { ticks.push_back(Clock::now()); });
+  timer.Start(20);
+  const Clock::time_point begin = Clock::now();
+  AnswerSave(out);
+  Frame()->DoCommand(pw::cmd::ID_BUTTON_CVT2EIGHT);
+  pw::SetFileDialogHook({});
+  ASSERT_TRUE(Doc()->IsConverting()) << "the command returned with the conversion still going";
+  ASSERT_TRUE(hold.WaitHeld());
+  // Held after the first slice: the gauge shows part of the work, and the
+  // command stays disabled meanwhile.
+  Pump(400ms);
+  const int heldRows = hold.HeldAtRows();
+  EXPECT_GT(heldRows, 0);
+  EXPECT_LT(heldRows, 2000);
+  EXPECT_EQ(Frame()->GetProgressBar()->GetRangeMax(), 2000);
+  EXPECT_EQ(Frame()->GetProgressBar()->GetPos(), heldRows) << "the gauge follows the rows";
+  Frame()->RefreshCommandStates();
+  EXPECT_FALSE(Frame()->IsCommandEnabled(pw::cmd::ID_BUTTON_CVT2EIGHT));
+  EXPECT_TRUE(Messages().empty());
+  hold.Release();
+  ASSERT_TRUE(WaitConversionEnded());
+  Pump(50ms);
+  timer.Stop();
+  ticks.push_back(begin);
+  ticks.push_back(Clock::now());
+  const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(LongestGap(ticks));
+  EXPECT_LE(gap.count(), 250) << "the UI thread's timer waited that long during the conversion";
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_EQ(Messages()[0], wxString::FromUTF8("任务完成！"));
+  EXPECT_EQ(Frame()->GetProgressBar()->GetPos(), 2000) << "the gauge ends full";
+  int w = 0, h = 0, type = 0;
+  const std::vector<double> got = pwtest::ReadBand(out, 0, &w, &h, &type);
+  EXPECT_EQ(w, 3000);
+  EXPECT_EQ(h, 2000);
+  EXPECT_EQ(type, GDT_Byte);
+  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(*std::max_element(got.begin(), got.end()), 254);
+  Frame()->RefreshCommandStates();
+  EXPECT_TRUE(Frame()->IsCommandEnabled(pw::cmd::ID_BUTTON_CVT2EIGHT));
+}
+
+// Esc stops a conversion at once: no message, nothing left in the folder,
+// and a file already under the target's name untouched.
+TEST(ViewerConvert, EscapeCancelsAndLeavesNothingBehind) {
+  ConvertFolder folder;
+  OpenThroughDialog(folder.input);
+  Messages().clear();
+  const std::string out = folder.dir.File("kept.tif");
+  pwtest::Put(out, "an earlier file");
+  const std::vector<std::string> before = {"big16.tif", "big16.tif.czb", "kept.tif"};
+  Hold hold(2);
+  AnswerSave(out);
+  Frame()->DoCommand(pw::cmd::ID_BUTTON_CVT2EIGHT);
+  pw::SetFileDialogHook({});
+  ASSERT_TRUE(hold.WaitHeld());
+  wxKeyEvent escape(wxEVT_KEY_DOWN);
+  escape.m_keyCode = WXK_ESCAPE;
+  escape.SetEventObject(View());
+  const Clock::time_point pressed = Clock::now();
+  View()->GetEventHandler()->ProcessEvent(escape);
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - pressed);
+  EXPECT_LT(took.count(), 250) << "Esc waited for the conversion";
+  ASSERT_TRUE(WaitConversionEnded());
+  Pump(100ms);
+  EXPECT_TRUE(Messages().empty()) << Messages().front();
+  EXPECT_TRUE(pwtest::Contents(out) == "an earlier file") << "the file under the target's name changed";
+  EXPECT_EQ(Leftovers(folder.dir.Path(), before), std::vector<std::string>{});
+  EXPECT_EQ(Frame()->GetProgressBar()->GetPos(), 0) << "the gauge is cleared";
+  EXPECT_NE(View()->GetRenderer(), nullptr) << "the image stays shown";
+}
+
+// A fault thrown inside the conversion's thread is a failed conversion with
+// its reason; the window stays, and so does the image.
+TEST(ViewerConvert, FaultsInTheThreadAreReportedAndTheWindowStays) {
+  ConvertFolder folder;
+  OpenThroughDialog(folder.input);
+  const struct {
+    std::function<void()> fault;
+    const char* message;
+  } cases[] = {
+      {[] { throw std::bad_alloc(); }, "转换失败：内存不足"},
+      {[] { throw std::runtime_error("磁盘出错"); }, "转换失败：磁盘出错"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    Messages().clear();
+    Hold hold(1);
+    hold.Throw(c.fault);
+    AnswerSave(folder.dir.File("faulty.tif"));
+    Frame()->DoCommand(pw::cmd::ID_BUTTON_CVT2EIGHT);
+    pw::SetFileDialogHook({});
+    ASSERT_TRUE(WaitConversionEnded());
+    Pump(50ms);
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0], wxString::FromUTF8(c.message));
+    EXPECT_FALSE(pwtest::Exists(folder.dir.File("faulty.tif")));
+    EXPECT_EQ(Leftovers(folder.dir.Path(), {"big16.tif", "big16.tif.czb"}),
+              std::vector<std::string>{});
+    ASSERT_NE(Frame(), nullptr);
+    EXPECT_TRUE(Frame()->IsShown());
+    EXPECT_EQ(View()->GetRenderer()->ImageWidth(), 3000);
+  }
+}
+
+// The document goes (the program closes) while its conversion runs: a
+// conversion that sees the cancel ends with it and nothing is left; one
+// inside a call that does not look at the cancel is not waited for beyond
+// a moment, its output is removed and the program's end is asked for.
+TEST(ViewerConvert, ClosingMidConversionEndsPromptlyAndLeavesNothing) {
+  ConvertFolder folder;
+  const std::vector<std::string> before = {"big16.tif", "big16.tif.czb"};
+  for (const bool heedsCancel : {true, false}) {
+    SCOPED_TRACE(heedsCancel ? "cancellable" : "inside an uninterruptible call");
+    int exits = 0;
+    CPixelwharfDoc::SetUnfinishedConversionExit([&] { ++exits; });
+    auto doc = std::make_unique<CPixelwharfDoc>();
+    doc->OnImageOpened(wxString::FromUTF8(folder.input).ToStdWstring(),
+                       CPixelwharfDoc::OpenOutcome::Opened);
+    Hold hold(2, heedsCancel);
+    AnswerSave(folder.dir.File("closing.tif"));
+    doc->ConvertTo8Bit();
+    pw::SetFileDialogHook({});
+    ASSERT_TRUE(hold.WaitHeld());
+    EXPECT_FALSE(Leftovers(folder.dir.Path(), before).empty()) << "the output is being written";
+    const Clock::time_point closing = Clock::now();
+    doc.reset();
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - closing);
+    EXPECT_LT(took.count(), 500) << "the document waited that long for its conversion";
+    EXPECT_EQ(exits, heedsCancel ? 0 : 1);
+    EXPECT_EQ(Leftovers(folder.dir.Path(), before), std::vector<std::string>{});
+    // The abandoned thread goes on once its call returns, and removes what
+    // it would have written.
+    hold.Release();
+    ASSERT_TRUE(hold.WaitLeft());
+    const auto end = Clock::now() + std::chrono::seconds(60);
+    while (!Leftovers(folder.dir.Path(), before).empty() && Clock::now() < end) Pump(10ms);
+    EXPECT_EQ(Leftovers(folder.dir.Path(), before), std::vector<std::string>{});
+    EXPECT_FALSE(pwtest::Exists(folder.dir.File("closing.tif")));
+  }
+  CPixelwharfDoc::SetUnfinishedConversionExit({});
+}
+
+// A paletted GeoTIFF written by GDAL converts with its colours: red and
+// blue classes stay red and blue, not grey indices 0 and 1.
+TEST(ViewerConvert, PalettedGeoTiffKeepsItsColours) {
+  pwtest::ScratchDir dir;
+  const std::string map = dir.File("classes.tif");
+  pwtest::WriteRaster(map, 80, 40, 1, GDT_Byte, [](int x, int, int) { return x < 40 ? 0 : 1; });
+  pwtest::SetPalette(map, {{255, 0, 0, 255}, {0, 0, 255, 255}});
+  OpenThroughDialog(map);
+  for (const char* name : {"classes_8.tif", "classes_8.jpg"}) {
+    SCOPED_TRACE(name);
+    Messages().clear();
+    const std::string out = dir.File(name);
+    AnswerSave(out);
+    Frame()->DoCommand(pw::cmd::ID_BUTTON_CVT2EIGHT);
+    pw::SetFileDialogHook({});
+    ASSERT_TRUE(WaitConversionEnded());
+    Pump(50ms);
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0], wxString::FromUTF8("任务完成！"));
+    // The colours as GDAL sees them: ImageMagick would do too, but GDAL
+    // reads both the palette and the expanded form.
+    const std::string rgb = dir.File(std::string(name) + ".rgb.tif");
+    ASSERT_EQ(pwtest::Run("gdal_translate -q -expand rgb '" + out + "' '" + rgb + "' 2>/dev/null || "
+                          "gdal_translate -q '" + out + "' '" + rgb + "'"),
+              0);
+    int bands = 0;
+    std::vector<std::vector<double>> colour(3);
+    for (int b = 0; b < 3; ++b) colour[size_t(b)] = pwtest::ReadBand(rgb, b, nullptr, nullptr, nullptr, &bands);
+    ASSERT_EQ(bands, 3);
+    const size_t left = 20 * 80 + 10, right = 20 * 80 + 70;
+    EXPECT_NEAR(colour[0][left], 255, 8);
+    EXPECT_NEAR(colour[2][left], 0, 8);
+    EXPECT_NEAR(colour[0][right], 0, 8);
+    EXPECT_NEAR(colour[2][right], 255, 8);
+  }
+}
+
+}  // namespace
+}  // namespace viewergui
