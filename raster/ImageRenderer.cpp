@@ -1,6 +1,7 @@
 #include "raster/ImageRenderer.h"
 
 #include <cpl_conv.h>
+#include <sys/mman.h>
 #include <gdal.h>
 
 #include <algorithm>
@@ -12,6 +13,16 @@
 #include "raster/StretchTable.h"
 
 namespace pw {
+
+void* AllocateLargePages(size_t bytes) {
+  constexpr size_t kPage = size_t(2) << 20;
+  const size_t rounded = (bytes + kPage - 1) / kPage * kPage;
+  void* p = std::aligned_alloc(kPage, rounded);
+  // A hint: where the kernel's transparent huge pages are off, the memory
+  // simply comes in small pages.
+  if (p) madvise(p, rounded, MADV_HUGEPAGE);
+  return p;
+}
 
 std::mutex g_RereadMutex;
 std::mutex g_DisplayBufferMutex;
