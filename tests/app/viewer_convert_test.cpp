@@ -31,6 +31,7 @@
 #include "app/PixelwharfView.h"
 #include "app/StatusBar.h"
 #include "raster/EightBitConversion.h"
+#include "tests/app/conversion_hold.h"
 #include "tests/app/viewer_gui.h"
 #include "tests/raster/fixtures.h"
 
@@ -38,86 +39,7 @@ namespace viewergui {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Holds the converting thread at its checkpoint number `at` (1 for the
-// first slice of rows) until released; `heedCancel` lets a cancel through,
-// as the conversion's own reads do, and without it the hold stands for a
-// GDAL call that does not look at the cancel. `Throw` makes it throw
-// instead. The thread shares the state, so a hold may go before a thread
-// that was let go has left it.
-class Hold {
- public:
-  explicit Hold(int at, bool heedCancel = true) : s_(std::make_shared<State>()) {
-    s_->at = at;
-    s_->heedCancel = heedCancel;
-    pw::SetConversionCheckpoint([s = s_](int rows, const std::atomic<bool>* cancel) {
-      std::unique_lock<std::mutex> lock(s->mutex);
-      if (++s->arrivals != s->at) return;
-      s->heldAtRows = rows;
-      s->held = true;
-      s->cv.notify_all();
-      if (s->fault) {
-        s->left = true;
-        s->fault();
-      }
-      // Let go in the end all the same: a conversion wrongly run on the UI
-      // thread would wait here for a release that thread never gives.
-      const auto giveUp = Clock::now() + std::chrono::seconds(20);
-      while (!s->released && !(s->heedCancel && cancel && cancel->load()) && Clock::now() < giveUp)
-        s->cv.wait_for(lock, std::chrono::milliseconds(5));
-      s->left = true;
-      s->cv.notify_all();
-    });
-  }
-  ~Hold() {
-    pw::SetConversionCheckpoint({});
-    Release();
-  }
-  void Throw(std::function<void()> fault) {
-    std::lock_guard<std::mutex> lock(s_->mutex);
-    s_->fault = std::move(fault);
-  }
-  // Runs the UI's event loop until the thread is held there (generous
-  // deadline: the machine may be slow and busy).
-  bool WaitHeld() {
-    const auto end = Clock::now() + std::chrono::seconds(60);
-    while (Clock::now() < end) {
-      {
-        std::lock_guard<std::mutex> lock(s_->mutex);
-        if (s_->held) return true;
-      }
-      Pump(10ms);
-    }
-    return false;
-  }
-  void Release() {
-    std::lock_guard<std::mutex> lock(s_->mutex);
-    s_->released = true;
-    s_->cv.notify_all();
-  }
-  // Waits (without the UI's loop) until the thread has gone on from here.
-  bool WaitLeft() {
-    std::unique_lock<std::mutex> lock(s_->mutex);
-    return s_->cv.wait_for(lock, std::chrono::seconds(60), [this] { return s_->left; });
-  }
-  int HeldAtRows() {
-    std::lock_guard<std::mutex> lock(s_->mutex);
-    return s_->heldAtRows;
-  }
-
- private:
-  struct State {
-    std::mutex mutex;
-    std::condition_variable cv;
-    int at = 0;
-    bool heedCancel = true;
-    std::function<void()> fault;
-    int arrivals = 0;
-    int heldAtRows = -1;
-    bool held = false, left = false, released = false;
-  };
-  std::shared_ptr<State> s_;
-};
+using pwtest::Hold;
 
 // Answers the save dialog with `target`.
 void AnswerSave(const std::string& target) {
@@ -169,7 +91,7 @@ TEST(ViewerConvert, RunsOffTheUiThreadWithTheGaugeFollowing) {
   OpenThroughDialog(folder.input);
   Messages().clear();
   const std::string out = folder.dir.File("big16_8.tif");
-  Hold hold(2);
+  Hold hold(2, [] { Pump(10ms); });
   std::vector<Clock::time_point> ticks;
   wxTimer timer;
   timer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) { ticks.push_back(Clock::now()); });
@@ -222,7 +144,7 @@ TEST(ViewerConvert, EscapeCancelsAndLeavesNothingBehind) {
   const std::string out = folder.dir.File("kept.tif");
   pwtest::Put(out, "an earlier file");
   const std::vector<std::string> before = {"big16.tif", "big16.tif.czb", "kept.tif"};
-  Hold hold(2);
+  Hold hold(2, [] { Pump(10ms); });
   AnswerSave(out);
   Frame()->DoCommand(pw::cmd::ID_BUTTON_CVT2EIGHT);
   pw::SetFileDialogHook({});
@@ -258,7 +180,7 @@ TEST(ViewerConvert, FaultsInTheThreadAreReportedAndTheWindowStays) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
     Messages().clear();
-    Hold hold(1);
+    Hold hold(1, [] { Pump(10ms); });
     hold.Throw(c.fault);
     AnswerSave(folder.dir.File("faulty.tif"));
     Frame()->DoCommand(pw::cmd::ID_BUTTON_CVT2EIGHT);
@@ -290,7 +212,7 @@ TEST(ViewerConvert, ClosingMidConversionEndsPromptlyAndLeavesNothing) {
     auto doc = std::make_unique<CPixelwharfDoc>();
     doc->OnImageOpened(wxString::FromUTF8(folder.input).ToStdWstring(),
                        CPixelwharfDoc::OpenOutcome::Opened);
-    Hold hold(2, heedsCancel);
+    Hold hold(2, [] { Pump(10ms); }, heedsCancel);
     AnswerSave(folder.dir.File("closing.tif"));
     doc->ConvertTo8Bit();
     pw::SetFileDialogHook({});
