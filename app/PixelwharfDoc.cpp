@@ -85,12 +85,14 @@ constexpr auto kConversionExitWait = std::chrono::milliseconds(250);
 // The program's own end when a conversion cannot be waited for: what is to
 // be saved has been by now (settings, window, recent files); the thread is
 // still inside GDAL, so nothing may tear the library down under it.
+void EndProgramNow() {
+  if (wxConfigBase* config = wxConfigBase::Get(false)) config->Flush();
+  std::fflush(nullptr);
+  std::_Exit(0);
+}
+
 std::function<void()>& UnfinishedConversionExit() {
-  static std::function<void()> exit = [] {
-    if (wxConfigBase* config = wxConfigBase::Get(false)) config->Flush();
-    std::fflush(nullptr);
-    std::_Exit(0);
-  };
+  static std::function<void()> exit = EndProgramNow;
   return exit;
 }
 
@@ -113,7 +115,7 @@ struct CPixelwharfDoc::ConversionJob {
 };
 
 void CPixelwharfDoc::SetUnfinishedConversionExit(std::function<void()> exit) {
-  UnfinishedConversionExit() = std::move(exit);
+  UnfinishedConversionExit() = exit ? std::move(exit) : EndProgramNow;
 }
 
 void CPixelwharfDoc::ConvertTo8Bit() {
@@ -229,5 +231,5 @@ void CPixelwharfDoc::AbandonConversion() {
   // has written and end without it.
   job->conversion.RemovePartialOutput();
   job->thread.detach();
-  if (UnfinishedConversionExit()) UnfinishedConversionExit()();
+  UnfinishedConversionExit()();
 }

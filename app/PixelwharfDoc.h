@@ -49,7 +49,8 @@ class CPixelwharfDoc : public wxEvtHandler {
 
   // What ends the program when it closes while a conversion is inside a
   // call that cannot be interrupted: its partial output is removed first,
-  // and the thread is not waited for. Tests replace it.
+  // and the thread is not waited for. Tests replace it; empty puts the
+  // program's own back.
   static void SetUnfinishedConversionExit(std::function<void()> exit);
 
  protected:

@@ -1,8 +1,8 @@
 // The 8-bit conversion in the real window: it runs on a thread of its own,
 // so the window keeps its timers while the gauge follows the rows; Esc
 // cancels it without a trace; a failure inside it is a message, not the
-// end of the program; a program closing mid-conversion does not wait for
-// it; and a paletted raster keeps its colours.
+// end of the program; and a paletted raster keeps its colours. Closing
+// mid-conversion: convert_close_test.cpp.
 //
 // The conversion is held at known points through its checkpoint; nothing
 // here guesses how long a file takes to convert.
@@ -196,44 +196,6 @@ TEST(ViewerConvert, FaultsInTheThreadAreReportedAndTheWindowStays) {
     EXPECT_TRUE(Frame()->IsShown());
     EXPECT_EQ(View()->GetRenderer()->ImageWidth(), 3000);
   }
-}
-
-// The document goes (the program closes) while its conversion runs: a
-// conversion that sees the cancel ends with it and nothing is left; one
-// inside a call that does not look at the cancel is not waited for beyond
-// a moment, its output is removed and the program's end is asked for.
-TEST(ViewerConvert, ClosingMidConversionEndsPromptlyAndLeavesNothing) {
-  ConvertFolder folder;
-  const std::vector<std::string> before = {"big16.tif", "big16.tif.czb"};
-  for (const bool heedsCancel : {true, false}) {
-    SCOPED_TRACE(heedsCancel ? "cancellable" : "inside an uninterruptible call");
-    int exits = 0;
-    CPixelwharfDoc::SetUnfinishedConversionExit([&] { ++exits; });
-    auto doc = std::make_unique<CPixelwharfDoc>();
-    doc->OnImageOpened(wxString::FromUTF8(folder.input).ToStdWstring(),
-                       CPixelwharfDoc::OpenOutcome::Opened);
-    Hold hold(2, [] { Pump(10ms); }, heedsCancel);
-    AnswerSave(folder.dir.File("closing.tif"));
-    doc->ConvertTo8Bit();
-    pw::SetFileDialogHook({});
-    ASSERT_TRUE(hold.WaitHeld());
-    EXPECT_FALSE(Leftovers(folder.dir.Path(), before).empty()) << "the output is being written";
-    const Clock::time_point closing = Clock::now();
-    doc.reset();
-    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - closing);
-    EXPECT_LT(took.count(), 500) << "the document waited that long for its conversion";
-    EXPECT_EQ(exits, heedsCancel ? 0 : 1);
-    EXPECT_EQ(Leftovers(folder.dir.Path(), before), std::vector<std::string>{});
-    // The abandoned thread goes on once its call returns, and removes what
-    // it would have written.
-    hold.Release();
-    ASSERT_TRUE(hold.WaitLeft());
-    const auto end = Clock::now() + std::chrono::seconds(60);
-    while (!Leftovers(folder.dir.Path(), before).empty() && Clock::now() < end) Pump(10ms);
-    EXPECT_EQ(Leftovers(folder.dir.Path(), before), std::vector<std::string>{});
-    EXPECT_FALSE(pwtest::Exists(folder.dir.File("closing.tif")));
-  }
-  CPixelwharfDoc::SetUnfinishedConversionExit({});
 }
 
 // A paletted GeoTIFF written by GDAL converts with its colours: red and
