@@ -23,6 +23,8 @@
 namespace {
 // Steps of the status bar's gauge while an image opens.
 constexpr int kOpenProgressRange = 1000;
+// The status text while the file would not give the region shown.
+constexpr char kRegionUnreadable[] = "无法读取这一区域的影像，显示的是概览";
 }  // namespace
 
 // What the display engine asks of the window.
@@ -194,6 +196,8 @@ bool CPixelwharfView::CancelOpening() {
 
 void CPixelwharfView::OnKeyDown(wxKeyEvent& event) {
   if (event.GetKeyCode() == WXK_ESCAPE && CancelOpening()) return;
+  // Esc also stops an 8-bit conversion in progress.
+  if (event.GetKeyCode() == WXK_ESCAPE && m_document && m_document->CancelConversion()) return;
   event.Skip();
 }
 
@@ -203,6 +207,18 @@ void CPixelwharfView::OnRereadDone() {
   if (!m_renderer || !m_renderer->Ready()) return;
   m_renderer->SetOverviewOnly(false);
   m_renderer->Render();
+  // A region the file would not give shows the overview's coarser picture;
+  // the status bar says why, until a later re-read reads again.
+  const wxString unreadable = wxString::FromUTF8(kRegionUnreadable);
+  if (pw::StatusElement* pane = m_frame ? m_frame->GetStatusElement(0) : nullptr) {
+    if (m_renderer->RegionUnreadable()) {
+      pane->SetText(unreadable);
+      pane->Redraw();
+    } else if (pane->GetText() == unreadable) {
+      pane->SetText(wxString());
+      pane->Redraw();
+    }
+  }
 }
 
 void CPixelwharfView::OnDraw(wxDC& dc) {

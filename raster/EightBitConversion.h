@@ -4,9 +4,11 @@
 // message boxes stay in the document.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +33,12 @@ uint64_t ComputeMemoryCap(uint64_t usable);
 bool ComputeBlockLayout(uint64_t available, int width, int height, int bytesPerPixel,
                         BlockLayout& layout);
 
+// Tests hold a conversion at a known point: called on the converting thread
+// before each slice of rows is read, with the rows done so far (as the
+// gauge counts them) and the conversion's cancel flag. Empty: nothing.
+using ConversionCheckpoint = std::function<void(int rowsDone, const std::atomic<bool>* cancel)>;
+void SetConversionCheckpoint(ConversionCheckpoint checkpoint);
+
 class EightBitConversion {
  public:
   EightBitConversion() = default;
@@ -39,15 +47,26 @@ class EightBitConversion {
   EightBitConversion& operator=(const EightBitConversion&) = delete;
 
   // Converts `inputPath` into an 8-bit `outputPath` whose format follows its
-  // extension. `progress` gets SetProgress(rows done, height) after every
-  // pass and `rowsDone` the same count for the status-bar gauge (either may
-  // be null). The output takes `outputPath`'s place only once it is
-  // complete: a file already there is replaced then, and on any failure
-  // (false, with `error` set) it is left as it was and nothing of the
-  // partial output remains.
+  // extension. `progress` gets SetProgress(rows written, height) after every
+  // pass; `rowsDone` hears, for the status-bar gauge, how far the work has
+  // come in rows of the image (rows read and rows written count half each),
+  // after every slice of rows, first with 0 (either may be null; both are
+  // called on the converting thread). The output takes `outputPath`'s place
+  // only once it is complete: a file already there is replaced then, and on
+  // any failure (false, with `error` set) it is left as it was and nothing
+  // of the partial output remains. `cancel`, when it becomes true, stops
+  // the conversion at its next slice of rows, as a failure ("已取消").
+  //
+  // A palette image keeps its colours: 8-bit indices pass through with
+  // their colour table into a format that holds one, and are otherwise (and
+  // 16-bit indices always) expanded to red, green and blue.
   bool Run(const std::string& inputPath, const std::string& outputPath,
            CProgressInterface* progress, const std::function<void(int)>& rowsDone,
-           std::string& error);
+           std::string& error, const std::atomic<bool>* cancel = nullptr);
+
+  // Removes what the output has written so far; callable from any thread
+  // while Run goes on (for a program that ends without waiting for it).
+  void RemovePartialOutput();
 
   // Sizes and allocates the block buffers for the open input.
   bool AllocateBlockBuffers();
@@ -59,12 +78,31 @@ class EightBitConversion {
   // Tests set this to force several blocks and passes on a small image.
   std::optional<BlockLayout> layoutOverride;
 
+  // Rows per read or write call, and so how often a cancel is seen; tests
+  // make it small.
+  int sliceRows = 0;
+
   int rowsPerBlock = 256;
   int blockCount = 0;
   int width = 0, height = 0, bandCount = 0;
   int bytesPerPixel = 0, bytesPerSample = 0;
   std::vector<std::vector<uint8_t>> blockBuffers;
   std::unique_ptr<RasterFile> input, output;
+  // The input's colour table (red, green, blue, alpha per entry) when band
+  // 1 holds palette indices; whether they are expanded to three bands.
+  std::vector<uint8_t> palette;
+  bool expandPalette = false;
+
+ private:
+  bool Convert(const std::string& inputPath, const std::string& outputPath,
+               CProgressInterface* progress, const std::function<void(int)>& rowsDone,
+               std::string& error, const std::atomic<bool>* cancel);
+  // Opens the input: with the stretch for 16-bit samples, without it for
+  // palette indices, which are colours and not values to stretch.
+  bool OpenInput(const std::string& inputPath, std::string& error);
+
+  std::mutex partialMutex_;
+  std::vector<std::string> partialFiles_;  // under partialMutex_
 };
 
 }  // namespace pw

@@ -1,6 +1,7 @@
 #include "raster/ImageRenderer.h"
 
 #include <cpl_conv.h>
+#include <sys/mman.h>
 #include <gdal.h>
 
 #include <algorithm>
@@ -12,6 +13,16 @@
 #include "raster/StretchTable.h"
 
 namespace pw {
+
+void* AllocateLargePages(size_t bytes) {
+  constexpr size_t kPage = size_t(2) << 20;
+  const size_t rounded = (bytes + kPage - 1) / kPage * kPage;
+  void* p = std::aligned_alloc(kPage, rounded);
+  // A hint: where the kernel's transparent huge pages are off, the memory
+  // simply comes in small pages.
+  if (p) madvise(p, rounded, MADV_HUGEPAGE);
+  return p;
+}
 
 std::mutex g_RereadMutex;
 std::mutex g_DisplayBufferMutex;
@@ -639,7 +650,7 @@ int ImageRenderer::Reread(const std::atomic<bool>* abort) {
   const int bw = 3 * p.W, bh = 3 * p.H;
   workerBuffer_.assign(size_t(bw) * bh * 3, kBackground);
 
-  bool aborted = false;
+  bool aborted = false, unreadable = false;
   if (ovScale_ < 1 && ovScale_ < p.s && raster_) {
     // The overview is coarser than the screen: read the part of the file
     // that the 3W x 3H buffer shows. The window is cut at whole source
@@ -670,6 +681,12 @@ int ImageRenderer::Reread(const std::atomic<bool>* abort) {
     if (rc == 0 && !aborted)
       ScaleBlitBands(raw.data(), ow, oh, used, ow, oh, workerBuffer_.data(), bw, bh, destX, destY,
                      destX + ow, destY + oh);
+    unreadable = rc != 0 && !aborted;
+    // A region the file would not give keeps the overview's picture of it,
+    // coarse but there, rather than turning into background.
+    if (unreadable && !overview_.empty())
+      ScaleBlitRgb(overview_.data(), ovW_, ovH_, 0, 0, ovW_, ovH_, workerBuffer_.data(), bw, bh,
+                   p.W + p.x, p.H + p.y, p.W + p.x + p.w, p.H + p.y + p.h);
   } else if (!overview_.empty()) {
     ScaleBlitRgb(overview_.data(), ovW_, ovH_, 0, 0, ovW_, ovH_, workerBuffer_.data(), bw, bh,
                  p.W + p.x, p.H + p.y, p.W + p.x + p.w, p.H + p.y + p.h);
@@ -684,6 +701,7 @@ int ImageRenderer::Reread(const std::atomic<bool>* abort) {
   }
   std::lock_guard<std::mutex> lock(placementMutex_);
   if (p.generation != requestGeneration_) return 0;
+  regionUnreadable_ = unreadable;
   ready_ = true;
   return 1;
 }

@@ -367,7 +367,45 @@ bool RasterFile::Create(const std::string& path, const int& width, const int& he
   return true;
 }
 
-bool RasterFile::CommitOutput() {
+namespace {
+int StopWhenCancelled(double, const char*, void* data) {
+  const auto* cancel = static_cast<const std::atomic<bool>*>(data);
+  return cancel && cancel->load(std::memory_order_relaxed) ? FALSE : TRUE;
+}
+}  // namespace
+
+bool RasterFile::FlushOutput() {
+  if (!dataset_) return false;
+  GdalErrorScope errors;
+  dataset_->FlushCache(false);
+  return !errors.Failed();
+}
+
+std::vector<std::string> RasterFile::OutputFiles() const {
+  std::vector<std::string> files;
+  if (staged_ && !staged_->WorkingPath().empty()) files.push_back(staged_->WorkingPath());
+  if (!workingPath_.empty()) files.push_back(workingPath_);
+  return files;
+}
+
+bool RasterFile::SetBandPalette(int band, const std::vector<uint8_t>& rgba) {
+  if (!dataset_ || band < 0 || band >= bandCount_ || rgba.size() < 4 ||
+      rgba.size() > size_t(256) * 4)
+    return false;
+  GdalErrorScope errors;
+  GDALColorTable table;
+  for (size_t i = 0; i < rgba.size() / 4; ++i) {
+    const GDALColorEntry e{short(rgba[i * 4]), short(rgba[i * 4 + 1]), short(rgba[i * 4 + 2]),
+                           short(rgba[i * 4 + 3])};
+    table.SetColorEntry(int(i), &e);
+  }
+  GDALRasterBand* b = dataset_->GetRasterBand(band + 1);
+  const bool ok = b->SetColorTable(&table) == CE_None &&
+                  b->SetColorInterpretation(GCI_PaletteIndex) == CE_None;
+  return ok && !errors.Failed();
+}
+
+bool RasterFile::CommitOutput(const std::atomic<bool>* cancel) {
   if (!dataset_ || !staged_) return false;
   GdalErrorScope errors;
   dataset_->FlushCache(false);
@@ -378,9 +416,11 @@ bool RasterFile::CommitOutput() {
     ok = ok && !errors.Failed();
   } else if (ok) {
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(copyDriver_.c_str());
-    GDALDataset* out = driver ? driver->CreateCopy(staged_->WorkingPath().c_str(), dataset_,
-                                                   FALSE, nullptr, nullptr, nullptr)
-                              : nullptr;
+    GDALDataset* out =
+        driver ? driver->CreateCopy(staged_->WorkingPath().c_str(), dataset_, FALSE, nullptr,
+                                    StopWhenCancelled,
+                                    const_cast<std::atomic<bool>*>(cancel))
+               : nullptr;
     ok = out != nullptr && !errors.Failed();
     if (out) GDALClose(GDALDataset::ToHandle(out));
     ok = ok && !errors.Failed();
@@ -400,7 +440,7 @@ bool RasterFile::CommitOutput() {
 
 void RasterFile::DiscardOutput() { Close(); }
 
-bool RasterFile::CopyGeoreferencingFrom(const RasterFile& input) {
+bool RasterFile::CopyGeoreferencingFrom(const RasterFile& input, bool noData) {
   if (!dataset_ || !input.dataset_) return false;
   GdalErrorScope quiet;
   bool ok = true;
@@ -409,7 +449,7 @@ bool RasterFile::CopyGeoreferencingFrom(const RasterFile& input) {
     ok = dataset_->SetGeoTransform(gt) == CE_None && ok;
   if (const OGRSpatialReference* srs = input.dataset_->GetSpatialRef())
     ok = dataset_->SetSpatialRef(srs) == CE_None && ok;
-  for (int b = 0; b < std::min(bandCount_, input.bandCount_); ++b) {
+  for (int b = 0; noData && b < std::min(bandCount_, input.bandCount_); ++b) {
     int has = FALSE;
     const double nodata = input.dataset_->GetRasterBand(b + 1)->GetNoDataValue(&has);
     if (!has || !std::isfinite(nodata)) continue;

@@ -73,7 +73,23 @@ class RasterFile {
   // files GDAL wrote for it, over the target. False when any write failed;
   // the target is then as it was (unless only a side file could not be
   // placed, which LastError() says).
-  bool CommitOutput();
+  // `cancel`, when it becomes true, stops the copy into a format written
+  // only by copying; the commit then fails and leaves nothing behind.
+  bool CommitOutput(const std::atomic<bool>* cancel = nullptr);
+
+  // Writes the output's cached blocks to its file now, so that the commit
+  // has little left to do; false when a write failed.
+  bool FlushOutput();
+
+  // The files an uncommitted output has written so far (its working file,
+  // the temporary GeoTIFF of a copied format), for removal from another
+  // thread when the writer cannot be waited for.
+  std::vector<std::string> OutputFiles() const;
+
+  // Gives band `band` of an output a colour table (red, green, blue, alpha
+  // per entry, at most 256 entries) and marks it as palette indices. False
+  // when the output refused it.
+  bool SetBandPalette(int band, const std::vector<uint8_t>& rgba);
 
   // Closes an output and deletes whatever it wrote (its working file and
   // side files); the target's name is never touched.
@@ -83,7 +99,8 @@ class RasterFile {
   // projection and, band by band, its nodata value, mapped through the
   // input's stretch table when the stretch is active (the value those
   // pixels get in the output). False when the output refused any of them.
-  bool CopyGeoreferencingFrom(const RasterFile& input);
+  // Without `noData`, the nodata values are left out.
+  bool CopyGeoreferencingFrom(const RasterFile& input, bool noData = true);
 
   // Reads the window x0..x1-1, y0..y1-1 (rows from the bottom; may reach
   // beyond the image) at outW x outH pixels into `buffer`, a bottom-up

@@ -159,6 +159,14 @@ class ViewerEnvironment : public ::testing::Environment {
 std::vector<wxString> ViewerEnvironment::messages;
 std::vector<wxString>& Messages() { return ViewerEnvironment::messages; }
 
+// The 8-bit conversion runs on a thread of its own: runs the event loop
+// until it has ended and said how.
+void WaitForConversion() {
+  for (int i = 0; i < 12000 && Doc()->IsConverting(); ++i) Pump(10ms);
+  ASSERT_FALSE(Doc()->IsConverting());
+  Pump(50ms);
+}
+
 // Opens through the document as the ribbon's open command does.
 void OpenThroughDialog(const std::string& path) {
   pw::SetFileDialogHook(
@@ -349,6 +357,7 @@ TEST(Viewer, ConvertsThroughTheOfferedName) {
   });
   Frame()->DoCommand(pw::cmd::ID_BUTTON_CVT2EIGHT);
   pw::SetFileDialogHook({});
+  WaitForConversion();
   EXPECT_EQ(asked.kind, pw::FileDialogRequest::Save);
   EXPECT_EQ(asked.defaultName, "scene_8");
   EXPECT_EQ(asked.defaultDir, wxString::FromUTF8(g_dir->Path())) << "the dialog opens beside the image";
@@ -382,6 +391,7 @@ TEST(Viewer, ConversionFailuresAreReportedAsFailures) {
     });
     Frame()->DoCommand(pw::cmd::ID_BUTTON_CVT2EIGHT);
     pw::SetFileDialogHook({});
+    WaitForConversion();
     ASSERT_EQ(ViewerEnvironment::messages.size(), 1u) << c.what;
     EXPECT_TRUE(ViewerEnvironment::messages[0].StartsWith(wxString::FromUTF8("转换失败："))) << c.what;
     EXPECT_NE(ViewerEnvironment::messages[0], wxString::FromUTF8("任务完成！"));

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -82,7 +83,12 @@ TEST(EightBitConversion, SixteenBitThroughTheStretchInBlocks) {
   std::string error;
   ASSERT_TRUE(cvt.Run(in, out, &progress, [&](int l) { gauge.push_back(l); }, error)) << error;
   EXPECT_EQ(progress.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{200, 300}, {300, 300}}));
-  EXPECT_EQ(gauge, (std::vector<int>{0, 200, 300}));
+  // The gauge counts rows read and rows written half each, slice by slice.
+  ASSERT_FALSE(gauge.empty());
+  EXPECT_EQ(gauge.front(), 0);
+  EXPECT_EQ(gauge.back(), 300);
+  EXPECT_TRUE(std::is_sorted(gauge.begin(), gauge.end()));
+  EXPECT_EQ(std::count(gauge.begin(), gauge.end(), 100), 1) << "two blocks read, none written";
   EXPECT_FALSE(cvt.input);
 
   // The sidecar was written beside the input; the output is its mapping.
@@ -421,6 +427,107 @@ TEST(EightBitConversion, LinkedTargetReplacesTheFileItNames) {
   ASSERT_EQ(got.size(), 100u);
   EXPECT_EQ(got[23], 5);
   EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"in.tif", "link.tif", "real.tif"}));
+}
+
+// A palette image keeps its colours: 8-bit indices pass through with their
+// table into formats that hold one, and become red, green and blue where
+// the format holds none; 16-bit indices (index 300 beside 44, its low
+// byte) always become colours, each its own.
+TEST(EightBitConversion, PaletteImagesKeepTheirColours) {
+  ScratchDir dir;
+  const std::string byteMap = dir.File("classes.tif"), wordMap = dir.File("classes16.tif");
+  pwtest::WriteRaster(byteMap, 30, 20, 1, GDT_Byte, [](int x, int, int) { return x < 15 ? 0 : 1; });
+  pwtest::SetPalette(byteMap, {{255, 0, 0, 255}, {0, 0, 255, 255}});
+  pwtest::WriteRaster(wordMap, 30, 20, 1, GDT_UInt16,
+                      [](int x, int, int) { return x < 15 ? 300 : 44; });
+  std::vector<std::vector<int>> entries(301, {0, 0, 0, 255});
+  entries[44] = {200, 30, 10, 255};
+  entries[300] = {20, 90, 220, 255};
+  pwtest::SetPalette(wordMap, entries);
+
+  const struct {
+    std::string in, out;
+    bool keepsTable;
+    int left[3], right[3];
+    int tolerance;  // JPEG's loss
+  } cases[] = {
+      {byteMap, "b.tif", true, {255, 0, 0}, {0, 0, 255}, 0},
+      {byteMap, "b.png", true, {255, 0, 0}, {0, 0, 255}, 0},
+      {byteMap, "b.bmp", true, {255, 0, 0}, {0, 0, 255}, 0},
+      {byteMap, "b.jpg", false, {255, 0, 0}, {0, 0, 255}, 20},
+      {wordMap, "w.tif", false, {20, 90, 220}, {200, 30, 10}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.out);
+    const std::string out = dir.File(c.out);
+    EightBitConversion cvt;
+    cvt.layoutOverride = BlockLayout{7, 2};
+    cvt.sliceRows = 3;
+    std::string error;
+    ASSERT_TRUE(cvt.Run(c.in, out, nullptr, nullptr, error)) << error;
+    EXPECT_FALSE(pwtest::Exists(c.in + ".czb")) << "indices are not stretched";
+    GDALDatasetH ds = GDALOpen(out.c_str(), GA_ReadOnly);
+    ASSERT_NE(ds, nullptr);
+    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
+    GDALColorTableH table = GDALGetRasterColorTable(band);
+    EXPECT_EQ(table != nullptr, c.keepsTable);
+    EXPECT_EQ(GDALGetRasterCount(ds), c.keepsTable ? 1 : 3);
+    EXPECT_EQ(GDALGetRasterDataType(band), GDT_Byte);
+    // Every pixel's colour: through the table, or the three bands.
+    for (int t = 0; t < 20; ++t) {
+      for (int x = 0; x < 30; ++x) {
+        const int* want = x < 15 ? c.left : c.right;
+        int got[3];
+        if (c.keepsTable) {
+          uint8_t index = 0;
+          ASSERT_EQ(GDALRasterIO(band, GF_Read, x, t, 1, 1, &index, 1, 1, GDT_Byte, 0, 0), CE_None);
+          EXPECT_EQ(index, x < 15 ? 0 : 1) << "indices pass unchanged";
+          const GDALColorEntry* e = GDALGetColorEntry(table, index);
+          ASSERT_NE(e, nullptr);
+          got[0] = e->c1, got[1] = e->c2, got[2] = e->c3;
+        } else {
+          for (int b = 0; b < 3; ++b) {
+            uint8_t v = 0;
+            ASSERT_EQ(GDALRasterIO(GDALGetRasterBand(ds, b + 1), GF_Read, x, t, 1, 1, &v, 1, 1,
+                                   GDT_Byte, 0, 0),
+                      CE_None);
+            got[b] = v;
+          }
+        }
+        if (c.tolerance > 0 && x >= 6 && x < 24) continue;  // JPEG blurs the border's blocks
+        for (int b = 0; b < 3; ++b)
+          ASSERT_NEAR(got[b], want[b], c.tolerance) << x << "," << t << " band " << b;
+      }
+    }
+    GDALClose(ds);
+  }
+}
+
+// A cancel stops the conversion at its next slice of rows; nothing of the
+// output is left, and a file already under the target's name stays.
+TEST(EightBitConversion, CancelStopsAtTheNextSliceAndLeavesNothing) {
+  ScratchDir dir;
+  const std::string in = dir.File("c.tif"), out = dir.File("c_8.png");
+  pwtest::WriteRaster(in, 40, 100, 1, GDT_UInt16, [](int x, int t, int) { return x + t * 40; });
+  pwtest::Put(out, "an earlier file");
+  std::atomic<bool> cancel{false};
+  int slices = 0;
+  pw::SetConversionCheckpoint([&](int, const std::atomic<bool>*) {
+    if (++slices == 3) cancel = true;
+  });
+  EightBitConversion cvt;
+  cvt.layoutOverride = BlockLayout{20, 2};
+  cvt.sliceRows = 5;
+  std::string error;
+  EXPECT_FALSE(cvt.Run(in, out, nullptr, nullptr, error, &cancel));
+  pw::SetConversionCheckpoint({});
+  EXPECT_EQ(error, "已取消");
+  EXPECT_EQ(slices, 3) << "no slice read after the cancel";
+  EXPECT_EQ(pwtest::Contents(out), "an earlier file");
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir.Path())) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"c.tif", "c.tif.czb", "c_8.png"}));
 }
 
 }  // namespace

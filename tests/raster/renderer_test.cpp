@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unistd.h>
 
 #include "fixtures.h"
 #include "raster/StretchTable.h"
@@ -679,3 +680,83 @@ TEST(RendererFlatColours, SolidAndTwoColourPicturesKeepTheirColours) {
     }
   }
 }
+
+namespace {
+
+// Zooms in at the view point (px, py) until the engine reads the file
+// rather than the overview.
+void ZoomPastTheOverview(ImageRenderer& r, const FakeView& view, int px, int py) {
+  for (int i = 0; i < 200 && r.Scale() <= r.OverviewScale(); ++i) r.OnMouseWheel(120, view.At(px, py));
+  ASSERT_GT(r.Scale(), r.OverviewScale());
+  ASSERT_TRUE(r.WaitForRereads(30s));
+  r.SetOverviewOnly(false);
+  r.Render();  // from the display buffer the re-read made
+}
+
+// 16-bit palette indices are read whole: index 300 and index 44 (300's low
+// byte) each show their own colour, in the overview and at full size read
+// from the file, and the readout names the whole index.
+TEST(RendererPalette, SixteenBitIndicesKeepTheirOwnColours) {
+  ScratchDir dir;
+  const std::string map = dir.File("classes16.tif");
+  // Wider than the overview's limit, so full size comes from the file.
+  pwtest::WriteRaster(map, 12000, 300, 1, GDT_UInt16,
+                      [](int x, int, int) { return x < 6000 ? 300 : 44; });
+  std::vector<std::vector<int>> entries(301, {0, 0, 0, 255});
+  entries[44] = {200, 30, 10, 255};
+  entries[300] = {20, 90, 220, 255};
+  pwtest::SetPalette(map, entries);
+
+  FakeView view(400, 100);
+  auto r = Open(view, map);
+  ASSERT_TRUE(r->IsOpen());
+  ASSERT_TRUE(r->Paletted());
+  ASSERT_LT(r->OverviewScale(), 1.0);
+  // Each half's colour at the view point (px, py), by the image column
+  // under it.
+  auto expectColour = [&](int px, int py, const char* where) {
+    const int column = int(std::floor((px - r->X()) / r->Scale()));
+    ASSERT_GT(std::abs(column - 6000), 2) << where << ": too near the border to tell";
+    const std::vector<int>& e = entries[column < 6000 ? 300 : 44];
+    const uint8_t* shown = view.Pixel(px, py);
+    EXPECT_EQ(shown[2], e[0]) << where << " column " << column;
+    EXPECT_EQ(shown[1], e[1]) << where << " column " << column;
+    EXPECT_EQ(shown[0], e[2]) << where << " column " << column;
+  };
+  const int py = view.H - r->Y() - r->DrawnH() / 2;
+  expectColour(100, py, "overview");
+  expectColour(300, py, "overview");
+
+  ZoomPastTheOverview(*r, view, 200, py);
+  expectColour(150, 50, "full size");
+  expectColour(250, 50, "full size");
+  const int column = int(std::floor((150 - r->X()) / r->Scale()));
+  EXPECT_EQ(r->ValueText(150, 50, true), "索引=300 R=20 G=90 B=220") << column;
+}
+
+// A re-read whose file read fails keeps the overview's picture of the
+// region instead of turning it into background, and says so; a later
+// read that succeeds clears that.
+TEST(RendererReread, UnreadableRegionKeepsTheOverview) {
+  ScratchDir dir;
+  const std::string path = dir.File("wide.tif");
+  pwtest::WriteRaster(path, 12000, 300, 1, GDT_Byte,
+                      [](int x, int, int) { return x < 6000 ? 60 : 180; }, "GTiff", {},
+                      {"TILED=YES"});
+  FakeView view(400, 100);
+  auto r = Open(view, path);
+  ASSERT_TRUE(r->WaitForRereads(10s));
+  EXPECT_FALSE(r->RegionUnreadable());
+  // The file loses its pixels under the open engine.
+  ASSERT_EQ(::truncate(path.c_str(), 600), 0);
+  ZoomPastTheOverview(*r, view, 200, view.H - r->Y() - r->DrawnH() / 2);
+  EXPECT_TRUE(r->RegionUnreadable());
+  EXPECT_EQ(view.Pixel(150, 50)[1], 60) << "the overview's picture, not the background";
+  EXPECT_EQ(view.Pixel(250, 50)[1], 180);
+  // Back out to where the overview serves: nothing is unread any more.
+  for (int i = 0; i < 200 && r->Scale() > r->OverviewScale(); ++i) r->OnMouseWheel(-120, view.At(200, 50));
+  ASSERT_TRUE(r->WaitForRereads(30s));
+  EXPECT_FALSE(r->RegionUnreadable());
+}
+
+}  // namespace
