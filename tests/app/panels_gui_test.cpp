@@ -204,6 +204,7 @@ TEST_F(Panels, PerFileProgressStaysInsideTheGroupsShare) {
 TEST_F(Panels, TwoFolderResizeShowsTheGroupPositionsAndEndsFull) {
   Picture(folder + "/d1/a.png", "200x100");
   Picture(folder + "/d1/b.png", "100x200");
+  Picture(folder + "/d1/e.png", "120x90");
   Picture(folder + "/d2/c.png", "200x100");
   ASSERT_NE(Start(), nullptr);
   frame->DoCommand(pw::cmd::ID_BUTTON_RESIZEIMAGES);
@@ -230,6 +231,10 @@ TEST_F(Panels, TwoFolderResizeShowsTheGroupPositionsAndEndsFull) {
   auto at51 = std::find(positions.begin(), positions.end(), 51);
   ASSERT_NE(at51, positions.end());
   EXPECT_TRUE(std::all_of(positions.begin(), at51, [](int p) { return p == 0 || (p >= 1 && p <= 51); }));
+  // The first folder's files move the bar on from its start, inside its
+  // share, before the second folder starts.
+  EXPECT_NE(std::find_if(positions.begin(), at51, [](int p) { return p > 1 && p < 51; }), at51)
+      << "the bar stood still while the first folder's files were done";
   EXPECT_TRUE(std::all_of(at51, positions.end(), [](int p) { return p >= 51; }));
   EXPECT_EQ(positions.back(), 100);
   EXPECT_EQ(gauge->GetValue(), 100);
