@@ -3,6 +3,7 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 #include <wx/toplevel.h>
+#include <wx/window.h>
 
 namespace pw {
 namespace {
@@ -92,6 +93,16 @@ void PinContentSize(wxTopLevelWindow* window, const wxSize& content) {
   // up with: ask the window system directly as well.
   GdkWindow* gdk = gtk_widget_get_window(window->GetHandle());
   if (gdk && gdk_window_is_visible(gdk)) gdk_window_resize(gdk, content.x, content.y);
+}
+
+void LayOutGaugeNow(wxWindow* gauge) {
+  GtkWidget* widget = gauge ? gauge->GetHandle() : nullptr;
+  if (!widget || !gtk_widget_get_realized(widget)) return;
+  GtkAllocation allocation;
+  gtk_widget_get_allocation(widget, &allocation);
+  if (allocation.width <= 1 || allocation.height <= 1) return;
+  gtk_widget_size_allocate(widget, &allocation);
+  gtk_widget_queue_draw(widget);
 }
 
 unsigned long NativeWindowId(wxTopLevelWindow* window) {

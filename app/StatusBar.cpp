@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/CommandIds.h"
+#include "app/NativeWindow.h"
 #include "app/Resources.h"
 
 namespace pw {
@@ -42,6 +43,7 @@ void StatusProgressBar::SetPos(int pos) {
   m_pos = std::clamp(pos, m_min, m_max);
   m_pulsing = false;
   m_gauge->SetValue(std::min(m_pos - m_min, m_gauge->GetRange()));
+  LayOutGaugeNow(m_gauge);
   if (ProgressBarWatch()) ProgressBarWatch()(m_pos);
 }
 

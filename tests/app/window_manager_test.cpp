@@ -178,7 +178,7 @@ class WindowTest : public GuiTest {
  protected:
   // Lets the window manager's answers arrive until done() holds (a holding
   // condition ends the wait at once; a loaded machine answers late).
-  static bool WaitUntil(const std::function<bool()>& done, int ms = 10000) {
+  static bool WaitUntil(const std::function<bool()>& done, int ms = 30000) {
     for (int waited = 0; waited < ms; waited += 20) {
       if (done()) return true;
       Pump(1);
@@ -402,10 +402,9 @@ TEST_F(WindowTest, SavedPlaceOffTheScreenIsBroughtBack) {
       << "[Workspace]\nX=5000\nY=4000\nWidth=3000\nHeight=2500\nMaximized=0\n";
   ASSERT_NE(Start(), nullptr);
   ASSERT_TRUE(WaitUntil([&] { return frame->IsShownOnScreen(); }));
-  Settle();
   const wxRect area = ScreenArea();
-  const wxRect seen = OnScreen(frame);
-  EXPECT_TRUE(area.Contains(seen)) << "at " << seen.x << "," << seen.y << " " << seen.width << "x" << seen.height;
+  EXPECT_TRUE(WaitUntil([&] { return !OnScreen(frame).IsEmpty() && area.Contains(OnScreen(frame)); }))
+      << "at " << Describe(OnScreen(frame));
 }
 
 // The tools layout is a fixed 800 x 600 window, centred, that neither the
@@ -471,7 +470,10 @@ TEST_F(WindowTest, EveryPanelsButtonsLieAboveTheStatusBar) {
   std::ofstream(CPixelwharfApp::WindowStateFilePath())
       << "[Workspace]\nX=60\nY=50\nWidth=1100\nHeight=850\nMaximized=1\n";
   ASSERT_NE(Start(), nullptr);
-  ASSERT_TRUE(WaitUntil([&] { return frame->IsShownOnScreen(); }));
+  // The tools layout has its final size, which the first panel follows.
+  const wxRect area = ScreenArea();
+  const wxRect centred(area.x + area.width / 2 - 400, area.y + area.height / 2 - 300, 800, 600);
+  ASSERT_TRUE(WaitUntil([&] { return OnScreen(frame) == centred; })) << Describe(OnScreen(frame));
   Settle();
   for (int tool = 0; tool < 5; ++tool) {
     SCOPED_TRACE(kNames[tool]);
@@ -514,7 +516,6 @@ TEST_F(WindowTest, PictureOpenedAtAMaximisedStartIsPlacedForTheMaximisedView) {
   ASSERT_NE(Start(args), nullptr);
   ASSERT_TRUE(WaitUntil([&] { return frame->IsMaximized() && frame->GetDocument() &&
                                      !frame->GetDocument()->GetPath().empty(); }));
-  for (int i = 0; i < 100; ++i) Pump(1);  // the view reads the picture on its worker
   Screenshot("viewer-maximised-start");
   // The picture (smaller than the view, so shown at its own size) lies at
   // the centre of the maximised view: the view's centre is in it and its
@@ -532,7 +533,8 @@ TEST_F(WindowTest, PictureOpenedAtAMaximisedStartIsPlacedForTheMaximisedView) {
     return pixel.IsOk() ? wxColour(pixel.GetRed(0, 0), pixel.GetGreen(0, 0), pixel.GetBlue(0, 0)) : wxColour();
   };
   const wxColour background = colourAt(rect.GetRight() - 5, rect.y + 5);
-  EXPECT_NE(colourAt(rect.x + rect.width / 2, rect.y + rect.height / 2), background);
+  // The view reads the picture on its worker: shown once it is there.
+  EXPECT_TRUE(WaitUntil([&] { return colourAt(rect.x + rect.width / 2, rect.y + rect.height / 2) != background; }));
   EXPECT_EQ(colourAt(rect.x + 150, rect.GetBottom() - 150), background);
 }
 
