@@ -221,7 +221,8 @@ class MaximisedRestart : public WindowTest, public ::testing::WithParamInterface
 TEST_P(MaximisedRestart, RestoreGivesTheSavedNormalRectangle) {
   if (!GetParam().fromTools) WriteIni(kViewer);
   ASSERT_NE(Start(), nullptr);
-  ASSERT_TRUE(WaitUntil([&] { return frame->IsShownOnScreen(); }));
+  // Framed at its start size (the frame is known only then).
+  ASSERT_TRUE(WaitUntil([&] { return OnScreen(frame).width >= 400 && OnScreen(frame).height >= 300; }));
   Settle();
   if (GetParam().fromTools) {
     frame->ActivateRibbonCategory(1);
