@@ -1,5 +1,7 @@
 #include "app/Looks.h"
 
+#include <cstdlib>
+
 #include <wx/ribbon/art.h>
 
 #include "app/CommandIds.h"
@@ -58,6 +60,25 @@ void MakeDark(wxRibbonArtProvider& art) {
     art.SetColour(id, pressed);
 }
 
+// Labels of buttons that cannot be used are drawn halfway between the
+// label colour and the page, so they read as greyed in every look (the
+// providers' own schemes give them the enabled label's colour).
+wxRibbonArtProvider* WithDimmedDisabledLabels(wxRibbonArtProvider* art) {
+  const wxColour label = art->GetColour(wxRIBBON_ART_BUTTON_BAR_LABEL_COLOUR);
+  const wxColour disabled = art->GetColour(wxRIBBON_ART_BUTTON_BAR_LABEL_DISABLED_COLOUR);
+  const wxColour page = art->GetColour(wxRIBBON_ART_PAGE_BACKGROUND_COLOUR);
+  auto distance = [](const wxColour& a, const wxColour& b) {
+    return std::abs(a.Red() - b.Red()) + std::abs(a.Green() - b.Green()) + std::abs(a.Blue() - b.Blue());
+  };
+  // A look that dims them already (the black one) keeps its own grey.
+  if (distance(disabled, label) * 3 >= distance(page, label)) return art;
+  auto mid = [](unsigned char a, unsigned char b) { return static_cast<unsigned char>((a + b) / 2); };
+  art->SetColour(wxRIBBON_ART_BUTTON_BAR_LABEL_DISABLED_COLOUR,
+                 wxColour(mid(label.Red(), page.Red()), mid(label.Green(), page.Green()),
+                          mid(label.Blue(), page.Blue())));
+  return art;
+}
+
 wxRibbonArtProvider* Office2007(OfficeStyle style) {
   auto* art = new wxRibbonMSWArtProvider();
   switch (style) {
@@ -87,16 +108,16 @@ OfficeStyle CurrentOfficeStyle() { return g_officeStyle; }
 wxRibbonArtProvider* CreateLookArtProvider(int look) {
   switch (look) {
     case 205: case 206: case 207: case 208: case 209: case 210:
-      return new wxRibbonAUIArtProvider();
+      return WithDimmedDisabledLabels(new wxRibbonAUIArtProvider());
     case cmd::ID_VIEW_APPLOOK_OFF_2007_BLUE: g_officeStyle = OfficeStyle::LunaBlue; break;
     case cmd::ID_VIEW_APPLOOK_OFF_2007_BLACK: g_officeStyle = OfficeStyle::ObsidianBlack; break;
     case cmd::ID_VIEW_APPLOOK_OFF_2007_SILVER: g_officeStyle = OfficeStyle::Silver; break;
     case cmd::ID_VIEW_APPLOOK_OFF_2007_AQUA: g_officeStyle = OfficeStyle::Aqua; break;
     case cmd::ID_VIEW_APPLOOK_WINDOWS_7:
-      return new wxRibbonMSWArtProvider();  // the provider's own scheme
+      return WithDimmedDisabledLabels(new wxRibbonMSWArtProvider());  // the provider's own scheme
     default: break;  // 211 to 214 and anything else: the current style
   }
-  return Office2007(g_officeStyle);
+  return WithDimmedDisabledLabels(Office2007(g_officeStyle));
 }
 
 }  // namespace pw

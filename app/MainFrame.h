@@ -170,6 +170,7 @@ class CMainFrame : public wxFrame, public pw::ToolPanelOwner {
   void LoadWindowPlacement();
   void OnPlacementChanged(wxEvent& event);
   void SettleStartPlacement();
+  void WatchStartPlacement();
   void PinFixedSize();
   void WatchFixedSize();
   void OpenWhenSized();
@@ -205,6 +206,12 @@ class CMainFrame : public wxFrame, public pw::ToolPanelOwner {
   // the window and it holds.
   wxRect m_startPlacement;
   bool m_placementSettled = false;  // the start placement was made good or replaced
+  // A maximised start: the window maps at its normal rectangle and is
+  // maximised once the window manager has it on screen, so a restore gives
+  // that rectangle back. Until then the viewer counts as maximised.
+  bool m_maximiseWhenPlaced = false;
+  wxTimer m_startTimer;  // looks for the framed window until the start placement is made good
+  int m_startChecks = 0;
   bool m_settingPlacement = false;  // the placement code itself is sizing the window
   // The content size the fixed layout last pinned.
   wxSize m_pinnedContent = wxDefaultSize;

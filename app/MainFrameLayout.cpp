@@ -31,6 +31,11 @@ constexpr int kMinNormalHeight = 300;
 // How long a maximised start waits for the window manager's size before it
 // opens the file named on the command line anyway.
 constexpr int kPlacementWaitMs = 3000;
+// How often, and how many times at most, the start looks whether the
+// window manager has framed the window (the frame's arrival is not an
+// event of its own).
+constexpr int kStartCheckMs = 40;
+constexpr int kStartChecks = 250;
 // How often the fixed layout checks that the window manager's frame still
 // has the size the content was pinned for.
 constexpr int kPinCheckMs = 250;
@@ -103,7 +108,7 @@ void CMainFrame::LoadWindowPlacement() {
 }
 
 void CMainFrame::SaveWindowPlacement() {
-  if (!m_fixedLayout && !IsIconized()) m_viewerMaximized = IsMaximized();
+  if (!m_fixedLayout && !IsIconized() && !m_maximiseWhenPlaced) m_viewerMaximized = IsMaximized();
   wxConfigBase* config = wxConfigBase::Get();
   config->Write("Workspace/Maximized", m_viewerMaximized);
   if (m_normalRect.width >= kMinNormalWidth && m_normalRect.height >= kMinNormalHeight) {
@@ -122,18 +127,53 @@ void CMainFrame::SettleStartPlacement() {
   // is asked for once more (the fixed layout's size is PinFixedSize's
   // business: only its place here).
   wxRect actual;
-  if (m_startPlacement.IsEmpty() || !FrameRect(this, actual)) return;
-  const wxRect wanted = m_startPlacement;
-  m_startPlacement = wxRect();
-  m_placementSettled = true;
-  if (IsMaximized()) return;
-  m_settingPlacement = true;
-  if (m_fixedLayout) {
-    if (actual.GetPosition() != wanted.GetPosition()) Move(wanted.GetPosition());
-  } else if (actual != wanted) {
-    SetSize(wanted);
+  if (!FrameRect(this, actual)) return;
+  if (!m_startPlacement.IsEmpty()) {
+    const wxRect wanted = m_startPlacement;
+    m_startPlacement = wxRect();
+    m_placementSettled = true;
+    if (!IsMaximized()) {
+      m_settingPlacement = true;
+      if (m_fixedLayout) {
+        if (actual.GetPosition() != wanted.GetPosition()) Move(wanted.GetPosition());
+      } else if (actual != wanted) {
+        SetSize(wanted);
+      }
+      m_settingPlacement = false;
+    }
   }
-  m_settingPlacement = false;
+  // Maximised only now: the window manager keeps the rectangle a window
+  // has when it is maximised as the one a restore gives back, and a window
+  // maximised before it is mapped has none yet (it would restore to a
+  // sliver).
+  if (m_maximiseWhenPlaced) {
+    m_maximiseWhenPlaced = false;
+    Maximize(true);
+  }
+}
+
+void CMainFrame::WatchStartPlacement() {
+  if (!m_startTimer.GetOwner()) {
+    m_startTimer.SetOwner(this);
+    Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+      if (m_shutDown) {
+        m_startTimer.Stop();
+        return;
+      }
+      if (IsShown()) SettleStartPlacement();
+      const bool pending = !m_startPlacement.IsEmpty() || m_maximiseWhenPlaced;
+      if (pending && ++m_startChecks < kStartChecks) return;
+      m_startTimer.Stop();
+      // A window manager that never frames the window still gets the
+      // maximised window asked for.
+      if (m_maximiseWhenPlaced && IsShown()) {
+        m_maximiseWhenPlaced = false;
+        Maximize(true);
+      }
+    }, m_startTimer.GetId());
+  }
+  m_startChecks = 0;
+  m_startTimer.Start(kStartCheckMs);
 }
 
 void CMainFrame::PinFixedSize() {
@@ -173,6 +213,8 @@ void CMainFrame::OnPlacementChanged(wxEvent& event) {
   if (!m_shutDown && IsShown()) SettleStartPlacement();
   if (m_fixedLayout && !m_shutDown && event.GetEventType() == wxEVT_SIZE) PinFixedSize();
   if (m_fixedLayout || m_shutDown || !IsShown() || IsIconized() || IsFullScreen()) return;
+  // Mapped but not yet maximised: the saved placement stands.
+  if (m_maximiseWhenPlaced) return;
   m_viewerMaximized = IsMaximized();
   if (!m_pendingOpen.empty()) CallAfter([this] { OpenWhenSized(); });
   if (m_viewerMaximized) return;
@@ -189,16 +231,17 @@ void CMainFrame::OnPlacementChanged(wxEvent& event) {
 void CMainFrame::PlaceForStart(bool viewer) {
   if (!viewer) {
     m_startPlacement = CenterFixedFrame();
+    WatchStartPlacement();
     return;
   }
-  // Size and place first: the window manager takes them as the rectangle a
-  // restore gives back when the window maps maximised.
+  // Mapped at the normal rectangle, also for a maximised start: the window
+  // manager maximises it once it is on screen (SettleStartPlacement).
   m_settingPlacement = true;
   SetSize(m_normalRect);
   m_settingPlacement = false;
-  // A maximised start is the window manager's to place.
-  m_startPlacement = m_viewerMaximized ? wxRect() : m_normalRect;
-  if (m_viewerMaximized) Maximize(true);
+  m_startPlacement = m_normalRect;
+  m_maximiseWhenPlaced = m_viewerMaximized;
+  WatchStartPlacement();
 }
 
 void CMainFrame::OpenWhenPlaced(const wxString& path) {
@@ -301,7 +344,9 @@ int CMainFrame::OnRibbonCategoryChanged() {
     }
   } else if (category == 2) {
     // The viewer's placement stays what it was before the layout changed.
-    if (!m_fixedLayout && IsShown() && !IsIconized()) m_viewerMaximized = IsMaximized();
+    if (!m_fixedLayout && IsShown() && !IsIconized() && !m_maximiseWhenPlaced)
+      m_viewerMaximized = IsMaximized();
+    m_maximiseWhenPlaced = false;  // the fixed layout is never maximised
     m_fixedLayout = true;
     CenterFixedFrame();
     // The window manager's size hints come from PinFixedSize, which knows

@@ -3,6 +3,7 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 #include <wx/toplevel.h>
+#include <wx/window.h>
 
 namespace pw {
 namespace {
@@ -32,11 +33,42 @@ void SetFixedFrameFunctions(wxTopLevelWindow* window, bool fixed) {
   }
 }
 
+namespace {
+// The window manager's frame around the window as it states it
+// (_NET_FRAME_EXTENTS: left, right, top, bottom); false until it has.
+bool StatedFrameExtents(GdkWindow* gdk, int extents[4]) {
+  GdkAtom type = GDK_NONE;
+  gint format = 0, length = 0;
+  guchar* data = nullptr;
+  if (!gdk_property_get(gdk, gdk_atom_intern_static_string("_NET_FRAME_EXTENTS"),
+                        gdk_atom_intern_static_string("CARDINAL"), 0, 16, FALSE, &type, &format, &length, &data))
+    return false;
+  // 32-bit items come as longs.
+  const bool whole = data && format == 32 && length >= int(4 * sizeof(long));
+  if (whole)
+    for (int i = 0; i < 4; ++i) extents[i] = int(reinterpret_cast<const long*>(data)[i]);
+  g_free(data);
+  return whole;
+}
+}  // namespace
+
 bool FrameRect(wxTopLevelWindow* window, wxRect& rect, wxSize* content) {
   GdkWindow* gdk = RealizedGdkWindow(window);
   if (!gdk || !gdk_window_is_viewable(gdk)) return false;
   const int width = gdk_window_get_width(gdk), height = gdk_window_get_height(gdk);
   if (width <= 1 || height <= 1) return false;  // not given its size yet
+  int extents[4];
+  if (GDK_IS_X11_WINDOW(gdk) && StatedFrameExtents(gdk, extents)) {
+    // The frame as the window manager states it, around the window where
+    // it is: the frame's own outline, read while a resize is under way,
+    // may already have the new size while the window still has the old.
+    if (extents[0] < 0 || extents[1] < 0 || extents[2] < 0 || extents[3] < 0) return false;
+    int x = 0, y = 0;
+    gdk_window_get_origin(gdk, &x, &y);
+    rect = wxRect(x - extents[0], y - extents[2], width + extents[0] + extents[1], height + extents[2] + extents[3]);
+    if (content) *content = wxSize(width, height);
+    return true;
+  }
   GdkRectangle frame{};
   gdk_window_get_frame_extents(gdk, &frame);
   // While the window is being framed the extents may describe something
@@ -61,6 +93,16 @@ void PinContentSize(wxTopLevelWindow* window, const wxSize& content) {
   // up with: ask the window system directly as well.
   GdkWindow* gdk = gtk_widget_get_window(window->GetHandle());
   if (gdk && gdk_window_is_visible(gdk)) gdk_window_resize(gdk, content.x, content.y);
+}
+
+void LayOutGaugeNow(wxWindow* gauge) {
+  GtkWidget* widget = gauge ? gauge->GetHandle() : nullptr;
+  if (!widget || !gtk_widget_get_realized(widget)) return;
+  GtkAllocation allocation;
+  gtk_widget_get_allocation(widget, &allocation);
+  if (allocation.width <= 1 || allocation.height <= 1) return;
+  gtk_widget_size_allocate(widget, &allocation);
+  gtk_widget_queue_draw(widget);
 }
 
 unsigned long NativeWindowId(wxTopLevelWindow* window) {

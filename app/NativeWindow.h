@@ -7,6 +7,7 @@
 #include <wx/gdicmn.h>
 
 class wxTopLevelWindow;
+class wxWindow;
 
 namespace pw {
 
@@ -24,6 +25,11 @@ bool FrameRect(wxTopLevelWindow* window, wxRect& rect, wxSize* content = nullptr
 // as both the smallest and the largest, and the window is resized to it.
 // The toolkit's own hints go by a frame width that it may not know yet.
 void PinContentSize(wxTopLevelWindow* window, const wxSize& content);
+
+// Lays a gauge's bar out again at once for its current value: GTK only
+// queues that, and a queued layout of a widget inside the toolkit's own
+// containers may never be done, leaving an earlier value painted.
+void LayOutGaugeNow(wxWindow* gauge);
 
 // The X window id of a top-level window, 0 when it has none (tests read the
 // window manager's view of it through this).

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/CommandIds.h"
+#include "app/NativeWindow.h"
 #include "app/Resources.h"
 
 namespace pw {
@@ -23,6 +24,14 @@ std::function<void(int)>& ProgressBarWatch() {
 
 void SetProgressBarWatch(std::function<void(int)> watch) { ProgressBarWatch() = std::move(watch); }
 
+StatusReadoutPane::StatusReadoutPane(int id, CRibbonStatusBar* bar, int field)
+    : StatusTextPane(id, bar, field) {}
+
+void StatusReadoutPane::SetText(const wxString& text) {
+  static_cast<CRibbonStatusBar*>(m_bar)->FitColourPane(text);
+  StatusTextPane::SetText(text);
+}
+
 void StatusProgressBar::SetRange(int min, int max) {
   m_min = min;
   m_max = std::max(min, max);
@@ -34,6 +43,7 @@ void StatusProgressBar::SetPos(int pos) {
   m_pos = std::clamp(pos, m_min, m_max);
   m_pulsing = false;
   m_gauge->SetValue(std::min(m_pos - m_min, m_gauge->GetRange()));
+  LayOutGaugeNow(m_gauge);
   if (ProgressBarWatch()) ProgressBarWatch()(m_pos);
 }
 
@@ -50,15 +60,56 @@ CRibbonStatusBar::CRibbonStatusBar(wxWindow* parent, wxWindowID id)
   Bind(wxEVT_SIZE, &CRibbonStatusBar::OnSize, this);
 }
 
-void CRibbonStatusBar::AddElements() {
+namespace {
+constexpr int kPaneMargin = 14;  // the field's border and padding around its text
+bool IsDigit(wxUniChar c) { return c >= '0' && c <= '9'; }
+}  // namespace
+
+int CRibbonStatusBar::ValueTextWidth(const wxString& text) const {
+  wxString widest = "0";
+  int widestWidth = 0;
+  for (const char* c : {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"}) {
+    const int width = GetTextExtent(c).x;
+    if (width > widestWidth) {
+      widestWidth = width;
+      widest = c;
+    }
+  }
+  wxString shaped;
+  for (wxUniChar c : text) shaped += IsDigit(c) ? widest : wxString(1, c);
+  return GetTextExtent(shaped).x;
+}
+
+void CRibbonStatusBar::SetFieldWidths() {
   const wxString pane1 = LoadString(cmd::IDS_STATUS_PANE1);
-  // The colour readout gets what its longest text needs; the position
+  const int widths[kFieldCount] = {GetTextExtent(pane1).x + kPaneMargin, kProgressWidth + 6, 4, -1,
+                                   m_colourWidth};
+  SetStatusWidths(kFieldCount, widths);
+}
+
+void CRibbonStatusBar::FitColourPane(const wxString& text) {
+  const int needed = ValueTextWidth(text) + kPaneMargin;
+  if (needed <= m_colourWidth) return;
+  // The position readout keeps room for its own empty text at least.
+  const int fixed = GetTextExtent(LoadString(cmd::IDS_STATUS_PANE1)).x + kPaneMargin + kProgressWidth + 6 + 4;
+  const int positionPane = GetTextExtent(LoadString(cmd::IDS_XY_EMPTY)).x + kPaneMargin;
+  const int room = GetClientSize().x - fixed - positionPane;
+  const int width = std::min(needed, std::max(m_colourWidth, room));
+  if (width <= m_colourWidth) return;
+  m_colourWidth = width;
+  SetFieldWidths();
+  PlaceGauge();
+}
+
+void CRibbonStatusBar::AddElements() {
+  // The colour readout starts with what its empty text needs, the position
   // readout (which also carries the hints) the rest, so that at the tools
-  // layout's 800 pixels neither is cut.
-  const int rgbWidth = GetTextExtent(LoadString(cmd::IDS_RGB_EMPTY)).x + 14;
-  const int widths[kFieldCount] = {GetTextExtent(pane1).x + 14, kProgressWidth + 6, 4, -1, rgbWidth};
+  // layout's 800 pixels neither is cut; value texts wider than the empty
+  // one (digits are wider than dashes) widen it as they come.
+  m_colourWidth = GetTextExtent(LoadString(cmd::IDS_RGB_EMPTY)).x + kPaneMargin;
   const int styles[kFieldCount] = {wxSB_FLAT, wxSB_FLAT, wxSB_NORMAL, wxSB_SUNKEN, wxSB_SUNKEN};
-  SetFieldsCount(kFieldCount, widths);
+  SetFieldsCount(kFieldCount);
+  SetFieldWidths();
   SetStatusStyles(kFieldCount, styles);
 
   m_gauge = new wxGauge(this, cmd::ID_STATUSBAR_PROGRESS, 100, wxDefaultPosition,
@@ -69,9 +120,9 @@ void CRibbonStatusBar::AddElements() {
   m_main.push_back(std::make_unique<StatusProgressBar>(cmd::ID_STATUSBAR_PROGRESS, m_gauge));
   m_extended.push_back(std::make_unique<StatusTextPane>(cmd::ID_STATUSBAR_PANE_XY, this, kPaneXY));
   m_main.push_back(std::make_unique<StatusSeparator>());
-  m_extended.push_back(std::make_unique<StatusTextPane>(cmd::ID_STATUSBAR_PANE_RGB, this, kPaneRGB));
+  m_extended.push_back(std::make_unique<StatusReadoutPane>(cmd::ID_STATUSBAR_PANE_RGB, this, kPaneRGB));
 
-  m_main[0]->SetText(pane1);
+  m_main[0]->SetText(LoadString(cmd::IDS_STATUS_PANE1));
   m_extended[0]->SetText(LoadString(cmd::IDS_XY_EMPTY));
   m_extended[1]->SetText(LoadString(cmd::IDS_RGB_EMPTY));
   PlaceGauge();

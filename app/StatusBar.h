@@ -42,9 +42,19 @@ class StatusTextPane : public StatusElement {
   wxString GetText() const override { return m_bar->GetStatusText(m_field); }
   void Redraw() override { m_bar->Update(); }
 
- private:
+ protected:
   wxStatusBar* m_bar;
   int m_field;
+};
+
+class CRibbonStatusBar;
+
+// The colour readout: it widens to show a value text whole (the readout of
+// a floating-point file may be longer than any the pane was sized for).
+class StatusReadoutPane : public StatusTextPane {
+ public:
+  StatusReadoutPane(int id, CRibbonStatusBar* bar, int field);
+  void SetText(const wxString& text) override;
 };
 
 // A range min..max and a position, shown on a gauge that counts from 0.
@@ -87,11 +97,21 @@ class CRibbonStatusBar : public wxStatusBar {
   StatusElement* GetExElement(int pos) const;
   StatusProgressBar* GetProgressBar() const;
 
+  // The width a text needs in a pane when each of its digits may be any
+  // digit: the widest digit stands for every one, so the pane does not
+  // change as the readout's digits do.
+  int ValueTextWidth(const wxString& text) const;
+  // Widens the colour readout pane, if need be, so the text fits whole
+  // (as far as the bar has room); it never narrows.
+  void FitColourPane(const wxString& text);
+
  private:
+  void SetFieldWidths();
   void OnSize(wxSizeEvent& event);
   void PlaceGauge();
 
   wxGauge* m_gauge = nullptr;
+  int m_colourWidth = 0;  // the colour readout pane's width
   std::vector<std::unique_ptr<StatusElement>> m_main;
   std::vector<std::unique_ptr<StatusElement>> m_extended;
 };

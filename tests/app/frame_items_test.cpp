@@ -3,11 +3,14 @@
 // their texts whole in the 800-pixel tools window, and the black look is
 // dark with readable labels.
 #include <algorithm>
+#include <cmath>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include <glib/gi18n.h>
 #include <wx/dialog.h>
+#include <wx/image.h>
 #include <wx/intl.h>
 #include <wx/stattext.h>
 #include <wx/timer.h>
@@ -72,6 +75,25 @@ TEST_F(GuiTest, StatusPanesShowTheirTextsWhole) {
     }
   }
   Screenshot("status-bar-800");
+
+  // The colour pane's readouts, floating-point ones too, show whole in the
+  // viewer, whose window is wider (digits are wider than the empty
+  // readout's dashes), and the position readout keeps its room.
+  frame->ActivateRibbonCategory(1);
+  frame->SetSize(wxSize(1100, 760));
+  Pump();
+  pw::StatusElement* colour = frame->GetStatusExElement(1);
+  for (const char* text : {"R=-213.63 G=-213.63 B=-213.63", "R=-213.6300 G=65535 B=-0.0001234",
+                           "索引=255 R=255 G=255 B=255", "R=-3.402823e+38 G=1.175494e-38 B=-3.402823e+38",
+                           "R=4294967295 G=4294967295 B=4294967295"}) {
+    colour->SetText(wxString::FromUTF8(text));
+    wxRect rect;
+    ASSERT_TRUE(bar->GetFieldRect(4, rect));
+    EXPECT_LE(bar->GetTextExtent(wxString::FromUTF8(text)).x + 6, rect.width) << text;
+    ASSERT_TRUE(bar->GetFieldRect(3, rect));
+    EXPECT_LE(bar->GetTextExtent("X=--------------- Y=---------------").x + 6, rect.width) << text;
+  }
+  Screenshot("status-bar-values");
 }
 
 // The message box keeps its text off its border, like the toolkit's own
@@ -139,5 +161,72 @@ TEST_F(GuiTest, BlackLookIsDarkWithLightLabels) {
   for (int id : {wxRIBBON_ART_BUTTON_BAR_LABEL_COLOUR, wxRIBBON_ART_PANEL_LABEL_COLOUR, wxRIBBON_ART_TAB_LABEL_COLOUR})
     EXPECT_GT(Luminance(art->GetColour(id)) - Luminance(page), 120) << id;
   Screenshot("look-black");
+  frame->DoCommand(ID_VIEW_APPLOOK_OFF_2007_BLUE);
+}
+
+namespace {
+// The strongest difference in brightness between the pixels of the lower
+// half of a ribbon button (its label) and that half's commonest colour
+// (the background), as the X server shows it.
+int LabelContrast(const std::string& shot, const wxRect& button) {
+  wxImage image(wxString::FromUTF8(shot));
+  if (!image.IsOk()) return -1;
+  std::map<unsigned long, int> counts;
+  const int top = button.y + button.height / 2;
+  for (int y = top; y <= button.GetBottom(); ++y)
+    for (int x = button.x; x <= button.GetRight(); ++x)
+      ++counts[(unsigned long)image.GetRed(x, y) << 16 | image.GetGreen(x, y) << 8 | image.GetBlue(x, y)];
+  const auto background = std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
+    return a.second < b.second;
+  })->first;
+  const double back = Luminance(wxColour(background >> 16, (background >> 8) & 0xFF, background & 0xFF));
+  double strongest = 0;
+  for (int y = top; y <= button.GetBottom(); ++y)
+    for (int x = button.x; x <= button.GetRight(); ++x)
+      strongest = std::max(strongest, std::abs(Luminance(wxColour(image.GetRed(x, y), image.GetGreen(x, y),
+                                                                   image.GetBlue(x, y))) - back));
+  return int(strongest);
+}
+
+// The ribbon button of a command, on the screen.
+wxRect RibbonButtonRect(wxWindow* parent, int id) {
+  for (wxWindow* child : parent->GetChildren()) {
+    if (auto* bar = wxDynamicCast(child, wxRibbonButtonBar); bar && bar->GetItemById(id)) {
+      const wxRect rect = bar->GetItemRect(id);
+      return wxRect(bar->ClientToScreen(rect.GetPosition()), rect.GetSize());
+    }
+    const wxRect found = RibbonButtonRect(child, id);
+    if (!found.IsEmpty()) return found;
+  }
+  return wxRect();
+}
+}  // namespace
+
+// The greyed clipboard buttons look greyed in every look the ribbon
+// offers: their labels stand out from the ribbon much less than the label
+// of a button that can be used.
+TEST_F(GuiTest, GreyedButtonsLookGreyedInEveryLook) {
+  WriteIni("[SEL_INDEX]\r\nCAT_INDEX = 1\r\n");
+  ASSERT_NE(Start(), nullptr);
+  for (int look : {ID_VIEW_APPLOOK_OFF_2007_BLUE, ID_VIEW_APPLOOK_OFF_2007_BLACK, ID_VIEW_APPLOOK_OFF_2007_SILVER,
+                   ID_VIEW_APPLOOK_OFF_2007_AQUA, ID_VIEW_APPLOOK_WINDOWS_7}) {
+    SCOPED_TRACE(look);
+    frame->DoCommand(look);
+    const std::string name = "look-" + std::to_string(look) + "-ribbon";
+    Screenshot(name);
+    const std::string shot = std::string(PW_TEST_ARTIFACTS) + "/" + name + ".png";
+    const wxPoint origin = frame->GetScreenRect().GetPosition();
+    auto contrast = [&](int id) {
+      wxRect rect = RibbonButtonRect(frame->GetRibbonBar(), id);
+      rect.Offset(-origin);
+      return LabelContrast(shot, rect);
+    };
+    const int usable = contrast(ID_BUTTON_OPEN);
+    ASSERT_GT(usable, 60) << "the usable button's label is not found";
+    for (int id : frame->InertCommands()) {
+      ASSERT_FALSE(frame->IsCommandEnabled(id));
+      EXPECT_LT(contrast(id), usable * 7 / 10) << "button " << id << " looks usable (" << usable << ")";
+    }
+  }
   frame->DoCommand(ID_VIEW_APPLOOK_OFF_2007_BLUE);
 }

@@ -14,6 +14,7 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/frame.h>
+#include <wx/image.h>
 #include <wx/textctrl.h>
 #include <wx/uiaction.h>
 
@@ -64,6 +65,37 @@ class Panels : public GuiTest {
     return frame->GetProgressBar()->GetPos();
   }
   int GaugeValue() const { return frame->GetProgressBar()->GetGauge()->GetValue(); }
+  // How much of the gauge is painted filled, as the X server shows it: the
+  // share of its width, on its most filled row, in the fill's colour (a
+  // saturated colour against the grey trough).
+  double PaintedGauge() const {
+    const wxRect rect = frame->GetProgressBar()->GetGauge()->GetScreenRect();
+    const std::string shot = folder + "/gauge.png";
+    if (!Sh("import-im6.q16 -window root -crop " + std::to_string(rect.width) + "x" + std::to_string(rect.height) +
+            "+" + std::to_string(rect.x) + "+" + std::to_string(rect.y) + " +repage " + Quote(shot)))
+      return -1;
+    wxImage image(wxString::FromUTF8(shot));
+    if (!image.IsOk()) return -1;
+    int best = 0;
+    for (int y = 0; y < image.GetHeight(); ++y) {
+      int filled = 0;
+      for (int x = 0; x < image.GetWidth(); ++x) {
+        const int r = image.GetRed(x, y), g = image.GetGreen(x, y), b = image.GetBlue(x, y);
+        filled += std::max({r, g, b}) - std::min({r, g, b}) > 60;
+      }
+      best = std::max(best, filled);
+    }
+    return double(best) / image.GetWidth();
+  }
+  // The gauge is painted full, as a person sees it when a run has ended.
+  bool GaugePaintedFull() {
+    for (int round = 0; round < 100; ++round) {
+      frame->GetProgressBar()->GetGauge()->Update();
+      Pump(5);
+      if (PaintedGauge() >= 0.95) return true;
+    }
+    return false;
+  }
 
   std::string Picture(const std::string& path, const std::string& size) {
     fs::create_directories(fs::path(path).parent_path());
@@ -132,7 +164,24 @@ TEST_F(Panels, ShortRunsEndWithTheBarFull) {
   EXPECT_EQ(barAtBox.back(), 100);
   EXPECT_EQ(SettledBar(), 100);
   EXPECT_EQ(GaugeValue(), 100);
+  EXPECT_TRUE(GaugePaintedFull()) << PaintedGauge();
   Screenshot("panels-merge-done");
+
+  // Merged again, from the group of files and from one folder: each run
+  // ends with the gauge full on the screen as well.
+  for (const std::string& sources : {folder + "/m1/x.png|" + folder + "/m2/z.png", folder + "/m2"}) {
+    SCOPED_TRACE(sources);
+    for (const char* made : {"/m1_Horizontal.png", "/m2_Horizontal.png", "/m2/m2_Horizontal.png"})
+      fs::remove(folder + made);
+    fs::remove(folder + "/" + fs::path(folder).filename().string() + "_Horizontal.png");
+    SetText(merge, pw::kIdPathField, sources);
+    messages.clear();
+    Click(merge, 1036);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(barAtBox.back(), 100);
+    EXPECT_EQ(SettledBar(), 100);
+    EXPECT_TRUE(GaugePaintedFull()) << PaintedGauge();
+  }
 }
 
 // A worker's report still queued when its group has ended must not move
@@ -204,6 +253,7 @@ TEST_F(Panels, PerFileProgressStaysInsideTheGroupsShare) {
 TEST_F(Panels, TwoFolderResizeShowsTheGroupPositionsAndEndsFull) {
   Picture(folder + "/d1/a.png", "200x100");
   Picture(folder + "/d1/b.png", "100x200");
+  Picture(folder + "/d1/e.png", "120x90");
   Picture(folder + "/d2/c.png", "200x100");
   ASSERT_NE(Start(), nullptr);
   frame->DoCommand(pw::cmd::ID_BUTTON_RESIZEIMAGES);
@@ -230,6 +280,10 @@ TEST_F(Panels, TwoFolderResizeShowsTheGroupPositionsAndEndsFull) {
   auto at51 = std::find(positions.begin(), positions.end(), 51);
   ASSERT_NE(at51, positions.end());
   EXPECT_TRUE(std::all_of(positions.begin(), at51, [](int p) { return p == 0 || (p >= 1 && p <= 51); }));
+  // The first folder's files move the bar on from its start, inside its
+  // share, before the second folder starts.
+  EXPECT_NE(std::find_if(positions.begin(), at51, [](int p) { return p > 1 && p < 51; }), at51)
+      << "the bar stood still while the first folder's files were done";
   EXPECT_TRUE(std::all_of(at51, positions.end(), [](int p) { return p >= 51; }));
   EXPECT_EQ(positions.back(), 100);
   EXPECT_EQ(gauge->GetValue(), 100);
