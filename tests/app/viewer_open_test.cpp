@@ -77,16 +77,27 @@ class OpeningGate {
     CPixelwharfView::SetOpeningTestHook([state](const std::string& point) {
       if (point != state->point) return;
       std::unique_lock<std::mutex> lock(state->mutex);
-      if (state->arrived) return;
-      state->arrived = true;
+      if (state->arrivals > 0 && !state->holdEvery) return;
+      const int arrival = ++state->arrivals;
       state->cv.notify_all();
       if (state->throwBadAlloc) throw std::bad_alloc();
-      state->cv.wait_for(lock, std::chrono::seconds(8), [&] { return state->released; });
+      state->cv.wait_for(lock, std::chrono::seconds(8),
+                         [&] { return state->released || state->passes >= arrival; });
     });
   }
   ~OpeningGate() {
     Release();
     CPixelwharfView::SetOpeningTestHook({});
+  }
+  // Holds the thread at every arrival, not only the first; Step lets one
+  // arrival through.
+  void HoldEvery() { state_->holdEvery = true; }
+  void Step() {
+    {
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      ++state_->passes;
+    }
+    state_->cv.notify_all();
   }
   // Runs the event loop until an opening is held; false after a minute.
   bool WaitHeld() {
@@ -94,11 +105,14 @@ class OpeningGate {
     while (Clock::now() < until) {
       {
         std::lock_guard<std::mutex> lock(state_->mutex);
-        if (state_->arrived) return true;
+        if (state_->arrivals > state_->passes) break;
       }
       Pump(10ms);
     }
-    return false;
+    // The reports it posted before it stopped are shown.
+    Pump(10ms);
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->arrivals > state_->passes;
   }
   void Release() {
     {
@@ -114,7 +128,9 @@ class OpeningGate {
     std::condition_variable cv;
     std::string point;
     bool throwBadAlloc = false;
-    bool arrived = false, released = false;
+    bool holdEvery = false;
+    int arrivals = 0, passes = 0;
+    bool released = false;
   };
   std::shared_ptr<State> state_;
 };
@@ -239,6 +255,32 @@ TEST(ViewerOpen, EscapeCancelsAnOpenThatCannotBeInterrupted) {
   EXPECT_EQ(Gauge(), 0);
 }
 
+// Esc in the middle of the reading: the gauge, which had moved, empties.
+TEST(ViewerOpen, EscapeDuringTheReadEmptiesTheGauge) {
+  OpenThroughDialog(g_rgb);
+  Messages().clear();
+  LargeRaster large;
+  ASSERT_TRUE(large.ok());
+  OpeningGate gate("progress");
+  gate.HoldEvery();
+  ASSERT_TRUE(Frame()->OpenDocumentFile(wxString::FromUTF8(large.path())));
+  ASSERT_TRUE(gate.WaitHeld());
+  for (int step = 0; step < 1000 && Gauge() == 0; ++step) {
+    gate.Step();
+    ASSERT_TRUE(gate.WaitHeld());
+  }
+  ASSERT_GT(Gauge(), 0) << "the reading reported its progress";
+  PressEscape();
+  EXPECT_FALSE(Opening());
+  EXPECT_EQ(Gauge(), 0) << "a cancelled open empties the gauge";
+  gate.Release();
+  WaitForBackgroundWork();
+  Settle();
+  EXPECT_EQ(Gauge(), 0);
+  EXPECT_EQ(View()->GetRenderer()->ImageWidth(), 200);
+  EXPECT_TRUE(Messages().empty());
+}
+
 // A second opening while the first cannot be interrupted takes its place
 // at once.
 TEST(ViewerOpen, ANewOpeningReplacesOneThatCannotBeInterrupted) {
@@ -251,8 +293,11 @@ TEST(ViewerOpen, ANewOpeningReplacesOneThatCannotBeInterrupted) {
   ASSERT_TRUE(gate.WaitHeld());
   UiTicks ticks;
   ASSERT_TRUE(Frame()->OpenDocumentFile(wxString::FromUTF8(g_u16)));
-  Settle();
+  const Clock::time_point asked = Clock::now();
+  while (Opening() && Clock::now() - asked < std::chrono::seconds(60)) Pump(10ms);
+  ticks.PumpTicks(3);
   EXPECT_LE(ticks.LongestGap().count(), 250) << "the UI thread waited for the held reading";
+  Settle();
   EXPECT_FALSE(Opening());
   ASSERT_NE(View()->GetRenderer(), nullptr);
   EXPECT_EQ(View()->GetRenderer()->ImageWidth(), 300);
