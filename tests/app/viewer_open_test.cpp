@@ -30,6 +30,7 @@
 #include "app/StatusBar.h"
 #include "platform/background_work.h"
 #include "tests/app/viewer_gui.h"
+#include "tests/needed_programs.h"
 #include "tests/raster/fixtures.h"
 
 namespace viewergui {
@@ -393,10 +394,6 @@ TEST(ViewerOpen, AFailedOpenShowsTheReadersReason) {
   EXPECT_EQ(Doc()->GetPath(), wxString::FromUTF8(g_rgb).ToStdWstring());
 }
 
-bool ProgramFound(const std::string& program) {
-  return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 // A raster whose only band comes from a named pipe: GDAL's opening waits in
 // open(2) for a writer that never comes, a call nothing can interrupt.
 std::string RasterThatNeverOpens(const pwtest::ScratchDir& dir) {
@@ -416,7 +413,7 @@ std::string RasterThatNeverOpens(const pwtest::ScratchDir& dir) {
 // SIGTERM (what the close button does too) while the reading still waits
 // inside GDAL.
 TEST(ViewerOpen, StartedOnARasterThatNeverOpensTheWindowMapsAndTheProcessEndsPromptly) {
-  ASSERT_TRUE(ProgramFound("xdotool")) << "xdotool missing: run scripts/setup";
+  ASSERT_TRUE(pwtest::ProgramFound("xdotool")) << pwtest::MissingProgramText("xdotool");
   pwtest::ScratchDir home;
   const std::string raster = RasterThatNeverOpens(home);
   ASSERT_FALSE(raster.empty());
