@@ -97,9 +97,9 @@ ImageRenderer::ImageRenderer(RendererHost* view, const std::string& path, uint8_
       out[2] = clear ? kBackground : e[2];
     }
   }
-  // The caller hears of the progress at most every few tens of
-  // milliseconds; the answer is whether to go on reading.
-  auto lastTold = std::chrono::steady_clock::now();
+  // The caller hears of the progress at once and then at most every few
+  // tens of milliseconds; the answer is whether to go on reading.
+  std::chrono::steady_clock::time_point lastTold{};
   const std::function<bool(double)> tell = [&](double fraction) {
     if (cancel && cancel->load(std::memory_order_relaxed)) return false;
     if (!progress) return true;
