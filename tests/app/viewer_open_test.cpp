@@ -82,7 +82,7 @@ class OpeningGate {
       const int arrival = ++state->arrivals;
       state->cv.notify_all();
       if (state->throwBadAlloc) throw std::bad_alloc();
-      state->cv.wait_for(lock, std::chrono::seconds(8),
+      state->cv.wait_for(lock, std::chrono::seconds(30),
                          [&] { return state->released || state->passes >= arrival; });
     });
   }
@@ -195,12 +195,13 @@ TEST(ViewerOpen, ALargeOpenLeavesTheUiThreadFree) {
     event.Skip();
   };
   View()->Bind(wxEVT_PAINT, onPaint);
-  UiTicks ticks;
   {
-    // Held after its first report of progress, in the middle of the read.
+    // Held after its first report of progress, in the middle of the read:
+    // were the reading on the UI thread, the hold would stop the timer.
     OpeningGate gate("progress");
     ASSERT_TRUE(Frame()->OpenDocumentFile(wxString::FromUTF8(large.path())));
     ASSERT_TRUE(gate.WaitHeld());
+    UiTicks ticks;
     // Something asks for a repaint all the time, as a window dragged over
     // the viewer would.
     for (int i = 0; i < 20 && Opening(); ++i) {
@@ -209,6 +210,7 @@ TEST(ViewerOpen, ALargeOpenLeavesTheUiThreadFree) {
     }
     EXPECT_TRUE(Opening());
     EXPECT_GT(paints, 10) << "the window painted while the file was read";
+    EXPECT_LE(ticks.LongestGap().count(), 250) << "the UI thread's timer waited that long";
   }
   const Clock::time_point released = Clock::now();
   while (Opening() && Clock::now() - released < std::chrono::seconds(120)) {
@@ -216,7 +218,6 @@ TEST(ViewerOpen, ALargeOpenLeavesTheUiThreadFree) {
     Pump(20ms);
   }
   View()->Unbind(wxEVT_PAINT, onPaint);
-  EXPECT_LE(ticks.LongestGap().count(), 250) << "the UI thread's timer waited that long";
   EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
   EXPECT_TRUE(std::any_of(positions.begin(), positions.end(), [](int p) { return p > 0 && p < 1000; }))
       << "the gauge showed the reading's progress";
