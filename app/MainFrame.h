@@ -105,7 +105,7 @@ class CMainFrame : public wxFrame, public pw::ToolPanelOwner {
   bool OpenDocumentFile(const wxString& path);
   // The box for a file that cannot be opened (missing, or no raster in it);
   // the file leaves the recent list.
-  void ReportOpenFailure(const wxString& fullPath);
+  void ReportOpenFailure(const wxString& fullPath, const wxString& reason = {});
   void OnDropFiles(const wxArrayString& files);
 
   // Progress and status bar, addressed as the rest of the program does.

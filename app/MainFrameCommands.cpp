@@ -307,7 +307,7 @@ bool CMainFrame::OpenDocumentFile(const wxString& path) {
   return true;
 }
 
-void CMainFrame::ReportOpenFailure(const wxString& full) {
+void CMainFrame::ReportOpenFailure(const wxString& full, const wxString& reason) {
   // A file that cannot be opened leaves the recent list.
   if (wxFileHistory* history = PwApp().GetFileHistory()) {
     for (size_t i = 0; i < history->GetCount(); ++i)
@@ -320,7 +320,10 @@ void CMainFrame::ReportOpenFailure(const wxString& full) {
   wxString shown = full;
   for (auto it = shown.begin(); it != shown.end(); ++it)
     if (*it >= 0xDC80 && *it <= 0xDCFF) *it = wxUniChar(0xFFFD);
-  pw::MessageBox(wxString::Format(LoadString(cmd::IDS_OPEN_FAILED), shown), wxOK | wxICON_EXCLAMATION, this);
+  // The reader's own reason, when it gave one, under the usual text.
+  wxString text = wxString::Format(LoadString(cmd::IDS_OPEN_FAILED), shown);
+  if (!reason.empty()) text += "\n" + reason;
+  pw::MessageBox(text, wxOK | wxICON_EXCLAMATION, this);
 }
 
 void CMainFrame::OnDropFiles(const wxArrayString& files) {

@@ -55,10 +55,12 @@ bool CPixelwharfDoc::OnOpenDocument(const std::wstring& path) {
   return true;
 }
 
-void CPixelwharfDoc::OnImageOpened(const std::wstring& path, OpenOutcome outcome) {
+void CPixelwharfDoc::OnImageOpened(const std::wstring& path, OpenOutcome outcome,
+                                   const std::wstring& reason) {
   if (m_frame) m_frame->GetTaskbarProgress()->EndProgress();
   if (outcome == OpenOutcome::Opened) m_path = path;
-  if (outcome == OpenOutcome::Failed && m_frame) m_frame->ReportOpenFailure(wxString(path));
+  if (outcome == OpenOutcome::Failed && m_frame)
+    m_frame->ReportOpenFailure(wxString(path), wxString(reason));
 }
 
 void CPixelwharfDoc::OnOpenImage(wxCommandEvent&) {

@@ -34,7 +34,9 @@ class CPixelwharfDoc : public wxEvtHandler {
   // The view's report on an opening it was given: the path becomes the
   // document's only once its image shows; a file without a raster says so
   // as a missing one does.
-  void OnImageOpened(const std::wstring& path, OpenOutcome outcome);
+  // `reason`: why a failed opening failed, when the reader said.
+  void OnImageOpened(const std::wstring& path, OpenOutcome outcome,
+                     const std::wstring& reason = {});
   const std::wstring& GetPath() const { return m_path; }
 
   // Writes an 8-bit copy of the open image to a file chosen in a save

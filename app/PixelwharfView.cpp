@@ -1,7 +1,9 @@
 #include "app/PixelwharfView.h"
 
 #include <cmath>
+#include <mutex>
 #include <string>
+#include <system_error>
 
 #include <wx/dcbuffer.h>
 #include <wx/image.h>
@@ -12,12 +14,14 @@
 #include "app/CommandIds.h"
 #include "app/Dialogs.h"
 #include "app/MainFrame.h"
+#include "app/MessageBox.h"
 #include "app/PixelwharfApp.h"
 #include "app/PixelwharfDoc.h"
 #include "app/Resources.h"
 #include "app/StatusBar.h"
 #include "app/TaskBarProgress.h"
 #include "app/ViewPrintout.h"
+#include "platform/background_work.h"
 #include "platform/text.h"
 
 namespace {
@@ -25,7 +29,43 @@ namespace {
 constexpr int kOpenProgressRange = 1000;
 // The status text while the file would not give the region shown.
 constexpr char kRegionUnreadable[] = "无法读取这一区域的影像，显示的是概览";
+
+std::mutex g_testHookMutex;
+std::function<void(const std::string&)> g_openingTestHook;
+
+void AtOpeningPoint(const std::string& point) {
+  std::function<void(const std::string&)> hook;
+  {
+    std::lock_guard<std::mutex> lock(g_testHookMutex);
+    hook = g_openingTestHook;
+  }
+  if (hook) hook(point);
+}
 }  // namespace
+
+void CPixelwharfView::SetOpeningTestHook(std::function<void(const std::string&)> hook) {
+  std::lock_guard<std::mutex> lock(g_testHookMutex);
+  g_openingTestHook = std::move(hook);
+}
+
+// The view as the worker threads see it: calls for the UI thread are
+// queued only while the view lives. The view cuts the link before it goes,
+// under the lock, so no call is queued to a destroyed window; calls already
+// queued are dropped with the window's pending events.
+struct CPixelwharfView::Link {
+  std::mutex mutex;
+  CPixelwharfView* view = nullptr;
+
+  template <class... Args>
+  void Post(void (CPixelwharfView::*method)(Args...), std::decay_t<Args>... args) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (view) view->CallAfter(method, args...);
+  }
+  void Cut() {
+    std::lock_guard<std::mutex> lock(mutex);
+    view = nullptr;
+  }
+};
 
 // What the display engine asks of the window.
 class CPixelwharfView::Host : public pw::RendererHost {
@@ -52,7 +92,9 @@ class CPixelwharfView::Host : public pw::RendererHost {
 
 CPixelwharfView::CPixelwharfView(CMainFrame* frame, CPixelwharfDoc* document)
     : wxWindow(frame, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxFULL_REPAINT_ON_RESIZE),
-      m_frame(frame), m_document(document), m_host(std::make_unique<Host>(this)) {
+      m_frame(frame), m_document(document), m_host(std::make_unique<Host>(this)),
+      m_link(std::make_shared<Link>()) {
+  m_link->view = this;
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   Bind(wxEVT_PAINT, &CPixelwharfView::OnPaint, this);
   Bind(wxEVT_SIZE, &CPixelwharfView::OnSize, this);
@@ -75,20 +117,35 @@ CPixelwharfView::CPixelwharfView(CMainFrame* frame, CPixelwharfDoc* document)
 }
 
 CPixelwharfView::~CPixelwharfView() {
-  // An opening's thread and the engine's worker are stopped and joined
-  // before the bitmap goes.
+  // Nothing of the workers reaches this window any more; an opening and the
+  // engine's worker run out on their own threads, so closing never waits
+  // for a read in progress.
+  m_link->Cut();
   StopOpening();
-  m_renderer.reset();
+  DisposeRenderer(std::move(m_renderer));
 }
 
-// One opening: the thread that builds the new engine and what it made.
+// One opening: what its thread was given and what it made. Shared by the
+// view and the thread; whichever lets go last frees it.
 struct CPixelwharfView::Opening {
   uint64_t id = 0;
   std::wstring path;
   std::atomic<bool> cancel{false};
-  std::unique_ptr<pw::ImageRenderer> renderer;  // written by the thread before it posts
-  std::thread thread;
+  // Written by the thread before it posts OnOpenDone.
+  std::unique_ptr<pw::ImageRenderer> renderer;
+  std::string error;  // why it failed, when known
 };
+
+void CPixelwharfView::DisposeRenderer(std::unique_ptr<pw::ImageRenderer> renderer) {
+  if (!renderer) return;
+  renderer->AskWorkerToStop();
+  std::shared_ptr<pw::ImageRenderer> shared(std::move(renderer));
+  try {
+    pw::StartBackgroundWork([shared] { shared->Release(); });
+  } catch (const std::system_error&) {
+    shared->Release();  // no thread to be had: wait here rather than leak
+  }
+}
 
 int CPixelwharfView::OpenImageInView(const std::wstring& path) {
   // An opening still reading is dropped without a word: the document has
@@ -112,24 +169,45 @@ int CPixelwharfView::OpenImageInView(const std::wstring& path) {
   // closed meanwhile. The engine it builds is handed to this thread whole
   // (OnOpenDone); until then the image shown before stays on screen. The
   // engine keeps the bitmap pointer given here but draws into it only once
-  // handed over, and then gets the current one.
-  auto opening = std::make_unique<Opening>();
-  Opening* o = opening.get();
-  o->id = ++m_lastOpening;
-  o->path = path;
+  // handed over, and then gets the current one. Nothing ever waits for the
+  // thread: a file may sit inside a call that cannot be stopped (GDAL's
+  // opening, one block's decoding) for seconds.
+  auto opening = std::make_shared<Opening>();
+  opening->id = ++m_lastOpening;
+  opening->path = path;
   const std::string narrow = pw::WideToNarrow(path);
   uint8_t* const dib = m_dib.empty() ? nullptr : m_dib.data();
   const int W = m_W, H = m_H;
   pw::RendererHost* host = m_host.get();
-  o->thread = std::thread([this, o, narrow, dib, W, H, host] {
-    const uint64_t id = o->id;
-    auto progress = [this, id](double fraction) {
-      CallAfter(&CPixelwharfView::OnOpenProgress, id, int(fraction * kOpenProgressRange));
-    };
-    o->renderer = std::make_unique<pw::ImageRenderer>(host, narrow, dib, W, H, progress, &o->cancel);
-    CallAfter(&CPixelwharfView::OnOpenDone, id);
-  });
-  m_opening = std::move(opening);
+  std::shared_ptr<Link> link = m_link;
+  m_opening = opening;
+  try {
+    pw::StartBackgroundWork([opening, link, narrow, dib, W, H, host] {
+      Opening& o = *opening;
+      const uint64_t id = o.id;
+      // Whatever goes wrong ends as a failed opening, with its reason; the
+      // window stays.
+      try {
+        AtOpeningPoint("start");
+        auto progress = [&link, id](double fraction) {
+          link->Post(&CPixelwharfView::OnOpenProgress, id, int(fraction * kOpenProgressRange));
+          AtOpeningPoint("progress");
+        };
+        auto renderer =
+            std::make_unique<pw::ImageRenderer>(host, narrow, dib, W, H, progress, &o.cancel);
+        if (!renderer->IsOpen()) o.error = renderer->OpenError();
+        o.renderer = std::move(renderer);
+        AtOpeningPoint("made");
+      } catch (...) {
+        o.renderer.reset();
+        o.error = pw::CurrentExceptionText();
+      }
+      link->Post(&CPixelwharfView::OnOpenDone, id);
+    });
+  } catch (const std::system_error&) {
+    opening->error = "无法启动读取线程";
+    CallAfter(&CPixelwharfView::OnOpenDone, opening->id);
+  }
   return 1;
 }
 
@@ -145,23 +223,20 @@ void CPixelwharfView::OnOpenProgress(uint64_t id, int position) {
 
 void CPixelwharfView::OnOpenDone(uint64_t id) {
   if (!m_opening || m_opening->id != id) return;
-  std::unique_ptr<Opening> done = std::move(m_opening);
-  if (done->thread.joinable()) done->thread.join();
+  std::shared_ptr<Opening> done = std::move(m_opening);
   std::unique_ptr<pw::ImageRenderer> renderer = std::move(done->renderer);
   if (!renderer || !renderer->IsOpen() || renderer->Cancelled()) {
     // No raster in that file: the image shown before stays, with its
-    // commands, and the document says so.
-    if (renderer) renderer->Release();
+    // commands, and the document says so, with the reason when known.
+    DisposeRenderer(std::move(renderer));
+    if (m_frame) m_frame->ResetRibbonProgress(kOpenProgressRange);
     if (m_document)
-      m_document->OnImageOpened(done->path, CPixelwharfDoc::OpenOutcome::Failed);
+      m_document->OnImageOpened(done->path, CPixelwharfDoc::OpenOutcome::Failed,
+                                pw::NarrowToWide(done->error));
     return;
   }
-  if (m_renderer) {
-    // Stops its worker (a read in progress is abandoned) and waits for it:
-    // nothing of the old engine outlives this line.
-    m_renderer->Release();
-    m_renderer.reset();
-  }
+  // The old engine's worker may be inside a read: it finishes elsewhere.
+  DisposeRenderer(std::move(m_renderer));
   m_renderer = std::move(renderer);
   if (!m_dib.empty()) {
     const bool resized = m_renderer->ViewW() != m_W || m_renderer->ViewH() != m_H;
@@ -170,20 +245,24 @@ void CPixelwharfView::OnOpenDone(uint64_t id) {
     // start, the user): fit to the size it has now.
     if (resized) m_renderer->FitToView();
   }
-  m_renderer->SetRereadDoneCallback([this] { CallAfter(&CPixelwharfView::OnRereadDone); });
+  std::shared_ptr<Link> link = m_link;
+  m_renderer->SetRereadDoneCallback([link] { link->Post(&CPixelwharfView::OnRereadDone); });
+  m_renderer->SetRereadFailedCallback(
+      [link](const std::string& reason) { link->Post(&CPixelwharfView::OnRereadFailed, reason); });
   m_renderer->Render();
   m_renderer->ClearReady();
   m_renderer->RequestReread();
   if (m_document) m_document->OnImageOpened(done->path, CPixelwharfDoc::OpenOutcome::Opened);
+  // The reading ended: the gauge ends full, whatever the last report was.
+  if (m_frame) m_frame->SetPanelProgress(kOpenProgressRange);
 }
 
 void CPixelwharfView::StopOpening() {
   if (!m_opening) return;
-  std::unique_ptr<Opening> stopped = std::move(m_opening);
+  std::shared_ptr<Opening> stopped = std::move(m_opening);
+  // The reading stops at its next check; its queued reports and its end
+  // find no opening of theirs and are dropped.
   stopped->cancel = true;
-  // The reading stops at its next block; its queued reports find no
-  // opening of theirs and are dropped.
-  if (stopped->thread.joinable()) stopped->thread.join();
 }
 
 bool CPixelwharfView::CancelOpening() {
@@ -191,6 +270,8 @@ bool CPixelwharfView::CancelOpening() {
   const std::wstring path = m_opening->path;
   StopOpening();
   if (m_document) m_document->OnImageOpened(path, CPixelwharfDoc::OpenOutcome::Cancelled);
+  // Nothing was opened: the gauge starts again from empty.
+  if (m_frame) m_frame->ResetRibbonProgress(kOpenProgressRange);
   return true;
 }
 
@@ -199,6 +280,13 @@ void CPixelwharfView::OnKeyDown(wxKeyEvent& event) {
   // Esc also stops an 8-bit conversion in progress.
   if (event.GetKeyCode() == WXK_ESCAPE && m_document && m_document->CancelConversion()) return;
   event.Skip();
+}
+
+void CPixelwharfView::OnRereadFailed(const std::string& reason) {
+  // The picture shown stays; the user hears why it did not sharpen.
+  pw::MessageBox(wxString::Format(wxString::FromUTF8("无法读取影像的这一区域：%s"),
+                                  wxString::FromUTF8(reason)),
+                 wxOK | wxICON_EXCLAMATION, m_frame);
 }
 
 void CPixelwharfView::OnRereadDone() {
@@ -257,14 +345,12 @@ void CPixelwharfView::OnSize(wxSizeEvent& event) {
   m_dib.assign(size_t(m_W) * m_H * 3, pw::kBackground);
   if (!m_renderer) return;
   m_renderer->SetViewSize(m_W, m_H, m_dib.data());
-  m_renderer->SetOverviewOnly(false);
-  m_renderer->ClearReady();
-  // The worker's current read is for the old size: let it go rather than
-  // wait for it on this thread.
-  m_renderer->AbandonQueuedRereads();
-  pw::RereadVisibleArea(m_renderer.get());
-  m_renderer->Render();
+  // The overview at once; the worker reads the sharp picture for the new
+  // size (a read for the old one is abandoned) and OnRereadDone shows it.
+  // This thread never waits for a read.
   m_renderer->SetOverviewOnly(true);
+  m_renderer->Render();
+  m_renderer->RequestReread();
 }
 
 void CPixelwharfView::OnMouseWheel(wxMouseEvent& event) {

@@ -6,8 +6,8 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <thread>
 #include <string>
 #include <vector>
 
@@ -34,6 +34,14 @@ class CPixelwharfView : public wxWindow {
   // there was one.
   bool CancelOpening();
   bool IsOpening() const { return m_opening != nullptr; }
+
+  // Tests: called on the opening thread at known points, by name: "start"
+  // (nothing read yet; where the file's own opening takes place), "progress"
+  // (after each report of the reading's progress has been posted) and
+  // "made" (the engine built, before it is handed over). The hook may hold
+  // the thread there until the test lets it go, or throw at "start" as a
+  // failing opening would. Empty: nothing is called.
+  static void SetOpeningTestHook(std::function<void(const std::string& point)> hook);
   // Draws the view on screen and on the printed page.
   virtual void OnDraw(wxDC& dc);
 
@@ -68,12 +76,18 @@ class CPixelwharfView : public wxWindow {
  private:
   class Host;
   struct Opening;
+  struct Link;
   void ShowEditMenu(const wxPoint& clientPoint);
   void OnRereadDone();
+  void OnRereadFailed(const std::string& reason);
   void OnOpenProgress(uint64_t id, int position);
   void OnOpenDone(uint64_t id);
-  // Cancels and joins the opening thread; nothing is reported.
+  // Cancels the opening thread and forgets it: it runs out on its own and
+  // drops what it made; nothing is reported and nothing waits for it.
   void StopOpening();
+  // Stops an engine's worker and frees the engine on a thread of its own:
+  // a re-read in progress may be inside a read that cannot be stopped.
+  static void DisposeRenderer(std::unique_ptr<pw::ImageRenderer> renderer);
 
   CMainFrame* m_frame;
   CPixelwharfDoc* m_document;
@@ -83,6 +97,8 @@ class CPixelwharfView : public wxWindow {
   std::unique_ptr<pw::ImageRenderer> m_renderer;
   int m_H = -1, m_W = -1;     // client height, client width raised to a multiple of 4
   std::vector<uint8_t> m_dib; // W x H, 24-bit BGR, bottom-up
-  std::unique_ptr<Opening> m_opening;  // an opening reading its overview
+  // What the worker threads reach the view through; cut when it goes.
+  std::shared_ptr<Link> m_link;
+  std::shared_ptr<Opening> m_opening;  // an opening reading its overview
   uint64_t m_lastOpening = 0;
 };

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/background_work.h"
 #include "raster/StretchTable.h"
 
 namespace pw {
@@ -81,7 +82,10 @@ ImageRenderer::ImageRenderer(RendererHost* view, const std::string& path, uint8_
   H_ = H;
   auto raster = std::make_unique<RasterFile>();
   const bool stretch = false;
-  if (!raster->Open(path, stretch)) return;  // an empty engine: background only
+  if (!raster->Open(path, stretch)) {
+    openError_ = raster->LastError();
+    return;  // an empty engine: background only
+  }
   raster_ = std::move(raster);
   imgW_ = raster_->Width();
   imgH_ = raster_->Height();
@@ -104,15 +108,40 @@ ImageRenderer::ImageRenderer(RendererHost* view, const std::string& path, uint8_
       out[2] = clear ? kBackground : e[2];
     }
   }
+  // The caller hears of the progress at once and then at most every few
+  // tens of milliseconds; the answer is whether to go on reading.
+  std::chrono::steady_clock::time_point lastTold{};
+  const std::function<bool(double)> tell = [&](double fraction) {
+    if (cancel && cancel->load(std::memory_order_relaxed)) return false;
+    if (!progress) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (fraction < 1 && now - lastTold < kProgressInterval) return true;
+    lastTold = now;
+    progress(std::clamp(fraction, 0.0, 1.0));
+    return true;
+  };
+  // Wider samples first need each band's range: that pass takes the first
+  // part of the gauge and stops as the reading does.
+  double minMaxShare = 0;
   if (bytesPerSample_ <= 2) {
     displayType_ = raster_->DataType();
     displayBytes_ = bytesPerSample_;
   } else {
     displayType_ = GDT_Float32;
     displayBytes_ = 4;
-    for (int b = 0; b < std::min(bandCount_, 3); ++b) {
+    const int bands = std::min(bandCount_, 3);
+    minMaxShare = 0.1;
+    for (int b = 0; b < bands; ++b) {
+      const ReadProgress bandProgress = [&](double f) {
+        return tell(minMaxShare * (b + f) / bands);
+      };
       double low = 0, high = 0;
-      if (!raster_->ComputeMinMax(b, low, high)) continue;
+      const bool found = raster_->ComputeMinMax(b, low, high, cancel, &bandProgress);
+      if (cancel && cancel->load()) {
+        cancelled_ = true;
+        return;
+      }
+      if (!found) continue;
       bandLow_[b] = low;
       bandScale_[b] = 255.0 / (high - low);
       if (high <= low) {  // one value throughout: mid grey
@@ -122,7 +151,10 @@ ImageRenderer::ImageRenderer(RendererHost* view, const std::string& path, uint8_
     }
   }
   FitToWindow();
-  BuildOverview(progress, cancel);
+  const std::function<bool(double)> overviewTell = [&](double fraction) {
+    return tell(minMaxShare + (1 - minMaxShare) * fraction);
+  };
+  BuildOverview(overviewTell, cancel);
   cancelled_ = cancel && cancel->load();
 }
 
@@ -209,7 +241,7 @@ void ImageRenderer::FitToView() {
   FitToWindow();
 }
 
-void ImageRenderer::BuildOverview(const OpenProgress& progress,
+void ImageRenderer::BuildOverview(const std::function<bool(double)>& tell,
                                   const std::atomic<bool>* cancel) {
   double so = std::min(double(kOverviewLimit) / imgW_, double(kOverviewLimit) / imgH_);
   ovW_ = Nearest(imgW_ * so);
@@ -236,19 +268,6 @@ void ImageRenderer::BuildOverview(const OpenProgress& progress,
   RasterFile direct;
   const bool noStretch = false;
   RasterFile& source = direct.Open(raster_->Path(), noStretch) ? direct : *raster_;
-
-  // The caller hears of the progress at most every few tens of milliseconds;
-  // the answer is whether to go on reading.
-  auto lastTold = std::chrono::steady_clock::now();
-  const std::function<bool(double)> tell = [&](double fraction) {
-    if (cancel && cancel->load(std::memory_order_relaxed)) return false;
-    if (!progress) return true;
-    const auto now = std::chrono::steady_clock::now();
-    if (fraction < 1 && now - lastTold < kProgressInterval) return true;
-    lastTold = now;
-    progress(std::clamp(fraction, 0.0, 1.0));
-    return true;
-  };
 
   // The overview's samples as the file has them; 16-bit ones are mapped
   // once the whole image has given its histogram.
@@ -609,6 +628,27 @@ void ImageRenderer::SetRereadDoneCallback(std::function<void()> callback) {
   onRereadDone_ = std::move(callback);
 }
 
+void ImageRenderer::SetRereadFailedCallback(std::function<void(const std::string&)> callback) {
+  std::lock_guard<std::mutex> lock(slotMutex_);
+  onRereadFailed_ = std::move(callback);
+}
+
+std::function<void()>& ImageRenderer::RereadTestHook() {
+  static std::function<void()> hook;
+  return hook;
+}
+
+void ImageRenderer::AskWorkerToStop() {
+  {
+    std::lock_guard<std::mutex> lock(slotMutex_);
+    stop_ = true;
+    abortRead_ = true;
+    onRereadDone_ = nullptr;
+    onRereadFailed_ = nullptr;
+  }
+  slotCv_.notify_all();
+}
+
 bool ImageRenderer::WaitForRereads(std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(slotMutex_);
   return slotCv_.wait_for(lock, timeout, [this] { return stop_ || (!pending_ && !running_); });
@@ -623,9 +663,24 @@ void ImageRenderer::WorkerLoop() {
     running_ = true;
     abortRead_ = false;
     lock.unlock();
-    const bool current = Reread(&abortRead_) == 1;
+    // A fault in a re-read (memory for the buffers, above all) ends that
+    // re-read, not the program: the view keeps what it shows and is told.
+    bool current = false;
+    std::string failure;
+    try {
+      if (RereadTestHook()) RereadTestHook()();
+      current = Reread(&abortRead_) == 1;
+    } catch (...) {
+      failure = CurrentExceptionText();
+    }
     lock.lock();
     running_ = false;
+    if (!failure.empty() && !stop_ && onRereadFailed_) {
+      std::function<void(const std::string&)> failed = onRereadFailed_;
+      lock.unlock();
+      failed(failure);
+      lock.lock();
+    }
     if (current && !pending_ && !stop_ && onRereadDone_) {
       std::function<void()> done = onRereadDone_;
       lock.unlock();

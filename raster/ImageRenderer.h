@@ -184,6 +184,20 @@ class ImageRenderer {
   // into the display buffer; the view posts a repaint to its own thread.
   void SetRereadDoneCallback(std::function<void()> callback);
 
+  // Called on the worker thread when a re-read failed outright (an
+  // exception, such as memory running out), with the reason; what the view
+  // shows stays.
+  void SetRereadFailedCallback(std::function<void(const std::string&)> callback);
+
+  // Tells the worker to stop at its next check and forgets both callbacks,
+  // without waiting: Release, on any thread, then waits for it.
+  void AskWorkerToStop();
+
+  // Tests: called by the worker at the start of every re-read (it may hold
+  // the worker, or throw as a failing re-read would). Set while no engine
+  // runs a worker.
+  static std::function<void()>& RereadTestHook();
+
   // New view size and bitmap (the view recreates the bitmap on every size
   // change).
   void SetViewSize(int W, int H, uint8_t* dib);
@@ -202,6 +216,9 @@ class ImageRenderer {
   bool WaitForRereads(std::chrono::milliseconds timeout);
 
   bool IsOpen() const { return raster_ != nullptr; }
+  // Why the file did not open, when the reader said ("不支持的像素类型：…");
+  // empty when it did, or when the file is simply not a raster.
+  const std::string& OpenError() const { return openError_; }
   // The opening was cut short by its cancel flag.
   bool Cancelled() const { return cancelled_; }
   double Scale() const { return s_; }
@@ -245,7 +262,8 @@ class ImageRenderer {
 
   void Reset();
   void FitToWindow();
-  void BuildOverview(const OpenProgress& progress, const std::atomic<bool>* cancel);
+  // `tell` hears how far it has come and answers whether to go on.
+  void BuildOverview(const std::function<bool(double)>& tell, const std::atomic<bool>* cancel);
   // The overview read whole at its own size; false when the read fails.
   bool ReadReducedOverview(RasterFile& source, PictureBytes& raw,
                            const std::function<bool(double)>& tell);
@@ -293,6 +311,7 @@ class ImageRenderer {
   PictureBytes overview_;
   bool overviewFromFile_ = false;
   bool cancelled_ = false;
+  std::string openError_;
   std::vector<uint8_t> stretchTable_;
   // Palette images: red, green, blue of every possible index (those past
   // the table black, transparent ones the background); empty otherwise.
@@ -325,6 +344,7 @@ class ImageRenderer {
   bool stop_ = false;
   std::atomic<bool> abortRead_{false};
   std::function<void()> onRereadDone_;
+  std::function<void(const std::string&)> onRereadFailed_;
   std::thread worker_;
 };
 

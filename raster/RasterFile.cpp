@@ -603,14 +603,58 @@ bool RasterFile::BandPalette(int band, std::vector<uint8_t>& rgba) const {
   return true;
 }
 
-bool RasterFile::ComputeMinMax(int band, double& low, double& high) {
+bool RasterFile::ComputeMinMax(int band, double& low, double& high,
+                               const std::atomic<bool>* cancel, const ReadProgress* progress) {
   if (!dataset_ || band < 0 || band >= bandCount_) return false;
   GdalErrorScope quiet;
-  double minMax[2] = {0, 0};
-  if (dataset_->GetRasterBand(band + 1)->ComputeRasterMinMax(TRUE, minMax) != CE_None)
-    return false;
-  low = minMax[0];
-  high = minMax[1];
+  GDALRasterBand* full = dataset_->GetRasterBand(band + 1);
+  int hasNoData = FALSE;
+  const double noData = full->GetNoDataValue(&hasNoData);
+  // The samples GDAL's own estimate looks at: an overview with enough of
+  // them, then every n-th block, n the square root of the block count. A
+  // block is the smallest piece a read can be stopped between.
+  constexpr int kApproxSamples = 2500;
+  GDALRasterBand* source = full->GetRasterSampleOverview(kApproxSamples);
+  if (!source) source = full;
+  int blockW = 0, blockH = 0;
+  source->GetBlockSize(&blockW, &blockH);
+  const int w = source->GetXSize(), h = source->GetYSize();
+  if (blockW < 1 || blockH < 1 || w < 1 || h < 1) return false;
+  const int64_t across = (w + int64_t(blockW) - 1) / blockW;
+  const int64_t down = (h + int64_t(blockH) - 1) / blockH;
+  const int64_t blocks = across * down;
+  const int64_t step = std::max<int64_t>(1, int64_t(std::sqrt(double(blocks))));
+  const int64_t visits = (blocks + step - 1) / step;
+  std::vector<double> samples;
+  double lo = HUGE_VAL, hi = -HUGE_VAL;
+  int64_t visited = 0;
+  for (int64_t k = 0; k < blocks; k += step, ++visited) {
+    if (cancel && cancel->load(std::memory_order_relaxed)) return false;
+    const int bx = int((k % across) * blockW), by = int((k / across) * blockH);
+    const int bw = std::min(blockW, w - bx), bh = std::min(blockH, h - by);
+    samples.resize(size_t(bw) * bh);
+    // Within the block the read hears the same checks as any other.
+    const ReadProgress share = [&](double f) {
+      return !progress || !*progress || (*progress)((visited + f) / visits);
+    };
+    ReadWatch watch{cancel, &share};
+    GDALRasterIOExtraArg extra;
+    INIT_RASTERIO_EXTRA_ARG(extra);
+    extra.pfnProgress = WatchRead;
+    extra.pProgressData = &watch;
+    if (source->RasterIO(GF_Read, bx, by, bw, bh, samples.data(), bw, bh, GDT_Float64, 0, 0,
+                         &extra) != CE_None)
+      return false;
+    for (double v : samples) {
+      if (std::isnan(v) || (hasNoData && v == noData)) continue;
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    }
+    if (progress && *progress && !(*progress)(double(visited + 1) / visits)) return false;
+  }
+  if (!(lo <= hi)) return false;
+  low = lo;
+  high = hi;
   return std::isfinite(low) && std::isfinite(high);
 }
 

@@ -130,10 +130,15 @@ class RasterFile {
   // other band.
   bool BandPalette(int band, std::vector<uint8_t>& rgba) const;
 
-  // Smallest and largest sample of a band, estimated from a sample of the
-  // image (or its overviews) by GDAL. False when the band has no valid
-  // samples.
-  bool ComputeMinMax(int band, double& low, double& high);
+  // Smallest and largest sample of a band, estimated as GDAL's approximate
+  // pass does: from a stride of whole blocks of the image, or of an overview
+  // that holds enough samples. Nodata and NaN samples are left out. The
+  // blocks are read one at a time, under the same `cancel` and `progress`
+  // checks as ReadWindow. False when the band has no valid samples, a read
+  // fails or the pass was stopped.
+  bool ComputeMinMax(int band, double& low, double& high,
+                     const std::atomic<bool>* cancel = nullptr,
+                     const ReadProgress* progress = nullptr);
 
   // Writes a bottom-up, pixel-interleaved buffer into columns 0..x1-1, rows
   // y0..y1-1 (from the bottom) of the output, one buffer pixel per image

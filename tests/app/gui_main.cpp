@@ -20,10 +20,16 @@
 #include <wx/init.h>
 
 #include "app/PixelwharfApp.h"
+#include "tests/needed_programs.h"
 
 namespace {
 
 int RunUnderXvfb(int argc, char** argv) {
+  for (const char* program : {"xvfb-run", "Xvfb", "xauth"})
+    if (!pwtest::ProgramFound(program)) {
+      std::fprintf(stderr, "%s\n", pwtest::MissingProgramText(program).c_str());
+      return 1;
+    }
   std::string pattern = (std::filesystem::temp_directory_path() / "pw-gui-XXXXXX").string();
   const char* dir = mkdtemp(pattern.data());
   if (!dir) {
@@ -69,6 +75,11 @@ int RunUnderXvfb(int argc, char** argv) {
 // Maximising, restoring and the size hints mean something only to a window
 // manager: these tests run under openbox, as a small desktop would.
 pid_t StartWindowManager() {
+  for (const char* program : {"openbox", "xprop"})
+    if (!pwtest::ProgramFound(program)) {
+      std::fprintf(stderr, "%s\n", pwtest::MissingProgramText(program).c_str());
+      return -1;
+    }
   pid_t pid = fork();
   if (pid == 0) {
     execlp("openbox", "openbox", "--sm-disable", static_cast<char*>(nullptr));

@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <fstream>
 #include <cstdlib>
 #include <filesystem>
@@ -38,6 +40,7 @@
 #include "app/StatusBar.h"
 #include "raster/StretchTable.h"
 #include "tests/app/viewer_gui.h"
+#include "tests/needed_programs.h"
 #include "tests/raster/fixtures.h"
 
 namespace viewergui {
@@ -101,7 +104,9 @@ wxImage Screenshot(const std::string& name) {
   const char* keep = std::getenv("PW_GUI_SHOTS");
   const std::string path = (keep && *keep ? std::string(keep) + "/viewer_" : g_dir->Path() + "/") + name + ".png";
   const std::string cmd = "import -window root '" + path + "' 2>/dev/null";
-  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  if (pwtest::CheckProgramOf(cmd)) {
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+  }
   wxImage image;
   image.LoadFile(path, wxBITMAP_TYPE_PNG);
   return image;
@@ -314,20 +319,46 @@ TEST(Viewer, RealPointerDragPans) {
   EXPECT_EQ(Pane(0), "X=60.000000 Y=40.000000");
 }
 
-TEST(Viewer, ResizeRereadsOnTheSpotAndKeepsThePlacement) {
+// A resize draws the overview at once and leaves the sharp picture to the
+// engine's worker: the UI thread never reads the file.
+TEST(Viewer, ResizeKeepsThePlacementAndRereadsOnTheWorker) {
   OpenThroughDialog(g_rgb);
   pw::ImageRenderer* r = View()->GetRenderer();
   const wxSize before = View()->GetClientSize();
   const double offX = r->OffX();
+  // The worker is held at the start of its next re-read.
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool held = false, release = false;
+  pw::ImageRenderer::RereadTestHook() = [&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    held = true;
+    cv.notify_all();
+    cv.wait(lock, [&] { return release; });
+  };
   View()->SetSize(wxSize(before.x - 37, before.y - 20));
-  Pump(50ms);
   EXPECT_EQ(r->ViewW(), (before.x - 37 + 3) / 4 * 4);
   EXPECT_EQ(r->ViewH(), before.y - 20);
   EXPECT_EQ(r->OffX(), offX) << "a size change does not refit";
-  EXPECT_TRUE(r->Ready());
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    EXPECT_TRUE(cv.wait_for(lock, 30s, [&] { return held; })) << "the worker re-reads";
+  }
+  EXPECT_FALSE(r->Ready()) << "the new size's picture comes from the worker";
   // The frame drawn right after the resize shows the image where the
   // readout places it.
   const wxPoint p = ClientOf(33, 44);
+  Mouse(wxEVT_MOTION, p.x, p.y);
+  EXPECT_EQ(Pane(1), "R=33 G=44 B=7");
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    release = true;
+  }
+  cv.notify_all();
+  Settle();
+  pw::ImageRenderer::RereadTestHook() = nullptr;
+  EXPECT_TRUE(r->Ready());
+  EXPECT_FALSE(r->OverviewOnly()) << "the sharp picture replaced the overview";
   Mouse(wxEVT_MOTION, p.x, p.y);
   EXPECT_EQ(Pane(1), "R=33 G=44 B=7");
   Frame()->Layout();

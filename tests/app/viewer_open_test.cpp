@@ -1,15 +1,23 @@
 // Opening a large raster: the reading runs off the UI thread, so the window
 // keeps its timers and paints, shows how far the reading has come, and the
-// opening can be cancelled or the program closed meanwhile.
+// opening can be cancelled, replaced or the program closed meanwhile, even
+// while the reading sits in a call that cannot be stopped. The tests hold
+// the opening thread at a known point; none guesses how long a read takes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,24 +28,29 @@
 #include "app/PixelwharfDoc.h"
 #include "app/PixelwharfView.h"
 #include "app/StatusBar.h"
+#include "platform/background_work.h"
 #include "tests/app/viewer_gui.h"
+#include "tests/needed_programs.h"
 #include "tests/raster/fixtures.h"
 
 namespace viewergui {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::duration_cast;
+using std::chrono::milliseconds;
 
-// A 20000 x 20000 tiled 16-bit GeoTIFF in $TMPDIR (sparse: no disk, but
-// 800 MB of samples to read), removed afterwards.
+// A tiled 16-bit GeoTIFF in $TMPDIR (sparse: no disk, but every sample to
+// read), removed afterwards.
 class LargeRaster {
  public:
-  LargeRaster() {
+  explicit LargeRaster(int width = 20000, int height = 20000) {
     const char* tmp = std::getenv("TMPDIR");
     path_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/pw-viewer-large-" +
-            std::to_string(getpid()) + ".tif";
-    ok_ = pwtest::Run("gdal_create -q -of GTiff -ot UInt16 -outsize 20000 20000 "
-                      "-co TILED=YES -co SPARSE_OK=TRUE '" + path_ + "'") == 0;
+            std::to_string(getpid()) + "-" + std::to_string(width) + ".tif";
+    ok_ = pwtest::Run("gdal_create -q -of GTiff -ot UInt16 -outsize " + std::to_string(width) +
+                      " " + std::to_string(height) + " -co TILED=YES -co SPARSE_OK=TRUE '" +
+                      path_ + "'") == 0;
   }
   ~LargeRaster() {
     std::remove(path_.c_str());
@@ -51,51 +64,160 @@ class LargeRaster {
   bool ok_ = false;
 };
 
+// Holds the first opening thread that reaches `point` until Release (or,
+// so that a UI thread waiting for it fails the test instead of hanging it,
+// until a generous cap has passed). Later openings pass. The state is shared
+// with the hook: a dropped opening may reach it after the test.
+class OpeningGate {
+ public:
+  explicit OpeningGate(std::string point, bool throwBadAlloc = false)
+      : state_(std::make_shared<State>()) {
+    state_->point = std::move(point);
+    state_->throwBadAlloc = throwBadAlloc;
+    std::shared_ptr<State> state = state_;
+    CPixelwharfView::SetOpeningTestHook([state](const std::string& point) {
+      if (point != state->point) return;
+      std::unique_lock<std::mutex> lock(state->mutex);
+      if (state->arrivals > 0 && !state->holdEvery) return;
+      const int arrival = ++state->arrivals;
+      state->cv.notify_all();
+      if (state->throwBadAlloc) throw std::bad_alloc();
+      state->cv.wait_for(lock, std::chrono::seconds(30),
+                         [&] { return state->released || state->passes >= arrival; });
+    });
+  }
+  ~OpeningGate() {
+    Release();
+    CPixelwharfView::SetOpeningTestHook({});
+  }
+  // Holds the thread at every arrival, not only the first; Step lets one
+  // arrival through.
+  void HoldEvery() { state_->holdEvery = true; }
+  void Step() {
+    {
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      ++state_->passes;
+    }
+    state_->cv.notify_all();
+  }
+  // Runs the event loop until an opening is held; false after a minute.
+  bool WaitHeld() {
+    const Clock::time_point until = Clock::now() + std::chrono::seconds(60);
+    while (Clock::now() < until) {
+      {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        if (state_->arrivals > state_->passes) break;
+      }
+      Pump(10ms);
+    }
+    // The reports it posted before it stopped are shown.
+    Pump(10ms);
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->arrivals > state_->passes;
+  }
+  void Release() {
+    {
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      state_->released = true;
+    }
+    state_->cv.notify_all();
+  }
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::string point;
+    bool throwBadAlloc = false;
+    bool holdEvery = false;
+    int arrivals = 0, passes = 0;
+    bool released = false;
+  };
+  std::shared_ptr<State> state_;
+};
+
 bool Opening() { return View()->IsOpening(); }
 
-// The longest wait between two of the given moments.
-Clock::duration LongestGap(std::vector<Clock::time_point> moments) {
-  std::sort(moments.begin(), moments.end());
-  Clock::duration longest{};
-  for (size_t i = 1; i < moments.size(); ++i) longest = std::max(longest, moments[i] - moments[i - 1]);
-  return longest;
+// Records the moments a 20 ms timer of the UI thread fires.
+class UiTicks {
+ public:
+  UiTicks() {
+    timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { ticks_.push_back(Clock::now()); });
+    ticks_.push_back(Clock::now());
+    timer_.Start(20);
+  }
+  // The longest wait between two ticks, up to now.
+  milliseconds LongestGap() {
+    std::vector<Clock::time_point> moments = ticks_;
+    moments.push_back(Clock::now());
+    Clock::duration longest{};
+    for (size_t i = 1; i < moments.size(); ++i)
+      longest = std::max(longest, moments[i] - moments[i - 1]);
+    return duration_cast<milliseconds>(longest);
+  }
+  size_t Count() const { return ticks_.size(); }
+  // Runs the event loop until `n` more ticks came (a minute at most).
+  void PumpTicks(size_t n) {
+    const size_t until = ticks_.size() + n;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(60);
+    while (ticks_.size() < until && Clock::now() < deadline) Pump(10ms);
+  }
+
+ private:
+  wxTimer timer_;
+  std::vector<Clock::time_point> ticks_;
+};
+
+// Waits for the dropped openings and disposed engines to run out.
+void WaitForBackgroundWork() {
+  EXPECT_TRUE(pw::WaitForBackgroundWork(std::chrono::seconds(120)));
+  Pump(50ms);
 }
+
+void PressEscape() {
+  wxKeyEvent escape(wxEVT_KEY_DOWN);
+  escape.m_keyCode = WXK_ESCAPE;
+  escape.SetEventObject(View());
+  View()->GetEventHandler()->ProcessEvent(escape);
+}
+
+int Gauge() { return Frame()->GetProgressBar()->GetPos(); }
 
 TEST(ViewerOpen, ALargeOpenLeavesTheUiThreadFree) {
   OpenThroughDialog(g_rgb);
   LargeRaster large;
   ASSERT_TRUE(large.ok());
-  std::vector<Clock::time_point> ticks;
-  wxTimer timer;
-  timer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) { ticks.push_back(Clock::now()); });
   int paints = 0;
   std::vector<int> positions;
   auto onPaint = [&](wxPaintEvent& event) {
     ++paints;
-    positions.push_back(Frame()->GetProgressBar()->GetPos());
+    positions.push_back(Gauge());
     event.Skip();
   };
   View()->Bind(wxEVT_PAINT, onPaint);
-  timer.Start(20);
-  const Clock::time_point begin = Clock::now();
-  ASSERT_TRUE(Frame()->OpenDocumentFile(wxString::FromUTF8(large.path())));
-  // Something asks for a repaint all the time, as a window dragged over
-  // the viewer would.
-  while (Opening() && Clock::now() - begin < std::chrono::seconds(120)) {
+  {
+    // Held after its first report of progress, in the middle of the read:
+    // were the reading on the UI thread, the hold would stop the timer.
+    OpeningGate gate("progress");
+    ASSERT_TRUE(Frame()->OpenDocumentFile(wxString::FromUTF8(large.path())));
+    ASSERT_TRUE(gate.WaitHeld());
+    UiTicks ticks;
+    // Something asks for a repaint all the time, as a window dragged over
+    // the viewer would.
+    for (int i = 0; i < 20 && Opening(); ++i) {
+      View()->Refresh(false);
+      ticks.PumpTicks(1);
+    }
+    EXPECT_TRUE(Opening());
+    EXPECT_GT(paints, 10) << "the window painted while the file was read";
+    EXPECT_LE(ticks.LongestGap().count(), 250) << "the UI thread's timer waited that long";
+  }
+  const Clock::time_point released = Clock::now();
+  while (Opening() && Clock::now() - released < std::chrono::seconds(120)) {
     View()->Refresh(false);
     Pump(20ms);
   }
-  const Clock::time_point end = Clock::now();
-  timer.Stop();
   View()->Unbind(wxEVT_PAINT, onPaint);
-  ticks.push_back(begin);
-  ticks.push_back(end);
-
-  EXPECT_GE(end - begin, std::chrono::milliseconds(1000))
-      << "the file must take a while to read, or this proves nothing";
-  const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(LongestGap(ticks));
-  EXPECT_LE(gap.count(), 250) << "the UI thread's timer waited that long during the open";
-  EXPECT_GT(paints, 10) << "the window painted while the file was read";
   EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
   EXPECT_TRUE(std::any_of(positions.begin(), positions.end(), [](int p) { return p > 0 && p < 1000; }))
       << "the gauge showed the reading's progress";
@@ -109,91 +231,228 @@ TEST(ViewerOpen, ALargeOpenLeavesTheUiThreadFree) {
   EXPECT_EQ(bar->GetPos(), 1000) << "the gauge ends full";
 }
 
-// Esc stops an opening at once; the image shown before stays, quietly.
-TEST(ViewerOpen, EscapeCancelsALargeOpen) {
+// Esc stops an opening at once, even one inside the file's own opening,
+// which cannot be interrupted: the image shown before stays, quietly, and
+// the dropped reading's end is never reported.
+TEST(ViewerOpen, EscapeCancelsAnOpenThatCannotBeInterrupted) {
   OpenThroughDialog(g_rgb);
   Messages().clear();
-  LargeRaster large;
+  LargeRaster large(4000, 3000);
   ASSERT_TRUE(large.ok());
+  OpeningGate gate("start");
   ASSERT_TRUE(Frame()->OpenDocumentFile(wxString::FromUTF8(large.path())));
-  Pump(300ms);
-  ASSERT_TRUE(Opening()) << "still reading";
-  wxKeyEvent escape(wxEVT_KEY_DOWN);
-  escape.m_keyCode = WXK_ESCAPE;
-  escape.SetEventObject(View());
-  const Clock::time_point pressed = Clock::now();
-  View()->GetEventHandler()->ProcessEvent(escape);
-  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - pressed);
-  EXPECT_LT(took.count(), 1000) << "the reading went on after Esc";
+  ASSERT_TRUE(gate.WaitHeld());
+  UiTicks ticks;
+  PressEscape();
+  ticks.PumpTicks(5);
+  EXPECT_LE(ticks.LongestGap().count(), 250) << "the UI thread waited for the held reading";
   EXPECT_FALSE(Opening());
+  EXPECT_EQ(Gauge(), 0) << "a cancelled open empties the gauge";
+  gate.Release();
+  WaitForBackgroundWork();
   Settle();
   EXPECT_EQ(View()->GetRenderer()->ImageWidth(), 200);
   EXPECT_EQ(Doc()->GetPath(), wxString::FromUTF8(g_rgb).ToStdWstring());
   EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(Gauge(), 0);
 }
 
-// A second opening while the first still reads takes its place.
-TEST(ViewerOpen, ANewOpeningReplacesOneStillReading) {
+// Esc in the middle of the reading: the gauge, which had moved, empties.
+TEST(ViewerOpen, EscapeDuringTheReadEmptiesTheGauge) {
   OpenThroughDialog(g_rgb);
   Messages().clear();
   LargeRaster large;
   ASSERT_TRUE(large.ok());
+  OpeningGate gate("progress");
+  gate.HoldEvery();
   ASSERT_TRUE(Frame()->OpenDocumentFile(wxString::FromUTF8(large.path())));
-  Pump(200ms);
-  ASSERT_TRUE(Opening());
+  ASSERT_TRUE(gate.WaitHeld());
+  for (int step = 0; step < 1000 && Gauge() == 0; ++step) {
+    gate.Step();
+    ASSERT_TRUE(gate.WaitHeld());
+  }
+  ASSERT_GT(Gauge(), 0) << "the reading reported its progress";
+  PressEscape();
+  EXPECT_FALSE(Opening());
+  EXPECT_EQ(Gauge(), 0) << "a cancelled open empties the gauge";
+  gate.Release();
+  WaitForBackgroundWork();
+  Settle();
+  EXPECT_EQ(Gauge(), 0);
+  EXPECT_EQ(View()->GetRenderer()->ImageWidth(), 200);
+  EXPECT_TRUE(Messages().empty());
+}
+
+// A second opening while the first cannot be interrupted takes its place
+// at once.
+TEST(ViewerOpen, ANewOpeningReplacesOneThatCannotBeInterrupted) {
+  OpenThroughDialog(g_rgb);
+  Messages().clear();
+  LargeRaster large(4000, 3000);
+  ASSERT_TRUE(large.ok());
+  OpeningGate gate("start");
+  ASSERT_TRUE(Frame()->OpenDocumentFile(wxString::FromUTF8(large.path())));
+  ASSERT_TRUE(gate.WaitHeld());
+  UiTicks ticks;
   ASSERT_TRUE(Frame()->OpenDocumentFile(wxString::FromUTF8(g_u16)));
+  const Clock::time_point asked = Clock::now();
+  while (Opening() && Clock::now() - asked < std::chrono::seconds(60)) Pump(10ms);
+  ticks.PumpTicks(3);
+  EXPECT_LE(ticks.LongestGap().count(), 250) << "the UI thread waited for the held reading";
   Settle();
   EXPECT_FALSE(Opening());
   ASSERT_NE(View()->GetRenderer(), nullptr);
   EXPECT_EQ(View()->GetRenderer()->ImageWidth(), 300);
   EXPECT_EQ(Doc()->GetPath(), wxString::FromUTF8(g_u16).ToStdWstring());
+  EXPECT_EQ(Gauge(), 1000) << "the gauge ends full";
+  gate.Release();
+  WaitForBackgroundWork();
+  Settle();
+  EXPECT_EQ(View()->GetRenderer()->ImageWidth(), 300) << "the dropped opening stays dropped";
   EXPECT_TRUE(Messages().empty());
-  EXPECT_EQ(Frame()->GetProgressBar()->GetPos(), 1000) << "the gauge ends full";
 }
 
-// Started on the large raster, the real program maps its window at once,
-// and ends promptly when the session ends it in the middle of the reading.
-TEST(ViewerOpen, StartedOnALargeRasterTheWindowMapsAtOnce) {
-  LargeRaster large;
+// A picture whose opening was held while the window changed its size is
+// fitted to the size the window has when it arrives: whole and centred.
+TEST(ViewerOpen, APictureOpenedDuringAResizeIsFittedToTheNewSize) {
+  OpenThroughDialog(g_rgb);
+  LargeRaster large(4000, 3000);
   ASSERT_TRUE(large.ok());
+  const wxSize before = View()->GetClientSize();
+  {
+    OpeningGate gate("start");
+    ASSERT_TRUE(Frame()->OpenDocumentFile(wxString::FromUTF8(large.path())));
+    ASSERT_TRUE(gate.WaitHeld());
+    View()->SetSize(wxSize(before.x / 2, before.y / 3));
+    Pump(20ms);
+  }
+  Settle();
+  pw::ImageRenderer* r = View()->GetRenderer();
+  ASSERT_NE(r, nullptr);
+  ASSERT_EQ(r->ImageWidth(), 4000);
+  const int W = View()->GetViewW(), H = View()->GetViewH();
+  EXPECT_EQ(H, before.y / 3);
+  EXPECT_LE(r->DrawnW(), W);
+  EXPECT_LE(r->DrawnH(), H);
+  EXPECT_TRUE(r->DrawnW() >= W - 1 || r->DrawnH() >= H - 1) << "fitted, not smaller";
+  EXPECT_GE(r->X(), 0);
+  EXPECT_GE(r->Y(), 0);
+  EXPECT_LE(std::abs(2 * r->X() + r->DrawnW() - W), 2) << "centred across";
+  EXPECT_LE(std::abs(2 * r->Y() + r->DrawnH() - H), 2) << "centred down";
+  Frame()->Layout();
+  Settle();
+}
+
+// A fault in the opening thread (memory running out) is a failed opening
+// with its reason; the window and the image shown before stay.
+TEST(ViewerOpen, AFaultInTheOpeningThreadIsAFailedOpen) {
+  OpenThroughDialog(g_rgb);
+  Messages().clear();
+  {
+    OpeningGate gate("start", /*throwBadAlloc=*/true);
+    ASSERT_TRUE(Frame()->OpenDocumentFile(wxString::FromUTF8(g_u16)));
+    Settle();
+  }
+  EXPECT_FALSE(Opening());
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_TRUE(Messages()[0].Contains(wxString::FromUTF8("内存不足"))) << Messages()[0];
+  EXPECT_EQ(View()->GetRenderer()->ImageWidth(), 200);
+  EXPECT_EQ(Doc()->GetPath(), wxString::FromUTF8(g_rgb).ToStdWstring());
+}
+
+// The same for the engine's re-read worker: the picture shown stays and the
+// user is told why it did not sharpen.
+TEST(ViewerOpen, AFaultInTheRereadWorkerIsReported) {
+  OpenThroughDialog(g_rgb);
+  Messages().clear();
+  pw::ImageRenderer::RereadTestHook() = [] { throw std::bad_alloc(); };
+  View()->GetRenderer()->RequestReread();
+  Settle();
+  pw::ImageRenderer::RereadTestHook() = nullptr;
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_TRUE(Messages()[0].Contains(wxString::FromUTF8("内存不足"))) << Messages()[0];
+  ASSERT_NE(View()->GetRenderer(), nullptr);
+  EXPECT_EQ(View()->GetRenderer()->ImageWidth(), 200);
+  // The worker lives on: the next re-read works.
+  Messages().clear();
+  View()->GetRenderer()->RequestReread();
+  Settle();
+  EXPECT_TRUE(View()->GetRenderer()->Ready());
+  EXPECT_TRUE(Messages().empty());
+}
+
+// The reader's own reason reaches the box, under the usual text.
+TEST(ViewerOpen, AFailedOpenShowsTheReadersReason) {
+  OpenThroughDialog(g_rgb);
+  Messages().clear();
+  const std::string complex = g_dir->File("complex.tif");
+  ASSERT_EQ(pwtest::Run("gdal_create -q -of GTiff -ot CInt16 -outsize 20 10 '" + complex + "'"), 0);
+  ASSERT_TRUE(Frame()->OpenDocumentFile(wxString::FromUTF8(complex)));
+  Settle();
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_TRUE(Messages()[0].Contains(wxString::FromUTF8("无法打开文档")));
+  EXPECT_TRUE(Messages()[0].Contains(wxString::FromUTF8("不支持的像素类型"))) << Messages()[0];
+  EXPECT_EQ(Doc()->GetPath(), wxString::FromUTF8(g_rgb).ToStdWstring());
+}
+
+// A raster whose only band comes from a named pipe: GDAL's opening waits in
+// open(2) for a writer that never comes, a call nothing can interrupt.
+std::string RasterThatNeverOpens(const pwtest::ScratchDir& dir) {
+  const std::string pipe = dir.File("never.tif");
+  if (mkfifo(pipe.c_str(), 0600) != 0) return {};
+  const std::string vrt = dir.File("never.vrt");
+  std::ofstream(vrt) << "<VRTDataset rasterXSize=\"100\" rasterYSize=\"100\">\n"
+                        "  <VRTRasterBand dataType=\"Byte\" band=\"1\">\n"
+                        "    <SimpleSource><SourceFilename relativeToVRT=\"1\">never.tif"
+                        "</SourceFilename><SourceBand>1</SourceBand></SimpleSource>\n"
+                        "  </VRTRasterBand>\n</VRTDataset>\n";
+  return vrt;
+}
+
+// Started on a raster whose reading never ends, the real program maps its
+// window (it does not wait for the file), and ends promptly and cleanly on
+// SIGTERM (what the close button does too) while the reading still waits
+// inside GDAL.
+TEST(ViewerOpen, StartedOnARasterThatNeverOpensTheWindowMapsAndTheProcessEndsPromptly) {
+  ASSERT_TRUE(pwtest::ProgramFound("xdotool")) << pwtest::MissingProgramText("xdotool");
   pwtest::ScratchDir home;
+  const std::string raster = RasterThatNeverOpens(home);
+  ASSERT_FALSE(raster.empty());
   const pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     setenv("HOME", home.Path().c_str(), 1);
     setenv("PIXELWHARF_HOME", home.Path().c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home.Path() + "/.config").c_str(), 1);
-    execl(PW_PIXELWHARF_EXE, "pixelwharf", large.path().c_str(), static_cast<char*>(nullptr));
+    execl(PW_PIXELWHARF_EXE, "pixelwharf", raster.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
-  const Clock::time_point started = Clock::now();
   const std::string search =
       "xdotool search --onlyvisible --pid " + std::to_string(pid) + " >/dev/null 2>&1";
+  const Clock::time_point started = Clock::now();
   bool mapped = false;
-  while (!mapped && Clock::now() - started < std::chrono::seconds(10)) {
+  while (!mapped && Clock::now() - started < std::chrono::seconds(120)) {
     mapped = std::system(search.c_str()) == 0;
     if (!mapped) std::this_thread::sleep_for(50ms);
   }
-  const auto mapTime =
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
-  EXPECT_TRUE(mapped);
-  EXPECT_LT(mapTime.count(), 2500) << "the window mapped only after the file was read";
-  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(mapped) << "the window did not map while the file was being opened";
   kill(pid, SIGTERM);
   const Clock::time_point asked = Clock::now();
   int status = 0;
   bool ended = false;
   while (!ended && Clock::now() - asked < std::chrono::seconds(10)) {
     ended = waitpid(pid, &status, WNOHANG) == pid;
-    if (!ended) std::this_thread::sleep_for(20ms);
+    if (!ended) std::this_thread::sleep_for(5ms);
   }
+  const auto closeTime = duration_cast<milliseconds>(Clock::now() - asked);
   if (!ended) {
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
   }
-  const auto closeTime = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked);
   EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  EXPECT_LT(closeTime.count(), 2000) << "closing waited for the reading";
+  EXPECT_LE(closeTime.count(), 500) << "closing waited for the reading";
+  std::ifstream settings(home.Path() + "/pixelwharf.ini");
+  EXPECT_TRUE(settings.good()) << "the settings were saved on the way out";
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "exif_test_util.h"
+#include "tests/needed_programs.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -32,6 +33,7 @@ std::string Quote(const std::string& s) {
 }
 
 int Run(const std::string& command, std::string* out) {
+  if (!pwtest::CheckProgramOf(command)) return 127;
   FILE* p = popen(command.c_str(), "r");
   if (p == nullptr) return -1;
   std::string text;

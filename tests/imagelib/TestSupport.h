@@ -1,6 +1,7 @@
 // Helpers shared by the image library tests: scratch folders, running the
 // peer programs, reading files, and building small pictures.
 #pragma once
+#include "tests/needed_programs.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -36,7 +37,10 @@ class ScratchDir {
   std::string path_;
 };
 
-inline int Run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+inline int Run(const std::string& command) {
+  if (!pwtest::CheckProgramOf(command)) return 127;
+  return std::system((command + " >/dev/null 2>&1").c_str());
+}
 
 inline std::string Capture(const std::string& command) {
   std::string out;

@@ -1,4 +1,5 @@
 #include "fixtures.h"
+#include "tests/needed_programs.h"
 
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
@@ -88,6 +89,7 @@ std::vector<double> ReadBand(const std::string& path, int band, int* width, int*
 }
 
 int Run(const std::string& command) {
+  if (!CheckProgramOf(command)) return 127;
   const int rc = std::system(command.c_str());
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }

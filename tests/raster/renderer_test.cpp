@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <unistd.h>
 
@@ -757,6 +758,67 @@ TEST(RendererReread, UnreadableRegionKeepsTheOverview) {
   for (int i = 0; i < 200 && r->Scale() > r->OverviewScale(); ++i) r->OnMouseWheel(-120, view.At(200, 50));
   ASSERT_TRUE(r->WaitForRereads(30s));
   EXPECT_FALSE(r->RegionUnreadable());
+}
+
+// The range pass of wide samples: the same estimate GDAL's approximate pass
+// makes (nodata left out), read under the opening's progress and cancel
+// checks, so that a cancel stops it at its next block.
+TEST(RendererOpening, TheRangePassOfWideSamplesIsEstimatedAsGdalDoesAndStops) {
+  ScratchDir dir;
+  const std::string path = dir.File("float.tif");
+  // 60 strips of 10 rows: every 7th strip is looked at.
+  pwtest::WriteRaster(path, 500, 600, 1, GDT_Float32,
+                      [](int x, int t, int) { return x == 3 && t == 3 ? -9999.0 : x * 0.5 - t * 0.25; },
+                      "GTiff", {}, {"BLOCKYSIZE=10"});
+  GDALDatasetH ds = GDALOpen(path.c_str(), GA_Update);
+  ASSERT_NE(ds, nullptr);
+  GDALSetRasterNoDataValue(GDALGetRasterBand(ds, 1), -9999.0);
+  GDALClose(ds);
+
+  ds = GDALOpen(path.c_str(), GA_ReadOnly);
+  double gdal[2] = {0, 0};
+  ASSERT_EQ(GDALComputeRasterMinMax(GDALGetRasterBand(ds, 1), TRUE, gdal), CE_None);
+  GDALClose(ds);
+  pw::RasterFile file;
+  const bool noStretch = false;
+  ASSERT_TRUE(file.Open(path, noStretch));
+  std::vector<double> told;
+  const pw::ReadProgress progress = [&](double f) {
+    told.push_back(f);
+    return true;
+  };
+  double low = 0, high = 0;
+  ASSERT_TRUE(file.ComputeMinMax(0, low, high, nullptr, &progress));
+  EXPECT_EQ(low, gdal[0]);
+  EXPECT_EQ(high, gdal[1]);
+  EXPECT_GT(low, -9999.0) << "nodata is not a sample";
+  ASSERT_FALSE(told.empty());
+  EXPECT_TRUE(std::is_sorted(told.begin(), told.end()));
+  EXPECT_DOUBLE_EQ(told.back(), 1.0);
+
+  // Stopped by its progress, or by the cancel flag, at the first block.
+  int calls = 0;
+  const pw::ReadProgress stop = [&](double) { return ++calls < 1; };
+  EXPECT_FALSE(file.ComputeMinMax(0, low, high, nullptr, &stop));
+  EXPECT_EQ(calls, 1);
+  std::atomic<bool> cancel{true};
+  EXPECT_FALSE(file.ComputeMinMax(0, low, high, &cancel, &progress));
+
+  // An opening cancelled during the range pass stops there: its first
+  // report comes from that pass, and no overview is read.
+  FakeView view(200, 100);
+  std::atomic<bool> cancelOpen{false};
+  std::vector<double> openTold;
+  ImageRenderer r(&view, path, view.dib.data(), view.W, view.H,
+                  [&](double f) {
+                    openTold.push_back(f);
+                    cancelOpen = true;
+                  },
+                  &cancelOpen);
+  EXPECT_TRUE(r.Cancelled());
+  ASSERT_EQ(openTold.size(), 1u);
+  EXPECT_LE(openTold[0], 0.1) << "the range pass takes the first part of the gauge";
+  EXPECT_TRUE(r.Overview().empty());
 }
 
 }  // namespace

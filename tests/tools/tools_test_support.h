@@ -1,6 +1,7 @@
 // Shared helpers of the tool tests: shell commands for the peer programs
 // that make fixtures, and a digest of a whole folder tree.
 #pragma once
+#include "tests/needed_programs.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -23,6 +24,7 @@ inline std::string Quote(const std::string& s) {
 }
 
 inline bool Sh(const std::string& command) {
+  if (!pwtest::CheckProgramOf(command)) return false;
   const int rc = std::system((command + " >/dev/null 2>&1").c_str());
   return rc != -1 && WIFEXITED(rc) && WEXITSTATUS(rc) == 0;
 }
