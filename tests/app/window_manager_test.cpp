@@ -35,21 +35,6 @@ using namespace pw::cmd;
 
 namespace {
 
-// Properties of the frame's X window as the window manager sees them.
-std::string Xprop(CMainFrame* frame, const std::string& properties) {
-  const unsigned long id = pw::NativeWindowId(frame);
-  std::string command = "xprop -id " + std::to_string(id) + " " + properties;
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[512];
-    while (fgets(buffer, sizeof buffer, pipe)) out += buffer;
-    pclose(pipe);
-  }
-  return out;
-}
-
-wxRect ScreenArea() { return wxDisplay(0u).GetClientArea(); }
-
 std::string Output(const std::string& command) {
   std::string out;
   if (FILE* pipe = popen(command.c_str(), "r")) {
@@ -59,6 +44,14 @@ std::string Output(const std::string& command) {
   }
   return out;
 }
+
+// Properties of the frame's X window as the window manager sees them.
+std::string Xprop(CMainFrame* frame, const std::string& properties) {
+  const unsigned long id = pw::NativeWindowId(frame);
+  return Output("xprop -id " + std::to_string(id) + " " + properties);
+}
+
+wxRect ScreenArea() { return wxDisplay(0u).GetClientArea(); }
 
 // The outside programs the tests below ask about windows they do not own.
 std::string MissingProgram() {
