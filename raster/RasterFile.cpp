@@ -31,8 +31,12 @@ constexpr int kStretchSubsampleLimit = 5000;
 // GDAL errors, which is how a failed tile write becomes a failed
 // conversion here), but the window toolkit's TIFF image handler installs one
 // that turns them into message boxes, and whichever came last wins. GDAL's
-// pair is taken once and put back before every opening and creation, all on
-// the UI thread.
+// pair is taken once and put back before every opening and creation. An
+// opening runs on its own thread, and a cancelled one may still be running
+// when the next starts: both then store the same pair, so neither can leave
+// the other with a message box. (libtiff's handler pointers are plain
+// globals, so those two stores are not synchronised; the toolkit installs
+// its own only at start.)
 void ForwardTiffError(const char*, const char* format, va_list args) {
   CPLErrorV(CE_Failure, CPLE_AppDefined, format, args);
 }
