@@ -34,6 +34,7 @@
 #include "platform/text.h"
 #include "tools/CloneExif.h"
 #include "tools/ResizePictures.h"
+#include "tests/needed_programs.h"
 
 namespace fs = std::filesystem;
 using paneltest::Click;
@@ -43,7 +44,9 @@ using paneltest::Tick;
 
 namespace {
 
-bool Sh(const std::string& command) { return std::system(command.c_str()) == 0; }
+bool Sh(const std::string& command) {
+  return pwtest::CheckProgramOf(command) && std::system(command.c_str()) == 0;
+}
 std::string Quote(const std::string& path) { return "'" + path + "'"; }
 
 class Panels : public GuiTest {

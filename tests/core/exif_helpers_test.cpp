@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "tests/needed_programs.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ std::string Quote(const std::string& s) {
 
 std::string Sh(const std::string& cmd) {
   std::string out;
+  if (!pwtest::CheckProgramOf(cmd)) return out;
   FILE* p = popen(cmd.c_str(), "r");
   if (p == nullptr) return out;
   char buf[4096];

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "psd_test_support.h"
+#include "tests/needed_programs.h"
 
 using namespace psdtest;
 
@@ -23,7 +24,9 @@ std::string TempDir() {
   return dir ? std::string(dir) : std::filesystem::temp_directory_path().string();
 }
 
-bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
+bool Shell(const std::string& command) {
+  return pwtest::CheckProgramOf(command) && std::system(command.c_str()) == 0;
+}
 
 Bytes ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -18,6 +18,7 @@
 #include "raw_test_image.h"
 #include "rawdecode/raw_output.h"
 #include "rawdecode/raw_pipeline.h"
+#include "tests/needed_programs.h"
 
 using namespace rawtest;
 namespace fs = std::filesystem;
@@ -37,6 +38,7 @@ std::unique_ptr<raw_decode_context> FullContext(int h, int w, int colours = 3) {
 
 std::string RunCommand(const std::string& command) {
   std::string out;
+  if (!pwtest::CheckProgramOf(command)) return out;
   FILE* p = popen(command.c_str(), "r");
   if (!p) return out;
   char buffer[512];

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
+#include "tests/needed_programs.h"
 
 namespace rawtest {
 
@@ -223,6 +224,10 @@ std::string WriteTempFile(const std::string& name, const std::vector<uint8_t>& b
 
 std::string RunCommand(const std::string& command, int* status) {
   std::string out;
+  if (!pwtest::CheckProgramOf(command)) {
+    *status = -1;
+    return out;
+  }
   FILE* p = popen(command.c_str(), "r");
   if (!p) {
     *status = -1;

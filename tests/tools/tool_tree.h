@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/text.h"
+#include "tests/needed_programs.h"
 
 namespace tooltest {
 
@@ -28,6 +29,10 @@ namespace fs = std::filesystem;
 
 inline std::string Shell(const std::string& command, int* status = nullptr) {
   std::string output;
+  if (!pwtest::CheckProgramOf(command)) {
+    if (status) *status = -1;
+    return output;
+  }
   FILE* pipe = ::popen(command.c_str(), "r");
   if (!pipe) return output;
   char buffer[4096];
