@@ -104,8 +104,10 @@ TEST(ViewerConvert, RunsOffTheUiThreadWithTheGaugeFollowing) {
   ASSERT_TRUE(hold.WaitHeld());
   // Held after the first slice: the gauge shows part of the work, and the
   // command stays disabled meanwhile.
-  Pump(400ms);
   const int heldRows = hold.HeldAtRows();
+  // The thread's report reaches the gauge through the event queue.
+  const auto deadline = Clock::now() + 30s;
+  while (Frame()->GetProgressBar()->GetPos() != heldRows && Clock::now() < deadline) Pump(10ms);
   EXPECT_GT(heldRows, 0);
   EXPECT_LT(heldRows, 2000);
   EXPECT_EQ(Frame()->GetProgressBar()->GetRangeMax(), 2000);

@@ -306,7 +306,12 @@ TEST(Viewer, RealPointerDragPans) {
     Pump(50ms);
   }
   sim.MouseUp();
-  Pump(200ms);
+  // The X server hands the events on in order, but in its own time: wait
+  // until the release has arrived.
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while ((r->Dragging() || r->OffX() != offX + 20 || r->OffY() != offY + 10) &&
+         std::chrono::steady_clock::now() < deadline)
+    Pump(20ms);
   EXPECT_FALSE(r->Dragging());
   EXPECT_EQ(r->OffX(), offX + 20);
   EXPECT_EQ(r->OffY(), offY + 10) << "up on the screen is up in the view";
