@@ -617,12 +617,6 @@ void ImageRenderer::RequestReread() {
   slotCv_.notify_one();
 }
 
-void ImageRenderer::AbandonQueuedRereads() {
-  std::lock_guard<std::mutex> lock(slotMutex_);
-  pending_ = false;
-  abortRead_ = true;
-}
-
 void ImageRenderer::SetRereadDoneCallback(std::function<void()> callback) {
   std::lock_guard<std::mutex> lock(slotMutex_);
   onRereadDone_ = std::move(callback);
@@ -691,10 +685,6 @@ void ImageRenderer::WorkerLoop() {
   }
   running_ = false;
   slotCv_.notify_all();
-}
-
-int RereadVisibleArea(ImageRenderer* renderer) {
-  return renderer ? renderer->Reread(nullptr) : 0;
 }
 
 // Result 1 when the display buffer got a result that is still current.

@@ -128,11 +128,6 @@ int ScaleBlitSamples(const uint8_t* src, int w0, int h0, size_t pixelBytes, int 
 // most every few tens of milliseconds, so the caller may paint meanwhile.
 using OpenProgress = std::function<void(double fraction)>;
 
-class ImageRenderer;
-// One re-read of the display buffer at the current placement. Called by the
-// engine's worker, or directly by the view when the window size changes.
-int RereadVisibleArea(ImageRenderer* renderer);
-
 class ImageRenderer {
  public:
   // Opens the raster and builds the overview in one read of the file: from
@@ -208,10 +203,6 @@ class ImageRenderer {
   // Marks the display buffer as out of date (a re-read is about to follow).
   void ClearReady();
 
-  // Drops a queued request and abandons a file read in progress; the caller
-  // is about to re-read itself (the view, when the window size changes).
-  void AbandonQueuedRereads();
-
   // Waits until no re-read is pending or running; for tests and shutdown.
   bool WaitForRereads(std::chrono::milliseconds timeout);
 
@@ -251,7 +242,6 @@ class ImageRenderer {
   const PictureBytes& Overview() const { return overview_; }
 
  private:
-  friend int RereadVisibleArea(ImageRenderer* renderer);
 
   // What one re-read works from, taken together under the placement lock.
   struct Placement {
