@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <new>
 #include <thread>
 
 #include <wx/config.h>
@@ -23,6 +22,7 @@
 #include "app/StatusBar.h"
 #include "app/TaskBarProgress.h"
 #include "core/PathHelpers.h"
+#include "platform/background_work.h"
 #include "platform/text.h"
 
 CPixelwharfDoc::CPixelwharfDoc() {
@@ -153,12 +153,8 @@ void CPixelwharfDoc::ConvertTo8Bit() {
     try {
       ok = job->conversion.Run(input, output, nullptr, rowsDone, error, &job->cancel);
       job->conversion.ReleaseImageBuffers();
-    } catch (const std::bad_alloc&) {
-      error = "内存不足";
-    } catch (const std::exception& e) {
-      error = e.what();
     } catch (...) {
-      error = "未知错误";
+      error = pw::CurrentExceptionText();
     }
     if (!ok) job->conversion.RemovePartialOutput();
     std::lock_guard<std::mutex> lock(job->mutex);
