@@ -371,13 +371,6 @@ bool RasterFile::Create(const std::string& path, const int& width, const int& he
   return true;
 }
 
-namespace {
-int StopWhenCancelled(double, const char*, void* data) {
-  const auto* cancel = static_cast<const std::atomic<bool>*>(data);
-  return cancel && cancel->load(std::memory_order_relaxed) ? FALSE : TRUE;
-}
-}  // namespace
-
 bool RasterFile::FlushOutput() {
   if (!dataset_) return false;
   GdalErrorScope errors;
@@ -420,11 +413,10 @@ bool RasterFile::CommitOutput(const std::atomic<bool>* cancel) {
     ok = ok && !errors.Failed();
   } else if (ok) {
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(copyDriver_.c_str());
-    GDALDataset* out =
-        driver ? driver->CreateCopy(staged_->WorkingPath().c_str(), dataset_, FALSE, nullptr,
-                                    StopWhenCancelled,
-                                    const_cast<std::atomic<bool>*>(cancel))
-               : nullptr;
+    ReadWatch watch{cancel, nullptr};
+    GDALDataset* out = driver ? driver->CreateCopy(staged_->WorkingPath().c_str(), dataset_, FALSE,
+                                                   nullptr, WatchRead, &watch)
+                              : nullptr;
     ok = out != nullptr && !errors.Failed();
     if (out) GDALClose(GDALDataset::ToHandle(out));
     ok = ok && !errors.Failed();
