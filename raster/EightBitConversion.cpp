@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <new>
 
+#include "platform/background_work.h"
 #include "platform/files.h"
 #include "platform/memory.h"
 
@@ -160,10 +161,8 @@ bool EightBitConversion::Run(const std::string& inputPath, const std::string& ou
   bool ok = false;
   try {
     ok = Convert(inputPath, outputPath, progress, rowsDone, error, cancel);
-  } catch (const std::bad_alloc&) {
-    error = "内存不足";
-  } catch (const std::exception& e) {
-    error = e.what();
+  } catch (...) {
+    error = CurrentExceptionText();
   }
   if (!ok) {
     if (output) output->DiscardOutput();
