@@ -60,16 +60,21 @@ bool ConvertPictureAs(const std::wstring& source, const std::wstring& target,
   return WritePicture(image, target, targetFormat);
 }
 
+// An icon's widest frame, upright.
+bool LoadWidestIconFrame(PxImage& image, const std::wstring& path) {
+  if (!LoadUpright(image, path, kFormatIco)) return false;
+  int32_t frame = 0, frameWidth = 0, frameHeight = 0;
+  if (!ChooseIcoFrame(path, frame, frameWidth, frameHeight)) return false;
+  image.info.frame = frame;
+  return LoadUpright(image, path, kFormatUnknown);
+}
+
 // An icon converted from its widest frame into `targetFormat`.
 bool ConvertIcoPictureAs(const std::wstring& source, const std::wstring& target, ImageFormatId targetFormat,
                          int32_t width, int32_t height, bool grey, bool refuseDamaged = false,
                          bool* damaged = nullptr) {
   PxImage image;
-  if (!LoadUpright(image, source, kFormatIco)) return false;
-  int32_t frame = 0, frameWidth = 0, frameHeight = 0;
-  if (!ChooseIcoFrame(source, frame, frameWidth, frameHeight)) return false;
-  image.info.frame = frame;
-  if (!LoadUpright(image, source, kFormatUnknown)) return false;
+  if (!LoadWidestIconFrame(image, source)) return false;
   if (refuseDamaged && image.IsDamaged()) return false;
   if (damaged) *damaged = image.IsDamaged();
   if (!PrepareForFormat(image, targetFormat, width, height, grey)) return false;
@@ -241,11 +246,7 @@ namespace {
 
 // One picture of a merge, upright; an icon through its widest frame.
 bool LoadMergePicture(PxImage& image, const std::wstring& path) {
-  if (!LoadUpright(image, path, kFormatUnknown)) return false;
-  if (ImageTypeFromPath(path) != kFormatIco) return true;
-  int32_t frame = 0, width = 0, height = 0;
-  if (!ChooseIcoFrame(path, frame, width, height)) return false;
-  image.info.frame = frame;
+  if (ImageTypeFromPath(path) == kFormatIco) return LoadWidestIconFrame(image, path);
   return LoadUpright(image, path, kFormatUnknown);
 }
 
