@@ -108,16 +108,14 @@ std::wstring DoneLine(const std::wstring& source, const std::wstring& destinatio
   return source + L"->" + destination + (damaged ? kDamagedSourceMark : L"") + L"\n";
 }
 
-std::vector<std::wstring> DamagedSources(const std::vector<std::wstring>& lines,
-                                         const std::vector<std::wstring>& sources) {
+void AddDamagedSources(const std::vector<std::wstring>& lines,
+                       const std::vector<std::wstring>& sources, std::vector<std::wstring>& damaged) {
   const std::wstring marked = std::wstring(kDamagedSourceMark) + L"\n";
-  std::vector<std::wstring> damaged;
   // A source converted into several formats is named once.
   for (size_t i = 0; i < lines.size() && i < sources.size(); ++i)
     if (lines[i].ends_with(marked) &&
         std::find(damaged.begin(), damaged.end(), sources[i]) == damaged.end())
       damaged.push_back(sources[i]);
-  return damaged;
 }
 
 std::vector<std::wstring> FailedSources(const std::vector<std::wstring>& lines,

@@ -64,6 +64,7 @@ std::vector<std::wstring> FailedSources(const std::vector<std::wstring>& lines,
 // The result line of a picture made from `source`: "source->destination",
 // marked when the source was damaged.
 std::wstring DoneLine(const std::wstring& source, const std::wstring& destination, bool damaged);
-// The sources whose result lines carry the damage mark, each once.
-std::vector<std::wstring> DamagedSources(const std::vector<std::wstring>& lines,
-                                         const std::vector<std::wstring>& sources);
+// Adds to `damaged` the sources whose result lines carry the damage mark,
+// each once.
+void AddDamagedSources(const std::vector<std::wstring>& lines,
+                       const std::vector<std::wstring>& sources, std::vector<std::wstring>& damaged);

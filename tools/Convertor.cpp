@@ -164,9 +164,7 @@ ConvertOutcome RunConvert(const ConvertRequest& request, CProgressInterface* pro
     outcome.report.failed += failed.size();
     outcome.report.unloggedFailures.insert(outcome.report.unloggedFailures.end(), failed.begin(),
                                            failed.end());
-    const std::vector<std::wstring> damaged = DamagedSources(g_ConvertLog, g_ConvertSources);
-    outcome.report.damagedSources.insert(outcome.report.damagedSources.end(), damaged.begin(),
-                                         damaged.end());
+    AddDamagedSources(g_ConvertLog, g_ConvertSources, outcome.report.damagedSources);
   }
   for (size_t i = 0; i < entries.folders.size(); ++i) {
     const std::wstring& folder = entries.folders[i];
@@ -180,9 +178,7 @@ ConvertOutcome RunConvert(const ConvertRequest& request, CProgressInterface* pro
                     outcome);
     const size_t failed = CountFailedLines(g_ConvertLog, L"Convert");
     outcome.report.failed += failed;
-    const std::vector<std::wstring> damaged = DamagedSources(g_ConvertLog, g_ConvertSources);
-    outcome.report.damagedSources.insert(outcome.report.damagedSources.end(), damaged.begin(),
-                                         damaged.end());
+    AddDamagedSources(g_ConvertLog, g_ConvertSources, outcome.report.damagedSources);
     WriteResultLog(folder, g_ConvertLog, failed, outcome.report);
   }
   ReportSources(entries, outcome.done + outcome.failed, outcome.report);

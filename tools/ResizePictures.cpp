@@ -307,9 +307,7 @@ ResizeOutcome RunResize(const ResizeRequest& request, CProgressInterface* progre
       outcome.report.failed += failed.size();
       outcome.report.unloggedFailures.insert(outcome.report.unloggedFailures.end(),
                                              failed.begin(), failed.end());
-      const std::vector<std::wstring> damaged = DamagedSources(g_ResizeLog, files);
-      outcome.report.damagedSources.insert(outcome.report.damagedSources.end(), damaged.begin(),
-                                           damaged.end());
+      AddDamagedSources(g_ResizeLog, files, outcome.report.damagedSources);
     }
   }
   for (size_t i = 0; i < entries.folders.size(); ++i) {
@@ -323,9 +321,7 @@ ResizeOutcome RunResize(const ResizeRequest& request, CProgressInterface* progre
                    request, progress, observer, outcome);
     const size_t failed = CountFailedLines(g_ResizeLog, L"Resize");
     outcome.report.failed += failed;
-    const std::vector<std::wstring> damaged = DamagedSources(g_ResizeLog, pictures);
-    outcome.report.damagedSources.insert(outcome.report.damagedSources.end(), damaged.begin(),
-                                         damaged.end());
+    AddDamagedSources(g_ResizeLog, pictures, outcome.report.damagedSources);
     WriteResultLog(folder, g_ResizeLog, failed, outcome.report);
   }
   ReportSources(entries, outcome.done + outcome.notDone, outcome.report);
