@@ -35,14 +35,9 @@ bool IsIccSegment(const ExifAppSegment& segment) {
 // The colour space field of an ICC profile header, read from the chunk
 // that starts the profile (chunk 1); empty when there is none.
 std::string ProfileColourSpace(const std::vector<std::unique_ptr<ExifAppSegment>>& segments) {
-  // Length field, "ICC_PROFILE" and its NUL, chunk number and count.
-  constexpr size_t kProfileStart = 2 + 12 + 2;
   for (const auto& segment : segments) {
-    const auto* raw = dynamic_cast<const ExifRawAppSeg*>(segment.get());
-    if (!raw || !IsIccSegment(*raw)) continue;
-    const std::vector<uint8_t>& bytes = raw->Bytes();
-    if (bytes.size() >= kProfileStart + 20 && bytes[kProfileStart - 2] == 1)
-      return std::string(bytes.begin() + kProfileStart + 16, bytes.begin() + kProfileStart + 20);
+    std::string space = IccProfileColourSpace(*segment);
+    if (!space.empty()) return space;
   }
   return std::string();
 }

@@ -131,6 +131,17 @@ void ExifTiffAppSeg::InitDefaultHeader() {
   isNew_ = true;
 }
 
+std::string IccProfileColourSpace(const ExifAppSegment& segment) {
+  const auto* raw = dynamic_cast<const ExifRawAppSeg*>(&segment);
+  if (raw == nullptr || segment.Marker() != 0xFFE2 || segment.Identifier() != "ICC_PROFILE")
+    return std::string();
+  // Length field, "ICC_PROFILE\0", chunk number and count, then the profile.
+  constexpr size_t kProfileStart = 2 + 12 + 2;
+  const std::vector<uint8_t>& bytes = raw->Bytes();
+  if (bytes.size() < kProfileStart + 20 || bytes[kProfileStart - 2] != 1) return std::string();
+  return std::string(bytes.begin() + kProfileStart + 16, bytes.begin() + kProfileStart + 20);
+}
+
 void ExifTiffAppSeg::SetBigEndian(bool big) {
   byteOrderMark = big ? 0x4D4D : 0x4949;
   ownBigEndian_ = big;

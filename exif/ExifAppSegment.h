@@ -81,6 +81,11 @@ class ExifRawAppSeg final : public ExifAppSegment {
   std::vector<uint8_t> bytes_;
 };
 
+// The colour space an ICC profile describes ("RGB ", "GRAY", "CMYK" ...),
+// read from the header at the start of an APP2 "ICC_PROFILE" segment's
+// first chunk; empty for any other segment or chunk.
+std::string IccProfileColourSpace(const ExifAppSegment& segment);
+
 // A TIFF structure inside a segment: header and the chain of top-level
 // directories (main directory, thumbnail directory, ...).
 class ExifTiffAppSeg final : public ExifAppSegment {

@@ -289,19 +289,6 @@ ExifResult ExifImageFile::AddDefaultExifSegment() {
 
 namespace {
 
-// The colour space an ICC profile describes ("RGB ", "GRAY", "CMYK" ...),
-// from the header at the start of the profile's first chunk; empty when
-// the segment holds no profile header.
-std::string ProfileSpaceOf(const ExifAppSegment& segment) {
-  const auto* raw = dynamic_cast<const ExifRawAppSeg*>(&segment);
-  if (raw == nullptr) return std::string();
-  // Length field, "ICC_PROFILE\0", chunk number and count, then the profile.
-  constexpr size_t kProfileStart = 2 + 12 + 2;
-  const std::vector<uint8_t>& bytes = raw->Bytes();
-  if (bytes.size() < kProfileStart + 20 || bytes[2 + 12] != 1) return std::string();
-  return std::string(bytes.begin() + kProfileStart + 16, bytes.begin() + kProfileStart + 20);
-}
-
 // The profile's description ('desc' tag, ICC v2 text or v4 multi-
 // language record) as plain ASCII; empty when it is not in this chunk.
 std::string ProfileDescription(const std::vector<uint8_t>& bytes, size_t start) {
@@ -364,7 +351,7 @@ std::unique_ptr<ExifTagEntry> ExifImageFile::DefaultTag(uint32_t tag) {
     bool otherProfile = false;
     for (const ExifAppSegment* segment : segments_.Segments()) {
       if (segment->Marker() != 0xFFE2 || segment->Identifier() != "ICC_PROFILE") continue;
-      if (!ProfileSpaceOf(*segment).empty() && !IsSrgbProfile(*segment)) otherProfile = true;
+      if (!IccProfileColourSpace(*segment).empty() && !IsSrgbProfile(*segment)) otherProfile = true;
     }
     if (otherProfile) return std::make_unique<ExifEntryU16>(40961, kTiffShort, 1, static_cast<unsigned short>(0xFFFF));
   }
