@@ -71,6 +71,19 @@ void ReadNote(MemoryContext& m, size_t lead, int64_t base, uint32_t upper = 0) {
   read_maker_note(m.get(), base, upper);
 }
 
+// A NIKON D2X TIFF whose EXIF directory holds a Nikon maker note (format
+// 2, big-endian, its own TIFF header) of `entries`.
+std::vector<uint8_t> NikonD2xFile(const std::vector<NoteEntry>& entries) {
+  const std::vector<uint8_t> note = NoteFile(0, std::string("Nikon\0\x02\x10\0\0", 10), false, entries, 0, true);
+  TiffWriter w(false);
+  TiffIfd& ifd0 = w.NewIfd(true);
+  TiffIfd& exif = w.NewIfd(false);
+  ifd0.Ascii(271, "NIKON CORPORATION").Ascii(272, "NIKON D2X");
+  ifd0.Pointers(34665, {&exif});
+  exif.Bytes(37500, 7, note);
+  return w.Bytes();
+}
+
 }  // namespace
 
 TEST(RawMakerNote, SignaturesSetByteOrderAndBase) {
@@ -205,14 +218,7 @@ TEST(RawMakerNote, NikonEncipheredWhiteBalance) {
         {0x97, 7, uint32_t(v97.size()), v97},
         {0xA7, 4, 1, {count_bytes[0], count_bytes[1], count_bytes[2], count_bytes[3]}},
     };
-    const std::vector<uint8_t> note = NoteFile(0, std::string("Nikon\0\x02\x10\0\0", 10), false, entries, 0, true);
-    TiffWriter w(false);
-    TiffIfd& ifd0 = w.NewIfd(true);
-    TiffIfd& exif = w.NewIfd(false);
-    ifd0.Ascii(271, "NIKON CORPORATION").Ascii(272, "NIKON D2X");
-    ifd0.Pointers(34665, {&exif});
-    exif.Bytes(37500, 7, note);
-    const std::vector<uint8_t> file = w.Bytes();
+    const std::vector<uint8_t> file = NikonD2xFile(entries);
 
     const std::string path = dir + "/wb" + c.version + ".tif";
     FILE* f = fopen(path.c_str(), "wb");
@@ -251,14 +257,7 @@ TEST(RawMakerNote, NikonEncipheredLevelsDoNotReplaceGivenOnes) {
       {0xA4, 3, 3, {0x01, 0x6F, 0x00, 0xDE, 0x01, 0x4D}},  // 367, 222, 333 (big-endian)
       {0xA7, 4, 1, {0x00, 0x01, 0x2C, 0x9B}},
   };
-  const std::vector<uint8_t> note = NoteFile(0, std::string("Nikon\0\x02\x10\0\0", 10), false, entries, 0, true);
-  TiffWriter w(false);
-  TiffIfd& ifd0 = w.NewIfd(true);
-  TiffIfd& exif = w.NewIfd(false);
-  ifd0.Ascii(271, "NIKON CORPORATION").Ascii(272, "NIKON D2X");
-  ifd0.Pointers(34665, {&exif});
-  exif.Bytes(37500, 7, note);
-  MemoryContext m(w.Bytes());
+  MemoryContext m(NikonD2xFile(entries));
   read_tiff_container(m.get(), 0);
   EXPECT_FLOAT_EQ(m->camera_multipliers[0], 367);
   EXPECT_FLOAT_EQ(m->camera_multipliers[1], 222);
