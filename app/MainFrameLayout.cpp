@@ -153,7 +153,9 @@ void CMainFrame::SettleStartPlacement() {
 }
 
 void CMainFrame::WatchStartPlacement() {
-  if (!m_startTimer.GetOwner()) {
+  // A timer made without an owner is its own owner: its ticks reach the
+  // frame only once the frame owns it.
+  if (m_startTimer.GetOwner() != this) {
     m_startTimer.SetOwner(this);
     Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
       if (m_shutDown) {
@@ -195,7 +197,7 @@ void CMainFrame::WatchFixedSize() {
   // The window manager's frame changes with the functions it offers (the
   // sizing border goes) without a size change to tell: look again now and
   // then while the layout holds (nothing is done while the size is right).
-  if (!m_pinTimer.GetOwner()) {
+  if (m_pinTimer.GetOwner() != this) {
     m_pinTimer.SetOwner(this);
     Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
       if (!m_fixedLayout || m_shutDown) {

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -73,10 +74,22 @@ void GuiTest::Stop(const std::string& how) {
     } else {
       std::raise(how == "sigint" ? SIGINT : SIGTERM);
     }
-    for (int i = 0; i < 50 && PwApp().GetMainFrame(); ++i) Pump(2);
+    // The frame goes at the idle time after its close: however late that
+    // comes on a loaded machine, the program ends only once it has gone.
+    EXPECT_TRUE(WaitFor([] { return PwApp().GetMainFrame() == nullptr; }))
+        << "the main window was still there a minute after \"" << how << "\"";
   }
   PwApp().ExitInstance();
   frame = nullptr;
+}
+
+bool GuiTest::WaitFor(const std::function<bool()>& done, int seconds) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return done();
+    Pump(1);
+  }
+  return true;
 }
 
 void GuiTest::Pump(int rounds) {

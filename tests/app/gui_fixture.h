@@ -2,6 +2,7 @@
 // its own settings folders, captured message boxes and scripted file
 // dialogs, and stops it again the way the program ends.
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ class GuiTest : public ::testing::Test {
   bool Running() const;
   // Lets the window system deliver what is pending.
   static void Pump(int rounds = 10);
+  // Lets the window system deliver events until done() holds, or until a
+  // deadline meant for a loaded machine (a holding condition ends the wait
+  // at once). Whether it held.
+  static bool WaitFor(const std::function<bool()>& done, int seconds = 60);
 
   std::string IniPath() const;
   void WriteIni(const std::string& selSection) const;  // "[SEL_INDEX]\nCAT_INDEX = 1\n"

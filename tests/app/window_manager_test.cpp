@@ -29,29 +29,11 @@
 #include "app/PixelwharfView.h"
 #include "app/StatusBar.h"
 #include "app/ToolPanelHost.h"
-#include "gui_fixture.h"
+#include "window_test.h"
 
 using namespace pw::cmd;
 
 namespace {
-
-std::string Output(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[512];
-    while (fgets(buffer, sizeof buffer, pipe)) out += buffer;
-    pclose(pipe);
-  }
-  return out;
-}
-
-// Properties of the frame's X window as the window manager sees them.
-std::string Xprop(CMainFrame* frame, const std::string& properties) {
-  const unsigned long id = pw::NativeWindowId(frame);
-  return Output("xprop -id " + std::to_string(id) + " " + properties);
-}
-
-wxRect ScreenArea() { return wxDisplay(0u).GetClientArea(); }
 
 // The outside programs the tests below ask about windows they do not own.
 std::string MissingProgram() {
@@ -158,48 +140,7 @@ class ProgramWindow {
   bool ended_ = false;
 };
 
-std::string Describe(const wxRect& r) {
-  return std::to_string(r.x) + "," + std::to_string(r.y) + " " + std::to_string(r.width) + "x" +
-         std::to_string(r.height);
-}
-
-const std::string kViewer = "[SEL_INDEX]\r\nCAT_INDEX = 1\r\n";
-
 }  // namespace
-
-class WindowTest : public GuiTest {
- protected:
-  // Lets the window manager's answers arrive until done() holds (a holding
-  // condition ends the wait at once; a loaded machine answers late).
-  static bool WaitUntil(const std::function<bool()>& done, int ms = 30000) {
-    for (int waited = 0; waited < ms; waited += 20) {
-      if (done()) return true;
-      Pump(1);
-      wxMilliSleep(15);
-    }
-    return done();
-  }
-  // A few rounds more, for the configure events that follow a change.
-  static void Settle() { Pump(25); }
-  // Returns once the window manager has dealt with every request the
-  // window made so far: it answers requests in order, so when it has set
-  // (and then cleared) a state asked for last, the earlier ones are done.
-  static bool WindowManagerCaughtUp(CMainFrame* frame) {
-    GdkWindow* gdk = gtk_widget_get_window(frame->GetHandle());
-    if (!gdk) return false;
-    auto above = [&] { return Xprop(frame, "_NET_WM_STATE").find("_NET_WM_STATE_ABOVE") != std::string::npos; };
-    gdk_window_set_keep_above(gdk, TRUE);
-    const bool set = WaitUntil(above, 30000);
-    gdk_window_set_keep_above(gdk, FALSE);
-    return set && WaitUntil([&] { return !above(); }, 30000) && (Settle(), true);
-  }
-  // The window with the window manager's frame, as the X server has it.
-  static wxRect OnScreen(CMainFrame* frame, wxSize* content = nullptr) {
-    wxRect rect;
-    pw::FrameRect(frame, rect, content);
-    return rect;
-  }
-};
 
 struct RestoreCase {
   const char* name;
