@@ -394,3 +394,20 @@ TEST(RawMakerNote, DirectoryPastTheEndCostsTheFileNothing) {
     }
   }
 }
+
+// A note entry whose value lies past the end of the file is not read (it
+// would read as 0xFFFF) and marks the decode damaged; the entries after it
+// are read.
+TEST(RawMakerNote, ValuePastTheEndIsNotRead) {
+  const bool le = true;
+  std::vector<uint8_t> file =
+      NoteFile(16, "", le, {{0x200, 3, 4, U16s(le, {100, 102, 104, 106})}, {0x8, 4, 1, {77, 0, 0, 0}}}, 0);
+  const size_t offset_field = 16 + 2 + 8;  // the first entry's value offset
+  for (size_t i = 0; i < 4; ++i) file[offset_field + i] = uint8_t(0x7FFFFF00u >> (8 * i));
+  MemoryContext m(file);
+  m->byte_order = 0x4949;
+  ReadNote(m, 16, 0);
+  EXPECT_EQ(m->tag_value_cut, 1);
+  EXPECT_EQ(m->black_level, 0u);
+  EXPECT_EQ(m->shot_sequence, 77u);
+}
