@@ -20,7 +20,7 @@ const double d65_white[3] = {0.950456, 1, 1.088754};
 }  // namespace
 
 void ahd_interpolate(raw_decode_context* ctx) {
-  if (!three_colour_pattern(ctx)) {  // written for three colours only
+  if (!green_chessboard_pattern(ctx)) {  // written for green on a chessboard only
     vng_interpolate(ctx);
     return;
   }

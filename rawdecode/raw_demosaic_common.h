@@ -20,13 +20,18 @@ inline int colours_of(const raw_decode_context* ctx) {
   return ctx->colour_count < 1 ? 1 : ctx->colour_count > 4 ? 4 : ctx->colour_count;
 }
 
-// True when every position of the pattern has one of colours 0..2: the
-// three-colour layout PPG and AHD are written for.
-inline bool three_colour_pattern(const raw_decode_context* ctx) {
+// True for the layout PPG and AHD are written for: three colours, colour 1
+// (green) on every other position like the squares of a chessboard, colours
+// 0 and 2 between. A file whose plane order puts green elsewhere
+// (CFAPlaneColor 1,0,2) does not have it.
+inline bool green_chessboard_pattern(const raw_decode_context* ctx) {
   if (ctx->colour_count != 3) return false;
+  const int green_parity = cfa_colour_at(ctx, 0, 0) == 1 ? 0 : 1;
   for (int r = 0; r < 16; ++r)
-    for (int c = 0; c < 16; ++c)
-      if (cfa_colour_at(ctx, r, c) > 2) return false;
+    for (int c = 0; c < 16; ++c) {
+      const int colour = cfa_colour_at(ctx, r, c);
+      if (colour > 2 || (colour == 1) != (((r + c) & 1) == green_parity)) return false;
+    }
   return true;
 }
 

@@ -1,4 +1,5 @@
 // Lossless-JPEG header reader and row decoder.
+#include <algorithm>
 #include <cstring>
 
 #include "rawdecode/raw_bits.h"
@@ -90,6 +91,10 @@ int quarn_ljpeg_start(raw_decode_context* ctx, ljpeg_header* jh, int info_only) 
   // The tables by their number, and the frame's component identifiers: the
   // scan header says which table codes which component.
   const huff_node* tables[4] = {jh->huff[0], jh->huff[0], jh->huff[0], jh->huff[0]};
+  // Which tables a DHT segment defined, and which components the scan
+  // codes with a table never defined.
+  bool table_defined[4] = {};
+  bool undefined_table[6] = {};
   uint8_t component_ids[6] = {};
   int tag;
   do {
@@ -121,6 +126,7 @@ int quarn_ljpeg_start(raw_decode_context* ctx, ljpeg_header* jh, int info_only) 
         if (info_only) break;
         for (size_t p = 0; p < size_t(length) && data[p] < 4;) {
           jh->huff[data[p]] = tables[data[p]] = huff_next_node(ctx);
+          table_defined[data[p]] = true;
           ++p;
           p += build_huffman_tree(ctx, data + p, size_t(length) - p, 0);
         }
@@ -138,6 +144,7 @@ int quarn_ljpeg_start(raw_decode_context* ctx, ljpeg_header* jh, int info_only) 
             }
           const int selector = data[2 + 2 * i] >> 4;
           if (selector < 4) jh->huff[k] = tables[selector];
+          undefined_table[k] = selector >= 4 || !table_defined[selector];
         }
         break;
       }
@@ -154,6 +161,16 @@ int quarn_ljpeg_start(raw_decode_context* ctx, ljpeg_header* jh, int info_only) 
     return 0;
   }
   if (info_only) return 1;
+  // A table no DHT segment defined codes every difference as 0: the piece
+  // would come out flat, so a scan that uses one is damaged. Canon sRAW
+  // codes every value with the trees of components 0 and 1.
+  bool undefined_used = !(table_defined[0] || table_defined[1] || table_defined[2] || table_defined[3]);
+  const int coded = jh->sraw ? 2 : std::min(jh->clrs, 6);
+  for (int c = 0; c < coded; ++c) undefined_used |= undefined_table[c];
+  if (undefined_used) {
+    report_data_error(ctx);
+    return 0;
+  }
   if (jh->sraw) {
     for (int c = 0; c < 4; ++c) jh->huff[2 + c] = jh->huff[1];
     for (int c = 0; c < jh->sraw; ++c) jh->huff[1 + c] = jh->huff[0];

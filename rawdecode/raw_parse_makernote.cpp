@@ -88,8 +88,21 @@ struct note_walk {
   uint8_t buf97[324] = {};
 };
 
-// One entry; the rows are tried in order and several may apply.
-void read_note_entry(raw_decode_context* ctx, note_walk& w, const tiff_entry& e, uint32_t tag) {
+// Goes to a directory the note points to. One outside the file is damage:
+// the decode is marked cut and the note is read no further, so that nothing
+// past the end costs the file's own tags their reading.
+bool seek_note_directory(raw_decode_context* ctx, int64_t at) {
+  if (outside_data(ctx, at, 2)) {
+    ctx->tag_value_cut = 1;
+    return false;
+  }
+  raw_seek(ctx, at, 0);
+  return true;
+}
+
+// One entry; the rows are tried in order and several may apply. False when
+// the note is not to be read further.
+bool read_note_entry(raw_decode_context* ctx, note_walk& w, const tiff_entry& e, uint32_t tag) {
   const unsigned type = e.type;
   const uint32_t count = e.count;
   const int64_t base = w.base;
@@ -121,7 +134,7 @@ void read_note_entry(raw_decode_context* ctx, note_walk& w, const tiff_entry& e,
   }
   if (tag == 0x10 && type == 4) ctx->camera_id = read_u32(ctx);
   if (tag == 0x11 && ctx->raw_image_count && starts_with(ctx->camera_make, "NIKON")) {
-    raw_seek(ctx, read_u32(ctx) + base, 0);
+    if (!seek_note_directory(ctx, read_u32(ctx) + base)) return false;
     read_tiff_ifd(ctx, base);
   }
   if (tag == 0x14 && count == 2560 && type == 7) {
@@ -150,8 +163,9 @@ void read_note_entry(raw_decode_context* ctx, note_walk& w, const tiff_entry& e,
     for (int c = 0; c < 4; ++c) ctx->camera_multipliers[c ^ (c >> 1) ^ 1] = float(read_u32(ctx));
   }
   if (tag == 0x81 && type == 4) {
-    ctx->raw_data_offset = read_u32(ctx);
-    raw_seek(ctx, int64_t{ctx->raw_data_offset} + 41, 0);
+    const uint32_t offset = read_u32(ctx);
+    if (!seek_note_directory(ctx, int64_t{offset} + 41)) return false;
+    ctx->raw_data_offset = offset;
     ctx->sensor_height = uint16_t(read_u16(ctx) * 2);
     ctx->sensor_width = read_u16(ctx);
     ctx->cfa_pattern = 0x61616161;
@@ -177,7 +191,7 @@ void read_note_entry(raw_decode_context* ctx, note_walk& w, const tiff_entry& e,
       case 102:
         parse_skip(ctx, 6);
         read_rggb_quadruples(ctx);
-        return;
+        return true;
       case 103:
         parse_skip(ctx, 16);
         for (int c = 0; c < 4; ++c) ctx->camera_multipliers[c] = read_u16(ctx);
@@ -212,7 +226,7 @@ void read_note_entry(raw_decode_context* ctx, note_walk& w, const tiff_entry& e,
   }
   if (tag == 0x201 && count == 4) {
     read_rggb_quadruples(ctx);
-    return;
+    return true;
   }
   if (tag == 0x220 && count == 53) {
     // The tree is built when the loader is installed, into a pool that no
@@ -237,7 +251,7 @@ void read_note_entry(raw_decode_context* ctx, note_walk& w, const tiff_entry& e,
     } else if (count == 734 || count == 1502) {
       parse_skip(ctx, 148);
     } else {
-      return;
+      return true;
     }
     read_pair_256(ctx);
   }
@@ -253,18 +267,19 @@ void read_note_entry(raw_decode_context* ctx, note_walk& w, const tiff_entry& e,
   if (tag == 0x1017 || tag == 0x20400100) ctx->camera_multipliers[0] = read_u16(ctx) / 256.0f;
   if (tag == 0x1018 || tag == 0x20400100) ctx->camera_multipliers[2] = read_u16(ctx) / 256.0f;
   if (tag == 0x2011 && count == 2) read_pair_256(ctx);
-  if ((tag | 0x70) == 0x2070 && type == 4) raw_seek(ctx, read_u32(ctx) + base, 0);
+  if ((tag | 0x70) == 0x2070 && type == 4 && !seek_note_directory(ctx, read_u32(ctx) + base)) return false;
   if (tag == 0x2010 && type != 7) choose_loader(ctx, raw_loader_name::olympus_e410_load_raw);
   if (tag == 0x2020) read_thumbnail_note(ctx, base, 257, 258);
   if (tag == 0x2040) read_maker_note(ctx, base, 0x2040);
   if (tag == 0xB028) {
-    raw_seek(ctx, read_u32(ctx), 0);
+    if (!seek_note_directory(ctx, read_u32(ctx))) return false;
     read_thumbnail_note(ctx, base, 136, 137);
   }
   if (tag == 0x4001 && count > 500) {
     parse_skip(ctx, count == 582 ? 50 : count == 653 ? 68 : count == 5120 ? 142 : 126);
     read_rggb_quadruples(ctx);
   }
+  return true;
 }
 
 }  // namespace
@@ -303,15 +318,20 @@ void read_maker_note(raw_decode_context* ctx, int64_t base, uint32_t upper_tag) 
   } else {
     raw_seek(ctx, -10, 1);
   }
-  const unsigned entries = read_u16(ctx);
+  unsigned entries = read_u16(ctx);
   if (entries > 1000) return;
+  entries = entries_inside(ctx, entries);
   note_walk w;
   w.base = base;
   for (unsigned n = 0; n < entries; ++n) {
     if (!parse_charge(ctx)) return;
     tiff_entry e;
     read_tiff_entry(ctx, base, &e);
-    read_note_entry(ctx, w, e, e.tag | upper_tag << 16);
+    if (tag_value_cut(ctx, e)) {  // bytes the file does not hold are not read
+      raw_seek(ctx, e.end, 0);
+      continue;
+    }
+    if (!read_note_entry(ctx, w, e, e.tag | upper_tag << 16)) return;
     raw_seek(ctx, e.end, 0);
   }
 }
@@ -320,7 +340,7 @@ void read_thumbnail_note(raw_decode_context* ctx, int64_t base, unsigned offset_
                          unsigned length_tag) {
   parse_level level(ctx);
   if (!level.ok || !parse_first_visit(ctx, parse_thumb_note)) return;
-  const unsigned entries = read_u16(ctx);
+  const unsigned entries = entries_inside(ctx, read_u16(ctx));
   for (unsigned n = 0; n < entries; ++n) {
     if (!parse_charge(ctx)) return;
     tiff_entry e;

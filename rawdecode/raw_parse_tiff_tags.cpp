@@ -134,9 +134,9 @@ void read_leaf_matrix(raw_decode_context* ctx) {
 }
 
 // The lossless-JPEG header at a directory's data offset gives its geometry
-// when the directory did not say its bits.
-void read_data_offset(raw_decode_context* ctx, raw_ifd_summary* s, int64_t base) {
-  s->data_offset = int32_t(read_u32(ctx) + base);
+// when the directory did not say its bits. Offsets may be SHORT or LONG.
+void read_data_offset(raw_decode_context* ctx, const tiff_entry& e, raw_ifd_summary* s, int64_t base) {
+  s->data_offset = int32_t(read_by_type(ctx, e.type) + base);
   if (s->bits_per_sample) return;
   raw_seek(ctx, uint32_t(s->data_offset), 0);
   ljpeg_header jh;
@@ -301,23 +301,28 @@ void read_ifd_entry(raw_decode_context* ctx, const tiff_entry& e, int64_t base, 
       if (e.type != 4) break;
       ctx->loader_flags = 0x2008;
       choose_loader(ctx, raw_loader_name::panasonic_load_raw);
-      read_data_offset(ctx, s, base);
+      read_data_offset(ctx, e, s, base);
       break;
     case 273:
       remember_values(ctx, e, base, &layout->offsets);
       layout->tiled = false;
-      read_data_offset(ctx, s, base);
+      read_data_offset(ctx, e, s, base);
       layout->data_offset = s->data_offset;
       break;
-    case 513: read_data_offset(ctx, s, base); break;
-    case 274: s->orientation = "50132467"[read_u16(ctx) & 7] - '0'; break;
+    case 513: read_data_offset(ctx, e, s, base); break;
+    case 274: {
+      // Only 1-8 are orientations; any other value leaves the picture as stored.
+      const unsigned v = read_u16(ctx);
+      s->orientation = v >= 1 && v <= 8 ? "50132467"[v & 7] - '0' : 0;
+      break;
+    }
     case 277: s->samples = int32_t(read_by_type(ctx, e.type) & 7); break;
     case 278: layout->rows_per_strip = read_by_type(ctx, e.type); break;
     case 279: case 325:
       remember_values(ctx, e, 0, &layout->byte_counts);
-      if (e.tag == 279) s->byte_count = int32_t(read_u32(ctx));
+      if (e.tag == 279) s->byte_count = int32_t(read_by_type(ctx, e.type));
       break;
-    case 514: s->byte_count = int32_t(read_u32(ctx)); break;
+    case 514: s->byte_count = int32_t(read_by_type(ctx, e.type)); break;
     case 291: case 50712: read_linearization_curve(ctx, e.count); break;
     case 306: read_exif_datetime(ctx, 0); break;
     case 315: read_text(ctx, ctx->artist_name); break;
@@ -326,7 +331,7 @@ void read_ifd_entry(raw_decode_context* ctx, const tiff_entry& e, int64_t base, 
     case 324:
       remember_values(ctx, e, 0, &layout->offsets);
       layout->tiled = true;
-      s->data_offset = e.count > 1 ? int32_t(raw_tell(ctx)) : int32_t(read_u32(ctx));
+      s->data_offset = e.count > 1 ? int32_t(raw_tell(ctx)) : int32_t(read_by_type(ctx, e.type));
       layout->data_offset = s->data_offset;
       if (e.count == 4) {
         ctx->raw_image_count = 5;

@@ -22,8 +22,20 @@ void read_tiff_entry(raw_decode_context* ctx, int64_t base, tiff_entry* entry) {
     at = base + int64_t(read_u32(ctx));
     raw_seek(ctx, at, 0);
   }
-  entry->outside = ctx->stream_size >= 0 && (at < 0 || uint64_t(at) + std::max<uint64_t>(bytes, 1) >
-                                                           uint64_t(ctx->stream_size));
+  entry->outside = outside_data(ctx, at, std::max<uint64_t>(bytes, 1));
+}
+
+bool outside_data(const raw_decode_context* ctx, int64_t at, uint64_t bytes) {
+  return ctx->stream_size >= 0 && (at < 0 || uint64_t(at) + bytes > uint64_t(ctx->stream_size));
+}
+
+unsigned entries_inside(raw_decode_context* ctx, unsigned entries) {
+  if (ctx->stream_size < 0) return entries;
+  const int64_t at = raw_tell(ctx);
+  const uint64_t room = at < ctx->stream_size ? uint64_t(ctx->stream_size - at) / 12 : 0;
+  if (entries <= room) return entries;
+  ctx->tag_value_cut = 1;
+  return unsigned(room);
 }
 
 bool tag_value_cut(raw_decode_context* ctx, const tiff_entry& entry) {

@@ -20,6 +20,13 @@ struct tiff_entry {
   bool outside = false;  // the value does not lie wholly inside the data
 };
 unsigned tiff_type_size(unsigned type);
+// True when `bytes` bytes from `at` do not lie wholly inside the data (never
+// when its size is unknown).
+bool outside_data(const raw_decode_context* ctx, int64_t at, uint64_t bytes);
+// How many of a directory's `entries` 12-byte entries, starting at the
+// stream's position, the data holds; fewer than stated marks the decode
+// damaged (the entries beyond the end are not the file's).
+unsigned entries_inside(raw_decode_context* ctx, unsigned entries);
 void read_tiff_entry(raw_decode_context* ctx, int64_t base, tiff_entry* entry);
 // True when the entry's value runs past the end of the data: the tag is then
 // not read (the bytes read there would not be the file's) and the decode is

@@ -9,7 +9,7 @@
 using namespace rawdemosaic;
 
 void ppg_demosaic(raw_decode_context* ctx) {
-  if (!three_colour_pattern(ctx)) {  // written for three colours only
+  if (!green_chessboard_pattern(ctx)) {  // written for green on a chessboard only
     vng_interpolate(ctx);
     return;
   }

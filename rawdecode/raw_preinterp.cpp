@@ -33,7 +33,10 @@ void pre_interpolate(raw_decode_context* ctx) {
     ctx->mixed_green = ctx->options.four_colour_demosaic;
     if (ctx->mixed_green) {
       ctx->colour_count = 4;
-    } else {
+    } else if (ctx->cfa_pattern & (ctx->cfa_pattern >> 1) & 0x55555555u) {
+      // The second green (colour 3) goes back to colour 1. A plane order
+      // that puts no colour 1 beside colour 2 made no colour 3, and then
+      // there is nothing to fold.
       // From here on the buffer is addressed as image_height x image_width
       // (a half-size buffer is the image).
       const unsigned height = ctx->image_height, width = ctx->image_width;

@@ -16,12 +16,18 @@ using namespace rawtest;
 
 namespace {
 
-// A lossless-JPEG header with the frame fields given.
-std::vector<uint8_t> Frame(int precision, int height, int width, int components, int al = 0) {
+// A lossless-JPEG header with the frame fields given and, unless told
+// otherwise, one table.
+std::vector<uint8_t> Frame(int precision, int height, int width, int components, int al = 0, bool table = true) {
   std::vector<uint8_t> f = {0xFF, 0xD8, 0xFF, 0xC3, 0, uint8_t(8 + 3 * components), uint8_t(precision),
                             uint8_t(height >> 8), uint8_t(height), uint8_t(width >> 8), uint8_t(width),
                             uint8_t(components)};
   for (int c = 0; c < components; ++c) f.insert(f.end(), {uint8_t(c + 1), 0x11, 0});
+  if (table) {  // table 0: one code of length 1 for difference length 0
+    f.insert(f.end(), {0xFF, 0xC4, 0, 20, 0, 1});
+    f.insert(f.end(), 15, 0);
+    f.push_back(0);
+  }
   f.insert(f.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0, 1, 0, uint8_t(al)});
   return f;
 }
@@ -68,7 +74,7 @@ TEST(RawHostile, EveryRowEndsCleanly) {
       {"a symbol beyond 16 used as a length",
        [] {
          // One code of length 1, symbol 40: every difference is a data error giving 0.
-         std::vector<uint8_t> f = Frame(8, 1, 4, 1);
+         std::vector<uint8_t> f = Frame(8, 1, 4, 1, 0, false);
          std::vector<uint8_t> dht = {0xFF, 0xC4, 0, 20, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40};
          f.insert(f.begin() + 2 + 2 + 11, dht.begin(), dht.end());
          f.insert(f.end(), {0x00, 0xFF, 0xD9});
@@ -98,6 +104,10 @@ TEST(RawHostile, EveryRowEndsCleanly) {
       {"lossless-JPEG frames outside the accepted ranges",
        [] {
          EXPECT_EQ(Start(Frame(8, 2, 2, 1)), std::make_pair(1, 0));  // the sound one
+         EXPECT_EQ(Start(Frame(8, 2, 2, 1, 0, false)), std::make_pair(0, 1));  // no table defined
+         auto other_table = Frame(8, 2, 2, 1);
+         other_table[other_table.size() - 4] = 0x10;  // the scan codes with table 1, never defined
+         EXPECT_EQ(Start(other_table), std::make_pair(0, 1));
          EXPECT_EQ(Start(Frame(8, 2, 2, 0)), std::make_pair(0, 1));
          EXPECT_EQ(Start(Frame(8, 2, 2, 7)), std::make_pair(0, 1));
          EXPECT_EQ(Start(Frame(0, 2, 2, 1)), std::make_pair(0, 1));

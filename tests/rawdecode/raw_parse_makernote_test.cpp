@@ -10,6 +10,7 @@
 
 #include "raw_test_encoder.h"
 #include "raw_tiff_writer.h"
+#include "rawdecode/raw_identify.h"
 #include "rawdecode/raw_parsers.h"
 
 using namespace rawtest;
@@ -293,4 +294,120 @@ TEST(RawMakerNote, NikonCaptureRecordsAndThumbnailNote) {
   read_maker_note(t.get(), 5, 0);
   EXPECT_EQ(t->thumb_data_offset, 0x100u + 5);
   EXPECT_EQ(t->thumb_data_length, 99u);
+}
+
+namespace {
+
+// A 12-bit 64 x 48 DNG of `make` whose colour description (DNGVersion,
+// ColorMatrix1, AsShotNeutral) lies after its EXIF pointer, the EXIF
+// directory holding `note` (none when empty); `end_bytes` are put after the
+// file's last byte.
+std::vector<uint8_t> DngWithNote(const std::string& make, const std::vector<uint8_t>& note,
+                                 const std::vector<uint8_t>& end_bytes = {}) {
+  TiffWriter w(true);
+  TiffIfd& ifd = w.NewIfd(true);
+  TiffIfd& exif = w.NewIfd(false);
+  ifd.Long(254, {0}).Image(64, 48, 12, 1, 32803, 1);
+  ifd.Ascii(271, make).Ascii(272, "Test One");
+  ifd.Short(33421, {2, 2}).Bytes(33422, 1, {0, 1, 1, 2});
+  ifd.Pointers(34665, {&exif});
+  ifd.Bytes(50706, 1, {1, 4, 0, 0}).Long(50717, {4095});
+  ifd.SRational(50721, {{2000, 1000}, {-500, 1000}, {-200, 1000}, {-400, 1000}, {1500, 1000},
+                        {100, 1000}, {-100, 1000}, {200, 1000}, {900, 1000}});
+  ifd.Short(50778, {21}).Rational(50728, {{1, 2}, {1, 1}, {4, 5}});
+  exif.Rational(33434, {{1, 250}});
+  if (!note.empty()) exif.Blob(37500, 7, note.size(), [note](uint32_t) { return note; });
+  ifd.Strip(std::vector<uint8_t>(64 * 48 * 12 / 8, 0x40));
+  std::vector<uint8_t> bytes = w.Bytes();
+  bytes.insert(bytes.end(), end_bytes.begin(), end_bytes.end());
+  return bytes;
+}
+
+raw_decode_context* Probe(MemoryContext& m) {
+  probe_raw_file(m.get());
+  return m.get();
+}
+
+}  // namespace
+
+// A maker-note directory pointer (0x2020 and its kin, 0xB028) outside the
+// file, or a note directory whose table runs past the end, is damage: the
+// note is read no further and the DNG's own tags, after the EXIF pointer,
+// are read as if the note were not there.
+TEST(RawMakerNote, DirectoryPastTheEndCostsTheFileNothing) {
+  struct Variant {
+    const char* make;
+    std::string header;
+    bool little, inner_header;
+  };
+  const Variant variants[] = {
+      {"NIKON CORPORATION", std::string("Nikon\0\x02\x10\0\0", 10), false, true},
+      {"OLYMPUS IMAGING CORP.", std::string("OLYMPUS\0II\x03\0", 12), true, false},
+      {"PENTAX Corporation", std::string("AOC\0II", 6), true, false},
+      {"SONY", std::string("SONY DSC \0\0\0", 12), true, false},
+      {"Panasonic", std::string("Panasonic\0\0\0", 12), true, false},
+      {"LEICA", std::string("LEICA\0\0\0", 8), true, false},
+      {"FUJIFILM", std::string("FUJIFILM\x0c\0\0\0", 12), true, false},
+  };
+  const auto u32 = [](bool little, uint32_t v) {
+    ByteSink s(little);
+    s.U32(v);
+    return s.bytes;
+  };
+  for (const Variant& v : variants) {
+    MemoryContext plain(DngWithNote(v.make, {}));
+    auto want = Probe(plain);
+    ASSERT_EQ(want->tag_value_cut, 0) << v.make;
+    ASSERT_EQ(want->image_width, 64) << v.make;
+    ASSERT_EQ(want->raw_colour_flag, 0) << v.make;
+    const auto note_of = [&](uint16_t tag, uint32_t target) {
+      return NoteFile(0, v.header, v.little, {{tag, 4, 1, u32(v.little, target)}, {0x8, 4, 1, u32(v.little, 77)}}, 0,
+                      v.inner_header);
+    };
+    // A directory at the file's end whose table claims 0xFFFF entries: the
+    // pointer is good, so the note goes on after it.
+    const size_t end = DngWithNote(v.make, note_of(0xB028, 0)).size();
+    struct Pointer {
+      const char* name;
+      uint16_t tag;
+      uint32_t target;
+      std::vector<uint8_t> end_bytes;
+      bool note_stops;
+    } pointers[] = {{"0x2020 past the end", 0x2020, 0x7FFFFF00, {}, true},
+                    {"0x2040 past the end", 0x2040, 0x7FFFFF00, {}, true},
+                    {"0xB028 past the end", 0xB028, 0x7FFFFF00, {}, true},
+                    {"0xB028 at a table cut by the end", 0xB028, uint32_t(end), {0xFF, 0xFF}, false}};
+    for (const Pointer& p : pointers) {
+      SCOPED_TRACE(testing::Message() << v.make << ", " << p.name);
+      const std::vector<uint8_t> note = note_of(p.tag, p.target);
+      MemoryContext m(DngWithNote(v.make, note, p.end_bytes));
+      auto got = Probe(m);
+      EXPECT_EQ(got->tag_value_cut, 1);
+      EXPECT_EQ(got->shot_sequence, p.note_stops ? 0u : 77u);  // the entry after the pointer
+      EXPECT_EQ(got->dng_version_code, want->dng_version_code);
+      EXPECT_EQ(got->image_width, want->image_width);
+      EXPECT_EQ(got->image_height, want->image_height);
+      EXPECT_EQ(got->raw_colour_flag, 0);
+      for (int c = 0; c < 4; ++c) EXPECT_FLOAT_EQ(got->camera_multipliers[c], want->camera_multipliers[c]) << c;
+      for (int i = 0; i < 3; ++i)
+        for (int c = 0; c < 3; ++c) EXPECT_FLOAT_EQ(got->rgb_from_camera[i][c], want->rgb_from_camera[i][c]) << i << c;
+    }
+  }
+}
+
+// A note entry whose value lies past the end of the file is not read (it
+// would read as 0xFFFF) and marks the decode damaged; the entries after it
+// are read.
+TEST(RawMakerNote, ValuePastTheEndIsNotRead) {
+  const bool le = true;
+  std::vector<uint8_t> file =
+      NoteFile(16, "", le, {{0x200, 3, 4, U16s(le, {100, 102, 104, 106})}, {0x8, 4, 1, {77, 0, 0, 0}}}, 0);
+  const size_t offset_field = 16 + 2 + 8;  // the first entry's value offset
+  for (size_t i = 0; i < 4; ++i) file[offset_field + i] = uint8_t(0x7FFFFF00u >> (8 * i));
+  MemoryContext m(file);
+  m->byte_order = 0x4949;
+  ReadNote(m, 16, 0);
+  EXPECT_EQ(m->tag_value_cut, 1);
+  EXPECT_EQ(m->black_level, 0u);
+  EXPECT_EQ(m->shot_sequence, 77u);
 }

@@ -2,6 +2,7 @@
 // writer itself is checked with tiffdump and exiftool first.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <functional>
@@ -513,4 +514,29 @@ TEST(RawTiffParser, ReadTwiceFromTheTopGivesTheSameResult) {
   read_tiff_container(m.get(), 0);
   EXPECT_EQ(m->ifd_count, count);
   EXPECT_EQ(m->sensor_width, width);
+}
+
+// An EXIF value whose offset lies past the end of the file is not read (the
+// bytes there are not the file's) and marks the decode damaged; the other
+// EXIF values and the DNG's own tags are read.
+TEST(RawTiffParser, ExifValuePastTheEndIsNotRead) {
+  for (bool little : {true, false}) {
+    SCOPED_TRACE(little ? "II" : "MM");
+    std::vector<uint8_t> bytes = SampleDng(little);
+    // ExposureTime (33434), RATIONAL, count 1: its offset moved far outside.
+    ByteSink entry(little);
+    entry.U16(33434), entry.U16(5), entry.U32(1);
+    auto at = std::search(bytes.begin(), bytes.end(), entry.bytes.begin(), entry.bytes.end());
+    ASSERT_NE(at, bytes.end());
+    ByteSink outside(little);
+    outside.U32(0x7FFFFF00);
+    std::copy(outside.bytes.begin(), outside.bytes.end(), at + 8);
+    MemoryContext m(bytes);
+    read_tiff_container(m.get(), 0);
+    EXPECT_EQ(m->tag_value_cut, 1);
+    EXPECT_EQ(m->shutter_seconds, 0);
+    EXPECT_FLOAT_EQ(m->aperture_value, 2.8f);
+    EXPECT_EQ(m->camera_id, 0x1234u);  // the maker note, after it
+    EXPECT_FLOAT_EQ(m->camera_multipliers[2], 1.25f);
+  }
 }

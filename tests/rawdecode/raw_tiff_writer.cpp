@@ -91,7 +91,8 @@ TiffIfd& TiffIfd::Strip(std::vector<uint8_t> data) {
   Long(279, {uint32_t(strip_.size())});
   return *this;
 }
-TiffIfd& TiffIfd::Pieces(bool tiles, std::vector<std::vector<uint8_t>> pieces, std::vector<size_t> order) {
+TiffIfd& TiffIfd::Pieces(bool tiles, std::vector<std::vector<uint8_t>> pieces, std::vector<size_t> order,
+                         uint16_t type) {
   if (order.empty())
     for (size_t i = 0; i < pieces.size(); ++i) order.push_back(i);
   piece_rel_.assign(pieces.size(), 0);
@@ -101,9 +102,10 @@ TiffIfd& TiffIfd::Pieces(bool tiles, std::vector<std::vector<uint8_t>> pieces, s
     strip_.insert(strip_.end(), pieces[i].begin(), pieces[i].end());
     if (strip_.size() & 1) strip_.push_back(0);
   }
-  Add(tiles ? 324 : 273, 4, uint32_t(pieces.size())).piece_offsets = true;
+  Add(tiles ? 324 : 273, type, uint32_t(pieces.size())).piece_offsets = true;
   std::vector<uint32_t> counts;
   for (const auto& p : pieces) counts.push_back(uint32_t(p.size()));
+  if (type == 3) return Short(tiles ? 325 : 279, counts);
   Long(tiles ? 325 : 279, counts);
   return *this;
 }
@@ -143,7 +145,7 @@ std::vector<uint8_t> TiffWriter::Bytes() {
     at += 2 + 12 * d.entries_.size() + 4;
     for (auto& e : d.entries_) {
       size_t size = e.blob_size          ? e.blob_size
-                    : e.piece_offsets    ? 4 * size_t(e.count)
+                    : e.piece_offsets    ? (e.type == 3 ? 2 : 4) * size_t(e.count)
                     : e.targets.empty()  ? e.data.size()
                                          : 4 * e.targets.size();
       if (size > 4) {
@@ -178,7 +180,12 @@ std::vector<uint8_t> TiffWriter::Bytes() {
         v = s.bytes;
       } else if (e.piece_offsets) {
         ByteSink s(little_);
-        for (uint32_t rel : d.piece_rel_) s.U32(uint32_t(strip_at[i] + rel));
+        for (uint32_t rel : d.piece_rel_) {
+          if (e.type == 3)
+            s.U16(uint32_t(strip_at[i] + rel));
+          else
+            s.U32(uint32_t(strip_at[i] + rel));
+        }
         v = s.bytes;
       } else if (e.strip_offset) {
         ByteSink s(little_);

@@ -83,7 +83,10 @@ class TiffIfd {
   // other in the order given, as LONG lists; `order` (when not empty) gives
   // the storage order of the pieces, so the file need not keep them in
   // picture order. piece_at() then gives each piece's file position.
-  TiffIfd& Pieces(bool tiles, std::vector<std::vector<uint8_t>> pieces, std::vector<size_t> order = {});
+  // `type` 3 stores the offsets and byte counts as SHORT (TIFF allows it;
+  // the file must then stay below 64 KiB).
+  TiffIfd& Pieces(bool tiles, std::vector<std::vector<uint8_t>> pieces, std::vector<size_t> order = {},
+                  uint16_t type = 4);
   uint32_t piece_at(size_t i) const { return position_ ? strip_at_ + piece_rel_[i] : 0; }
   // The usual image tags: width, height, bits, compression, photometric, samples.
   TiffIfd& Image(uint32_t width, uint32_t height, uint32_t bits, uint32_t compression,
