@@ -53,7 +53,7 @@ TEST_P(ConvertClose, EndsPromptlyAndLeavesNothing) {
   args.push_back(wxString::FromUTF8(input));
   ASSERT_NE(Start(args), nullptr);
   CPixelwharfDoc* doc = PwApp().GetDocument();
-  for (int i = 0; i < 6000 && doc->GetPath().empty(); ++i) Pump(2);
+  WaitFor([&] { return !doc->GetPath().empty(); });
   ASSERT_FALSE(doc->GetPath().empty()) << "the raster never opened";
 
   pwtest::Hold hold(2, [] { Pump(2); }, heedsCancel);

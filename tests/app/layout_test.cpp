@@ -122,8 +122,7 @@ TEST_F(GuiTest, ClickingARibbonButtonShowsItsTool) {
   mouse.MouseMove(centre);
   Pump(5);
   mouse.MouseClick();
-  for (int i = 0; i < 40 && !frame->ToolHost().mergeImgs; ++i) Pump(2);
-  ASSERT_NE(frame->ToolHost().mergeImgs, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return frame->ToolHost().mergeImgs != nullptr; })) << "the click never reached the button";
   EXPECT_TRUE(frame->ToolHost().mergeImgs->IsShown());
   EXPECT_EQ(frame->Settings().selIndex, 4);
 }

@@ -41,8 +41,7 @@ TEST_F(GuiTest, ProgressInterfaceMovesTheStatusBarProgressBar) {
   // From another thread the update reaches the bar through the UI thread.
   std::thread worker([progress] { progress->SetProgress(60, 120); });
   worker.join();
-  for (int i = 0; i < 20 && bar->GetPos() != 50; ++i) Pump(1);
-  EXPECT_EQ(bar->GetPos(), 50);
+  EXPECT_TRUE(WaitFor([&] { return bar->GetPos() == 50; })) << bar->GetPos();
 
   // The range of the 8-bit conversion: positions count rows.
   frame->ResetRibbonProgress(1000);
@@ -157,7 +156,7 @@ TEST_F(GuiTest, LauncherEntryShowsProgressOnTheSessionBus) {
   progress->BeginProgress();
   progress->SetProgress(1, 4);
   progress->EndProgress();
-  for (int i = 0; i < 100 && updates.size() < 3; ++i) Pump(1);
+  WaitFor([&] { return updates.size() >= 3; });
   Stop();
 
   ASSERT_EQ(updates.size(), 3u);
