@@ -14,6 +14,21 @@
 
 class CMainFrame;
 
+// How long the calling thread has waited on something since this clock
+// was made: asleep, on a lock, another thread, a timeout, the disk or the
+// X server, leaving out both its own running and the time a loaded machine
+// kept it waiting for a processor, and leaving out the fixture's own pauses
+// between event rounds. A close that waits on work shows here, however busy
+// the machine is.
+class WaitedClock {
+ public:
+  WaitedClock();
+  double Seconds() const;
+
+ private:
+  double wall_, ran_, queued_, paused_;
+};
+
 class GuiTest : public ::testing::Test {
  protected:
   void SetUp() override;
