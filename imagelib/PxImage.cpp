@@ -2,6 +2,7 @@
 // adopting and borrowing, release, resolution and header helpers.
 #include "imagelib/PxImage.h"
 
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -58,6 +59,13 @@ PxImage::PxImage(const PxImage& source, bool copyPixels) {
 PxImage::~PxImage() {
   ReleaseFrames();
   ReleaseBuffers();
+}
+
+bool PxImage::StopRequested() const {
+  if (info.escape > 0 || info.escape < -1) return true;
+  if (!callerEscape) return false;
+  const int32_t escape = std::atomic_ref<int32_t>(*callerEscape).load(std::memory_order_relaxed);
+  return escape > 0 || escape < -1;
 }
 
 void PxImage::InitDefaults(ImageFormatId formatId) {
