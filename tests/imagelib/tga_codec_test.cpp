@@ -193,8 +193,9 @@ TEST(TgaRead, DamagedFilesFailWithTheirText) {
 }
 
 // A valid 9 x 8 WBMP whose bytes also form a colour-mapped RLE TGA header
-// without a map (5 x 2, 8 bits, one run). Try-all asks TGA before WBMP, so
-// the TGA reader must refuse it for the WBMP reader to get its turn.
+// without a map (5 x 2, 8 bits, one run). The TGA reader must refuse it:
+// trying every format then finds nothing (a WBMP is never guessed), and the
+// WBMP reader reads it when it is named.
 TEST_F(TgaFiles, WbmpThatLooksLikeAMaplessTgaReachesItsOwnReader) {
   // Two bytes a row: only the top bit of the second byte is a pixel.
   const uint8_t rows[8][2] = {{0, 0}, {0, 0}, {0xF0, 0}, {0x0F, 0x80}, {0x05, 0}, {0x02, 0}, {0x08, 0}, {0x89, 0}};
@@ -219,8 +220,11 @@ TEST_F(TgaFiles, WbmpThatLooksLikeAMaplessTgaReachesItsOwnReader) {
   for (const auto& r : rows) expected.insert(expected.end(), r, r + 2);
   ASSERT_EQ(wbmp, expected) << "ImageMagick wrote other bytes than the overlap needs";
 
+  PxImage guessed;
+  EXPECT_FALSE(DecodeBytes(wbmp, kFormatUnknown, guessed));
+  EXPECT_STREQ(guessed.LastError(), "Decode: Unknown or wrong format");
   PxImage image;
-  ASSERT_TRUE(DecodeBytes(wbmp, kFormatUnknown, image)) << image.LastError();
+  ASSERT_TRUE(DecodeBytes(wbmp, kFormatWbmp, image)) << image.LastError();
   EXPECT_EQ(image.info.formatId, kFormatWbmp);
   ASSERT_EQ(image.Width(), 9u);
   ASSERT_EQ(image.Height(), 8u);
