@@ -28,6 +28,12 @@ namespace {
 // limited) is given up after this long.
 constexpr auto kAnswerDeadline = std::chrono::seconds(30);
 
+// Where an installation puts the player, from the program's folder (the
+// build says; this is its layout under a prefix).
+#ifndef PW_METAFILE_PLAYER_FROM_PROGRAM
+#define PW_METAFILE_PLAYER_FROM_PROGRAM "../libexec/pixelwharf"
+#endif
+
 // How long a wait for the player lasts before the cancel request is looked
 // at again.
 constexpr auto kCancelSlice = std::chrono::milliseconds(20);
