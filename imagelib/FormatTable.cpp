@@ -76,8 +76,12 @@ const FormatCodec* const kById[] = {
     &kJas,   &kJas, &kJas, &kJas, &kJas, nullptr, &kMng, &kSka, &kRaw, &kPsd,
 };
 
+// WBMP is not among them: it carries no signature, and almost any few bytes
+// (a damaged file of another format among them) read as a small WBMP, a
+// success that would silently replace the picture. A WBMP is read when it
+// is named as one.
 const FormatCodec* const kTryOrder[] = {
-    &kBmp, &kJpg, &kIco, &kGif, &kPng, &kTif, &kMng, &kTga, &kPcx, &kWbmp, &kWmf, &kJas, &kSka, &kRaw, &kPsd,
+    &kBmp, &kJpg, &kIco, &kGif, &kPng, &kTif, &kMng, &kTga, &kPcx, &kWmf, &kJas, &kSka, &kRaw, &kPsd,
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <new>
@@ -27,14 +28,15 @@ namespace {
 // limited) is given up after this long.
 constexpr auto kAnswerDeadline = std::chrono::seconds(30);
 
-std::string FindPlayer() {
-  const std::string beside = pw::FolderOf(pw::ExecutablePath()) + "/" + PlayerName();
-  if (!pw::ExecutablePath().empty() && ::access(beside.c_str(), X_OK) == 0) return beside;
-#ifdef PW_METAFILE_PLAYER_PATH
-  if (::access(PW_METAFILE_PLAYER_PATH, X_OK) == 0) return PW_METAFILE_PLAYER_PATH;
+// Where an installation puts the player, from the program's folder (the
+// build says; this is its layout under a prefix).
+#ifndef PW_METAFILE_PLAYER_FROM_PROGRAM
+#define PW_METAFILE_PLAYER_FROM_PROGRAM "../libexec/pixelwharf"
 #endif
-  return {};
-}
+
+// How long a wait for the player lasts before the cancel request is looked
+// at again.
+constexpr auto kCancelSlice = std::chrono::milliseconds(20);
 
 // The program's environment, with the player's C library told to back its
 // large blocks by huge pages: the picture is tens of megabytes, and page by
@@ -68,22 +70,37 @@ struct Player {
   }
 };
 
-// Waits until the socket is ready for `events`, at most until `deadline`.
-bool Ready(int fd, short events, std::chrono::steady_clock::time_point deadline) {
+// The end of a conversation with the player: its deadline, and the
+// caller's cancel request, which ends it early.
+struct Conversation {
+  std::chrono::steady_clock::time_point deadline;
+  const std::function<bool()>& cancelled;
+  bool wasCancelled = false;
+};
+
+// Waits until the socket is ready for `events`, at most until the deadline
+// or a cancel request.
+bool Ready(int fd, short events, Conversation& talk) {
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (talk.cancelled && talk.cancelled()) {
+      talk.wasCancelled = true;
+      return false;
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(talk.deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     pollfd p{fd, events, 0};
-    const int n = ::poll(&p, 1, static_cast<int>(left.count()));
+    const int n = ::poll(&p, 1, static_cast<int>(std::min(left, kCancelSlice).count()));
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) continue;
     return n > 0;
   }
 }
 
-bool SendAll(int fd, const void* data, size_t size, std::chrono::steady_clock::time_point deadline) {
+bool SendAll(int fd, const void* data, size_t size, Conversation& talk) {
   const auto* p = static_cast<const uint8_t*>(data);
   while (size > 0) {
-    if (!Ready(fd, POLLOUT, deadline)) return false;
+    if (!Ready(fd, POLLOUT, talk)) return false;
     const ssize_t n = ::send(fd, p, size, MSG_NOSIGNAL);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) return false;
@@ -93,10 +110,10 @@ bool SendAll(int fd, const void* data, size_t size, std::chrono::steady_clock::t
   return true;
 }
 
-bool ReceiveAll(int fd, void* data, size_t size, std::chrono::steady_clock::time_point deadline) {
+bool ReceiveAll(int fd, void* data, size_t size, Conversation& talk) {
   auto* p = static_cast<uint8_t*>(data);
   while (size > 0) {
-    if (!Ready(fd, POLLIN, deadline)) return false;
+    if (!Ready(fd, POLLIN, talk)) return false;
     const ssize_t n = ::recv(fd, p, size, 0);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) return false;
@@ -110,20 +127,39 @@ bool ReceiveAll(int fd, void* data, size_t size, std::chrono::steady_clock::time
 
 const char* PlayerName() { return "pixelwharf-metafile-player"; }
 
-Playback PlayInPlayer(const MetafileRequest& request, const uint8_t* data, uint8_t* rows) {
-  const std::string path = FindPlayer();
+std::string PlayerPath() {
+  const std::string program = pw::ExecutablePath();
+  if (!program.empty()) {
+    const std::string folder = pw::FolderOf(program);
+    for (const std::string& candidate : {folder + "/" + PlayerName(),
+                                         folder + "/" PW_METAFILE_PLAYER_FROM_PROGRAM "/" + PlayerName()}) {
+      if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+  }
+#ifdef PW_METAFILE_PLAYER_PATH
+  if (::access(PW_METAFILE_PLAYER_PATH, X_OK) == 0) return PW_METAFILE_PLAYER_PATH;
+#endif
+  return {};
+}
+
+Playback PlayInPlayer(const MetafileRequest& request, const uint8_t* data, uint8_t* rows,
+                      const std::function<bool()>& cancelled) {
+  const std::string path = PlayerPath();
   if (path.empty()) return Playback::kNoPlayer;
 
   int ends[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return Playback::kNoPlayer;
   pw::UniqueFd ours(ends[0]), theirs(ends[1]);
   // The player's standard input and output are its end of the socket (dup2
-  // clears close-on-exec on the copies); its messages go nowhere.
+  // clears close-on-exec on the copies); its messages go nowhere; every
+  // other descriptor the program holds (files of other batch workers,
+  // sockets, descriptors opened without close-on-exec) is closed in it.
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return Playback::kNoPlayer;
   posix_spawn_file_actions_adddup2(&actions, theirs.get(), 0);
   posix_spawn_file_actions_adddup2(&actions, theirs.get(), 1);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   char* const argv[] = {const_cast<char*>(path.c_str()), nullptr};
   Player player;
   std::vector<std::string> environment = PlayerEnvironment();
@@ -138,13 +174,13 @@ Playback PlayInPlayer(const MetafileRequest& request, const uint8_t* data, uint8
   }
   theirs.close();
 
-  const auto deadline = std::chrono::steady_clock::now() + kAnswerDeadline;
+  Conversation talk{std::chrono::steady_clock::now() + kAnswerDeadline, cancelled};
   uint32_t status = 0;
-  if (!SendAll(ours.get(), &request, sizeof request, deadline) ||
-      !SendAll(ours.get(), data, static_cast<size_t>(request.size), deadline) ||
-      !ReceiveAll(ours.get(), &status, sizeof status, deadline) || status != kPlayed ||
-      !ReceiveAll(ours.get(), rows, RowBytes(request.width) * request.height, deadline))
-    return Playback::kFailed;
+  if (!SendAll(ours.get(), &request, sizeof request, talk) ||
+      !SendAll(ours.get(), data, static_cast<size_t>(request.size), talk) ||
+      !ReceiveAll(ours.get(), &status, sizeof status, talk) || status != kPlayed ||
+      !ReceiveAll(ours.get(), rows, RowBytes(request.width) * request.height, talk))
+    return talk.wasCancelled ? Playback::kCancelled : Playback::kFailed;
   return Playback::kPlayed;
 }
 

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
 
 #include "imagelib/metafile_player/MetafileRequest.h"
 
@@ -15,13 +17,18 @@ enum class Playback {
   kPlayed,    // `rows` holds the picture (see MetafileRequest.h)
   kFailed,    // the metafile could not be played within the limits
   kNoPlayer,  // the player program could not be started
+  kCancelled, // `cancelled` said so while the player ran; it has been ended
 };
 
-// `rows` receives height x RowBytes(width) bytes.
-Playback PlayInPlayer(const MetafileRequest& request, const uint8_t* data, uint8_t* rows);
+// `rows` receives height x RowBytes(width) bytes. `cancelled` is asked
+// every few milliseconds while the player runs.
+Playback PlayInPlayer(const MetafileRequest& request, const uint8_t* data, uint8_t* rows,
+                      const std::function<bool()>& cancelled);
 
-// Where the player is looked for: beside the running program, then where
-// the build put it.
 const char* PlayerName();
+// The player's path, empty when it is nowhere: beside the running program,
+// then where an installation puts it relative to the program
+// (PW_METAFILE_PLAYER_FROM_PROGRAM), then where the build put it.
+std::string PlayerPath();
 
 }  // namespace metafile

@@ -2,12 +2,14 @@
 // adopting and borrowing, release, resolution and header helpers.
 #include "imagelib/PxImage.h"
 
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "imagelib/WidenToByte.h"
 #include "platform/byteorder.h"
 
 namespace {
@@ -58,6 +60,13 @@ PxImage::PxImage(const PxImage& source, bool copyPixels) {
 PxImage::~PxImage() {
   ReleaseFrames();
   ReleaseBuffers();
+}
+
+bool PxImage::StopRequested() const {
+  if (info.escape > 0 || info.escape < -1) return true;
+  if (!callerEscape) return false;
+  const int32_t escape = std::atomic_ref<int32_t>(*callerEscape).load(std::memory_order_relaxed);
+  return escape > 0 || escape < -1;
 }
 
 void PxImage::InitDefaults(ImageFormatId formatId) {
@@ -278,12 +287,14 @@ BitField FieldOf(uint32_t mask) {
   return f;
 }
 
-// The field's value as 8 bits: its top 8 bits, or its bits moved to the top
-// of the byte when it has fewer (5 bits 10110 give 10110000).
+// The field's value as 8 bits: its top 8 bits, or, when it has fewer, its
+// bits repeated down the byte (5 bits 10110 give 10110101), so that the
+// field's full value is full 255.
 uint8_t FieldByte(uint32_t pixel, const BitField& f) {
   if (f.bits == 0) return 0;
   const uint32_t v = (pixel & f.mask) >> f.low;
-  return static_cast<uint8_t>(f.bits >= 8 ? v >> (f.bits - 8) : v << (8 - f.bits));
+  if (f.bits >= 8) return static_cast<uint8_t>(v >> (f.bits - 8));
+  return WidenToByte(v, f.bits);
 }
 
 }  // namespace

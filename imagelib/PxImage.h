@@ -144,6 +144,14 @@ class PxImage {
   uint8_t* alpha;              // owned alpha plane (malloc), 255 opaque, or null
   PxImage** frames;            // owned array (new[]) of owned frames, or null
   int32_t frameListSize;       // entries of the frame list
+  // While a read runs on a format object: the escape field of the image the
+  // read was asked of, which another thread may set (through std::atomic_ref)
+  // to stop a read that waits on something outside this process. Null
+  // outside the dispatch.
+  int32_t* callerEscape = nullptr;
+  // Whether a stop has been asked for: this image's escape field (set
+  // before the read), or the caller's while the read runs.
+  bool StopRequested() const;
 
  private:
   bool InBounds(int32_t x, int32_t y) const {

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <vector>
 
 #include "imagelib/CodecFileIo.h"
 #include "platform/byteorder.h"
@@ -29,7 +31,7 @@ uint64_t StoredPixelBytes(const BITMAPINFOHEADER& bih, uint64_t height) {
   const uint64_t width = static_cast<uint32_t>(bih.biWidth);
   const bool plain = bih.biCompression == kCompressionNone;
   switch (bih.biBitCount) {
-    case 1: case 4: case 8:
+    case 1: case 2: case 4: case 8:
       return plain ? ((width * bih.biBitCount + 31) / 32) * 4 * height : 0;
     case 16: return ((width + 1) / 2) * 4 * height;
     case 24: return plain ? ((width * 24 + 31) / 32) * 4 * height : 0;
@@ -237,6 +239,7 @@ bool PxImageBMP::Decode(PxFile* file) {
     return true;
   }
 
+  // (Create holds a 2-bit picture at four bits a pixel.)
   if (!Create(static_cast<uint32_t>(bih.biWidth), height32, bih.biBitCount, kFormatBmp)) return false;
   SetHorizontalDpi(DpiFromPelsPerMeter(bih.biXPelsPerMeter));
   SetVerticalDpi(DpiFromPelsPerMeter(bih.biYPelsPerMeter));
@@ -292,6 +295,26 @@ bool PxImageBMP::Decode(PxFile* file) {
   };
 
   switch (bih.biBitCount) {
+    case 2: {
+      if (bih.biCompression != kCompressionNone) return Fail("compression type not supported");
+      const size_t stored = (size_t{Width()} * 2 + 31) / 32 * 4;
+      std::vector<uint8_t> rows;
+      try {
+        rows.resize(stored * Height());
+      } catch (const std::bad_alloc&) {
+        return Fail("can't allocate memory");
+      }
+      if (!seekToPixels() || !ReadExactly(file, rows.data(), rows.size())) return Fail("Error reading BMP info");
+      for (uint32_t y = 0; y < Height(); ++y) {
+        const uint8_t* src = rows.data() + stored * y;
+        uint8_t* dst = RowAt(y);
+        for (uint32_t x = 0; x < Width(); ++x) {
+          const auto index = static_cast<uint8_t>((src[x / 4] >> (6 - 2 * (x % 4))) & 3);
+          dst[x / 2] = static_cast<uint8_t>((x & 1) ? (dst[x / 2] | index) : (index << 4));
+        }
+      }
+      break;
+    }
     case 1:
     case 4:
     case 8:

@@ -88,6 +88,7 @@ bool PxImage::Decode(PxFile* file, ImageFormatId id) {
     // The record's buffer pointers describe this image, not the new object.
     object->info.owner = nullptr;
     object->info.pixels = nullptr;
+    object->callerEscape = &info.escape;
     // An earlier format's complaint is no part of this attempt: a reader that
     // succeeds leaves the text empty or says what it found (damage, a size).
     object->info.lastError[0] = 0;

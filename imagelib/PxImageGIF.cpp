@@ -281,6 +281,9 @@ bool PxImageGIF::PreparePaletteCanvas(std::unique_ptr<PxImage>& canvas, int32_t 
     info = kept;
     info.pixels = nullptr;
     info.rowStride = 0;
+    // A screen composed in true colour keeps the transparency of the screen
+    // (its transparent colour), not that of the frame about to be drawn.
+    if (canvas->Bpp() == 24) canvas->info.backgroundIndex = m_fillIndex >= 0 ? 0 : -1;
     if (m_previousDisposal == 2) ClearRect(*canvas, m_lastLeft, m_lastTop, m_lastWidth, m_lastHeight, m_fillIndex);
   }
   if (!canvas->HasPixels()) {

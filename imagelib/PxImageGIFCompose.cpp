@@ -56,6 +56,17 @@ bool PxImageGIF::PaletteOverlayKeepsColours(const PxImage& canvas, int32_t left,
   const uint32_t size = canvas.PaletteSize();
   const uint32_t entries = PaletteSize() < size ? PaletteSize() : size;
   const int32_t background = m_fillIndex < static_cast<int32_t>(size) ? m_fillIndex : 0;
+  const int32_t fw = static_cast<int32_t>(Width()), fh = static_cast<int32_t>(Height());
+  // The screen's transparent index stays transparent on the canvas: a frame
+  // whose own table gives that index an opaque colour (it has no
+  // transparency, or another transparent index) cannot be drawn with it.
+  if (background >= 0 && background != info.backgroundIndex) {
+    for (int32_t r = 0; r < fh; ++r) {
+      if (!FrameRowDrawn(r)) continue;
+      for (int32_t x = 0; x < fw; ++x)
+        if (PixelIndexAtUnchecked(x, fh - 1 - r) == background) return false;
+    }
+  }
   bool recoloured[256] = {};
   bool any = false;
   for (uint32_t i = 0; i < entries; ++i) {
@@ -66,7 +77,6 @@ bool PxImageGIF::PaletteOverlayKeepsColours(const PxImage& canvas, int32_t left,
   }
   if (!any) return true;
 
-  const int32_t fw = static_cast<int32_t>(Width()), fh = static_cast<int32_t>(Height());
   const int32_t sw = static_cast<int32_t>(canvas.Width()), sh = static_cast<int32_t>(canvas.Height());
   // Whether a pixel of the canvas would change colour: not when the frame
   // covers it with an opaque pixel, or when its index keeps its colour.

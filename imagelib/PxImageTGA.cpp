@@ -45,10 +45,13 @@ namespace {
 uint32_t BytesPerPixel(uint8_t depth) { return (depth + 7u) / 8u; }
 
 // A 15- or 16-bit value as blue, green, red; the top bit is not colour.
+// Each 5-bit channel is scaled to 0..255 (rounded down, as the peers read
+// these files): 31 is 255.
+uint8_t Widen5(uint32_t v) { return static_cast<uint8_t>((v & 0x1F) * 255 / 31); }
 void Unpack555(uint16_t v, uint8_t* bgr) {
-  bgr[0] = static_cast<uint8_t>((v << 3) & 0xF8);
-  bgr[1] = static_cast<uint8_t>((v >> 2) & 0xF8);
-  bgr[2] = static_cast<uint8_t>((v >> 7) & 0xF8);
+  bgr[0] = Widen5(v);
+  bgr[1] = Widen5(v >> 5);
+  bgr[2] = Widen5(v >> 10);
 }
 
 bool ValidEntrySize(uint8_t bits) { return bits == 15 || bits == 16 || bits == 24 || bits == 32; }

@@ -7,6 +7,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -46,6 +47,8 @@ constexpr const char kNoPalette[] = "Unable to allocate TIFF palette";
 constexpr const char kNoMemory[] = "PxImageTIF can't allocate memory";
 constexpr const char kCorruptedTiles[] = "Corrupted tiled TIFF file!";
 constexpr const char kUnsupportedLayout[] = "Unsupported TIFF sample layout";
+constexpr const char kSignedSamples[] = "TIFF: signed or complex samples are not supported";
+constexpr const char kFloatLayout[] = "TIFF: floating-point samples are read only as 32- or 64-bit grey or RGB";
 constexpr const char kCameraRaw[] = "Camera raw data: read by the RAW format";
 constexpr uint16_t kPhotometricLinearRaw = 34892;  // DNG linear raw samples
 
@@ -72,6 +75,19 @@ bool IsRgbaPhotometric(uint16_t photometric) {
   return photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_SEPARATED ||
          photometric == PHOTOMETRIC_YCBCR || photometric == PHOTOMETRIC_LOGL ||
          photometric == PHOTOMETRIC_LOGLUV;
+}
+
+// A strip or tile the file's list leaves out: libtiff pads a list shorter
+// than the picture with offset 0 (where the file's header is) and reads
+// "rows" from there.
+bool StrileMissing(TIFF* tif, uint32_t strile) { return TIFFGetStrileOffset(tif, strile) == 0; }
+
+// Whether any strip or tile of the page is missing from its list.
+bool AnyStrileMissing(TIFF* tif) {
+  const uint32_t count = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+  for (uint32_t i = 0; i < count; ++i)
+    if (StrileMissing(tif, i)) return true;
+  return false;
 }
 
 template <typename T>
@@ -167,12 +183,32 @@ bool PxImageTIF::Decode(PxFile* file) {
     ColourRows colour;
     colour.alphaSample = colourAlpha ? colourSamples : -1;
     colour.premultiplied = colourAlpha && extraType != EXTRASAMPLE_UNASSALPHA;
-    const bool plainSamples = planar == PLANARCONFIG_CONTIG && (bits == 8 || bits == 16);
+    // Samples in planes of their own are interleaved by our rows; libtiff's
+    // RGBA reader refuses planar tiles and premultiplies 16-bit planes at 8
+    // bits. Floating-point samples are values, never bit patterns.
+    uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+    if (sampleFormat != SAMPLEFORMAT_UINT && sampleFormat != SAMPLEFORMAT_VOID &&
+        sampleFormat != SAMPLEFORMAT_IEEEFP)
+      throw ReadFailure{kSignedSamples};
+    SampleLayout layout;
+    layout.floating = sampleFormat == SAMPLEFORMAT_IEEEFP;
+    layout.separatePlanes = planar == PLANARCONFIG_SEPARATE && samples > 1;
+    if (layout.floating &&
+        ((bits != 32 && bits != 64) || (samples == 1 && photometric != PHOTOMETRIC_MINISBLACK &&
+                                         photometric != PHOTOMETRIC_MINISWHITE) ||
+         (samples != 1 && !(samples == 3 && photometric == PHOTOMETRIC_RGB))))
+      throw ReadFailure{kFloatLayout};
+    const bool plainSamples = bits == 8 || bits == 16;
     bool colourRows = false;
-    if (plainSamples && photometric == PHOTOMETRIC_RGB && samples >= 3 && colourAlpha) {
+    if (layout.floating && samples == 3) {
       colour.model = ColourRows::kRgb;
       colourRows = true;
-    } else if (plainSamples && cmyk && samples >= 4 && (bits == 16 || colourAlpha)) {
+    } else if (plainSamples && photometric == PHOTOMETRIC_RGB && samples >= 3 &&
+               (colourAlpha || layout.separatePlanes)) {
+      colour.model = ColourRows::kRgb;
+      colourRows = true;
+    } else if (plainSamples && cmyk && samples >= 4 && (bits == 16 || colourAlpha || layout.separatePlanes)) {
       colour.model = ColourRows::kCmyk;
       colourRows = true;
     }
@@ -197,10 +233,12 @@ bool PxImageTIF::Decode(PxFile* file) {
     // refused before a pixel is allocated.
     if (!rgbaPath) {
       if (samples == 0) throw ReadFailure{kCorrupted};
-      if (samples == 1) {
+      if (layout.floating) {
+        // grey or RGB of 32 or 64 bits, checked above
+      } else if (samples == 1) {
         if (bits == 0 || bits > 32) throw ReadFailure{kUnsupportedLayout};
         if (bits > 24 && photometric == PHOTOMETRIC_PALETTE) throw ReadFailure{kPaletteTooBig};
-      } else if (planar != PLANARCONFIG_CONTIG || (bits != 8 && bits != 16)) {
+      } else if (!plainSamples) {
         throw ReadFailure{kUnsupportedLayout};
       }
     }
@@ -237,13 +275,51 @@ bool PxImageTIF::Decode(PxFile* file) {
       // zeroed, and only a failed RGBA read can have left anything behind
       // (clearing a large picture again would cost as much as reading it).
       if (rgbaPath) std::memset(PixelRows(), 0, ImageBytes());
-      const uint32_t rowsReached = ReadStripPage(tif, samples, bits, photometric, rowsPerStrip, colour);
+      const uint32_t rowsReached = ReadStripPage(tif, samples, bits, photometric, rowsPerStrip, colour, layout);
       ApplyOrientation(orientation, rowsReached);
     }
     return true;
   } catch (const ReadFailure& failure) {
     if (failure.text && *failure.text) SetLastError(failure.text);
     return info.escape == -1 && info.formatId == kFormatTif;
+  }
+}
+
+void PxImageTIF::StoreFloatRows(const std::vector<float>& values, uint16_t samples, uint32_t rows) {
+  const uint32_t w = Width(), h = Height();
+  const size_t count = size_t{rows} * w * samples;
+  float lowest = 0.0f, highest = 0.0f;
+  bool any = false;
+  for (size_t i = 0; i < count; ++i) {
+    const float v = values[i];
+    if (!std::isfinite(v)) continue;
+    if (!any || v < lowest) lowest = v;
+    if (!any || v > highest) highest = v;
+    any = true;
+  }
+  if (any && lowest >= 0.0f && highest <= 1.0f) {
+    lowest = 0.0f;
+    highest = 1.0f;
+  }
+  const double span = highest > lowest ? static_cast<double>(highest) - lowest : 0.0;
+  const auto level = [&](float v) -> uint8_t {
+    if (std::isnan(v)) return 0;
+    if (span == 0.0) return v > 0.0f ? 255 : 0;
+    const double scaled = (static_cast<double>(v) - lowest) * 255.0 / span + 0.5;
+    return static_cast<uint8_t>(std::clamp(scaled, 0.0, 255.0));
+  };
+  for (uint32_t t = 0; t < rows; ++t) {
+    uint8_t* dst = RowAt(h - 1 - t);
+    const float* src = values.data() + size_t{t} * w * samples;
+    for (uint32_t x = 0; x < w; ++x) {
+      if (samples == 1) {
+        dst[x] = level(src[x]);
+      } else {
+        dst[3 * size_t{x}] = level(src[3 * size_t{x} + 2]);
+        dst[3 * size_t{x} + 1] = level(src[3 * size_t{x} + 1]);
+        dst[3 * size_t{x} + 2] = level(src[3 * size_t{x}]);
+      }
+    }
   }
 }
 
@@ -256,6 +332,7 @@ void PxImageTIF::ReadRgbaPage(TIFF* tif, bool withAlpha) {
   // libtiff's RGBA reader applies only the mirror part of the orientations
   // that turn the picture (5 to 8), so the raster is read in stored order
   // and put upright afterwards, as strip-read pages are.
+  if (AnyStrileMissing(tif)) throw ReadFailure{kCorrupted};
   char message[1024] = {};
   TIFFRGBAImage reader;
   if (!TIFFRGBAImageOK(tif, message) || !TIFFRGBAImageBegin(&reader, tif, 0, message))
@@ -286,7 +363,7 @@ void PxImageTIF::ReadRgbaPage(TIFF* tif, bool withAlpha) {
 }
 
 uint32_t PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint16_t photometric,
-                               uint32_t rowsPerStrip, ColourRows colour) {
+                               uint32_t rowsPerStrip, ColourRows colour, SampleLayout layout) {
   const uint32_t w = Width(), h = Height();
   const bool largePalette = bits > 8 && photometric == PHOTOMETRIC_PALETTE;
 
@@ -349,8 +426,11 @@ uint32_t PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, u
   }
 
   // ---- buffers
+  // With separate planes each strip or tile holds one sample of a pixel.
+  const uint32_t planes = layout.separatePlanes ? samples : 1;
+  const uint32_t planeSamples = samples / planes;
   const tmsize_t scanline = TIFFScanlineSize(tif);
-  const uint64_t needed = (uint64_t{samples} * bits * w + 7) / 8;
+  const uint64_t needed = (uint64_t{planeSamples} * bits * w + 7) / 8;
   if (scanline <= 0 || static_cast<uint64_t>(scanline) < needed) throw ReadFailure{kCorrupted};
   const auto lineBytes = static_cast<size_t>(scanline);
 
@@ -368,7 +448,7 @@ uint32_t PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, u
     if (tileWidth == 0 || tileLength == 0 || tileBytes <= 0 || rowBytes <= 0)
       throw ReadFailure{kCorruptedTiles};
     // Each tile's rows start on a byte of the band row.
-    if ((uint64_t{tileWidth} * samples * bits) % 8 != 0) throw ReadFailure{kUnsupportedLayout};
+    if ((uint64_t{tileWidth} * planeSamples * bits) % 8 != 0) throw ReadFailure{kUnsupportedLayout};
     if (static_cast<uint64_t>(tileBytes) > kMaxTileBytes) throw ReadFailure{kNoMemory};
     ResizeOrThrow(tile, static_cast<size_t>(tileBytes), kNoMemory);
     tileRowBytes = static_cast<size_t>(rowBytes);
@@ -376,16 +456,37 @@ uint32_t PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, u
   }
   if (bandRows == 0) bandRows = h;
   const uint64_t bandBytes = uint64_t{std::min(bandRows, h)} * lineBytes;
-  if (bandBytes > kMaxBandBytes) throw ReadFailure{kNoMemory};
+  if (bandBytes > kMaxBandBytes / planes) throw ReadFailure{kNoMemory};
   // Not cleared: only the bytes libtiff hands back are read (a strip's
   // rows up to its result, a band of tiles after clearing it), and clearing
   // a band as large as the picture cost as much as the rest of the read.
   const auto bandSize = static_cast<size_t>(bandBytes);
-  std::unique_ptr<uint8_t[]> bandBuffer(new (std::nothrow) uint8_t[bandSize ? bandSize : 1]);
+  std::unique_ptr<uint8_t[]> bandBuffer(new (std::nothrow) uint8_t[bandSize ? bandSize * planes : 1]);
   if (!bandBuffer) throw ReadFailure{kNoMemory};
   uint8_t* const band = bandBuffer.get();
+  // One row of pixels put together from the planes.
+  std::vector<uint8_t> interleaved;
+  if (planes > 1) ResizeOrThrow(interleaved, size_t{w} * samples * (bits / 8), kNoMemory);
+  // Floating-point samples are kept as values until their range is known.
+  std::vector<float> floatValues;
+  if (layout.floating) {
+    if (uint64_t{w} * h * samples * sizeof(float) > kMaxBandBytes) throw ReadFailure{kNoMemory};
+    ResizeOrThrow(floatValues, size_t{w} * h * samples, kNoMemory);
+  }
 
   const bool reduce16 = bits == 16 && !largePalette;
+  const auto storeFloats = [&](uint32_t t, const uint8_t* src) {
+    float* out = floatValues.data() + size_t{t} * w * samples;
+    for (size_t i = 0; i < size_t{w} * samples; ++i) {
+      if (bits == 32) {
+        std::memcpy(&out[i], src + 4 * i, 4);
+      } else {
+        double v;
+        std::memcpy(&v, src + 8 * i, 8);
+        out[i] = static_cast<float>(v);
+      }
+    }
+  };
   // Stripped one-sample 16-bit rows are scaled by their own brightest
   // sample, then brought to one common scale at the end.
   const bool perRowShift = reduce16 && !tiled && samples == 1;
@@ -483,47 +584,71 @@ uint32_t PxImageTIF::ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, u
   bool damaged = false;
   bool stop = false;
   uint32_t reached = 0;  // rows from the top written so far
+  const size_t sampleBytes = bits / 8;
   for (uint32_t top = 0; top < h && !stop; top += bandRows) {
     if (info.escape != 0) throw ReadFailure{kCancelled};
     const uint32_t rows = std::min(bandRows, h - top);
-    size_t rowsRead = 0;
-    if (tiled) {
-      std::fill(band, band + bandSize, uint8_t{0});
-      for (uint32_t x = 0; x < w; x += tileWidth) {
-        const tmsize_t got = TIFFReadTile(tif, tile.data(), x, top, 0, 0);
+    size_t rowsRead = rows;
+    for (uint32_t plane = 0; plane < planes && !stop; ++plane) {
+      uint8_t* const planeBand = band + size_t{plane} * bandSize;
+      if (tiled) {
+        std::fill(planeBand, planeBand + bandSize, uint8_t{0});
+        for (uint32_t x = 0; x < w; x += tileWidth) {
+          const tmsize_t got = StrileMissing(tif, TIFFComputeTile(tif, x, top, 0, static_cast<uint16_t>(plane)))
+                                   ? -1
+                                   : TIFFReadTile(tif, tile.data(), x, top, 0, static_cast<uint16_t>(plane));
+          if (got < 0) {
+            damaged = stop = true;
+            break;
+          }
+          // The last tile of a row reaches past the image: copy only what fits.
+          const size_t offset = static_cast<size_t>(uint64_t{x} * planeSamples * bits / 8);
+          if (offset >= lineBytes) break;
+          const size_t copy = std::min(tileRowBytes, lineBytes - offset);
+          const auto tileRows =
+              static_cast<uint32_t>(std::min<size_t>(rows, static_cast<size_t>(got) / tileRowBytes));
+          if (tileRows < rows) damaged = true;
+          pxtiff::CopyTileRows(planeBand + offset, tile.data(), tileRows, copy, lineBytes - copy,
+                               tileRowBytes - copy);
+          if (x > UINT32_MAX - tileWidth) break;
+        }
+        // The band's tiles read before a failure are shown, the rest is black.
+      } else {
+        const tstrip_t strip = TIFFComputeStrip(tif, top, static_cast<uint16_t>(plane));
+        const tmsize_t got =
+            StrileMissing(tif, strip)
+                ? -1
+                : TIFFReadEncodedStrip(tif, strip, planeBand, static_cast<tmsize_t>(size_t{rows} * lineBytes));
         if (got < 0) {
           damaged = stop = true;
-          break;
+          rowsRead = 0;
+        } else {
+          rowsRead = std::min<size_t>(rowsRead, static_cast<size_t>(got) / lineBytes);
+          if (rowsRead < rows) damaged = true;
         }
-        // The last tile of a row reaches past the image: copy only what fits.
-        const size_t offset = static_cast<size_t>(uint64_t{x} * samples * bits / 8);
-        if (offset >= lineBytes) break;
-        const size_t copy = std::min(tileRowBytes, lineBytes - offset);
-        const auto tileRows =
-            static_cast<uint32_t>(std::min<size_t>(rows, static_cast<size_t>(got) / tileRowBytes));
-        if (tileRows < rows) damaged = true;
-        pxtiff::CopyTileRows(band + offset, tile.data(), tileRows, copy, lineBytes - copy,
-                             tileRowBytes - copy);
-        if (x > UINT32_MAX - tileWidth) break;
-      }
-      // The band's tiles read before a failure are shown, the rest is black.
-      rowsRead = rows;
-    } else {
-      const tstrip_t strip = TIFFComputeStrip(tif, top, 0);
-      const tmsize_t got = TIFFReadEncodedStrip(tif, strip, band,
-                                                static_cast<tmsize_t>(size_t{rows} * lineBytes));
-      if (got < 0) {
-        damaged = stop = true;
-      } else {
-        rowsRead = std::min<size_t>(rows, static_cast<size_t>(got) / lineBytes);
-        if (rowsRead < rows) damaged = true;
       }
     }
-    for (size_t r = 0; r < rowsRead; ++r)
-      processRow(top + static_cast<uint32_t>(r), band + r * lineBytes);
+    for (size_t r = 0; r < rowsRead; ++r) {
+      const uint8_t* row = band + r * lineBytes;
+      if (planes > 1) {
+        // Pixel by pixel, each sample from its own plane.
+        for (uint32_t plane = 0; plane < planes; ++plane) {
+          const uint8_t* from = band + size_t{plane} * bandSize + r * lineBytes;
+          uint8_t* to = interleaved.data() + size_t{plane} * sampleBytes;
+          for (uint32_t x = 0; x < w; ++x, from += sampleBytes, to += size_t{samples} * sampleBytes)
+            std::memcpy(to, from, sampleBytes);
+        }
+        row = interleaved.data();
+      }
+      if (layout.floating)
+        storeFloats(top + static_cast<uint32_t>(r), row);
+      else
+        processRow(top + static_cast<uint32_t>(r), row);
+    }
     if (rowsRead > 0) reached = top + static_cast<uint32_t>(rowsRead);
     if (top > UINT32_MAX - bandRows) break;
   }
+  if (layout.floating) StoreFloatRows(floatValues, samples, reached);
   if (damaged) {
     info.bDamaged = true;
     SetLastError(tiled ? kCorruptedTiles : kCorrupted);

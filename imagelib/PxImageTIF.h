@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "imagelib/PxImage.h"
 
@@ -39,11 +40,22 @@ class PxImageTIF : public PxImage {
     int alphaSample = -1;  // index of the alpha sample, -1 none
     bool premultiplied = false;
   };
+  // How the samples lie in the strips and tiles: one plane per sample
+  // (interleaved by the row loop before a pixel is made), and whether they
+  // are floating-point values (grey or RGB, 32 or 64 bits).
+  struct SampleLayout {
+    bool separatePlanes = false;
+    bool floating = false;
+  };
   void ReadRgbaPage(TIFF* tif, bool withAlpha);
   // Returns how many rows from the top it may have written; the others are
   // still as Create handed them over (cleared).
   uint32_t ReadStripPage(TIFF* tif, uint16_t samples, uint16_t bits, uint16_t photometric,
-                         uint32_t rowsPerStrip, ColourRows colour);
+                         uint32_t rowsPerStrip, ColourRows colour, SampleLayout layout);
+  // Floating-point samples of the rows read, to 8 bits: values that all lie
+  // in 0..1 are read as that range, others are stretched from their lowest
+  // to their highest value.
+  void StoreFloatRows(const std::vector<float>& values, uint16_t samples, uint32_t rows);
   // Puts the page upright by its Orientation tag, moving only the rows the
   // data reached (`rowsReached` from the top).
   void ApplyOrientation(uint16_t orientation, uint32_t rowsReached);

@@ -26,6 +26,11 @@ bool ReadAll(PxFile* file, int32_t start, size_t count, std::vector<uint8_t>* ou
   return file->SeekTo(start, 0) && file->ReadBlock(out->data(), 1, count) == count;
 }
 
+// The header record of the first enhanced metafile version: 88 bytes, up to
+// the description; later versions add the pixel format and the size in
+// micrometres (108 bytes).
+constexpr uint64_t kEnhancedHeaderV1 = 88;
+
 // The header's own parts lie inside the header record, and the records
 // follow one another inside the bytes up to the end-of-file record: the
 // playback library takes both on trust. Bytes after that record are
@@ -34,16 +39,19 @@ bool CheckEnhancedRecords(std::vector<uint8_t>* bytes) {
   const uint8_t* b = bytes->data();
   const uint64_t total = bytes->size();
   const uint64_t headerSize = LoadLE32(b + 4);
-  if (headerSize < 108 || headerSize % 4 != 0 || headerSize > total) return false;
+  if (headerSize < kEnhancedHeaderV1 || headerSize % 4 != 0 || headerSize > total) return false;
   // An offset without a length would be followed up to a terminator the
   // record may not hold: such offsets are cleared.
   uint8_t* header = bytes->data();
   const uint64_t descriptionChars = LoadLE32(b + 60), descriptionAt = LoadLE32(b + 64);
   if (descriptionChars == 0) std::memset(header + 64, 0, 4);
   else if (descriptionAt < 88 || descriptionAt + 2 * descriptionChars > headerSize) return false;
-  const uint64_t pixelFormatSize = LoadLE32(b + 88), pixelFormatAt = LoadLE32(b + 92);
-  if (pixelFormatSize == 0) std::memset(header + 92, 0, 4);
-  else if (pixelFormatAt < 88 || pixelFormatAt + pixelFormatSize > headerSize) return false;
+  // The first version's header ends before the pixel format fields.
+  if (headerSize >= 100) {
+    const uint64_t pixelFormatSize = LoadLE32(b + 88), pixelFormatAt = LoadLE32(b + 92);
+    if (pixelFormatSize == 0) std::memset(header + 92, 0, 4);
+    else if (pixelFormatAt < 88 || pixelFormatAt + pixelFormatSize > headerSize) return false;
+  }
   constexpr uint32_t kLastRecordType = 122, kEndOfFile = 14;
   for (uint64_t at = headerSize; at + 8 <= total;) {
     const uint32_t type = LoadLE32(b + at);
@@ -91,7 +99,7 @@ bool CheckWmfRecords(std::vector<uint8_t>* bytes) {
   const uint64_t headerWords = LoadLE16(b + 22 + 2);
   uint64_t at = 22 + 2 * headerWords;
   if (headerWords < 9 || at > total) return false;
-  constexpr uint16_t kSetWindowExt = 0x020C, kCreatePenIndirect = 0x02FA;
+  constexpr uint16_t kSetWindowExt = 0x020C, kCreatePenIndirect = 0x02FA, kSetMapMode = 0x0103, kSetRelAbs = 0x0105;
   const auto Signed16 = [b](uint64_t at) { return int32_t{static_cast<int16_t>(LoadLE16(b + at))}; };
   uint32_t smallestSpan = ExtentSpan(Signed16(10) - Signed16(6), Signed16(12) - Signed16(8));
   std::vector<uint64_t> penWidthsAt;
@@ -106,6 +114,15 @@ bool CheckWmfRecords(std::vector<uint8_t>* bytes) {
       if (span != 0 && (smallestSpan == 0 || span < smallestSpan)) smallestSpan = span;
     } else if (function == kCreatePenIndirect && words >= 5) {
       penWidthsAt.push_back(at + 8);
+    } else if (function == kSetMapMode) {
+      // The placeable frame maps its box onto the picture whatever mapping
+      // mode the records ask for (as the system plays such a file into a
+      // frame): the playback library would instead take the mode's own
+      // units, or an anisotropic window without a viewport, and draw at a
+      // scale unrelated to the frame. The record becomes one that does
+      // nothing (SetRelAbs, of the same size).
+      b[at + 4] = static_cast<uint8_t>(kSetRelAbs);
+      b[at + 5] = static_cast<uint8_t>(kSetRelAbs >> 8);
     }
     at += 2 * words;
     if (function == 0) {
@@ -149,7 +166,7 @@ bool ReadPlaceableWmf(PxFile* file, PlaceableWmf* out) {
 bool ReadEnhancedMetafile(PxFile* file, EnhancedMetafile* out) {
   const int32_t start = file->Position();
   const int64_t left = BytesLeft(file, start);
-  uint8_t head[108];
+  uint8_t head[kEnhancedHeaderV1];
   if (left < static_cast<int64_t>(sizeof head) || file->ReadBlock(head, 1, sizeof head) != sizeof head) return false;
   if (LoadLE32(head) != 1 || LoadLE32(head + 40) != 0x464D4520u) return false;
   out->left = static_cast<int32_t>(LoadLE32(head + 8));
@@ -226,7 +243,7 @@ bool PxImageWMF::Decode(PxFile* file) {
   } else {
     request.kind = metafile::Kind::kEnhanced;
   }
-  if (info.escape != 0) {
+  if (StopRequested()) {
     SetLastError("Cancelled");
     return false;
   }
@@ -237,9 +254,14 @@ bool PxImageWMF::Decode(PxFile* file) {
   // A metafile that cannot be played within the player's limits (its
   // records break the playback, or would cost more processor time or
   // memory than any picture should) is as good as corrupted.
-  switch (metafile::PlayInPlayer(request, bytes.data(), PixelRows())) {
+  // A batch that is stopped ends a running player at once, not after its
+  // processor allowance.
+  switch (metafile::PlayInPlayer(request, bytes.data(), PixelRows(), [this] { return StopRequested(); })) {
     case metafile::Playback::kPlayed:
       break;
+    case metafile::Playback::kCancelled:
+      SetLastError("Cancelled");
+      return false;
     case metafile::Playback::kFailed:
       SetLastError("corrupted WMF");
       return false;
@@ -247,7 +269,7 @@ bool PxImageWMF::Decode(PxFile* file) {
       SetLastError("WMF: the metafile player cannot be started");
       return false;
   }
-  if (info.escape != 0) {
+  if (StopRequested()) {
     SetLastError("Cancelled");
     return false;
   }

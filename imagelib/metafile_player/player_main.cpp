@@ -75,10 +75,12 @@ int main() {
 #else
   constexpr bool kSlowBuild = true;
 #endif
+  // AddressSanitizer reserves terabytes of shadow memory up front. (The
+  // memory limit is set before the processor limit: a player whose
+  // processor limit is there has both.)
+  if (!kAddressSanitizer) Limit(RLIMIT_DATA, metafile::kPlayerMemoryBytes, metafile::kPlayerMemoryBytes);
   const rlim_t cpu = metafile::kPlayerCpuSeconds * (kSlowBuild ? 4 : 1);
   Limit(RLIMIT_CPU, cpu, cpu + 1);
-  // AddressSanitizer reserves terabytes of shadow memory up front.
-  if (!kAddressSanitizer) Limit(RLIMIT_DATA, metafile::kPlayerMemoryBytes, metafile::kPlayerMemoryBytes);
 
   metafile::MetafileRequest request;
   if (!ReadAll(0, &request, sizeof request) || request.magic != metafile::kRequestMagic) _exit(2);

@@ -211,8 +211,8 @@ TEST(BmpMalformed, MasksOfShortV3HeadersComeFromTheHeader) {
     PxMemFile file(f.data(), int32_t(f.size()));
     PxImage img;
     ASSERT_TRUE(img.Decode(&file, kFormatBmp)) << size << " " << img.LastError();
-    EXPECT_EQ(pxtest::Rgb(img, 0, 0), 0x0000F8u) << size;
-    EXPECT_EQ(pxtest::Rgb(img, 1, 0), 0x00FC00u) << size;
+    EXPECT_EQ(pxtest::Rgb(img, 0, 0), 0x0000FFu) << size;
+    EXPECT_EQ(pxtest::Rgb(img, 1, 0), 0x00FF00u) << size;
   }
 }
 

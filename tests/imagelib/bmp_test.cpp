@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 #include "imagelib/PxImage.h"
 #include "imagelib/PxImageBMP.h"
+#include "imagelib/WidenToByte.h"
 #include "platform/byteorder.h"
 
 namespace {
@@ -111,14 +112,8 @@ TEST(BmpPeer, ImageMagickFlavoursDecodeToTheSamePixels) {
     EXPECT_EQ(img.Height(), 7u);
     EXPECT_EQ(img.Bpp(), f.ourBpp);
     EXPECT_EQ(img.alpha != nullptr, f.hasAlpha);
-    std::vector<uint8_t> peer = PeerPixels(out, false);
-    if (f.bitCount == 16) {
-      // 16-bit components keep their top bits; ImageMagick also fills the low
-      // bits, so compare the bits the file holds.
-      const bool green6 = std::string(f.name).find("565") != std::string::npos;
-      for (size_t i = 0; i < peer.size(); ++i) peer[i] &= (i % 3 == 1 && green6) ? 0xFC : 0xF8;
-    }
-    EXPECT_EQ(OurPixels(img, false), peer);
+    // 16-bit components are widened as ImageMagick widens them, exactly.
+    EXPECT_EQ(OurPixels(img, false), PeerPixels(out, false));
     if (f.hasAlpha) {
       EXPECT_EQ(OurPixels(img, true), PeerPixels(out, true));
     }
@@ -149,9 +144,7 @@ TEST(BmpPeer, Version4HeaderMasks) {
     ASSERT_TRUE(LoadBmp(out, &img)) << img.LastError();
     std::vector<uint8_t> peer = PeerPixels(out, rgba);
     ASSERT_EQ(peer.size(), 13u * 7 * (rgba ? 4 : 3));
-    if (!rgba) {
-      for (size_t i = 0; i < peer.size(); ++i) peer[i] &= (i % 3 == 1) ? 0xFC : 0xF8;
-    } else {
+    if (rgba) {
       ASSERT_NE(img.alpha, nullptr);
     }
     EXPECT_EQ(OurPixels(img, rgba), peer);
@@ -220,8 +213,9 @@ TEST(BmpPeer, BitFieldsOfAnyWidthKeepTheirTopBits) {
     PxImage img;
     ASSERT_TRUE(LoadBmp(out, &img)) << img.LastError();
     ASSERT_EQ(img.Bpp(), 24u);
-    // ImageMagick fills the low bits of narrow fields (compare the bits the
-    // file holds) and rounds wide ones its own way (within one step).
+    // ImageMagick widens the fields of these masks by moving their bits up
+    // (compare the bits the file holds), where it widens 5-5-5 and 5-6-5 as
+    // we do; wide fields it rounds its own way (within one step).
     std::vector<uint8_t> peer = PeerPixels(out, false);
     const std::vector<uint8_t> ours = OurPixels(img, false);
     ASSERT_EQ(peer.size(), 13u * 7 * 3);
@@ -229,7 +223,7 @@ TEST(BmpPeer, BitFieldsOfAnyWidthKeepTheirTopBits) {
     int differ = 0;
     for (size_t i = 0; i < peer.size(); ++i) {
       const int bits = __builtin_popcount(c.masks[i % 3]);
-      if (bits < 8) differ += ours[i] != (peer[i] & uint8_t(0xFF << (8 - bits)));
+      if (bits < 8) differ += (ours[i] & uint8_t(0xFF << (8 - bits))) != (peer[i] & uint8_t(0xFF << (8 - bits)));
       else differ += std::abs(int(ours[i]) - int(peer[i])) > 1;
     }
     EXPECT_EQ(differ, 0);
@@ -240,11 +234,40 @@ TEST(BmpPeer, BitFieldsOfAnyWidthKeepTheirTopBits) {
         for (int x = 0; x < 13; ++x)
           for (int ch = 0; ch < 3; ++ch) {
             const int bits = __builtin_popcount(c.masks[ch]);
-            written.push_back(bits < 8 ? uint8_t(colour(x, y, ch) & (0xFF << (8 - bits))) : colour(x, y, ch));
+            written.push_back(bits < 8 ? WidenToByte(colour(x, y, ch) >> (8 - bits), bits) : colour(x, y, ch));
           }
       EXPECT_EQ(OurPixels(img, false), written);
     }
   }
+}
+
+// An alpha mask anywhere in the pixel: its field is found by the mask, here
+// the low byte under colours in the three high ones (a version-5 header).
+TEST(BmpCodec, AlphaMaskInTheLowByte) {
+  std::vector<uint8_t> f(14 + 124, 0);
+  f[0] = 'B';
+  f[1] = 'M';
+  pw::StoreLE32(&f[10], 14 + 124);
+  pw::StoreLE32(&f[14], 124);
+  pw::StoreLE32(&f[18], 2);
+  pw::StoreLE32(&f[22], 1);
+  pw::StoreLE16(&f[26], 1);
+  pw::StoreLE16(&f[28], 32);
+  pw::StoreLE32(&f[30], 3);  // bit fields
+  const uint32_t masks[4] = {0xFF000000, 0x00FF0000, 0x0000FF00, 0x000000FF};
+  for (int i = 0; i < 4; ++i) pw::StoreLE32(&f[54 + 4 * i], masks[i]);
+  for (uint32_t pixel : {0x0A141E28u, 0xC86432FFu}) {  // red, green, blue, alpha
+    f.resize(f.size() + 4);
+    pw::StoreLE32(&f[f.size() - 4], pixel);
+  }
+  PxMemFile file(f.data(), int32_t(f.size()));
+  PxImage img;
+  ASSERT_TRUE(img.Decode(&file, kFormatBmp)) << img.LastError();
+  ASSERT_NE(img.alpha, nullptr);
+  EXPECT_EQ(pxtest::Rgb(img, 0, 0), 0x0A141Eu);
+  EXPECT_EQ(pxtest::Rgb(img, 1, 0), 0xC86432u);
+  EXPECT_EQ(img.alpha[0], 0x28);
+  EXPECT_EQ(img.alpha[1], 0xFF);
 }
 
 // A 32-bit file without bit fields keeps its fourth bytes as alpha; all-zero
@@ -403,16 +426,33 @@ TEST(BmpCodec, BareBitmapAndOddDepths) {
   ASSERT_TRUE(back.Decode(&bareFile, kFormatBmp)) << back.LastError();
   EXPECT_EQ(OurPixels(back, false), OurPixels(img, false));
 
-  // A 2-bit bitmap decodes to a 4-bit picture left as created.
+  // A 2-bit bitmap (four colours; neither ImageMagick nor Pillow reads
+  // one) decodes to a 4-bit picture of its own colours: pixel (x, y) of
+  // this 7 x 3 one has colour (x + y) % 4.
   std::vector<uint8_t> twoBit(bare.begin(), bare.begin() + 40);
+  pw::StoreLE32(&twoBit[4], 7);
+  pw::StoreLE32(&twoBit[8], 3);
   pw::StoreLE16(&twoBit[14], 2);
-  pw::StoreLE32(&twoBit[32], 0);
-  twoBit.resize(40 + 16 + 64, 0x55);
+  pw::StoreLE32(&twoBit[32], 4);
+  const uint32_t colours[4] = {0x0000FF, 0x00FF00, 0xFF0000, 0xFFFFFF};
+  for (uint32_t c : colours) twoBit.insert(twoBit.end(), {uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16), 0});
+  for (int y = 0; y < 3; ++y) {  // rows bottom-up, 4 bytes each
+    uint8_t row[4] = {};
+    for (int x = 0; x < 7; ++x) row[x / 4] |= uint8_t(((x + y) % 4) << (6 - 2 * (x % 4)));
+    twoBit.insert(twoBit.end(), row, row + 4);
+  }
   PxMemFile twoFile(twoBit.data(), int32_t(twoBit.size()));
   PxImage two;
   ASSERT_TRUE(two.Decode(&twoFile, kFormatBmp)) << two.LastError();
   EXPECT_EQ(two.Bpp(), 4u);
-  for (size_t i = 0; i < two.ImageBytes(); ++i) ASSERT_EQ(two.info.pixels[i], 0);
+  EXPECT_FALSE(two.IsDamaged());
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 7; ++x) EXPECT_EQ(pxtest::Rgb(two, x, y), colours[(x + y) % 4]) << x << "," << y;
+  // Its rows must all be in the file.
+  twoBit.resize(twoBit.size() - 2);
+  PxMemFile cutFile(twoBit.data(), int32_t(twoBit.size()));
+  PxImage cut;
+  EXPECT_FALSE(cut.Decode(&cutFile, kFormatBmp));
 
   // A 16-bit bitmap without masks is 5-5-5.
   std::vector<uint8_t> sixteen(54, 0);
@@ -431,8 +471,9 @@ TEST(BmpCodec, BareBitmapAndOddDepths) {
   PxMemFile sixteenFile(sixteen.data(), int32_t(sixteen.size()));
   PxImage s;
   ASSERT_TRUE(s.Decode(&sixteenFile, kFormatBmp)) << s.LastError();
-  EXPECT_EQ(pxtest::Rgb(s, 0, 0), 0xF80000u);
-  EXPECT_EQ(pxtest::Rgb(s, 1, 0), 0x00F800u);
+  // Five bits widened by repeating their high bits: the full value is 255.
+  EXPECT_EQ(pxtest::Rgb(s, 0, 0), 0xFF0000u);
+  EXPECT_EQ(pxtest::Rgb(s, 1, 0), 0x00FF00u);
 }
 
 TEST(BmpCodec, EncoderTexts) {

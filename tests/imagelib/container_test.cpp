@@ -199,15 +199,18 @@ TEST(PxImageUnpackBitfields, Masks565And555And32) {
   pw::StoreLE16(rows + 2, 0x07E0);        // 565 green
   pw::StoreLE16(rows + 4, 0x001F);        // 565 blue
   pw::StoreLE16(rows + 8, 0xFFFF);        // white
+  pw::StoreLE16(rows + 10, 0x8410);       // 16, 32, 16: the high bits repeat below
   img.UnpackBitfields(rows, 0xF800, 0x07E0, 0x001F, 16);
-  EXPECT_EQ(pxtest::Rgb(img, 0, 0), 0xF80000u);
-  EXPECT_EQ(pxtest::Rgb(img, 1, 0), 0x00FC00u);
-  EXPECT_EQ(pxtest::Rgb(img, 2, 0), 0x0000F8u);
-  EXPECT_EQ(pxtest::Rgb(img, 0, 1), 0xF8FCF8u);
+  // Narrow fields are widened by repeating their high bits: full is 255.
+  EXPECT_EQ(pxtest::Rgb(img, 0, 0), 0xFF0000u);
+  EXPECT_EQ(pxtest::Rgb(img, 1, 0), 0x00FF00u);
+  EXPECT_EQ(pxtest::Rgb(img, 2, 0), 0x0000FFu);
+  EXPECT_EQ(pxtest::Rgb(img, 0, 1), 0xFFFFFFu);
+  EXPECT_EQ(pxtest::Rgb(img, 1, 1), 0x848284u);
 
   pw::StoreLE16(rows + 0, 0x7C00);
   img.UnpackBitfields(rows, 0x7C00, 0x3E0, 0x1F, 16);
-  EXPECT_EQ(pxtest::Rgb(img, 0, 0), 0xF80000u);
+  EXPECT_EQ(pxtest::Rgb(img, 0, 0), 0xFF0000u);
 
   uint8_t quads[3 * 2 * 4] = {};
   quads[0] = 0x11; quads[1] = 0x22; quads[2] = 0x33; quads[3] = 0x44;  // B G R X

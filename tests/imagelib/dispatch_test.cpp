@@ -127,6 +127,32 @@ TEST(Dispatch, LoadFileRetriesEveryFormatAndKeepsTheExpectedFormatsText) {
   EXPECT_TRUE(escaped.LoadFile(pw::NarrowToWide(odd), kFormatBmp)) << escaped.LastError();
 }
 
+// A damaged file never turns into another format's success. This
+// colour-mapped TGA (its map starting at entry 4) cut in half also reads as
+// a 1 x 4 WBMP, a format without a signature: loaded as TGA, as the tools
+// load it by its extension, it fails with the TGA reader's text.
+TEST(Dispatch, DamagedFileIsNotAnotherFormatsSuccess) {
+  const uint8_t head[18] = {0, 1, 1, 4, 0, 16, 0, 24, 0, 0, 0, 0, 8, 0, 8, 0, 8, 0x20};
+  std::vector<uint8_t> tga(head, head + sizeof head);
+  for (int i = 0; i < 16; ++i) tga.insert(tga.end(), {uint8_t(i * 16), uint8_t(255 - i * 16), uint8_t(i * 40)});
+  for (int p = 0; p < 64; ++p) tga.push_back(uint8_t(4 + p % 16));
+  pxtest::ScratchDir dir;
+  pxtest::WriteBytes(dir.File("whole.tga"), tga);
+  tga.resize(tga.size() / 2);
+  pxtest::WriteBytes(dir.File("half.tga"), tga);
+
+  PxImage whole;
+  ASSERT_TRUE(whole.LoadFile(pxtest::Wide(dir.File("whole.tga")), kFormatTga)) << whole.LastError();
+  EXPECT_EQ(whole.Width(), 8u);
+  for (ImageFormatId id : {kFormatTga, kFormatUnknown}) {
+    SCOPED_TRACE(id);
+    PxImage half;
+    EXPECT_FALSE(half.LoadFile(pxtest::Wide(dir.File("half.tga")), id));
+    EXPECT_STREQ(half.LastError(), id == kFormatTga ? "corrupted TGA" : "Decode: Unknown or wrong format");
+    EXPECT_FALSE(half.HasPixels());
+  }
+}
+
 TEST(Dispatch, DimensionsOnly) {
   PxImage img(33, 17, 8, 0);
   std::vector<uint8_t> bytes = EncodeToMemory(img, kFormatBmp);

@@ -206,6 +206,31 @@ TEST_F(GifFiles, DisposalTwoClearsOnlyTheFramesRectangle) {
   }
 }
 
+// Small frames with their own colour table over a transparent screen: the
+// frames' opaque colour has the index the screen keeps transparent, and must
+// still show; the screen stays transparent around them.
+TEST_F(GifFiles, LocalTableOverTransparentScreenShows) {
+  const auto gif = dir_ / "over_clear.gif";
+  ASSERT_TRUE(Shell("convert-im6.q16 -size 40x30 xc:none -dispose Background -delay 10 "
+                    "\\( -size 10x10 xc:red -repage +5+5 \\) \\( -size 12x8 xc:blue -repage +20+10 \\) "
+                    "-loop 0 '" + gif.string() + "'"));
+  int w = 0, h = 0;
+  auto magick = MagickFrames(gif, &w, &h);
+  int pw = 0, ph = 0;
+  auto pillow = PillowFrames(gif, &pw, &ph);
+  ASSERT_EQ(magick.size(), 3u);
+  ASSERT_EQ(pillow.size(), 3u);
+  for (size_t n = 0; n < magick.size(); ++n) {
+    SCOPED_TRACE("frame " + std::to_string(n));
+    PxImage image;
+    ASSERT_TRUE(LoadFrame(gif, int(n), image)) << image.LastError();
+    ExpectSameFrame(image, magick[n], w, h);
+    // Pillow leaves the red square of frame 1 on frame 2, whose disposal
+    // clears it (ImageMagick and the browsers clear it).
+    if (n < 2) ExpectSameFrame(image, pillow[n], pw, ph);
+  }
+}
+
 TEST_F(GifFiles, ImageMagickAndPillowFilesAgree) {
   // Peers' own GIFs: ImageMagick's interlaced output and a Pillow animation.
   auto im = dir_ / "im.gif";

@@ -18,9 +18,11 @@ def wmf_record(function, *params):
     return struct.pack('<IH', 3 + len(params), function) + b''.join(struct.pack('<h', p) for p in params)
 
 
-def placeable_wmf(box, inch, rect, window):
-    """box: left, top, right, bottom in metafile units; rect likewise."""
+def placeable_wmf(box, inch, rect, window, map_mode=None):
+    """box: left, top, right, bottom in metafile units; rect likewise.
+    map_mode: a SetMapMode record ahead of the window records, or none."""
     records = b''.join([
+        wmf_record(0x0103, map_mode) if map_mode is not None else b'',
         wmf_record(0x020B, window[1], window[0]),          # SetWindowOrg y, x
         wmf_record(0x020C, window[3], window[2]),          # SetWindowExt y, x
         # CreateBrushIndirect: style 0 (solid), colour, hatch
@@ -41,7 +43,9 @@ def placeable_wmf(box, inch, rect, window):
     return words10 + struct.pack('<H', checksum) + header + records
 
 
-def emf(bounds, rect):
+def emf(bounds, rect, header_size=108):
+    """header_size 88: the header of the first enhanced metafile version,
+    without the pixel format and the size in micrometres."""
     body = b''.join([
         struct.pack('<IIIIII', 39, 24, 1, 0, RED, 0),      # CreateBrushIndirect
         struct.pack('<III', 37, 12, 1),                    # SelectObject brush
@@ -49,13 +53,12 @@ def emf(bounds, rect):
         struct.pack('<IIiiii', 43, 24, *rect),             # Rectangle
     ])
     eof = struct.pack('<IIIII', 14, 20, 0, 16, 20)
-    total = 108 + len(body) + len(eof)
+    total = header_size + len(body) + len(eof)
     # The bounds are inclusive: (0, 0, 199, 99) is 200 x 100 pixels.
     w, h = bounds[2] - bounds[0] + 1, bounds[3] - bounds[1] + 1
     frame = (0, 0, w * 2540 // 96, h * 2540 // 96)   # hundredths of a millimetre at 96 dpi
-    header = struct.pack('<II4i4iIIIIHHIIIiiiiIII ii', 1, 108, *bounds, *frame, 0x464D4520, 0x10000, total, 6,
-                         2, 0, 0, 0, 0, 1920, 1080, 508, 286, 0, 0, 0, 508000, 286000)
-    assert len(header) == 108
+    header = struct.pack('<II4i4iIIIIHHIIIiiiiIII ii', 1, header_size, *bounds, *frame, 0x464D4520, 0x10000,
+                         total, 6, 2, 0, 0, 0, 0, 1920, 1080, 508, 286, 0, 0, 0, 508000, 286000)[:header_size]
     return header + body + eof
 
 
@@ -67,6 +70,15 @@ def main():
         # The same picture with frames that do not start at 0,0.
         'offset.wmf': placeable_wmf((500, 300, 2500, 1300), 1000, (1000, 550, 2000, 1050), (500, 300, 2000, 1000)),
         'negative.wmf': placeable_wmf((-500, -300, 1500, 700), 1000, (0, -50, 1000, 450), (-500, -300, 2000, 1000)),
+        # Files that set their own mapping mode: the frame still maps the box
+        # (0..1000 at 1440 per inch: 67 x 67) onto the picture, red at 10%..90%.
+        'anisotropic.wmf': placeable_wmf((0, 0, 1000, 1000), 1440, (100, 100, 900, 900), (0, 0, 1000, 1000), 8),
+        'mmtext.wmf': placeable_wmf((0, 0, 1000, 1000), 1440, (100, 100, 900, 900), (0, 0, 1000, 1000), 1),
+        # Rectangles in the upper part of the picture: a picture upside down
+        # shows them in the lower part.
+        'upper.wmf': placeable_wmf((0, 0, 2000, 1000), 1000, (500, 100, 1500, 400), (0, 0, 2000, 1000)),
+        'upper.emf': emf((0, 0, 199, 99), (50, 10, 150, 40)),
+        'v1.emf': emf((0, 0, 199, 99), (50, 10, 150, 40), 88),
         'rect.emf': emf((0, 0, 199, 99), (50, 25, 150, 75)),
         # 8000 x 2000 device units: drawn at 4000 x 1000.
         'wide.emf': emf((0, 0, 7999, 1999), (2000, 500, 6000, 1500)),

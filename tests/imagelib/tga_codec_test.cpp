@@ -43,7 +43,7 @@ const PeerCase kPeerCases[] = {
     {"im_grey", "im", "-colorspace gray", "card.ppm", 8, 0, false},
     {"im_grey_rle", "im", "-colorspace gray -compress RLE", "card.ppm", 8, 0, false},
     // 5 bits a component: ImageMagick scales to 255, we keep the top bits.
-    {"im_16bit", "im", "-depth 5 -define tga:bits-per-pixel=16", "card.ppm", 24, 7, false},
+    {"im_16bit", "im", "-depth 5 -define tga:bits-per-pixel=16", "card.ppm", 24, 0, false},
     {"im_alpha", "im", "", "alpha.png", 24, 0, true},
     {"pil_true", "pil", "im.save(sys.argv[2])", "card.ppm", 24, 0, false},
     {"pil_true_rle", "pil", "im.save(sys.argv[2], compression='tga_rle')", "card.ppm", 24, 0, false},
@@ -112,17 +112,18 @@ TEST(TgaRead, RunCrossingARowGoesOnInTheNext) {
 
 TEST(TgaRead, SixteenBitPixelsAndMapsAtTheirOwnEntrySize) {
   PxImage image;
-  // 0x7FFF is white in 5 bits a component; the top bit is not colour.
+  // 0x7FFF is white in 5 bits a component, widened to 255 as the peers do;
+  // the top bit is not colour.
   ASSERT_TRUE(DecodeBytes(Tga(0, 2, 0, 0, 0, 2, 1, 16, 0, {0xFF, 0x7F, 0x1F, 0x80}), kFormatTga, image));
-  EXPECT_EQ(pxtest::Rgb(image, 0, 0), 0xF8F8F8u);
-  EXPECT_EQ(pxtest::Rgb(image, 1, 0), 0x0000F8u);
+  EXPECT_EQ(pxtest::Rgb(image, 0, 0), 0xFFFFFFu);
+  EXPECT_EQ(pxtest::Rgb(image, 1, 0), 0x0000FFu);
 
   // A map of 16-bit entries starting at index 4: pixel values 4 and 5.
   std::vector<uint8_t> mapped = {0x00, 0x7C, 0xE0, 0x03, 4, 5};
   ASSERT_TRUE(DecodeBytes(Tga(1, 1, 4, 2, 16, 2, 1, 8, 0, mapped), kFormatTga, image)) << image.LastError();
   EXPECT_EQ(image.Bpp(), 8u);
-  EXPECT_EQ(pxtest::Rgb(image, 0, 0), 0xF80000u);
-  EXPECT_EQ(pxtest::Rgb(image, 1, 0), 0x00F800u);
+  EXPECT_EQ(pxtest::Rgb(image, 0, 0), 0xFF0000u);
+  EXPECT_EQ(pxtest::Rgb(image, 1, 0), 0x00FF00u);
 
   // A true-colour file with a map it does not use: the map is stepped over.
   std::vector<uint8_t> skipped = {1, 2, 3, 4, 5, 6, 9, 8, 7};
@@ -193,8 +194,9 @@ TEST(TgaRead, DamagedFilesFailWithTheirText) {
 }
 
 // A valid 9 x 8 WBMP whose bytes also form a colour-mapped RLE TGA header
-// without a map (5 x 2, 8 bits, one run). Try-all asks TGA before WBMP, so
-// the TGA reader must refuse it for the WBMP reader to get its turn.
+// without a map (5 x 2, 8 bits, one run). The TGA reader must refuse it:
+// trying every format then finds nothing (a WBMP is never guessed), and the
+// WBMP reader reads it when it is named.
 TEST_F(TgaFiles, WbmpThatLooksLikeAMaplessTgaReachesItsOwnReader) {
   // Two bytes a row: only the top bit of the second byte is a pixel.
   const uint8_t rows[8][2] = {{0, 0}, {0, 0}, {0xF0, 0}, {0x0F, 0x80}, {0x05, 0}, {0x02, 0}, {0x08, 0}, {0x89, 0}};
@@ -219,8 +221,11 @@ TEST_F(TgaFiles, WbmpThatLooksLikeAMaplessTgaReachesItsOwnReader) {
   for (const auto& r : rows) expected.insert(expected.end(), r, r + 2);
   ASSERT_EQ(wbmp, expected) << "ImageMagick wrote other bytes than the overlap needs";
 
+  PxImage guessed;
+  EXPECT_FALSE(DecodeBytes(wbmp, kFormatUnknown, guessed));
+  EXPECT_STREQ(guessed.LastError(), "Decode: Unknown or wrong format");
   PxImage image;
-  ASSERT_TRUE(DecodeBytes(wbmp, kFormatUnknown, image)) << image.LastError();
+  ASSERT_TRUE(DecodeBytes(wbmp, kFormatWbmp, image)) << image.LastError();
   EXPECT_EQ(image.info.formatId, kFormatWbmp);
   ASSERT_EQ(image.Width(), 9u);
   ASSERT_EQ(image.Height(), 8u);

@@ -125,8 +125,8 @@ std::vector<MalformedCase> Cases() {
     t[277] = {3, {3}};
     t[258] = {3, {8, 8, 8}};
     t[262] = {3, {8}};
-    t[284] = {3, {2}};  // planes one after the other: not for the Lab loop
-    cases.push_back({"planar_lab", BuildTiff(t, pixels), false, "Unsupported TIFF sample layout"});
+    t[284] = {3, {2}};  // planes one after the other: interleaved before the Lab loop
+    cases.push_back({"planar_lab", BuildTiff(t, pixels), true, "Corrupted TIFF file!", true});  // planes cut short
   }
   {
     auto t = GreyTags(8, 4);
@@ -205,6 +205,30 @@ std::vector<MalformedCase> Cases() {
     t[262] = {3, {3}};
     t[320] = {3, std::vector<uint32_t>(3 * 65536, 0x1234)};
     cases.push_back({"large_palette", BuildTiff(t, std::vector<uint8_t>(64, 0xFF)), true, nullptr});
+  }
+  for (uint32_t samples : {1u, 3u}) {
+    // Strip lists half as long as the rows need: libtiff fills the rest
+    // with offset 0, the file's own header. The strips listed are read, the
+    // rest of the picture is damaged (grey through our rows, RGB after
+    // libtiff's RGBA reader refused it).
+    const uint32_t w = 45, h = 1000, rows = 10, listed = 50, stripBytes = w * rows * samples;
+    auto t = GreyTags(w, h);
+    t[278] = {4, {rows}};
+    if (samples == 3) {
+      t[277] = {3, {3}};
+      t[258] = {3, {8, 8, 8}};
+      t[262] = {3, {2}};
+    }
+    std::vector<uint32_t> offsets, counts;
+    for (uint32_t i = 0; i < listed; ++i) {
+      offsets.push_back(8 + i * stripBytes);
+      counts.push_back(stripBytes);
+    }
+    t[273] = {4, offsets};
+    t[279] = {4, counts};
+    cases.push_back({samples == 1 ? "short_strip_list" : "short_strip_list_rgb",
+                     BuildTiff(t, std::vector<uint8_t>(size_t{stripBytes} * listed, 0x55)), true,
+                     "Corrupted TIFF file!", true});
   }
   cases.push_back({"not_tiff", {'I', 'I', 43, 0, 8, 0, 0, 0}, false, "Error encountered while opening TIFF file"});
   cases.push_back({"empty", {}, false, "Error encountered while opening TIFF file"});

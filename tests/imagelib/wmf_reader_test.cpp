@@ -1,16 +1,24 @@
 // The metafile reader on files built by metafile_build.py: a red rectangle
 // at a known place must come out there, on white; the header rules (size,
 // 4000-pixel limit, emptiness, checksum) and playback on several threads.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "TestSupport.h"
+#include "imagelib/MetafilePlayback.h"
 #include "imagelib/PxImageWMF.h"
+#include "platform/unique_fd.h"
+#include "tests/needed_programs.h"
 #include "tests/platform/temp_tree.h"
 #include "tiff_test_support.h"
 
@@ -60,6 +68,14 @@ TEST_F(Wmf, RectangleComesOutAtItsPlace) {
       {"negative.wmf", 192, 96, 48, 24, 144, 72},  // frame from (-500, -300)
       {"rect.emf", 200, 100, 50, 25, 150, 75},
       {"wide.emf", 4000, 1000, 1000, 250, 3000, 750},  // 8000 x 2000 drawn at the limit
+      // Rectangles in the upper part: the picture is the right way up.
+      {"upper.wmf", 192, 96, 48, 10, 144, 38},
+      {"upper.emf", 200, 100, 50, 10, 150, 40},
+      {"v1.emf", 200, 100, 50, 10, 150, 40},  // the 88-byte header of the first version
+      // The placeable frame maps its box (1000 units at 1440 per inch) onto
+      // the picture whatever mapping mode the file sets.
+      {"anisotropic.wmf", 67, 67, 7, 7, 60, 60},
+      {"mmtext.wmf", 67, 67, 7, 7, 60, 60},
   };
   for (const Case& c : cases) {
     auto image = Load(Path(c.file), 0, kFormatUnknown);
@@ -155,42 +171,185 @@ TEST_F(Wmf, LyingAndCutFilesAreSafe) {
   }
 }
 
-// Whether a thread of this process has started a process that is still there.
-bool AnyChildProcess() {
+// The processes threads of this process have started and not yet reaped.
+std::vector<pid_t> ChildPids() {
+  std::vector<pid_t> pids;
   for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
     std::ifstream children(task.path() / "children");
-    std::string pid;
-    if (children >> pid) return true;
+    for (pid_t pid; children >> pid;) pids.push_back(pid);
   }
-  return false;
+  return pids;
 }
 
-// A metafile that costs the player its whole processor allowance does not
-// hold up the metafiles of the other batch workers: while it plays, another
-// one is read whole.
+std::string ProcText(pid_t pid, const std::string& name) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/" + name);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The process state letter of /proc/<pid>/stat ('T' stopped, 'Z' ended).
+char ProcState(pid_t pid) {
+  const std::string stat = ProcText(pid, "stat");
+  const size_t close = stat.rfind(')');
+  return close == std::string::npos || close + 2 >= stat.size() ? 'X' : stat[close + 2];
+}
+
+// The soft value of a line of /proc/<pid>/limits ("unlimited" or a number).
+std::string SoftLimit(pid_t pid, const std::string& name) {
+  std::istringstream lines(ProcText(pid, "limits"));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(name, 0) != 0) continue;
+    std::istringstream values(line.substr(26));
+    std::string soft;
+    values >> soft;
+    return soft;
+  }
+  return {};
+}
+
+const auto kPatience = std::chrono::seconds(60);
+
+// A read of the metafile that costs the player its whole processor
+// allowance, on a thread of its own. Hold() stops its player (SIGSTOP) once
+// the player program runs with its limits set: from then on the read cannot
+// end by itself before the library's 30-second answer deadline.
+class SlowRead {
+ public:
+  SlowRead() {
+    bytes_ = pxtest::ReadBytes(std::string(PW_TEST_DATA) + "/crashers/wmf/slow-wmf-1000-full-frame-rectangles.wmf");
+    thread_ = std::thread([this] {
+      PxMemFile file(bytes_.data(), static_cast<int32_t>(bytes_.size()));
+      ok_ = image_.Decode(&file, kFormatWmf);
+      error_ = image_.LastError();
+      done_ = true;
+    });
+  }
+  ~SlowRead() { Finish(); }
+
+  // The held player, or 0 when the read ended before it could be held (a
+  // machine too busy to look in time: the caller starts another).
+  pid_t Hold() {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (!done_ && std::chrono::steady_clock::now() < deadline) {
+      for (pid_t pid : ChildPids()) {
+        if (ProcText(pid, "comm").rfind("pixelwharf-meta", 0) != 0) continue;  // not yet the player program
+        ::kill(pid, SIGSTOP);
+        char state = ProcState(pid);
+        while (state != 'T' && state != 'Z' && state != 'X' && std::chrono::steady_clock::now() < deadline) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          state = ProcState(pid);
+        }
+        if (state == 'T' && SoftLimit(pid, "Max cpu time") != "unlimited") {
+          held_ = pid;
+          return pid;
+        }
+        ::kill(pid, SIGCONT);  // before its limits: let it go on a little
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return 0;
+  }
+  // Asks the read to stop, as a batch that is cancelled does.
+  void Cancel() { std::atomic_ref<int32_t>(image_.info.escape).store(1); }
+  bool Done() const { return done_; }
+  // Waits for the read; a held player is let go first unless `keepHeld`.
+  void Finish(bool keepHeld = false) {
+    if (held_ && !keepHeld) ::kill(held_, SIGCONT);
+    if (thread_.joinable()) thread_.join();
+  }
+  bool ok() const { return ok_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+  PxImage image_;
+  std::thread thread_;
+  std::atomic<bool> done_{false};
+  bool ok_ = false;
+  std::string error_;
+  pid_t held_ = 0;
+};
+
+// Starts slow reads until one's player is held (a read that ends before its
+// player is seen is not what the test is about).
+std::unique_ptr<SlowRead> HeldSlowRead(pid_t* pid) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    auto read = std::make_unique<SlowRead>();
+    if ((*pid = read->Hold()) != 0) return read;
+  }
+  ADD_FAILURE() << "no slow player could be held";
+  return nullptr;
+}
+
+// A metafile whose player is held does not hold up the metafiles of the
+// other batch workers: while it is stopped, another one is read whole. Were
+// playbacks one after another, the small one would wait for the held one
+// (which ends only at the library's answer deadline).
 TEST_F(Wmf, OneSlowMetafileDoesNotHoldUpOthers) {
-  const std::vector<uint8_t> slow =
-      pxtest::ReadBytes(std::string(PW_TEST_DATA) + "/crashers/wmf/slow-wmf-1000-full-frame-rectangles.wmf");
-  ASSERT_FALSE(slow.empty());
-  std::atomic<bool> slowDone{false};
-  std::thread player([&] {
-    std::vector<uint8_t> bytes = slow;
-    PxMemFile file(bytes.data(), static_cast<int32_t>(bytes.size()));
-    PxImage image;
-    EXPECT_FALSE(image.Decode(&file, kFormatWmf));
-    EXPECT_STREQ(image.LastError(), "corrupted WMF");
-    slowDone = true;
-  });
-  // Its playback has begun once its player process is there.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!AnyChildProcess() && !slowDone && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  EXPECT_FALSE(slowDone) << "the slow metafile ended before its playback was seen";
+  ASSERT_FALSE(pxtest::ReadBytes(std::string(PW_TEST_DATA) + "/crashers/wmf/slow-wmf-1000-full-frame-rectangles.wmf")
+                   .empty());
+  pid_t pid = 0;
+  auto slow = HeldSlowRead(&pid);
+  ASSERT_TRUE(slow);
   auto image = Load(Path("rect.wmf"), 0, kFormatWmf);
-  EXPECT_FALSE(slowDone) << "the small metafile waited for the slow one";
+  EXPECT_FALSE(slow->Done()) << "the small metafile waited for the slow one";
   ASSERT_TRUE(image);
   EXPECT_EQ(Seen(*image, 96, 48), kRed);
-  player.join();
+  slow->Finish();
+  EXPECT_FALSE(slow->ok());
+  EXPECT_EQ(slow->error(), "corrupted WMF");  // past its processor allowance
+}
+
+// A stop asked for while the player runs ends it at once: the player here is
+// held and would never answer. The held player also shows what it was
+// given: its limits, and no descriptor but its socket and /dev/null (not
+// the ones the program opened without close-on-exec).
+TEST_F(Wmf, RunningPlayerIsCancelledAndKeepsNothingOfTheProgram) {
+  int leaked[2];
+  ASSERT_EQ(::pipe(leaked), 0);  // no close-on-exec
+  pw::UniqueFd leakedRead(leaked[0]), leakedWrite(leaked[1]);
+  pid_t pid = 0;
+  auto slow = HeldSlowRead(&pid);
+  ASSERT_TRUE(slow);
+
+  std::set<std::string> descriptors;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+    descriptors.insert(entry.path().filename().string());
+  EXPECT_EQ(descriptors, (std::set<std::string>{"0", "1", "2"}));
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+  constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
+#else
+  constexpr bool kAddressSanitizer = false;
+#endif
+  if (!kAddressSanitizer) {
+    EXPECT_EQ(SoftLimit(pid, "Max data size"), std::to_string(metafile::kPlayerMemoryBytes));
+  }
+
+  slow->Cancel();
+  slow->Finish(/*keepHeld=*/true);
+  EXPECT_FALSE(slow->ok());
+  EXPECT_EQ(slow->error(), "Cancelled");
+  // The player was ended and reaped.
+  const std::vector<pid_t> left = ChildPids();
+  EXPECT_EQ(std::count(left.begin(), left.end(), pid), 0);
+}
+
+// The player as an installation lays it out, found relative to the program
+// that uses the library (the build tree's player is not used).
+TEST_F(Wmf, InstalledPlayerIsFoundBesideTheInstalledProgram) {
+  pwtest::TempTree prefix;
+  const std::string install = "cmake --install " + Quote(PW_BINARY_DIR) + " --prefix " + Quote(prefix.path()) +
+                              " --component metafile_player";
+  ASSERT_TRUE(pwtest::CheckProgramOf(install));
+  ASSERT_TRUE(Sh(install)) << install;
+  std::filesystem::create_directories(prefix / "bin");
+  std::filesystem::copy_file(PW_INSTALLED_PROBE, prefix / "bin/probe");
+  const std::string out = pxtest::Capture(Quote(prefix / "bin/probe") + " " + Quote(Path("upper.wmf")));
+  const auto installed = std::filesystem::weakly_canonical(prefix / "libexec/pixelwharf/pixelwharf-metafile-player");
+  EXPECT_EQ(out, "player " + installed.string() + "\npicture 192x96 red at the top\n");
 }
 
 // Metafiles are read from several threads at once, as the batch tools do:
