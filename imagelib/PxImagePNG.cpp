@@ -9,7 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "imagelib/ExifSectionReader.h"
 #include "imagelib/PxFile.h"
+#include "imagelib/PxImageJPG.h"
 
 // libpng reports errors through PngErrorProc, which jumps back with
 // png_longjmp. The jump targets sit only in the small Trap* functions below;
@@ -244,6 +246,25 @@ bool TrapWrite(png_structp png, png_infop pinfo, PxFile* file, PxImage* image,
   return true;
 }
 
+// An eXIf chunk holds an EXIF block without the "Exif\0\0" mark of a
+// JPEG's APP1 segment; digested like one, it gives the tools the picture's
+// orientation, shooting time and resolution. A block that cannot be read
+// leaves the summary absent and never fails the picture.
+void DigestExifChunk(png_structp png, png_infop pinfo, ExifSummary& summary) {
+  if (summary.present) return;
+  png_uint_32 length = 0;
+  png_bytep data = nullptr;
+  if (!png_get_eXIf_1(png, pinfo, &length, &data) || !data || length < 8) return;
+  std::vector<uint8_t> block(6 + size_t{length});
+  std::memcpy(block.data(), "Exif\0\0", 6);
+  std::memcpy(block.data() + 6, data, length);
+  ExifSectionReader reader(&summary);
+  summary.present = reader.ParseExif(block.data(), static_cast<uint32_t>(block.size()));
+  // The thumbnail would point into the block, which goes now.
+  summary.thumbnailPointer = nullptr;
+  summary.thumbnailSize = 0;
+}
+
 }  // namespace
 
 void ExpandTwoBitRow(uint8_t* row, uint32_t width) {
@@ -272,6 +293,7 @@ bool PxImagePNG::Decode(PxFile* file) {
   st.pinfo = png_create_info_struct(st.png);
   if (!st.pinfo) return fail("Failed to initialize PNG info structure");
   if (!TrapReadInfo(st.png, st.pinfo, file)) return fail(nullptr);
+  DigestExifChunk(st.png, st.pinfo, info.exif);
 
   const uint32_t width = png_get_image_width(st.png, st.pinfo);
   const uint32_t height = png_get_image_height(st.png, st.pinfo);
@@ -304,8 +326,11 @@ bool PxImagePNG::Decode(PxFile* file) {
 
   png_uint_32 resX = 0, resY = 0;
   int unit = 0;
-  png_get_pHYs(st.png, st.pinfo, &resX, &resY, &unit);
-  if (unit == PNG_RESOLUTION_UNKNOWN) {
+  const bool physChunk = png_get_pHYs(st.png, st.pinfo, &resX, &resY, &unit) != 0;
+  // The file's own density chunk first; without one, the EXIF resolution.
+  if (!physChunk && ApplyExifDensity(*this, info.exif)) {
+    // taken from the eXIf chunk
+  } else if (unit == PNG_RESOLUTION_UNKNOWN) {
     SetHorizontalDpi(static_cast<int32_t>(resX));
     SetVerticalDpi(static_cast<int32_t>(resY));
   } else if (unit == PNG_RESOLUTION_METER) {
@@ -382,6 +407,7 @@ bool PxImagePNG::Decode(PxFile* file) {
   const int rows = TrapReadRows(st.png, this, buffer.data(), &layout);
   if (rows <= 0) return fail(nullptr);
   if (!TrapReadEnd(st.png, st.pinfo)) return fail(nullptr);
+  DigestExifChunk(st.png, st.pinfo, info.exif);  // a chunk after the pixels
   return true;
 }
 

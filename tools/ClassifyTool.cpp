@@ -236,8 +236,7 @@ std::wstring ResolutionFolder(const std::wstring& path) {
   uint32_t width = 0, height = 0;
   if (ImageTypeFromPath(path) == kFormatJpg && ReadJpegHeader(path, image)) {
     // The size as the picture stands upright, without decoding it.
-    const int32_t orientation = image.info.exif.orientation;
-    const bool turned = orientation == 5 || orientation == 6 || orientation == 8;
+    const bool turned = StoredOnItsSide(image.info.exif.orientation);
     width = turned ? image.Height() : image.Width();
     height = turned ? image.Width() : image.Height();
   } else {
