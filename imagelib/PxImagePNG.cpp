@@ -58,11 +58,16 @@ struct PngReadState {
 // check only warns), so a few bytes claiming a text of hundreds of megabytes
 // would cost that much memory: these chunks are skipped unread instead.
 constexpr png_byte kIgnoredChunks[] = {
-    'c', 'H', 'R', 'M', '\0', 'e', 'X', 'I', 'f', '\0', 'g', 'A', 'M', 'A', '\0', 'h', 'I', 'S', 'T', '\0',
+    'c', 'H', 'R', 'M', '\0', 'g', 'A', 'M', 'A', '\0', 'h', 'I', 'S', 'T', '\0',
     'i', 'C', 'C', 'P', '\0', 'i', 'T', 'X', 't', '\0', 'o', 'F', 'F', 's', '\0', 'p', 'C', 'A', 'L', '\0',
     's', 'C', 'A', 'L', '\0', 's', 'B', 'I', 'T', '\0', 's', 'P', 'L', 'T', '\0', 's', 'R', 'G', 'B', '\0',
     't', 'E', 'X', 't', '\0', 't', 'I', 'M', 'E', '\0', 'z', 'T', 'X', 't', '\0',
 };
+
+// The eXIf chunk is read as an unknown chunk: so it is held only within the
+// chunk memory limit below (libpng's own eXIf handler would allocate any
+// length the file claims).
+constexpr png_byte kExifChunk[] = {'e', 'X', 'I', 'f', '\0'};
 
 // What a file may make libpng spend: the memory of one chunk, the number of
 // ancillary chunks kept, and the picture size (the container's own memory
@@ -80,6 +85,7 @@ bool TrapReadInfo(png_structp png, png_infop pinfo, PxFile* file) {
   png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
   png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kIgnoredChunks,
                               static_cast<int>(sizeof kIgnoredChunks / 5));
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kExifChunk, 1);
   png_read_info(png, pinfo);
   return true;
 }
@@ -252,10 +258,15 @@ bool TrapWrite(png_structp png, png_infop pinfo, PxFile* file, PxImage* image,
 // leaves the summary absent and never fails the picture.
 void DigestExifChunk(png_structp png, png_infop pinfo, ExifSummary& summary) {
   if (summary.present) return;
-  png_uint_32 length = 0;
-  png_bytep data = nullptr;
-  if (!png_get_eXIf_1(png, pinfo, &length, &data) || !data || length < 8) return;
-  std::vector<uint8_t> block(6 + size_t{length});
+  png_unknown_chunkp chunks = nullptr;
+  const int count = png_get_unknown_chunks(png, pinfo, &chunks);
+  const png_unknown_chunk* chunk = nullptr;
+  for (int i = 0; i < count && chunks && !chunk; ++i)
+    if (std::memcmp(chunks[i].name, "eXIf", 4) == 0) chunk = &chunks[i];
+  if (!chunk || !chunk->data || chunk->size < 8) return;
+  const size_t length = chunk->size;
+  const png_bytep data = chunk->data;
+  std::vector<uint8_t> block(6 + length);
   std::memcpy(block.data(), "Exif\0\0", 6);
   std::memcpy(block.data() + 6, data, length);
   ExifSectionReader reader(&summary);

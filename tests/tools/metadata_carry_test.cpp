@@ -562,3 +562,68 @@ TEST(MetadataCarry, TiffsOnTheirSideAreResizedUpright) {
     }
   }
 }
+
+// A TIFF (its EXIF directory) or PNG (its eXIf chunk) that states when it
+// was shot gives a JPEG made from it that time, not the file's; the file's
+// time stands in only for a source that states none.
+TEST(MetadataCarry, JpegsFromTiffAndPngStateTheSourcesShootingTime) {
+  RequirePeers();
+  TreeCopy tree;
+  g_ConvertSetPhotoTime = true;
+  for (const std::string ext : {"tif", "png"}) {
+    SCOPED_TRACE(ext);
+    const std::string shot = tree / ("photos/shot" + ext + "." + ext), bare = tree / ("photos/bare" + ext + "." + ext);
+    Draw("-size 64x48 gradient:red-blue", shot);
+    Draw("-size 64x48 gradient:red-blue", bare);
+    Exiftool("'-EXIF:DateTimeOriginal=2024:03:05 06:07:08' -EXIF:Artist=Somebody", shot);
+    ASSERT_EQ(Tag(shot, "DateTimeOriginal"), "2024:03:05 06:07:08");
+    for (const std::string& path : {shot, bare}) Shell("touch -d '2020-01-02 03:04:05' " + Quote(path));
+    EXPECT_EQ(Tag(ConvertedBeside(shot, "jpg"), "DateTimeOriginal"), "2024:03:05 06:07:08");
+    EXPECT_EQ(Tag(ConvertedBeside(bare, "jpg"), "DateTimeOriginal"), "2020:01:02 03:04:05");
+  }
+  g_ConvertSetPhotoTime = false;
+}
+
+// A PNG's eXIf chunk goes along with the resized PNG, its pixel size made
+// true, so its orientation, time and artist still hold (the picture stays
+// stored on its side, as a JPEG does); a PNG without a pHYs chunk takes its
+// density from the chunk.
+TEST(MetadataCarry, PngExifChunkGoesAlongAndGivesTheDensity) {
+  RequirePeers();
+  TreeCopy tree;
+  const std::string source = tree / "photos/side.png";
+  DrawQuadrants(32, 24, "", source);  // 64x48 stored
+  Exiftool("-PNG:PixelsPerUnitX= -EXIF:Orientation#=6 '-EXIF:DateTimeOriginal=2024:03:05 06:07:08' "
+           "-EXIF:Artist=Somebody -EXIF:XResolution=72 -EXIF:YResolution=72 -EXIF:ResolutionUnit=inches "
+           "-EXIF:ExifImageWidth=64 -EXIF:ExifImageHeight=48",
+           source);
+  ASSERT_EQ(Tag(source, "PixelsPerUnitX"), "");
+  ASSERT_EQ(Tag(source, "Orientation"), "6");
+  for (bool overwrite : {false, true}) {
+    SCOPED_TRACE(overwrite ? "over the original" : "beside it");
+    const std::string path = tree / (overwrite ? "photos/over.png" : "photos/beside.png");
+    Shell("cp " + Quote(source) + " " + Quote(path));
+    SetResizeRule(true, false, false, 200, 200);
+    ResizeRequest resize;
+    resize.sources = SplitSources(W(path));
+    resize.overwrite = overwrite;
+    EXPECT_EQ(RunResize(resize, nullptr, nullptr).done, 1u);
+    const std::string result = N(ResizeDestination(W(path), overwrite));
+    // 200 wide as shown: stored 268x200, on its side.
+    EXPECT_EQ(Identify(result), "268x200;");
+    for (const char* tag : {"Orientation", "DateTimeOriginal", "Artist", "XResolution"})
+      EXPECT_EQ(Tag(result, tag), Tag(source, tag)) << tag;
+    EXPECT_EQ(Tag(result, "ExifImageWidth") + "x" + Tag(result, "ExifImageHeight"), "268x200");
+    EXPECT_EQ(NewWarnings(source, result), "");
+    ExpectQuadrants(Shell("convert-im6.q16 " + Quote(result) + " -rotate 90 -depth 8 txt:-"),
+                    Shell("convert-im6.q16 " + Quote(source) + " -rotate 90 -resize 200x268! -depth 8 txt:-"),
+                    200, 268);
+  }
+  // 72 dpi from the chunk, in PNG and BMP results.
+  const std::string png = ConvertedBeside(source, "png");
+  EXPECT_EQ(Tag(png, "PixelsPerUnitX") + " " + Tag(png, "PixelsPerUnitY"), "2835 2835");
+  EXPECT_EQ(Tag(png, "Orientation"), "6");
+  const std::string bmp = ConvertedBeside(source, "bmp");
+  EXPECT_EQ(Tag(bmp, "PixelsPerMeterX") + " " + Tag(bmp, "PixelsPerMeterY"), "2835 2835");
+  EXPECT_EQ(Identify(bmp), "48x64;");
+}
