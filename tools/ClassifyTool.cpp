@@ -342,15 +342,21 @@ ClassifyOutcome RunClassify(const ClassifyRequest& request, CProgressInterface* 
       continue;
     }
     if (!worker) continue;
-    std::vector<std::wstring> files;
+    std::vector<std::wstring> files, unlisted;
     if (request.mode == ClassifyMode::kPicture) {
-      CollectFiles(folder, files, request.patterns, true);
+      CollectFiles(folder, files, request.patterns, true, &unlisted);
     } else {
       for (const std::wstring& pattern : request.patterns) {
         const std::string narrowPattern = WideToNarrow(pattern);
-        if (!narrowPattern.empty()) FindFiles(folder, files, narrowPattern, true);
+        if (!narrowPattern.empty()) FindFiles(folder, files, narrowPattern, true, &unlisted);
       }
     }
+    // The move log holds moves only (restore reads it): a folder that could
+    // not be listed is told in the end box, which then tells a failed run.
+    for (const std::wstring& path : unlisted)
+      if (std::find(outcome.report.unlistedFolders.begin(), outcome.report.unlistedFolders.end(), path) ==
+          outcome.report.unlistedFolders.end())
+        outcome.report.unlistedFolders.push_back(path);
     RunSortGroup(folder, files, worker, bar, progress, observer, outcome);
   }
   outcome.lastBaseDir = g_ClassifyBaseDir;

@@ -183,9 +183,11 @@ ConvertOutcome RunConvert(const ConvertRequest& request, CProgressInterface* pro
     if (narrow.empty() || !pw::FolderExists(narrow)) continue;  // gone since Start
     g_ConvertLog.clear();
     RemoveAbandonedStagedFiles(folder);
-    RunConvertGroup(ListPictures(folder, request.patterns), false,
+    std::vector<std::wstring> unlisted;
+    RunConvertGroup(ListPictures(folder, request.patterns, &unlisted), false,
                     FolderBarPosition(i, entries.entryCount), request, progress, observer,
                     outcome);
+    AddUnlistedFolders(unlisted, L"Convert", g_ConvertLog, outcome.report);
     const size_t failed = CountFailedLines(g_ConvertLog, L"Convert");
     outcome.report.failed += failed;
     AddDamagedSources(g_ConvertLog, g_ConvertSources, outcome.report.damagedSources);

@@ -102,13 +102,20 @@ MergeOutcome RunMerge(const MergeRequest& request, CProgressInterface* progress,
     const std::string narrow = WideToNarrow(folder);
     if (narrow.empty() || !pw::FolderExists(narrow)) continue;
     RemoveAbandonedStagedFiles(folder);
-    std::vector<std::wstring> pictures;
-    CollectFiles(folder, pictures, request.patterns, true);
+    std::vector<std::wstring> pictures, unlisted;
+    CollectFiles(folder, pictures, request.patterns, true, &unlisted);
     pictures = WithoutStagedFiles(std::move(pictures));
-    if (pictures.empty()) continue;  // nothing to merge: no output, no log
+    if (pictures.empty() && unlisted.empty()) continue;  // nothing to merge: no output, no log
+    // The pictures that could be listed are still merged, but a merge that
+    // misses those of an unreadable folder is no success.
+    g_MergeLog.clear();
+    outcome.report.failed += AddUnlistedFolders(unlisted, L"Merge", g_MergeLog, outcome.report);
+    if (pictures.empty()) {
+      WriteResultLog(folder, g_MergeLog, g_MergeLog.size(), outcome.report);
+      continue;
+    }
     const std::wstring output = MergeOutputPath(GetParentDir(folder), GetLastComponent(folder),
                                                 request.vertical, pictures[0]);
-    g_MergeLog.clear();
     bool tooLarge = false;
     const bool ok = MergeGroup(pictures, output, request, FolderBarPosition(i, sources.entryCount),
                                progress, observer, outcome, tooLarge);
@@ -117,7 +124,7 @@ MergeOutcome RunMerge(const MergeRequest& request, CProgressInterface* progress,
                             : L"Merge" + folder + L" Failed!" +
                                   (tooLarge ? kMergeSizeTooLargeReason : L"") + L"\n");
     if (!ok) ++outcome.report.failed;
-    WriteResultLog(folder, g_MergeLog, ok ? 0 : 1, outcome.report);
+    WriteResultLog(folder, g_MergeLog, (ok ? 0 : 1) + unlisted.size(), outcome.report);
   }
   if (anyTooLarge) outcome.report.notes.push_back(kMergeSizeTooLargeText);
   ReportSources(sources, outcome.groups, outcome.report);

@@ -315,10 +315,12 @@ ResizeOutcome RunResize(const ResizeRequest& request, CProgressInterface* progre
     const std::string narrow = WideToNarrow(folder);
     if (narrow.empty() || !pw::FolderExists(narrow)) continue;  // gone since Start
     RemoveAbandonedStagedFiles(folder);
+    std::vector<std::wstring> unlisted;
     const std::vector<std::wstring> pictures =
-        PlanResizeInputs(ListPictures(folder, request.patterns), request.overwrite);
+        PlanResizeInputs(ListPictures(folder, request.patterns, &unlisted), request.overwrite);
     RunResizeGroup(pictures, request.overwrite, false, FolderBarPosition(i, entries.entryCount),
                    request, progress, observer, outcome);
+    AddUnlistedFolders(unlisted, L"Resize", g_ResizeLog, outcome.report);
     const size_t failed = CountFailedLines(g_ResizeLog, L"Resize");
     outcome.report.failed += failed;
     AddDamagedSources(g_ResizeLog, pictures, outcome.report.damagedSources);
