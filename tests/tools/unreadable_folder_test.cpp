@@ -18,6 +18,8 @@
 #include "tests/tools/resize_rule.h"
 #include "tests/tools/tools_test_support.h"
 #include "tools/ClassifyTool.h"
+#include "tools/Convertor.h"
+#include "tools/MergeTool.h"
 #include "tools/ResizePictures.h"
 
 using namespace tooltest;
@@ -109,6 +111,40 @@ TEST_F(UnreadableFolder, SortByDateNamesIt) {
   ASSERT_EQ(moved, 1) << "90: root not given up, 91: the locked folder still reads";
   const std::string text = pwtest::ReadAll(report);
   EXPECT_NE(text.find("以下文件夹无法读取，其中的文件没有处理：\n  " + locked_ + "\n"), std::string::npos) << text;
+}
+
+// Conversion and merge write the same failure line with their own word.
+TEST_F(UnreadableFolder, ConversionAndMergeNameItInTheirLogs) {
+  fs::remove(photos_ + "/new\nline.jpg");
+  const std::string convertReport = dir_ / "convert.txt", mergeReport = dir_ / "merge.txt";
+  const int result = WithoutRoot(locked_, [&] {
+    ConvertRequest convert;
+    convert.patterns = {L"jpg"};
+    convert.sameFolder = true;
+    convert.targets.jpg = false;
+    convert.targets.png = true;
+    convert.sources = SplitSources(W(photos_));
+    const ConvertOutcome converted = RunConvert(convert, nullptr, nullptr);
+    KeepReport(convertReport, converted.report);
+    std::rename((photos_ + "/log.log").c_str(), (photos_ + "/convert.log").c_str());
+    MergeRequest merge;
+    merge.patterns = {L"jpg"};
+    merge.sources = SplitSources(W(photos_));
+    const MergeOutcome merged = RunMerge(merge, nullptr, nullptr);
+    KeepReport(mergeReport, merged.report);
+    return static_cast<int>(converted.done * 10 + merged.outputs.size());
+  });
+  // a.jpg converted, and merged alone.
+  ASSERT_EQ(result, 11) << "90: root not given up, 91: the locked folder still reads\n" << pwtest::ReadAll(photos_ + "/convert.log");
+  const std::string failure = locked_ + " Failed! (无法读取此文件夹)\n";
+  EXPECT_EQ(pwtest::ReadAll(photos_ + "/convert.log"),
+            photos_ + "/a.jpg->" + photos_ + "/a.png\nConvert" + failure);
+  EXPECT_EQ(pwtest::ReadAll(photos_ + "/log.log"),
+            "Merge" + failure + photos_ + "合并到" + (dir_ / "photos_Horizontal.jpg") + "\n");
+  for (const std::string& report : {convertReport, mergeReport}) {
+    const std::string text = pwtest::ReadAll(report);
+    EXPECT_NE(text.find("以下文件夹无法读取，其中的文件没有处理：\n  " + locked_ + "\n"), std::string::npos) << text;
+  }
 }
 
 }  // namespace
