@@ -253,10 +253,15 @@ bool WriteShootingTime(const std::wstring& source, const std::wstring& target) {
   char text[32];
   snprintf(text, sizeof text, "%d:%02d:%02d %02d:%02d:%02d", year, local.tm_mon + 1, local.tm_mday,
            local.tm_hour, local.tm_min, local.tm_sec);
+  return WriteShootingTimeText(target, text);
+}
 
+bool WriteShootingTimeText(const std::wstring& target, const std::string& text) {
+  const std::string to = WideToNarrow(target);
+  if (!IsJpegFile(target) || to.empty() || text.empty()) return false;
   ExifImageFile file;
   if (file.Open(to, "r+") != kExifOk) return false;
-  const ExifEntryText entry(36867, kTiffAscii, 20, std::string(text));
+  const ExifEntryText entry(36867, kTiffAscii, static_cast<uint32_t>(text.size() + 1), text);
   // Only the explicit close writes the file; an early return leaves it.
   if (file.PutExifTag(entry) != kExifOk) return false;
   return file.Close() == kExifOk;

@@ -90,3 +90,7 @@ bool CloneExifTags(const std::wstring& source, const std::wstring& target);
 // by name; a year outside 1000-9999 cannot be written in that form and is
 // refused. True when the tag was written and the file saved.
 bool WriteShootingTime(const std::wstring& source, const std::wstring& target);
+
+// Writes `text` ("YYYY:MM:DD hh:mm:ss", as a picture's EXIF states it) as
+// the JPEG target's DateTimeOriginal. True when written and saved.
+bool WriteShootingTimeText(const std::wstring& target, const std::string& text);

@@ -1,5 +1,6 @@
 #include "core/FileHelpers.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/PathHelpers.h"
@@ -10,13 +11,16 @@
 namespace {
 
 void FindFilesIn(const std::string& folder, const std::wstring& wideFolder, std::vector<std::wstring>& list,
-                 const std::string& pattern, bool recursive) {
+                 const std::string& pattern, bool recursive, std::vector<std::wstring>* unlisted) {
   pw::FolderListing listing;
-  if (!pw::ListFolder(folder, pattern, listing)) return;
+  if (!pw::ListFolder(folder, pattern, listing)) {
+    if (unlisted) unlisted->push_back(TrimTrailingSeparators(wideFolder));
+    return;
+  }
   for (const std::string& name : listing.files) list.push_back(wideFolder + NarrowToWide(name));
   if (!recursive) return;
   for (const std::string& name : listing.subfolders) {
-    FindFilesIn(folder + name + "/", wideFolder + NarrowToWide(name) + kPathSep, list, pattern, true);
+    FindFilesIn(folder + name + "/", wideFolder + NarrowToWide(name) + kPathSep, list, pattern, true, unlisted);
   }
 }
 
@@ -52,15 +56,16 @@ bool CreateDirectoryTree(const std::wstring& path, wchar_t sep) {
 }
 
 size_t FindFiles(const std::wstring& folder, std::vector<std::wstring>& list, const std::string& pattern,
-                 bool recursive) {
+                 bool recursive, std::vector<std::wstring>* unlisted) {
   const std::wstring wideFolder = EnsureTrailingSeparator(folder, kPathSep);
   const std::string narrowFolder = WideToNarrow(wideFolder);
-  if (!narrowFolder.empty()) FindFilesIn(narrowFolder, wideFolder, list, pattern, recursive);
+  if (!narrowFolder.empty()) FindFilesIn(narrowFolder, wideFolder, list, pattern, recursive, unlisted);
   return list.size();
 }
 
 size_t CollectFiles(const std::wstring& folder, std::vector<std::wstring>& list,
-                    const std::vector<std::wstring>& patterns, bool recursive) {
+                    const std::vector<std::wstring>& patterns, bool recursive,
+                    std::vector<std::wstring>* unlisted) {
   std::vector<std::wstring> normalised;
   bool everything = false;
   for (const std::wstring& p : patterns) {
@@ -76,9 +81,14 @@ size_t CollectFiles(const std::wstring& folder, std::vector<std::wstring>& list,
       else normalised.push_back(L"*." + p);
     }
   }
+  std::vector<std::wstring> failed;
   for (const std::wstring& p : normalised) {
     const std::string narrow = WideToNarrow(p);
-    if (!narrow.empty()) FindFiles(folder, list, narrow, recursive);
+    if (!narrow.empty()) FindFiles(folder, list, narrow, recursive, unlisted ? &failed : nullptr);
+  }
+  if (unlisted) {
+    for (const std::wstring& path : failed)
+      if (std::find(unlisted->begin(), unlisted->end(), path) == unlisted->end()) unlisted->push_back(path);
   }
   return list.size();
 }

@@ -32,17 +32,23 @@ bool CreateDirectoryTree(const std::wstring& path, wchar_t sep = kPathSep);
 // matches `pattern` (case-insensitive; "*" and "*.*" match every name, dot
 // files included), sorted by byte order; then, when `recursive`, searches
 // every real sub-folder (not one reached through a link) the same way, in
-// byte order, depth first. A missing or unreadable folder adds nothing.
-// Returns the size of `list` afterwards.
+// byte order, depth first. A folder that cannot be listed (missing, no
+// permission) adds nothing; its path (without a trailing separator) is
+// appended to `unlisted` when given, so a caller can tell that its files
+// were not reached. Returns the size of `list` afterwards.
 size_t FindFiles(const std::wstring& folder, std::vector<std::wstring>& list,
-                 const std::string& pattern, bool recursive);
+                 const std::string& pattern, bool recursive,
+                 std::vector<std::wstring>* unlisted = nullptr);
 
 // Normalises the patterns ("jpg" -> "*.jpg", ".png" -> "*.png", empty ones
 // dropped; any "*" or "*.*" makes "*.*" the only pattern), then runs
 // FindFiles once per pattern in order, so a file that matches two patterns
-// is listed twice. Returns the size of `list` afterwards.
+// is listed twice. A folder that cannot be listed goes into `unlisted`
+// (when given) once, however many patterns. Returns the size of `list`
+// afterwards.
 size_t CollectFiles(const std::wstring& folder, std::vector<std::wstring>& list,
-                    const std::vector<std::wstring>& patterns, bool recursive);
+                    const std::vector<std::wstring>& patterns, bool recursive,
+                    std::vector<std::wstring>* unlisted = nullptr);
 
 // Clears `lines` and reads the file one element per line (LF or CR LF; a
 // final line end adds no empty element). 0 lines for a missing file.

@@ -126,9 +126,15 @@ class TagDirectory {
   // Forgets the thumbnail (used when a segment would not fit otherwise).
   void DropThumbnail();
   bool HasThumbnail() const { return thumbnailImage_ || !thumbnailBytes_.empty(); }
-  // Describes a thumbnail (it has a compression) whose data is not here.
+  // Describes a thumbnail (it has a compression and says where its data
+  // lies) whose data is not here. A directory that never pointed at any
+  // data (a compression and a resolution only, as some writers leave the
+  // second directory) is kept as it is.
   bool IsThumbnailWithoutData() const {
-    return cache_.Has(StructureTagCache::kCompression) && !HasThumbnail();
+    const bool pointsAtData =
+        cache_.Has(StructureTagCache::kJpegOffset) || cache_.Has(StructureTagCache::kJpegLength) ||
+        cache_.Has(StructureTagCache::kStripOffsets) || cache_.Has(StructureTagCache::kStripByteCounts);
+    return cache_.Has(StructureTagCache::kCompression) && !HasThumbnail() && pointsAtData;
   }
   // A JPEG thumbnail given only by its offset and length, without a
   // Compression tag: some writers leave the tag out.

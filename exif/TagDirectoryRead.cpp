@@ -104,10 +104,11 @@ std::unique_ptr<ExifTagEntry> TagDirectory::DecodeEntry(ExifStream* stream, cons
     case kTiffUndefined:
       return MakeEntry<char>(tag, type, std::vector<char>(p, p + count));
     case kTiffAscii: {
-      uint32_t c = count;
-      if (p[count - 1] != 0) ++c;  // room for the NUL the writer adds
-      std::string text(reinterpret_cast<const char*>(p), c - 1);
-      return std::make_unique<ExifEntryText>(tag, type, c, std::move(text));
+      // The count stays as stored: a text some writer stored without its
+      // closing zero is written back so, not one byte longer.
+      const uint32_t n = p[count - 1] == 0 ? count - 1 : count;
+      std::string text(reinterpret_cast<const char*>(p), n);
+      return std::make_unique<ExifEntryText>(tag, type, count, std::move(text));
     }
     case kTiffShort: {
       if (WidensToLong(tag)) {

@@ -42,8 +42,10 @@ std::vector<uint8_t> EncodeValue(ExifStream* s, const ExifTagEntry& e) {
   if (type == kTiffAscii) {
     std::string text;
     if (auto* t = dynamic_cast<const ExifEntryText*>(&e)) text = t->Value();
+    // Zeros fill what the text leaves of the count; a text as long as the
+    // count (stored so without its closing zero) is written as it came.
     out.assign(count, 0);
-    if (count > 0) memcpy(out.data(), text.data(), std::min<size_t>(text.size(), count - 1));
+    if (count > 0) memcpy(out.data(), text.data(), std::min<size_t>(text.size(), count));
     return out;
   }
   const std::vector<int64_t> ints = e.Integers();

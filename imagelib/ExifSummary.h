@@ -1,5 +1,7 @@
-// Digest of a JPEG file's EXIF block, filled by the JPEG reader. The picture
-// tools read the orientation, the shooting date-time and the present flag.
+// Digest of a picture's EXIF block, filled by the JPEG reader (APP1) and the
+// PNG reader (eXIf chunk); a TIFF header read fills the shooting date-time
+// of the page's EXIF directory. The picture tools read the orientation, the
+// shooting date-time and the present flag.
 #pragma once
 
 #include <cstdint>

@@ -6,15 +6,34 @@
 
 #include "imagelib/PxFile.h"
 #include "imagelib/PxJpegBridge.h"
+#include "platform/byteorder.h"
 
 namespace {
 
 // The EXIF block's resolution comes from the file: a quotient beyond the
 // integer range (or not a number) must not reach the conversion, whose
-// result would be undefined. Out-of-range values give 0, "no resolution".
-int32_t DpiFromQuotient(float quotient) {
-  if (!(quotient > -2147483648.0f && quotient < 2147483648.0f)) return 0;
-  return static_cast<int32_t>(quotient);
+// result would be undefined. Out-of-range values give 0, "no resolution";
+// the others are rounded (299.7 dpi is 300).
+int32_t DpiFromQuotient(double quotient) {
+  if (!(quotient > -2147483648.0 && quotient < 2147483647.0)) return 0;
+  return static_cast<int32_t>(std::floor(quotient + 0.5));
+}
+
+// One axis's density, given as `perUnit` pixels per a unit `unitInches`
+// inches long. A metric unit also sets the pixels per metre from the
+// stated value, not from the rounded dpi: 118 px/cm is 11800 px/m in a PNG
+// or BMP made from it, where 300 dpi would make it 11811.
+void SetAxisDensity(PxImage& image, bool horizontal, double perUnit, double unitInches) {
+  const int32_t dpi = DpiFromQuotient(perUnit / unitInches);
+  if (horizontal)
+    image.SetHorizontalDpi(dpi);
+  else
+    image.SetVerticalDpi(dpi);
+  const double perMetre = std::floor(perUnit / (unitInches * 0.0254) + 0.5);
+  if (unitInches == 1.0 || dpi <= 0 || !(perMetre >= 1 && perMetre < 2147483647.0)) return;
+  const auto value = static_cast<int32_t>(perMetre);
+  (horizontal ? image.header.biXPelsPerMeter : image.header.biYPelsPerMeter) = value;
+  if (image.dib) pw::StoreLE32(image.dib + (horizontal ? 24 : 28), static_cast<uint32_t>(value));
 }
 
 constexpr uint32_t kJpegOptionIndex = 3;
@@ -30,6 +49,14 @@ struct CompressGuard {
 };
 
 }  // namespace
+
+bool ApplyExifDensity(PxImage& image, const ExifSummary& e) {
+  if (!e.present || e.resolutionUnit == 0.0f || (e.xResolution == 0.0f && e.yResolution == 0.0f))
+    return false;
+  if (e.xResolution != 0.0f) SetAxisDensity(image, true, e.xResolution, e.resolutionUnit);
+  if (e.yResolution != 0.0f) SetAxisDensity(image, false, e.yResolution, e.resolutionUnit);
+  return true;
+}
 
 PxImageJPG::PxImageJPG() {
   InitDefaults(kFormatJpg);
@@ -99,15 +126,12 @@ bool PxImageJPG::Decode(PxFile* file) {
     return false;
 
   // The EXIF resolution where the block states one, else the JFIF density.
-  const ExifSummary& e = info.exif;
-  const bool exifResolution = exifFound && e.resolutionUnit != 0.0f &&
-                              (e.xResolution != 0.0f || e.yResolution != 0.0f);
-  if (exifResolution) {
-    if (e.xResolution != 0.0f) SetHorizontalDpi(DpiFromQuotient(e.xResolution / e.resolutionUnit));
-    if (e.yResolution != 0.0f) SetVerticalDpi(DpiFromQuotient(e.yResolution / e.resolutionUnit));
+  const bool exifDensity = exifFound && ApplyExifDensity(*this, info.exif);
+  if (exifDensity) {
+    // taken from the EXIF block
   } else if (cinfo.density_unit == 2) {
-    SetHorizontalDpi(static_cast<int32_t>(std::floor(cinfo.X_density * 2.54 + 0.5)));
-    SetVerticalDpi(static_cast<int32_t>(std::floor(cinfo.Y_density * 2.54 + 0.5)));
+    SetAxisDensity(*this, true, cinfo.X_density, 1 / 2.54);
+    SetAxisDensity(*this, false, cinfo.Y_density, 1 / 2.54);
   } else if (cinfo.density_unit != 0) {
     SetHorizontalDpi(cinfo.X_density);
     SetVerticalDpi(cinfo.Y_density);

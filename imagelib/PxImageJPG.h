@@ -10,6 +10,13 @@
 #include "imagelib/ExifSectionReader.h"
 #include "imagelib/PxImage.h"
 
+// Sets the picture's density from the EXIF resolution the summary states
+// (rounded to whole dpi; a metric unit keeps its exact pixels per metre).
+// False, and nothing set, when it states none. The JPEG reader takes it
+// before the JFIF density; the PNG reader from an eXIf chunk where the file
+// has no pHYs chunk.
+bool ApplyExifDensity(PxImage& image, const ExifSummary& exif);
+
 class PxImageJPG : public PxImage {
  public:
   PxImageJPG();

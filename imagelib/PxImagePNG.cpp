@@ -9,7 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "imagelib/ExifSectionReader.h"
 #include "imagelib/PxFile.h"
+#include "imagelib/PxImageJPG.h"
 
 // libpng reports errors through PngErrorProc, which jumps back with
 // png_longjmp. The jump targets sit only in the small Trap* functions below;
@@ -56,11 +58,16 @@ struct PngReadState {
 // check only warns), so a few bytes claiming a text of hundreds of megabytes
 // would cost that much memory: these chunks are skipped unread instead.
 constexpr png_byte kIgnoredChunks[] = {
-    'c', 'H', 'R', 'M', '\0', 'e', 'X', 'I', 'f', '\0', 'g', 'A', 'M', 'A', '\0', 'h', 'I', 'S', 'T', '\0',
+    'c', 'H', 'R', 'M', '\0', 'g', 'A', 'M', 'A', '\0', 'h', 'I', 'S', 'T', '\0',
     'i', 'C', 'C', 'P', '\0', 'i', 'T', 'X', 't', '\0', 'o', 'F', 'F', 's', '\0', 'p', 'C', 'A', 'L', '\0',
     's', 'C', 'A', 'L', '\0', 's', 'B', 'I', 'T', '\0', 's', 'P', 'L', 'T', '\0', 's', 'R', 'G', 'B', '\0',
     't', 'E', 'X', 't', '\0', 't', 'I', 'M', 'E', '\0', 'z', 'T', 'X', 't', '\0',
 };
+
+// The eXIf chunk is read as an unknown chunk: so it is held only within the
+// chunk memory limit below (libpng's own eXIf handler would allocate any
+// length the file claims).
+constexpr png_byte kExifChunk[] = {'e', 'X', 'I', 'f', '\0'};
 
 // What a file may make libpng spend: the memory of one chunk, the number of
 // ancillary chunks kept, and the picture size (the container's own memory
@@ -78,6 +85,7 @@ bool TrapReadInfo(png_structp png, png_infop pinfo, PxFile* file) {
   png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
   png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kIgnoredChunks,
                               static_cast<int>(sizeof kIgnoredChunks / 5));
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kExifChunk, 1);
   png_read_info(png, pinfo);
   return true;
 }
@@ -244,6 +252,30 @@ bool TrapWrite(png_structp png, png_infop pinfo, PxFile* file, PxImage* image,
   return true;
 }
 
+// An eXIf chunk holds an EXIF block without the "Exif\0\0" mark of a
+// JPEG's APP1 segment; digested like one, it gives the tools the picture's
+// orientation, shooting time and resolution. A block that cannot be read
+// leaves the summary absent and never fails the picture.
+void DigestExifChunk(png_structp png, png_infop pinfo, ExifSummary& summary) {
+  if (summary.present) return;
+  png_unknown_chunkp chunks = nullptr;
+  const int count = png_get_unknown_chunks(png, pinfo, &chunks);
+  const png_unknown_chunk* chunk = nullptr;
+  for (int i = 0; i < count && chunks && !chunk; ++i)
+    if (std::memcmp(chunks[i].name, "eXIf", 4) == 0) chunk = &chunks[i];
+  if (!chunk || !chunk->data || chunk->size < 8) return;
+  const size_t length = chunk->size;
+  const png_bytep data = chunk->data;
+  std::vector<uint8_t> block(6 + length);
+  std::memcpy(block.data(), "Exif\0\0", 6);
+  std::memcpy(block.data() + 6, data, length);
+  ExifSectionReader reader(&summary);
+  summary.present = reader.ParseExif(block.data(), static_cast<uint32_t>(block.size()));
+  // The thumbnail would point into the block, which goes now.
+  summary.thumbnailPointer = nullptr;
+  summary.thumbnailSize = 0;
+}
+
 }  // namespace
 
 void ExpandTwoBitRow(uint8_t* row, uint32_t width) {
@@ -272,6 +304,7 @@ bool PxImagePNG::Decode(PxFile* file) {
   st.pinfo = png_create_info_struct(st.png);
   if (!st.pinfo) return fail("Failed to initialize PNG info structure");
   if (!TrapReadInfo(st.png, st.pinfo, file)) return fail(nullptr);
+  DigestExifChunk(st.png, st.pinfo, info.exif);
 
   const uint32_t width = png_get_image_width(st.png, st.pinfo);
   const uint32_t height = png_get_image_height(st.png, st.pinfo);
@@ -304,8 +337,11 @@ bool PxImagePNG::Decode(PxFile* file) {
 
   png_uint_32 resX = 0, resY = 0;
   int unit = 0;
-  png_get_pHYs(st.png, st.pinfo, &resX, &resY, &unit);
-  if (unit == PNG_RESOLUTION_UNKNOWN) {
+  const bool physChunk = png_get_pHYs(st.png, st.pinfo, &resX, &resY, &unit) != 0;
+  // The file's own density chunk first; without one, the EXIF resolution.
+  if (!physChunk && ApplyExifDensity(*this, info.exif)) {
+    // taken from the eXIf chunk
+  } else if (unit == PNG_RESOLUTION_UNKNOWN) {
     SetHorizontalDpi(static_cast<int32_t>(resX));
     SetVerticalDpi(static_cast<int32_t>(resY));
   } else if (unit == PNG_RESOLUTION_METER) {
@@ -382,6 +418,7 @@ bool PxImagePNG::Decode(PxFile* file) {
   const int rows = TrapReadRows(st.png, this, buffer.data(), &layout);
   if (rows <= 0) return fail(nullptr);
   if (!TrapReadEnd(st.png, st.pinfo)) return fail(nullptr);
+  DigestExifChunk(st.png, st.pinfo, info.exif);  // a chunk after the pixels
   return true;
 }
 

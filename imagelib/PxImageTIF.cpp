@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -101,6 +102,19 @@ void ResizeOrThrow(std::vector<T>& buffer, size_t count, const char* text) {
   }
 }
 
+// The page's EXIF directory's DateTimeOriginal, for the tools (a JPEG made
+// from the page states the time the picture was taken). Read by the
+// header-only read, after which the handle is not used for the page again.
+void ReadPageShootingTime(TIFF* tif, ExifSummary& summary) {
+  toff_t offset = 0;
+  if (!TIFFGetField(tif, TIFFTAG_EXIFIFD, &offset) || offset == 0 || !TIFFReadEXIFDirectory(tif, offset))
+    return;
+  const char* text = nullptr;
+  if (!TIFFGetField(tif, EXIFTAG_DATETIMEORIGINAL, &text) || !text) return;
+  std::snprintf(summary.dateTime, sizeof summary.dateTime, "%s", text);
+  summary.present = true;
+}
+
 }  // namespace
 
 PxImageTIF::PxImageTIF() { InitDefaults(kFormatTif); }
@@ -142,9 +156,13 @@ bool PxImageTIF::Decode(PxFile* file) {
       throw ReadFailure{kCameraRaw};
 
     if (info.escape == -1) {
-      header.biWidth = static_cast<int32_t>(width);
-      header.biHeight = static_cast<int32_t>(height);
+      // The size of the page as the decode delivers it: upright, so on
+      // its side (orientations 5 to 8) width and height trade places.
+      const bool onItsSide = orientation >= ORIENTATION_LEFTTOP && orientation <= ORIENTATION_LEFTBOT;
+      header.biWidth = static_cast<int32_t>(onItsSide ? height : width);
+      header.biHeight = static_cast<int32_t>(onItsSide ? width : height);
       info.formatId = kFormatTif;
+      ReadPageShootingTime(tif, info.exif);
       throw ReadFailure{kDimensionsOnly};
     }
 

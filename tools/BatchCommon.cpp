@@ -17,9 +17,10 @@ std::vector<std::wstring> WithoutStagedFiles(std::vector<std::wstring> files) {
 }
 
 std::vector<std::wstring> ListPictures(const std::wstring& folder,
-                                       const std::vector<std::wstring>& patterns) {
+                                       const std::vector<std::wstring>& patterns,
+                                       std::vector<std::wstring>* unlisted) {
   std::vector<std::wstring> files;
-  CollectFiles(folder, files, patterns, true);
+  CollectFiles(folder, files, patterns, true, unlisted);
   // Patterns match regardless of letter case, so "*.jpg|*.JPG" finds every
   // JPEG twice; two workers on one picture would race over it (and resize
   // it twice over the original), so each picture is listed once, where it
@@ -79,6 +80,34 @@ bool IsReplaceableResultLog(const std::wstring& path) {
   return true;
 }
 
+size_t AddUnlistedFolders(const std::vector<std::wstring>& folders, const std::wstring& failureWord,
+                          std::vector<std::wstring>& lines, RunReport& report) {
+  for (const std::wstring& folder : folders) {
+    lines.push_back(failureWord + folder + L" Failed!" + kUnlistedFolderReason + L"\n");
+    report.unlistedFolders.push_back(folder);
+  }
+  return folders.size();
+}
+
+namespace {
+
+// A result line with any line end inside it (a file name may hold one)
+// written as the two characters "\n" or "\r": one entry, one line.
+std::wstring OneLogLine(const std::wstring& line) {
+  const bool ended = line.ends_with(L'\n');
+  const std::wstring body = ended ? line.substr(0, line.size() - 1) : line;
+  if (body.find_first_of(L"\r\n") == std::wstring::npos) return line;
+  std::wstring out;
+  for (wchar_t c : body) {
+    if (c == L'\n') out += L"\\n";
+    else if (c == L'\r') out += L"\\r";
+    else out += c;
+  }
+  return ended ? out + L"\n" : out;
+}
+
+}  // namespace
+
 std::wstring WriteResultLog(const std::wstring& folder, const std::vector<std::wstring>& lines,
                             size_t failed, RunReport& report) {
   std::wstring path = ResultLogPath(folder);
@@ -88,7 +117,10 @@ std::wstring WriteResultLog(const std::wstring& folder, const std::vector<std::w
     if (IsReplaceableResultLog(path)) break;
     path.clear();
   }
-  if (path.empty() || WriteLines(path, lines) != 0) {
+  std::vector<std::wstring> written;
+  written.reserve(lines.size());
+  for (const std::wstring& line : lines) written.push_back(OneLogLine(line));
+  if (path.empty() || WriteLines(path, written) != 0) {
     report.unwrittenLogs.push_back(path.empty() ? ResultLogPath(folder) : path);
     return std::wstring();
   }

@@ -25,8 +25,20 @@ class BatchRunObserver : public ToolRunObserver {
 // The files of `folder` (searched recursively) that match the patterns, in
 // the order CollectFiles gives, each once, without the tools' own hidden
 // working files.
+// Folders on the way that could not be listed go into `unlisted`.
 std::vector<std::wstring> ListPictures(const std::wstring& folder,
-                                       const std::vector<std::wstring>& patterns);
+                                       const std::vector<std::wstring>& patterns,
+                                       std::vector<std::wstring>* unlisted = nullptr);
+
+// Follows "<failure word><folder> Failed!" in a result log for a folder
+// that could not be listed.
+inline constexpr const wchar_t* kUnlistedFolderReason = L" (无法读取此文件夹)";
+
+// For every folder that could not be listed: a failure line in `lines`
+// (the tool's failure word, the folder, " Failed!" and the reason) and the
+// folder in the report's list. Returns the number of lines added.
+size_t AddUnlistedFolders(const std::vector<std::wstring>& folders, const std::wstring& failureWord,
+                          std::vector<std::wstring>& lines, RunReport& report);
 
 // `files` without the tools' own hidden working files.
 std::vector<std::wstring> WithoutStagedFiles(std::vector<std::wstring> files);
@@ -45,7 +57,8 @@ std::wstring ResultLogPath(const std::wstring& folder);
 bool IsReplaceableResultLog(const std::wstring& path);
 
 // Writes the result lines (each ending in "\n"; empty ones write nothing)
-// as `folder`'s "log.log", replacing the old one whole when that is a result
+// as `folder`'s "log.log" (a line end within a line, from a file name that
+// holds one, is written as "\n" or "\r", so every entry stays one line), replacing the old one whole when that is a result
 // log; otherwise as "log-1.log" (or the next number) beside it. The report
 // gets the log that lists failures (when `failed` > 0), a log that could
 // not be written, and a log that had to take another name. Returns the path

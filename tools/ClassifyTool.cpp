@@ -236,8 +236,7 @@ std::wstring ResolutionFolder(const std::wstring& path) {
   uint32_t width = 0, height = 0;
   if (ImageTypeFromPath(path) == kFormatJpg && ReadJpegHeader(path, image)) {
     // The size as the picture stands upright, without decoding it.
-    const int32_t orientation = image.info.exif.orientation;
-    const bool turned = orientation == 5 || orientation == 6 || orientation == 8;
+    const bool turned = StoredOnItsSide(image.info.exif.orientation);
     width = turned ? image.Height() : image.Width();
     height = turned ? image.Width() : image.Height();
   } else {
@@ -343,15 +342,21 @@ ClassifyOutcome RunClassify(const ClassifyRequest& request, CProgressInterface* 
       continue;
     }
     if (!worker) continue;
-    std::vector<std::wstring> files;
+    std::vector<std::wstring> files, unlisted;
     if (request.mode == ClassifyMode::kPicture) {
-      CollectFiles(folder, files, request.patterns, true);
+      CollectFiles(folder, files, request.patterns, true, &unlisted);
     } else {
       for (const std::wstring& pattern : request.patterns) {
         const std::string narrowPattern = WideToNarrow(pattern);
-        if (!narrowPattern.empty()) FindFiles(folder, files, narrowPattern, true);
+        if (!narrowPattern.empty()) FindFiles(folder, files, narrowPattern, true, &unlisted);
       }
     }
+    // The move log holds moves only (restore reads it): a folder that could
+    // not be listed is told in the end box, which then tells a failed run.
+    for (const std::wstring& path : unlisted)
+      if (std::find(outcome.report.unlistedFolders.begin(), outcome.report.unlistedFolders.end(), path) ==
+          outcome.report.unlistedFolders.end())
+        outcome.report.unlistedFolders.push_back(path);
     RunSortGroup(folder, files, worker, bar, progress, observer, outcome);
   }
   outcome.lastBaseDir = g_ClassifyBaseDir;

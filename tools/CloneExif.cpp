@@ -110,11 +110,11 @@ bool CloneNeedsReplaceConsent(const std::wstring& receiving) {
 
 void BuildCloneLists(const std::wstring& sourceDir, const std::wstring& receivingDir,
                      const std::vector<std::wstring>& patterns, std::vector<std::wstring>& sources,
-                     std::vector<std::wstring>& receivings) {
+                     std::vector<std::wstring>& receivings, std::vector<std::wstring>* unlisted) {
   const std::wstring receivingRoot = EnsureTrailingSeparator(TrimTrailingSeparators(receivingDir));
   const std::wstring sourceRoot =
       sourceDir.empty() ? std::wstring() : EnsureTrailingSeparator(TrimTrailingSeparators(sourceDir));
-  for (const std::wstring& receiving : ListPictures(receivingDir, patterns)) {
+  for (const std::wstring& receiving : ListPictures(receivingDir, patterns, unlisted)) {
     // Only the leading tree is exchanged: the same folder name deeper down
     // stays as it is. Without a source tree there is no source.
     std::wstring source;
@@ -202,8 +202,8 @@ CloneBatchOutcome RunCloneExifBatch(const std::wstring& sourceDir,
     outcome.report.notes.push_back(CloneFoldersCheckText(check, sourceDir, receivingDir));
     return outcome;
   }
-  std::vector<std::wstring> sources, receivings;
-  BuildCloneLists(sourceDir, receivingDir, patterns, sources, receivings);
+  std::vector<std::wstring> sources, receivings, unlisted;
+  BuildCloneLists(sourceDir, receivingDir, patterns, sources, receivings, &unlisted);
   g_CloneExifReplaceOther = false;
   // Without a source tree every receiving picture's EXIF block is cleared;
   // with one, a missing counterpart leaves its picture alone.
@@ -221,6 +221,7 @@ CloneBatchOutcome RunCloneExifBatch(const std::wstring& sourceDir,
   outcome.done = sources.size() - std::min(outcome.failed, sources.size());
   if (observer) observer->GroupFinished();
   if (progress) progress->EndProgress();
+  AddUnlistedFolders(unlisted, L"CloneExif", g_CloneExifLog, outcome.report);
   const size_t failed = CountFailedLines(g_CloneExifLog, L"CloneExif");
   outcome.report.failed = failed;
   WriteResultLog(receivingDir, g_CloneExifLog, failed, outcome.report);

@@ -77,9 +77,11 @@ bool CloneNeedsReplaceConsent(const std::wstring& receiving);
 
 // The pictures of the receiving tree and, for each, the path of the same
 // relative path in the source tree (only the leading folder is replaced).
+// Receiving folders that could not be listed go into `unlisted`.
 void BuildCloneLists(const std::wstring& sourceDir, const std::wstring& receivingDir,
                      const std::vector<std::wstring>& patterns, std::vector<std::wstring>& sources,
-                     std::vector<std::wstring>& receivings);
+                     std::vector<std::wstring>& receivings,
+                     std::vector<std::wstring>* unlisted = nullptr);
 
 // Single mode: true when the source field names nothing (empty, or no such
 // path), so a run clears the receiving picture's EXIF; the panel asks first.

@@ -108,7 +108,17 @@ int ConvertOne(const std::wstring& source, const std::wstring& destination, cons
                  CarryJpegMetadata(staged.Path(), &tags, !g_ConvertGrayscale, &tags);
     if (tags.Opened() && !tagsCopied) return Failed(source, index);
   }
-  if (!tagsCopied && g_ConvertSetPhotoTime) WriteShootingTime(source, staged.Path());
+  // A TIFF or PNG that states its shooting time gives that time; the file's
+  // time stands in only where the source states none.
+  std::wstring stated;
+  if (!tagsCopied && IsJpegFile(destination) && ReadStatedShootingTime(source, stated)) {
+    if (!WriteShootingTimeText(staged.Path(), WideToNarrow(stated))) return Failed(source, index);
+  } else if (!tagsCopied && g_ConvertSetPhotoTime) {
+    WriteShootingTime(source, staged.Path());
+  }
+  // A PNG made from a PNG is not turned: its eXIf chunk (orientation,
+  // times, artist) goes along as it is.
+  if (!CarryPngExif(source, destination, staged.Path(), 0, 0)) return Failed(source, index);
   // A name taken since the planning is never written over.
   if (!staged.Commit(false, g_ConvertKeepModifyTime ? &times : nullptr))
     return Failed(source, index);
@@ -173,9 +183,11 @@ ConvertOutcome RunConvert(const ConvertRequest& request, CProgressInterface* pro
     if (narrow.empty() || !pw::FolderExists(narrow)) continue;  // gone since Start
     g_ConvertLog.clear();
     RemoveAbandonedStagedFiles(folder);
-    RunConvertGroup(ListPictures(folder, request.patterns), false,
+    std::vector<std::wstring> unlisted;
+    RunConvertGroup(ListPictures(folder, request.patterns, &unlisted), false,
                     FolderBarPosition(i, entries.entryCount), request, progress, observer,
                     outcome);
+    AddUnlistedFolders(unlisted, L"Convert", g_ConvertLog, outcome.report);
     const size_t failed = CountFailedLines(g_ConvertLog, L"Convert");
     outcome.report.failed += failed;
     AddDamagedSources(g_ConvertLog, g_ConvertSources, outcome.report.damagedSources);

@@ -20,6 +20,7 @@ struct MergeJob {
   std::vector<std::wstring> pictures;
   const MergeRequest* request = nullptr;
   CProgressInterface* progress = nullptr;
+  bool tooLarge = false;  // set by the worker: the size asked could not be made
 };
 MergeJob g_MergeJob;
 
@@ -31,7 +32,8 @@ int MergeWorker(const std::wstring&, const std::wstring& output, const uint64_t&
   StagedPicture staged(output);
   if (!staged.Create()) return -1;
   const bool merged = MergePictures(g_MergeJob.pictures, staged.Path(), request.vertical,
-                                    request.fixedSize, request.grey, g_MergeJob.progress);
+                                    request.fixedSize, request.grey, g_MergeJob.progress,
+                                    &g_MergeJob.tooLarge);
   // A picture that did not load fails the group, but the others were merged
   // and are kept.
   const bool committed = staged.Commit(false, nullptr);
@@ -42,13 +44,14 @@ int MergeWorker(const std::wstring&, const std::wstring& output, const uint64_t&
 // while a large merge runs.
 bool MergeGroup(const std::vector<std::wstring>& pictures, const std::wstring& output,
                 const MergeRequest& request, int barPosition, CProgressInterface* progress,
-                ToolRunObserver* observer, MergeOutcome& outcome) {
+                ToolRunObserver* observer, MergeOutcome& outcome, bool& tooLarge) {
   ++outcome.groups;
   if (progress) progress->BeginProgress();
   if (observer) observer->GroupStarted(barPosition);
   g_MergeJob = MergeJob{pictures, &request, progress};
   const FileList sources = {pictures.front()}, outputs = {output};
   const bool ok = ProcessVector(sources, outputs, MergeWorker, nullptr, 1) == 0;
+  tooLarge = !ok && g_MergeJob.tooLarge;
   g_MergeJob = MergeJob{};
   if (observer) observer->GroupFinished();
   if (progress) progress->EndProgress();
@@ -73,14 +76,22 @@ MergeOutcome RunMerge(const MergeRequest& request, CProgressInterface* progress,
                       ToolRunObserver* observer) {
   MergeOutcome outcome;
   const SourceEntries& sources = request.sources;
+  if (request.fixedSize == 0) {
+    outcome.report.missingPaths = sources.missing;
+    outcome.report.notes.push_back(kMergeSizeInvalidText);
+    return outcome;
+  }
+  bool anyTooLarge = false;
   if (!sources.files.empty()) {
     const std::wstring parent = GetCommonParentDir(sources.files);
     const std::wstring output =
         MergeOutputPath(parent, GetLastComponent(parent), request.vertical, sources.files[0]);
     RemoveAbandonedStagedFilesBeside(sources.files);
     const std::vector<std::wstring> files = WithoutStagedFiles(sources.files);
+    bool tooLarge = false;
     if (!files.empty() && !MergeGroup(files, output, request, FileGroupBarPosition(), progress,
-                                      observer, outcome)) {
+                                      observer, outcome, tooLarge)) {
+      anyTooLarge = anyTooLarge || tooLarge;
       // The dropped files get no log: the box names their folder's output.
       ++outcome.report.failed;
       outcome.report.unloggedFailures.push_back(output);
@@ -91,20 +102,31 @@ MergeOutcome RunMerge(const MergeRequest& request, CProgressInterface* progress,
     const std::string narrow = WideToNarrow(folder);
     if (narrow.empty() || !pw::FolderExists(narrow)) continue;
     RemoveAbandonedStagedFiles(folder);
-    std::vector<std::wstring> pictures;
-    CollectFiles(folder, pictures, request.patterns, true);
+    std::vector<std::wstring> pictures, unlisted;
+    CollectFiles(folder, pictures, request.patterns, true, &unlisted);
     pictures = WithoutStagedFiles(std::move(pictures));
-    if (pictures.empty()) continue;  // nothing to merge: no output, no log
+    if (pictures.empty() && unlisted.empty()) continue;  // nothing to merge: no output, no log
+    // The pictures that could be listed are still merged, but a merge that
+    // misses those of an unreadable folder is no success.
+    g_MergeLog.clear();
+    outcome.report.failed += AddUnlistedFolders(unlisted, L"Merge", g_MergeLog, outcome.report);
+    if (pictures.empty()) {
+      WriteResultLog(folder, g_MergeLog, g_MergeLog.size(), outcome.report);
+      continue;
+    }
     const std::wstring output = MergeOutputPath(GetParentDir(folder), GetLastComponent(folder),
                                                 request.vertical, pictures[0]);
-    g_MergeLog.clear();
+    bool tooLarge = false;
     const bool ok = MergeGroup(pictures, output, request, FolderBarPosition(i, sources.entryCount),
-                               progress, observer, outcome);
+                               progress, observer, outcome, tooLarge);
+    anyTooLarge = anyTooLarge || tooLarge;
     g_MergeLog.push_back(ok ? folder + L"合并到" + output + L"\n"
-                            : L"Merge" + folder + L" Failed!\n");
+                            : L"Merge" + folder + L" Failed!" +
+                                  (tooLarge ? kMergeSizeTooLargeReason : L"") + L"\n");
     if (!ok) ++outcome.report.failed;
-    WriteResultLog(folder, g_MergeLog, ok ? 0 : 1, outcome.report);
+    WriteResultLog(folder, g_MergeLog, (ok ? 0 : 1) + unlisted.size(), outcome.report);
   }
+  if (anyTooLarge) outcome.report.notes.push_back(kMergeSizeTooLargeText);
   ReportSources(sources, outcome.groups, outcome.report);
   return outcome;
 }

@@ -20,9 +20,20 @@ struct MergeRequest {
   SourceEntries sources;
   std::vector<std::wstring> patterns;  // picture patterns for the folders
   bool vertical = false;               // one below the other; else side by side
-  int32_t fixedSize = -1;  // width (vertical) or height of the first picture; <= 0: none
+  // Width (vertical) or height of the first picture; < 0: none. 0 is what
+  // the panel reads from a field that holds no number it can take (empty, 0,
+  // too long): the run is refused.
+  int32_t fixedSize = -1;
   bool grey = false;
 };
+
+// End-box notes: a fixed size of 0 (nothing merged), and a fixed size the
+// pictures cannot take (the groups that hit it failed, nothing written).
+inline constexpr const wchar_t* kMergeSizeInvalidText = L"固定的宽度或高度不合法，什么也没有做！";
+inline constexpr const wchar_t* kMergeSizeTooLargeText =
+    L"固定的宽度或高度太大，合并后的图片超出大小上限，没有合并！";
+// Follows "Merge<folder> Failed!" in the folder log for such a group.
+inline constexpr const wchar_t* kMergeSizeTooLargeReason = L" (超出图片大小上限)";
 
 struct MergeOutcome {
   std::vector<std::wstring> outputs;  // every merged picture written

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "core/PathHelpers.h"
+#include "core/PngExifChunk.h"
 #include "core/StringHelpers.h"
 #include "imagelib/PxFile.h"
 #include "platform/atomic_file.h"
@@ -134,6 +135,8 @@ void ApplyExifOrientation(PxImage& image) {
   image.info.exif.orientation = 1;
 }
 
+bool StoredOnItsSide(int32_t orientation) { return orientation >= 5 && orientation <= 8; }
+
 bool KeepsPalette(const PxImage& image) { return image.HasGrayPalette(); }
 
 bool WritePicture(PxImage& image, const std::wstring& target, ImageFormatId format) {
@@ -205,7 +208,7 @@ bool JoinSideBySide(PxImage* left, PxImage* right, PxImage* out) {
     right->RaiseBitDepth(depth);
   if (left->Height() > 0 && right->Height() > 0 && right->Width() > 0) {
     const uint32_t newWidth = EvenScaledSide(right->Width(), right->Height(), left->Height());
-    right->Rescale(newWidth, left->Height(), 1);
+    if (!right->Rescale(newWidth, left->Height(), 1)) return false;
   }
   const uint64_t width = uint64_t{left->Width()} + (right->HasPixels() ? right->Width() : 0);
   if (width > UINT32_MAX || !out->Create(static_cast<uint32_t>(width), left->Height(), depth, 0))
@@ -228,7 +231,7 @@ bool JoinTopToBottom(PxImage* top, PxImage* bottom, PxImage* out) {
     bottom->RaiseBitDepth(depth);
   if (top->Width() > 0 && bottom->Width() > 0 && bottom->Height() > 0) {
     const uint32_t newHeight = EvenScaledSide(bottom->Height(), bottom->Width(), top->Width());
-    bottom->Rescale(top->Width(), newHeight, 1);
+    if (!bottom->Rescale(top->Width(), newHeight, 1)) return false;
   }
   const uint32_t bottomHeight = bottom->HasPixels() ? bottom->Height() : 0;
   const uint64_t height = uint64_t{top->Height()} + bottomHeight;
@@ -253,7 +256,8 @@ bool LoadMergePicture(PxImage& image, const std::wstring& path) {
 }  // namespace
 
 bool MergePictures(std::vector<std::wstring> files, const std::wstring& output, bool vertical,
-                   int32_t fixedSize, bool grey, CProgressInterface* progress) {
+                   int32_t fixedSize, bool grey, CProgressInterface* progress, bool* tooLarge) {
+  if (tooLarge) *tooLarge = false;
   if (files.empty()) return false;
   const ImageFormatId outputFormat = ImageTypeFromPath(output);
   // The first picture is loaded as it is: any staging file on the way would
@@ -265,10 +269,14 @@ bool MergePictures(std::vector<std::wstring> files, const std::wstring& output, 
   if (!KeepsPalette(merged)) merged.RaiseBitDepth(24);
   if (fixedSize > 0 && merged.Width() > 0 && merged.Height() > 0) {
     const auto s = static_cast<uint32_t>(fixedSize);
-    if (vertical)
-      merged.Rescale(s, EvenScaledSide(s, merged.Width(), merged.Height()), 1);
-    else
-      merged.Rescale(EvenScaledSide(s, merged.Height(), merged.Width()), s, 1);
+    // A size the picture cannot take would leave it at its own: a merge of
+    // another size than asked, which is no result.
+    const bool scaled = vertical ? merged.Rescale(s, EvenScaledSide(s, merged.Width(), merged.Height()), 1)
+                                 : merged.Rescale(EvenScaledSide(s, merged.Height(), merged.Width()), s, 1);
+    if (!scaled) {
+      if (tooLarge) *tooLarge = true;
+      return false;
+    }
   }
 
   bool allLoaded = true;
@@ -282,7 +290,10 @@ bool MergePictures(std::vector<std::wstring> files, const std::wstring& output, 
     PxImage joined;
     const bool ok = vertical ? JoinTopToBottom(&merged, &next, &joined)
                              : JoinSideBySide(&merged, &next, &joined);
-    if (!ok) return false;
+    if (!ok) {
+      if (tooLarge) *tooLarge = true;  // the joined picture, or a side of it, is beyond the limit
+      return false;
+    }
     merged.CopyFrom(joined, true, true, true);
     if (progress) progress->SetProgress(i, total);
   }
@@ -301,14 +312,44 @@ bool ReadJpegHeader(const std::wstring& path, PxImage& image) {
   return ok;
 }
 
+namespace {
+
+bool ShootingTimeOf(const ExifSummary& exif, std::wstring& text) {
+  if (!exif.present || exif.dateTime[0] == '\0') return false;
+  const std::string dateTime(exif.dateTime, strnlen(exif.dateTime, sizeof exif.dateTime));
+  text = TrimSpaces(NarrowToWide(dateTime), L' ');
+  return !text.empty();
+}
+
+}  // namespace
+
 bool ReadShootingTime(std::wstring path, std::wstring& text) {
   // Only the EXIF block is wanted: a JPEG's header gives it without
   // decoding a single pixel.
   PxImage image;
   if (!ReadJpegHeader(path, image)) return false;
-  const ExifSummary& exif = image.info.exif;
-  if (!exif.present || exif.dateTime[0] == '\0') return false;
-  const std::string dateTime(exif.dateTime, strnlen(exif.dateTime, sizeof exif.dateTime));
-  text = TrimSpaces(NarrowToWide(dateTime), L' ');
-  return !text.empty();
+  return ShootingTimeOf(image.info.exif, text);
+}
+
+bool ReadStatedShootingTime(const std::wstring& path, std::wstring& text) {
+  const ImageFormatId format = ImageTypeFromPath(path);
+  if (format != kFormatTif && format != kFormatPng) return false;
+  PxImage image;
+  image.info.escape = -1;  // both readers give their EXIF with the header
+  if (!image.LoadFile(path, format) || image.info.formatId != format) return false;
+  return ShootingTimeOf(image.info.exif, text);
+}
+
+bool CarryPngExif(const std::wstring& source, const std::wstring& destination,
+                  const std::wstring& staged, uint32_t width, uint32_t height) {
+  if (ImageTypeFromPath(source) != kFormatPng || ImageTypeFromPath(destination) != kFormatPng)
+    return true;
+  std::vector<uint8_t> block;
+  const PngExifRead read = ReadPngExifChunk(source, block);
+  if (read == PngExifRead::kNone) return true;
+  if (read == PngExifRead::kUnreadable) return false;
+  // A block that is no TIFF structure goes along as it is: better its
+  // sizes untrue than its tags lost.
+  if (width > 0 && height > 0) SetExifPixelSize(block, width, height);
+  return WritePngExifChunk(staged, block);
 }

@@ -22,10 +22,15 @@ extern std::atomic<int> g_JpegQuality;
 // 0 when the extension is unknown or missing.
 ImageFormatId ImageTypeFromPath(const std::wstring& path);
 
-// Turns a freshly loaded picture upright by its EXIF orientation: 3 half a
-// turn, 6 clockwise, 5 and 8 counter-clockwise (mirrored orientations are not
-// mirrored), then sets the orientation to 1 so a second call does nothing.
+// Turns a freshly loaded picture upright by its EXIF orientation (2 and 4
+// mirrored, 3 half a turn, 6 clockwise, 8 counter-clockwise, 5 and 7
+// mirrored and turned), then sets the orientation to 1 so a second call
+// does nothing.
 void ApplyExifOrientation(PxImage& image);
+
+// True for the EXIF orientations 5 to 8, which store the picture on its
+// side (5 and 7 mirrored too): shown, its width and height are exchanged.
+bool StoredOnItsSide(int32_t orientation);
 
 // True when the image has a palette that is the identity grey ramp (entry i
 // is (i, i, i)): such an image is written with its palette.
@@ -75,9 +80,13 @@ bool ChooseIcoFrame(const std::wstring& path, int32_t& frame, int32_t& width, in
 // output unchanged (no staging through another format); a JPEG output is
 // written at g_JpegQuality. False for an empty list, a first picture that
 // does not load, a further picture that does not load (the others are still
-// merged and written), or an output that cannot be written.
+// merged and written), an output that cannot be written, or a size that
+// cannot be made (the fixed size, or a further picture scaled to match,
+// beyond the picture size limit): then nothing is written and `tooLarge`,
+// when given, is set.
 bool MergePictures(std::vector<std::wstring> files, const std::wstring& output, bool vertical,
-                   int32_t fixedSize, bool grey, CProgressInterface* progress);
+                   int32_t fixedSize, bool grey, CProgressInterface* progress,
+                   bool* tooLarge = nullptr);
 
 bool JoinSideBySide(PxImage* left, PxImage* right, PxImage* out);
 bool JoinTopToBottom(PxImage* top, PxImage* bottom, PxImage* out);
@@ -90,6 +99,19 @@ bool ReadJpegHeader(const std::wstring& path, PxImage& image);
 // False when the file is not a JPEG whose header reads, or has no EXIF
 // block or no date-time.
 bool ReadShootingTime(std::wstring path, std::wstring& text);
+
+// When `source` and `destination` are both PNG files by name, gives the
+// written `staged` picture the source's eXIf chunk, its pixel-size tags set
+// to width x height (0 x 0: left as they are). True when there was nothing
+// to carry or it was carried; false when the source's chunk could not be
+// read or the staged file not rewritten (its tags would be lost).
+bool CarryPngExif(const std::wstring& source, const std::wstring& destination,
+                  const std::wstring& staged, uint32_t width, uint32_t height);
+
+// The same for a TIFF (its page's EXIF directory) or a PNG (its eXIf
+// chunk), read from the file's header: the time a picture made from it
+// states. False for other formats and for files that state none.
+bool ReadStatedShootingTime(const std::wstring& path, std::wstring& text);
 
 // Writes `image` as `format` to `target`, replacing an existing file only
 // after a complete, successful write.

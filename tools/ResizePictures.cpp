@@ -35,11 +35,6 @@ int32_t ProportionalSide(int32_t other, int32_t target, int32_t base) {
   return static_cast<int32_t>(std::min<int64_t>(side, INT32_MAX - 1));
 }
 
-// Orientations 5 to 8 store the picture on its side (5 and 7 mirrored too).
-bool TurnsQuarter(uint16_t orientation) {
-  return orientation >= 5 && orientation <= 8;
-}
-
 void SetLine(const uint64_t& index, std::wstring line) {
   if (index < g_ResizeLog.size()) g_ResizeLog[index] = std::move(line);
 }
@@ -114,7 +109,7 @@ bool ReadShownSize(const std::wstring& path, int32_t& width, int32_t& height, bo
     image.CopyFrom(full, false, false, false);
     image.info.exif = full.info.exif;
   }
-  const bool quarter = TurnsQuarter(image.info.exif.orientation);
+  const bool quarter = StoredOnItsSide(image.info.exif.orientation);
   width = static_cast<int32_t>(quarter ? image.Height() : image.Width());
   height = static_cast<int32_t>(quarter ? image.Width() : image.Height());
   if (turned) *turned = quarter;
@@ -214,6 +209,11 @@ int ResizeOnePicture(const std::wstring& source, const std::wstring& destination
       !CarryJpegMetadata(staged.Path(), tags.get(), !g_ResizeGrayscale, tags.get()))
     return Failed(source, index);
   tags.reset();
+  // A PNG's eXIf chunk goes along likewise. In overwrite mode the source is
+  // still the original here: the result is only staged.
+  if (!CarryPngExif(source, destination, staged.Path(), static_cast<uint32_t>(w),
+                    static_cast<uint32_t>(h)))
+    return Failed(source, index);
   if (!staged.Commit(true, &times)) return Failed(source, index);
   // Beside a damaged source the result is still made, and says so.
   SetLine(index, DoneLine(source, destination, damaged));
@@ -315,10 +315,12 @@ ResizeOutcome RunResize(const ResizeRequest& request, CProgressInterface* progre
     const std::string narrow = WideToNarrow(folder);
     if (narrow.empty() || !pw::FolderExists(narrow)) continue;  // gone since Start
     RemoveAbandonedStagedFiles(folder);
+    std::vector<std::wstring> unlisted;
     const std::vector<std::wstring> pictures =
-        PlanResizeInputs(ListPictures(folder, request.patterns), request.overwrite);
+        PlanResizeInputs(ListPictures(folder, request.patterns, &unlisted), request.overwrite);
     RunResizeGroup(pictures, request.overwrite, false, FolderBarPosition(i, entries.entryCount),
                    request, progress, observer, outcome);
+    AddUnlistedFolders(unlisted, L"Resize", g_ResizeLog, outcome.report);
     const size_t failed = CountFailedLines(g_ResizeLog, L"Resize");
     outcome.report.failed += failed;
     AddDamagedSources(g_ResizeLog, pictures, outcome.report.damagedSources);

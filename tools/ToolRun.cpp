@@ -107,11 +107,12 @@ void RunReport::Add(const RunReport& other) {
   append(unwrittenLogs, other.unwrittenLogs);
   append(renamedLogs, other.renamedLogs);
   append(damagedSources, other.damagedSources);
+  append(unlistedFolders, other.unlistedFolders);
 }
 
 bool RunReport::Clean() const {
   return notes.empty() && missingPaths.empty() && failed == 0 && failureLogs.empty() && unloggedFailures.empty() &&
-         unwrittenLogs.empty() && renamedLogs.empty() && damagedSources.empty();
+         unwrittenLogs.empty() && renamedLogs.empty() && damagedSources.empty() && unlistedFolders.empty();
 }
 
 namespace {
@@ -130,7 +131,8 @@ void ListPaths(std::wstring& text, const std::vector<std::wstring>& paths) {
 void ReportSources(const SourceEntries& sources, size_t handled, RunReport& report) {
   report.missingPaths.insert(report.missingPaths.end(), sources.missing.begin(),
                              sources.missing.end());
-  if (handled == 0) report.notes.push_back(kNothingToDoText);
+  // A folder that could not be read is told as such, not as one without files.
+  if (handled == 0 && report.unlistedFolders.empty()) report.notes.push_back(kNothingToDoText);
 }
 
 std::wstring RunReportText(const RunReport& report) {
@@ -140,6 +142,10 @@ std::wstring RunReportText(const RunReport& report) {
   if (!report.missingPaths.empty()) {
     text += L"以下路径不存在：\n";
     ListPaths(text, report.missingPaths);
+  }
+  if (!report.unlistedFolders.empty()) {
+    text += L"以下文件夹无法读取，其中的文件没有处理：\n";
+    ListPaths(text, report.unlistedFolders);
   }
   if (report.failed > 0) text += L"有 " + std::to_wstring(report.failed) + L" 个文件处理失败！\n";
   if (!report.failureLogs.empty()) {

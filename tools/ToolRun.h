@@ -61,6 +61,9 @@ struct RunReport {
   // Sources the decoder could read only in part: their results were
   // written, with what could not be read filled in.
   std::vector<std::wstring> damagedSources;
+  // Folders (or sub-folders) that could not be listed: their files were not
+  // handled at all, a failure of the run.
+  std::vector<std::wstring> unlistedFolders;
 
   // Adds the other report's entries to this one.
   void Add(const RunReport& other);
@@ -79,7 +82,8 @@ inline constexpr const wchar_t* kNoTargetFormatText = L"没有勾选目标格式
 inline constexpr const wchar_t* kNothingRestoredText = L"没有恢复任何文件！";
 
 // Adds the source entries that named nothing to the report; and, when the
-// run handled no file at all (`handled` is 0), the note that nothing was done.
+// run handled no file at all (`handled` is 0) and no folder was unreadable,
+// the note that nothing was done.
 void ReportSources(const SourceEntries& sources, size_t handled, RunReport& report);
 
 // The part of the end-of-run box that tells the report (empty for a clean

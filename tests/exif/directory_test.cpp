@@ -113,7 +113,7 @@ TEST(TagDirectoryRead, ValueRules) {
   EXPECT_EQ(width->Value(), 640u);
   auto* make = dynamic_cast<ExifEntryText*>(d->GetEntry(271));
   ASSERT_NE(make, nullptr);
-  EXPECT_EQ(make->Count(), 5u);
+  EXPECT_EQ(make->Count(), 4u);
   EXPECT_EQ(make->Value(), "Nikn");
   auto* sbytes = dynamic_cast<ExifEntryS8Vec*>(d->GetEntry(300));
   ASSERT_NE(sbytes, nullptr);
@@ -127,13 +127,16 @@ TEST(TagDirectoryRead, ValueRules) {
   EXPECT_EQ(d->GetEntry(304), nullptr);
   EXPECT_EQ(d->GetEntry(305), nullptr);
 
-  // Written back: the text gets its NUL, the rationals their fractions.
+  // Written back: the text as it was stored (no NUL added), the rationals
+  // their fractions.
   const std::vector<uint8_t> out = TiffOf(WriteSegmentBytes(*seg));
   const RawIfd ifd = ReadRawIfd(out, FirstIfdOffset(out));
   const RawEntry* text = ifd.Find(271);
   ASSERT_NE(text, nullptr);
-  EXPECT_EQ(text->count, 5u);
-  EXPECT_EQ(std::string(out.begin() + text->field, out.begin() + text->field + 5), std::string("Nikn\0", 5));
+  EXPECT_EQ(text->count, 4u);
+  EXPECT_EQ(std::string(out.begin() + static_cast<std::ptrdiff_t>(text->fieldPos),
+                        out.begin() + static_cast<std::ptrdiff_t>(text->fieldPos) + 4),
+            std::string("Nikn"));
   const RawEntry* res = ifd.Find(282);
   EXPECT_EQ(U32(out, res->field), 72u);
   EXPECT_EQ(U32(out, res->field + 4), 1u);

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 #include "exif/ExifImageFile.h"
@@ -648,3 +649,67 @@ TEST(ExifImageFile, DirectoryKinds) {
 }
 
 }  // namespace
+
+namespace {
+
+// The file's APP1 "Exif" segment, marker to end, as stored.
+std::vector<uint8_t> ExifSegmentBytes(const std::string& path) {
+  const std::vector<uint8_t> j = ReadAll(path);
+  size_t pos = 2;
+  while (pos + 10 <= j.size() && j[pos] == 0xFF) {
+    const size_t length = (j[pos + 2] << 8) | j[pos + 3];
+    if (j[pos + 1] == 0xE1 && std::memcmp(&j[pos + 4], "Exif\0\0", 6) == 0 && pos + 2 + length <= j.size())
+      return {j.begin() + static_cast<std::ptrdiff_t>(pos), j.begin() + static_cast<std::ptrdiff_t>(pos + 2 + length)};
+    pos += 2 + length;
+  }
+  return {};
+}
+
+// Shortens the count of the big-endian ASCII entry `tag` from `count` to
+// `count - 1`, so that its text is stored without its closing zero.
+bool DropClosingZero(std::vector<uint8_t>& bytes, uint16_t tag, uint8_t count) {
+  const uint8_t entry[] = {static_cast<uint8_t>(tag >> 8), static_cast<uint8_t>(tag & 0xFF), 0, 2, 0, 0, 0, count};
+  const auto at = std::search(bytes.begin(), bytes.end(), std::begin(entry), std::end(entry));
+  if (at == bytes.end()) return false;
+  at[7] = static_cast<uint8_t>(count - 1);
+  return true;
+}
+
+}  // namespace
+
+// Opening for editing and closing with no change keeps the EXIF block byte
+// for byte: ASCII values stored without their closing zero (one inline,
+// one in the value area) stay so, and a second directory that states only
+// a resolution (no thumbnail data) stays in the chain. An edit elsewhere
+// keeps them too.
+TEST(ExifImageFile, AnUnchangedEditKeepsTheBlockByteForByte) {
+  TempDir tmp;
+  const std::string file = tmp / "pic.jpg";
+  ASSERT_EQ(exiftest::Run("convert-im6.q16 -size 32x24 gradient:red-blue " + Quote(file)), 0);
+  ASSERT_EQ(exiftest::Run("exiftool -q -overwrite_original -ExifByteOrder=MM -Artist=ABC -Software=Editor1 "
+                "-IFD1:XResolution=72 -IFD1:YResolution=72 -IFD1:ResolutionUnit=inches " + Quote(file)),
+            0);
+  std::vector<uint8_t> bytes = ReadAll(file);
+  ASSERT_TRUE(DropClosingZero(bytes, 0x013B, 4));  // "ABC", inline
+  ASSERT_TRUE(DropClosingZero(bytes, 0x0131, 8));  // "Editor1", in the value area
+  {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  const std::vector<uint8_t> before = ExifSegmentBytes(file);
+  ASSERT_FALSE(before.empty());
+  {
+    ExifImageFile f;
+    ASSERT_EQ(f.Open(file, "r+"), kExifOk);
+    ASSERT_EQ(f.Close(), kExifOk);
+  }
+  EXPECT_EQ(ExifSegmentBytes(file), before);
+
+  ASSERT_EQ(PutTime(file, kNewTime), kExifOk);
+  std::vector<uint8_t> after = ReadAll(file);
+  EXPECT_FALSE(DropClosingZero(after, 0x013B, 4));
+  EXPECT_FALSE(DropClosingZero(after, 0x0131, 8));
+  EXPECT_EQ(TagValue(file, "-Artist") + "|" + TagValue(file, "-Software"), "ABC|Editor1");
+  EXPECT_EQ(TagValue(file, "-IFD1:XResolution") + "|" + TagValue(file, "-IFD1:ResolutionUnit"), "72|2");
+  EXPECT_EQ(TagValue(file, "-DateTimeOriginal"), kNewTime);
+}

@@ -168,16 +168,24 @@ TEST_F(Classify, CollisionAtRestoreKeepsBothFiles) {
 
 TEST_F(Classify, ByResolutionUsesTheUprightSize) {
   const std::string folder = dir_.Mkdir("sizes");
-  ASSERT_TRUE(Sh("convert-im6.q16 -size 40x30 xc:red " + Quote(folder + "/turned.jpg")));
-  ASSERT_TRUE(Sh("exiftool -q -overwrite_original -Orientation#=6 " + Quote(folder + "/turned.jpg")));
+  // Every orientation: 5 to 8 store the 40x30 picture on its side.
+  for (int orientation = 1; orientation <= 8; ++orientation) {
+    const std::string turned = folder + "/turned" + std::to_string(orientation) + ".jpg";
+    ASSERT_TRUE(Sh("convert-im6.q16 -size 40x30 xc:red " + Quote(turned)));
+    ASSERT_TRUE(Sh("exiftool -q -overwrite_original -Orientation#=" + std::to_string(orientation) + " " +
+                   Quote(turned)));
+  }
   ASSERT_TRUE(Sh("convert-im6.q16 -size 12x34 xc:red " + Quote(folder + "/tall.PNG")));
   dir_.Write("sizes/broken.jpg", "not a picture");
   ClassifyRequest request = Request(ClassifyMode::kPicture, 1);
   request.sources = SplitSources(W(folder));
   const ClassifyOutcome outcome = Run(request);
-  EXPECT_EQ(outcome.moved, 2u);
+  EXPECT_EQ(outcome.moved, 9u);
   EXPECT_EQ(outcome.failed, 1u);
-  EXPECT_EQ(Listing(folder), ".\n./12_34\n./12_34/tall.PNG\n./30_40\n./30_40/turned.jpg\n./broken.jpg\n./log.log\n");
+  EXPECT_EQ(Listing(folder), ".\n./12_34\n./12_34/tall.PNG\n"
+                             "./30_40\n./30_40/turned5.jpg\n./30_40/turned6.jpg\n./30_40/turned7.jpg\n./30_40/turned8.jpg\n"
+                             "./40_30\n./40_30/turned1.jpg\n./40_30/turned2.jpg\n./40_30/turned3.jpg\n./40_30/turned4.jpg\n"
+                             "./broken.jpg\n./log.log\n");
   EXPECT_EQ(pwtest::ReadAll(folder + "/log.log").find("broken"), std::string::npos);
 }
 

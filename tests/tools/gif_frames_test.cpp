@@ -72,4 +72,27 @@ TEST(GifFrameConversion, LocalTablesAndTransparencyMatchImageMagick) {
   }
 }
 
+// A later frame whose data ends early is a damaged source: told beside the
+// original, refused over it. (The first frame reads whole, so only the
+// frames after it show the damage.)
+TEST(GifFrameConversion, ADamagedLaterFrameIsTold) {
+  TempDir dir;
+  const auto whole = dir / "whole.gif", cut = dir / "cut.gif";
+  ASSERT_TRUE(Shell("convert-im6.q16 -size 64x64 xc:red \\( xc:gray +noise Random \\) xc:blue '" +
+                    whole.string() + "'"));
+  const uintmax_t size = std::filesystem::file_size(whole);
+  ASSERT_GT(size, 4000u);
+  // Half the file: inside the noise frame, whose data is most of it.
+  std::filesystem::copy_file(whole, cut);
+  std::filesystem::resize_file(cut, size / 2);
+  bool damaged = true;
+  ASSERT_TRUE(ConvertGifFrames(Wide(whole), Wide(dir / "a.gif"), -1, -1, false, nullptr, false, &damaged));
+  EXPECT_FALSE(damaged);
+  damaged = false;
+  ASSERT_TRUE(ConvertGifFrames(Wide(cut), Wide(dir / "b.gif"), -1, -1, false, nullptr, false, &damaged));
+  EXPECT_TRUE(damaged);
+  EXPECT_FALSE(ConvertGifFrames(Wide(cut), Wide(dir / "c.gif"), -1, -1, false, nullptr, true, &damaged));
+  EXPECT_FALSE(std::filesystem::exists(dir / "c.gif"));
+}
+
 }  // namespace

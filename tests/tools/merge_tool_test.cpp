@@ -148,3 +148,45 @@ TEST(MergeTool, JpegOutputTakesTheChosenQuality) {
 }
 
 }  // namespace
+
+// A fixed height the pictures cannot take (beyond the picture size limit),
+// or one of 0 (what the panel reads from a field without a usable number),
+// gives no merge of another size called done: 0 is refused before
+// anything runs, a size too large fails each group with its reason.
+TEST(MergeTool, AFixedSizeThatCannotBeMadeIsNoResult) {
+  pwtest::TempTree dir;
+  const std::string pics = dir.Mkdir("pics");
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 400x300 gradient:red-blue " + Quote(pics + "/1.png")));
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 400x300 gradient:lime-blue " + Quote(pics + "/2.png")));
+  MergeRequest request;
+  request.patterns = {L"png"};
+
+  request.sources = SplitSources(W(pics));
+  request.fixedSize = 0;
+  MergeOutcome outcome = RunMerge(request, nullptr, nullptr);
+  EXPECT_EQ(outcome.groups, 0u);
+  EXPECT_EQ(outcome.report.notes, std::vector<std::wstring>{kMergeSizeInvalidText});
+  EXPECT_FALSE(fs::exists(pics + "/log.log"));
+  EXPECT_FALSE(fs::exists(dir / "pics_Horizontal.png"));
+
+  request.sources = SplitSources(W(pics + "|" + pics + "/1.png|" + pics + "/2.png"));
+  request.fixedSize = 30000;
+  outcome = RunMerge(request, nullptr, nullptr);
+  EXPECT_EQ(outcome.failed, 2u);
+  EXPECT_TRUE(outcome.outputs.empty());
+  EXPECT_EQ(outcome.report.notes, std::vector<std::wstring>{kMergeSizeTooLargeText});
+  EXPECT_NE(RunReportText(outcome.report).find(kMergeSizeTooLargeText), std::wstring::npos);
+  EXPECT_EQ(pwtest::ReadAll(pics + "/log.log"), "Merge" + pics + " Failed! (超出图片大小上限)\n");
+  EXPECT_EQ(Listing(dir.path()), ".\n./pics\n./pics/1.png\n./pics/2.png\n./pics/log.log\n");
+
+  // A size the pictures can take still merges at that size.
+  fs::remove(pics + "/log.log");
+  request.sources = SplitSources(W(pics));
+  request.fixedSize = 150;
+  outcome = RunMerge(request, nullptr, nullptr);
+  ASSERT_EQ(outcome.outputs.size(), 1u);
+  PxImage merged;
+  ASSERT_TRUE(merged.LoadFile(outcome.outputs[0], kFormatUnknown));
+  EXPECT_EQ(merged.Width(), 400u);
+  EXPECT_EQ(merged.Height(), 150u);
+}

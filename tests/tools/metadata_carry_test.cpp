@@ -131,6 +131,36 @@ size_t ExifSegmentLength(const std::string& jpeg) {
   return 0;
 }
 
+// One pixel of ImageMagick's txt: listing; empty when it is not there.
+std::vector<int> PixelOf(const std::string& text, int x, int y) {
+  const std::string key = "\n" + std::to_string(x) + "," + std::to_string(y) + ": (";
+  const size_t at = text.find(key);
+  if (at == std::string::npos) return {};
+  std::vector<int> rgb(3);
+  std::sscanf(text.c_str() + at + key.size(), "%d,%d,%d", &rgb[0], &rgb[1], &rgb[2]);
+  return rgb;
+}
+
+// The centres of the four quadrants of a w x h picture, as two txt:
+// listings give them, agree to within JPEG's loss.
+void ExpectQuadrants(const std::string& got, const std::string& want, int w, int h) {
+  for (const auto& [x, y] : std::vector<std::pair<int, int>>{{w / 4, h / 4}, {3 * w / 4, h / 4},
+                                                             {w / 4, 3 * h / 4}, {3 * w / 4, 3 * h / 4}}) {
+    const std::vector<int> a = PixelOf(got, x, y), b = PixelOf(want, x, y);
+    ASSERT_EQ(a.size(), 3u) << x << "," << y;
+    ASSERT_EQ(b.size(), 3u) << x << "," << y;
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(a[c], b[c], 24) << "at " << x << "," << y;
+  }
+}
+
+// Four quadrants of their own colour, (2w)x(2h), drawn by ImageMagick.
+void DrawQuadrants(int w, int h, const std::string& options, const std::string& path) {
+  const std::string size = "-size " + std::to_string(w) + "x" + std::to_string(h);
+  Draw("\\( " + size + " xc:red xc:lime +append \\) \\( " + size + " xc:blue xc:yellow +append \\) -append " +
+           options,
+       path);
+}
+
 }  // namespace
 
 TEST(MetadataCarry, ResizedAndConvertedJpegsKeepProfileXmpAndThumbnail) {
@@ -308,9 +338,7 @@ TEST(MetadataCarry, EveryOrientationIsShownUpright) {
   TreeCopy tree;
   // Four quadrants of their own colour, 64x48 stored.
   const std::string plain = tree / "plain.jpg";
-  Draw("\\( -size 32x24 xc:red xc:lime +append \\) \\( -size 32x24 xc:blue xc:yellow +append \\) "
-       "-append -quality 95",
-       plain);
+  DrawQuadrants(32, 24, "-quality 95", plain);
   const std::string big = tree / "big.jpg";
   Draw("-size 640x480 gradient:red-blue -quality 90", big);
   for (int orientation = 1; orientation <= 8; ++orientation) {
@@ -334,23 +362,8 @@ TEST(MetadataCarry, EveryOrientationIsShownUpright) {
       const std::string got = Shell("convert-im6.q16 " + Quote(result) + " -depth 8 txt:- ");
       EXPECT_EQ(Identify(result), orientation >= 5 ? "48x64;" : "64x48;") << format;
       // The quadrant centres, to within JPEG's loss.
-      const std::string want = ReadFile(expected);
-      const auto pixel = [](const std::string& text, int x, int y) {
-        const std::string key = "\n" + std::to_string(x) + "," + std::to_string(y) + ": (";
-        const size_t at = text.find(key);
-        if (at == std::string::npos) return std::vector<int>{};
-        std::vector<int> rgb(3);
-        std::sscanf(text.c_str() + at + key.size(), "%d,%d,%d", &rgb[0], &rgb[1], &rgb[2]);
-        return rgb;
-      };
-      const int w = orientation >= 5 ? 48 : 64, h = orientation >= 5 ? 64 : 48;
-      for (const auto& [x, y] : std::vector<std::pair<int, int>>{{w / 4, h / 4}, {3 * w / 4, h / 4},
-                                                                 {w / 4, 3 * h / 4}, {3 * w / 4, 3 * h / 4}}) {
-        const std::vector<int> a = pixel(got, x, y), b = pixel(want, x, y);
-        ASSERT_EQ(a.size(), 3u) << format << " " << x << "," << y;
-        ASSERT_EQ(b.size(), 3u) << x << "," << y;
-        for (int c = 0; c < 3; ++c) EXPECT_NEAR(a[c], b[c], 24) << format << " at " << x << "," << y;
-      }
+      SCOPED_TRACE(format);
+      ExpectQuadrants(got, ReadFile(expected), orientation >= 5 ? 48 : 64, orientation >= 5 ? 64 : 48);
     }
   }
 }
@@ -376,6 +389,17 @@ TEST(MetadataCarry, ResolutionIsCarriedAndAgrees) {
       {"aspect", "", "-Make=Pixelwharf -JFIF:ResolutionUnit=None -JFIF:XResolution=2 -JFIF:YResolution=1 "
                      "-IFD0:XResolution= -IFD0:YResolution= -IFD0:ResolutionUnit=",
        "0 2 1", "", ""},
+      // A stated resolution with a fraction gives the rounded JFIF density
+      // and PNG dpi; a metric one the exact pixels per metre.
+      {"exif299.7", "", "-JFIF:all= -Make=Pixelwharf -IFD0:XResolution=299.7 -IFD0:YResolution=299.7 -IFD0:ResolutionUnit=inches",
+       "1 300 300", "2 299.7 299.7", "11811 11811 1"},
+      {"exif118cm", "", "-JFIF:all= -Make=Pixelwharf -IFD0:XResolution=118 -IFD0:YResolution=118 -IFD0:ResolutionUnit=cm",
+       "2 118 118", "3 118 118", "11800 11800 1"},
+      {"jfif118cm", "-density 118 -units PixelsPerCentimeter", "-Make=Pixelwharf -IFD0:XResolution= -IFD0:YResolution= -IFD0:ResolutionUnit=",
+       "2 118 118", "", "11800 11800 1"},
+      // Neither a JFIF density nor an EXIF resolution: the result claims none.
+      {"bare", "", "-JFIF:all= -Make=Pixelwharf -IFD0:XResolution= -IFD0:YResolution= -IFD0:ResolutionUnit=",
+       "0 1 1", "", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -403,6 +427,8 @@ TEST(MetadataCarry, ResolutionIsCarriedAndAgrees) {
       const std::string png = ConvertedBeside(source, "png");
       EXPECT_EQ(Tag(png, "PixelsPerUnitX") + " " + Tag(png, "PixelsPerUnitY") + " " + Tag(png, "PixelUnits"),
                 c.png);
+      const std::string bmp = ConvertedBeside(source, "bmp");
+      EXPECT_EQ(Tag(bmp, "PixelsPerMeterX") + " " + Tag(bmp, "PixelsPerMeterY") + " 1", c.png);
     }
   }
 }
@@ -499,4 +525,105 @@ TEST(MetadataCarry, AnUnreadableSourceBlockLeavesTheReceivingPictureAlone) {
   resize.sources = SplitSources(W(source));
   EXPECT_EQ(RunResize(resize, nullptr, nullptr).done, 0u);
   ConvertedBeside(source, "jpg", false);
+}
+
+// A TIFF reader delivers the page upright: a TIFF stored on its side is
+// sized as it is shown and written upright, in both modes (over the
+// original too, which must never end squeezed), matching ImageMagick's
+// auto-orient.
+TEST(MetadataCarry, TiffsOnTheirSideAreResizedUpright) {
+  RequirePeers();
+  TreeCopy tree;
+  const std::string stored = tree / "stored.tif";
+  DrawQuadrants(320, 240, "-compress lzw", stored);
+  for (int orientation : {3, 5, 6, 7, 8}) {
+    const std::string n = std::to_string(orientation);
+    const std::string source = tree / ("side" + n + ".tif");
+    Shell("cp " + Quote(stored) + " " + Quote(source));
+    Exiftool("-Orientation#=" + n, source);
+    const bool side = orientation >= 5;
+    const std::string expected = tree / ("expected" + n + ".txt");
+    Shell("convert-im6.q16 " + Quote(source) + " -auto-orient -resize " + (side ? "320x428!" : "428x320!") +
+          " -depth 8 txt:- > " + Quote(expected));
+    for (bool overwrite : {false, true}) {
+      SCOPED_TRACE("orientation " + n + (overwrite ? ", over the original" : ", beside it"));
+      const std::string path = tree / ("photos/side" + n + (overwrite ? "o" : "b") + ".tif");
+      Shell("cp " + Quote(source) + " " + Quote(path));
+      SetResizeRule(false, true, false, 320, 320);
+      ResizeRequest resize;
+      resize.sources = SplitSources(W(path));
+      resize.overwrite = overwrite;
+      EXPECT_EQ(RunResize(resize, nullptr, nullptr).done, 1u);
+      const std::string result = N(ResizeDestination(W(path), overwrite));
+      EXPECT_EQ(Identify(result), side ? "320x428;" : "428x320;");
+      EXPECT_NE(Tag(result, "Orientation"), n);
+      ExpectQuadrants(Shell("convert-im6.q16 " + Quote(result) + " -auto-orient -depth 8 txt:-"),
+                      ReadFile(expected), side ? 320 : 428, side ? 428 : 320);
+    }
+  }
+}
+
+// A TIFF (its EXIF directory) or PNG (its eXIf chunk) that states when it
+// was shot gives a JPEG made from it that time, not the file's; the file's
+// time stands in only for a source that states none.
+TEST(MetadataCarry, JpegsFromTiffAndPngStateTheSourcesShootingTime) {
+  RequirePeers();
+  TreeCopy tree;
+  g_ConvertSetPhotoTime = true;
+  for (const std::string ext : {"tif", "png"}) {
+    SCOPED_TRACE(ext);
+    const std::string shot = tree / ("photos/shot" + ext + "." + ext), bare = tree / ("photos/bare" + ext + "." + ext);
+    Draw("-size 64x48 gradient:red-blue", shot);
+    Draw("-size 64x48 gradient:red-blue", bare);
+    Exiftool("'-EXIF:DateTimeOriginal=2024:03:05 06:07:08' -EXIF:Artist=Somebody", shot);
+    ASSERT_EQ(Tag(shot, "DateTimeOriginal"), "2024:03:05 06:07:08");
+    for (const std::string& path : {shot, bare}) Shell("touch -d '2020-01-02 03:04:05' " + Quote(path));
+    EXPECT_EQ(Tag(ConvertedBeside(shot, "jpg"), "DateTimeOriginal"), "2024:03:05 06:07:08");
+    EXPECT_EQ(Tag(ConvertedBeside(bare, "jpg"), "DateTimeOriginal"), "2020:01:02 03:04:05");
+  }
+  g_ConvertSetPhotoTime = false;
+}
+
+// A PNG's eXIf chunk goes along with the resized PNG, its pixel size made
+// true, so its orientation, time and artist still hold (the picture stays
+// stored on its side, as a JPEG does); a PNG without a pHYs chunk takes its
+// density from the chunk.
+TEST(MetadataCarry, PngExifChunkGoesAlongAndGivesTheDensity) {
+  RequirePeers();
+  TreeCopy tree;
+  const std::string source = tree / "photos/side.png";
+  DrawQuadrants(32, 24, "", source);  // 64x48 stored
+  Exiftool("-PNG:PixelsPerUnitX= -EXIF:Orientation#=6 '-EXIF:DateTimeOriginal=2024:03:05 06:07:08' "
+           "-EXIF:Artist=Somebody -EXIF:XResolution=72 -EXIF:YResolution=72 -EXIF:ResolutionUnit=inches "
+           "-EXIF:ExifImageWidth=64 -EXIF:ExifImageHeight=48",
+           source);
+  ASSERT_EQ(Tag(source, "PixelsPerUnitX"), "");
+  ASSERT_EQ(Tag(source, "Orientation"), "6");
+  for (bool overwrite : {false, true}) {
+    SCOPED_TRACE(overwrite ? "over the original" : "beside it");
+    const std::string path = tree / (overwrite ? "photos/over.png" : "photos/beside.png");
+    Shell("cp " + Quote(source) + " " + Quote(path));
+    SetResizeRule(true, false, false, 200, 200);
+    ResizeRequest resize;
+    resize.sources = SplitSources(W(path));
+    resize.overwrite = overwrite;
+    EXPECT_EQ(RunResize(resize, nullptr, nullptr).done, 1u);
+    const std::string result = N(ResizeDestination(W(path), overwrite));
+    // 200 wide as shown: stored 268x200, on its side.
+    EXPECT_EQ(Identify(result), "268x200;");
+    for (const char* tag : {"Orientation", "DateTimeOriginal", "Artist", "XResolution"})
+      EXPECT_EQ(Tag(result, tag), Tag(source, tag)) << tag;
+    EXPECT_EQ(Tag(result, "ExifImageWidth") + "x" + Tag(result, "ExifImageHeight"), "268x200");
+    EXPECT_EQ(NewWarnings(source, result), "");
+    ExpectQuadrants(Shell("convert-im6.q16 " + Quote(result) + " -rotate 90 -depth 8 txt:-"),
+                    Shell("convert-im6.q16 " + Quote(source) + " -rotate 90 -resize 200x268! -depth 8 txt:-"),
+                    200, 268);
+  }
+  // 72 dpi from the chunk, in PNG and BMP results.
+  const std::string png = ConvertedBeside(source, "png");
+  EXPECT_EQ(Tag(png, "PixelsPerUnitX") + " " + Tag(png, "PixelsPerUnitY"), "2835 2835");
+  EXPECT_EQ(Tag(png, "Orientation"), "6");
+  const std::string bmp = ConvertedBeside(source, "bmp");
+  EXPECT_EQ(Tag(bmp, "PixelsPerMeterX") + " " + Tag(bmp, "PixelsPerMeterY"), "2835 2835");
+  EXPECT_EQ(Identify(bmp), "48x64;");
 }
