@@ -1,12 +1,11 @@
 // The tool panels' real dialogs under openbox: the folder picker opens on
 // the path field's folder (or home), and the message boxes are framed with
-// their whole title and without minimise and maximise buttons.
+// their whole title and can only be moved and closed.
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
