@@ -3,6 +3,7 @@
 #include <wx/dirdlg.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
+#include <wx/utils.h>
 
 #include "app/CommandIds.h"
 #include "app/Resources.h"
@@ -30,8 +31,8 @@ wxString AllFilesEntry() { return LoadString(cmd::IDS_FILTER_ALL) + "|*"; }
 std::wstring Run(const FileDialogRequest& request) {
   if (Hook()) return Hook()(request);
   if (request.kind == FileDialogRequest::Folder) {
-    wxDirDialog dialog(nullptr, request.title, wxEmptyString,
-                       wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
+    const wxString start = wxDirExists(request.defaultDir) ? request.defaultDir : wxGetHomeDir();
+    wxDirDialog dialog(nullptr, request.title, start, wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
     return dialog.ShowModal() == wxID_OK ? dialog.GetPath().ToStdWstring() : std::wstring();
   }
   long style = request.kind == FileDialogRequest::Save ? wxFD_SAVE | wxFD_OVERWRITE_PROMPT
@@ -70,10 +71,11 @@ wxString BuildExtensionFilter(const std::vector<std::wstring>& extensions, bool 
 
 void SetFileDialogHook(FileDialogHook hook) { Hook() = std::move(hook); }
 
-std::wstring BrowseForFolder(const std::wstring& title) {
+std::wstring BrowseForFolder(const std::wstring& title, const std::wstring& startFolder) {
   FileDialogRequest r;
   r.kind = FileDialogRequest::Folder;
   r.title = wxString(title);
+  r.defaultDir = wxString(startFolder);
   return Run(r);
 }
 

@@ -9,7 +9,9 @@
 
 namespace pw {
 
-std::wstring BrowseForFolder(const std::wstring& title);
+// Opens on `startFolder` when it is an existing folder, else on the home
+// folder (the toolkit's own choice is a page of recent files, not a folder).
+std::wstring BrowseForFolder(const std::wstring& title, const std::wstring& startFolder = {});
 std::wstring PickOpenFile();
 std::wstring PickOpenFileByExtensions(const std::vector<std::wstring>& extensions);
 // `defaultDir`, when given, is the folder the dialog opens in.
@@ -25,7 +27,7 @@ struct FileDialogRequest {
   wxString filter;
   wxString defaultExtension;  // with its dot, save dialogs only
   wxString defaultName;
-  wxString defaultDir;  // the folder to open in; empty: the toolkit's choice
+  wxString defaultDir;  // the folder to open in; empty: the toolkit's choice (folders: home)
 };
 
 // The filter for a list of extensions: for each, "<ext>文件（*.<ext>)" with

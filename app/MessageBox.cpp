@@ -24,6 +24,18 @@ namespace {
 // the toolkit's own.
 constexpr int kBoxPadding = 8;
 
+// The window manager writes the title in its own font beside its own icon
+// and buttons, and cuts what does not fit ("Pix… harf"): the box is at
+// least as wide as the title in the box's font made bold (title fonts are
+// seldom larger) with room for those around it.
+int TitleRoom(wxWindow& box, const wxString& caption) {
+  wxFont bold = box.GetFont();
+  bold.MakeBold();
+  int width = 0, height = 0;
+  box.GetTextExtent(caption, &width, &height, nullptr, nullptr, &bold);
+  return width + 6 * box.GetCharHeight();
+}
+
 // The box on screen, so the end of the program can close it.
 wxDialog* g_openBox = nullptr;
 
@@ -49,13 +61,14 @@ int MessageBox(const wxString& text, const wxString& caption, long style, wxWind
   wxGenericMessageDialog dialog(parent, text, caption, style | wxCENTRE);
   // The toolkit's box sets its text right against its right edge: give the
   // whole content a margin of its own once the box has built it.
-  dialog.Bind(wxEVT_INIT_DIALOG, [&dialog](wxInitDialogEvent& event) {
+  dialog.Bind(wxEVT_INIT_DIALOG, [&dialog, &caption](wxInitDialogEvent& event) {
     event.Skip();
     wxSizer* content = dialog.GetSizer();
     if (!content || content->GetContainingWindow() != &dialog || dialog.GetClientData()) return;
     dialog.SetClientData(&dialog);  // once
     auto* padded = new wxBoxSizer(wxVERTICAL);
     padded->Add(content, 1, wxEXPAND | wxALL, kBoxPadding);
+    padded->SetMinSize(TitleRoom(dialog, caption), -1);
     dialog.SetSizer(padded, false);
     dialog.Fit();
     dialog.CentreOnParent();

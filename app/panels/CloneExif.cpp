@@ -56,6 +56,9 @@ void CCloneExif::BuildControls() {
   new wxButton(this, kStart, L"开  始(&S)", wxPoint(500, 376), wxSize(120, 36));
   new wxButton(this, kCancel, L"取  消(&C)", wxPoint(636, 376), wxSize(120, 36));
   dynamic_cast<wxButton*>(FindWindow(kPickSource))->SetDefault();
+  // The path edits keep dropped files to themselves and do nothing with
+  // them; drops elsewhere on the panel reach OnDropSources.
+  for (int edit : {kSourceFile, kTargetFile, kSourceDir, kTargetDir}) RefuseDroppedFiles(Edit(edit));
 
   const std::vector<std::wstring> extensions = {L".jpg", L".jpeg", L".tif"};
   Bind(wxEVT_BUTTON, [this, extensions](wxCommandEvent&) {
@@ -69,7 +72,8 @@ void CCloneExif::BuildControls() {
   for (int button : {kBrowseSource, kBrowseTarget}) {
     const int edit = button == kBrowseSource ? kSourceDir : kTargetDir;
     Bind(wxEVT_BUTTON, [this, edit](wxCommandEvent&) {
-      const std::wstring folder = pw::BrowseForFolder(L"请选择文件夹");
+      const std::wstring folder =
+          pw::BrowseForFolder(L"请选择文件夹", FolderOfField(Edit(edit)->GetValue().ToStdWstring()));
       if (!folder.empty())
         Edit(edit)->ChangeValue(folder);
       else

@@ -2,7 +2,9 @@
 
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 
 #include <wx/app.h>
 #include <wx/combobox.h>
@@ -19,6 +21,7 @@
 #include "app/panels/ToolPanelOwner.h"
 #include "core/FileHelpers.h"
 #include "core/StringHelpers.h"
+#include "platform/text.h"
 #include "tools/PictureOps.h"
 
 namespace pw {
@@ -39,6 +42,13 @@ class PanelDropTarget : public wxFileDropTarget {
 
  private:
   ToolPanelFrame* panel_;
+};
+
+// A field's own answer to files dragged over it: no.
+class RefusingDropTarget : public wxFileDropTarget {
+ public:
+  wxDragResult OnDragOver(wxCoord, wxCoord, wxDragResult) override { return wxDragNone; }
+  bool OnDropFiles(wxCoord, wxCoord, const wxArrayString&) override { return false; }
 };
 
 }  // namespace
@@ -84,6 +94,14 @@ void ToolPanelFrame::InitPanel() {
   Bind(wxEVT_ERASE_BACKGROUND, &ToolPanelFrame::OnEraseBackground, this);
   Bind(wxEVT_SIZE, &ToolPanelFrame::OnRelayout, this);
   SetDropTarget(new PanelDropTarget(this));
+  // The toolkit's edit takes drops itself (a dragged file's address as
+  // text) and never passes them on: a drop on the path field is a drop on
+  // the panel.
+  if (wxTextCtrl* field = PathField()) field->SetDropTarget(new PanelDropTarget(this));
+}
+
+void ToolPanelFrame::RefuseDroppedFiles(wxTextCtrl* field) {
+  if (field) field->SetDropTarget(new RefusingDropTarget);
 }
 
 // The panels' background picture: a soft wash from light to a paler blue.
@@ -116,10 +134,23 @@ void ToolPanelFrame::OnRelayout(wxSizeEvent& event) {
   Refresh();
 }
 
+std::wstring ToolPanelFrame::FolderOfField(const std::wstring& fieldText) {
+  std::filesystem::path path = WideToNarrow(fieldText.substr(0, fieldText.find(L'|')));
+  if (!path.is_absolute()) return {};
+  for (;;) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) return NarrowToWide(path.string());
+    if (!path.has_relative_path()) return {};
+    path = path.parent_path();
+  }
+}
+
 void ToolPanelFrame::OnBrowseFolder(wxCommandEvent&) {
-  const std::wstring folder = BrowseForFolder(kPickFolderTitle);
+  wxTextCtrl* field = PathField();
+  const std::wstring folder =
+      BrowseForFolder(kPickFolderTitle, field ? FolderOfField(field->GetValue().ToStdWstring()) : L"");
   if (!folder.empty()) {
-    if (wxTextCtrl* field = PathField()) field->ChangeValue(folder);
+    if (field) field->ChangeValue(folder);
   } else {
     SetFocus();
   }
@@ -130,7 +161,7 @@ bool ToolPanelFrame::ReadPathField(std::wstring& text) {
   if (!field) return false;
   text = field->GetValue().ToStdWstring();
   if (text.empty()) {
-    text = BrowseForFolder(kPickFolderTitle);
+    text = BrowseForFolder(kPickFolderTitle);  // an empty field: home
     if (text.empty()) {
       SetFocus();
       return false;

@@ -47,6 +47,11 @@ class ToolPanelFrame : public ToolPanelBase {
   // (the shared drop convention); a panel may take them otherwise.
   virtual void OnDropSources(const std::vector<std::wstring>& dropped);
 
+  // The folder a folder picker opens on for a path field's text: the
+  // field's first path when it is a folder, else the nearest folder above
+  // it; empty when there is none (the picker then opens on home).
+  static std::wstring FolderOfField(const std::wstring& fieldText);
+
  protected:
   // `ribbonCommand`: the tool's command, whose ribbon text is the title.
   ToolPanelFrame(const char* className, int toolIndex, int dialogId, int ribbonCommand);
@@ -67,6 +72,9 @@ class ToolPanelFrame : public ToolPanelBase {
   // back to the owner's record.
   void GiveSettingsBack();
   wxTextCtrl* PathField() const;
+  // A field that refuses dropped files rather than taking their addresses
+  // as text, as the toolkit's edit does by itself.
+  static void RefuseDroppedFiles(wxTextCtrl* field);
   // Reads the path field, asking for a folder when it is empty. False (with
   // the focus on the panel) when there is still nothing.
   bool ReadPathField(std::wstring& text);
