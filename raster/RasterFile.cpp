@@ -204,7 +204,8 @@ void RasterFile::Close() {
   path_.clear();
 }
 
-bool RasterFile::Open(const std::string& path, const bool& stretch) {
+bool RasterFile::Open(const std::string& path, const bool& stretch,
+                      const std::atomic<bool>* cancel, const ReadProgress* progress) {
   if (dataset_) return false;
   path_ = path;
   RegisterGdal();
@@ -248,11 +249,16 @@ bool RasterFile::Open(const std::string& path, const bool& stretch) {
   stretchSampleSize_ = bytesPerSample_;
   stretchActive_ = bytesPerSample_ == 2 && stretch;
   if (!stretchActive_) return true;
-  LoadOrBuildStretchTable();
-  return true;
+  // A table of zeros would draw the whole image black as if it were so.
+  if (LoadOrBuildStretchTable(cancel, progress)) return true;
+  const bool stopped = cancel && cancel->load();
+  Close();
+  lastError_ = stopped ? "已取消" : "无法读取影像以统计拉伸表";
+  return false;
 }
 
-bool RasterFile::LoadOrBuildStretchTable() {
+bool RasterFile::LoadOrBuildStretchTable(const std::atomic<bool>* cancel,
+                                         const ReadProgress* progress) {
   const int64_t size = int64_t(bandCount_) * kStretchTableSize;
   stretchTable_.assign(size_t(size), 0);
   const std::string sidecar = StretchTablePath(path_);
@@ -263,7 +269,7 @@ bool RasterFile::LoadOrBuildStretchTable() {
     return true;
 
   std::vector<uint8_t> built;
-  if (!BuildStretchTables(path_, kStretchSubsampleLimit, built) ||
+  if (!BuildStretchTables(path_, kStretchSubsampleLimit, built, cancel, progress) ||
       int64_t(built.size()) != size) {
     std::fill(stretchTable_.begin(), stretchTable_.end(), 0);
     return false;

@@ -51,8 +51,13 @@ class RasterFile {
 
   // Opens read-only. With `stretch` set and 2-byte samples, builds (or reads
   // from the ".czb" sidecar) one 65536-entry table per band and maps every
-  // read through it to one byte per sample.
-  bool Open(const std::string& path, const bool& stretch);
+  // read through it to one byte per sample. Building the tables reads the
+  // whole image: `cancel` stops that pass and `progress` hears how far it
+  // has come (only while a table is built). When no table can be built
+  // (a read failed, the pass was stopped) the opening fails with
+  // LastError() set, "已取消" for a stop, and no sidecar is written.
+  bool Open(const std::string& path, const bool& stretch,
+            const std::atomic<bool>* cancel = nullptr, const ReadProgress* progress = nullptr);
 
   // Creates an 8-bit output of the given size. It is written under a hidden
   // working name beside `path` and takes that name only in CommitOutput, so
@@ -166,7 +171,7 @@ class RasterFile {
   const std::string& LastError() const { return lastError_; }
 
  private:
-  bool LoadOrBuildStretchTable();
+  bool LoadOrBuildStretchTable(const std::atomic<bool>* cancel, const ReadProgress* progress);
   int ReadStretched(int cx0, int gdalY, int cw, int ch, uint8_t* dest, int64_t pixelStep,
                     int64_t lineStep, int ow, int oh, int band, void* extraArg);
 

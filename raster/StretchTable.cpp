@@ -93,7 +93,8 @@ std::vector<double> StretchHistogram::TakeCounts() {
   return counts;
 }
 
-bool AccumulateStretchHistogram(RasterFile& source, int limit, std::vector<double>& counts) {
+bool AccumulateStretchHistogram(RasterFile& source, int limit, std::vector<double>& counts,
+                                const std::atomic<bool>* cancel, const ReadProgress* progress) {
   const int width = source.Width();
   const int height = source.Height();
   const int bands = source.BandCount();
@@ -105,15 +106,27 @@ bool AccumulateStretchHistogram(RasterFile& source, int limit, std::vector<doubl
   const int64_t rowBytes = int64_t(width) * bands * 2;
   const int stripRows = StretchStripRows(rowBytes);
   std::vector<uint16_t> strip(size_t(width) * bands * stripRows);
+  // The pass ends early once the grid is complete: the share of the grid's
+  // rows counted is how far it has come.
+  auto tell = [&](double fraction) {
+    return !progress || !*progress || (*progress)(std::clamp(fraction, 0.0, 1.0));
+  };
+  if (!tell(0)) return false;
 
   for (int first = 0; first < height && !histogram.Complete(); first += stripRows) {
+    if (cancel && cancel->load(std::memory_order_relaxed)) return false;
     const int rows = std::min(stripRows, height - first);
+    const ReadProgress readProgress = [&](double f) {
+      return tell(histogram.Progress() + f * (double(rows) / height));
+    };
     std::fill(strip.begin(), strip.end(), 0);
     if (source.ReadWindow(0, first, width, first + rows, strip.data(), width, stripRows, bands,
-                          width, rows, -1) != 0)
+                          width, rows, -1, cancel, 0, &readProgress) != 0)
       return false;
     histogram.AddStrip(strip.data(), width, first, rows, bands);
+    if (!tell(histogram.Progress())) return false;
   }
+  if (cancel && cancel->load(std::memory_order_relaxed)) return false;
   counts = histogram.TakeCounts();
   return true;
 }
@@ -175,12 +188,13 @@ std::vector<uint8_t> StretchTablesFromCounts(const std::vector<double>& counts, 
   return tables;
 }
 
-bool BuildStretchTables(const std::string& path, int limit, std::vector<uint8_t>& tables) {
+bool BuildStretchTables(const std::string& path, int limit, std::vector<uint8_t>& tables,
+                        const std::atomic<bool>* cancel, const ReadProgress* progress) {
   RasterFile source;
   const bool noStretch = false;
   if (!source.Open(path, noStretch)) return false;
   std::vector<double> counts;
-  if (!AccumulateStretchHistogram(source, limit, counts)) return false;
+  if (!AccumulateStretchHistogram(source, limit, counts, cancel, progress)) return false;
   const int bands = source.BandCount();
   tables = StretchTablesFromCounts(counts, bands, bands);
   return true;
