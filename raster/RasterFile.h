@@ -124,6 +124,17 @@ class RasterFile {
                  const std::atomic<bool>* cancel = nullptr, int bufferType = 0,
                  const ReadProgress* progress = nullptr);
 
+  // Rows top..top+rows-1, counted from the TOP, of the whole image read at
+  // outW x outH pixels, into a top-down buffer of outW x rows pixels of
+  // `samplesPerPixel` samples; `band` and `bufferType` as in ReadWindow.
+  // The pieces of a whole reduced read pick the pixels the whole read
+  // picks (the piece is a window in fractions of a row), so that several
+  // handles can read one such image side by side; each piece is served
+  // from the file's overviews where it has them. Without stretch only.
+  // Result: 0 success, 1 failure.
+  int ReadReducedRows(int outW, int outH, int top, int rows, void* buffer, int samplesPerPixel,
+                      int band, int bufferType = 0);
+
   // The file stores a reduced copy of band 1 (an overview) that a read of
   // the whole width at `outW` columns is served from: reduced, and no more
   // than 1.2 times coarser than asked (GDAL's own threshold for nearest

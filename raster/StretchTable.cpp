@@ -16,6 +16,16 @@ constexpr int64_t kStripByteCap = int64_t(256) << 20;
 
 }  // namespace
 
+std::vector<double> SumStretchCounts(std::vector<StretchHistogram>& histograms) {
+  if (histograms.empty()) return {};
+  std::vector<double> counts = histograms[0].TakeCounts();
+  for (size_t k = 1; k < histograms.size(); ++k) {
+    const std::vector<double> more = histograms[k].TakeCounts();
+    for (size_t i = 0; i < counts.size() && i < more.size(); ++i) counts[i] += more[i];
+  }
+  return counts;
+}
+
 int StretchStripRows(int64_t rowBytes) {
   return int(std::clamp<int64_t>(kStripByteCap / std::max<int64_t>(rowBytes, 1), 1, kStripRows));
 }

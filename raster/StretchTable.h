@@ -51,6 +51,10 @@ class StretchHistogram {
   void Room(uint64_t samples);
 };
 
+// The counters of several histograms over one image, summed: each took a
+// part of the image's rows (bands x 65536 counters).
+std::vector<double> SumStretchCounts(std::vector<StretchHistogram>& histograms);
+
 // Rows of a full-width strip `rowBytes` bytes a row: 1024, fewer for a very
 // wide image so one strip never takes more than 256 MiB.
 int StretchStripRows(int64_t rowBytes);
