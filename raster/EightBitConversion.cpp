@@ -202,10 +202,18 @@ bool EightBitConversion::Convert(const std::string& inputPath, const std::string
     return false;
   }
   // The table pass, when one runs, takes the first third of the gauge.
+  // GDAL reports inside its reads as often as every row: the gauge hears of
+  // a step of a hundredth of the pass at least, each report being an event
+  // on the window's queue.
   bool tablePassRan = false;
+  int passTold = -1;
   const ReadProgress tablePass = [&](double fraction) {
     tablePassRan = true;
-    if (rowsDone) rowsDone(int(fraction * height / 3));
+    const int rows = int(fraction * height / 3);
+    if (rowsDone && (passTold < 0 || rows - passTold >= std::max(1, height / 300))) {
+      passTold = rows;
+      rowsDone(rows);
+    }
     return true;
   };
   if (!OpenInput(inputPath, error, cancel, tablePass)) return false;
@@ -276,16 +284,19 @@ bool EightBitConversion::Convert(const std::string& inputPath, const std::string
   }
 
   int64_t rowsRead = 0, rowsWritten = 0;
+  // How far the gauge is, in rows of the image.
+  auto gauge = [&] {
+    return int(tablePassRan ? (height + rowsRead + rowsWritten) / 3
+                            : (rowsRead + rowsWritten) / 2);
+  };
   auto tell = [&] {
-    if (!rowsDone) return;
-    rowsDone(int(tablePassRan ? (height + rowsRead + rowsWritten) / 3
-                              : (rowsRead + rowsWritten) / 2));
+    if (rowsDone) rowsDone(gauge());
   };
   // Rows start..start+rows-1 into a block buffer, slice by slice.
   auto readBlock = [&](int start, int rows, std::vector<uint8_t>& buffer) {
     for (int at = start; at < start + rows; at += slice) {
       const int k = std::min(slice, start + rows - at);
-      if (ConversionCheckpoint hold = CurrentCheckpoint()) hold(int((rowsRead + rowsWritten) / 2), cancel);
+      if (ConversionCheckpoint hold = CurrentCheckpoint()) hold(gauge(), cancel);
       if (cancelled()) return false;
       uint8_t* dest = buffer.data() + size_t(at - start) * outRowBytes;
       if (!expandPalette) {
