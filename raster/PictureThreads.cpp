@@ -36,6 +36,7 @@ bool ForEachChunk(size_t count, int workers, const std::function<bool(size_t chu
                   const std::function<bool(double)>& tell) {
   std::atomic<size_t> next{0}, done{0};
   std::atomic<bool> stop{false};
+  double told = 0;  // by the calling thread only
   auto run = [&](int worker) {
     while (!stop.load(std::memory_order_relaxed)) {
       const size_t chunk = next.fetch_add(1);
@@ -45,7 +46,10 @@ bool ForEachChunk(size_t count, int workers, const std::function<bool(size_t chu
         return;
       }
       const size_t finished = done.fetch_add(1) + 1;
-      if (worker == 0 && tell && !tell(double(finished) / double(count))) stop = true;
+      if (worker == 0 && tell) {
+        told = double(finished) / double(count);
+        if (!tell(told)) stop = true;
+      }
     }
   };
   const int n = int(std::clamp<size_t>(std::min<size_t>(count, size_t(std::max(workers, 1))), 1,
@@ -60,6 +64,8 @@ bool ForEachChunk(size_t count, int workers, const std::function<bool(size_t chu
   }
   run(0);
   for (std::thread& t : helpers) t.join();
+  // The other workers may have done the last chunks, or all of them.
+  if (!stop && tell && told < 1 && !tell(1.0)) stop = true;
   return !stop.load();
 }
 

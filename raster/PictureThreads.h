@@ -22,8 +22,9 @@ void ForEachShare(size_t count, size_t minShare,
 // order to up to `workers` workers as they come free (capped at
 // PictureThreadCount(); worker 0 is the calling thread, the others threads
 // of their own). The calling thread alone hears `tell(share of chunks
-// done)`, after each chunk it did; false from it or from any work stops
-// every worker before its next chunk. False when stopped.
+// done)`, after each chunk it did and, with 1, once all are done; false
+// from it or from any work stops every worker before its next chunk.
+// False when stopped.
 bool ForEachChunk(size_t count, int workers, const std::function<bool(size_t chunk, int worker)>& work,
                   const std::function<bool(double)>& tell);
 
