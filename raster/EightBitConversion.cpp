@@ -129,13 +129,18 @@ void EightBitConversion::RemovePartialOutput() {
   partialFiles_.clear();
 }
 
-bool EightBitConversion::OpenInput(const std::string& inputPath, std::string& error) {
+bool EightBitConversion::OpenInput(const std::string& inputPath, std::string& error,
+                                   const std::atomic<bool>* cancel,
+                                   const ReadProgress& tablePass) {
   input = std::make_unique<RasterFile>();
   const bool noStretch = false;
   if (!input->Open(inputPath, noStretch)) {
     error = input->LastError().empty() ? "无法打开影像" : input->LastError();
     return false;
   }
+  // The gauge's range is the height, from the first report on.
+  width = input->Width();
+  height = input->Height();
   const int type = input->DataType();
   palette.clear();
   if ((type == GDT_Byte || type == GDT_UInt16) && input->BandPalette(0, palette)) return true;
@@ -146,7 +151,7 @@ bool EightBitConversion::OpenInput(const std::string& inputPath, std::string& er
   input->Close();
   input = std::make_unique<RasterFile>();
   const bool stretch = true;
-  if (!input->Open(inputPath, stretch)) {
+  if (!input->Open(inputPath, stretch, cancel, &tablePass)) {
     error = input->LastError().empty() ? "无法打开影像" : input->LastError();
     return false;
   }
@@ -181,6 +186,13 @@ bool EightBitConversion::Convert(const std::string& inputPath, const std::string
                                  const std::atomic<bool>* cancel) {
   ReleaseImageBuffers();
   expandPalette = false;
+  auto cancelled = [&] {
+    if (cancel && cancel->load()) {
+      error = "已取消";
+      return true;
+    }
+    return false;
+  };
   if (outputPath.empty()) {
     error = "没有输出文件";
     return false;
@@ -189,7 +201,22 @@ bool EightBitConversion::Convert(const std::string& inputPath, const std::string
     error = "输出文件不能是正在查看的影像本身";
     return false;
   }
-  if (!OpenInput(inputPath, error)) return false;
+  // The table pass, when one runs, takes the first third of the gauge.
+  // GDAL reports inside its reads as often as every row: the gauge hears of
+  // a step of a hundredth of the pass at least, each report being an event
+  // on the window's queue.
+  bool tablePassRan = false;
+  int passTold = -1;
+  const ReadProgress tablePass = [&](double fraction) {
+    tablePassRan = true;
+    const int rows = int(fraction * height / 3);
+    if (rowsDone && (passTold < 0 || rows - passTold >= std::max(1, height / 300))) {
+      passTold = rows;
+      rowsDone(rows);
+    }
+    return true;
+  };
+  if (!OpenInput(inputPath, error, cancel, tablePass)) return false;
   // Only 8-bit and 16-bit samples have a mapping to one byte; wider ones
   // would be written as their raw bytes.
   if (input->BytesPerSampleOfFile() != 1 && input->BytesPerSampleOfFile() != 2) {
@@ -257,21 +284,19 @@ bool EightBitConversion::Convert(const std::string& inputPath, const std::string
   }
 
   int64_t rowsRead = 0, rowsWritten = 0;
-  auto tell = [&] {
-    if (rowsDone) rowsDone(int((rowsRead + rowsWritten) / 2));
+  // How far the gauge is, in rows of the image.
+  auto gauge = [&] {
+    return int(tablePassRan ? (height + rowsRead + rowsWritten) / 3
+                            : (rowsRead + rowsWritten) / 2);
   };
-  auto cancelled = [&] {
-    if (cancel && cancel->load()) {
-      error = "已取消";
-      return true;
-    }
-    return false;
+  auto tell = [&] {
+    if (rowsDone) rowsDone(gauge());
   };
   // Rows start..start+rows-1 into a block buffer, slice by slice.
   auto readBlock = [&](int start, int rows, std::vector<uint8_t>& buffer) {
     for (int at = start; at < start + rows; at += slice) {
       const int k = std::min(slice, start + rows - at);
-      if (ConversionCheckpoint hold = CurrentCheckpoint()) hold(int((rowsRead + rowsWritten) / 2), cancel);
+      if (ConversionCheckpoint hold = CurrentCheckpoint()) hold(gauge(), cancel);
       if (cancelled()) return false;
       uint8_t* dest = buffer.data() + size_t(at - start) * outRowBytes;
       if (!expandPalette) {

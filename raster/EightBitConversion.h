@@ -51,11 +51,15 @@ class EightBitConversion {
   // pass; `rowsDone` hears, for the status-bar gauge, how far the work has
   // come in rows of the image (rows read and rows written count half each),
   // after every slice of rows, first with 0 (either may be null; both are
-  // called on the converting thread). The output takes `outputPath`'s place
+  // called on the converting thread). When the 16-bit stretch table has to
+  // be built first, that pass (one more reading of the image) takes the
+  // first third of the gauge and the rows read and written a third each. The output takes `outputPath`'s place
   // only once it is complete: a file already there is replaced then, and on
   // any failure (false, with `error` set) it is left as it was and nothing
   // of the partial output remains. `cancel`, when it becomes true, stops
-  // the conversion at its next slice of rows, as a failure ("已取消").
+  // the conversion at its next slice of rows (or strip of the table pass),
+  // as a failure ("已取消"); a cancel that comes after the last row was
+  // written still stops it before the output takes the target's name.
   //
   // A palette image keeps its colours: 8-bit indices pass through with
   // their colour table into a format that holds one, and are otherwise (and
@@ -98,8 +102,11 @@ class EightBitConversion {
                CProgressInterface* progress, const std::function<void(int)>& rowsDone,
                std::string& error, const std::atomic<bool>* cancel);
   // Opens the input: with the stretch for 16-bit samples, without it for
-  // palette indices, which are colours and not values to stretch.
-  bool OpenInput(const std::string& inputPath, std::string& error);
+  // palette indices, which are colours and not values to stretch. Sets the
+  // image's size first; `tablePass` hears how far the stretch-table pass
+  // has come when one runs (it ran when it was called).
+  bool OpenInput(const std::string& inputPath, std::string& error,
+                 const std::atomic<bool>* cancel, const ReadProgress& tablePass);
 
   std::mutex partialMutex_;
   std::vector<std::string> partialFiles_;  // under partialMutex_

@@ -1,7 +1,6 @@
 #include "raster/ImageRenderer.h"
 
 #include <cpl_conv.h>
-#include <sys/mman.h>
 #include <gdal.h>
 
 #include <algorithm>
@@ -11,19 +10,10 @@
 #include <optional>
 
 #include "platform/background_work.h"
+#include "raster/PictureThreads.h"
 #include "raster/StretchTable.h"
 
 namespace pw {
-
-void* AllocateLargePages(size_t bytes) {
-  constexpr size_t kPage = size_t(2) << 20;
-  const size_t rounded = (bytes + kPage - 1) / kPage * kPage;
-  void* p = std::aligned_alloc(kPage, rounded);
-  // A hint: where the kernel's transparent huge pages are off, the memory
-  // simply comes in small pages.
-  if (p) madvise(p, rounded, MADV_HUGEPAGE);
-  return p;
-}
 
 std::mutex g_RereadMutex;
 std::mutex g_DisplayBufferMutex;
@@ -60,7 +50,10 @@ int64_t SampleAsInteger(const uint8_t* p, int dataType) {
 // when it was.
 bool ZeroFill(PictureBytes& buffer, size_t bytes, const std::function<bool(double)>& tell) {
   constexpr size_t kSlice = size_t(16) << 20;
+  // A large buffer made here comes from the kernel, zeroed already.
+  const bool fresh = buffer.capacity() == 0 && bytes >= kLargePictureBuffer;
   buffer.resize(bytes);
+  if (fresh) return tell(0);
   for (size_t at = 0; at < bytes; at += kSlice) {
     std::memset(buffer.data() + at, 0, std::min(kSlice, bytes - at));
     if (!tell(0)) return false;
@@ -276,8 +269,7 @@ void ImageRenderer::BuildOverview(const std::function<bool(double)>& tell,
   // A reduced read of the whole image that GDAL serves from the file's
   // overviews; without them it would pick pixels of its own, so such files
   // keep the one full-resolution pass below.
-  overviewFromFile_ =
-      so < 1 && source.HasOverviewFor(ovW_) && ReadReducedOverview(source, raw, tell);
+  overviewFromFile_ = so < 1 && source.HasOverviewFor(ovW_) && ReadReducedOverview(source, tell);
   if (!overviewFromFile_) {
     // Strips are drawn into it as they come; what is not read stays black.
     if (!Stretched() && !ZeroFill(overview_, overviewBytes, tell)) return;
@@ -288,62 +280,144 @@ void ImageRenderer::BuildOverview(const std::function<bool(double)>& tell,
   tell(1.0);
 }
 
-bool ImageRenderer::MapOverview(const PictureBytes& raw) {
-  const size_t pixels = size_t(ovW_) * ovH_;
+bool ImageRenderer::CanMapOverview() const {
   const bool grey = ShownBands() == 1, rgb = !Paletted() && bandCount_ >= 3;
   const bool tables = stretchTable_.size() >= size_t(bandCount_) * 65536;
-  if (!(grey || rgb) || (Stretched() && !tables)) return false;
+  return (grey || rgb) && (!Stretched() || tables);
+}
+
+bool ImageRenderer::MapOverview(const PictureBytes& raw) {
+  if (!CanMapOverview()) return false;
+  const size_t pixels = size_t(ovW_) * ovH_;
+  const size_t pixelBytes = size_t(ShownBands()) * displayBytes_;
   overview_.resize(pixels * 3);
-  uint8_t* out = overview_.data();
+  // Every pixel on its own: the cores share the pixels.
+  ForEachShare(pixels, size_t(1) << 20, [&](size_t begin, size_t end) {
+    MapOverviewPixels(raw.data() + begin * pixelBytes, begin, end - begin);
+  });
+  return true;
+}
+
+void ImageRenderer::MapOverviewPixels(const uint8_t* src, size_t first, size_t count) {
+  const bool grey = ShownBands() == 1, rgb = !Paletted() && bandCount_ >= 3;
+  uint8_t* out = overview_.data() + first * 3;
   if (Paletted()) {
     const size_t pixelBytes = size_t(displayBytes_);
-    const uint8_t* px = raw.data();
-    for (size_t k = 0; k < pixels; ++k, px += pixelBytes, out += 3) PixelToBgr(px, false, out);
-    return true;
+    const uint8_t* px = src;
+    for (size_t k = 0; k < count; ++k, px += pixelBytes, out += 3) PixelToBgr(px, false, out);
+    return;
   }
   // The common cases written out; the rest pixel by pixel through the
   // rule ScaleBlitBands applies.
   if (displayBytes_ == 2 && grey) {
     const uint8_t* table = stretchTable_.data();
-    const auto* v = reinterpret_cast<const uint16_t*>(raw.data());
-    for (size_t k = 0; k < pixels; ++k, out += 3) out[0] = out[1] = out[2] = table[v[k]];
+    const auto* v = reinterpret_cast<const uint16_t*>(src);
+    for (size_t k = 0; k < count; ++k, out += 3) out[0] = out[1] = out[2] = table[v[k]];
   } else if (displayBytes_ == 2) {
     const uint8_t* t0 = stretchTable_.data();
-    const auto* v = reinterpret_cast<const uint16_t*>(raw.data());
-    for (size_t k = 0; k < pixels; ++k, out += 3, v += 3) {
+    const auto* v = reinterpret_cast<const uint16_t*>(src);
+    for (size_t k = 0; k < count; ++k, out += 3, v += 3) {
       out[0] = t0[2 * 65536 + v[2]];
       out[1] = t0[65536 + v[1]];
       out[2] = t0[v[0]];
     }
   } else if (displayBytes_ == 1 && grey) {
-    const uint8_t* v = raw.data();
-    for (size_t k = 0; k < pixels; ++k, out += 3) out[0] = out[1] = out[2] = v[k];
+    for (size_t k = 0; k < count; ++k, out += 3) out[0] = out[1] = out[2] = src[k];
   } else {
     const size_t pixelBytes = size_t(ShownBands()) * displayBytes_;
-    const uint8_t* px = raw.data();
-    for (size_t k = 0; k < pixels; ++k, px += pixelBytes, out += 3) PixelToBgr(px, rgb, out);
+    const uint8_t* px = src;
+    for (size_t k = 0; k < count; ++k, px += pixelBytes, out += 3) PixelToBgr(px, rgb, out);
   }
-  return true;
 }
 
-bool ImageRenderer::ReadReducedOverview(RasterFile& source, PictureBytes& raw,
+RasterFile* ImageRenderer::WorkerFile(RasterFile& source,
+                                      std::vector<std::unique_ptr<RasterFile>>& files,
+                                      int worker) {
+  if (worker == 0) return &source;
+  std::unique_ptr<RasterFile>& file = files[size_t(worker)];
+  if (!file) {
+    // The same direct reads as the opening's own handle (see BuildOverview);
+    // the worker's thread ends with the opening.
+    CPLSetThreadLocalConfigOption("GTIFF_DIRECT_IO", "YES");
+    auto opened = std::make_unique<RasterFile>();
+    const bool noStretch = false;
+    if (!opened->Open(source.Path(), noStretch)) return nullptr;
+    file = std::move(opened);
+  }
+  return file.get();
+}
+
+bool ImageRenderer::ReadReducedOverview(RasterFile& source,
                                         const std::function<bool(double)>& tell) {
+  // Pieces of a few megabytes, each read straight into the colours it
+  // gives: no buffer of the overview's raw samples is ever made, so the
+  // memory an opening touches for the first time is the overview's own.
+  // 16-bit samples are read twice, once for the histogram the stretch is
+  // counted over (every overview pixel) and once to map them, a cheaper
+  // second reading than a few hundred megabytes of fresh memory.
   const int used = ShownBands();
-  raw.resize(size_t(ovW_) * ovH_ * used * displayBytes_);  // the read fills it whole
-  const ReadProgress readProgress = [&](double f) { return tell(0.95 * f); };
-  if (ReadDisplayBands(source, 0, 0, imgW_, imgH_, raw.data(), ovW_, ovH_, ovW_, ovH_, nullptr,
-                       &readProgress) != 0) {
-    raw.clear();
-    return false;
+  const size_t pixelBytes = size_t(used) * displayBytes_;
+  const size_t rowBytes = size_t(ovW_) * pixelBytes;
+  const int pieceRows = int(std::clamp<size_t>((size_t(4) << 20) / rowBytes, 1, size_t(ovH_)));
+  const size_t pieces = (size_t(ovH_) + pieceRows - 1) / pieceRows;
+  const int workers = PictureThreadCount();
+  std::vector<std::unique_ptr<RasterFile>> files(static_cast<size_t>(workers));
+  std::vector<std::vector<uint8_t>> buffers(static_cast<size_t>(workers));
+  // Rows of the piece from the top into the worker's buffer; null when the
+  // read failed.
+  auto read = [&](size_t piece, int worker, int& top, int& rows) -> const uint8_t* {
+    RasterFile* file = WorkerFile(source, files, worker);
+    if (!file) return nullptr;
+    top = int(piece) * pieceRows;
+    rows = std::min(pieceRows, ovH_ - top);
+    std::vector<uint8_t>& buffer = buffers[size_t(worker)];
+    buffer.resize(rowBytes * size_t(rows));
+    if (used == bandCount_) {
+      if (file->ReadReducedRows(ovW_, ovH_, top, rows, buffer.data(), used, -1, displayType_))
+        return nullptr;
+    } else {
+      for (int b = 0; b < used; ++b)
+        if (file->ReadReducedRows(ovW_, ovH_, top, rows, buffer.data() + size_t(b) * displayBytes_,
+                                  used, b, displayType_))
+          return nullptr;
+    }
+    return buffer.data();
+  };
+  const bool words = Stretched();
+  const double countShare = words ? 0.45 : 0;
+  if (words) {
+    std::vector<StretchHistogram> histograms(size_t(workers),
+                                             StretchHistogram(ovW_, ovH_, used, kOverviewLimit));
+    const bool counted = ForEachChunk(
+        pieces, workers,
+        [&](size_t piece, int worker) {
+          int top = 0, rows = 0;
+          const uint8_t* samples = read(piece, worker, top, rows);
+          if (!samples) return false;
+          histograms[size_t(worker)].AddEvery(reinterpret_cast<const uint16_t*>(samples),
+                                              size_t(ovW_) * rows, used);
+          return true;
+        },
+        [&](double f) { return tell(countShare * f); });
+    if (!counted) return false;
+    SetStretchTables(SumStretchCounts(histograms), used);
   }
-  if (Stretched()) {
-    // The histogram of every overview pixel: the overview is the grid the
-    // stretch is counted on.
-    StretchHistogram histogram(ovW_, ovH_, used, kOverviewLimit);
-    histogram.AddEvery(reinterpret_cast<const uint16_t*>(raw.data()), size_t(ovW_) * ovH_, used);
-    SetStretchTables(histogram.TakeCounts(), used);
-  }
-  return true;
+  overview_.resize(size_t(ovW_) * ovH_ * 3);  // fresh memory: zeros
+  if (!CanMapOverview()) return true;          // such bands show black
+  return ForEachChunk(
+      pieces, workers,
+      [&](size_t piece, int worker) {
+        int top = 0, rows = 0;
+        const uint8_t* samples = read(piece, worker, top, rows);
+        if (!samples) return false;
+        // The overview is bottom-up: the piece's top row is its row
+        // ovH - 1 - top.
+        for (int k = 0; k < rows; ++k)
+          MapOverviewPixels(samples + size_t(k) * rowBytes, size_t(ovH_ - 1 - top - k) * ovW_,
+                            size_t(ovW_));
+        return true;
+      },
+      [&](double f) { return tell(countShare + (0.95 - countShare) * f); });
 }
 
 void ImageRenderer::ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
@@ -353,35 +427,61 @@ void ImageRenderer::ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
   const bool words = Stretched();
   const int64_t rowBytes = int64_t(imgW_) * used * displayBytes_;
   const int stripRows = StretchStripRows(rowBytes);
-  PictureBytes strip(size_t(rowBytes) * stripRows);
+  const int64_t stripBytes = rowBytes * stripRows;
+  // Strips side by side, each worker with a strip buffer of its own: as
+  // many as keep those buffers within 160 MB together.
+  const int workers = int(std::clamp<int64_t>((int64_t(160) << 20) / std::max<int64_t>(stripBytes, 1),
+                                              1, PictureThreadCount()));
+  std::vector<std::unique_ptr<RasterFile>> files(static_cast<size_t>(workers));
+  std::vector<PictureBytes> strips(static_cast<size_t>(workers));
   // The stretch's histogram is counted from the same strips, on the
-  // overview's grid, so the file is read once.
-  std::optional<StretchHistogram> histogram;
+  // overview's grid, so the file is read once; each worker counts the
+  // strips it read (they come to it in order, and every grid row lies in
+  // one strip) and the counts are summed.
+  std::vector<StretchHistogram> histograms;
   if (words) {
-    histogram.emplace(imgW_, imgH_, used, kOverviewLimit);
+    histograms.assign(size_t(workers), StretchHistogram(imgW_, imgH_, used, kOverviewLimit));
     if (!ZeroFill(raw, size_t(ovW_) * ovH_ * used * displayBytes_, tell)) return;
   }
-  for (int first = 0; first < imgH_; first += stripRows) {
-    const int rows = std::min(stripRows, imgH_ - first);
-    const ReadProgress readProgress = [&](double f) { return tell((first + f * rows) / imgH_); };
-    if (ReadDisplayBands(source, 0, first, imgW_, first + rows, strip.data(), imgW_, stripRows,
-                         imgW_, rows, nullptr, &readProgress) != 0) {
-      if (!tell(double(first) / imgH_)) return;  // cancelled, not unreadable
-      continue;  // an unreadable strip stays black
-    }
-    const int dy0 = Nearest(first * so), dy1 = Nearest((first + rows) * so);
-    if (words) {
-      histogram->AddStrip(reinterpret_cast<const uint16_t*>(strip.data()), imgW_, first, rows,
-                          used);
-      ScaleBlitSamples(strip.data(), imgW_, stripRows, size_t(used) * displayBytes_, imgW_, rows,
-                       raw.data(), ovW_, ovH_, 0, dy0, ovW_, dy1);
-    } else {
-      ScaleBlitBands(strip.data(), imgW_, stripRows, used, imgW_, rows, overview_.data(), ovW_,
-                     ovH_, 0, dy0, ovW_, dy1);
-    }
-    if (!tell(double(first + rows) / imgH_)) return;
-  }
-  if (histogram) SetStretchTables(histogram->TakeCounts(), used);
+  // Strips finish out of order: the gauge never goes back.
+  double shown = 0;
+  const std::function<bool(double)> forward = [&](double f) {
+    shown = std::max(shown, f);
+    return tell(shown);
+  };
+  const size_t count = (size_t(imgH_) + stripRows - 1) / stripRows;
+  const bool whole = ForEachChunk(
+      count, workers,
+      [&](size_t k, int worker) {
+        const int first = int(k) * stripRows;
+        const int rows = std::min(stripRows, imgH_ - first);
+        RasterFile* file = WorkerFile(source, files, worker);
+        if (!file) return true;  // the strip stays black, as an unreadable one
+        PictureBytes& strip = strips[size_t(worker)];
+        if (strip.empty()) strip.resize(size_t(stripBytes));
+        // The opening's own thread hears the progress inside its reads.
+        const ReadProgress readProgress = [&](double f) {
+          return forward((first + f * rows) / imgH_);
+        };
+        if (ReadDisplayBands(*file, 0, first, imgW_, first + rows, strip.data(), imgW_, stripRows,
+                             imgW_, rows, nullptr, worker == 0 ? &readProgress : nullptr) != 0) {
+          if (worker == 0 && !forward(double(first) / imgH_)) return false;  // cancelled
+          return true;  // an unreadable strip stays black
+        }
+        const int dy0 = Nearest(first * so), dy1 = Nearest((first + rows) * so);
+        if (words) {
+          histograms[size_t(worker)].AddStrip(reinterpret_cast<const uint16_t*>(strip.data()),
+                                              imgW_, first, rows, used);
+          ScaleBlitSamples(strip.data(), imgW_, stripRows, size_t(used) * displayBytes_, imgW_,
+                           rows, raw.data(), ovW_, ovH_, 0, dy0, ovW_, dy1);
+        } else {
+          ScaleBlitBands(strip.data(), imgW_, stripRows, used, imgW_, rows, overview_.data(), ovW_,
+                         ovH_, 0, dy0, ovW_, dy1);
+        }
+        return true;
+      },
+      forward);
+  if (whole && words) SetStretchTables(SumStretchCounts(histograms), used);
 }
 
 void ImageRenderer::SetStretchTables(const std::vector<double>& counts, int bands) {

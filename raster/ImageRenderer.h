@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "raster/PictureBuffer.h"
 #include "raster/RasterFile.h"
 
 namespace pw {
@@ -63,47 +64,6 @@ extern std::mutex g_DisplayBufferMutex;
 
 constexpr uint8_t kBackground = 240;
 
-// Buffers from this size on ask for large pages.
-constexpr size_t kLargePageBuffer = size_t(16) << 20;
-// `bytes` of memory aligned to 2 MB that the kernel is asked to back with
-// 2 MB pages; freed with std::free. Null when there is no memory.
-void* AllocateLargePages(size_t bytes);
-
-// Bytes of a large picture buffer, not zeroed when made: the overview and
-// its raw samples are written whole, and a first pass of zeros over a
-// few hundred megabytes costs about as much as the reading.
-template <class T>
-struct UninitializedAllocator : std::allocator<T> {
-  template <class U>
-  struct rebind {
-    using other = UninitializedAllocator<U>;
-  };
-  UninitializedAllocator() = default;
-  template <class U>
-  UninitializedAllocator(const UninitializedAllocator<U>&) {}
-  // Buffers of tens of megabytes come in 2 MB pages where the kernel
-  // grants them: the first touch of a 150 MB overview then costs some
-  // seventy page faults instead of some forty thousand.
-  T* allocate(size_t n) {
-    const size_t bytes = n * sizeof(T);
-    if (bytes < kLargePageBuffer) return std::allocator<T>::allocate(n);
-    void* p = AllocateLargePages(bytes);
-    if (!p) throw std::bad_alloc();
-    return static_cast<T*>(p);
-  }
-  void deallocate(T* p, size_t n) {
-    if (n * sizeof(T) < kLargePageBuffer) return std::allocator<T>::deallocate(p, n);
-    std::free(p);
-  }
-  template <class U, class... Args>
-  void construct(U* p, Args&&... args) {
-    if constexpr (sizeof...(Args) == 0)
-      ::new (static_cast<void*>(p)) U;
-    else
-      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
-};
-using PictureBytes = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
 constexpr int kOverviewLimit = 10000;
 
 // trunc(v + 0.5), the rounding the placement uses throughout.
@@ -254,15 +214,23 @@ class ImageRenderer {
   void FitToWindow();
   // `tell` hears how far it has come and answers whether to go on.
   void BuildOverview(const std::function<bool(double)>& tell, const std::atomic<bool>* cancel);
-  // The overview read whole at its own size; false when the read fails.
-  bool ReadReducedOverview(RasterFile& source, PictureBytes& raw,
-                           const std::function<bool(double)>& tell);
-  // One pass over full-resolution strips.
+  // The overview read whole at its own size, in pieces side by side, each
+  // worker on a handle of its own; false when a read fails.
+  bool ReadReducedOverview(RasterFile& source, const std::function<bool(double)>& tell);
+  // One pass over full-resolution strips, several strips side by side.
   void ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
                           const std::function<bool(double)>& tell);
   // The raw overview samples to colour, pixel for pixel; false when the
   // bands have no colour mapping.
   bool MapOverview(const PictureBytes& raw);
+  bool CanMapOverview() const;
+  // `count` raw samples' pixels from `src` to colour, into the overview from
+  // pixel `first` on (the overview is sized already).
+  void MapOverviewPixels(const uint8_t* src, size_t first, size_t count);
+  // Reads for a worker of an opening: worker 0 reads through the opening's
+  // own handle, each other worker opens one of its own on first use.
+  RasterFile* WorkerFile(RasterFile& source, std::vector<std::unique_ptr<RasterFile>>& files,
+                         int worker);
   // The stretch tables of the displayed bands from their histograms.
   void SetStretchTables(const std::vector<double>& counts, int bands);
   // One source pixel at the display's sample size to blue, green, red.

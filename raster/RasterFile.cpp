@@ -204,7 +204,8 @@ void RasterFile::Close() {
   path_.clear();
 }
 
-bool RasterFile::Open(const std::string& path, const bool& stretch) {
+bool RasterFile::Open(const std::string& path, const bool& stretch,
+                      const std::atomic<bool>* cancel, const ReadProgress* progress) {
   if (dataset_) return false;
   path_ = path;
   RegisterGdal();
@@ -248,11 +249,16 @@ bool RasterFile::Open(const std::string& path, const bool& stretch) {
   stretchSampleSize_ = bytesPerSample_;
   stretchActive_ = bytesPerSample_ == 2 && stretch;
   if (!stretchActive_) return true;
-  LoadOrBuildStretchTable();
-  return true;
+  // A table of zeros would draw the whole image black as if it were so.
+  if (LoadOrBuildStretchTable(cancel, progress)) return true;
+  const bool stopped = cancel && cancel->load();
+  Close();
+  lastError_ = stopped ? "已取消" : "无法读取影像以统计拉伸表";
+  return false;
 }
 
-bool RasterFile::LoadOrBuildStretchTable() {
+bool RasterFile::LoadOrBuildStretchTable(const std::atomic<bool>* cancel,
+                                         const ReadProgress* progress) {
   const int64_t size = int64_t(bandCount_) * kStretchTableSize;
   stretchTable_.assign(size_t(size), 0);
   const std::string sidecar = StretchTablePath(path_);
@@ -263,7 +269,7 @@ bool RasterFile::LoadOrBuildStretchTable() {
     return true;
 
   std::vector<uint8_t> built;
-  if (!BuildStretchTables(path_, kStretchSubsampleLimit, built) ||
+  if (!BuildStretchTables(path_, kStretchSubsampleLimit, built, cancel, progress) ||
       int64_t(built.size()) != size) {
     std::fill(stretchTable_.begin(), stretchTable_.end(), 0);
     return false;
@@ -520,6 +526,45 @@ int RasterFile::ReadWindow(int x0, int y0, int x1, int y1, void* buffer, int buf
     err = dataset_->GetRasterBand(band + 1)->RasterIO(GF_Read, cx0, gdalY, cx1 - cx0, cy1 - cy0,
                                                       dest, ow, oh, GDALDataType(type),
                                                       pixelStep, -lineStep, &extra);
+  }
+  return err == CE_Failure ? 1 : 0;
+}
+
+int RasterFile::ReadReducedRows(int outW, int outH, int top, int rows, void* buffer,
+                                int samplesPerPixel, int band, int bufferType) {
+  if (!dataset_ || !buffer || stretchActive_ || outW < 1 || outH < 1 || top < 0 || rows < 1 ||
+      top > outH - rows || samplesPerPixel < 1)
+    return 1;
+  if (band == -1 ? samplesPerPixel != bandCount_ : (band < 0 || band >= bandCount_)) return 1;
+  const int type = bufferType != 0 ? bufferType : dataType_;
+  const int64_t sampleBytes = BytesPerSample(type);
+  if (sampleBytes == 0) return 1;
+  const int64_t pixelStep = int64_t(samplesPerPixel) * sampleBytes;
+  const int64_t lineStep = int64_t(outW) * pixelStep;
+
+  // The whole read's rows, scaled: the row window in whole rows covers it.
+  const double rowScale = double(height_) / outH;
+  GDALRasterIOExtraArg extra;
+  INIT_RASTERIO_EXTRA_ARG(extra);
+  extra.bFloatingPointWindowValidity = TRUE;
+  extra.dfXOff = 0;
+  extra.dfXSize = width_;
+  extra.dfYOff = top * rowScale;
+  extra.dfYSize = rows * rowScale;
+  const int y0 = std::clamp(int(std::floor(extra.dfYOff)), 0, height_ - 1);
+  const int y1 = std::clamp(int(std::ceil(extra.dfYOff + extra.dfYSize)), y0 + 1, height_);
+
+  GdalErrorScope quiet;
+  CPLErr err;
+  if (band == -1) {
+    std::vector<int> bandMap = BandMap(bandCount_);
+    err = dataset_->RasterIO(GF_Read, 0, y0, width_, y1 - y0, buffer, outW, rows,
+                             GDALDataType(type), bandCount_, bandMap.data(), pixelStep, lineStep,
+                             sampleBytes, &extra);
+  } else {
+    err = dataset_->GetRasterBand(band + 1)->RasterIO(GF_Read, 0, y0, width_, y1 - y0, buffer,
+                                                      outW, rows, GDALDataType(type), pixelStep,
+                                                      lineStep, &extra);
   }
   return err == CE_Failure ? 1 : 0;
 }

@@ -51,8 +51,13 @@ class RasterFile {
 
   // Opens read-only. With `stretch` set and 2-byte samples, builds (or reads
   // from the ".czb" sidecar) one 65536-entry table per band and maps every
-  // read through it to one byte per sample.
-  bool Open(const std::string& path, const bool& stretch);
+  // read through it to one byte per sample. Building the tables reads the
+  // whole image: `cancel` stops that pass and `progress` hears how far it
+  // has come (only while a table is built). When no table can be built
+  // (a read failed, the pass was stopped) the opening fails with
+  // LastError() set, "已取消" for a stop, and no sidecar is written.
+  bool Open(const std::string& path, const bool& stretch,
+            const std::atomic<bool>* cancel = nullptr, const ReadProgress* progress = nullptr);
 
   // Creates an 8-bit output of the given size. It is written under a hidden
   // working name beside `path` and takes that name only in CommitOutput, so
@@ -119,6 +124,17 @@ class RasterFile {
                  const std::atomic<bool>* cancel = nullptr, int bufferType = 0,
                  const ReadProgress* progress = nullptr);
 
+  // Rows top..top+rows-1, counted from the TOP, of the whole image read at
+  // outW x outH pixels, into a top-down buffer of outW x rows pixels of
+  // `samplesPerPixel` samples; `band` and `bufferType` as in ReadWindow.
+  // The pieces of a whole reduced read pick the pixels the whole read
+  // picks (the piece is a window in fractions of a row), so that several
+  // handles can read one such image side by side; each piece is served
+  // from the file's overviews where it has them. Without stretch only.
+  // Result: 0 success, 1 failure.
+  int ReadReducedRows(int outW, int outH, int top, int rows, void* buffer, int samplesPerPixel,
+                      int band, int bufferType = 0);
+
   // The file stores a reduced copy of band 1 (an overview) that a read of
   // the whole width at `outW` columns is served from: reduced, and no more
   // than 1.2 times coarser than asked (GDAL's own threshold for nearest
@@ -166,7 +182,7 @@ class RasterFile {
   const std::string& LastError() const { return lastError_; }
 
  private:
-  bool LoadOrBuildStretchTable();
+  bool LoadOrBuildStretchTable(const std::atomic<bool>* cancel, const ReadProgress* progress);
   int ReadStretched(int cx0, int gdalY, int cw, int ch, uint8_t* dest, int64_t pixelStep,
                     int64_t lineStep, int ow, int oh, int band, void* extraArg);
 

@@ -16,6 +16,16 @@ constexpr int64_t kStripByteCap = int64_t(256) << 20;
 
 }  // namespace
 
+std::vector<double> SumStretchCounts(std::vector<StretchHistogram>& histograms) {
+  if (histograms.empty()) return {};
+  std::vector<double> counts = histograms[0].TakeCounts();
+  for (size_t k = 1; k < histograms.size(); ++k) {
+    const std::vector<double> more = histograms[k].TakeCounts();
+    for (size_t i = 0; i < counts.size() && i < more.size(); ++i) counts[i] += more[i];
+  }
+  return counts;
+}
+
 int StretchStripRows(int64_t rowBytes) {
   return int(std::clamp<int64_t>(kStripByteCap / std::max<int64_t>(rowBytes, 1), 1, kStripRows));
 }
@@ -93,7 +103,8 @@ std::vector<double> StretchHistogram::TakeCounts() {
   return counts;
 }
 
-bool AccumulateStretchHistogram(RasterFile& source, int limit, std::vector<double>& counts) {
+bool AccumulateStretchHistogram(RasterFile& source, int limit, std::vector<double>& counts,
+                                const std::atomic<bool>* cancel, const ReadProgress* progress) {
   const int width = source.Width();
   const int height = source.Height();
   const int bands = source.BandCount();
@@ -105,15 +116,27 @@ bool AccumulateStretchHistogram(RasterFile& source, int limit, std::vector<doubl
   const int64_t rowBytes = int64_t(width) * bands * 2;
   const int stripRows = StretchStripRows(rowBytes);
   std::vector<uint16_t> strip(size_t(width) * bands * stripRows);
+  // The pass ends early once the grid is complete: the share of the grid's
+  // rows counted is how far it has come.
+  auto tell = [&](double fraction) {
+    return !progress || !*progress || (*progress)(std::clamp(fraction, 0.0, 1.0));
+  };
+  if (!tell(0)) return false;
 
   for (int first = 0; first < height && !histogram.Complete(); first += stripRows) {
+    if (cancel && cancel->load(std::memory_order_relaxed)) return false;
     const int rows = std::min(stripRows, height - first);
+    const ReadProgress readProgress = [&](double f) {
+      return tell(histogram.Progress() + f * (double(rows) / height));
+    };
     std::fill(strip.begin(), strip.end(), 0);
     if (source.ReadWindow(0, first, width, first + rows, strip.data(), width, stripRows, bands,
-                          width, rows, -1) != 0)
+                          width, rows, -1, cancel, 0, &readProgress) != 0)
       return false;
     histogram.AddStrip(strip.data(), width, first, rows, bands);
+    if (!tell(histogram.Progress())) return false;
   }
+  if (cancel && cancel->load(std::memory_order_relaxed)) return false;
   counts = histogram.TakeCounts();
   return true;
 }
@@ -175,12 +198,13 @@ std::vector<uint8_t> StretchTablesFromCounts(const std::vector<double>& counts, 
   return tables;
 }
 
-bool BuildStretchTables(const std::string& path, int limit, std::vector<uint8_t>& tables) {
+bool BuildStretchTables(const std::string& path, int limit, std::vector<uint8_t>& tables,
+                        const std::atomic<bool>* cancel, const ReadProgress* progress) {
   RasterFile source;
   const bool noStretch = false;
   if (!source.Open(path, noStretch)) return false;
   std::vector<double> counts;
-  if (!AccumulateStretchHistogram(source, limit, counts)) return false;
+  if (!AccumulateStretchHistogram(source, limit, counts, cancel, progress)) return false;
   const int bands = source.BandCount();
   tables = StretchTablesFromCounts(counts, bands, bands);
   return true;

@@ -2,13 +2,14 @@
 // histogram with 0.1 % cut off at both ends.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace pw {
+#include "raster/RasterFile.h"
 
-class RasterFile;
+namespace pw {
 
 // Counts 2-byte samples for the stretch, one 65536-entry histogram per band,
 // either over a subsample grid of full-resolution strips or over every
@@ -31,6 +32,8 @@ class StretchHistogram {
   int Bands() const { return bands_; }
   // Every row of the grid has been counted (later strips add nothing).
   bool Complete() const { return nextRow_ >= m_; }
+  // Share of the grid's rows counted so far (0 to 1).
+  double Progress() const { return m_ > 0 ? double(nextRow_) / m_ : 1.0; }
   // bands x 65536 counters.
   std::vector<double> TakeCounts();
 
@@ -48,6 +51,10 @@ class StretchHistogram {
   void Room(uint64_t samples);
 };
 
+// The counters of several histograms over one image, summed: each took a
+// part of the image's rows (bands x 65536 counters).
+std::vector<double> SumStretchCounts(std::vector<StretchHistogram>& histograms);
+
 // Rows of a full-width strip `rowBytes` bytes a row: 1024, fewer for a very
 // wide image so one strip never takes more than 256 MiB.
 int StretchStripRows(int64_t rowBytes);
@@ -55,8 +62,13 @@ int StretchStripRows(int64_t rowBytes);
 // Histogram of every band over a subsample grid of at most `limit` pixels a
 // side (the whole image when it is smaller), read from `source` (opened
 // without stretch, 2-byte samples) in 1024-row strips from the bottom.
-// `counts` gets band count x 65536 counters. False when a read fails.
-bool AccumulateStretchHistogram(RasterFile& source, int limit, std::vector<double>& counts);
+// `counts` gets band count x 65536 counters. False when a read fails or the
+// pass was stopped: `cancel` is looked at before every strip and during its
+// read, and `progress` hears how far the pass has come (from 0, after every
+// strip and during its read; false from it stops the pass too).
+bool AccumulateStretchHistogram(RasterFile& source, int limit, std::vector<double>& counts,
+                                const std::atomic<bool>* cancel = nullptr,
+                                const ReadProgress* progress = nullptr);
 
 // One band's table from its 65536 counters: 0 for 0, 1 below the low cut,
 // 2..253 between the cuts, 254 above the high cut. When both cuts fall on
@@ -70,7 +82,10 @@ std::vector<uint8_t> StretchTablesFromCounts(const std::vector<double>& counts, 
                                              int countedBands);
 
 // Opens `path` a second time without stretch and builds band count x 65536
-// table bytes over the subsample grid capped at `limit`.
-bool BuildStretchTables(const std::string& path, int limit, std::vector<uint8_t>& tables);
+// table bytes over the subsample grid capped at `limit`, under the same
+// `cancel` and `progress` as AccumulateStretchHistogram.
+bool BuildStretchTables(const std::string& path, int limit, std::vector<uint8_t>& tables,
+                        const std::atomic<bool>* cancel = nullptr,
+                        const ReadProgress* progress = nullptr);
 
 }  // namespace pw

@@ -83,12 +83,13 @@ TEST(EightBitConversion, SixteenBitThroughTheStretchInBlocks) {
   std::string error;
   ASSERT_TRUE(cvt.Run(in, out, &progress, [&](int l) { gauge.push_back(l); }, error)) << error;
   EXPECT_EQ(progress.calls, (std::vector<std::pair<uint64_t, uint64_t>>{{200, 300}, {300, 300}}));
-  // The gauge counts rows read and rows written half each, slice by slice.
+  // The gauge gives the stretch-table pass its first third, then counts
+  // rows read and rows written a third each, slice by slice.
   ASSERT_FALSE(gauge.empty());
   EXPECT_EQ(gauge.front(), 0);
   EXPECT_EQ(gauge.back(), 300);
   EXPECT_TRUE(std::is_sorted(gauge.begin(), gauge.end()));
-  EXPECT_EQ(std::count(gauge.begin(), gauge.end(), 100), 1) << "two blocks read, none written";
+  EXPECT_EQ(std::count(gauge.begin(), gauge.end(), 166), 1) << "two blocks read, none written";
   EXPECT_FALSE(cvt.input);
 
   // The sidecar was written beside the input; the output is its mapping.
@@ -444,6 +445,13 @@ TEST(EightBitConversion, PaletteImagesKeepTheirColours) {
   entries[44] = {200, 30, 10, 255};
   entries[300] = {20, 90, 220, 255};
   pwtest::SetPalette(wordMap, entries);
+  // Index 1 and index 44 mark the pixels without data.
+  for (const auto& [path, nodata] : {std::pair{byteMap, 1.0}, std::pair{wordMap, 44.0}}) {
+    GDALDatasetH ds = GDALOpen(path.c_str(), GA_Update);
+    ASSERT_NE(ds, nullptr);
+    ASSERT_EQ(GDALSetRasterNoDataValue(GDALGetRasterBand(ds, 1), nodata), CE_None);
+    GDALClose(ds);
+  }
 
   const struct {
     std::string in, out;
@@ -473,6 +481,16 @@ TEST(EightBitConversion, PaletteImagesKeepTheirColours) {
     EXPECT_EQ(table != nullptr, c.keepsTable);
     EXPECT_EQ(GDALGetRasterCount(ds), c.keepsTable ? 1 : 3);
     EXPECT_EQ(GDALGetRasterDataType(band), GDT_Byte);
+    // Indices that pass through keep their nodata index; colours take none,
+    // as an index's number means nothing as a red, green or blue value.
+    for (int b = 0; b < GDALGetRasterCount(ds); ++b) {
+      int has = FALSE;
+      const double nodata = GDALGetRasterNoDataValue(GDALGetRasterBand(ds, b + 1), &has);
+      EXPECT_EQ(bool(has), c.keepsTable) << "band " << b;
+      if (has && c.keepsTable) {
+        EXPECT_EQ(nodata, 1.0);
+      }
+    }
     // Every pixel's colour: through the table, or the three bands.
     for (int t = 0; t < 20; ++t) {
       for (int x = 0; x < 30; ++x) {
@@ -528,6 +546,82 @@ TEST(EightBitConversion, CancelStopsAtTheNextSliceAndLeavesNothing) {
   for (const auto& e : std::filesystem::directory_iterator(dir.Path())) names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"c.tif", "c.tif.czb", "c_8.png"}));
+}
+
+// A cancel that comes once the last row is written, before the output
+// takes the target's name, still stops the conversion: the GeoTIFF written
+// in place would otherwise be committed as if nothing had been asked.
+TEST(EightBitConversion, CancelAfterTheLastWriteIsNotCommitted) {
+  ScratchDir dir;
+  const std::string in = dir.File("c.tif"), out = dir.File("c_8.tif");
+  pwtest::WriteRaster(in, 40, 100, 1, GDT_UInt16, [](int x, int t, int) { return x + t * 40; });
+  pwtest::Put(out, "an earlier file");
+  std::atomic<bool> cancel{false};
+  EightBitConversion cvt;
+  cvt.layoutOverride = BlockLayout{20, 2};
+  cvt.sliceRows = 5;
+  std::string error;
+  // The gauge's last report follows the last write.
+  const auto rowsDone = [&](int rows) {
+    if (rows == 100) cancel = true;
+  };
+  EXPECT_FALSE(cvt.Run(in, out, nullptr, rowsDone, error, &cancel));
+  EXPECT_TRUE(cancel) << "the last row was written";
+  EXPECT_EQ(error, "已取消");
+  EXPECT_EQ(pwtest::Contents(out), "an earlier file");
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir.Path())) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"c.tif", "c.tif.czb", "c_8.tif"}));
+}
+
+// The stretch-table pass over a 16-bit image without a sidecar reads the
+// whole image once more: it moves the first third of the gauge strip by
+// strip, and a cancel stops it where it is, with no sidecar and no output.
+TEST(EightBitConversion, StretchTablePassMovesTheGaugeAndHeedsCancel) {
+  ScratchDir dir;
+  const std::string in = dir.File("tall.tif"), out = dir.File("tall_8.tif");
+  constexpr int kHeight = 4096;  // four strips of the pass
+  pwtest::WriteRaster(in, 16, kHeight, 1, GDT_UInt16,
+                      [](int x, int t, int) { return 1000 + x * 3 + t; });
+  {
+    // Uncancelled: several steps below a third before the first row is read.
+    std::vector<int> gauge;
+    EightBitConversion cvt;
+    std::string error;
+    ASSERT_TRUE(cvt.Run(in, out, nullptr, [&](int rows) { gauge.push_back(rows); }, error))
+        << error;
+    EXPECT_TRUE(std::is_sorted(gauge.begin(), gauge.end()));
+    EXPECT_EQ(gauge.back(), kHeight);
+    std::vector<int> pass;
+    for (int v : gauge)
+      if (v > 0 && v < kHeight / 3) pass.push_back(v);
+    pass.erase(std::unique(pass.begin(), pass.end()), pass.end());
+    EXPECT_GE(pass.size(), 3u) << "the pass moves the gauge strip by strip";
+    ASSERT_TRUE(pwtest::Exists(in + ".czb"));
+    std::filesystem::remove(in + ".czb");
+    std::filesystem::remove(out);
+  }
+  // Cancelled at the pass's first step past 0: nothing more is counted.
+  std::atomic<bool> cancel{false};
+  int atCancel = -1, highest = -1;
+  const auto rowsDone = [&](int rows) {
+    highest = std::max(highest, rows);
+    if (rows > 0 && !cancel) {
+      atCancel = rows;
+      cancel = true;
+    }
+  };
+  EightBitConversion cvt;
+  std::string error;
+  EXPECT_FALSE(cvt.Run(in, out, nullptr, rowsDone, error, &cancel));
+  EXPECT_EQ(error, "已取消");
+  ASSERT_GT(atCancel, 0);
+  EXPECT_LT(atCancel, kHeight / 3) << "the cancel came during the pass";
+  EXPECT_EQ(highest, atCancel) << "the pass went on after the cancel";
+  EXPECT_FALSE(pwtest::Exists(in + ".czb"));
+  EXPECT_FALSE(pwtest::Exists(out));
+  EXPECT_FALSE(cvt.input);
 }
 
 }  // namespace

@@ -344,6 +344,52 @@ TEST(StretchedRead, MapsThroughTheTablesAndKeepsBlackPixels) {
   EXPECT_GT(g.StretchTable(0)[uint16_t(int16_t(-990))], g.StretchTable(0)[1500]);
 }
 
+// A whole reduced read cut into pieces of rows gives the whole read's
+// pixels, with overviews in the file and without, at sizes whose row ratio
+// is whole and at sizes where it is not.
+TEST(ReducedRows, PiecesGiveTheWholeReadsPixels) {
+  ScratchDir dir;
+  const std::string plain = dir.File("plain.tif"), withOverviews = dir.File("ovr.tif");
+  const auto value = [](int x, int t, int b) { return double((x * 3 + t * 7 + b * 11) % 60000); };
+  for (const std::string& path : {plain, withOverviews})
+    pwtest::WriteRaster(path, 600, 1000, 2, GDT_UInt16, value, "GTiff", {}, {"TILED=YES"});
+  ASSERT_EQ(pwtest::Run("gdaladdo -q -r average '" + withOverviews + "' 2 3"), 0);
+  const struct { int outW, outH, pieceRows; } sizes[] = {
+      {300, 500, 64}, {200, 333, 50}, {600, 1000, 300}, {77, 131, 7}};
+  for (const std::string& path : {plain, withOverviews}) {
+    RasterFile f;
+    const bool stretch = false;
+    ASSERT_TRUE(f.Open(path, stretch));
+    for (const auto& s : sizes) {
+      SCOPED_TRACE(path + " " + std::to_string(s.outW) + "x" + std::to_string(s.outH));
+      const size_t rowSamples = size_t(s.outW) * 2;
+      std::vector<uint16_t> whole(rowSamples * s.outH), pieces(whole.size(), 1);
+      ASSERT_EQ(f.ReadWindow(0, 0, 600, 1000, whole.data(), s.outW, s.outH, 2, s.outW, s.outH, -1), 0);
+      for (int top = 0; top < s.outH; top += s.pieceRows) {
+        const int rows = std::min(s.pieceRows, s.outH - top);
+        ASSERT_EQ(f.ReadReducedRows(s.outW, s.outH, top, rows, pieces.data() + rowSamples * top,
+                                    2, -1), 0);
+      }
+      // The whole read is bottom-up, the pieces top-down.
+      for (int t = 0; t < s.outH; ++t)
+        ASSERT_EQ(0, std::memcmp(&pieces[rowSamples * t], &whole[rowSamples * (s.outH - 1 - t)],
+                                 rowSamples * 2))
+            << "row " << t;
+      // One band into the second sample of every pixel.
+      std::vector<uint16_t> second(rowSamples * 3, 7);
+      ASSERT_EQ(f.ReadReducedRows(s.outW, s.outH, 1, 3, second.data() + 1, 2, 1), 0);
+      for (int c = 0; c < s.outW; ++c) {
+        ASSERT_EQ(second[size_t(c) * 2], 7) << "the other sample stays";
+        ASSERT_EQ(second[size_t(c) * 2 + 1], whole[rowSamples * (s.outH - 2) + size_t(c) * 2 + 1]);
+      }
+    }
+    std::vector<uint16_t> buffer(600 * 2 * 10);
+    EXPECT_EQ(f.ReadReducedRows(600, 1000, 995, 10, buffer.data(), 2, -1), 1) << "past the end";
+    EXPECT_EQ(f.ReadReducedRows(600, 1000, -1, 2, buffer.data(), 2, -1), 1);
+    EXPECT_EQ(f.ReadReducedRows(600, 1000, 0, 2, buffer.data(), 1, -1), 1) << "two bands";
+  }
+}
+
 TEST(RasterCreate, OutputsByFormat) {
   ScratchDir dir;
   RasterFile f;

@@ -482,6 +482,27 @@ TEST(RendererOverview, StoredOverviewsServeTheOverview) {
     for (int k : {0, 1, 499, 500, 777, 9999})
       EXPECT_EQ(r.Overview()[(size_t(d) * 10000 + k) * 3], table[size_t(2000 + k % 500)]) << k;
 
+  // A taller one is read in several pieces side by side: every row of the
+  // stored overview lands in its place (stored row m = bottom-up row
+  // ovH - 1 - m), and the stretch counts every piece.
+  const std::string tall = dir.File("tall.tif");
+  auto stepped = [&](int x, int t, int) { return sample(x, t, 0) + 5 * (t / 2); };
+  pwtest::WriteRaster(tall, 20000, 1000, 1, GDT_UInt16, stepped, "GTiff", {}, {"TILED=YES"});
+  ASSERT_EQ(pwtest::Run("gdaladdo -q -r average '" + tall + "' 2"), 0);
+  ImageRenderer t(&view, tall, view.dib.data(), view.W, view.H);
+  ASSERT_TRUE(t.OverviewFromFileOverviews());
+  ASSERT_EQ(t.OverviewHeight(), 500);
+  std::vector<double> tallCounts(65536, 0);
+  for (int m = 0; m < 500; ++m)
+    for (int k = 0; k < 10000; ++k) tallCounts[size_t(2000 + k % 500 + 5 * m)] += 1;
+  std::vector<uint8_t> tallTable(65536);
+  pw::StretchTableFromHistogram(tallCounts.data(), tallTable.data());
+  for (int m = 0; m < 500; m += 7)
+    for (int k : {0, 1, 499, 777, 9999})
+      ASSERT_EQ(t.Overview()[(size_t(499 - m) * 10000 + k) * 3],
+                tallTable[size_t(2000 + k % 500 + 5 * m)])
+          << k << "," << m;
+
   // Overviews too coarse to serve the overview's size are passed over:
   // the picture is the one full-resolution pass gives.
   const std::string coarse = dir.File("coarse.tif");
