@@ -18,6 +18,7 @@
 #include <fstream>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include <wx/app.h>
@@ -29,6 +30,8 @@
 #include <wx/log.h>
 #include <wx/timer.h>
 #include <wx/uiaction.h>
+
+#include <gdk/gdk.h>
 
 #include "app/CommandIds.h"
 #include "app/Dialogs.h"
@@ -68,16 +71,32 @@ CPixelwharfDoc* Doc() { return PwApp().GetDocument(); }
 
 wxString Pane(int pos) { return Frame()->GetStatusExElement(pos)->GetText(); }
 
+bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    Pump(5ms);
+  }
+  return true;
+}
+
 void Settle() {
   // An opening reads off the UI thread and hands its engine over through
   // the event loop.
-  for (int i = 0; i < 6000 && View()->IsOpening(); ++i) Pump(10ms);
-  if (auto* r = View()->GetRenderer()) {
-    ASSERT_TRUE(r->WaitForRereads(30s));
+  ASSERT_TRUE(WaitFor([] { return !View()->IsOpening(); }, 120s)) << "the opening never ended";
+  if (pw::ImageRenderer* r = View()->GetRenderer()) {
+    ASSERT_TRUE(r->WaitForRereads(60s));
+    // The worker's last word is queued for this thread: the sharp picture
+    // is in the view once the view has taken it. (A re-read that failed
+    // leaves the engine not ready, and nothing more comes.)
+    ASSERT_TRUE(WaitFor([r] { return !r->Ready() || !r->OverviewOnly(); }, 60s))
+        << "the finished re-read never reached the view";
   }
-  Pump(150ms);
+  Pump(0ms);
+  // Painted now, and on the X server before anyone looks at the screen.
+  View()->Refresh(false);
   View()->Update();
-  Pump(50ms);
+  gdk_display_sync(gdk_display_get_default());
 }
 
 void Mouse(wxEventType type, int x, int y, int rotation) {
@@ -89,6 +108,12 @@ void Mouse(wxEventType type, int x, int y, int rotation) {
   e.m_wheelDelta = 120;
   e.m_wheelAxis = wxMOUSE_WHEEL_VERTICAL;
   View()->GetEventHandler()->ProcessEvent(e);
+  // A readout of the file's own samples is read off this thread and shown
+  // when it arrives.
+  if (type == wxEVT_MOTION) {
+    ASSERT_TRUE(WaitFor([] { return !View()->IsReadoutPending(); }, 60s))
+        << "the readout's value never arrived";
+  }
 }
 
 // Client position of image pixel (column, row from the top) in the view.

@@ -29,6 +29,7 @@
 #include "app/PixelwharfView.h"
 #include "app/StatusBar.h"
 #include "platform/background_work.h"
+#include "tests/app/ui_ticks.h"
 #include "tests/app/viewer_gui.h"
 #include "tests/needed_programs.h"
 #include "tests/raster/fixtures.h"
@@ -137,36 +138,6 @@ class OpeningGate {
 };
 
 bool Opening() { return View()->IsOpening(); }
-
-// Records the moments a 20 ms timer of the UI thread fires.
-class UiTicks {
- public:
-  UiTicks() {
-    timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { ticks_.push_back(Clock::now()); });
-    ticks_.push_back(Clock::now());
-    timer_.Start(20);
-  }
-  // The longest wait between two ticks, up to now.
-  milliseconds LongestGap() {
-    std::vector<Clock::time_point> moments = ticks_;
-    moments.push_back(Clock::now());
-    Clock::duration longest{};
-    for (size_t i = 1; i < moments.size(); ++i)
-      longest = std::max(longest, moments[i] - moments[i - 1]);
-    return duration_cast<milliseconds>(longest);
-  }
-  size_t Count() const { return ticks_.size(); }
-  // Runs the event loop until `n` more ticks came (a minute at most).
-  void PumpTicks(size_t n) {
-    const size_t until = ticks_.size() + n;
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(60);
-    while (ticks_.size() < until && Clock::now() < deadline) Pump(10ms);
-  }
-
- private:
-  wxTimer timer_;
-  std::vector<Clock::time_point> ticks_;
-};
 
 // Waits for the dropped openings and disposed engines to run out.
 void WaitForBackgroundWork() {
