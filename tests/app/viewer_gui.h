@@ -44,6 +44,8 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit);
 // A mouse event at a client point of the view; after a motion, waits until
 // the readout's value, when read off the UI thread, has arrived.
 void Mouse(wxEventType type, int x, int y, int rotation = 0);
+// A real Esc key through the X server while the focus is on the frame.
+void PressEscapeOnTheFrame();
 // Client position of image pixel (column, row from the top) in the view.
 wxPoint ClientOf(double column, double row);
 // A real screenshot of the X screen.

@@ -123,6 +123,19 @@ wxPoint ClientOf(double column, double row) {
                  int(View()->GetViewH() - r->Y() - r->DrawnH() + (row + 0.5) * r->Scale()));
 }
 
+void PressEscapeOnTheFrame() {
+  // Where a command-line start or a file dialog leaves the focus: on the
+  // frame, not in the view.
+  Frame()->Raise();
+  Frame()->SetFocus();
+  ASSERT_TRUE(WaitFor([] { return wxWindow::FindFocus() != View(); }, 30s));
+  // Without a window manager the X server gives the keys to the window
+  // under the pointer: the frame's bottom edge, outside the view.
+  wxUIActionSimulator sim;
+  sim.MouseMove(Frame()->ClientToScreen(wxPoint(4, Frame()->GetClientSize().y - 4)));
+  sim.Char(WXK_ESCAPE);
+}
+
 // A real screenshot of the X screen (ImageMagick's import); kept in the
 // folder PW_GUI_SHOTS names, when set, for a look by eye.
 wxImage Screenshot(const std::string& name) {

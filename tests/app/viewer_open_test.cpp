@@ -228,6 +228,24 @@ TEST(ViewerOpen, EscapeCancelsAnOpenThatCannotBeInterrupted) {
   EXPECT_EQ(Gauge(), 0);
 }
 
+// Esc reaches the opening wherever the focus is in the window: after a
+// start or a file dialog it is on the frame, and the view has never been
+// clicked.
+TEST(ViewerOpen, EscapeWithTheFocusOnTheFrameCancelsAnOpening) {
+  OpenThroughDialog(g_rgb);
+  LargeRaster large(4000, 3000);
+  ASSERT_TRUE(large.ok());
+  OpeningGate gate("start");
+  ASSERT_TRUE(Frame()->OpenDocumentFile(wxString::FromUTF8(large.path())));
+  ASSERT_TRUE(gate.WaitHeld());
+  PressEscapeOnTheFrame();
+  EXPECT_TRUE(WaitFor([] { return !Opening(); }, 30s)) << "Esc did not reach the opening";
+  gate.Release();
+  WaitForBackgroundWork();
+  Settle();
+  EXPECT_EQ(View()->GetRenderer()->ImageWidth(), 200);
+}
+
 // Esc in the middle of the reading: the gauge, which had moved, empties.
 TEST(ViewerOpen, EscapeDuringTheReadEmptiesTheGauge) {
   OpenThroughDialog(g_rgb);
@@ -281,6 +299,32 @@ TEST(ViewerOpen, ANewOpeningReplacesOneThatCannotBeInterrupted) {
   Settle();
   EXPECT_EQ(View()->GetRenderer()->ImageWidth(), 300) << "the dropped opening stays dropped";
   EXPECT_TRUE(Messages().empty());
+}
+
+// Opening another file while the old engine's worker sits in a re-read
+// that cannot be stopped: the old engine is let go off the UI thread, and
+// the new picture comes at once.
+TEST(ViewerOpen, ANewImageReplacesOneWhoseRereadIsStuck) {
+  OpenThroughDialog(g_rgb);
+  Messages().clear();
+  {
+    HookGate gate(pw::ImageRenderer::RereadTestHook());
+    View()->GetRenderer()->RequestReread();
+    ASSERT_TRUE(gate.WaitHeld());
+    UiTicks ticks;
+    ASSERT_TRUE(Frame()->OpenDocumentFile(wxString::FromUTF8(g_u16)));
+    EXPECT_TRUE(WaitFor([] { return !Opening(); }, 60s));
+    ticks.PumpTicks(3);
+    EXPECT_LE(ticks.LongestGap().count(), 250) << "the UI thread waited for the stuck re-read";
+    ASSERT_NE(View()->GetRenderer(), nullptr);
+    EXPECT_EQ(View()->GetRenderer()->ImageWidth(), 300);
+    gate.Release();
+    WaitForBackgroundWork();
+    Settle();
+    gate.Remove();
+  }
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(Doc()->GetPath(), wxString::FromUTF8(g_u16).ToStdWstring());
 }
 
 // A picture whose opening was held while the window changed its size is
