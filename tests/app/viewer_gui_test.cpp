@@ -182,7 +182,9 @@ class ViewerEnvironment : public ::testing::Environment {
     loop_ = new wxEventLoop;
     wxEventLoopBase::SetActive(loop_);
     ASSERT_TRUE(wxTheApp->CallOnInit());
-    Pump(300ms);
+    // The file opens once the window is on screen.
+    ASSERT_TRUE(WaitFor([] { return View()->IsOpening() || !Doc()->GetPath().empty(); }, 60s))
+        << "the command line's file never began to open";
   }
   void TearDown() override {
     if (CMainFrame* frame = PwApp().GetMainFrame()) frame->Close(true);
@@ -499,6 +501,29 @@ TEST(Viewer, AFileWithoutARasterSaysSoAndKeepsTheImageShown) {
   EXPECT_TRUE(Frame()->IsCommandEnabled(pw::cmd::ID_BUTTON_CVT2EIGHT));
   const wxImage shot = Screenshot("unreadable");
   EXPECT_EQ(ScreenColour(shot, ClientOf(120, 40)).Red(), 120) << "the image before stays on screen";
+}
+
+// Every failed open says why, on the box's second line.
+TEST(Viewer, AFailedOpenGivesItsReason) {
+  const std::string text = g_dir->File("notes.tif");
+  { std::ofstream(text) << "this is text"; }
+  const struct {
+    std::string path;
+    const char* reason;
+  } cases[] = {
+      {g_dir->File("no_such.tif"), "文件不存在"},
+      {text, "不是可识别的栅格影像"},
+      {g_dir->Path(), "不是文件"},
+  };
+  OpenThroughDialog(g_rgb);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    Messages().clear();
+    Frame()->OpenDocumentFile(wxString::FromUTF8(c.path));
+    Settle();
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_TRUE(Messages()[0].EndsWith("\n" + wxString::FromUTF8(c.reason))) << Messages()[0];
+  }
 }
 
 // A broken TIFF reaches libtiff, whose complaints must stay GDAL's errors

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -468,6 +469,88 @@ TEST(ViewerOpen, StartedOnARasterThatNeverOpensTheWindowMapsAndTheProcessEndsPro
   EXPECT_LE(closeTime.count(), 500) << "closing waited for the reading";
   std::ifstream settings(home.Path() + "/pixelwharf.ini");
   EXPECT_TRUE(settings.good()) << "the settings were saved on the way out";
+}
+
+// The real program, in a home of its own, on `file`; ended with SIGKILL
+// when the test did not see it end.
+class RunningProgram {
+ public:
+  RunningProgram(const std::string& home, const std::string& file) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      setenv("HOME", home.c_str(), 1);
+      setenv("PIXELWHARF_HOME", home.c_str(), 1);
+      setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
+      execl(PW_PIXELWHARF_EXE, "pixelwharf", file.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  ~RunningProgram() {
+    if (pid_ > 0 && !ended_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  // The ids of its windows on screen, as xdotool lists them.
+  std::vector<std::string> Windows() const {
+    std::vector<std::string> ids;
+    const std::string command =
+        "xdotool search --onlyvisible --pid " + std::to_string(pid_) + " 2>/dev/null";
+    if (FILE* out = popen(command.c_str(), "r")) {
+      char line[64];
+      while (std::fgets(line, sizeof line, out)) ids.push_back(std::string(line, std::strcspn(line, "\n")));
+      pclose(out);
+    }
+    return ids;
+  }
+  bool WaitWindows(size_t count) const {
+    const Clock::time_point until = Clock::now() + std::chrono::seconds(120);
+    while (Windows().size() < count) {
+      if (Clock::now() > until) return false;
+      std::this_thread::sleep_for(50ms);
+    }
+    return true;
+  }
+  // Sends SIGTERM; how long the process took to end, and whether it ended
+  // with success (10 s at most).
+  milliseconds Terminate(bool& succeeded) {
+    kill(pid_, SIGTERM);
+    const Clock::time_point asked = Clock::now();
+    int status = 0;
+    while (!ended_ && Clock::now() - asked < std::chrono::seconds(10)) {
+      ended_ = waitpid(pid_, &status, WNOHANG) == pid_;
+      if (!ended_) std::this_thread::sleep_for(5ms);
+    }
+    succeeded = ended_ && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return duration_cast<milliseconds>(Clock::now() - asked);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool ended_ = false;
+};
+
+// A session's end while the open dialog is up: the dialog's loop ends, the
+// settings are saved and the program is gone within a second.
+TEST(ViewerOpen, SignalWhileTheFileChooserIsOpenEndsTheProgramPromptly) {
+  ASSERT_TRUE(pwtest::ProgramFound("xdotool")) << pwtest::MissingProgramText("xdotool");
+  pwtest::ScratchDir home;
+  RunningProgram program(home.Path(), g_rgb);
+  ASSERT_TRUE(program.WaitWindows(1)) << "the window never mapped";
+  const std::string frame = program.Windows().front();
+  // A double click into the viewer opens the chooser, as the 打开 button does.
+  const std::string click = "xdotool mousemove --window " + frame +
+                            " 500 500 click --repeat 2 --delay 80 1";
+  ASSERT_TRUE(pwtest::CheckProgramOf(click));
+  ASSERT_EQ(std::system(click.c_str()), 0);
+  ASSERT_TRUE(program.WaitWindows(2)) << "the file chooser never showed";
+  const std::string settings = home.Path() + "/pixelwharf.ini";
+  std::remove(settings.c_str());
+  bool succeeded = false;
+  const milliseconds took = program.Terminate(succeeded);
+  EXPECT_TRUE(succeeded) << "the program did not end by itself within 10 s";
+  EXPECT_LE(took.count(), 1000) << "ending took that long";
+  EXPECT_TRUE(std::ifstream(settings).good()) << "the settings were saved on the way out";
 }
 
 }  // namespace
