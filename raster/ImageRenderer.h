@@ -8,9 +8,9 @@
 // per engine after every pan or zoom. Every frame is drawn into the view's
 // 24-bit bottom-up BGR bitmap, which the view owns and paints.
 //
-// Threads: everything but the re-read runs on the user-interface thread.
-// The worker takes the placement under a lock, reads the raster under a
-// lock the user-interface thread's pixel queries share, and swaps its
+// Threads: everything but the re-read and the readout's sample reads runs
+// on the user-interface thread. The worker takes the placement under a
+// lock, reads the raster under a lock the sample reader shares, and swaps its
 // result in under the display-buffer lock; lock order is g_RereadMutex,
 // then g_DisplayBufferMutex, then the placement lock.
 #pragma once

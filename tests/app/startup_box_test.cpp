@@ -96,7 +96,8 @@ TEST(StartupBox, AFileThatCannotOpenIsReportedInABoxOverTheMainWindow) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   ASSERT_EQ(windows.size(), 2u) << "the box never showed";
   unsigned long box = 0, frame = 0;
-  for (unsigned long id : windows) (Prop(id, "WM_TRANSIENT_FOR").find("window id") != std::string::npos ? box : frame) = id;
+  for (unsigned long id : windows)
+    (Prop(id, "WM_TRANSIENT_FOR").find("window id") != std::string::npos ? box : frame) = id;
   ASSERT_NE(box, 0u) << "the box does not belong to the main window";
   ASSERT_NE(frame, 0u);
   char hex[32];
@@ -104,17 +105,22 @@ TEST(StartupBox, AFileThatCannotOpenIsReportedInABoxOverTheMainWindow) {
   EXPECT_NE(Prop(box, "WM_TRANSIENT_FOR").find(hex), std::string::npos)
       << Prop(box, "WM_TRANSIENT_FOR") << " is not the main window " << frame;
   // Above it in the window manager's stacking order (bottom first).
-  const std::string stacking = Output("xprop -root -f _NET_CLIENT_LIST_STACKING 32x ' $0+\\n' _NET_CLIENT_LIST_STACKING");
+  const std::string stacking = Output("xprop -root _NET_CLIENT_LIST_STACKING");
   std::vector<unsigned long> order;
   for (size_t at = stacking.find("0x"); at != std::string::npos; at = stacking.find("0x", at + 2))
     order.push_back(std::stoul(stacking.substr(at), nullptr, 16));
-  const auto position = [&](unsigned long id) { return std::find(order.begin(), order.end(), id) - order.begin(); };
+  const auto position = [&](unsigned long id) {
+    return std::find(order.begin(), order.end(), id) - order.begin();
+  };
   EXPECT_GT(position(box), position(frame)) << stacking;
   // Centred on it.
   const Box f = Geometry(frame), b = Geometry(box);
-  const std::string where = std::to_string(f.x) + "," + std::to_string(f.y) + " " + std::to_string(f.w) + "x" + std::to_string(f.h) + " / " + std::to_string(b.x) + "," + std::to_string(b.y) + " " + std::to_string(b.w) + "x" + std::to_string(b.h);
-  EXPECT_LE(std::abs((b.x + b.w / 2) - (f.x + f.w / 2)), 40) << "across " << where;
-  EXPECT_LE(std::abs((b.y + b.h / 2) - (f.y + f.h / 2)), 60) << "down";
+  const auto text = [](const Box& r) {
+    return std::to_string(r.x) + "," + std::to_string(r.y) + " " + std::to_string(r.w) + "x" +
+           std::to_string(r.h);
+  };
+  EXPECT_LE(std::abs((b.x + b.w / 2) - (f.x + f.w / 2)), 40) << text(b) << " over " << text(f);
+  EXPECT_LE(std::abs((b.y + b.h / 2) - (f.y + f.h / 2)), 60) << text(b) << " over " << text(f);
 
   // The session's end closes box and program alike.
   kill(pid, SIGTERM);
