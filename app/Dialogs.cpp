@@ -6,6 +6,7 @@
 #include <wx/utils.h>
 
 #include "app/CommandIds.h"
+#include "app/MessageBox.h"
 #include "app/Resources.h"
 
 namespace pw {
@@ -32,14 +33,15 @@ std::wstring Run(const FileDialogRequest& request) {
   if (Hook()) return Hook()(request);
   if (request.kind == FileDialogRequest::Folder) {
     const wxString start = wxDirExists(request.defaultDir) ? request.defaultDir : wxGetHomeDir();
-    wxDirDialog dialog(nullptr, request.title, start, wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
-    return dialog.ShowModal() == wxID_OK ? dialog.GetPath().ToStdWstring() : std::wstring();
+    wxDirDialog dialog(BoxParent(nullptr), request.title, start, wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
+    return ShowClosableModal(dialog) == wxID_OK ? dialog.GetPath().ToStdWstring() : std::wstring();
   }
   long style = request.kind == FileDialogRequest::Save ? wxFD_SAVE | wxFD_OVERWRITE_PROMPT
                                                        : wxFD_OPEN | wxFD_FILE_MUST_EXIST;
-  wxFileDialog dialog(nullptr, request.title, request.defaultDir, request.defaultName,
+  wxFileDialog dialog(BoxParent(nullptr), request.title, request.defaultDir, request.defaultName,
                       request.filter, style);
-  if (dialog.ShowModal() != wxID_OK) return {};
+  // A session's end closes it like a box (CloseMessageBoxes).
+  if (ShowClosableModal(dialog) != wxID_OK) return {};
   wxString path = dialog.GetPath();
   // A name typed without an extension gets the default one, as a save
   // dialog with a default extension does elsewhere.

@@ -131,6 +131,8 @@ class CMainFrame : public wxFrame, public pw::ToolPanelOwner {
   // panels, in that order; runs once, before the window goes.
   void Shutdown();
   bool IsShutDown() const { return m_shutDown; }
+  // The window is where the start placed it (or the user has moved it).
+  bool IsPlacementSettled() const { return m_placementSettled; }
   // True while a handler is still on the stack below the event being
   // handled: a modal dialog is up, or a batch run or a yield lets events
   // through. Closing then would pull the panels from under that handler.

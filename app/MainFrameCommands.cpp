@@ -2,6 +2,8 @@
 // application, the button states, the drop-down menus, the tools, opening
 // files and print preview.
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 #include <wx/button.h>
 #include <wx/config.h>
@@ -23,6 +25,7 @@
 #include "app/Resources.h"
 #include "app/SettingsAccess.h"
 #include "app/StatusBar.h"
+#include "platform/text.h"
 
 using namespace pw;
 
@@ -307,6 +310,19 @@ bool CMainFrame::OpenDocumentFile(const wxString& path) {
   return true;
 }
 
+namespace {
+// Why a file the reader gave no reason for did not open.
+wxString OpenFailureReason(const wxString& full) {
+  const std::string path = pw::WideToNarrow(full.ToStdWstring());
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (!std::filesystem::exists(status)) return wxString::FromUTF8("文件不存在");
+  if (!std::filesystem::is_regular_file(status)) return wxString::FromUTF8("不是文件");
+  if (!std::ifstream(path)) return wxString::FromUTF8("无法读取文件");
+  return wxString::FromUTF8("不是可识别的栅格影像");
+}
+}  // namespace
+
 void CMainFrame::ReportOpenFailure(const wxString& full, const wxString& reason) {
   // A file that cannot be opened leaves the recent list.
   if (wxFileHistory* history = PwApp().GetFileHistory()) {
@@ -320,9 +336,10 @@ void CMainFrame::ReportOpenFailure(const wxString& full, const wxString& reason)
   wxString shown = full;
   for (auto it = shown.begin(); it != shown.end(); ++it)
     if (*it >= 0xDC80 && *it <= 0xDCFF) *it = wxUniChar(0xFFFD);
-  // The reader's own reason, when it gave one, under the usual text.
+  // The reader's own reason, when it gave one, under the usual text;
+  // else what the file itself tells.
   wxString text = wxString::Format(LoadString(cmd::IDS_OPEN_FAILED), shown);
-  if (!reason.empty()) text += "\n" + reason;
+  text += "\n" + (reason.empty() ? OpenFailureReason(full) : reason);
   pw::MessageBox(text, wxOK | wxICON_EXCLAMATION, this);
 }
 

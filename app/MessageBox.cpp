@@ -1,5 +1,6 @@
 #include "app/MessageBox.h"
 
+#include <wx/app.h>
 #include <wx/msgdlg.h>
 #include <wx/generic/msgdlgg.h>
 #include <wx/sizer.h>
@@ -49,6 +50,12 @@ int ToMessageBoxAnswer(int id) {
 }
 }  // namespace
 
+wxWindow* BoxParent(wxWindow* parent) {
+  if (parent) return parent;
+  wxWindow* main = wxTheApp ? wxTheApp->GetTopWindow() : nullptr;
+  return main && main->IsShown() && !main->IsBeingDeleted() ? main : nullptr;
+}
+
 int MessageBox(const wxString& text, long style, wxWindow* parent) {
   return MessageBox(text, LoadString(cmd::IDS_APP_TITLE), style, parent);
 }
@@ -57,8 +64,9 @@ int MessageBox(const wxString& text, const wxString& caption, long style, wxWind
   LastCaption() = caption;
   if (Hook()) return Hook()(text, style);
   // Our own dialog rather than the toolkit's native one: only ours can be
-  // ended from outside when the session asks the program to quit.
-  wxGenericMessageDialog dialog(parent, text, caption, style | wxCENTRE);
+  // ended from outside when the session asks the program to quit. Always
+  // over the main window, which the window manager then keeps it above.
+  wxGenericMessageDialog dialog(BoxParent(parent), text, caption, style | wxCENTRE);
   // The toolkit's box sets its text right against its right edge: give the
   // whole content a margin of its own once the box has built it.
   dialog.Bind(wxEVT_INIT_DIALOG, [&dialog, &caption](wxInitDialogEvent& event) {
@@ -75,11 +83,15 @@ int MessageBox(const wxString& text, const wxString& caption, long style, wxWind
   });
   dialog.SetOKCancelLabels(LoadString(cmd::IDS_OK), LoadString(cmd::IDS_CANCEL));
   dialog.SetYesNoCancelLabels(LoadString(cmd::IDS_YES), LoadString(cmd::IDS_NO), LoadString(cmd::IDS_CANCEL));
+  return ToMessageBoxAnswer(ShowClosableModal(dialog));
+}
+
+int ShowClosableModal(wxDialog& dialog) {
   wxDialog* previous = g_openBox;
   g_openBox = &dialog;
-  int answer = dialog.ShowModal();
+  const int answer = dialog.ShowModal();
   g_openBox = previous;
-  return ToMessageBoxAnswer(answer);
+  return answer;
 }
 
 void CloseMessageBoxes() {

@@ -6,6 +6,7 @@
 #include <wx/defs.h>
 #include <wx/string.h>
 
+class wxDialog;
 class wxWindow;
 
 namespace pw {
@@ -18,10 +19,16 @@ int MessageBox(const wxString& text, long style = wxOK | wxICON_INFORMATION,
 // The same with a title of its own instead of the program's name.
 int MessageBox(const wxString& text, const wxString& caption, long style,
                wxWindow* parent = nullptr);
+// The window a box or dialog is shown over: `parent`, or else the main
+// window while it is on screen.
+wxWindow* BoxParent(wxWindow* parent);
 // The title of the last box shown or captured (tests read it).
 wxString LastMessageBoxCaption();
-// Ends the message box on screen, if any, as if cancelled.
+// Ends the message box or file dialog on screen, if any, as if cancelled.
 void CloseMessageBoxes();
+// Shows a modal dialog that CloseMessageBoxes can end (the file and folder
+// choosers); its answer.
+int ShowClosableModal(wxDialog& dialog);
 
 // Test hook: while set, MessageBox calls it instead of showing a box and
 // returns its answer. Pass an empty function to restore the real boxes.

@@ -3,10 +3,12 @@
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 
 #include <locale.h>
 
 #include <glib-unix.h>
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 #include <wx/translation.h>
 #include <wx/evtloop.h>
@@ -156,6 +158,7 @@ bool CPixelwharfApp::InitInstance(const wxArrayString& args) {
   }
   if (!file.empty()) CatIndex(m_frame->Settings()) = 1;
 
+  WatchFrameMapping();
   // Placed before it is shown, so the window manager maps it there.
   int category = CatIndex(m_frame->Settings());
   m_frame->PlaceForStart(category == 1);
@@ -171,12 +174,65 @@ bool CPixelwharfApp::InitInstance(const wxArrayString& args) {
     if (category > 0) m_frame->ActivateRibbonCategory(category);
   }
   m_frame->ReopenLastTool();
-  // The picture is fitted to the window's final size.
-  if (!file.empty()) m_frame->OpenWhenPlaced(file);
+  // The picture is fitted to the window's final size, and opened (and a
+  // failure reported) only once the window manager has put the window on
+  // screen: a box shown before would end up behind it.
+  if (!file.empty()) OpenWhenMapped(file);
   // While a batch runs on this thread the window keeps painting and the
   // progress from the workers keeps arriving; clicks wait until it ends.
   pw::SetBatchWaitPump([this] { PumpWhileBusy(); });
   return true;
+}
+
+namespace {
+// How long a start waits for the window to be on screen and placed before
+// it opens the file all the same (a window manager that keeps it unmapped,
+// a session that starts it minimised); and how often it looks.
+constexpr int kMapWaitMs = 10000;
+constexpr int kMapCheckMs = 20;
+}  // namespace
+
+namespace {
+bool WindowManagerRuns() {
+  GdkScreen* screen = gdk_screen_get_default();
+  if (!screen || !GDK_IS_X11_SCREEN(screen)) return true;
+  return std::strcmp(gdk_x11_screen_get_window_manager_name(screen), "unknown") != 0;
+}
+}  // namespace
+
+void CPixelwharfApp::OpenWhenMapped(const wxString& file) {
+  m_startFile = file;
+  m_mapWaited = 0;
+  m_mapWait.SetOwner(this);
+  Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+    m_mapWaited += kMapCheckMs;
+    // Mapped by the X server, and moved where the start placement wants
+    // it: a box shown before would open behind the window, or away from it.
+    // (Without a window manager nothing moves it after the mapping.)
+    const bool placed =
+        m_frameMapped && m_frame && (m_frame->IsPlacementSettled() || !WindowManagerRuns());
+    if (placed || m_mapWaited >= kMapWaitMs) OpenStartFile();
+  }, m_mapWait.GetId());
+  m_mapWait.Start(kMapCheckMs);
+}
+
+void CPixelwharfApp::WatchFrameMapping() {
+  // The X server's word that the window is on screen, not the toolkit's
+  // request for it.
+  auto onMap = +[](GtkWidget*, GdkEvent*, gpointer data) -> gboolean {
+    static_cast<CPixelwharfApp*>(data)->m_frameMapped = true;
+    return FALSE;
+  };
+  g_signal_connect(static_cast<GtkWidget*>(m_frame->GetHandle()), "map-event", G_CALLBACK(onMap),
+                   this);
+}
+
+void CPixelwharfApp::OpenStartFile() {
+  m_mapWait.Stop();
+  if (m_startFile.empty() || !m_frame) return;
+  const wxString file = m_startFile;
+  m_startFile.clear();
+  m_frame->OpenWhenPlaced(file);
 }
 
 void CPixelwharfApp::PumpWhileBusy() {

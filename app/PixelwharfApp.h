@@ -8,6 +8,7 @@
 
 #include <wx/app.h>
 #include <wx/arrstr.h>
+#include <wx/timer.h>
 
 class CMainFrame;
 class CPixelwharfDoc;
@@ -57,6 +58,11 @@ class CPixelwharfApp : public wxApp {
 
  private:
   void OpenSettingsStore();
+  // The file named on the command line opens once the main window is on
+  // screen (or after a while without that).
+  void WatchFrameMapping();
+  void OpenWhenMapped(const wxString& file);
+  void OpenStartFile();
   void InstallSignalHandlers();
   void RemoveSignalHandlers();
 
@@ -65,6 +71,10 @@ class CPixelwharfApp : public wxApp {
   std::unique_ptr<wxFileHistory> m_fileHistory;
   unsigned m_signalSources[2] = {0, 0};
   int m_batchWaitDepth = 0;
+  wxString m_startFile;  // still to open
+  bool m_frameMapped = false;
+  wxTimer m_mapWait;
+  int m_mapWaited = 0;  // ms
 };
 
 // The running application object.

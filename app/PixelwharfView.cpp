@@ -29,6 +29,9 @@ namespace {
 constexpr int kOpenProgressRange = 1000;
 // The status text while the file would not give the region shown.
 constexpr char kRegionUnreadable[] = "无法读取这一区域的影像，显示的是概览";
+// The status text while a damaged image is shown, and its box's words.
+constexpr char kImageDamaged[] = "影像部分损坏：无法读取的部分以斜线标出";
+constexpr char kImageDamagedBox[] = "影像部分损坏：%s";
 
 std::mutex g_testHookMutex;
 std::function<void(const std::string&)> g_openingTestHook;
@@ -114,12 +117,16 @@ CPixelwharfView::CPixelwharfView(CMainFrame* frame, CPixelwharfDoc* document)
   Bind(wxEVT_UPDATE_UI, &CPixelwharfView::OnUpdateRealPixValue, this, pw::cmd::ID_CHECK_REALPIXVALUE);
   Bind(wxEVT_UPDATE_UI, &CPixelwharfView::OnUpdateYReverse, this, pw::cmd::ID_CHECK_YREVERSE);
   Bind(wxEVT_KEY_DOWN, &CPixelwharfView::OnKeyDown, this);
+  // Esc reaches the window wherever the focus is in it: on the frame
+  // itself after a start or a file dialog, on the ribbon, on the view.
+  if (m_frame) m_frame->Bind(wxEVT_CHAR_HOOK, &CPixelwharfView::OnKeyDown, this);
 }
 
 CPixelwharfView::~CPixelwharfView() {
   // Nothing of the workers reaches this window any more; an opening and the
   // engine's worker run out on their own threads, so closing never waits
   // for a read in progress.
+  if (m_frame) m_frame->Unbind(wxEVT_CHAR_HOOK, &CPixelwharfView::OnKeyDown, this);
   m_link->Cut();
   StopOpening();
   DisposeRenderer(std::move(m_renderer));
@@ -249,12 +256,38 @@ void CPixelwharfView::OnOpenDone(uint64_t id) {
   m_renderer->SetRereadDoneCallback([link] { link->Post(&CPixelwharfView::OnRereadDone); });
   m_renderer->SetRereadFailedCallback(
       [link](const std::string& reason) { link->Post(&CPixelwharfView::OnRereadFailed, reason); });
+  m_renderer->SetSampleTextCallback([link](uint64_t tag, const std::string& text) {
+    link->Post(&CPixelwharfView::OnSampleText, tag, text);
+  });
+  ++m_readoutTag;  // an answer of the engine before is for another image
+  m_readoutPending = false;
   m_renderer->Render();
   m_renderer->ClearReady();
   m_renderer->RequestReread();
   if (m_document) m_document->OnImageOpened(done->path, CPixelwharfDoc::OpenOutcome::Opened);
   // The reading ended: the gauge ends full, whatever the last report was.
   if (m_frame) m_frame->SetPanelProgress(kOpenProgressRange);
+  // What the image shown before said of itself is gone with it; a damaged
+  // image says so for as long as it is shown, and once in a box.
+  ShowImageState(m_renderer->Damaged() ? wxString::FromUTF8(kImageDamaged) : wxString());
+  if (m_renderer->Damaged())
+    pw::MessageBox(wxString::Format(wxString::FromUTF8(kImageDamagedBox),
+                                    wxString::FromUTF8(m_renderer->DamageReason())),
+                   wxOK | wxICON_EXCLAMATION, m_frame);
+}
+
+void CPixelwharfView::ShowImageState(const wxString& text) {
+  pw::StatusElement* pane = m_frame ? m_frame->GetStatusElement(0) : nullptr;
+  if (!pane) return;
+  // The view's news covers the pane's own text for a while; that text
+  // comes back when the news is over, and only then.
+  const wxString current = pane->GetText();
+  const bool ours = current == wxString::FromUTF8(kRegionUnreadable) ||
+                    current == wxString::FromUTF8(kImageDamaged);
+  if (current == text || (text.empty() && !ours)) return;
+  if (!ours) m_statusCovered = current;
+  pane->SetText(text.empty() ? m_statusCovered : text);
+  pane->Redraw();
 }
 
 void CPixelwharfView::StopOpening() {
@@ -297,16 +330,10 @@ void CPixelwharfView::OnRereadDone() {
   m_renderer->Render();
   // A region the file would not give shows the overview's coarser picture;
   // the status bar says why, until a later re-read reads again.
-  const wxString unreadable = wxString::FromUTF8(kRegionUnreadable);
-  if (pw::StatusElement* pane = m_frame ? m_frame->GetStatusElement(0) : nullptr) {
-    if (m_renderer->RegionUnreadable()) {
-      pane->SetText(unreadable);
-      pane->Redraw();
-    } else if (pane->GetText() == unreadable) {
-      pane->SetText(wxString());
-      pane->Redraw();
-    }
-  }
+  if (m_renderer->RegionUnreadable())
+    ShowImageState(wxString::FromUTF8(kRegionUnreadable));
+  else
+    ShowImageState(m_renderer->Damaged() ? wxString::FromUTF8(kImageDamaged) : wxString());
 }
 
 void CPixelwharfView::OnDraw(wxDC& dc) {
@@ -395,26 +422,46 @@ void CPixelwharfView::OnMouseMove(wxMouseEvent& event) {
 }
 
 void CPixelwharfView::UpdatePixelReadout(int px, int py) {
-  if (!m_renderer || px < 0) return;
-  const std::string values = m_renderer->ValueText(px, py, m_fileValues);
-  if (values.empty()) return;
-  const double s = m_renderer->Scale();
-  if (s <= 0) return;
-  // floor, not truncation: the half pixel left of or above the image is not
-  // column or row 0, and nothing is read outside the image.
-  const int x = int(std::floor((px - m_renderer->X()) / s));
-  const int yt = int(std::floor((py - (m_H - m_renderer->Y() - m_renderer->DrawnH())) / s));
-  if (x < 0 || x >= m_renderer->ImageWidth() || yt < 0 || yt >= m_renderer->ImageHeight()) return;
-  const int y = m_yReversed ? m_renderer->ImageHeight() - yt - 1 : yt;
-  const wxString xy = wxString::Format("X=%6lf Y=%6lf", double(x), double(y));
-  const wxString rgb = wxString::FromUTF8(values);
-  if (!m_frame) return;
+  int column = 0, row = 0;
+  if (!m_renderer || !m_renderer->ImagePixelAt(px, py, column, row)) return;
+  // Outside the image the readout stays as it was.
+  const int y = m_yReversed ? m_renderer->ImageHeight() - row - 1 : row;
+  const wxString xy = wxString::Format("X=%6lf Y=%6lf", double(column), double(y));
+  m_readoutPending = false;
+  if (!m_renderer->ReadoutReadsFile(m_fileValues)) {
+    ShowReadout(xy, m_renderer->ValueText(px, py, false));
+    return;
+  }
+  // The file's own samples: from the engine's cache when the pointer is
+  // back on the pixel last read, else read on the engine's sample reader
+  // and shown when they arrive (OnSampleText). This thread never reads.
+  std::string cached;
+  if (m_renderer->CachedSampleText(column, row, cached)) {
+    ++m_readoutTag;  // an answer still on its way is for another pixel
+    ShowReadout(xy, cached);
+    return;
+  }
+  m_pendingReadoutXY = xy;
+  m_readoutPending = true;
+  m_renderer->RequestSampleText(column, row, ++m_readoutTag);
+}
+
+void CPixelwharfView::OnSampleText(uint64_t tag, const std::string& text) {
+  // Only the answer for where the pointer last was; older ones were
+  // overtaken by a later move.
+  if (tag != m_readoutTag) return;
+  m_readoutPending = false;
+  ShowReadout(m_pendingReadoutXY, text);
+}
+
+void CPixelwharfView::ShowReadout(const wxString& xy, const std::string& values) {
+  if (values.empty() || !m_frame) return;
   if (pw::StatusElement* pane = m_frame->GetStatusExElement(0)) {
     pane->SetText(xy);
     pane->Redraw();
   }
   if (pw::StatusElement* pane = m_frame->GetStatusExElement(1)) {
-    pane->SetText(rgb);
+    pane->SetText(wxString::FromUTF8(values));
     pane->Redraw();
   }
 }

@@ -45,8 +45,13 @@ class CPixelwharfView : public wxWindow {
   // Draws the view on screen and on the printed page.
   virtual void OnDraw(wxDC& dc);
 
-  // The status-bar readout for a point in client coordinates.
+  // The status-bar readout for a point in client coordinates. The
+  // displayed colour is shown at once; the file's own samples (and a
+  // palette image's index) are read on the engine's sample reader and
+  // shown when they arrive.
   void UpdatePixelReadout(int px, int py);
+  // A readout asked the sample reader and its answer has not been shown.
+  bool IsReadoutPending() const { return m_readoutPending; }
 
   pw::ImageRenderer* GetRenderer() const { return m_renderer.get(); }
   bool IsFileValues() const { return m_fileValues; }
@@ -79,6 +84,13 @@ class CPixelwharfView : public wxWindow {
   struct Link;
   void ShowEditMenu(const wxPoint& clientPoint);
   void OnRereadDone();
+  // The sample reader's answer for the readout request `tag`.
+  void OnSampleText(uint64_t tag, const std::string& text);
+  // Writes the X/Y and value panes of the readout; nothing for no values.
+  void ShowReadout(const wxString& xy, const std::string& values);
+  // The view's text in the status bar's first pane: the shown image is
+  // damaged, or a region of it could not be read; empty for neither.
+  void ShowImageState(const wxString& text);
   void OnRereadFailed(const std::string& reason);
   void OnOpenProgress(uint64_t id, int position);
   void OnOpenDone(uint64_t id);
@@ -101,4 +113,10 @@ class CPixelwharfView : public wxWindow {
   std::shared_ptr<Link> m_link;
   std::shared_ptr<Opening> m_opening;  // an opening reading its overview
   uint64_t m_lastOpening = 0;
+  // The readout's latest request to the sample reader, and the X/Y text
+  // shown with its answer.
+  uint64_t m_readoutTag = 0;
+  bool m_readoutPending = false;
+  wxString m_statusCovered;  // the first pane's text under the view's news
+  wxString m_pendingReadoutXY;
 };

@@ -1,9 +1,11 @@
 #include "raster/ImageRenderer.h"
 
 #include <cpl_conv.h>
+#include <cpl_error.h>
 #include <gdal.h>
 
 #include <algorithm>
+#include <mutex>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -173,7 +175,13 @@ void ImageRenderer::StopWorker() {
     abortRead_ = true;
   }
   slotCv_.notify_all();
+  {
+    std::lock_guard<std::mutex> lock(sampleMutex_);
+    sampleStop_ = true;
+  }
+  sampleCv_.notify_all();
   if (worker_.joinable()) worker_.join();
+  if (sampler_.joinable()) sampler_.join();
 }
 
 void ImageRenderer::Release() {
@@ -277,6 +285,17 @@ void ImageRenderer::BuildOverview(const std::function<bool(double)>& tell,
   }
   if (cancel && cancel->load()) return;  // the engine is thrown away
   if (!raw.empty() && !MapOverview(raw)) overview_.assign(overviewBytes, 0);
+  // Not one block of the image could be read: there is nothing to show,
+  // and the opening failed, with GDAL's reason.
+  int64_t unread = 0;
+  for (const Rect& r : damage_) unread += int64_t(r.x1 - r.x0) * (r.y1 - r.y0);
+  if (!damage_.empty() && unread >= int64_t(imgW_) * imgH_) {
+    openError_ = damageReason_;
+    raster_.reset();
+    overview_ = {};
+    return;
+  }
+  HatchDamage();
   tell(1.0);
 }
 
@@ -449,6 +468,8 @@ void ImageRenderer::ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
     shown = std::max(shown, f);
     return tell(shown);
   };
+  std::mutex damageLock;
+  const std::function<bool(double)> keepGoing = [](double) { return true; };
   const size_t count = (size_t(imgH_) + stripRows - 1) / stripRows;
   const bool whole = ForEachChunk(
       count, workers,
@@ -463,10 +484,17 @@ void ImageRenderer::ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
         const ReadProgress readProgress = [&](double f) {
           return forward((first + f * rows) / imgH_);
         };
+        CPLErrorReset();
         if (ReadDisplayBands(*file, 0, first, imgW_, first + rows, strip.data(), imgW_, stripRows,
                              imgW_, rows, nullptr, worker == 0 ? &readProgress : nullptr) != 0) {
-          if (worker == 0 && !forward(double(first) / imgH_)) return false;  // cancelled
-          return true;  // an unreadable strip stays black
+          if (worker == 0 && !forward(double(first) / imgH_)) return false;  // cancelled, not unreadable
+          // A damaged file: every block of the strip that can be read is
+          // shown; the others are hatched once the overview is complete.
+          // The damage list is one for all workers; only the opening's own
+          // thread hears the progress.
+          const std::lock_guard<std::mutex> lock(damageLock);
+          if (!ReadStripByBlocks(*file, first, rows, strip.data(), worker == 0 ? forward : keepGoing))
+            return false;
         }
         const int dy0 = Nearest(first * so), dy1 = Nearest((first + rows) * so);
         if (words) {
@@ -482,6 +510,62 @@ void ImageRenderer::ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
       },
       forward);
   if (whole && words) SetStretchTables(SumStretchCounts(histograms), used);
+}
+
+bool ImageRenderer::ReadStripByBlocks(RasterFile& source, int first, int rows, uint8_t* strip,
+                                      const std::function<bool(double)>& tell) {
+  if (damageReason_.empty()) damageReason_ = CPLGetLastErrorMsg();
+  if (damageReason_.empty()) damageReason_ = "读取失败";
+  // The file's blocks, so that one bad block costs no good neighbour.
+  int blockW = 256, blockH = 256;
+  if (GDALDatasetH dataset = GDALOpenEx(source.Path().c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY,
+                                        nullptr, nullptr, nullptr)) {
+    if (GDALGetRasterCount(dataset) > 0)
+      GDALGetBlockSize(GDALGetRasterBand(dataset, 1), &blockW, &blockH);
+    GDALClose(dataset);
+  }
+  blockW = std::clamp(blockW, 1, imgW_);
+  blockH = std::clamp(blockH, 1, imgH_);
+  const size_t pixelBytes = size_t(ShownBands()) * displayBytes_;
+  // Blocks count from the top row; these rows count from the bottom.
+  for (int y1 = first + rows; y1 > first;) {
+    const int fromTop = imgH_ - y1;
+    const int y0 = std::max(first, imgH_ - (fromTop / blockH + 1) * blockH);
+    for (int x0 = 0; x0 < imgW_; x0 += blockW) {
+      const int x1 = std::min(imgW_, x0 + blockW);
+      uint8_t* at = strip + (size_t(y0 - first) * imgW_ + x0) * pixelBytes;
+      if (ReadDisplayBands(source, x0, y0, x1, y1, at, imgW_, rows - (y0 - first), x1 - x0,
+                           y1 - y0, nullptr) != 0) {
+        for (int y = y0; y < y1; ++y)
+          std::memset(strip + (size_t(y - first) * imgW_ + x0) * pixelBytes, 0,
+                      size_t(x1 - x0) * pixelBytes);
+        if (!damage_.empty() && damage_.back().y0 == y0 && damage_.back().x1 == x0)
+          damage_.back().x1 = x1;  // a run of bad blocks is one rectangle
+        else
+          damage_.push_back({x0, y0, x1, y1});
+      }
+      if (!tell(double(first) / imgH_)) return false;
+    }
+    y1 = y0;
+  }
+  return true;
+}
+
+void ImageRenderer::HatchDamage() {
+  if (damage_.empty() || overview_.empty()) return;
+  const double so = ovScale_;
+  for (const Rect& r : damage_) {
+    // At least one overview pixel, however small the block is there.
+    const int ox0 = std::min(ovW_ - 1, int(std::floor(r.x0 * so)));
+    const int ox1 = std::max(ox0 + 1, std::min(ovW_, int(std::ceil(r.x1 * so))));
+    const int oy0 = std::min(ovH_ - 1, int(std::floor(r.y0 * so)));
+    const int oy1 = std::max(oy0 + 1, std::min(ovH_, int(std::ceil(r.y1 * so))));
+    for (int y = oy0; y < oy1; ++y) {
+      uint8_t* px = overview_.data() + (size_t(y) * ovW_ + ox0) * 3;
+      for (int x = ox0; x < ox1; ++x, px += 3)
+        std::memcpy(px, kDamageHatch[((x + y) / 4) % 2], 3);
+    }
+  }
 }
 
 void ImageRenderer::SetStretchTables(const std::vector<double>& counts, int bands) {
@@ -593,18 +677,24 @@ void ImageRenderer::OnMouseWheel(int delta, ScreenPoint p) {
   RequestReread();
 }
 
-bool ImageRenderer::ReadFileSamples(int px, int py, std::vector<uint8_t>& raw) {
-  if (!raster_ || s_ <= 0) return false;
+bool ImageRenderer::ImagePixelAt(int px, int py, int& column, int& row) const {
+  if (!raster_ || s_ <= 0 || px < 0 || px >= W_ || py < 0 || py >= H_) return false;
   // floor, not truncation: the half pixel left of or above the image is
   // outside it.
-  const int c = int(std::floor((px - x_) / s_));
-  const int t = int(std::floor((py - (H_ - y_ - h_)) / s_));
+  column = int(std::floor((px - x_) / s_));
+  row = int(std::floor((py - (H_ - y_ - h_)) / s_));
+  return column >= 0 && column < imgW_ && row >= 0 && row < imgH_;
+}
+
+bool ImageRenderer::ReadFileSamples(int px, int py, std::vector<uint8_t>& raw) {
+  int c = 0, t = 0;
+  if (!ImagePixelAt(px, py, c, t)) return false;
   const int fromBottom = imgH_ - 1 - t;
-  if (c < 0 || c >= imgW_ || fromBottom < 0 || fromBottom >= imgH_) return false;
   raw.assign(size_t(bandCount_) * bytesPerSample_, 0);
+  if (SampleReadTestHook()) SampleReadTestHook()();
   std::unique_lock<std::mutex> lock(rasterMutex_, std::try_to_lock);
   // Polled rather than a timed lock: a re-read holds the file for the
-  // length of one read, and the UI must not hang behind it.
+  // length of one read, and the caller must not hang behind it.
   for (auto waited = std::chrono::milliseconds(0); !lock.owns_lock() && waited < kPixelQueryWait;
        waited += std::chrono::milliseconds(2)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -614,6 +704,81 @@ bool ImageRenderer::ReadFileSamples(int px, int py, std::vector<uint8_t>& raw) {
   const int band = bandCount_ == 1 ? 0 : -1;
   return raster_->ReadWindow(c, fromBottom, c + 1, fromBottom + 1, raw.data(), 1, 1, bandCount_,
                              1, 1, band) == 0;
+}
+
+bool ImageRenderer::ReadPixel(int column, int fromBottom, std::vector<uint8_t>& raw) {
+  raw.assign(size_t(bandCount_) * bytesPerSample_, 0);
+  if (SampleReadTestHook()) SampleReadTestHook()();
+  std::lock_guard<std::mutex> lock(rasterMutex_);
+  if (!raster_) return false;
+  const int band = bandCount_ == 1 ? 0 : -1;
+  return raster_->ReadWindow(column, fromBottom, column + 1, fromBottom + 1, raw.data(), 1, 1,
+                             bandCount_, 1, 1, band) == 0;
+}
+
+bool ImageRenderer::CachedSampleText(int column, int row, std::string& text) {
+  std::lock_guard<std::mutex> lock(sampleMutex_);
+  if (!sampleCached_ || cachedColumn_ != column || cachedRow_ != row) return false;
+  text = cachedText_;
+  return true;
+}
+
+void ImageRenderer::RequestSampleText(int column, int row, uint64_t tag) {
+  {
+    std::lock_guard<std::mutex> lock(sampleMutex_);
+    if (sampleStop_) return;
+    samplePending_ = true;
+    sampleColumn_ = column;
+    sampleRow_ = row;
+    sampleTag_ = tag;
+    if (!sampler_.joinable()) sampler_ = std::thread([this] { SampleLoop(); });
+  }
+  sampleCv_.notify_one();
+}
+
+void ImageRenderer::SetSampleTextCallback(std::function<void(uint64_t, const std::string&)> callback) {
+  std::lock_guard<std::mutex> lock(sampleMutex_);
+  onSampleText_ = std::move(callback);
+}
+
+std::function<void()>& ImageRenderer::SampleReadTestHook() {
+  static std::function<void()> hook;
+  return hook;
+}
+
+void ImageRenderer::SampleLoop() {
+  std::unique_lock<std::mutex> lock(sampleMutex_);
+  for (;;) {
+    sampleCv_.wait(lock, [this] { return sampleStop_ || samplePending_; });
+    if (sampleStop_) break;
+    samplePending_ = false;
+    const int column = sampleColumn_, row = sampleRow_;
+    const uint64_t tag = sampleTag_;
+    lock.unlock();
+    // The read waits behind a re-read's for the file; only this thread
+    // waits, and a later request simply follows it.
+    std::string text;
+    try {
+      std::vector<uint8_t> raw;
+      if (ReadPixel(column, imgH_ - 1 - row, raw)) text = SampleText(raw);
+    } catch (...) {
+      text.clear();  // no value to show; the readout stays as it was
+    }
+    lock.lock();
+    if (sampleStop_) break;
+    if (!text.empty()) {
+      sampleCached_ = true;
+      cachedColumn_ = column;
+      cachedRow_ = row;
+      cachedText_ = text;
+    }
+    if (onSampleText_) {
+      std::function<void(uint64_t, const std::string&)> told = onSampleText_;
+      lock.unlock();
+      told(tag, text);
+      lock.lock();
+    }
+  }
 }
 
 bool ImageRenderer::GetPixelValues(int px, int py, std::vector<int64_t>& values,
@@ -640,10 +805,24 @@ bool ImageRenderer::GetPixelValues(int px, int py, std::vector<int64_t>& values,
 
 std::string ImageRenderer::ValueText(int px, int py, bool fileValues) {
   if (px < 0 || px >= W_ || py < 0 || py >= H_) return {};
+  if (!ReadoutReadsFile(fileValues)) {
+    std::vector<int64_t> shown;
+    if (!GetPixelValues(px, py, shown, false)) return {};
+    char text[160];
+    std::snprintf(text, sizeof text, "R=%lld G=%lld B=%lld", (long long)shown[0],
+                  (long long)shown[1], (long long)shown[2]);
+    return text;
+  }
+  std::vector<uint8_t> raw;
+  if (!ReadFileSamples(px, py, raw)) return {};
+  return SampleText(raw);
+}
+
+std::string ImageRenderer::SampleText(const std::vector<uint8_t>& raw) const {
+  if (!raster_ || raw.size() < size_t(bandCount_) * bytesPerSample_ || raw.empty()) return {};
   char text[160];
   if (Paletted()) {
-    std::vector<uint8_t> raw;
-    if (!ReadFileSamples(px, py, raw)) return {};
+    // A palette image shows its index and the table's colour either way.
     uint16_t index = raw[0];
     if (bytesPerSample_ == 2) std::memcpy(&index, raw.data(), 2);
     const uint8_t* c = &palette_[size_t(index) * 3];
@@ -651,15 +830,6 @@ std::string ImageRenderer::ValueText(int px, int py, bool fileValues) {
                   unsigned(c[1]), unsigned(c[2]));
     return text;
   }
-  if (!fileValues) {
-    std::vector<int64_t> shown;
-    if (!GetPixelValues(px, py, shown, false)) return {};
-    std::snprintf(text, sizeof text, "R=%lld G=%lld B=%lld", (long long)shown[0],
-                  (long long)shown[1], (long long)shown[2]);
-    return text;
-  }
-  std::vector<uint8_t> raw;
-  if (!ReadFileSamples(px, py, raw)) return {};
   // Integers as they are; floating point with the digits its type holds,
   // so -317.28 reads -317.28 and not -317.
   const int type = raster_->DataType();
@@ -741,6 +911,12 @@ void ImageRenderer::AskWorkerToStop() {
     onRereadFailed_ = nullptr;
   }
   slotCv_.notify_all();
+  {
+    std::lock_guard<std::mutex> lock(sampleMutex_);
+    sampleStop_ = true;
+    onSampleText_ = nullptr;
+  }
+  sampleCv_.notify_all();
 }
 
 bool ImageRenderer::WaitForRereads(std::chrono::milliseconds timeout) {

@@ -8,9 +8,9 @@
 // per engine after every pan or zoom. Every frame is drawn into the view's
 // 24-bit bottom-up BGR bitmap, which the view owns and paints.
 //
-// Threads: everything but the re-read runs on the user-interface thread.
-// The worker takes the placement under a lock, reads the raster under a
-// lock the user-interface thread's pixel queries share, and swaps its
+// Threads: everything but the re-read and the readout's sample reads runs
+// on the user-interface thread. The worker takes the placement under a
+// lock, reads the raster under a lock the sample reader shares, and swaps its
 // result in under the display-buffer lock; lock order is g_RereadMutex,
 // then g_DisplayBufferMutex, then the placement lock.
 #pragma once
@@ -63,6 +63,10 @@ extern std::mutex g_RereadMutex;
 extern std::mutex g_DisplayBufferMutex;
 
 constexpr uint8_t kBackground = 240;
+// The two colours (blue, green, red) of the diagonal hatch that marks
+// the blocks of a damaged file that could not be read: a pattern, where a
+// flat colour could be taken for the image's own.
+constexpr uint8_t kDamageHatch[2][3] = {{255, 0, 255}, {40, 40, 40}};
 
 constexpr int kOverviewLimit = 10000;
 
@@ -124,6 +128,28 @@ class ImageRenderer {
   // the point shows no image pixel.
   std::string ValueText(int px, int py, bool fileValues);
 
+  // The image pixel under the view point (px, py), y counted from the top:
+  // its column and its row from the top. False outside the image. UI thread.
+  bool ImagePixelAt(int px, int py, int& column, int& row) const;
+  // The readout of a pixel needs the file's own samples: the file's values
+  // were asked for, or a palette image shows its index.
+  bool ReadoutReadsFile(bool fileValues) const { return fileValues || Paletted(); }
+  // The readout's text of the file's samples at image pixel (column, row
+  // from the top), as ValueText gives it, without reading: the last pixel
+  // read is kept. False when it is not that one.
+  bool CachedSampleText(int column, int row, std::string& text);
+  // Asks the engine's sample reader for that text; the answer comes on the
+  // reader's thread through the sample callback, with `tag`. A request that
+  // arrives while one is read replaces the one waiting, so the reader
+  // follows the mouse without a queue. Never waits for a read.
+  void RequestSampleText(int column, int row, uint64_t tag);
+  // Called on the reader's thread with a request's tag and its text (empty
+  // when the file would not give the pixel).
+  void SetSampleTextCallback(std::function<void(uint64_t, const std::string&)> callback);
+  // Tests: called before every read of one pixel's samples, on whichever
+  // thread reads (it may hold it).
+  static std::function<void()>& SampleReadTestHook();
+
   // Band-to-colour copy of a w0 x h0 buffer of `samplesPerPixel` samples at
   // the engine's sample size: its region (0, 0)-(sw, sh) onto the
   // destination rectangle of a 24-bit dw x dh buffer.
@@ -167,9 +193,14 @@ class ImageRenderer {
   bool WaitForRereads(std::chrono::milliseconds timeout);
 
   bool IsOpen() const { return raster_ != nullptr; }
-  // Why the file did not open, when the reader said ("不支持的像素类型：…");
-  // empty when it did, or when the file is simply not a raster.
+  // Why the file did not open, when the reader said ("不支持的像素类型：…",
+  // or GDAL's reason when not one block of the image could be read); empty
+  // when it did, or when the file is simply not a raster.
   const std::string& OpenError() const { return openError_; }
+  // Some blocks of the image could not be read: the overview shows them
+  // hatched (kDamageHatch), and DamageReason says why, in GDAL's words.
+  bool Damaged() const { return !damage_.empty(); }
+  const std::string& DamageReason() const { return damageReason_; }
   // The opening was cut short by its cancel flag.
   bool Cancelled() const { return cancelled_; }
   double Scale() const { return s_; }
@@ -220,6 +251,19 @@ class ImageRenderer {
   // One pass over full-resolution strips, several strips side by side.
   void ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
                           const std::function<bool(double)>& tell);
+  // A strip whose read failed, again block by block: what can be read is
+  // kept, what cannot is noted in damage_. False when the opening was
+  // cancelled meanwhile.
+  bool ReadStripByBlocks(RasterFile& source, int first, int rows, uint8_t* strip,
+                         const std::function<bool(double)>& tell);
+  // Hatches the overview over every block that could not be read.
+  void HatchDamage();
+  // The formatted readout of the file's samples of one pixel.
+  std::string SampleText(const std::vector<uint8_t>& raw) const;
+  // Reads the samples of image pixel (column, row from the bottom) under
+  // the file lock, waiting for it.
+  bool ReadPixel(int column, int fromBottom, std::vector<uint8_t>& raw);
+  void SampleLoop();
   // The raw overview samples to colour, pixel for pixel; false when the
   // bands have no colour mapping.
   bool MapOverview(const PictureBytes& raw);
@@ -270,6 +314,13 @@ class ImageRenderer {
   bool overviewFromFile_ = false;
   bool cancelled_ = false;
   std::string openError_;
+  // Image rectangles (x0, y0, x1, y1; rows from the bottom) that could not
+  // be read when the overview was built, and GDAL's reason for the first.
+  struct Rect {
+    int x0, y0, x1, y1;
+  };
+  std::vector<Rect> damage_;
+  std::string damageReason_;
   std::vector<uint8_t> stretchTable_;
   // Palette images: red, green, blue of every possible index (those past
   // the table black, transparent ones the background); empty otherwise.
@@ -304,6 +355,20 @@ class ImageRenderer {
   std::function<void()> onRereadDone_;
   std::function<void(const std::string&)> onRereadFailed_;
   std::thread worker_;
+
+  // The sample reader of the pixel readout and its one-request slot; the
+  // last answer is kept for a pointer that comes back to the same pixel.
+  std::mutex sampleMutex_;
+  std::condition_variable sampleCv_;
+  bool samplePending_ = false;
+  bool sampleStop_ = false;
+  int sampleColumn_ = 0, sampleRow_ = 0;
+  uint64_t sampleTag_ = 0;
+  bool sampleCached_ = false;
+  int cachedColumn_ = 0, cachedRow_ = 0;
+  std::string cachedText_;
+  std::function<void(uint64_t, const std::string&)> onSampleText_;
+  std::thread sampler_;
 };
 
 }  // namespace pw

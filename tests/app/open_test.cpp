@@ -132,7 +132,8 @@ TEST_F(GuiTest, UnreadableFileSaysSoAndLeavesTheRecentList) {
 }
 
 // A file that holds no raster (a text file) gets the box a missing file
-// gets, leaves the recent list, and the viewer's commands stay disabled.
+// gets, with its own reason; it leaves the recent list, and the viewer's
+// commands stay disabled.
 TEST_F(GuiTest, AFileWithoutARasterSaysSoAsAMissingOneDoes) {
   ASSERT_NE(Start(), nullptr);
   const std::string missing = folder + "/notes.txt";
@@ -146,7 +147,9 @@ TEST_F(GuiTest, AFileWithoutARasterSaysSoAsAMissingOneDoes) {
   for (int i = 0; i < 400 && Opening(frame); ++i) Pump(2);
   Pump();
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0], missingBox);
+  EXPECT_EQ(messages[0].BeforeLast('\n'), missingBox.BeforeLast('\n'));
+  EXPECT_EQ(missingBox.AfterLast('\n'), wxString::FromUTF8("文件不存在"));
+  EXPECT_EQ(messages[0].AfterLast('\n'), wxString::FromUTF8("不是可识别的栅格影像"));
   EXPECT_EQ(PwApp().GetFileHistory()->GetCount(), 0u);
   EXPECT_TRUE(frame->GetDocument()->GetPath().empty());
   EXPECT_EQ(frame->GetActiveView()->GetRenderer(), nullptr);

@@ -167,6 +167,22 @@ TEST(ViewerConvert, EscapeCancelsAndLeavesNothingBehind) {
   EXPECT_NE(View()->GetRenderer(), nullptr) << "the image stays shown";
 }
 
+// The same Esc with the focus on the frame, as after the save dialog.
+TEST(ViewerConvert, EscapeWithTheFocusOnTheFrameCancels) {
+  ConvertFolder folder;
+  OpenThroughDialog(folder.input);
+  Messages().clear();
+  Hold hold(2, [] { Pump(10ms); });
+  AnswerSave(folder.dir.File("out.tif"));
+  Frame()->DoCommand(pw::cmd::ID_BUTTON_CVT2EIGHT);
+  pw::SetFileDialogHook({});
+  ASSERT_TRUE(hold.WaitHeld());
+  PressEscapeOnTheFrame();
+  ASSERT_TRUE(WaitConversionEnded());
+  EXPECT_FALSE(pwtest::Exists(folder.dir.File("out.tif"))) << "the conversion went on";
+  EXPECT_TRUE(Messages().empty());
+}
+
 // A fault thrown inside the conversion's thread is a failed conversion with
 // its reason; the window stays, and so does the image.
 TEST(ViewerConvert, FaultsInTheThreadAreReportedAndTheWindowStays) {

@@ -2,6 +2,7 @@
 // event loop, the pictures made for the tests and the captured boxes.
 #pragma once
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,9 +36,16 @@ CPixelwharfView* View();
 CPixelwharfDoc* Doc();
 // Text of extended status pane 0 (X/Y) or 1 (values).
 wxString Pane(int pos);
-// Waits for the engine's re-read and the repaint it posts.
+// Waits until no opening and no re-read is in progress, the view has
+// taken the last re-read's picture, and that is painted on the X server.
 void Settle();
+// Runs the event loop until `done` holds; false when `limit` passed first.
+bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit);
+// A mouse event at a client point of the view; after a motion, waits until
+// the readout's value, when read off the UI thread, has arrived.
 void Mouse(wxEventType type, int x, int y, int rotation = 0);
+// A real Esc key through the X server while the focus is on the frame.
+void PressEscapeOnTheFrame();
 // Client position of image pixel (column, row from the top) in the view.
 wxPoint ClientOf(double column, double row);
 // A real screenshot of the X screen.

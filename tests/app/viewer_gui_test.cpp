@@ -18,6 +18,7 @@
 #include <fstream>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include <wx/app.h>
@@ -29,6 +30,8 @@
 #include <wx/log.h>
 #include <wx/timer.h>
 #include <wx/uiaction.h>
+
+#include <gdk/gdk.h>
 
 #include "app/CommandIds.h"
 #include "app/Dialogs.h"
@@ -68,16 +71,32 @@ CPixelwharfDoc* Doc() { return PwApp().GetDocument(); }
 
 wxString Pane(int pos) { return Frame()->GetStatusExElement(pos)->GetText(); }
 
+bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    Pump(5ms);
+  }
+  return true;
+}
+
 void Settle() {
   // An opening reads off the UI thread and hands its engine over through
   // the event loop.
-  for (int i = 0; i < 6000 && View()->IsOpening(); ++i) Pump(10ms);
-  if (auto* r = View()->GetRenderer()) {
-    ASSERT_TRUE(r->WaitForRereads(30s));
+  ASSERT_TRUE(WaitFor([] { return !View()->IsOpening(); }, 120s)) << "the opening never ended";
+  if (pw::ImageRenderer* r = View()->GetRenderer()) {
+    ASSERT_TRUE(r->WaitForRereads(60s));
+    // The worker's last word is queued for this thread: the sharp picture
+    // is in the view once the view has taken it. (A re-read that failed
+    // leaves the engine not ready, and nothing more comes.)
+    ASSERT_TRUE(WaitFor([r] { return !r->Ready() || !r->OverviewOnly(); }, 60s))
+        << "the finished re-read never reached the view";
   }
-  Pump(150ms);
+  Pump(0ms);
+  // Painted now, and on the X server before anyone looks at the screen.
+  View()->Refresh(false);
   View()->Update();
-  Pump(50ms);
+  gdk_display_sync(gdk_display_get_default());
 }
 
 void Mouse(wxEventType type, int x, int y, int rotation) {
@@ -89,6 +108,12 @@ void Mouse(wxEventType type, int x, int y, int rotation) {
   e.m_wheelDelta = 120;
   e.m_wheelAxis = wxMOUSE_WHEEL_VERTICAL;
   View()->GetEventHandler()->ProcessEvent(e);
+  // A readout of the file's own samples is read off this thread and shown
+  // when it arrives.
+  if (type == wxEVT_MOTION) {
+    ASSERT_TRUE(WaitFor([] { return !View()->IsReadoutPending(); }, 60s))
+        << "the readout's value never arrived";
+  }
 }
 
 // Client position of image pixel (column, row from the top) in the view.
@@ -96,6 +121,19 @@ wxPoint ClientOf(double column, double row) {
   const pw::ImageRenderer* r = View()->GetRenderer();
   return wxPoint(int(r->X() + (column + 0.5) * r->Scale()),
                  int(View()->GetViewH() - r->Y() - r->DrawnH() + (row + 0.5) * r->Scale()));
+}
+
+void PressEscapeOnTheFrame() {
+  // Where a command-line start or a file dialog leaves the focus: on the
+  // frame, not in the view.
+  Frame()->Raise();
+  Frame()->SetFocus();
+  ASSERT_TRUE(WaitFor([] { return wxWindow::FindFocus() != View(); }, 30s));
+  // Without a window manager the X server gives the keys to the window
+  // under the pointer: the frame's bottom edge, outside the view.
+  wxUIActionSimulator sim;
+  sim.MouseMove(Frame()->ClientToScreen(wxPoint(4, Frame()->GetClientSize().y - 4)));
+  sim.Char(WXK_ESCAPE);
 }
 
 // A real screenshot of the X screen (ImageMagick's import); kept in the
@@ -144,7 +182,9 @@ class ViewerEnvironment : public ::testing::Environment {
     loop_ = new wxEventLoop;
     wxEventLoopBase::SetActive(loop_);
     ASSERT_TRUE(wxTheApp->CallOnInit());
-    Pump(300ms);
+    // The file opens once the window is on screen.
+    ASSERT_TRUE(WaitFor([] { return View()->IsOpening() || !Doc()->GetPath().empty(); }, 60s))
+        << "the command line's file never began to open";
   }
   void TearDown() override {
     if (CMainFrame* frame = PwApp().GetMainFrame()) frame->Close(true);
@@ -461,6 +501,29 @@ TEST(Viewer, AFileWithoutARasterSaysSoAndKeepsTheImageShown) {
   EXPECT_TRUE(Frame()->IsCommandEnabled(pw::cmd::ID_BUTTON_CVT2EIGHT));
   const wxImage shot = Screenshot("unreadable");
   EXPECT_EQ(ScreenColour(shot, ClientOf(120, 40)).Red(), 120) << "the image before stays on screen";
+}
+
+// Every failed open says why, on the box's second line.
+TEST(Viewer, AFailedOpenGivesItsReason) {
+  const std::string text = g_dir->File("notes.tif");
+  { std::ofstream(text) << "this is text"; }
+  const struct {
+    std::string path;
+    const char* reason;
+  } cases[] = {
+      {g_dir->File("no_such.tif"), "文件不存在"},
+      {text, "不是可识别的栅格影像"},
+      {g_dir->Path(), "不是文件"},
+  };
+  OpenThroughDialog(g_rgb);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    Messages().clear();
+    Frame()->OpenDocumentFile(wxString::FromUTF8(c.path));
+    Settle();
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_TRUE(Messages()[0].EndsWith("\n" + wxString::FromUTF8(c.reason))) << Messages()[0];
+  }
 }
 
 // A broken TIFF reaches libtiff, whose complaints must stay GDAL's errors

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -29,6 +30,7 @@
 #include "app/PixelwharfView.h"
 #include "app/StatusBar.h"
 #include "platform/background_work.h"
+#include "tests/app/ui_ticks.h"
 #include "tests/app/viewer_gui.h"
 #include "tests/needed_programs.h"
 #include "tests/raster/fixtures.h"
@@ -138,36 +140,6 @@ class OpeningGate {
 
 bool Opening() { return View()->IsOpening(); }
 
-// Records the moments a 20 ms timer of the UI thread fires.
-class UiTicks {
- public:
-  UiTicks() {
-    timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { ticks_.push_back(Clock::now()); });
-    ticks_.push_back(Clock::now());
-    timer_.Start(20);
-  }
-  // The longest wait between two ticks, up to now.
-  milliseconds LongestGap() {
-    std::vector<Clock::time_point> moments = ticks_;
-    moments.push_back(Clock::now());
-    Clock::duration longest{};
-    for (size_t i = 1; i < moments.size(); ++i)
-      longest = std::max(longest, moments[i] - moments[i - 1]);
-    return duration_cast<milliseconds>(longest);
-  }
-  size_t Count() const { return ticks_.size(); }
-  // Runs the event loop until `n` more ticks came (a minute at most).
-  void PumpTicks(size_t n) {
-    const size_t until = ticks_.size() + n;
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(60);
-    while (ticks_.size() < until && Clock::now() < deadline) Pump(10ms);
-  }
-
- private:
-  wxTimer timer_;
-  std::vector<Clock::time_point> ticks_;
-};
-
 // Waits for the dropped openings and disposed engines to run out.
 void WaitForBackgroundWork() {
   EXPECT_TRUE(pw::WaitForBackgroundWork(std::chrono::seconds(120)));
@@ -257,6 +229,24 @@ TEST(ViewerOpen, EscapeCancelsAnOpenThatCannotBeInterrupted) {
   EXPECT_EQ(Gauge(), 0);
 }
 
+// Esc reaches the opening wherever the focus is in the window: after a
+// start or a file dialog it is on the frame, and the view has never been
+// clicked.
+TEST(ViewerOpen, EscapeWithTheFocusOnTheFrameCancelsAnOpening) {
+  OpenThroughDialog(g_rgb);
+  LargeRaster large(4000, 3000);
+  ASSERT_TRUE(large.ok());
+  OpeningGate gate("start");
+  ASSERT_TRUE(Frame()->OpenDocumentFile(wxString::FromUTF8(large.path())));
+  ASSERT_TRUE(gate.WaitHeld());
+  PressEscapeOnTheFrame();
+  EXPECT_TRUE(WaitFor([] { return !Opening(); }, 30s)) << "Esc did not reach the opening";
+  gate.Release();
+  WaitForBackgroundWork();
+  Settle();
+  EXPECT_EQ(View()->GetRenderer()->ImageWidth(), 200);
+}
+
 // Esc in the middle of the reading: the gauge, which had moved, empties.
 TEST(ViewerOpen, EscapeDuringTheReadEmptiesTheGauge) {
   OpenThroughDialog(g_rgb);
@@ -310,6 +300,32 @@ TEST(ViewerOpen, ANewOpeningReplacesOneThatCannotBeInterrupted) {
   Settle();
   EXPECT_EQ(View()->GetRenderer()->ImageWidth(), 300) << "the dropped opening stays dropped";
   EXPECT_TRUE(Messages().empty());
+}
+
+// Opening another file while the old engine's worker sits in a re-read
+// that cannot be stopped: the old engine is let go off the UI thread, and
+// the new picture comes at once.
+TEST(ViewerOpen, ANewImageReplacesOneWhoseRereadIsStuck) {
+  OpenThroughDialog(g_rgb);
+  Messages().clear();
+  {
+    HookGate gate(pw::ImageRenderer::RereadTestHook());
+    View()->GetRenderer()->RequestReread();
+    ASSERT_TRUE(gate.WaitHeld());
+    UiTicks ticks;
+    ASSERT_TRUE(Frame()->OpenDocumentFile(wxString::FromUTF8(g_u16)));
+    EXPECT_TRUE(WaitFor([] { return !Opening(); }, 60s));
+    ticks.PumpTicks(3);
+    EXPECT_LE(ticks.LongestGap().count(), 250) << "the UI thread waited for the stuck re-read";
+    ASSERT_NE(View()->GetRenderer(), nullptr);
+    EXPECT_EQ(View()->GetRenderer()->ImageWidth(), 300);
+    gate.Release();
+    WaitForBackgroundWork();
+    Settle();
+    gate.Remove();
+  }
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(Doc()->GetPath(), wxString::FromUTF8(g_u16).ToStdWstring());
 }
 
 // A picture whose opening was held while the window changed its size is
@@ -453,6 +469,91 @@ TEST(ViewerOpen, StartedOnARasterThatNeverOpensTheWindowMapsAndTheProcessEndsPro
   EXPECT_LE(closeTime.count(), 500) << "closing waited for the reading";
   std::ifstream settings(home.Path() + "/pixelwharf.ini");
   EXPECT_TRUE(settings.good()) << "the settings were saved on the way out";
+}
+
+// The real program, in a home of its own, on `file`; ended with SIGKILL
+// when the test did not see it end.
+class RunningProgram {
+ public:
+  RunningProgram(const std::string& home, const std::string& file) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      setenv("HOME", home.c_str(), 1);
+      setenv("PIXELWHARF_HOME", home.c_str(), 1);
+      setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
+      execl(PW_PIXELWHARF_EXE, "pixelwharf", file.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  ~RunningProgram() {
+    if (pid_ > 0 && !ended_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  // The ids of its windows on screen, as xdotool lists them.
+  std::vector<std::string> Windows() const {
+    std::vector<std::string> ids;
+    const std::string command =
+        "xdotool search --onlyvisible --pid " + std::to_string(pid_) + " 2>/dev/null";
+    if (FILE* out = popen(command.c_str(), "r")) {
+      char line[64];
+      while (std::fgets(line, sizeof line, out)) ids.push_back(std::string(line, std::strcspn(line, "\n")));
+      pclose(out);
+    }
+    return ids;
+  }
+  bool WaitWindows(size_t count) const {
+    const Clock::time_point until = Clock::now() + std::chrono::seconds(120);
+    while (Windows().size() < count) {
+      if (Clock::now() > until) return false;
+      std::this_thread::sleep_for(50ms);
+    }
+    return true;
+  }
+  // Sends SIGTERM; how long the process took to end, and whether it ended
+  // with success (30 s at most).
+  milliseconds Terminate(bool& succeeded) {
+    kill(pid_, SIGTERM);
+    const Clock::time_point asked = Clock::now();
+    int status = 0;
+    while (!ended_ && Clock::now() - asked < std::chrono::seconds(30)) {
+      ended_ = waitpid(pid_, &status, WNOHANG) == pid_;
+      if (!ended_) std::this_thread::sleep_for(5ms);
+    }
+    succeeded = ended_ && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return duration_cast<milliseconds>(Clock::now() - asked);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool ended_ = false;
+};
+
+// A session's end while the open dialog is up: the dialog's loop ends, the
+// settings are saved and the program ends by itself (the fault: it waited
+// for the user to answer the dialog). How long it took is written out; a
+// quiet machine takes well under a second.
+TEST(ViewerOpen, SignalWhileTheFileChooserIsOpenEndsTheProgramPromptly) {
+  ASSERT_TRUE(pwtest::ProgramFound("xdotool")) << pwtest::MissingProgramText("xdotool");
+  pwtest::ScratchDir home;
+  RunningProgram program(home.Path(), g_rgb);
+  ASSERT_TRUE(program.WaitWindows(1)) << "the window never mapped";
+  const std::string frame = program.Windows().front();
+  // A double click into the viewer opens the chooser, as the 打开 button does.
+  const std::string click = "xdotool mousemove --window " + frame +
+                            " 500 500 click --repeat 2 --delay 80 1";
+  ASSERT_TRUE(pwtest::CheckProgramOf(click));
+  ASSERT_EQ(std::system(click.c_str()), 0);
+  ASSERT_TRUE(program.WaitWindows(2)) << "the file chooser never showed";
+  const std::string settings = home.Path() + "/pixelwharf.ini";
+  std::remove(settings.c_str());
+  bool succeeded = false;
+  const milliseconds took = program.Terminate(succeeded);
+  EXPECT_TRUE(succeeded) << "the program did not end by itself within 30 s";
+  RecordProperty("exit_ms", int(took.count()));
+  std::printf("ended %lld ms after SIGTERM\n", static_cast<long long>(took.count()));
+  EXPECT_TRUE(std::ifstream(settings).good()) << "the settings were saved on the way out";
 }
 
 }  // namespace

@@ -44,7 +44,6 @@ TEST(ViewerPalette, GifsAndPalettedGeoTiffsShowTheirColours) {
   ASSERT_TRUE(View()->GetRenderer()->Paletted());
   Hover(80, 45);
   EXPECT_EQ(Pane(1), wxString::FromUTF8("索引=0 R=255 G=0 B=0"));
-  Pump(100ms);
   wxImage shot = Screenshot("palette_gif");
   ExpectScreen(shot, 80, 45, 255, 0, 0);
 #ifdef PW_TEST_ARTIFACTS
@@ -77,10 +76,8 @@ TEST(ViewerFlatColours, SolidAndTwoColour16BitTiffsShowTheirColours) {
                         "'rectangle 0,0 79,89' -depth 16 '" + halves + "'"),
             0);
   OpenThroughDialog(red);
-  Pump(100ms);
   ExpectScreen(Screenshot("flat_red16"), 80, 45, 254, 0, 0);
   OpenThroughDialog(halves);
-  Pump(100ms);
   const wxImage shot = Screenshot("flat_halves16");
   ExpectScreen(shot, 20, 45, 254, 0, 0);
   ExpectScreen(shot, 140, 45, 0, 0, 254);

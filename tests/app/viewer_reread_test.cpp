@@ -38,6 +38,16 @@ TEST(ViewerReread, AnUnreadableRegionKeepsTheOverviewAndSaysSo) {
   EXPECT_EQ(ScreenColour(shot, wxPoint(centre.x - 40, centre.y)).Green(), 60)
       << "the overview's picture, not the background";
   EXPECT_EQ(ScreenColour(shot, wxPoint(centre.x + 40, centre.y)).Green(), 180);
+
+  // Back out to where the overview is sharp enough: that re-read reads
+  // nothing from the file and succeeds, and the status bar's word goes.
+  for (int i = 0; i < 200 && r->Scale() > r->OverviewScale(); ++i)
+    Mouse(wxEVT_MOUSEWHEEL, centre.x, centre.y, -120);
+  ASSERT_LE(r->Scale(), r->OverviewScale());
+  Settle();
+  EXPECT_TRUE(r->Ready());
+  EXPECT_NE(Frame()->GetStatusElement(0)->GetText(),
+            wxString::FromUTF8("无法读取这一区域的影像，显示的是概览"));
 }
 
 }  // namespace
