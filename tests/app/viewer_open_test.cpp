@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -428,18 +429,26 @@ std::string RasterThatNeverOpens(const pwtest::ScratchDir& dir) {
 // Started on a raster whose reading never ends, the real program maps its
 // window (it does not wait for the file), and ends promptly and cleanly on
 // SIGTERM (what the close button does too) while the reading still waits
-// inside GDAL.
+// inside GDAL: it leaves without tearing the libraries down under that
+// reading (no library destructor runs).
 TEST(ViewerOpen, StartedOnARasterThatNeverOpensTheWindowMapsAndTheProcessEndsPromptly) {
   ASSERT_TRUE(pwtest::ProgramFound("xdotool")) << pwtest::MissingProgramText("xdotool");
   pwtest::ScratchDir home;
   const std::string raster = RasterThatNeverOpens(home);
   ASSERT_FALSE(raster.empty());
+  const std::string marker = home.Path() + "/orderly-exit";
+  // The marker library does tell an orderly end.
+  ASSERT_EQ(std::system(("LD_PRELOAD='" PW_EXIT_MARKER_LIB "' PW_EXIT_MARKER='" + marker + "' /bin/true").c_str()), 0);
+  ASSERT_TRUE(std::ifstream(marker).good()) << "the marker library did not run at an orderly end";
+  std::remove(marker.c_str());
   const pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     setenv("HOME", home.Path().c_str(), 1);
     setenv("PIXELWHARF_HOME", home.Path().c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home.Path() + "/.config").c_str(), 1);
+    setenv("LD_PRELOAD", PW_EXIT_MARKER_LIB, 1);
+    setenv("PW_EXIT_MARKER", marker.c_str(), 1);
     execl(PW_PIXELWHARF_EXE, "pixelwharf", raster.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -452,6 +461,23 @@ TEST(ViewerOpen, StartedOnARasterThatNeverOpensTheWindowMapsAndTheProcessEndsPro
     if (!mapped) std::this_thread::sleep_for(50ms);
   }
   EXPECT_TRUE(mapped) << "the window did not map while the file was being opened";
+  // The reading has begun and waits inside GDAL, on the pipe that never
+  // gets a writer (the file opens once the window is placed).
+  auto readingStuck = [pid] {
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+      std::string waitingIn;
+      std::ifstream(task.path() / "wchan") >> waitingIn;
+      if (waitingIn == "wait_for_partner") return true;
+    }
+    return false;
+  };
+  bool stuck = false;
+  while (!stuck && Clock::now() - started < std::chrono::seconds(120)) {
+    stuck = readingStuck();
+    if (!stuck) std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_TRUE(stuck) << "the reading never began";
   kill(pid, SIGTERM);
   const Clock::time_point asked = Clock::now();
   int status = 0;
@@ -469,6 +495,7 @@ TEST(ViewerOpen, StartedOnARasterThatNeverOpensTheWindowMapsAndTheProcessEndsPro
   EXPECT_LE(closeTime.count(), 500) << "closing waited for the reading";
   std::ifstream settings(home.Path() + "/pixelwharf.ini");
   EXPECT_TRUE(settings.good()) << "the settings were saved on the way out";
+  EXPECT_FALSE(std::ifstream(marker).good()) << "the libraries were torn down under the stuck reading";
 }
 
 // The real program, in a home of its own, on `file`; ended with SIGKILL
