@@ -32,6 +32,7 @@
 #include "app/StatusBar.h"
 #include "raster/EightBitConversion.h"
 #include "tests/app/conversion_hold.h"
+#include "tests/app/ui_ticks.h"
 #include "tests/app/viewer_gui.h"
 #include "tests/raster/fixtures.h"
 
@@ -66,13 +67,6 @@ std::vector<std::string> Leftovers(const std::string& folder, const std::vector<
   return found;
 }
 
-Clock::duration LongestGap(std::vector<Clock::time_point> moments) {
-  std::sort(moments.begin(), moments.end());
-  Clock::duration longest{};
-  for (size_t i = 1; i < moments.size(); ++i) longest = std::max(longest, moments[i] - moments[i - 1]);
-  return longest;
-}
-
 // A 16-bit image of 3000 x 2000 pixels: 12 MB of samples, read in slices
 // of about 8 MB, so the conversion stops at two checkpoints at least.
 class ConvertFolder {
@@ -92,11 +86,7 @@ TEST(ViewerConvert, RunsOffTheUiThreadWithTheGaugeFollowing) {
   Messages().clear();
   const std::string out = folder.dir.File("big16_8.tif");
   Hold hold(2, [] { Pump(10ms); });
-  std::vector<Clock::time_point> ticks;
-  wxTimer timer;
-  timer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) { ticks.push_back(Clock::now()); });
-  timer.Start(20);
-  const Clock::time_point begin = Clock::now();
+  UiTicks ticks;
   AnswerSave(out);
   Frame()->DoCommand(pw::cmd::ID_BUTTON_CVT2EIGHT);
   pw::SetFileDialogHook({});
@@ -118,11 +108,8 @@ TEST(ViewerConvert, RunsOffTheUiThreadWithTheGaugeFollowing) {
   hold.Release();
   ASSERT_TRUE(WaitConversionEnded());
   Pump(50ms);
-  timer.Stop();
-  ticks.push_back(begin);
-  ticks.push_back(Clock::now());
-  const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(LongestGap(ticks));
-  EXPECT_LE(gap.count(), 250) << "the UI thread's timer waited that long during the conversion";
+  const auto gap = ticks.LongestGap();
+  EXPECT_LE(gap.count(), kLongestUiWait.count()) << "the UI thread's timer waited that long during the conversion";
   ASSERT_EQ(Messages().size(), 1u);
   EXPECT_EQ(Messages()[0], wxString::FromUTF8("任务完成！"));
   EXPECT_EQ(Frame()->GetProgressBar()->GetPos(), 2000) << "the gauge ends full";
@@ -157,7 +144,7 @@ TEST(ViewerConvert, EscapeCancelsAndLeavesNothingBehind) {
   const Clock::time_point pressed = Clock::now();
   View()->GetEventHandler()->ProcessEvent(escape);
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - pressed);
-  EXPECT_LT(took.count(), 250) << "Esc waited for the conversion";
+  EXPECT_LT(took.count(), kLongestUiWait.count()) << "Esc waited for the conversion";
   ASSERT_TRUE(WaitConversionEnded());
   Pump(100ms);
   EXPECT_TRUE(Messages().empty()) << Messages().front();
