@@ -38,10 +38,16 @@ bool KeepsPalette(const std::string& path) {
 
 std::mutex g_checkpointMutex;
 ConversionCheckpoint g_checkpoint;
+ConversionCheckpoint g_passCheckpoint;
 
 ConversionCheckpoint CurrentCheckpoint() {
   std::lock_guard<std::mutex> lock(g_checkpointMutex);
   return g_checkpoint;
+}
+
+ConversionCheckpoint CurrentPassCheckpoint() {
+  std::lock_guard<std::mutex> lock(g_checkpointMutex);
+  return g_passCheckpoint;
 }
 
 }  // namespace
@@ -49,6 +55,11 @@ ConversionCheckpoint CurrentCheckpoint() {
 void SetConversionCheckpoint(ConversionCheckpoint checkpoint) {
   std::lock_guard<std::mutex> lock(g_checkpointMutex);
   g_checkpoint = std::move(checkpoint);
+}
+
+void SetStretchPassCheckpoint(ConversionCheckpoint checkpoint) {
+  std::lock_guard<std::mutex> lock(g_checkpointMutex);
+  g_passCheckpoint = std::move(checkpoint);
 }
 
 uint64_t ComputeMemoryCap(uint64_t usable) { return usable != 0 ? kGiB : 16 * kMiB; }
@@ -210,9 +221,10 @@ bool EightBitConversion::Convert(const std::string& inputPath, const std::string
   const ReadProgress tablePass = [&](double fraction) {
     tablePassRan = true;
     const int rows = int(fraction * height / 3);
-    if (rowsDone && (passTold < 0 || rows - passTold >= std::max(1, height / 300))) {
+    if (passTold < 0 || rows - passTold >= std::max(1, height / 300)) {
       passTold = rows;
-      rowsDone(rows);
+      if (rowsDone) rowsDone(rows);
+      if (ConversionCheckpoint hold = CurrentPassCheckpoint()) hold(rows, cancel);
     }
     return true;
   };

@@ -38,6 +38,9 @@ bool ComputeBlockLayout(uint64_t available, int width, int height, int bytesPerP
 // gauge counts them) and the conversion's cancel flag. Empty: nothing.
 using ConversionCheckpoint = std::function<void(int rowsDone, const std::atomic<bool>* cancel)>;
 void SetConversionCheckpoint(ConversionCheckpoint checkpoint);
+// The same inside the pass that counts a 16-bit image's stretch table
+// (when no stored table can be used), each time that pass moves the gauge.
+void SetStretchPassCheckpoint(ConversionCheckpoint checkpoint);
 
 class EightBitConversion {
  public:

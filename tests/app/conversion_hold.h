@@ -19,13 +19,18 @@ namespace pwtest {
 // GDAL call that does not look at the cancel. `Throw` makes it throw
 // instead. The thread shares the state, so a hold may go before a thread
 // that was let go has left it.
+// `InStretchPass` counts the checkpoints of the pass that counts a 16-bit
+// image's stretch table instead.
+enum class HoldPoint { InRows, InStretchPass };
+
 class Hold {
  public:
-  Hold(int at, std::function<void()> pump, bool heedCancel = true)
+  Hold(int at, std::function<void()> pump, bool heedCancel = true, HoldPoint point = HoldPoint::InRows)
       : s_(std::make_shared<State>()), pump_(std::move(pump)) {
     s_->at = at;
     s_->heedCancel = heedCancel;
-    pw::SetConversionCheckpoint([s = s_](int rows, const std::atomic<bool>* cancel) {
+    auto set = point == HoldPoint::InRows ? pw::SetConversionCheckpoint : pw::SetStretchPassCheckpoint;
+    set([s = s_](int rows, const std::atomic<bool>* cancel) {
       std::unique_lock<std::mutex> lock(s->mutex);
       if (++s->arrivals != s->at) return;
       s->heldAtRows = rows;
@@ -46,6 +51,7 @@ class Hold {
   }
   ~Hold() {
     pw::SetConversionCheckpoint({});
+    pw::SetStretchPassCheckpoint({});
     Release();
   }
   void Throw(std::function<void()> fault) {

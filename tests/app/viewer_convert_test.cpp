@@ -170,6 +170,28 @@ TEST(ViewerConvert, EscapeWithTheFocusOnTheFrameCancels) {
   EXPECT_TRUE(Messages().empty());
 }
 
+// The first conversion of a 16-bit image whose stretch table is not stored
+// counts the table first: Esc stops that pass as well, and nothing is left
+// behind (no output, no table).
+TEST(ViewerConvert, EscapeStopsTheStretchTablePass) {
+  ConvertFolder folder;
+  OpenThroughDialog(folder.input);
+  Messages().clear();
+  const std::string table = folder.input + ".czb";
+  ASSERT_FALSE(pwtest::Exists(table)) << "the table is stored already";
+  const std::string out = folder.dir.File("out.tif");
+  Hold hold(1, [] { Pump(10ms); }, true, pwtest::HoldPoint::InStretchPass);
+  AnswerSave(out);
+  Frame()->DoCommand(pw::cmd::ID_BUTTON_CVT2EIGHT);
+  pw::SetFileDialogHook({});
+  ASSERT_TRUE(hold.WaitHeld());
+  PressEscapeOnTheFrame();
+  ASSERT_TRUE(WaitConversionEnded());
+  EXPECT_FALSE(pwtest::Exists(table)) << "the table pass went on after Esc";
+  EXPECT_FALSE(pwtest::Exists(out)) << "the conversion went on";
+  EXPECT_TRUE(Messages().empty());
+}
+
 // A fault thrown inside the conversion's thread is a failed conversion with
 // its reason; the window stays, and so does the image.
 TEST(ViewerConvert, FaultsInTheThreadAreReportedAndTheWindowStays) {
