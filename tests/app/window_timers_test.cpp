@@ -32,15 +32,24 @@ class PlacementEventsWithheld : public wxEvtHandler {
 
 }  // namespace
 
+class WindowTimers : public WindowTest {
+ protected:
+  // A viewer start that was left maximised, the window shown but none of
+  // its events delivered yet.
+  void StartMaximisedUndelivered() {
+    WriteIni(kViewer);
+    std::ofstream(CPixelwharfApp::WindowStateFilePath())
+        << "[Workspace]\nX=120\nY=90\nWidth=900\nHeight=650\nMaximized=1\n";
+    ASSERT_TRUE(PwApp().InitInstance(wxArrayString()));
+    frame = PwApp().GetMainFrame();
+    ASSERT_NE(frame, nullptr);
+  }
+};
+
 // A maximised start is maximised once the window manager has framed the
 // window, even when no configure event follows the framing.
-TEST_F(WindowTest, AMaximisedStartIsMaximisedWithoutAConfigureAfterTheFraming) {
-  WriteIni(kViewer);
-  std::ofstream(CPixelwharfApp::WindowStateFilePath())
-      << "[Workspace]\nX=120\nY=90\nWidth=900\nHeight=650\nMaximized=1\n";
-  ASSERT_TRUE(PwApp().InitInstance(wxArrayString()));
-  frame = PwApp().GetMainFrame();
-  ASSERT_NE(frame, nullptr);
+TEST_F(WindowTimers, AMaximisedStartIsMaximisedWithoutAConfigureAfterTheFraming) {
+  ASSERT_NO_FATAL_FAILURE(StartMaximisedUndelivered());
   {
     // Withheld before any event of the new window is delivered.
     PlacementEventsWithheld withheld(frame);
@@ -61,13 +70,8 @@ TEST_F(WindowTest, AMaximisedStartIsMaximisedWithoutAConfigureAfterTheFraming) {
 // A placement change that comes while a maximised start still waits for
 // its window to be framed is not the user's: ended then, the program keeps
 // the maximised state it started with.
-TEST_F(WindowTest, APlacementChangeBeforeTheMaximisedStartIsMadeDoesNotUnmaximiseTheSavedState) {
-  WriteIni(kViewer);
-  std::ofstream(CPixelwharfApp::WindowStateFilePath())
-      << "[Workspace]\nX=120\nY=90\nWidth=900\nHeight=650\nMaximized=1\n";
-  ASSERT_TRUE(PwApp().InitInstance(wxArrayString()));
-  frame = PwApp().GetMainFrame();
-  ASSERT_NE(frame, nullptr);
+TEST_F(WindowTimers, APlacementChangeBeforeTheMaximisedStartIsMadeDoesNotUnmaximiseTheSavedState) {
+  ASSERT_NO_FATAL_FAILURE(StartMaximisedUndelivered());
   // Shown but not yet framed (no event of the window has been delivered):
   // the toolkit's own size and move for the window it has just shown.
   ASSERT_TRUE(frame->IsShown());
@@ -89,7 +93,7 @@ TEST_F(WindowTest, APlacementChangeBeforeTheMaximisedStartIsMadeDoesNotUnmaximis
 // The fixed tools layout keeps its 800 x 600 with the window manager's
 // frame when that frame changes behind the program's back: the window
 // manager redraws it without a size change to tell the program.
-TEST_F(WindowTest, AFixedLayoutWhoseFrameChangedUntoldIsPinnedBack) {
+TEST_F(WindowTimers, AFixedLayoutWhoseFrameChangedUntoldIsPinnedBack) {
   ASSERT_NE(Start(), nullptr);  // a first start: the tools layout
   const wxRect area = ScreenArea();
   const wxRect centred(area.x + area.width / 2 - 400, area.y + area.height / 2 - 300, 800, 600);
