@@ -4,6 +4,7 @@
 #include "imagelib/PxImageBMP.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -19,6 +20,8 @@ constexpr uint32_t kCompressionNone = 0;
 constexpr uint32_t kCompressionRle8 = 1;
 constexpr uint32_t kCompressionRle4 = 2;
 constexpr uint32_t kCompressionBitfields = 3;
+constexpr uint32_t kCompressionJpeg = 4;
+constexpr uint32_t kCompressionPng = 5;
 
 using pxio::Flushed;
 using pxio::ReadExactly;
@@ -26,7 +29,7 @@ using pxio::Skip;
 using pxio::WriteExactly;
 
 // Bytes of uncompressed pixel data Decode reads for this header, or 0 when
-// the amount is not known up front (run-length data, depths read as nothing).
+// the amount is not known up front (run-length data).
 uint64_t StoredPixelBytes(const BITMAPINFOHEADER& bih, uint64_t height) {
   const uint64_t width = static_cast<uint32_t>(bih.biWidth);
   const bool plain = bih.biCompression == kCompressionNone;
@@ -226,6 +229,25 @@ bool PxImageBMP::Decode(PxFile* file) {
   bool headerMasks = false;
   if (!ReadInfoHeader(file, &bih, masks, &headerMasks)) return Fail("Error reading BMP info");
   const bool coreHeader = bih.biSize == 12;
+  // Only these depths have pixels this reader can read. Any other count
+  // (a damaged header byte, or data this reader does not hold, such as the
+  // JPEG or PNG streams that compressions 4 and 5 carry at depth 0) is
+  // refused before anything is allocated: "nothing read" would be a flat
+  // picture reported as a success, at whatever size the header claims.
+  switch (bih.biBitCount) {
+    case 1: case 2: case 4: case 8: case 16: case 24: case 32:
+      break;
+    default: {
+      char text[80];
+      if (bih.biBitCount == 0 && (bih.biCompression == kCompressionJpeg || bih.biCompression == kCompressionPng)) {
+        std::snprintf(text, sizeof text, "BMP: embedded %s data is not supported",
+                      bih.biCompression == kCompressionJpeg ? "JPEG" : "PNG");
+      } else {
+        std::snprintf(text, sizeof text, "BMP: unsupported bit depth %u", unsigned{bih.biBitCount});
+      }
+      return Fail(text);
+    }
+  }
 
   const bool topDown = bih.biHeight < 0;
   const int64_t height = topDown ? -int64_t{bih.biHeight} : bih.biHeight;
@@ -384,7 +406,7 @@ bool PxImageBMP::Decode(PxFile* file) {
       break;
     }
     default:
-      break;  // nothing is read; the picture stays as created
+      return Fail("BMP: unsupported bit depth");  // refused above, before Create
   }
   if (topDown && !FlipVertical()) return Fail("can't allocate memory");
   return true;

@@ -38,6 +38,27 @@ constexpr const char* kUnknownFormatText = "Decode: Unknown or wrong format";
 // hands the file on, so the RAW format's failure is the one that explains.
 constexpr const char* kHandedToRawText = "Camera raw data: read by the RAW format";
 
+// Whether a file whose first bytes carry the signature of `recognised` may
+// be given to `codec`. Such a file belongs to its own reader: when that
+// reader finds it damaged, another format's reader must not turn it into a
+// picture (a cut PNG read by the MNG reader, a damaged PSD by the TGA
+// reader). The one exception is camera raw data, which lives in TIFF
+// containers and is read by the RAW format.
+bool MayRead(const FormatCodec* codec, const FormatCodec* recognised) {
+  if (!recognised || codec == recognised) return true;
+  return recognised == CodecForId(kFormatTif) && codec == CodecForId(kFormatRaw);
+}
+
+// The format whose signature the file carries from its current position,
+// read without moving that position.
+ImageFormatId SignatureAt(PxFile* file) {
+  const int32_t start = file->Position();
+  uint8_t head[kSignatureBytes] = {};
+  const size_t got = file->ReadBlock(head, 1, sizeof head);
+  file->SeekTo(start, 0);
+  return FormatBySignature(head, got);
+}
+
 }  // namespace
 
 bool PxImage::Decode(PxFile* file, ImageFormatId id) {
@@ -53,16 +74,15 @@ bool PxImage::Decode(PxFile* file, ImageFormatId id) {
   char recognisedError[kLastErrorSize] = "";
   if (id == kFormatUnknown) {
     codecs = CodecsInTryOrder(&count);
-    uint8_t head[kSignatureBytes] = {};
-    const size_t got = file->ReadBlock(head, 1, sizeof head);
-    file->SeekTo(start, 0);
-    recognised = CodecForId(FormatBySignature(head, got));
+    recognised = CodecForId(SignatureAt(file));
   } else if ((single[0] = CodecForId(id)) != nullptr) {
     count = 1;
   }
 
+  const FormatCodec* const signatureOwner = recognised;
   for (size_t i = 0; i < count; ++i) {
     const FormatCodec& codec = *codecs[i];
+    if (!MayRead(&codec, signatureOwner)) continue;
     std::unique_ptr<PxImage> object(codec.create());
     if (!object) return false;
     // Resolution, transparency and the EXIF summary are what a reader finds
@@ -118,6 +138,15 @@ bool PxImage::LoadFile(const std::wstring& path, ImageFormatId id) {
     UniqueFile stream = OpenForReading(path);
     if (!stream) return false;
     if (DecodeFileHandle(stream.get(), id)) return true;
+    // The named format recognised its own signature and found the file
+    // damaged: that is the answer. No other format's reader may make a
+    // picture of it (camera raw data in a TIFF container excepted, which the
+    // TIFF reader hands on).
+    PxIOFile file(stream.get());
+    if (file.SeekTo(0, 0) && CodecForId(SignatureAt(&file)) == CodecForId(id) &&
+        std::strcmp(info.lastError, kHandedToRawText) != 0) {
+      return false;
+    }
   }
   char kept[kLastErrorSize];
   std::memcpy(kept, info.lastError, sizeof kept);

@@ -112,8 +112,10 @@ const Mutation kMutations[] = {
      "Error reading BMP info"},
     {"pixel offset huge", [] { return With32(Encoded(7, 5, 24), 10, 0xFFFFFFF0u); }, false,
      "Error reading BMP info"},
-    {"bit count 0", [] { return With16(Encoded(7, 5, 24), 28, 0); }, true, ""},
-    {"bit count 64", [] { return With16(Encoded(7, 5, 24), 28, 64); }, true, ""},
+    {"bit count 0", [] { return With16(Encoded(7, 5, 24), 28, 0); }, false, "BMP: unsupported bit depth 0"},
+    {"bit count 64", [] { return With16(Encoded(7, 5, 24), 28, 64); }, false, "BMP: unsupported bit depth 64"},
+    {"bit count 0 with embedded PNG", [] { return With32(With16(Encoded(7, 5, 24), 28, 0), 30, 5); }, false,
+     "BMP: embedded PNG data is not supported"},
     {"8 bits with bit fields", [] { return With32(Encoded(7, 5, 8), 30, 3); }, false, "compression type not supported"},
     {"24 bits with RLE", [] { return With32(Encoded(7, 5, 24), 30, 1); }, false, "unknown compression"},
     {"32 bits compression 5", [] {
@@ -213,6 +215,66 @@ TEST(BmpMalformed, MasksOfShortV3HeadersComeFromTheHeader) {
     ASSERT_TRUE(img.Decode(&file, kFormatBmp)) << size << " " << img.LastError();
     EXPECT_EQ(pxtest::Rgb(img, 0, 0), 0x0000FFu) << size;
     EXPECT_EQ(pxtest::Rgb(img, 1, 0), 0x00FF00u) << size;
+  }
+}
+
+// A bit count the reader has no pixels for is refused, never read as a flat
+// picture: ImageMagick writes the file, one header byte is changed, and
+// Pillow (which refuses each of them too) is asked as a witness. The size the
+// header claims is not allocated either.
+TEST(BmpMalformed, UnreadableBitCountsAreRefused) {
+  pxtest::ScratchDir dir;
+  const std::string good = dir.File("good.bmp");
+  ASSERT_EQ(pxtest::Run("convert-im6.q16 -size 31x7 gradient:red-blue -type TrueColor bmp3:'" + good + "'"), 0);
+  const std::vector<uint8_t> base = pxtest::ReadBytes(good);
+  ASSERT_EQ(base.size(), 54u + 96 * 7);
+  ASSERT_EQ(pw::LoadLE16(&base[28]), 24);
+  const uint16_t counts[] = {0, 3, 5, 7, 12, 20, 33, 48, 64, 154, 255};
+  std::string names;
+  for (uint16_t count : counts) {
+    const std::string path = dir.File("depth" + std::to_string(count) + ".bmp");
+    pxtest::WriteBytes(path, With16(base, 28, count));
+    names += " '" + path + "'";
+  }
+  const std::string opened = pxtest::Capture(
+      "/usr/bin/python3 -c 'import sys\nfrom PIL import Image\nfor n in sys.argv[1:]:\n"
+      "  try:\n    Image.open(n).load(); print(n)\n  except Exception: pass' " + names);
+  EXPECT_EQ(opened, "") << "Pillow read these";
+  for (uint16_t count : counts) {
+    SCOPED_TRACE(count);
+    const std::string text = "BMP: unsupported bit depth " + std::to_string(count);
+    for (ImageFormatId id : {kFormatBmp, kFormatUnknown}) {
+      PxImage img;
+      EXPECT_FALSE(img.LoadFile(pxtest::Wide(dir.File("depth" + std::to_string(count) + ".bmp")), id));
+      EXPECT_EQ(std::string(img.LastError()), text);
+      EXPECT_FALSE(img.HasPixels());
+    }
+  }
+
+  // Six flipped bits of a 126-byte 1 x 1 file: height 257, bit count 154.
+  // Bit count 0 and height -16,777,205 in the 726-byte 31 x 7 file. With a
+  // bit count the reader knows, the same claims are damage: the file cannot
+  // hold those rows (or the picture is beyond the memory limit).
+  PxImage one(1, 1, 24, 0);
+  PxMemFile mem;
+  mem.Open();
+  ASSERT_TRUE(one.Encode(&mem, kFormatBmp));
+  std::vector<uint8_t> tiny(mem.Buffer(), mem.Buffer() + mem.DataSize());
+  tiny.resize(126, 0);
+  struct Claim {
+    std::vector<uint8_t> bytes;
+    int32_t height;
+  };
+  const Claim claims[] = {{tiny, 257}, {base, -16777205}};
+  for (const Claim& c : claims) {
+    for (uint16_t count : {uint16_t(154), uint16_t(0), uint16_t(1), uint16_t(4), uint16_t(8), uint16_t(16),
+                           uint16_t(24), uint16_t(32)}) {
+      SCOPED_TRACE(std::to_string(c.height) + " rows at " + std::to_string(count) + " bits");
+      Outcome o = DecodeBytes(With16(With32(c.bytes, 22, uint32_t(c.height)), 28, count));
+      EXPECT_FALSE(o.ok);
+      if (count == 154 || count == 0) EXPECT_EQ(o.text, "BMP: unsupported bit depth " + std::to_string(count));
+      else EXPECT_TRUE(o.text == "Error reading BMP info" || o.text == "PXIMAGE_MAX_MEMORY exceeded") << o.text;
+    }
   }
 }
 

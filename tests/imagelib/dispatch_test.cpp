@@ -262,3 +262,41 @@ TEST(Dispatch, TryingEveryFormatReportsTheRecognisingFormatsError) {
   EXPECT_FALSE(DecodeBytes(none, text, kFormatUnknown));
   EXPECT_STREQ(none.LastError(), "Decode: Unknown or wrong format");
 }
+
+// A file whose own reader recognised its signature and found it damaged is
+// that reader's failure, whichever format was named: no other format's
+// reader turns it into a picture. ImageMagick's PNG with one chunk type
+// made invalid fails in the PNG reader; the MNG reader used to take it and
+// return the picture as a plain success.
+TEST(Dispatch, ADamagedFileStaysItsOwnFormatsFailure) {
+  pxtest::ScratchDir dir;
+  const std::string good = dir.File("good.png");
+  ASSERT_EQ(pxtest::Run("convert-im6.q16 -size 8x6 gradient:red-blue -background white '" + good + "'"), 0);
+  std::vector<uint8_t> png = pxtest::ReadBytes(good);
+  // The first chunk after IHDR, whatever ImageMagick put there.
+  ASSERT_GT(png.size(), 8u + 25 + 8);
+  ASSERT_EQ(std::memcmp(&png[12], "IHDR", 4), 0);
+  png[8 + 25 + 4] = 0xE7;
+  const std::string bad = dir.File("bad.png");
+  pxtest::WriteBytes(bad, png);
+
+  PxImage alone;
+  ASSERT_FALSE(DecodeBytes(alone, png, kFormatPng));
+  ASSERT_STRNE(alone.LastError(), "");
+  for (ImageFormatId id : {kFormatPng, kFormatUnknown, kFormatJpg, kFormatTga}) {
+    SCOPED_TRACE(id);
+    PxImage loaded;
+    EXPECT_FALSE(loaded.LoadFile(pxtest::Wide(bad), id)) << "read as format " << loaded.info.formatId;
+    EXPECT_STREQ(loaded.LastError(), alone.LastError());
+    EXPECT_FALSE(loaded.HasPixels());
+  }
+  // The TIFF reader still hands camera raw data on (RAW keeps its place
+  // after a TIFF signature): a DNG reads whether named TIFF or not, which
+  // raw_format_test.cpp holds; a plain TIFF is still read as TIFF.
+  PxImage plain(8, 6, 24, 0);
+  pxtest::FillPattern(plain);
+  std::vector<uint8_t> tif = EncodeToMemory(plain, kFormatTif);
+  PxImage any;
+  ASSERT_TRUE(DecodeBytes(any, tif, kFormatUnknown)) << any.LastError();
+  EXPECT_EQ(any.info.formatId, kFormatTif);
+}
