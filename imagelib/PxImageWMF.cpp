@@ -4,6 +4,7 @@
 #include <new>
 
 #include "imagelib/MetafilePlayback.h"
+#include "imagelib/WmfWindow.h"
 #include "platform/byteorder.h"
 
 namespace {
@@ -93,7 +94,7 @@ void NarrowWidePens(std::vector<uint8_t>* bytes, const std::vector<uint64_t>& pe
 // the 18-byte metafile header) follow one another up to the end record. The
 // playback library sizes its record buffer from the header's "largest
 // record": that field is set to the largest record actually found.
-bool CheckWmfRecords(std::vector<uint8_t>* bytes) {
+bool CheckWmfRecords(std::vector<uint8_t>* bytes, bool* explicitWindow) {
   uint8_t* b = bytes->data();
   const uint64_t total = bytes->size();
   const uint64_t headerWords = LoadLE16(b + 22 + 2);
@@ -102,7 +103,7 @@ bool CheckWmfRecords(std::vector<uint8_t>* bytes) {
   constexpr uint16_t kSetWindowExt = 0x020C, kCreatePenIndirect = 0x02FA, kSetMapMode = 0x0103, kSetRelAbs = 0x0105;
   const auto Signed16 = [b](uint64_t at) { return int32_t{static_cast<int16_t>(LoadLE16(b + at))}; };
   uint32_t smallestSpan = ExtentSpan(Signed16(10) - Signed16(6), Signed16(12) - Signed16(8));
-  std::vector<uint64_t> penWidthsAt;
+  std::vector<uint64_t> penWidthsAt, mapModesAt;
   uint64_t largest = 0;
   while (at + 6 <= total) {
     const uint64_t words = LoadLE32(b + at);
@@ -115,20 +116,25 @@ bool CheckWmfRecords(std::vector<uint8_t>* bytes) {
     } else if (function == kCreatePenIndirect && words >= 5) {
       penWidthsAt.push_back(at + 8);
     } else if (function == kSetMapMode) {
-      // The placeable frame maps its box onto the picture whatever mapping
-      // mode the records ask for (as the system plays such a file into a
-      // frame): the playback library would instead take the mode's own
-      // units, or an anisotropic window without a viewport, and draw at a
-      // scale unrelated to the frame. The record becomes one that does
-      // nothing (SetRelAbs, of the same size).
-      b[at + 4] = static_cast<uint8_t>(kSetRelAbs);
-      b[at + 5] = static_cast<uint8_t>(kSetRelAbs >> 8);
+      mapModesAt.push_back(at);
     }
     at += 2 * words;
     if (function == 0) {
       const auto word = static_cast<uint32_t>(largest);
       for (int i = 0; i < 4; ++i) b[22 + 12 + i] = static_cast<uint8_t>(word >> (8 * i));
       NarrowWidePens(bytes, penWidthsAt, smallestSpan);
+      *explicitWindow = MakeWindowExplicit(bytes);
+      if (*explicitWindow) return true;
+      // A window that 16-bit records cannot state (a frame wider than
+      // 32767 units): the frame maps its box onto the picture whatever
+      // mode the records ask for, since the playback library would take a
+      // mode's own units, or an anisotropic window without a viewport, and
+      // draw at a scale unrelated to the frame. Each SetMapMode becomes a
+      // record that does nothing (SetRelAbs, of the same size).
+      for (uint64_t modeAt : mapModesAt) {
+        b[modeAt + 4] = static_cast<uint8_t>(kSetRelAbs);
+        b[modeAt + 5] = static_cast<uint8_t>(kSetRelAbs >> 8);
+      }
       return true;
     }
   }
@@ -160,7 +166,7 @@ bool ReadPlaceableWmf(PxFile* file, PlaceableWmf* out) {
   const int64_t bytes = int64_t{LoadLE32(meta + 6)} * 2;
   if (bytes < 18 || bytes > left - 22) return false;
   if (!ReadAll(file, start, static_cast<size_t>(22 + bytes), &out->bytes)) return false;
-  return CheckWmfRecords(&out->bytes);
+  return CheckWmfRecords(&out->bytes, &out->explicitWindow);
 }
 
 bool ReadEnhancedMetafile(PxFile* file, EnhancedMetafile* out) {
@@ -232,11 +238,12 @@ bool PxImageWMF::Decode(PxFile* file) {
   const std::vector<uint8_t>& bytes = placeable ? wmf.bytes : emf.bytes;
   request.size = bytes.size();
   if (placeable) {
-    // The placeable frame in points. libwmf's coordinates already count
-    // from the frame's top left corner (the same picture framed from 0,0
-    // and from (500, 300) scans to the same box), so the frame is handed
-    // over moved to 0,0: its own corner would move the picture twice.
-    const float scale = 72.0f / static_cast<float>(wmf.inch);
+    // The device box is the frame moved to 0,0. With the window stated in
+    // the records (WmfWindow.h) the viewport is the frame, and the device
+    // counts in the frame's units; otherwise (a frame too wide for 16-bit
+    // records) the playback library maps logical units, counted from the
+    // window origin, to points.
+    const float scale = wmf.explicitWindow ? 1.0f : 72.0f / static_cast<float>(wmf.inch);
     request.kind = metafile::Kind::kPlaceable;
     request.right = static_cast<float>(wmf.right - wmf.left) * scale;
     request.bottom = static_cast<float>(wmf.bottom - wmf.top) * scale;

@@ -22,6 +22,9 @@ struct PlaceableWmf {
   int16_t left = 0, top = 0, right = 0, bottom = 0;
   uint16_t inch = 0;
   std::vector<uint8_t> bytes;
+  // The records state their window and viewport (WmfWindow.h): the
+  // playback device counts in units of the frame, not in points.
+  bool explicitWindow = false;
 };
 
 // An enhanced metafile: its bounds in device units (inclusive) and its bytes.
