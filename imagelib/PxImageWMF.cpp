@@ -125,8 +125,8 @@ bool CheckWmfRecords(std::vector<uint8_t>* bytes, bool* explicitWindow) {
       NarrowWidePens(bytes, penWidthsAt, smallestSpan);
       *explicitWindow = MakeWindowExplicit(bytes);
       if (*explicitWindow) return true;
-      // A window that 16-bit records cannot state (a frame wider than
-      // 32767 units): the frame maps its box onto the picture whatever
+      // A window that 16-bit records cannot state (an isotropic window
+      // centred so far that its origin leaves 16 bits): the frame maps its box onto the picture whatever
       // mode the records ask for, since the playback library would take a
       // mode's own units, or an anisotropic window without a viewport, and
       // draw at a scale unrelated to the frame. Each SetMapMode becomes a
@@ -240,9 +240,8 @@ bool PxImageWMF::Decode(PxFile* file) {
   if (placeable) {
     // The device box is the frame moved to 0,0. With the window stated in
     // the records (WmfWindow.h) the viewport is the frame, and the device
-    // counts in the frame's units; otherwise (a frame too wide for 16-bit
-    // records) the playback library maps logical units, counted from the
-    // window origin, to points.
+    // counts in the frame's units; otherwise the playback library maps
+    // logical units, counted from the window origin, to points.
     const float scale = wmf.explicitWindow ? 1.0f : 72.0f / static_cast<float>(wmf.inch);
     request.kind = metafile::Kind::kPlaceable;
     request.right = static_cast<float>(wmf.right - wmf.left) * scale;

@@ -37,7 +37,7 @@ void Append(std::vector<uint8_t>* out, uint16_t function, int64_t y, int64_t x) 
 }
 
 // The window the playback library must be given for `w` in a frame of
-// frameX x frameY units; false when it does not fit 16-bit records.
+// frameX x frameY units; false when its origin does not fit 16-bit records.
 bool Effective(const Window& w, int64_t frameX, int64_t frameY, int64_t out[4]) {
   int64_t orgX = w.orgX, orgY = w.orgY, extX = w.extX, extY = w.extY;
   // An empty extent maps nothing: the system refuses it, so the last one
@@ -61,7 +61,20 @@ bool Effective(const Window& w, int64_t frameX, int64_t frameY, int64_t out[4]) 
   out[1] = orgY;
   out[2] = extX;
   out[3] = extY;
-  return Fits16(orgX) && Fits16(orgY) && Fits16(extX) && Fits16(extY);
+  return Fits16(orgX) && Fits16(orgY);
+}
+
+// A window extent and a viewport extent that fit 16-bit records and map
+// `extent` logical units onto `frame` device units: only their ratio
+// counts, so a frame or window wider than 32767 units is stated in
+// proportion (to within a part in 16000).
+void Proportion(int64_t extent, int64_t frame, int64_t* window, int64_t* viewport) {
+  const double ratio = double(frame) / std::fabs(double(extent));
+  int64_t w = ratio >= 1.0 ? static_cast<int64_t>(double(INT16_MAX) / ratio) : INT16_MAX;
+  if (w < 1) w = 1;
+  if (w > std::abs(extent) && std::abs(extent) * ratio <= double(INT16_MAX)) w = std::abs(extent);
+  *viewport = std::clamp<int64_t>(std::llround(double(w) * ratio), 1, INT16_MAX);
+  *window = extent < 0 ? -w : w;
 }
 
 }  // namespace
@@ -71,13 +84,13 @@ bool MakeWindowExplicit(std::vector<uint8_t>* bytes) {
   const int64_t left = static_cast<int16_t>(LoadLE16(b + 6)), top = static_cast<int16_t>(LoadLE16(b + 8));
   const int64_t frameX = static_cast<int16_t>(LoadLE16(b + 10)) - left;
   const int64_t frameY = static_cast<int16_t>(LoadLE16(b + 12)) - top;
-  if (frameX <= 0 || frameY <= 0 || !Fits16(frameX) || !Fits16(frameY)) return false;
+  if (frameX <= 0 || frameY <= 0) return false;
   const uint64_t headerEnd = 22 + 2 * uint64_t{LoadLE16(b + 22 + 2)};
 
   std::vector<uint8_t> out;
   std::vector<Window> saved;
   try {
-    out.reserve(bytes->size() + 20);
+    out.reserve(bytes->size() + 48);
     out.assign(b, b + headerEnd);
     Window w;
     w.orgX = left;
@@ -87,8 +100,12 @@ bool MakeWindowExplicit(std::vector<uint8_t>* bytes) {
     auto emit = [&]() {
       int64_t e[4];
       if (!Effective(w, frameX, frameY, e)) return false;
+      int64_t windowX, windowY, viewportX, viewportY;
+      Proportion(e[2], frameX, &windowX, &viewportX);
+      Proportion(e[3], frameY, &windowY, &viewportY);
       Append(&out, kSetWindowOrg, e[1], e[0]);
-      Append(&out, kSetWindowExt, e[3], e[2]);
+      Append(&out, kSetWindowExt, windowY, windowX);
+      Append(&out, kSetViewportExt, viewportY, viewportX);
       return true;
     };
     // The library's mapping: anisotropic, the viewport the whole frame in
@@ -97,7 +114,6 @@ bool MakeWindowExplicit(std::vector<uint8_t>* bytes) {
                                 kAnisotropic, 0};
     out.insert(out.end(), mapMode, mapMode + sizeof mapMode);
     Append(&out, kSetViewportOrg, 0, 0);
-    Append(&out, kSetViewportExt, frameY, frameX);
     if (!emit()) return false;
     uint64_t largest = 5;
     for (uint64_t at = headerEnd; at + 6 <= bytes->size();) {

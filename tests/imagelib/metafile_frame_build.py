@@ -89,6 +89,12 @@ def main():
     saved = record(0x001E) + record(0x020C, 1600, 2000) + record(0x020B, -400, 0) + record(0x0127, -1)
     files['restored.wmf'] = placeable(frame, 1000, (100, 80, 900, 720), 8, None, None, saved)
     files['restored-explicit.wmf'] = placeable(frame, 1000, (100, 80, 900, 720), 8, (0, 0), (1000, 800))
+    # A frame 40000 units wide (across 0: no 16-bit extent can say it) at
+    # 2540 per inch, 1512 x 38; its twin is the same drawing at half the
+    # units, its window stated.
+    files['wide.wmf'] = placeable((-20000, 0, 20000, 1000), 2540, (-10000, 250, 10000, 750))
+    files['wide-explicit.wmf'] = placeable((-10000, 0, 10000, 500), 1270, (-5000, 125, 5000, 375), None,
+                                           (-10000, 0), (20000, 500))
     for name, data in files.items():
         with open(os.path.join(out, name), 'wb') as f:
             f.write(data)

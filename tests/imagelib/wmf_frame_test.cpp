@@ -58,15 +58,16 @@ int WrongAround(const PxImage& image, int left, int top, int right, int bottom) 
 
 struct Case {
   const char* name;
-  int left, top, right, bottom;  // where the rectangle lies in the 96 x 77 picture
+  int left, top, right, bottom;  // where the rectangle lies in the picture
+  uint32_t width = 96, height = 77;  // 1000 x 800 units at 1000 per inch, 96 dpi
 };
 
 void Check(WmfFrame* test, const Case& c) {
   SCOPED_TRACE(c.name);
   auto drawn = test->Read(std::string(c.name) + ".wmf");
   auto twin = test->Read(std::string(c.name) + "-explicit.wmf");
-  ASSERT_EQ(drawn->Width(), 96u);  // 1000 x 800 units at 1000 per inch, 96 dpi
-  ASSERT_EQ(drawn->Height(), 77u);
+  ASSERT_EQ(drawn->Width(), c.width);
+  ASSERT_EQ(drawn->Height(), c.height);
   EXPECT_EQ(Differing(*drawn, *twin), 0);
   EXPECT_EQ(WrongAround(*drawn, c.left, c.top, c.right, c.bottom), 0);
 }
@@ -80,6 +81,7 @@ TEST_F(WmfFrame, FrameOffTheOriginIsTheWindow) {
       {"right", 10, 8, 86, 69},        // frame 3000,0..4000,800
       {"aniso-above", 10, 8, 86, 69},  // the same with MM_ANISOTROPIC set
       {"restored", 10, 8, 86, 69},     // a window set after SaveDC is gone after RestoreDC
+      {"wide", 378, 9, 1134, 28, 1512, 38},  // frame -20000,0..20000,1000
   };
   for (const Case& c : cases) Check(this, c);
 }
