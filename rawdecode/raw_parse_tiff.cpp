@@ -68,7 +68,10 @@ void choose_loader_by_compression(raw_decode_context* ctx, const raw_ifd_summary
       }
       break;
     case 65535: choose_loader(ctx, raw_loader_name::pentax_k10_load_raw); break;
-    default: ctx->raw_image_count = 0; break;
+    default:
+      // A DNG is refused by identification, which names the compression.
+      if (!ctx->dng_version_code) ctx->raw_image_count = 0;
+      break;
   }
 }
 
@@ -128,8 +131,9 @@ int read_tiff_ifd(raw_decode_context* ctx, int64_t base) {
   if (!level.ok || !parse_first_visit(ctx, parse_tiff_ifd)) return 1;
   int ifd = ctx->ifd_count++;
   ifd_locals l;
-  const unsigned entries = read_u16(ctx);
+  unsigned entries = read_u16(ctx);
   if (entries > 512) return 1;
+  entries = entries_inside(ctx, entries);
   for (unsigned n = 0; n < entries; ++n) {
     if (!parse_charge(ctx)) return 1;
     tiff_entry e;
