@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 
 #include "rawdecode/raw_bits.h"
 #include "rawdecode/raw_camera_tables.h"
@@ -318,18 +317,8 @@ void probe_raw_file(raw_decode_context* ctx) {
         ctx->raw_image_count = ctx->samples_per_pixel;
       else
         ctx->colour_count = ctx->samples_per_pixel;
-      if (ctx->compression_code == 1) {
-        ctx->raw_loader = adobe_dng_load_raw_nc;
-      } else if (ctx->compression_code == 7) {
-        ctx->raw_loader = dng_lossless_load_raw;
-      } else {
-        // Any other coding read as plain samples gives a picture of noise
-        // that looks like a success: refuse it, and say why.
-        ctx->refusal_text = std::string(ctx->message_name) + ": DNG compression " +
-                            std::to_string(ctx->compression_code) + " is not supported";
-        raw_message(ctx, "%s\n", ctx->refusal_text.c_str());
-        ctx->raw_loader = nullptr;
-      }
+      if (ctx->compression_code == 1) ctx->raw_loader = adobe_dng_load_raw_nc;
+      if (ctx->compression_code == 7) ctx->raw_loader = dng_lossless_load_raw;
     } else if (usable) {
       apply_camera_settings(ctx, head, fsize);
       install_chosen_routines(ctx);

@@ -4,8 +4,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "rawdecode/raw_bits.h"
+#include "rawdecode/raw_failure.h"
 #include "rawdecode/raw_parse_tiff_ifd.h"
 
 namespace {
@@ -68,10 +70,7 @@ void choose_loader_by_compression(raw_decode_context* ctx, const raw_ifd_summary
       }
       break;
     case 65535: choose_loader(ctx, raw_loader_name::pentax_k10_load_raw); break;
-    default:
-      // A DNG is refused by identification, which names the compression.
-      if (!ctx->dng_version_code) ctx->raw_image_count = 0;
-      break;
+    default: ctx->raw_image_count = 0; break;
   }
 }
 
@@ -211,6 +210,15 @@ void read_tiff_container(raw_decode_context* ctx, uint32_t base) {
   if (ctx->ifd_summaries[0].orientation) ctx->ifd_orientation = ctx->ifd_summaries[0].orientation;
   const raw_ifd_summary* raw = raw_index >= 0 ? &ctx->ifd_summaries[raw_index] : nullptr;
   if (raw && !loader_chosen(ctx)) choose_loader_by_compression(ctx, *raw);
+  if (raw && ctx->dng_version_code && ctx->compression_code != 1 && ctx->compression_code != 7) {
+    // A DNG's samples are stored plain (1) or as lossless JPEG (7); any
+    // other coding read as plain samples would give a picture of noise
+    // that looks like a success. Refused, and the refusal says why.
+    ctx->refusal_text = std::string(ctx->message_name) + ": DNG compression " +
+                        std::to_string(ctx->compression_code) + " is not supported";
+    raw_message(ctx, "%s\n", ctx->refusal_text.c_str());
+    ctx->raw_image_count = 0;
+  }
   if (ctx->dng_version_code == 0) {
     if (raw && ctx->samples_per_pixel == 3 && raw->byte_count && ctx->bits_per_sample != 14 &&
         ctx->bits_per_sample != 2048)
