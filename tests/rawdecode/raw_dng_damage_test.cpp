@@ -489,3 +489,23 @@ TEST(RawDngDamage, IntegerTagsAreReadByTheirType) {
         EXPECT_EQ(Count(*d).wrong, 0);
       }
 }
+
+// A GPS value whose offset lies past the end is not read (it would read as
+// 0xFFFFFFFF words) and marks the decode damaged; the other GPS values are read.
+TEST(RawDngDamage, GpsValuePastTheEndIsNotRead) {
+  for (bool little : {true, false}) {
+    SCOPED_TRACE(little ? "II" : "MM");
+    Spec s;
+    s.little = little;
+    std::vector<uint8_t> bytes = WriteDng(s);
+    auto want = Decode(bytes, false);
+    EXPECT_EQ(want->ctx->gps_block[0], 52u);
+    EXPECT_EQ(want->ctx->gps_block[2], 30u);
+    Put(bytes, little, EntryOf(bytes, little, Child(bytes, little, 34853), 2) + 8, 4, 0x7FFFFF00);
+    auto got = Decode(bytes, false);
+    EXPECT_TRUE(got->damaged);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(got->ctx->gps_block[i], 0u) << i;
+    EXPECT_EQ(got->ctx->gps_block[29], uint32_t('N'));
+    EXPECT_EQ(Count(*got).wrong, 0);
+  }
+}
