@@ -119,7 +119,7 @@ bool PxImageRAW::Decode(PxFile* file) {
     probe_raw_file(ctx.get());
     if (!ctx->raw_image_count) {
       file->SeekTo(start, 0);
-      return fail("PxImageRAW: not a raw image");
+      return fail(ctx->refusal_text.empty() ? "PxImageRAW: not a raw image" : ctx->refusal_text);
     }
     if (!ctx->raw_loader) return fail("PxImageRAW: missing raw decoder");
     if (ctx->raw_loader == kodak_ycbcr_load_raw) {

@@ -175,6 +175,9 @@ struct raw_decode_context {
   // Failures throw raw_failure (raw_failure.h) in place of a jump; the text of
   // the failure (out of memory, decoder-table overflow) is left here.
   std::string message_text;
+  // Why identification refused a file it knew as raw (a DNG compression it
+  // cannot decode); empty when it refused it as not raw at all.
+  std::string refusal_text;
   // Every text the decoder writes is appended here (capped) and handed to
   // the callback when one is set. Nothing goes to stdout or stderr.
   std::string message_log;

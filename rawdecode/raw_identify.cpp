@@ -51,6 +51,7 @@ void reset_file_fields(raw_decode_context* ctx) {
   ctx->icc_profile_length = 0;
   ctx->data_error_reported = ctx->zero_is_bad = ctx->ff00_stuffing = 0;
   ctx->tag_value_cut = 0;
+  ctx->refusal_text.clear();
   ctx->pixel_aspect_ratio = 1.0;
   ctx->raw_image_count = ctx->raw_colour_flag = ctx->apply_gamma = 1;
   ctx->tile_width = ctx->tile_height = 0x7FFFFFFF;

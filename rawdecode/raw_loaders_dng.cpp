@@ -48,6 +48,14 @@ bool dng_frame_ready(raw_decode_context* ctx) {
   return ctx->cfa_pattern ? loader_cfa_ready(ctx) : loader_rgb_ready(ctx);
 }
 
+// A frame whose samples may be wider than the file's bits per sample is
+// not the file's: a different precision changes the starting prediction of
+// every row, so its samples would all come out wrong. Narrower frames (12-
+// or 14-bit data in a 16-bit file) are the usual way of storing them.
+bool frame_wider_than_file(const raw_decode_context* ctx, const ljpeg_header& h) {
+  return ctx->bits_per_sample >= 1 && ctx->bits_per_sample <= 16 && h.bits > ctx->bits_per_sample;
+}
+
 bool marker_ends_scan(const raw_decode_context* ctx) {
   return ctx->bit_marker && !(ctx->bit_marker >= 0xD0 && ctx->bit_marker <= 0xD7);
 }
@@ -89,8 +97,9 @@ void decode_lossless_piece(raw_decode_context* ctx, uint64_t t, uint64_t u, uint
     const int64_t line = row_values(h);
     return line > 0 && h.high > 0 && uint64_t(h.high) * uint64_t(line) <= width * height + uint64_t(line);
   };
-  if (!quarn_ljpeg_start(ctx, &jh, 1) || !frame_fits(jh)) {
-    report_data_error(ctx);  // no lossless-JPEG start where the piece begins, or a frame that does not fit
+  if (!quarn_ljpeg_start(ctx, &jh, 1) || !frame_fits(jh) || frame_wider_than_file(ctx, jh)) {
+    // no lossless-JPEG start where the piece begins, or a frame that does not fit
+    report_data_error(ctx);
     return;
   }
   raw_seek(ctx, 0, 0);
@@ -145,6 +154,10 @@ void dng_lossless_one_run(raw_decode_context* ctx) {
       reset_bit_reader(ctx);
       ljpeg_header jh;
       if (!quarn_ljpeg_start(ctx, &jh, 0)) break;
+      if (frame_wider_than_file(ctx, jh)) {
+        report_data_error(ctx);
+        jh.high = 0;  // the tile is not read
+      }
       int64_t jwide = jh.wide;
       if (ctx->cfa_pattern) jwide *= jh.clrs;
       jwide /= images;

@@ -8,7 +8,7 @@ void read_exif_ifd(raw_decode_context* ctx, int64_t base) {
   parse_level level(ctx);
   if (!level.ok || !parse_first_visit(ctx, parse_exif_ifd)) return;
   const bool kodak = starts_with(ctx->camera_make, "EASTMAN");
-  const unsigned entries = read_u16(ctx);
+  const unsigned entries = entries_inside(ctx, read_u16(ctx));
   for (unsigned n = 0; n < entries; ++n) {
     if (!parse_charge(ctx)) return;
     tiff_entry e;
@@ -21,7 +21,7 @@ void read_exif_ifd(raw_decode_context* ctx, int64_t base) {
     switch (e.tag) {
       case 33434: set_if_finite(&ctx->shutter_seconds, read_real(ctx, type)); break;
       case 33437: set_if_finite(&ctx->aperture_value, read_real(ctx, type)); break;
-      case 34855: ctx->iso_value = read_u16(ctx); break;
+      case 34855: ctx->iso_value = float(read_by_type(ctx, e.type)); break;
       case 36867: case 36868: read_exif_datetime(ctx, 0); break;
       case 37377: {
         double exponent = -read_real(ctx, type);
@@ -32,10 +32,16 @@ void read_exif_ifd(raw_decode_context* ctx, int64_t base) {
       case 37386: set_if_finite(&ctx->focal_length_mm, read_real(ctx, type)); break;
       case 37500: read_maker_note(ctx, base, 0); break;
       case 40962:
-        if (kodak) ctx->sensor_width = uint16_t(read_u32(ctx));
+        if (kodak) ctx->sensor_width = uint16_t(read_by_type(ctx, e.type));
         break;
       case 40963:
-        if (kodak) ctx->sensor_height = uint16_t(read_u32(ctx));
+        if (kodak) ctx->sensor_height = uint16_t(read_by_type(ctx, e.type));
+        break;
+      case 40965:
+        // The interoperability directory holds nothing the decoder uses,
+        // but one that lies past the end says the file is not whole.
+        if (!outside_data(ctx, int64_t{read_by_type(ctx, e.type)} + base, 2)) break;
+        ctx->tag_value_cut = 1;
         break;
       case 41730:
         if (read_u32(ctx) == 0x20002) {
@@ -53,11 +59,15 @@ void read_exif_ifd(raw_decode_context* ctx, int64_t base) {
 void read_gps_ifd(raw_decode_context* ctx, int64_t base) {
   parse_level level(ctx);
   if (!level.ok || !parse_first_visit(ctx, parse_gps_ifd)) return;
-  const unsigned entries = read_u16(ctx);
+  const unsigned entries = entries_inside(ctx, read_u16(ctx));
   for (unsigned n = 0; n < entries; ++n) {
     if (!parse_charge(ctx)) return;
     tiff_entry e;
     read_tiff_entry(ctx, base, &e);
+    if (tag_value_cut(ctx, e)) {
+      raw_seek(ctx, e.end, 0);
+      continue;
+    }
     switch (e.tag) {
       case 1: case 3: case 5: ctx->gps_block[29 + e.tag / 2] = uint32_t(raw_getc(ctx) & 0xFF); break;
       case 2: case 4: case 7:
@@ -85,8 +95,9 @@ void read_kodak_ifd(raw_decode_context* ctx, int64_t base) {
   int64_t wbi = -2;
   double wbtemp = 6500;
   double mul[3] = {1, 1, 1};
-  const unsigned entries = read_u16(ctx);
+  unsigned entries = read_u16(ctx);
   if (entries > 1024) return;
+  entries = entries_inside(ctx, entries);
   for (unsigned n = 0; n < entries; ++n) {
     if (!parse_charge(ctx)) return;
     tiff_entry e;

@@ -88,18 +88,6 @@ struct note_walk {
   uint8_t buf97[324] = {};
 };
 
-// Goes to a directory the note points to. One outside the file is damage:
-// the decode is marked cut and the note is read no further, so that nothing
-// past the end costs the file's own tags their reading.
-bool seek_note_directory(raw_decode_context* ctx, int64_t at) {
-  if (outside_data(ctx, at, 2)) {
-    ctx->tag_value_cut = 1;
-    return false;
-  }
-  raw_seek(ctx, at, 0);
-  return true;
-}
-
 // One entry; the rows are tried in order and several may apply. False when
 // the note is not to be read further.
 bool read_note_entry(raw_decode_context* ctx, note_walk& w, const tiff_entry& e, uint32_t tag) {
@@ -134,7 +122,7 @@ bool read_note_entry(raw_decode_context* ctx, note_walk& w, const tiff_entry& e,
   }
   if (tag == 0x10 && type == 4) ctx->camera_id = read_u32(ctx);
   if (tag == 0x11 && ctx->raw_image_count && starts_with(ctx->camera_make, "NIKON")) {
-    if (!seek_note_directory(ctx, read_u32(ctx) + base)) return false;
+    if (!seek_directory(ctx, read_u32(ctx) + base)) return false;
     read_tiff_ifd(ctx, base);
   }
   if (tag == 0x14 && count == 2560 && type == 7) {
@@ -164,7 +152,7 @@ bool read_note_entry(raw_decode_context* ctx, note_walk& w, const tiff_entry& e,
   }
   if (tag == 0x81 && type == 4) {
     const uint32_t offset = read_u32(ctx);
-    if (!seek_note_directory(ctx, int64_t{offset} + 41)) return false;
+    if (!seek_directory(ctx, int64_t{offset} + 41)) return false;
     ctx->raw_data_offset = offset;
     ctx->sensor_height = uint16_t(read_u16(ctx) * 2);
     ctx->sensor_width = read_u16(ctx);
@@ -267,12 +255,12 @@ bool read_note_entry(raw_decode_context* ctx, note_walk& w, const tiff_entry& e,
   if (tag == 0x1017 || tag == 0x20400100) ctx->camera_multipliers[0] = read_u16(ctx) / 256.0f;
   if (tag == 0x1018 || tag == 0x20400100) ctx->camera_multipliers[2] = read_u16(ctx) / 256.0f;
   if (tag == 0x2011 && count == 2) read_pair_256(ctx);
-  if ((tag | 0x70) == 0x2070 && type == 4 && !seek_note_directory(ctx, read_u32(ctx) + base)) return false;
+  if ((tag | 0x70) == 0x2070 && type == 4 && !seek_directory(ctx, read_u32(ctx) + base)) return false;
   if (tag == 0x2010 && type != 7) choose_loader(ctx, raw_loader_name::olympus_e410_load_raw);
   if (tag == 0x2020) read_thumbnail_note(ctx, base, 257, 258);
   if (tag == 0x2040) read_maker_note(ctx, base, 0x2040);
   if (tag == 0xB028) {
-    if (!seek_note_directory(ctx, read_u32(ctx))) return false;
+    if (!seek_directory(ctx, read_u32(ctx))) return false;
     read_thumbnail_note(ctx, base, 136, 137);
   }
   if (tag == 0x4001 && count > 500) {

@@ -4,8 +4,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "rawdecode/raw_bits.h"
+#include "rawdecode/raw_failure.h"
 #include "rawdecode/raw_parse_tiff_ifd.h"
 
 namespace {
@@ -128,8 +130,9 @@ int read_tiff_ifd(raw_decode_context* ctx, int64_t base) {
   if (!level.ok || !parse_first_visit(ctx, parse_tiff_ifd)) return 1;
   int ifd = ctx->ifd_count++;
   ifd_locals l;
-  const unsigned entries = read_u16(ctx);
+  unsigned entries = read_u16(ctx);
   if (entries > 512) return 1;
+  entries = entries_inside(ctx, entries);
   for (unsigned n = 0; n < entries; ++n) {
     if (!parse_charge(ctx)) return 1;
     tiff_entry e;
@@ -207,6 +210,15 @@ void read_tiff_container(raw_decode_context* ctx, uint32_t base) {
   if (ctx->ifd_summaries[0].orientation) ctx->ifd_orientation = ctx->ifd_summaries[0].orientation;
   const raw_ifd_summary* raw = raw_index >= 0 ? &ctx->ifd_summaries[raw_index] : nullptr;
   if (raw && !loader_chosen(ctx)) choose_loader_by_compression(ctx, *raw);
+  if (raw && ctx->dng_version_code && ctx->compression_code != 1 && ctx->compression_code != 7) {
+    // A DNG's samples are stored plain (1) or as lossless JPEG (7); any
+    // other coding read as plain samples would give a picture of noise
+    // that looks like a success. Refused, and the refusal says why.
+    ctx->refusal_text = std::string(ctx->message_name) + ": DNG compression " +
+                        std::to_string(ctx->compression_code) + " is not supported";
+    raw_message(ctx, "%s\n", ctx->refusal_text.c_str());
+    ctx->raw_image_count = 0;
+  }
   if (ctx->dng_version_code == 0) {
     if (raw && ctx->samples_per_pixel == 3 && raw->byte_count && ctx->bits_per_sample != 14 &&
         ctx->bits_per_sample != 2048)

@@ -155,6 +155,7 @@ void remember_values(raw_decode_context* ctx, const tiff_entry& e, int64_t base,
   list->count = e.count;
   list->type = e.type == 3 ? 3 : 4;
   list->base = base;
+  list->given = true;
 }
 
 void read_sub_directories(raw_decode_context* ctx, const tiff_entry& e, int64_t base, int& ifd,
@@ -187,9 +188,9 @@ void read_hasselblad_ifd(raw_decode_context* ctx) {
   ctx->byte_order = order;
 }
 
-void read_tone_curve_points(raw_decode_context* ctx) {
+void read_tone_curve_points(raw_decode_context* ctx, unsigned type) {
   unsigned p[6] = {0, 0, 0, 0, 0, 4095};
-  for (int i = 1; i < 5; ++i) p[i] = read_u16(ctx) >> 2 & 0xFFF;
+  for (int i = 1; i < 5; ++i) p[i] = read_by_type(ctx, type) >> 2 & 0xFFF;
   for (int i = 0; i < 5; ++i)
     for (unsigned j = p[i] + 1; j <= p[i + 1]; ++j)
       ctx->tone_curve[j] = uint16_t(ctx->tone_curve[j - 1] + (1 << i));
@@ -269,7 +270,7 @@ void read_ifd_entry(raw_decode_context* ctx, const tiff_entry& e, int64_t base, 
     case 23:
       if (e.type == 3) ctx->iso_value = read_u16(ctx);
       break;
-    case 36: case 37: case 38: ctx->camera_multipliers[e.tag - 36] = read_u16(ctx); break;
+    case 36: case 37: case 38: ctx->camera_multipliers[e.tag - 36] = float(read_by_type(ctx, e.type)); break;
     case 39:
       if (e.count >= 50 && ctx->camera_multipliers[0] == 0) {
         parse_skip(ctx, 12);
@@ -290,10 +291,10 @@ void read_ifd_entry(raw_decode_context* ctx, const tiff_entry& e, int64_t base, 
     }
     case 258:
       s->samples = int32_t(e.count & 7);
-      s->bits_per_sample = read_u16(ctx);
+      s->bits_per_sample = int32_t(read_by_type(ctx, e.type));
       break;
-    case 259: s->compression = read_u16(ctx); break;
-    case 262: s->photometric = read_u16(ctx); break;
+    case 259: s->compression = int32_t(read_by_type(ctx, e.type)); break;
+    case 262: s->photometric = int32_t(read_by_type(ctx, e.type)); break;
     case 270: read_text(ctx, ctx->image_description); break;
     case 271: read_line(ctx, ctx->camera_make, 64); break;
     case 272: read_line(ctx, ctx->camera_model, 64); break;
@@ -312,7 +313,7 @@ void read_ifd_entry(raw_decode_context* ctx, const tiff_entry& e, int64_t base, 
     case 513: read_data_offset(ctx, e, s, base); break;
     case 274: {
       // Only 1-8 are orientations; any other value leaves the picture as stored.
-      const unsigned v = read_u16(ctx);
+      const uint32_t v = read_by_type(ctx, e.type);
       s->orientation = v >= 1 && v <= 8 ? "50132467"[v & 7] - '0' : 0;
       break;
     }
@@ -343,32 +344,31 @@ void read_ifd_entry(raw_decode_context* ctx, const tiff_entry& e, int64_t base, 
       set_text(ctx->camera_make, "Sarnoff");
       ctx->white_level = 0xFFF;
       break;
-    case 28688: read_tone_curve_points(ctx); break;
-    case 29184: l.sony_offset = read_u32(ctx); break;
-    case 29185: l.sony_length = read_u32(ctx); break;
-    case 29217: l.sony_key = read_u32(ctx); break;
+    case 28688: read_tone_curve_points(ctx, e.type); break;
+    case 29184: l.sony_offset = read_by_type(ctx, e.type); break;
+    case 29185: l.sony_length = read_by_type(ctx, e.type); break;
+    case 29217: l.sony_key = read_by_type(ctx, e.type); break;
     case 29264:
       read_minolta_blocks(ctx, raw_tell(ctx));
       ctx->sensor_width = 0;
       break;
     case 29443:
-      for (int c = 0; c < 4; ++c) ctx->camera_multipliers[c ^ (c < 2)] = read_u16(ctx);
+      for (int c = 0; c < 4; ++c) ctx->camera_multipliers[c ^ (c < 2)] = float(read_by_type(ctx, e.type));
       break;
     case 29459:
-      for (int c = 0; c < 4; ++c) ctx->camera_multipliers[c ^ (c >> 1)] = read_u16(ctx);
+      for (int c = 0; c < 4; ++c) ctx->camera_multipliers[c ^ (c >> 1)] = float(read_by_type(ctx, e.type));
       break;
     case 33405: read_line(ctx, ctx->camera_model_extra, 64); break;
     case 33422: case 64777: read_cfa_pattern_tag(ctx, e, l); break;
     case 33424:
-      raw_seek(ctx, read_u32(ctx) + base, 0);
-      read_kodak_ifd(ctx, base);
+      if (seek_directory(ctx, read_by_type(ctx, e.type) + base)) read_kodak_ifd(ctx, base);
       break;
     case 33434: set_if_finite(&ctx->shutter_seconds, read_real(ctx, int(e.type))); break;
     case 33437: set_if_finite(&ctx->aperture_value, read_real(ctx, int(e.type))); break;
     case 34303: set_text(ctx->camera_make, "Leaf"); break;
     case 34306:
       for (int c = 0; c < 4; ++c) {
-        unsigned v = read_u16(ctx);
+        const uint32_t v = read_by_type(ctx, e.type);
         if (v) ctx->camera_multipliers[c ^ 1] = 4096.0f / float(v);
       }
       break;
@@ -378,18 +378,16 @@ void read_ifd_entry(raw_decode_context* ctx, const tiff_entry& e, int64_t base, 
       set_text(ctx->camera_make, "Leaf");
       break;
     case 34665:
-      raw_seek(ctx, read_u32(ctx) + base, 0);
-      read_exif_ifd(ctx, base);
+      if (seek_directory(ctx, read_by_type(ctx, e.type) + base)) read_exif_ifd(ctx, base);
       break;
     case 34675: case 50831:
       ctx->icc_profile_offset = uint32_t(raw_tell(ctx));
       ctx->icc_profile_length = e.count;
       break;
     case 34853:
-      raw_seek(ctx, read_u32(ctx) + base, 0);
-      read_gps_ifd(ctx, base);
+      if (seek_directory(ctx, read_by_type(ctx, e.type) + base)) read_gps_ifd(ctx, base);
       break;
-    case 37122: ctx->kodak_bit_code = read_u32(ctx); break;
+    case 37122: ctx->kodak_bit_code = read_by_type(ctx, e.type); break;
     case 37386: set_if_finite(&ctx->focal_length_mm, read_real(ctx, int(e.type))); break;
     case 37393: ctx->shot_sequence = read_by_type(ctx, e.type); break;
     case 37400:
@@ -430,7 +428,7 @@ void read_ifd_entry(raw_decode_context* ctx, const tiff_entry& e, int64_t base, 
       break;
     }
     case 50711:
-      if (read_u16(ctx) == 2) {
+      if (read_by_type(ctx, e.type) == 2) {
         ctx->fuji_diagonal_width = 1;
         ctx->cfa_pattern = 0x49494949;
       }
@@ -474,7 +472,7 @@ void read_ifd_entry(raw_decode_context* ctx, const tiff_entry& e, int64_t base, 
       break;
     case 50740:
       if (ctx->dng_version_code == 0) {
-        int64_t j = read_u32(ctx) + base;
+        int64_t j = read_by_type(ctx, e.type) + base;
         read_minolta_blocks(ctx, j);
         raw_seek(ctx, j, 0);
         read_tiff_ifd(ctx, base);
@@ -482,7 +480,7 @@ void read_ifd_entry(raw_decode_context* ctx, const tiff_entry& e, int64_t base, 
       break;
     case 50752: {
       uint16_t slices[3];
-      for (uint16_t& v : slices) v = read_u16(ctx);
+      for (uint16_t& v : slices) v = uint16_t(read_by_type(ctx, e.type));
       // A slice of width 0 cannot be cut: no slices at all.
       if ((slices[0] && !slices[1]) || !slices[2]) slices[0] = slices[1] = slices[2] = 0;
       memcpy(ctx->canon_slices, slices, sizeof slices);

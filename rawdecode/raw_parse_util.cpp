@@ -38,6 +38,15 @@ unsigned entries_inside(raw_decode_context* ctx, unsigned entries) {
   return unsigned(room);
 }
 
+bool seek_directory(raw_decode_context* ctx, int64_t at) {
+  if (outside_data(ctx, at, 2)) {
+    ctx->tag_value_cut = 1;
+    return false;
+  }
+  raw_seek(ctx, at, 0);
+  return true;
+}
+
 bool tag_value_cut(raw_decode_context* ctx, const tiff_entry& entry) {
   if (!entry.outside) return false;
   ctx->tag_value_cut = 1;
@@ -45,7 +54,19 @@ bool tag_value_cut(raw_decode_context* ctx, const tiff_entry& entry) {
 }
 
 uint32_t read_by_type(raw_decode_context* ctx, unsigned type) {
-  return type == 3 ? read_u16(ctx) : read_u32(ctx);
+  switch (type) {
+    case 1: case 2: case 7: return uint32_t(raw_getc(ctx) & 0xFF);
+    case 6: return uint32_t(int32_t(int8_t(raw_getc(ctx) & 0xFF)));
+    case 3: return read_u16(ctx);
+    case 8: return uint32_t(int32_t(int16_t(read_u16(ctx))));
+    case 5: case 10: case 11: case 12: {
+      // a number stored as a fraction or a float: its whole part
+      const double v = read_real(ctx, int(type));
+      if (!finite_value(v)) return 0;
+      return uint32_t(int64_t(v < INT32_MIN ? INT32_MIN : v > UINT32_MAX ? UINT32_MAX : v));
+    }
+    default: return read_u32(ctx);  // LONG, SLONG, IFD, and types TIFF does not define
+  }
 }
 
 bool parse_charge(raw_decode_context* ctx, uint64_t records) {

@@ -27,12 +27,21 @@ bool outside_data(const raw_decode_context* ctx, int64_t at, uint64_t bytes);
 // stream's position, the data holds; fewer than stated marks the decode
 // damaged (the entries beyond the end are not the file's).
 unsigned entries_inside(raw_decode_context* ctx, unsigned entries);
+// Goes to a directory another one points to. One outside the data is
+// damage: the decode is marked cut and false returned, and the directory is
+// not read, so that what lies past the end (a table of 0xFFFF phantom
+// entries) costs the file's own tags nothing.
+bool seek_directory(raw_decode_context* ctx, int64_t at);
 void read_tiff_entry(raw_decode_context* ctx, int64_t base, tiff_entry* entry);
 // True when the entry's value runs past the end of the data: the tag is then
 // not read (the bytes read there would not be the file's) and the decode is
 // marked damaged.
 bool tag_value_cut(raw_decode_context* ctx, const tiff_entry& entry);
-// A 16-bit value for type 3 (SHORT), else a 32-bit one.
+// One integer value read by its type: 8 bits for BYTE, ASCII and
+// UNDEFINED, 16 for SHORT, 32 for LONG (and any type TIFF does not define);
+// signed types are sign-extended, fractions and floats give their whole
+// part. The field's high half, where a big-endian file keeps a SHORT, is
+// never taken for the value.
 uint32_t read_by_type(raw_decode_context* ctx, unsigned type);
 
 // Takes `records` from the file's budget; false (and nothing taken) once it

@@ -45,7 +45,7 @@ uint64_t values_inside(const raw_decode_context* ctx, const raw_value_list& list
 bool raw_segment_plan_read(raw_decode_context* ctx, raw_segment_plan* plan, bool complain) {
   const raw_ifd_layout& l = ctx->raw_layout;
   *plan = raw_segment_plan{};
-  if (l.offsets.count == 0 || uint32_t(l.data_offset) != ctx->raw_data_offset) return false;
+  if (!l.offsets.given || uint32_t(l.data_offset) != ctx->raw_data_offset) return false;
   const uint32_t sw = ctx->sensor_width, sh = ctx->sensor_height;
   if (!sw || !sh) return false;
   if (l.tiled) {
@@ -60,6 +60,12 @@ bool raw_segment_plan_read(raw_decode_context* ctx, raw_segment_plan* plan, bool
   plan->across = (sw + plan->width - 1) / plan->width;
   const uint64_t down = (sh + plan->height - 1) / plan->height;
   const uint64_t needed = uint64_t{plan->across} * down;
+  if (l.offsets.count == 0) {
+    // The list is there and names no piece: nothing is read, least of all
+    // from where its empty value field happens to point.
+    report_data_error(ctx);
+    return true;
+  }
   uint64_t n = std::min<uint64_t>(l.offsets.count, needed);
   const uint64_t inside = values_inside(ctx, l.offsets);
   if (n > inside || (complain && l.offsets.count < needed)) report_data_error(ctx);

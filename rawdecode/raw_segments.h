@@ -24,7 +24,9 @@ struct raw_segment_plan {
 // reads one run from raw_data_offset. Pieces the frame needs but the file
 // does not list, and lists that run past the end of the file, are data
 // errors (the pieces named are still read) when `complain` is set; loaders
-// whose cameras adjust the frame size after parsing leave it unset.
+// whose cameras adjust the frame size after parsing leave it unset. A list
+// of no offsets is a data error whatever `complain` says, and its plan
+// names no piece to read.
 bool raw_segment_plan_read(raw_decode_context* ctx, raw_segment_plan* plan, bool complain = true);
 
 // The stored row and column where piece `i` starts.

@@ -50,6 +50,7 @@ struct raw_value_list {
   uint32_t count;
   uint16_t type;     // 3 SHORT, otherwise LONG
   int64_t base;      // added to every value that is an offset
+  bool given;        // the directory holds the tag, whatever its count
 };
 
 // How a directory stores its picture: every strip or tile it names, with
