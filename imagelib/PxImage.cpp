@@ -109,6 +109,17 @@ bool PxImage::CanEncodeTo(const PxFile* file) {
 
 uint32_t PxImage::PaletteSize() const { return PaletteSizeForDepth(header.biBitCount); }
 
+bool PxImage::FitsMemoryLimit(uint32_t width, uint32_t height, uint32_t bpp) {
+  bpp = RoundDepth(bpp);
+  // The limit is judged in single precision, as it always was; the exact
+  // 64-bit block size is checked as well so no rounding lets a larger block
+  // (or a size that does not fit the 32-bit header fields) through.
+  const float estimate = static_cast<float>(width) * static_cast<float>(height) * static_cast<float>(bpp) * 0.125f;
+  const uint64_t stride64 = ((uint64_t{width} * bpp + 31) / 32) * 4;
+  const uint64_t bytes64 = stride64 * height;
+  return !(estimate > kPxImageMaxMemory || bytes64 > kPxImageMaxBytes || width > INT32_MAX || height > INT32_MAX);
+}
+
 uint8_t* PxImage::Create(uint32_t width, uint32_t height, uint32_t bpp, ImageFormatId formatId) {
   if (!ReleaseBuffers()) return nullptr;
   if (width == 0 || height == 0) {
@@ -116,17 +127,12 @@ uint8_t* PxImage::Create(uint32_t width, uint32_t height, uint32_t bpp, ImageFor
     return nullptr;
   }
   bpp = RoundDepth(bpp);
-  // The limit is judged in single precision, as it always was; the exact
-  // 64-bit block size is checked as well so no rounding lets a larger block
-  // (or a size that does not fit the 32-bit header fields) through.
-  float estimate = static_cast<float>(width) * static_cast<float>(height) * static_cast<float>(bpp) * 0.125f;
-  uint64_t stride64 = ((uint64_t{width} * bpp + 31) / 32) * 4;
-  uint64_t bytes64 = stride64 * height;
-  if (estimate > kPxImageMaxMemory || bytes64 > kPxImageMaxBytes || width > INT32_MAX ||
-      height > INT32_MAX) {
+  if (!FitsMemoryLimit(width, height, bpp)) {
     SetLastError("PXIMAGE_MAX_MEMORY exceeded");
     return nullptr;
   }
+  const uint64_t stride64 = ((uint64_t{width} * bpp + 31) / 32) * 4;
+  const uint64_t bytes64 = stride64 * height;
   uint32_t paletteSize = PaletteSizeForDepth(bpp);
   header.biClrUsed = paletteSize;
   header.biHeight = static_cast<int32_t>(height);

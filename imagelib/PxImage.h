@@ -35,6 +35,8 @@ class PxImage {
   // ---- container core
   void InitDefaults(ImageFormatId formatId);
   uint8_t* Create(uint32_t width, uint32_t height, uint32_t bpp, ImageFormatId formatId);
+  // Whether Create would accept this size under the memory limit.
+  static bool FitsMemoryLimit(uint32_t width, uint32_t height, uint32_t bpp);
   bool ReleaseBuffers();
   bool ReleaseFrames();
   void CopyFrom(const PxImage& source, bool copyPixels = true, bool copySelection = true,

@@ -33,15 +33,19 @@ using pxio::WriteExactly;
 uint64_t StoredPixelBytes(const BITMAPINFOHEADER& bih, uint64_t height) {
   const uint64_t width = static_cast<uint32_t>(bih.biWidth);
   const bool plain = bih.biCompression == kCompressionNone;
+  uint64_t rowBytes = 0;
   switch (bih.biBitCount) {
     case 1: case 2: case 4: case 8:
-      return plain ? ((width * bih.biBitCount + 31) / 32) * 4 * height : 0;
-    case 16: return ((width + 1) / 2) * 4 * height;
-    case 24: return plain ? ((width * 24 + 31) / 32) * 4 * height : 0;
-    case 32:
-      return plain || bih.biCompression == kCompressionBitfields ? width * 4 * height : 0;
+      rowBytes = plain ? ((width * bih.biBitCount + 31) / 32) * 4 : 0;
+      break;
+    case 16: rowBytes = ((width + 1) / 2) * 4; break;
+    case 24: rowBytes = plain ? ((width * 24 + 31) / 32) * 4 : 0; break;
+    case 32: rowBytes = plain || bih.biCompression == kCompressionBitfields ? width * 4 : 0; break;
     default: return 0;
   }
+  // A header's claim can pass 64 bits; no file holds that much.
+  if (rowBytes != 0 && height > UINT64_MAX / rowBytes) return UINT64_MAX;
+  return rowBytes * height;
 }
 
 // The alpha plane from the field under `mask` of each 32-bit pixel, scaled
@@ -261,21 +265,23 @@ bool PxImageBMP::Decode(PxFile* file) {
     return true;
   }
 
-  // (Create holds a 2-bit picture at four bits a pixel.)
-  if (!Create(static_cast<uint32_t>(bih.biWidth), height32, bih.biBitCount, kFormatBmp)) return false;
-  SetHorizontalDpi(DpiFromPelsPerMeter(bih.biXPelsPerMeter));
-  SetVerticalDpi(DpiFromPelsPerMeter(bih.biYPelsPerMeter));
-  // A header may claim any size within the memory limit; before the scratch
-  // block of 32-bit data or an alpha plane is allocated, or any byte is
+  // A header may claim any size within the memory limit; before the picture,
+  // the scratch block of 32-bit data or an alpha plane is allocated, or any byte is
   // read, the file must hold the pixels it stores uncompressed. A stream
-  // whose size is unknown is read as before.
-  if (const int64_t total = file->TotalSize(); total >= 0) {
+  // whose size is unknown is read as before. (A claim over the memory limit
+  // is refused by Create, with that reason.)
+  const bool fitsMemory = FitsMemoryLimit(static_cast<uint32_t>(bih.biWidth), height32, bih.biBitCount);
+  if (const int64_t total = file->TotalSize(); fitsMemory && total >= 0) {
     const int64_t pixelsAt = fileHeader.bfOffBits != 0 ? start + fileHeader.bfOffBits : file->Position();
     const uint64_t needed = StoredPixelBytes(bih, static_cast<uint64_t>(height));
     if (needed > 0 && (pixelsAt < 0 || pixelsAt > total || needed > static_cast<uint64_t>(total - pixelsAt))) {
       return Fail("Error reading BMP info");
     }
   }
+  // (Create holds a 2-bit picture at four bits a pixel.)
+  if (!Create(static_cast<uint32_t>(bih.biWidth), height32, bih.biBitCount, kFormatBmp)) return false;
+  SetHorizontalDpi(DpiFromPelsPerMeter(bih.biXPelsPerMeter));
+  SetVerticalDpi(DpiFromPelsPerMeter(bih.biYPelsPerMeter));
   if (info.escape != 0) return Fail("Cancelled");
 
   if (PaletteSize() > 0) {

@@ -1,7 +1,11 @@
 // Malformed BMP files: every one ends in a clean result (a failure with a
 // text, or a picture bounded by its own size), never a read or write out of
 // bounds or a hang. Run under AddressSanitizer in CI.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <fstream>
 #include <random>
 
 #include "TestSupport.h"
@@ -299,6 +303,56 @@ TEST(BmpMalformed, RandomDamageStaysInBounds) {
       }
     }
   }
+}
+
+// The process's peak of mapped memory, in KiB (VmPeak). A forked child
+// starts with its peak at what it maps now, so a child's growth is its own.
+long PeakKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmPeak:", 0) == 0) return std::stol(line.substr(7));
+  }
+  return -1;
+}
+
+// A header that claims a picture within the memory limit over a file that
+// holds a few bytes is refused before the picture is allocated: a batch run
+// over damaged files must not map a quarter of a gigabyte for each one.
+TEST(BmpMalformed, AShortFileIsRefusedBeforeItsPictureIsAllocated) {
+  // 8000 x 8000 at 32 bits: 244 MiB, under the 256 MiB limit.
+  const std::vector<uint8_t> claim = With32(With32(Encoded(7, 5, 32), 18, 8000), 22, 8000);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(fds[0]);
+    const long before = PeakKiB();
+    const Outcome o = DecodeBytes(claim);
+    const std::string report = std::to_string(PeakKiB() - before) + " " + std::to_string(o.ok) + " " + o.text;
+    (void)!write(fds[1], report.data(), report.size());
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string report;
+  char chunk[256];
+  for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;) report.append(chunk, size_t(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << report;
+  long grownKiB = -1;
+  char ok = '?';
+  std::string text;
+  std::istringstream in(report);
+  in >> grownKiB >> ok;
+  std::getline(in >> std::ws, text);
+  EXPECT_EQ(ok, '0') << report;
+  EXPECT_EQ(text, "Error reading BMP info");
+  EXPECT_GE(grownKiB, 0) << report;
+  EXPECT_LT(grownKiB, 64 * 1024) << "the decode mapped " << grownKiB << " KiB for a file of " << claim.size()
+                                 << " bytes";
 }
 
 }  // namespace
