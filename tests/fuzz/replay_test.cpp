@@ -13,13 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "replay_dirs.h"
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace {
 
 std::vector<std::filesystem::path> ReplayFiles() {
   std::vector<std::filesystem::path> files;
-  for (const char* folder : {PW_CRASHER_DIR, PW_SEED_DIR}) {
+  for (const char* folder : {pwfuzz::kCrasherDir, pwfuzz::kSeedDir}) {
     std::error_code ec;
     for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
       if (e.is_regular_file() && e.path().filename() != "README.md") files.push_back(e.path());
