@@ -52,8 +52,6 @@ void UnpackAlphaMask(const uint8_t* source, uint32_t mask, size_t width, size_t 
   }
 }
 
-int32_t DpiFromPelsPerMeter(int32_t ppm) { return static_cast<int32_t>(std::floor(ppm * 254.0 / 10000.0 + 0.5)); }
-
 struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
 };
@@ -241,8 +239,8 @@ bool PxImageBMP::Decode(PxFile* file) {
 
   // (Create holds a 2-bit picture at four bits a pixel.)
   if (!Create(static_cast<uint32_t>(bih.biWidth), height32, bih.biBitCount, kFormatBmp)) return false;
-  SetHorizontalDpi(DpiFromPelsPerMeter(bih.biXPelsPerMeter));
-  SetVerticalDpi(DpiFromPelsPerMeter(bih.biYPelsPerMeter));
+  SetHorizontalPelsPerMeter(bih.biXPelsPerMeter);
+  SetVerticalPelsPerMeter(bih.biYPelsPerMeter);
   // A header may claim any size within the memory limit; before the scratch
   // block of 32-bit data or an alpha plane is allocated, or any byte is
   // read, the file must hold the pixels it stores uncompressed. A stream
