@@ -250,14 +250,37 @@ TEST(PictureMetadata, AnExifChunkAfterThePixelsIsRead) {
     }
   }
 
-  // One byte of the chunk's data changed: its CRC no longer holds.
-  std::vector<uint8_t> bad = late;
-  const size_t at = bad.size() - 12 - 4 - 1;  // the chunk's last data byte, before its CRC and IEND
-  bad[at] ^= 0x01;
-  const std::string damaged = dir.File("badcrc.png");
-  WriteBytes(damaged, bad);
-  const Loaded header = Load(damaged, kFormatPng, true);
-  EXPECT_TRUE(header.ok);
-  EXPECT_EQ(header.orientation, 0);
-  EXPECT_EQ(header.dateTime, "");
+  // Damaged late chunks are passed over: the header read still gives the
+  // size, and no tag. `chunk`: where the eXIf chunk starts.
+  size_t chunk = 8;
+  for (const Chunk& c : PngChunks(late)) {
+    if (c.type == "eXIf") break;
+    chunk += c.whole.size();
+  }
+  ASSERT_EQ(chunk + 12 + BE32(&late[chunk]) + 12, late.size());
+  struct Damage {
+    const char* name;
+    size_t at;
+    std::vector<uint8_t> bytes;
+  };
+  const Damage damages[] = {
+      {"a data byte (CRC no longer holds)", late.size() - 12 - 4 - 1, {static_cast<uint8_t>(late[late.size() - 17] ^ 1)}},
+      {"length beyond the file", chunk, {0x7F, 0xFF, 0xFF, 0xF0}},
+      {"cut inside the chunk", 0, {}},
+  };
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.name);
+    std::vector<uint8_t> bad = late;
+    if (d.bytes.empty())
+      bad.resize(chunk + 20);
+    else
+      std::copy(d.bytes.begin(), d.bytes.end(), bad.begin() + static_cast<std::ptrdiff_t>(d.at));
+    const std::string damaged = dir.File("damaged.png");
+    WriteBytes(damaged, bad);
+    const Loaded header = Load(damaged, kFormatPng, true);
+    EXPECT_TRUE(header.ok);
+    EXPECT_EQ(header.width, 12u);
+    EXPECT_EQ(header.orientation, 0);
+    EXPECT_EQ(header.dateTime, "");
+  }
 }
