@@ -6,7 +6,6 @@
 
 #include "imagelib/PxFile.h"
 #include "imagelib/PxJpegBridge.h"
-#include "platform/byteorder.h"
 
 namespace {
 
