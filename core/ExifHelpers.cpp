@@ -165,7 +165,7 @@ const ExifApp0Seg* ExifTagSource::Jfif() const {
 }
 
 bool CarryJpegMetadata(const std::wstring& target, const ExifTagSource* tags, bool keepThumbnail,
-                       const ExifTagSource* profileFrom) {
+                       const ExifTagSource* profileFrom, bool upright) {
   const std::string narrow = WideToNarrow(target);
   if (narrow.empty()) return false;
   ExifImageFile file;
@@ -204,6 +204,9 @@ bool CarryJpegMetadata(const std::wstring& target, const ExifTagSource* tags, bo
     ExifTiffAppSeg* tiff = segment.get();
     file.Segments().Insert(std::move(segment));
     if (tiff->ApplyTagList(tags->Tags()) != kExifOk) return false;
+    TagDirectory* main = tiff->FindDirectory(TagDirectoryPath{{0, 0}});
+    if (upright && main && main->GetEntry(274))
+      main->SetEntry(std::make_unique<ExifEntryU16>(274, kTiffShort, 1, static_cast<unsigned short>(1)));
     if (keepThumbnail) {
       std::vector<uint8_t> thumbnail = tags->ThumbnailBytes();
       TagDirectory* directory = ThumbnailDirectory(file);

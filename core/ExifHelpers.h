@@ -75,10 +75,12 @@ bool RestoreExifTags(const std::wstring& destination, const DirectoryTagList& ta
 // the target has (a CMYK profile on a 3-component picture would be false).
 // The JFIF density agrees with the EXIF resolution carried; without one it
 // is `profileFrom`'s density (or none, only an aspect ratio of 1:1). The
-// image data stays byte for byte. True when the file was written back; on
-// failure it is left as it was.
+// image data stays byte for byte. `upright`: the target's pixels were
+// turned as the picture is shown, so a carried Orientation says 1 (the
+// source's value would turn them a second time). True when the file was
+// written back; on failure it is left as it was.
 bool CarryJpegMetadata(const std::wstring& target, const ExifTagSource* tags, bool keepThumbnail,
-                       const ExifTagSource* profileFrom);
+                       const ExifTagSource* profileFrom, bool upright = false);
 
 // Copies every tag of source's APP1 "Exif" segment (all directories) into
 // target's, which is created when missing. Both must be JPEG files by

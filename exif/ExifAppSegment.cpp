@@ -236,7 +236,16 @@ ExifResult ExifTiffAppSeg::Write(ExifStream* s) {
     pointerPos = d->Write(s, base, pointerPos);
     ok = pointerPos >= 0;
   }
-  const int64_t end = s->SeekEnd();
+  int64_t end = s->SeekEnd();
+  // Every item of the block starts on an even offset; a thumbnail of odd
+  // length, the last item, is followed by a pad byte, as exiftool and
+  // cameras write it, so a block read and written unchanged keeps its
+  // length. A segment that could not hold the byte goes without it.
+  if (ok && end >= 0 && (end - base) % 2 != 0 && end + 1 - lengthFieldPos_ <= 0xFFFF) {
+    const uint8_t zero = 0;
+    ok = s->WriteBytes(&zero, 1);
+    end = s->SeekEnd();
+  }
   LeaveByteOrder(s);
   if (!ok || end < 0) return kExifWriteFailed;
 

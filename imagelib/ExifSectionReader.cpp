@@ -216,8 +216,8 @@ bool ExifSectionReader::ParseExif(uint8_t* data, uint32_t length) {
   m_tiffLength = length - 6;
   const uint32_t firstOffset = Read32(data + 10);
 
-  if (!ProcessDirectory(8, 0)) return false;
-  if (firstOffset >= 9 && !m_visitedDirs.count(firstOffset) && !ProcessDirectory(firstOffset, 0))
+  if (!ProcessDirectory(8, 0, false)) return false;
+  if (firstOffset >= 9 && !m_visitedDirs.count(firstOffset) && !ProcessDirectory(firstOffset, 0, false))
     return false;
 
   if (m_summary->focalPlaneXRes != 0.0f) {
@@ -229,7 +229,7 @@ bool ExifSectionReader::ParseExif(uint8_t* data, uint32_t length) {
 
 // Follows a sub-directory or next-directory link. False only for a link that
 // points outside the data; too deep or already visited links are skipped.
-bool ExifSectionReader::FollowLink(uint32_t offset, int depth) {
+bool ExifSectionReader::FollowLink(uint32_t offset, int depth, bool thumbnailSide) {
   if (offset >= m_tiffLength) {
     SetError("Illegal subdirectory link");
     return false;
@@ -239,11 +239,16 @@ bool ExifSectionReader::FollowLink(uint32_t offset, int depth) {
     return true;
   }
   if (m_visitedDirs.count(offset)) return true;
-  ProcessDirectory(offset, depth + 1);
+  ProcessDirectory(offset, depth + 1, thumbnailSide);
   return true;
 }
 
-bool ExifSectionReader::ProcessDirectory(uint32_t dirOffset, int depth) {
+// The directories reached through a next-directory link (IFD1, the
+// thumbnail's, and anything below or after it) describe the thumbnail: its
+// resolution, unit and orientation are not the picture's, and cameras
+// commonly state 72 dpi there whatever the picture says. Only the
+// thumbnail's offset and length are taken from them.
+bool ExifSectionReader::ProcessDirectory(uint32_t dirOffset, int depth, bool thumbnailSide) {
   m_visitedDirs.insert(dirOffset);
   if (uint64_t{dirOffset} + 2 > m_tiffLength) {
     SetError("Illegally sized directory");
@@ -283,14 +288,15 @@ bool ExifSectionReader::ProcessDirectory(uint32_t dirOffset, int depth) {
       if (components == 0) continue;
       const uint32_t offset = Read32(entry + 8);
       if (offset <= 8) continue;
-      if (!FollowLink(offset, depth)) return false;
+      if (!FollowLink(offset, depth, thumbnailSide)) return false;
       continue;
     }
+    if (thumbnailSide && tag != 513 && tag != 514) continue;
     ApplyTag(tag, format, value, byteCount, thumbOffset, thumbLength);
   }
 
   const uint32_t link = Read32(start + 2 + 12 * count);
-  if (link != 0 && !FollowLink(link, depth)) return false;
+  if (link != 0 && !FollowLink(link, depth, true)) return false;
 
   if (thumbOffset != 0 && thumbLength != 0 &&
       uint64_t{thumbOffset} + thumbLength <= m_tiffLength) {

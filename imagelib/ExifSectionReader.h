@@ -53,8 +53,8 @@ class ExifSectionReader {
   const JpegSection& Section(int i) const { return m_sections[i]; }
 
  private:
-  bool ProcessDirectory(uint32_t dirOffset, int depth);
-  bool FollowLink(uint32_t offset, int depth);
+  bool ProcessDirectory(uint32_t dirOffset, int depth, bool thumbnailSide);
+  bool FollowLink(uint32_t offset, int depth, bool thumbnailSide);
   void ApplyTag(uint32_t tag, uint32_t format, const uint8_t* value, uint64_t byteCount,
                 uint32_t& thumbOffset, uint32_t& thumbLength);
   double ConvertValue(const uint8_t* value, uint32_t format) const;

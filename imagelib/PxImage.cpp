@@ -267,6 +267,43 @@ void PxImage::SetVerticalDpi(int32_t dpi) {
   if (dib) pw::StoreLE32(dib + 28, static_cast<uint32_t>(header.biYPelsPerMeter));
 }
 
+namespace {
+
+// The dpi of a density per metre, rounded; 0 (the default) for a value
+// beyond the field or not a number.
+int32_t DpiFromPelsPerMeter(double perMetre) {
+  const double dpi = perMetre * 0.0254;
+  if (!(dpi >= 0.0 && dpi < 2147483647.0)) return 0;
+  return static_cast<int32_t>(std::floor(dpi + 0.5));
+}
+
+// The stated pixels per metre as the header stores them; 0 when they do not
+// fit (then the dpi's own value stands).
+int32_t ExactPelsPerMeter(double perMetre) {
+  const double rounded = std::floor(perMetre + 0.5);
+  return rounded >= 1.0 && rounded < 2147483647.0 ? static_cast<int32_t>(rounded) : 0;
+}
+
+}  // namespace
+
+void PxImage::SetHorizontalPelsPerMeter(double perMetre) {
+  const int32_t dpi = DpiFromPelsPerMeter(perMetre);
+  SetHorizontalDpi(dpi);
+  const int32_t exact = ExactPelsPerMeter(perMetre);
+  if (dpi <= 0 || exact == 0) return;
+  header.biXPelsPerMeter = exact;
+  if (dib) pw::StoreLE32(dib + 24, static_cast<uint32_t>(exact));
+}
+
+void PxImage::SetVerticalPelsPerMeter(double perMetre) {
+  const int32_t dpi = DpiFromPelsPerMeter(perMetre);
+  SetVerticalDpi(dpi);
+  const int32_t exact = ExactPelsPerMeter(perMetre);
+  if (dpi <= 0 || exact == 0) return;
+  header.biYPelsPerMeter = exact;
+  if (dib) pw::StoreLE32(dib + 28, static_cast<uint32_t>(exact));
+}
+
 RGBQUAD PxImage::TransparentColor() const {
   if (info.backgroundIndex < 0) return info.backgroundColor;
   uint8_t index = static_cast<uint8_t>(info.backgroundIndex & 0xFF);

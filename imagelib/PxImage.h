@@ -45,6 +45,12 @@ class PxImage {
   void BorrowFrom(PxImage& source);
   void SetHorizontalDpi(int32_t dpi);
   void SetVerticalDpi(int32_t dpi);
+  // A density the file states per metre (or per centimetre, times 100):
+  // the dpi is rounded from it, and the pixels per metre are kept as
+  // stated, so a PNG or BMP made from the picture stores the same number
+  // (11800, not the 11811 of the rounded 300 dpi).
+  void SetHorizontalPelsPerMeter(double perMetre);
+  void SetVerticalPelsPerMeter(double perMetre);
   RGBQUAD TransparentColor() const;
   void UnpackBitfields(const uint8_t* source, uint32_t redMask, uint32_t greenMask,
                        uint32_t blueMask, uint8_t sourceBpp);

@@ -59,8 +59,6 @@ void UnpackAlphaMask(const uint8_t* source, uint32_t mask, size_t width, size_t 
   }
 }
 
-int32_t DpiFromPelsPerMeter(int32_t ppm) { return static_cast<int32_t>(std::floor(ppm * 254.0 / 10000.0 + 0.5)); }
-
 struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
 };
@@ -280,8 +278,8 @@ bool PxImageBMP::Decode(PxFile* file) {
   }
   // (Create holds a 2-bit picture at four bits a pixel.)
   if (!Create(static_cast<uint32_t>(bih.biWidth), height32, bih.biBitCount, kFormatBmp)) return false;
-  SetHorizontalDpi(DpiFromPelsPerMeter(bih.biXPelsPerMeter));
-  SetVerticalDpi(DpiFromPelsPerMeter(bih.biYPelsPerMeter));
+  SetHorizontalPelsPerMeter(bih.biXPelsPerMeter);
+  SetVerticalPelsPerMeter(bih.biYPelsPerMeter);
   if (info.escape != 0) return Fail("Cancelled");
 
   if (PaletteSize() > 0) {

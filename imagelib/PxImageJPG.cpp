@@ -6,7 +6,6 @@
 
 #include "imagelib/PxFile.h"
 #include "imagelib/PxJpegBridge.h"
-#include "platform/byteorder.h"
 
 namespace {
 
@@ -20,20 +19,23 @@ int32_t DpiFromQuotient(double quotient) {
 }
 
 // One axis's density, given as `perUnit` pixels per a unit `unitInches`
-// inches long. A metric unit also sets the pixels per metre from the
-// stated value, not from the rounded dpi: 118 px/cm is 11800 px/m in a PNG
-// or BMP made from it, where 300 dpi would make it 11811.
+// inches long. A metric unit sets the pixels per metre from the stated
+// value, not from the rounded dpi: 118 px/cm is 11800 px/m in a PNG or BMP
+// made from it, where 300 dpi would make it 11811.
 void SetAxisDensity(PxImage& image, bool horizontal, double perUnit, double unitInches) {
-  const int32_t dpi = DpiFromQuotient(perUnit / unitInches);
+  if (unitInches != 1.0) {
+    const double perMetre = perUnit / (unitInches * 0.0254);
+    if (horizontal)
+      image.SetHorizontalPelsPerMeter(perMetre);
+    else
+      image.SetVerticalPelsPerMeter(perMetre);
+    return;
+  }
+  const int32_t dpi = DpiFromQuotient(perUnit);
   if (horizontal)
     image.SetHorizontalDpi(dpi);
   else
     image.SetVerticalDpi(dpi);
-  const double perMetre = std::floor(perUnit / (unitInches * 0.0254) + 0.5);
-  if (unitInches == 1.0 || dpi <= 0 || !(perMetre >= 1 && perMetre < 2147483647.0)) return;
-  const auto value = static_cast<int32_t>(perMetre);
-  (horizontal ? image.header.biXPelsPerMeter : image.header.biYPelsPerMeter) = value;
-  if (image.dib) pw::StoreLE32(image.dib + (horizontal ? 24 : 28), static_cast<uint32_t>(value));
 }
 
 constexpr uint32_t kJpegOptionIndex = 3;

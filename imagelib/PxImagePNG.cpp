@@ -1,6 +1,7 @@
 #include "imagelib/PxImagePNG.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <cmath>
 #include <cstdio>
@@ -256,16 +257,8 @@ bool TrapWrite(png_structp png, png_infop pinfo, PxFile* file, PxImage* image,
 // JPEG's APP1 segment; digested like one, it gives the tools the picture's
 // orientation, shooting time and resolution. A block that cannot be read
 // leaves the summary absent and never fails the picture.
-void DigestExifChunk(png_structp png, png_infop pinfo, ExifSummary& summary) {
-  if (summary.present) return;
-  png_unknown_chunkp chunks = nullptr;
-  const int count = png_get_unknown_chunks(png, pinfo, &chunks);
-  const png_unknown_chunk* chunk = nullptr;
-  for (int i = 0; i < count && chunks && !chunk; ++i)
-    if (std::memcmp(chunks[i].name, "eXIf", 4) == 0) chunk = &chunks[i];
-  if (!chunk || !chunk->data || chunk->size < 8) return;
-  const size_t length = chunk->size;
-  const png_bytep data = chunk->data;
+void DigestExifBlock(const uint8_t* data, size_t length, ExifSummary& summary) {
+  if (!data || length < 8 || length > kChunkMemoryLimit) return;
   std::vector<uint8_t> block(6 + length);
   std::memcpy(block.data(), "Exif\0\0", 6);
   std::memcpy(block.data() + 6, data, length);
@@ -274,6 +267,51 @@ void DigestExifChunk(png_structp png, png_infop pinfo, ExifSummary& summary) {
   // The thumbnail would point into the block, which goes now.
   summary.thumbnailPointer = nullptr;
   summary.thumbnailSize = 0;
+}
+
+// The eXIf chunk libpng has read so far, if any.
+void DigestExifChunk(png_structp png, png_infop pinfo, ExifSummary& summary) {
+  if (summary.present) return;
+  png_unknown_chunkp chunks = nullptr;
+  const int count = png_get_unknown_chunks(png, pinfo, &chunks);
+  const png_unknown_chunk* chunk = nullptr;
+  for (int i = 0; i < count && chunks && !chunk; ++i)
+    if (std::memcmp(chunks[i].name, "eXIf", 4) == 0) chunk = &chunks[i];
+  if (chunk) DigestExifBlock(chunk->data, chunk->size, summary);
+}
+
+uint32_t LoadBE32(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+// A header read stops at the pixel data, but an eXIf chunk may follow it:
+// the chunks from `start` (the signature) are walked by their headers alone,
+// the pixel data skipped, each step moving at least 12 bytes forward, until
+// IEND or the file's end. The chunk is taken only within the chunk memory
+// limit and with a sound CRC (libpng drops an ancillary chunk without one).
+bool ReadLateExifChunk(PxFile* file, int32_t start, std::vector<uint8_t>& data) {
+  const int64_t total = file->TotalSize();
+  if (start < 0 || total < 0) return false;
+  for (int64_t at = int64_t{start} + 8; at + 12 <= total;) {
+    uint8_t head[8];
+    if (!file->SeekTo(static_cast<int32_t>(at), SEEK_SET) || file->ReadBlock(head, 1, 8) != 8) return false;
+    const uint32_t length = LoadBE32(head);
+    if (length > 0x7FFFFFFFu || at + 12 + length > total) return false;
+    if (std::memcmp(head + 4, "IEND", 4) == 0) return false;
+    if (std::memcmp(head + 4, "eXIf", 4) == 0) {
+      if (length > kChunkMemoryLimit) return false;
+      data.resize(size_t{length} + 4);
+      if (file->ReadBlock(data.data(), 1, data.size()) != data.size()) return false;
+      uLong crc = crc32(0L, Z_NULL, 0);
+      crc = crc32(crc, head + 4, 4);
+      crc = crc32(crc, data.data(), length);
+      if (static_cast<uint32_t>(crc) != LoadBE32(data.data() + length)) return false;
+      data.resize(length);
+      return true;
+    }
+    at += int64_t{12} + length;
+  }
+  return false;
 }
 
 }  // namespace
@@ -303,8 +341,10 @@ bool PxImagePNG::Decode(PxFile* file) {
   if (!st.png) return fail("Failed to create PNG structure");
   st.pinfo = png_create_info_struct(st.png);
   if (!st.pinfo) return fail("Failed to initialize PNG info structure");
+  const int32_t start = file ? file->Position() : -1;
   if (!TrapReadInfo(st.png, st.pinfo, file)) return fail(nullptr);
   DigestExifChunk(st.png, st.pinfo, info.exif);
+  const bool exifBeforePixels = info.exif.present;
 
   const uint32_t width = png_get_image_width(st.png, st.pinfo);
   const uint32_t height = png_get_image_height(st.png, st.pinfo);
@@ -312,6 +352,10 @@ bool PxImagePNG::Decode(PxFile* file) {
     header.biWidth = static_cast<int32_t>(width);
     header.biHeight = static_cast<int32_t>(height);
     info.formatId = kFormatPng;
+    // The tools read the orientation and shooting time with the size.
+    std::vector<uint8_t> late;
+    if (!exifBeforePixels && ReadLateExifChunk(file, start, late))
+      DigestExifBlock(late.data(), late.size(), info.exif);
     return true;
   }
 
@@ -345,8 +389,8 @@ bool PxImagePNG::Decode(PxFile* file) {
     SetHorizontalDpi(static_cast<int32_t>(resX));
     SetVerticalDpi(static_cast<int32_t>(resY));
   } else if (unit == PNG_RESOLUTION_METER) {
-    SetHorizontalDpi(static_cast<int32_t>(std::floor(resX * 254.0 / 10000.0 + 0.5)));
-    SetVerticalDpi(static_cast<int32_t>(std::floor(resY * 254.0 / 10000.0 + 0.5)));
+    SetHorizontalPelsPerMeter(resX);
+    SetVerticalPelsPerMeter(resY);
   } else {
     SetHorizontalDpi(96);
     SetVerticalDpi(96);
@@ -419,6 +463,8 @@ bool PxImagePNG::Decode(PxFile* file) {
   if (rows <= 0) return fail(nullptr);
   if (!TrapReadEnd(st.png, st.pinfo)) return fail(nullptr);
   DigestExifChunk(st.png, st.pinfo, info.exif);  // a chunk after the pixels
+  // whose resolution stands where the file has no density chunk
+  if (!exifBeforePixels && !physChunk) ApplyExifDensity(*this, info.exif);
   return true;
 }
 

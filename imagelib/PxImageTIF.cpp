@@ -169,10 +169,19 @@ bool PxImageTIF::Decode(PxFile* file) {
     uint16_t unit = RESUNIT_INCH;
     TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
     float value = 0.0f;
-    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &value))
-      SetHorizontalDpi(DpiFromResolution(value, unit));
-    if (TIFFGetField(tif, TIFFTAG_YRESOLUTION, &value))
-      SetVerticalDpi(DpiFromResolution(value, unit));
+    // A density per centimetre keeps its exact pixels per metre.
+    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &value)) {
+      if (unit == RESUNIT_CENTIMETER)
+        SetHorizontalPelsPerMeter(value * 100.0);
+      else
+        SetHorizontalDpi(DpiFromResolution(value, unit));
+    }
+    if (TIFFGetField(tif, TIFFTAG_YRESOLUTION, &value)) {
+      if (unit == RESUNIT_CENTIMETER)
+        SetVerticalPelsPerMeter(value * 100.0);
+      else
+        SetVerticalDpi(DpiFromResolution(value, unit));
+    }
     if (TIFFGetField(tif, TIFFTAG_XPOSITION, &value)) info.frameOffsetX = TruncateToInt32(value);
     if (TIFFGetField(tif, TIFFTAG_YPOSITION, &value)) info.frameOffsetY = TruncateToInt32(value);
 

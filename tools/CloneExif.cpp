@@ -163,8 +163,11 @@ int CloneExifOne(const std::wstring& source, const std::wstring& receiving, cons
     // A JPEG under another name (".jpeg") brings its own profile along.
     const std::unique_ptr<ExifTagSource> own =
         IsJpegFile(receiving) ? std::make_unique<ExifTagSource>(receiving) : nullptr;
+    // A picture of another format was written as it is shown (a TIFF's or
+    // PNG's own orientation applied): the Orientation it gets must say so.
+    const bool upright = ImageTypeFromPath(receiving) != kFormatJpg;
     if (!CarryJpegMetadata(staged.Path(), tags.get(), false,
-                           own && own->Opened() ? own.get() : nullptr))
+                           own && own->Opened() ? own.get() : nullptr, upright))
       return Failed(source, index);
   }
   // Another picture's ".jpg" (a.jpg beside a.png) is never replaced in a
