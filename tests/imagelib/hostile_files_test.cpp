@@ -1,6 +1,7 @@
 // The replay table of hostile files (tests/data/crashers/): small files that
 // once cost seconds, hundreds of megabytes or a wrong answer. Each must end
-// quickly with the outcome and the text listed here. Run in every test pass,
+// with the outcome and the text listed here, within a bound on processor
+// time and memory. Run in every test pass,
 // under the sanitizers too; the fuzz replay tests run the same files through
 // the fuzz targets' fuller road.
 #include <sys/resource.h>
@@ -9,14 +10,15 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <chrono>
 #include <string>
 
 #include "TestSupport.h"
 #include "imagelib/PxImage.h"
 
-// Time and memory are bounded in the normal (optimised, uninstrumented)
-// build only: sanitizers and debug builds cost several times both.
+// Processor time and memory are bounded in the normal (optimised,
+// uninstrumented) build only: sanitizers and debug builds cost several
+// times both. Processor time is what a busy machine does not stretch; the
+// wall clock is never looked at.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define PW_HOSTILE_BOUNDS 0
 #elif defined(__has_feature)
@@ -41,8 +43,11 @@ struct HostileFile {
   ImageFormatId format;
   Outcome outcome;
   const char* text;  // part of the last-error text (failures and damaged reads)
-  // Bounds on the decode in the normal build (0: not bounded).
-  double maxSeconds = 0;
+  // Bounds on the decode in the normal build (0: not bounded): processor
+  // seconds, the decode's helper processes included, and peak MiB. The
+  // files cost well under 1/20 of their bound (most under a millisecond),
+  // except where a row says otherwise.
+  double maxCpuSeconds = 0;
   long maxMiB = 0;
 };
 
@@ -71,14 +76,17 @@ const HostileFile kHostileFiles[] = {
      "error: cannot load image data", 2, 400},
     {"mng/slow-9000-square-canvas-30-one-pixel-frames-in-a-loop.mng", kFormatMng, Outcome::kReads, "", 2, 400},
     // Metafiles are played at up to 4000 x 4000 pixels, and each record may
-    // cover all of them: playback stops at the player's processor limit.
-    {"wmf/slow-wmf-1000-full-frame-rectangles.wmf", kFormatWmf, Outcome::kFails, "corrupted WMF", 2, 400},
-    {"wmf/slow-emf-2000-full-frame-rectangles.emf", kFormatWmf, Outcome::kFails, "corrupted WMF", 2, 400},
-    {"wmf/slow-wmf-one-full-frame-rectangle.wmf", kFormatWmf, Outcome::kReads, "", 2, 400},
+    // cover all of them: playback stops at the player's processor limit (1 s
+    // soft, 2 s hard), which these two files reach, so what they cost is the
+    // limit itself; 4 s is twice the hard limit, and far below what the full
+    // playback costs (tens of seconds).
+    {"wmf/slow-wmf-1000-full-frame-rectangles.wmf", kFormatWmf, Outcome::kFails, "corrupted WMF", 4, 400},
+    {"wmf/slow-emf-2000-full-frame-rectangles.emf", kFormatWmf, Outcome::kFails, "corrupted WMF", 4, 400},
+    // One full-frame record played whole: about 0.35 s.
+    {"wmf/slow-wmf-one-full-frame-rectangle.wmf", kFormatWmf, Outcome::kReads, "", 8, 400},
 };
 
 struct Cost {
-  double seconds = 0;     // wall-clock time
   double cpuSeconds = 0;  // processor time, helper processes included
   long peakMiB = 0;  // the decoding process's peak resident memory
   bool ran = false;
@@ -87,7 +95,6 @@ struct Cost {
 // Decodes in a child process, so its peak memory is its own.
 Cost MeasureDecode(std::vector<uint8_t> bytes, ImageFormatId id) {
   Cost cost;
-  const auto start = std::chrono::steady_clock::now();
   const pid_t child = fork();
   if (child < 0) return cost;
   if (child == 0) {
@@ -99,7 +106,6 @@ Cost MeasureDecode(std::vector<uint8_t> bytes, ImageFormatId id) {
   int status = 0;
   rusage usage{};
   if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status)) return cost;
-  cost.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   cost.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   cost.peakMiB = usage.ru_maxrss / 1024;  // kilobytes on Linux; the largest of the process and its helpers
@@ -128,20 +134,17 @@ TEST_P(Hostile, EndsQuicklyWithAClearAnswer) {
       EXPECT_NE(std::string(image.LastError()).find(h.text), std::string::npos) << image.LastError();
     }
   }
-  // A small file must not cost seconds or hundreds of megabytes.
-  if (PW_HOSTILE_BOUNDS && (h.maxSeconds > 0 || h.maxMiB > 0)) {
+  // A small file must not cost seconds of processor time or hundreds of
+  // megabytes.
+  if (PW_HOSTILE_BOUNDS && (h.maxCpuSeconds > 0 || h.maxMiB > 0)) {
     const Cost cost = MeasureDecode(bytes, h.format);
     ASSERT_TRUE(cost.ran);
-    if (h.maxSeconds > 0) {
-      // The bound is on processor time, which a loaded machine does not
-      // stretch; the wall clock only guards against a decode that waits.
-      EXPECT_LE(cost.cpuSeconds, h.maxSeconds) << h.path;
-      EXPECT_LE(cost.seconds, 5 * h.maxSeconds) << h.path;
+    if (h.maxCpuSeconds > 0) {
+      EXPECT_LE(cost.cpuSeconds, h.maxCpuSeconds) << h.path;
     }
     if (h.maxMiB > 0) {
       EXPECT_LE(cost.peakMiB, h.maxMiB) << h.path;
     }
-    RecordProperty("seconds", std::to_string(cost.seconds));
     RecordProperty("cpu_seconds", std::to_string(cost.cpuSeconds));
     RecordProperty("peak_mib", std::to_string(cost.peakMiB));
   }

@@ -4,10 +4,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -23,6 +27,45 @@
 #include "tiff_test_support.h"
 
 using namespace tifftest;
+
+// The image library's sends to its players pass through here. Armed, the
+// next one (the request to a player just started) waits until the test lets
+// it go: the player meanwhile waits on its socket for the request, a point
+// before which it has opened nothing of its own.
+namespace sendgate {
+std::mutex mutex;
+std::condition_variable changed;
+bool armed = false, holding = false, released = false;
+
+void Arm() {
+  std::lock_guard<std::mutex> lock(mutex);
+  armed = true;
+  holding = released = false;
+}
+bool Holding() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return holding;
+}
+void Release() {
+  std::lock_guard<std::mutex> lock(mutex);
+  armed = false;
+  released = true;
+  changed.notify_all();
+}
+}  // namespace sendgate
+
+extern "C" ssize_t send(int fd, const void* data, size_t size, int flags) {
+  {
+    std::unique_lock<std::mutex> lock(sendgate::mutex);
+    if (sendgate::armed) {
+      sendgate::armed = false;
+      sendgate::holding = true;
+      sendgate::changed.wait(lock, [] { return sendgate::released; });
+      sendgate::holding = false;
+    }
+  }
+  return ::syscall(SYS_sendto, fd, data, size, flags, nullptr, 0);
+}
 
 namespace {
 
@@ -301,22 +344,49 @@ TEST_F(Wmf, OneSlowMetafileDoesNotHoldUpOthers) {
   EXPECT_EQ(slow->error(), "corrupted WMF");  // past its processor allowance
 }
 
+// The player waiting on its socket for a request that the image library
+// is held from sending: its limits are set, it has opened nothing yet, and
+// it is blocked in a read of its standard input. Returns its process, or 0
+// when none came there within the test's patience.
+pid_t PlayerWaitingForItsRequest() {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (sendgate::Holding()) {
+      for (pid_t pid : ChildPids()) {
+        if (ProcText(pid, "comm").rfind("pixelwharf-meta", 0) != 0) continue;  // not yet the player program
+        // The system call it is blocked in: read (0) of descriptor 0.
+        std::istringstream call(ProcText(pid, "syscall"));
+        std::string number, descriptor;
+        call >> number >> descriptor;
+        if (number == "0" && descriptor == "0x0" && SoftLimit(pid, "Max cpu time") != "unlimited") return pid;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return 0;
+}
+
 // A stop asked for while the player runs ends it at once: the player here is
-// held and would never answer. The held player also shows what it was
-// given: its limits, and no descriptor but its socket and /dev/null (not
-// the ones the program opened without close-on-exec).
+// held and would never answer. The player also shows what it was given: its
+// limits, and no descriptor but its socket and /dev/null (not the ones the
+// program opened without close-on-exec). The descriptors are looked at
+// while the player waits for its request, before it has opened anything of
+// its own: later, while it plays, it may hold files it opened itself.
 TEST_F(Wmf, RunningPlayerIsCancelledAndKeepsNothingOfTheProgram) {
   int leaked[2];
   ASSERT_EQ(::pipe(leaked), 0);  // no close-on-exec
   pw::UniqueFd leakedRead(leaked[0]), leakedWrite(leaked[1]);
-  pid_t pid = 0;
-  auto slow = HeldSlowRead(&pid);
-  ASSERT_TRUE(slow);
+  sendgate::Arm();
+  SlowRead slow;
+  const pid_t pid = PlayerWaitingForItsRequest();
+  if (!pid) sendgate::Release();
+  ASSERT_NE(pid, 0) << "no player came to wait for its request";
 
   std::set<std::string> descriptors;
   for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
     descriptors.insert(entry.path().filename().string());
   EXPECT_EQ(descriptors, (std::set<std::string>{"0", "1", "2"}));
+  EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/fd/2"), "/dev/null");
 #if defined(__SANITIZE_ADDRESS__)
   constexpr bool kAddressSanitizer = true;
 #elif defined(__has_feature)
@@ -327,11 +397,18 @@ TEST_F(Wmf, RunningPlayerIsCancelledAndKeepsNothingOfTheProgram) {
   if (!kAddressSanitizer) {
     EXPECT_EQ(SoftLimit(pid, "Max data size"), std::to_string(metafile::kPlayerMemoryBytes));
   }
+  const std::string cpu = SoftLimit(pid, "Max cpu time");
+  EXPECT_TRUE(cpu == std::to_string(metafile::kPlayerCpuSeconds) ||
+              cpu == std::to_string(4 * metafile::kPlayerCpuSeconds))
+      << cpu;
 
-  slow->Cancel();
-  slow->Finish(/*keepHeld=*/true);
-  EXPECT_FALSE(slow->ok());
-  EXPECT_EQ(slow->error(), "Cancelled");
+  // Held for good, then given its request: it never answers.
+  ::kill(pid, SIGSTOP);
+  sendgate::Release();
+  slow.Cancel();
+  slow.Finish(/*keepHeld=*/true);
+  EXPECT_FALSE(slow.ok());
+  EXPECT_EQ(slow.error(), "Cancelled");
   // The player was ended and reaped.
   const std::vector<pid_t> left = ChildPids();
   EXPECT_EQ(std::count(left.begin(), left.end(), pid), 0);

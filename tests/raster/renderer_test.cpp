@@ -18,6 +18,11 @@ using pw::ImageRenderer;
 using pw::ScreenPoint;
 using pwtest::ScratchDir;
 
+// How long a test waits for the renderer's rereads to settle: the rereads
+// are of small files and end in milliseconds; the wait only keeps a test
+// from hanging, and never judges how long they took.
+constexpr auto kRereadPatience = 120s;
+
 // The view window: its client area at (100, 50) on the screen.
 class FakeView : public pw::RendererHost {
  public:
@@ -106,7 +111,7 @@ TEST(RendererZoom, NotchesLimitsAndAnchor) {
     ASSERT_NEAR(r->Scale(), want, 1e-9) << notch;
     EXPECT_EQ(r->OverviewOnly(), moves) << notch;
   }
-  ASSERT_TRUE(r->WaitForRereads(10s));
+  ASSERT_TRUE(r->WaitForRereads(kRereadPatience));
   EXPECT_TRUE(r->Ready()) << "the last notch's re-read finished and is current";
   EXPECT_GT(r->Scale(), 8);
   EXPECT_LT(r->Scale(), 9);
@@ -161,7 +166,7 @@ TEST(RendererFrames, BufferFrameMatchesOverviewFrameAndDragShiftsIt) {
   EXPECT_EQ(view.Pixel(79, 59)[1], Ramp(59, 39, 0));
   EXPECT_EQ(view.Pixel(80, 60)[0], pw::kBackground);
 
-  ASSERT_TRUE(r->WaitForRereads(10s));
+  ASSERT_TRUE(r->WaitForRereads(kRereadPatience));
   ASSERT_TRUE(r->Ready());
   r->SetOverviewOnly(false);
   r->Render();
@@ -179,7 +184,7 @@ TEST(RendererFrames, BufferFrameMatchesOverviewFrameAndDragShiftsIt) {
   EXPECT_FALSE(view.captured);
   EXPECT_EQ(r->OffX(), 27);
   EXPECT_EQ(r->OffY(), 16);
-  ASSERT_TRUE(r->WaitForRereads(10s));
+  ASSERT_TRUE(r->WaitForRereads(kRereadPatience));
   r->Render();
   EXPECT_EQ(view.Pixel(27, 24)[0], Ramp(0, 0, 0));
   EXPECT_EQ(view.Pixel(86, 63)[0], Ramp(59, 39, 0));
@@ -254,7 +259,7 @@ TEST(RendererFileRead, ZoomedInFramesShowTheFileAtTheReadoutPoint) {
   r->OnLButtonDown(at);
   r->OnMouseMove({at.x + 3, at.y});
   r->OnLButtonUp({at.x + 3, at.y});
-  ASSERT_TRUE(r->WaitForRereads(20s));
+  ASSERT_TRUE(r->WaitForRereads(kRereadPatience));
   ASSERT_TRUE(r->Ready());
   r->Render();
   // GDAL samples at pixel centres, the readout at pixel corners: at a
@@ -301,14 +306,14 @@ TEST(RendererConcurrency, WheelBurstAndEngineSwap) {
       r->Render();
     }
     if (round == 1) {
-      ASSERT_TRUE(r->WaitForRereads(20s));
+      ASSERT_TRUE(r->WaitForRereads(kRereadPatience));
     }
     // Replaced (or destroyed) with re-reads still queued: the worker is
     // stopped and joined first.
   }
   auto last = Open(view, path);
   last->SetRereadDoneCallback([&] { repaints++; });
-  ASSERT_TRUE(last->WaitForRereads(20s));
+  ASSERT_TRUE(last->WaitForRereads(kRereadPatience));
   EXPECT_TRUE(last->Ready());
   EXPECT_GE(repaints.load(), 1);
 }
@@ -319,7 +324,7 @@ TEST(RendererFailure, UnopenableImageDrawsBackground) {
   auto r = Open(view, dir.File("nothing.tif"));
   EXPECT_FALSE(r->IsOpen());
   for (uint8_t b : view.dib) ASSERT_EQ(b, pw::kBackground);
-  ASSERT_TRUE(r->WaitForRereads(5s));
+  ASSERT_TRUE(r->WaitForRereads(kRereadPatience));
   std::vector<int64_t> v;
   EXPECT_FALSE(r->GetPixelValues(3, 3, v, true));
   ASSERT_TRUE(r->GetPixelValues(3, 3, v, false));
@@ -327,7 +332,7 @@ TEST(RendererFailure, UnopenableImageDrawsBackground) {
   r->OnMouseWheel(120, view.At(5, 5));
   r->OnLButtonDown(view.At(5, 5));
   r->OnLButtonUp(view.At(5, 5));
-  ASSERT_TRUE(r->WaitForRereads(5s));
+  ASSERT_TRUE(r->WaitForRereads(kRereadPatience));
 }
 
 TEST(ScaleBlit, MissingBuffersAndInvertedRectanglesDoNothing) {
@@ -600,7 +605,7 @@ TEST(RendererPalette, IndicesDrawnThroughTheColourTable) {
     EXPECT_EQ(shown[2], c.red);
     EXPECT_EQ(shown[1], c.green);
     EXPECT_EQ(shown[0], c.blue);
-    ASSERT_TRUE(r->WaitForRereads(10s));
+    ASSERT_TRUE(r->WaitForRereads(kRereadPatience));
     r->SetOverviewOnly(false);
     r->Render();  // now from the display buffer
     EXPECT_EQ(view.Pixel(px, py)[2], c.red);
@@ -691,7 +696,7 @@ TEST(RendererFlatColours, SolidAndTwoColourPicturesKeepTheirColours) {
     for (int frame = 0; frame < 2; ++frame) {
       SCOPED_TRACE(frame == 0 ? "overview" : "display buffer");
       if (frame == 1) {
-        ASSERT_TRUE(r->WaitForRereads(10s));
+        ASSERT_TRUE(r->WaitForRereads(kRereadPatience));
         r->SetOverviewOnly(false);
         r->Render();
       }
@@ -710,7 +715,7 @@ namespace {
 void ZoomPastTheOverview(ImageRenderer& r, const FakeView& view, int px, int py) {
   for (int i = 0; i < 200 && r.Scale() <= r.OverviewScale(); ++i) r.OnMouseWheel(120, view.At(px, py));
   ASSERT_GT(r.Scale(), r.OverviewScale());
-  ASSERT_TRUE(r.WaitForRereads(30s));
+  ASSERT_TRUE(r.WaitForRereads(kRereadPatience));
   r.SetOverviewOnly(false);
   r.Render();  // from the display buffer the re-read made
 }
@@ -767,7 +772,7 @@ TEST(RendererReread, UnreadableRegionKeepsTheOverview) {
                       {"TILED=YES"});
   FakeView view(400, 100);
   auto r = Open(view, path);
-  ASSERT_TRUE(r->WaitForRereads(10s));
+  ASSERT_TRUE(r->WaitForRereads(kRereadPatience));
   EXPECT_FALSE(r->RegionUnreadable());
   // The file loses its pixels under the open engine.
   ASSERT_EQ(::truncate(path.c_str(), 600), 0);
@@ -777,7 +782,7 @@ TEST(RendererReread, UnreadableRegionKeepsTheOverview) {
   EXPECT_EQ(view.Pixel(250, 50)[1], 180);
   // Back out to where the overview serves: nothing is unread any more.
   for (int i = 0; i < 200 && r->Scale() > r->OverviewScale(); ++i) r->OnMouseWheel(-120, view.At(200, 50));
-  ASSERT_TRUE(r->WaitForRereads(30s));
+  ASSERT_TRUE(r->WaitForRereads(kRereadPatience));
   EXPECT_FALSE(r->RegionUnreadable());
 }
 

@@ -1,9 +1,16 @@
 // The sorting and merge panels in the real window under Xvfb: runs started
 // with the Start button, the progress bar moving, the end-of-run box, the
 // dated run log, dropped files, and the settings each run copies back.
+#include <dlfcn.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <set>
+#include <string_view>
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
@@ -28,6 +35,52 @@ using namespace tooltest;
 using paneltest::SetText;
 using paneltest::Select;
 namespace fs = std::filesystem;
+
+// The tools open each picture with fopen. Armed, the opening of the n-th
+// picture in a folder waits until the test lets it go (at most a minute),
+// so a run is held part-way at a known point until the window has been
+// seen doing what the test looks for, however fast or slow the machine.
+namespace heldopen {
+std::mutex mutex;
+std::condition_variable changed;
+std::string folder;
+int holdAt = 0, opened = 0;
+bool released = false;
+
+void Arm(const std::string& inFolder, int nth) {
+  std::lock_guard<std::mutex> lock(mutex);
+  folder = inFolder + "/";
+  holdAt = nth;
+  opened = 0;
+  released = false;
+}
+void Release() {
+  std::lock_guard<std::mutex> lock(mutex);
+  released = true;
+  changed.notify_all();
+}
+void Disarm() {
+  std::lock_guard<std::mutex> lock(mutex);
+  holdAt = 0;
+  released = true;
+  changed.notify_all();
+}
+}  // namespace heldopen
+
+// Named by its symbol: this file may be built with 64-bit file offsets,
+// where the headers rename fopen, while the tools call fopen itself.
+extern "C" FILE* HeldFopen(const char* path, const char* mode) __asm__("fopen");
+extern "C" FILE* HeldFopen(const char* path, const char* mode) {
+  using Open = FILE* (*)(const char*, const char*);
+  static const Open real = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "fopen"));
+  {
+    std::unique_lock<std::mutex> lock(heldopen::mutex);
+    if (heldopen::holdAt > 0 && path && std::string_view(path).starts_with(heldopen::folder) &&
+        ++heldopen::opened == heldopen::holdAt)
+      heldopen::changed.wait_for(lock, std::chrono::seconds(60), [] { return heldopen::released; });
+  }
+  return real(path, mode);
+}
 
 namespace {
 
@@ -64,11 +117,16 @@ class ToolPanels : public GuiTest {
   std::vector<int> barAtBox;
 };
 
-// Samples the status-bar progress bar while a run keeps the window alive.
+// Samples the status-bar progress bar while a run keeps the window alive;
+// a position part-way lets a held picture go.
 class BarSampler : public wxTimer {
  public:
   explicit BarSampler(CMainFrame* frame) : frame_(frame) { Start(2); }
-  void Notify() override { positions.insert(frame_->GetProgressBar()->GetPos()); }
+  void Notify() override {
+    const int position = frame_->GetProgressBar()->GetPos();
+    positions.insert(position);
+    if (position > 0 && position < 100) heldopen::Release();
+  }
   std::set<int> positions;
 
  private:
@@ -78,8 +136,8 @@ class BarSampler : public wxTimer {
 TEST_F(ToolPanels, SortAndRestoreFromThePanel) {
   const std::string photos = folder + "/相册 2016";
   fs::create_directories(photos);
-  // Pictures that take a moment each to decode (sorting PNGs by size reads
-  // every pixel), so the run lasts long enough to watch the bar move.
+  // Sorting PNGs by size decodes every one; the ninth picture opened waits
+  // until the window has shown the bar part-way.
   ASSERT_TRUE(Sh("convert-im6.q16 -size 1200x900 plasma:fractal -seed 1 " + Quote(photos + "/p0.png")));
   ASSERT_TRUE(Sh("convert-im6.q16 -size 600x400 plasma:fractal -seed 2 " + Quote(photos + "/q0.png")));
   for (int i = 1; i < 16; ++i) {
@@ -98,9 +156,11 @@ TEST_F(ToolPanels, SortAndRestoreFromThePanel) {
   Select(panel, 1045);  // by resolution
   Screenshot("classify-panel");
 
+  heldopen::Arm(photos, 9);
   BarSampler sampler(frame);
   Click(panel, 1006);
   sampler.Stop();
+  heldopen::Disarm();
 
   // The question first, then the end-of-run box with the elapsed time.
   ASSERT_EQ(messages.size(), 2u);
@@ -151,6 +211,7 @@ class CloseDuringRun : public wxTimer {
     if (tried || panel_->IsEnabled()) return;
     tried = true;
     closed = frame_->Close(false);
+    heldopen::Release();
   }
   bool tried = false;
   bool closed = true;
@@ -175,9 +236,12 @@ TEST_F(ToolPanels, TheWindowDoesNotCloseUnderARun) {
   SetText(panel, pw::kIdPathField, photos);
   Select(panel, 1045);  // by resolution: every picture is decoded
 
+  // The second picture opened waits until the close has been tried.
+  heldopen::Arm(photos, 2);
   CloseDuringRun closer(frame, panel);
   Click(panel, 1006);
   closer.Stop();
+  heldopen::Disarm();
 
   ASSERT_TRUE(closer.tried);
   EXPECT_FALSE(closer.closed);
