@@ -269,7 +269,13 @@ void ToolPanelFrame::Run::GroupFinished() {
 
 bool ToolPanelFrame::Run::Finish(const std::wstring& runLogPath, const wxString& closingText,
                                  const RunReport& report) {
-  if (panel_.m_owner) panel_.m_owner->CompletePanelProgress();
+  if (ToolPanelOwner* owner = panel_.m_owner) {
+    owner->CompletePanelProgress();
+    // A run in which no group started (every file failed before it, or
+    // there was nothing to do) has ended too: the panel's hints go.
+    owner->SetPanelStatusText(L"处理完成！", 0);
+    owner->SetPanelStatusText(L"OVER!", 1);
+  }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   const std::wstring elapsed = FormatElapsed(seconds);
