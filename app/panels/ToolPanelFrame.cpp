@@ -14,6 +14,7 @@
 #include <wx/textctrl.h>
 
 #include "app/Dialogs.h"
+#include "app/DropTarget.h"
 #include "app/MessageBox.h"
 #include "app/Resources.h"
 #include "app/SettingsAccess.h"
@@ -29,8 +30,8 @@ namespace {
 
 const wchar_t kPickFolderTitle[] = L"请选择文件夹";
 
-// Files dropped on a panel go to its path field.
-class PanelDropTarget : public wxFileDropTarget {
+// Files dropped on a panel go to its path field; none while a run goes on.
+class PanelDropTarget : public FileDropTargetOutsideRuns {
  public:
   explicit PanelDropTarget(ToolPanelFrame* panel) : panel_(panel) {}
   bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& names) override {
