@@ -10,9 +10,9 @@ void AcceptDroppedFiles(CMainFrame* frame);
 namespace pw {
 
 // A drop target for files that refuses every drop while a tool's run goes
-// on: the window then delivers what the window system says (a drop among
-// it), but the files' names would only arrive once the run has ended, to
-// act on a window the user has long left.
+// on. The window still hears the window system's drag messages while a run
+// waits for its workers, but a dropped file's names would only arrive after
+// the run, to act on a window the user has long left.
 class FileDropTargetOutsideRuns : public wxFileDropTarget {
  public:
   wxDragResult OnEnter(wxCoord x, wxCoord y, wxDragResult def) override;
