@@ -344,7 +344,9 @@ int CMainFrame::OnRibbonCategoryChanged() {
       pane->SetText(LoadString(cmd::IDS_READY));
       pane->Redraw();
     }
+    if (m_view) m_view->RefreshImageState();
   } else if (category == 2) {
+    if (m_view) m_view->RefreshImageState();  // the viewer's news goes with it
     // The viewer's placement stays what it was before the layout changed.
     if (!m_fixedLayout && IsShown() && !IsIconized() && !m_maximiseWhenPlaced)
       m_viewerMaximized = IsMaximized();

@@ -276,9 +276,19 @@ void CPixelwharfView::OnOpenDone(uint64_t id) {
                    wxOK | wxICON_EXCLAMATION, m_frame);
 }
 
-void CPixelwharfView::ShowImageState(const wxString& text) {
+wxString CPixelwharfView::ImageStateText() const {
+  if (!m_renderer) return wxString();
+  if (m_renderer->RegionUnreadable()) return wxString::FromUTF8(kRegionUnreadable);
+  return m_renderer->Damaged() ? wxString::FromUTF8(kImageDamaged) : wxString();
+}
+
+void CPixelwharfView::RefreshImageState() { ShowImageState(ImageStateText()); }
+
+void CPixelwharfView::ShowImageState(const wxString& shown) {
   pw::StatusElement* pane = m_frame ? m_frame->GetStatusElement(0) : nullptr;
   if (!pane) return;
+  // The news is the viewer's: the tools layout never shows it.
+  const wxString text = m_frame->GetActiveCategory() == 2 ? wxString() : shown;
   // The view's news covers the pane's own text for a while; that text
   // comes back when the news is over, and only then.
   const wxString current = pane->GetText();

@@ -59,6 +59,10 @@ class CPixelwharfView : public wxWindow {
   int GetViewW() const { return m_W; }
   int GetViewH() const { return m_H; }
 
+  // Shows the view's news about the image in the first pane again, or, in
+  // the tools layout, gives that pane its own text back.
+  void RefreshImageState();
+
  protected:
   void OnPaint(wxPaintEvent& event);
   void OnSize(wxSizeEvent& event);
@@ -91,6 +95,8 @@ class CPixelwharfView : public wxWindow {
   // The view's text in the status bar's first pane: the shown image is
   // damaged, or a region of it could not be read; empty for neither.
   void ShowImageState(const wxString& text);
+  // The news about the image shown: damaged, a region unreadable, or none.
+  wxString ImageStateText() const;
   void OnRereadFailed(const std::string& reason);
   void OnOpenProgress(uint64_t id, int position);
   void OnOpenDone(uint64_t id);

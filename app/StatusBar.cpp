@@ -27,6 +27,14 @@ void SetProgressBarWatch(std::function<void(int)> watch) { ProgressBarWatch() = 
 StatusReadoutPane::StatusReadoutPane(int id, CRibbonStatusBar* bar, int field)
     : StatusTextPane(id, bar, field) {}
 
+StatusFirstPane::StatusFirstPane(int id, CRibbonStatusBar* bar, int field)
+    : StatusTextPane(id, bar, field) {}
+
+void StatusFirstPane::SetText(const wxString& text) {
+  static_cast<CRibbonStatusBar*>(m_bar)->FitFirstPane(text);
+  StatusTextPane::SetText(text);
+}
+
 void StatusReadoutPane::SetText(const wxString& text) {
   static_cast<CRibbonStatusBar*>(m_bar)->FitColourPane(text);
   StatusTextPane::SetText(text);
@@ -81,9 +89,7 @@ int CRibbonStatusBar::ValueTextWidth(const wxString& text) const {
 }
 
 void CRibbonStatusBar::SetFieldWidths() {
-  const wxString pane1 = LoadString(cmd::IDS_STATUS_PANE1);
-  const int widths[kFieldCount] = {GetTextExtent(pane1).x + kPaneMargin, kProgressWidth + 6, 4, -1,
-                                   m_colourWidth};
+  const int widths[kFieldCount] = {m_firstWidth, kProgressWidth + 6, 4, -1, m_colourWidth};
   SetStatusWidths(kFieldCount, widths);
 }
 
@@ -91,12 +97,26 @@ void CRibbonStatusBar::FitColourPane(const wxString& text) {
   const int needed = ValueTextWidth(text) + kPaneMargin;
   if (needed <= m_colourWidth) return;
   // The position readout keeps room for its own empty text at least.
-  const int fixed = GetTextExtent(LoadString(cmd::IDS_STATUS_PANE1)).x + kPaneMargin + kProgressWidth + 6 + 4;
+  const int fixed = m_firstWidth + kProgressWidth + 6 + 4;
   const int positionPane = GetTextExtent(LoadString(cmd::IDS_XY_EMPTY)).x + kPaneMargin;
   const int room = GetClientSize().x - fixed - positionPane;
   const int width = std::min(needed, std::max(m_colourWidth, room));
   if (width <= m_colourWidth) return;
   m_colourWidth = width;
+  SetFieldWidths();
+  PlaceGauge();
+}
+
+void CRibbonStatusBar::FitFirstPane(const wxString& text) {
+  const int label = GetTextExtent(LoadString(cmd::IDS_STATUS_PANE1)).x + kPaneMargin;
+  // The position readout keeps room for its own empty text, as the colour
+  // readout does for itself.
+  const int others = kProgressWidth + 6 + 4 + m_colourWidth +
+                     GetTextExtent(LoadString(cmd::IDS_XY_EMPTY)).x + kPaneMargin;
+  const int room = GetClientSize().x - others;
+  const int width = std::max(label, std::min(GetTextExtent(text).x + kPaneMargin, room));
+  if (width == m_firstWidth) return;
+  m_firstWidth = width;
   SetFieldWidths();
   PlaceGauge();
 }
@@ -107,6 +127,7 @@ void CRibbonStatusBar::AddElements() {
   // layout's 800 pixels neither is cut; value texts wider than the empty
   // one (digits are wider than dashes) widen it as they come.
   m_colourWidth = GetTextExtent(LoadString(cmd::IDS_RGB_EMPTY)).x + kPaneMargin;
+  m_firstWidth = GetTextExtent(LoadString(cmd::IDS_STATUS_PANE1)).x + kPaneMargin;
   const int styles[kFieldCount] = {wxSB_FLAT, wxSB_FLAT, wxSB_NORMAL, wxSB_SUNKEN, wxSB_SUNKEN};
   SetFieldsCount(kFieldCount);
   SetFieldWidths();
@@ -116,7 +137,7 @@ void CRibbonStatusBar::AddElements() {
                         wxSize(kProgressWidth, kProgressHeight), wxGA_HORIZONTAL | wxGA_SMOOTH);
   m_gauge->SetLabel("");
 
-  m_main.push_back(std::make_unique<StatusTextPane>(cmd::ID_STATUSBAR_PANE1, this, kPane1));
+  m_main.push_back(std::make_unique<StatusFirstPane>(cmd::ID_STATUSBAR_PANE1, this, kPane1));
   m_main.push_back(std::make_unique<StatusProgressBar>(cmd::ID_STATUSBAR_PROGRESS, m_gauge));
   m_extended.push_back(std::make_unique<StatusTextPane>(cmd::ID_STATUSBAR_PANE_XY, this, kPaneXY));
   m_main.push_back(std::make_unique<StatusSeparator>());
@@ -142,6 +163,8 @@ StatusProgressBar* CRibbonStatusBar::GetProgressBar() const {
 }
 
 void CRibbonStatusBar::OnSize(wxSizeEvent& event) {
+  // The room of a long first text follows the bar's width.
+  if (GetFieldsCount() == kFieldCount) FitFirstPane(GetStatusText(kPane1));
   PlaceGauge();
   event.Skip();
 }

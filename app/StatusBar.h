@@ -49,6 +49,14 @@ class StatusTextPane : public StatusElement {
 
 class CRibbonStatusBar;
 
+// The first pane: its label, or the viewer's news about the image shown,
+// which it widens to show whole (as far as the bar has room).
+class StatusFirstPane : public StatusTextPane {
+ public:
+  StatusFirstPane(int id, CRibbonStatusBar* bar, int field);
+  void SetText(const wxString& text) override;
+};
+
 // The colour readout: it widens to show a value text whole (the readout of
 // a floating-point file may be longer than any the pane was sized for).
 class StatusReadoutPane : public StatusTextPane {
@@ -104,6 +112,9 @@ class CRibbonStatusBar : public wxStatusBar {
   // Widens the colour readout pane, if need be, so the text fits whole
   // (as far as the bar has room); it never narrows.
   void FitColourPane(const wxString& text);
+  // Sizes the first pane to its text: its label's width at least, wider for
+  // a longer text as far as the bar has room beside the other panes.
+  void FitFirstPane(const wxString& text);
 
  private:
   void SetFieldWidths();
@@ -112,6 +123,7 @@ class CRibbonStatusBar : public wxStatusBar {
 
   wxGauge* m_gauge = nullptr;
   int m_colourWidth = 0;  // the colour readout pane's width
+  int m_firstWidth = 0;   // the first pane's width
   std::vector<std::unique_ptr<StatusElement>> m_main;
   std::vector<std::unique_ptr<StatusElement>> m_extended;
 };

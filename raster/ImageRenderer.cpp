@@ -514,6 +514,7 @@ void ImageRenderer::ReadOverviewStrips(RasterFile& source, PictureBytes& raw,
 
 bool ImageRenderer::ReadStripByBlocks(RasterFile& source, int first, int rows, uint8_t* strip,
                                       const std::function<bool(double)>& tell) {
+  // The strip's own failure says why when no block does.
   if (damageReason_.empty()) damageReason_ = CPLGetLastErrorMsg();
   if (damageReason_.empty()) damageReason_ = "读取失败";
   // The file's blocks, so that one bad block costs no good neighbour.
@@ -534,8 +535,18 @@ bool ImageRenderer::ReadStripByBlocks(RasterFile& source, int first, int rows, u
     for (int x0 = 0; x0 < imgW_; x0 += blockW) {
       const int x1 = std::min(imgW_, x0 + blockW);
       uint8_t* at = strip + (size_t(y0 - first) * imgW_ + x0) * pixelBytes;
+      CPLErrorReset();
       if (ReadDisplayBands(source, x0, y0, x1, y1, at, imgW_, rows - (y0 - first), x1 - x0,
                            y1 - y0, nullptr) != 0) {
+        // Strips finish in any order, and rows count from the bottom: the
+        // reason told is the one of the block that comes first in the file's
+        // own order (from the top, left to right), the first one missing.
+        const int64_t place = int64_t(fromTop) * imgW_ + x0;
+        const char* said = CPLGetLastErrorMsg();
+        if (said && *said && place < damageReasonPlace_) {
+          damageReason_ = said;
+          damageReasonPlace_ = place;
+        }
         for (int y = y0; y < y1; ++y)
           std::memset(strip + (size_t(y - first) * imgW_ + x0) * pixelBytes, 0,
                       size_t(x1 - x0) * pixelBytes);

@@ -321,6 +321,9 @@ class ImageRenderer {
   };
   std::vector<Rect> damage_;
   std::string damageReason_;
+  // Where the block lies whose failure damageReason_ tells: its top row
+  // from the image's top times the image's width, plus its left column.
+  int64_t damageReasonPlace_ = INT64_MAX;
   std::vector<uint8_t> stretchTable_;
   // Palette images: red, green, blue of every possible index (those past
   // the table black, transparent ones the background); empty otherwise.

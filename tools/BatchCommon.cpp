@@ -95,15 +95,8 @@ namespace {
 // written as the two characters "\n" or "\r": one entry, one line.
 std::wstring OneLogLine(const std::wstring& line) {
   const bool ended = line.ends_with(L'\n');
-  const std::wstring body = ended ? line.substr(0, line.size() - 1) : line;
-  if (body.find_first_of(L"\r\n") == std::wstring::npos) return line;
-  std::wstring out;
-  for (wchar_t c : body) {
-    if (c == L'\n') out += L"\\n";
-    else if (c == L'\r') out += L"\\r";
-    else out += c;
-  }
-  return ended ? out + L"\n" : out;
+  const std::wstring body = WithVisibleLineEnds(ended ? line.substr(0, line.size() - 1) : line);
+  return ended ? body + L"\n" : body;
 }
 
 }  // namespace

@@ -224,7 +224,9 @@ CloneBatchOutcome RunCloneExifBatch(const std::wstring& sourceDir,
   outcome.done = sources.size() - std::min(outcome.failed, sources.size());
   if (observer) observer->GroupFinished();
   if (progress) progress->EndProgress();
-  AddUnlistedFolders(unlisted, L"CloneExif", g_CloneExifLog, outcome.report);
+  // A receiving folder that could not be listed is a failure of the run:
+  // its pictures got nothing.
+  outcome.failed += AddUnlistedFolders(unlisted, L"CloneExif", g_CloneExifLog, outcome.report);
   const size_t failed = CountFailedLines(g_CloneExifLog, L"CloneExif");
   outcome.report.failed = failed;
   WriteResultLog(receivingDir, g_CloneExifLog, failed, outcome.report);

@@ -98,7 +98,7 @@ bool RunCloneExifSingle(const std::wstring& source, const std::wstring& receivin
 
 struct CloneBatchOutcome {
   size_t done = 0;
-  size_t failed = 0;
+  size_t failed = 0;  // pairs that failed, and receiving folders that could not be listed
   RunReport report;  // failures and the log, for the end box
 };
 

@@ -54,8 +54,9 @@ void ToStandardPalette(PxImage& frame) {
 
 bool ConvertGifFrames(const std::wstring& source, const std::wstring& target, int32_t width,
                       int32_t height, bool grey, CProgressInterface* progress,
-                      bool refuseDamaged, bool* damaged) {
+                      bool refuseDamaged, bool* damaged, bool* tooLarge) {
   if (damaged) *damaged = false;
+  if (tooLarge) *tooLarge = false;
   PxImage first;
   if (!first.LoadFile(source, kFormatGif) || !first.HasPixels()) return false;
   if (refuseDamaged && first.IsDamaged()) return false;
@@ -71,8 +72,10 @@ bool ConvertGifFrames(const std::wstring& source, const std::wstring& target, in
     if (damaged && frame->IsDamaged()) *damaged = true;
     // A frame that cannot take the asked size fails the whole picture.
     if (width > 0 && height > 0 &&
-        !frame->Rescale(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 1))
+        !frame->Rescale(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 1)) {
+      if (tooLarge) *tooLarge = true;
       return false;
+    }
     if (frame->PaletteSize() == 0) ToStandardPalette(*frame);
     if (grey && !frame->ConvertToGray()) return false;
     frames.push_back(std::move(frame));

@@ -24,16 +24,19 @@ uint32_t EvenScaledSide(double a, double b, double c) {
 }
 
 // Depth, quality and size as the target format wants them. False when the
-// asked size or grey could not be made (a size beyond the memory limit):
-// the picture at its old size is not the result the user asked for.
+// asked size or grey could not be made (a size beyond the memory limit,
+// which sets `tooLarge`): the picture at its old size is not the result the
+// user asked for.
 bool PrepareForFormat(PxImage& image, ImageFormatId target, int32_t width, int32_t height,
-                      bool grey) {
+                      bool grey, bool* tooLarge) {
   if (!KeepsPalette(image) && target != kFormatGif) image.RaiseBitDepth(24);
   if (target == kFormatJpg) image.info.jpegQuality = static_cast<float>(g_JpegQuality.load());
   if (target == kFormatGif) image.DecreaseBpp(8, true);
   if (width > 0 && height > 0 &&
-      !image.Rescale(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 1))
+      !image.Rescale(static_cast<uint32_t>(width), static_cast<uint32_t>(height), 1)) {
+    if (tooLarge) *tooLarge = true;
     return false;
+  }
   return !grey || image.ConvertToGray();
 }
 
@@ -47,7 +50,7 @@ bool LoadUpright(PxImage& image, const std::wstring& path, ImageFormatId format)
 bool ConvertPictureAs(const std::wstring& source, const std::wstring& target,
                       ImageFormatId targetFormat, int32_t width, int32_t height, bool grey,
                       bool refuseDamaged = false, uint8_t jpegScale = 1,
-                      bool* damaged = nullptr) {
+                      bool* damaged = nullptr, bool* tooLarge = nullptr) {
   const ImageFormatId sourceFormat = ImageTypeFromPath(source);
   PxImage image;
   // Only the JPEG reader looks at the scale; every other one decodes whole.
@@ -57,7 +60,7 @@ bool ConvertPictureAs(const std::wstring& source, const std::wstring& target,
   if (damaged) *damaged = image.IsDamaged();
   // A JPEG written as JPEG keeps its orientation tag's meaning untouched.
   if (sourceFormat != targetFormat) ApplyExifOrientation(image);
-  if (!PrepareForFormat(image, targetFormat, width, height, grey)) return false;
+  if (!PrepareForFormat(image, targetFormat, width, height, grey, tooLarge)) return false;
   return WritePicture(image, target, targetFormat);
 }
 
@@ -73,24 +76,24 @@ bool LoadWidestIconFrame(PxImage& image, const std::wstring& path) {
 // An icon converted from its widest frame into `targetFormat`.
 bool ConvertIcoPictureAs(const std::wstring& source, const std::wstring& target, ImageFormatId targetFormat,
                          int32_t width, int32_t height, bool grey, bool refuseDamaged = false,
-                         bool* damaged = nullptr) {
+                         bool* damaged = nullptr, bool* tooLarge = nullptr) {
   PxImage image;
   if (!LoadWidestIconFrame(image, source)) return false;
   if (refuseDamaged && image.IsDamaged()) return false;
   if (damaged) *damaged = image.IsDamaged();
-  if (!PrepareForFormat(image, targetFormat, width, height, grey)) return false;
+  if (!PrepareForFormat(image, targetFormat, width, height, grey, tooLarge)) return false;
   return WritePicture(image, target, targetFormat);
 }
 
 // One picture into `targetFormat`; an icon goes through its widest frame.
 bool ConvertPictureTo(const std::wstring& source, const std::wstring& target, ImageFormatId targetFormat,
                       int32_t width, int32_t height, bool grey, bool refuseDamaged = false,
-                      uint8_t jpegScale = 1, bool* damaged = nullptr) {
+                      uint8_t jpegScale = 1, bool* damaged = nullptr, bool* tooLarge = nullptr) {
   if (ImageTypeFromPath(source) == kFormatIco)
     return ConvertIcoPictureAs(source, target, targetFormat, width, height, grey, refuseDamaged,
-                               damaged);
+                               damaged, tooLarge);
   return ConvertPictureAs(source, target, targetFormat, width, height, grey, refuseDamaged,
-                          jpegScale, damaged);
+                          jpegScale, damaged, tooLarge);
 }
 
 }  // namespace
@@ -163,14 +166,16 @@ uint8_t JpegScaleCovering(int32_t storedW, int32_t storedH, int32_t w, int32_t h
 
 bool ConvertPicture(const std::wstring& source, const std::wstring& target, const int32_t& width,
                     const int32_t& height, const bool& grey, bool refuseDamaged,
-                    uint8_t jpegScale, bool* damaged) {
+                    uint8_t jpegScale, bool* damaged, bool* tooLarge) {
   if (damaged) *damaged = false;
+  if (tooLarge) *tooLarge = false;
   const ImageFormatId a = ImageTypeFromPath(source);
   const ImageFormatId b = ImageTypeFromPath(target);
   if (a == kFormatGif && b == kFormatGif)
-    return ConvertGifFrames(source, target, width, height, grey, nullptr, refuseDamaged, damaged);
+    return ConvertGifFrames(source, target, width, height, grey, nullptr, refuseDamaged, damaged,
+                            tooLarge);
   return ConvertPictureTo(source, target, b, width, height, grey, refuseDamaged, jpegScale,
-                          damaged);
+                          damaged, tooLarge);
 }
 
 bool ChooseIcoFrame(const std::wstring& path, int32_t& frame, int32_t& width, int32_t& height) {

@@ -46,9 +46,11 @@ bool KeepsPalette(const PxImage& image);
 // decoded at 1/`jpegScale` of its size (1, 2, 4 or 8; see
 // JpegScaleCovering). `damaged`, when given, tells whether the decoder had
 // to pad data it could not read (the result was still written).
+// `tooLarge`, when given, tells whether it failed because the picture could
+// not take the asked size (beyond the picture size limit).
 bool ConvertPicture(const std::wstring& source, const std::wstring& target, const int32_t& width,
                     const int32_t& height, const bool& grey, bool refuseDamaged = false,
-                    uint8_t jpegScale = 1, bool* damaged = nullptr);
+                    uint8_t jpegScale = 1, bool* damaged = nullptr, bool* tooLarge = nullptr);
 
 // The largest JPEG decode scale denominator (8, 4, 2 or 1) at which a
 // picture stored as storedW x storedH still decodes to at least w x h
@@ -60,10 +62,12 @@ uint8_t JpegScaleCovering(int32_t storedW, int32_t storedH, int32_t w, int32_t h
 
 // GIF to GIF, every frame (resampled when the size is positive, to grey on
 // request), with a loop count of 0. False when the source does not load or
-// the target cannot be written. `damaged` as for ConvertPicture (any frame).
+// the target cannot be written. `damaged` and `tooLarge` as for
+// ConvertPicture (any frame).
 bool ConvertGifFrames(const std::wstring& source, const std::wstring& target, int32_t width,
                       int32_t height, bool grey, CProgressInterface* progress,
-                      bool refuseDamaged = false, bool* damaged = nullptr);
+                      bool refuseDamaged = false, bool* damaged = nullptr,
+                      bool* tooLarge = nullptr);
 
 // An icon converted from its widest frame. False when the source does not
 // load, its frames cannot be listed or the target cannot be written.

@@ -196,10 +196,10 @@ int ResizeOnePicture(const std::wstring& source, const std::wstring& destination
   // share the format, so the picture is not turned on the way).
   const int32_t storedW = turned ? h0 : w0, storedH = turned ? w0 : h0;
   const uint8_t jpegScale = format == kFormatJpg ? JpegScaleCovering(storedW, storedH, w, h) : 1;
-  bool damaged = false;
+  bool damaged = false, tooLarge = false;
   if (!ConvertPicture(source, staged.Path(), w, h, g_ResizeGrayscale, overwrite, jpegScale,
-                      &damaged))
-    return Failed(source, index);
+                      &damaged, &tooLarge))
+    return tooLarge ? FailedBecause(source, index, kResizeSizeTooLargeReason) : Failed(source, index);
   // The result shows the same picture: its tags, thumbnail (unless it lost
   // its colours), colour profile and XMP packet go along.
   // A result whose tags could not be carried (a full disk, a block that no
@@ -221,8 +221,9 @@ int ResizeOnePicture(const std::wstring& source, const std::wstring& destination
 }
 
 int ResizeSingleGif(const std::wstring& source, const std::wstring& destination,
-                    CProgressInterface* progress, bool* damaged) {
+                    CProgressInterface* progress, bool* damaged, bool* tooLarge) {
   if (damaged) *damaged = false;
+  if (tooLarge) *tooLarge = false;
   if (ChangeCase(GetExtension(source, false), true) != L"gif" ||
       ChangeCase(GetExtension(destination, false), true) != L"gif")
     return -1;
@@ -236,7 +237,7 @@ int ResizeSingleGif(const std::wstring& source, const std::wstring& destination,
   StagedPicture staged(destination);
   if (!staged.Create()) return 0;
   if (!ConvertGifFrames(source, staged.Path(), w, h, g_ResizeGrayscale, progress,
-                        source == destination, damaged))
+                        source == destination, damaged, tooLarge))
     return 0;
   return staged.Commit(true, nullptr) ? 1 : 0;
 }
@@ -272,11 +273,12 @@ void RunResizeGroup(const std::vector<std::wstring>& sources, bool overwrite, bo
   }
   g_ResizeLog.assign(sources.size(), std::wstring());
   if (singleGif) {
-    bool damaged = false;
-    const int result = ResizeSingleGif(sources[0], destinations[0], progress, &damaged);
+    bool damaged = false, tooLarge = false;
+    const int result = ResizeSingleGif(sources[0], destinations[0], progress, &damaged, &tooLarge);
     (result == 1 ? outcome.done : outcome.notDone) += 1;
     g_ResizeLog[0] = result == 1 ? DoneLine(sources[0], destinations[0], damaged)
-                                 : L"Resize" + sources[0] + L" Failed!\n";
+                                 : L"Resize" + sources[0] + L" Failed!" +
+                                       (tooLarge ? std::wstring(L" ") + kResizeSizeTooLargeReason : L"") + L"\n";
   } else {
     const int failures =
         ProcessVector(sources, destinations, ResizeOnePicture, progress, request.threadCount);
@@ -286,6 +288,9 @@ void RunResizeGroup(const std::vector<std::wstring>& sources, bool overwrite, bo
   }
   if (observer) observer->GroupFinished();
   if (progress) progress->EndProgress();
+  const std::wstring tooLargeEnd = std::wstring(kResizeSizeTooLargeReason) + L"\n";
+  for (const std::wstring& line : g_ResizeLog)
+    if (line.starts_with(L"Resize") && line.ends_with(tooLargeEnd)) ++outcome.tooLarge;
 }
 
 }  // namespace
@@ -326,6 +331,7 @@ ResizeOutcome RunResize(const ResizeRequest& request, CProgressInterface* progre
     AddDamagedSources(g_ResizeLog, pictures, outcome.report.damagedSources);
     WriteResultLog(folder, g_ResizeLog, failed, outcome.report);
   }
+  if (outcome.tooLarge > 0) outcome.report.notes.push_back(kResizeSizeTooLargeText);
   ReportSources(entries, outcome.done + outcome.notDone, outcome.report);
   return outcome;
 }

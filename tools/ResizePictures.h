@@ -42,6 +42,12 @@ inline constexpr const wchar_t* kResizeBadSizeTitle = L"参数非法！";
 // Follows "Failed!" in the log line of an icon of several frames in
 // overwrite mode: its result would keep only the widest frame.
 inline constexpr const wchar_t* kResizeIconFramesReason = L"(覆盖会丢掉图标的其他帧)";
+// Follows "Failed!" in the log line of a picture that cannot take the size
+// asked (the result beyond the picture size limit); the end box then says
+// kResizeSizeTooLargeText.
+inline constexpr const wchar_t* kResizeSizeTooLargeReason = L"(超出图片大小上限)";
+inline constexpr const wchar_t* kResizeSizeTooLargeText =
+    L"宽度或高度太大，缩放后的图片超出大小上限，没有缩放！";
 // The one default pattern list, kept with the settings.
 inline constexpr const wchar_t* kResizeDefaultPatterns = kDefaultPicturePatterns;
 
@@ -93,9 +99,11 @@ int ResizeOnePicture(const std::wstring& source, const std::wstring& destination
                      const uint64_t& index);
 
 // One animated GIF resized frame by frame: 1 done, 0 the frames could not
-// be converted or written, -1 not both GIF or the source does not load.
+// be converted or written (`tooLarge` set when a frame could not take the
+// size), -1 not both GIF or the source does not load.
 int ResizeSingleGif(const std::wstring& source, const std::wstring& destination,
-                    CProgressInterface* progress, bool* damaged = nullptr);
+                    CProgressInterface* progress, bool* damaged = nullptr,
+                    bool* tooLarge = nullptr);
 
 struct ResizeRequest {
   SourceEntries sources;
@@ -108,6 +116,7 @@ struct ResizeOutcome {
   size_t groups = 0;     // groups run
   size_t done = 0;       // pictures resized
   size_t notDone = 0;    // pictures failed or ignored
+  size_t tooLarge = 0;   // pictures that could not take the size asked
   RunReport report;      // failures and logs, for the end box
 };
 

@@ -120,13 +120,26 @@ namespace {
 // At most this many paths of one kind are listed; the box must fit the screen.
 constexpr size_t kMaxListedPaths = 5;
 
+// One path a line, as the logs write them.
 void ListPaths(std::wstring& text, const std::vector<std::wstring>& paths) {
-  for (size_t i = 0; i < paths.size() && i < kMaxListedPaths; ++i) text += L"  " + paths[i] + L"\n";
+  for (size_t i = 0; i < paths.size() && i < kMaxListedPaths; ++i)
+    text += L"  " + WithVisibleLineEnds(paths[i]) + L"\n";
   if (paths.size() > kMaxListedPaths)
     text += L"  ……以及另外 " + std::to_wstring(paths.size() - kMaxListedPaths) + L" 个\n";
 }
 
 }  // namespace
+
+std::wstring WithVisibleLineEnds(const std::wstring& text) {
+  if (text.find_first_of(L"\r\n") == std::wstring::npos) return text;
+  std::wstring out;
+  for (wchar_t c : text) {
+    if (c == L'\n') out += L"\\n";
+    else if (c == L'\r') out += L"\\r";
+    else out += c;
+  }
+  return out;
+}
 
 void ReportSources(const SourceEntries& sources, size_t handled, RunReport& report) {
   report.missingPaths.insert(report.missingPaths.end(), sources.missing.begin(),

@@ -86,6 +86,10 @@ inline constexpr const wchar_t* kNothingRestoredText = L"没有恢复任何文�
 // the note that nothing was done.
 void ReportSources(const SourceEntries& sources, size_t handled, RunReport& report);
 
+// `text` with every line end in it written as the two characters "\n" (or
+// "\r"): a file name that holds one stays on one line of a log or a box.
+std::wstring WithVisibleLineEnds(const std::wstring& text);
+
 // The part of the end-of-run box that tells the report (empty for a clean
 // run): its notes, the sources that do not exist, the number of failures, the logs that list them or the failed files
 // themselves, every log that could not be written, and every result log

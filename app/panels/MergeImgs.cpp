@@ -147,6 +147,16 @@ void CMergeImgs::OnStartMerge() {
     SetFocus();
     return;
   }
+  // The fixed side must be a size: a negative one would merge at the
+  // pictures' own size as if none were fixed, so it is refused as 0 is,
+  // before anything runs.
+  const bool vertical = dynamic_cast<wxRadioButton*>(FindWindow(kVertical))->GetValue();
+  const bool fixedSide = vertical ? m_settings.mergeKeepWidth : m_settings.mergeKeepHeight;
+  if (fixedSide && (vertical ? g_MergeWidth : g_MergeHeight) < 1) {
+    Box(kMergeSizeInvalidText, L"参数非法！", wxOK | wxICON_INFORMATION);
+    SetFocus();
+    return;
+  }
   m_settings.mergeWidth = g_MergeWidth;
   m_settings.mergeHeight = g_MergeHeight;
   m_settings.mergeDirValue = sources;
@@ -158,7 +168,7 @@ void CMergeImgs::OnStartMerge() {
   request.patterns = SplitString(patterns, L"|");
   request.sources = SplitSources(sources);
   request.grey = m_settings.mergeGrayscale;
-  request.vertical = dynamic_cast<wxRadioButton*>(FindWindow(kVertical))->GetValue();
+  request.vertical = vertical;
   if (request.vertical) {
     m_settings.mergeIndex = 1;
     request.fixedSize = m_settings.mergeKeepWidth ? g_MergeWidth : -1;

@@ -14,6 +14,7 @@
 #include <wx/textctrl.h>
 
 #include "app/Dialogs.h"
+#include "app/DropTarget.h"
 #include "app/MessageBox.h"
 #include "app/Resources.h"
 #include "app/SettingsAccess.h"
@@ -29,8 +30,8 @@ namespace {
 
 const wchar_t kPickFolderTitle[] = L"请选择文件夹";
 
-// Files dropped on a panel go to its path field.
-class PanelDropTarget : public wxFileDropTarget {
+// Files dropped on a panel go to its path field; none while a run goes on.
+class PanelDropTarget : public FileDropTargetOutsideRuns {
  public:
   explicit PanelDropTarget(ToolPanelFrame* panel) : panel_(panel) {}
   bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& names) override {
@@ -269,7 +270,13 @@ void ToolPanelFrame::Run::GroupFinished() {
 
 bool ToolPanelFrame::Run::Finish(const std::wstring& runLogPath, const wxString& closingText,
                                  const RunReport& report) {
-  if (panel_.m_owner) panel_.m_owner->CompletePanelProgress();
+  if (ToolPanelOwner* owner = panel_.m_owner) {
+    owner->CompletePanelProgress();
+    // A run in which no group started (every file failed before it, or
+    // there was nothing to do) has ended too: the panel's hints go.
+    owner->SetPanelStatusText(L"处理完成！", 0);
+    owner->SetPanelStatusText(L"OVER!", 1);
+  }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   const std::wstring elapsed = FormatElapsed(seconds);

@@ -3,7 +3,9 @@
 // offers the files (and, as file managers do, their addresses as text), the
 // pointer is driven by xdotool, and the panel's field takes the drop as the
 // panel does.
+#include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -15,6 +17,9 @@
 
 #include "app/CommandIds.h"
 #include "app/MainFrame.h"
+#include "app/MessageBox.h"
+#include "app/PixelwharfApp.h"
+#include "app/panels/ToolPanelFrame.h"
 #include "app/StatusBar.h"
 #include "app/ToolPanelHost.h"
 #include "gui_fixture.h"
@@ -194,6 +199,108 @@ TEST_F(PanelDrops, FilesDroppedOnAPathFieldActAsADropOnThePanel) {
     EXPECT_EQ(field->GetValue().utf8_string(), c.after);
     EXPECT_EQ(StatusText(), expectedStatus);
   }
+}
+
+// The state words a drag source in another process has written so far.
+std::string SourceState(const std::string& file) {
+  std::ifstream in(file);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Waits as a run waits for its workers: only the window's own events are
+// delivered (the run's pump), not the user's clicks and keys.
+bool WaitAsARunDoes(const std::function<bool()>& done) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(paneltest::kPatienceSeconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    PwApp().PumpWhileBusy();
+    wxMilliSleep(5);
+  }
+  return true;
+}
+
+gboolean CountMotion(GSignalInvocationHint*, guint, const GValue*, gpointer motions) {
+  ++*static_cast<int*>(motions);
+  return TRUE;
+}
+
+// A file dragged onto a tool panel while its run goes on: the drop is
+// refused then, and nothing comes of it when the run has ended (the window
+// stays in the tools layout, the path field keeps its text).
+TEST_F(PanelDrops, ADropDuringARunDoesNothing) {
+  const std::string pics = folder + "/pics", dropped = folder + "/dropped.png";
+  fs::create_directories(pics);
+  ASSERT_EQ(std::system(("convert-im6.q16 -size 64x48 xc:red '" + pics + "/a.png' && convert-im6.q16 -size 40x30 "
+                         "xc:blue '" + dropped + "'").c_str()), 0);
+  pw::SetMessageBoxHook([this](const wxString& text, long style) {
+    messages.push_back(text);
+    return (style & wxYES_NO) ? wxYES : wxOK;
+  });
+  ASSERT_NE(Start(), nullptr);
+  frame->Raise();
+  frame->DoCommand(pw::cmd::ID_BUTTON_RESIZEIMAGES);
+  wxWindow* panel = nullptr;
+  ASSERT_TRUE(WaitFor([&] {
+    panel = frame->ToolHost().GetPanel(1);
+    return panel && panel->IsShownOnScreen();
+  }));
+  paneltest::SetText(panel, pw::kIdPathField, pics);
+  paneltest::SetText(panel, 1028, "32");
+  paneltest::SetText(panel, 1030, "32");
+  auto* field = dynamic_cast<wxTextCtrl*>(panel->FindWindow(pw::kIdPathField));
+  const wxRect fieldRect = field->GetScreenRect();
+  const wxPoint target(fieldRect.x + fieldRect.width / 2, fieldRect.y + fieldRect.height / 2);
+  const wxRect frameRect = frame->GetScreenRect();
+  const wxPoint sourceAt = frameRect.GetRight() + 140 < 1280 ? wxPoint(frameRect.GetRight() + 40, frameRect.y + 40)
+                                                            : wxPoint(frameRect.x + 40, frameRect.GetBottom() + 40);
+  const std::string state = folder + "/drag.state";
+
+  // The drag is made when the run's group has started (the panel is
+  // disabled and the bar set), with the events delivered as the run does.
+  bool dragged = false, dropMade = false;
+  pw::SetProgressBarWatch([&](int) {
+    if (dragged || panel->IsEnabled()) return;
+    dragged = true;
+    ASSERT_EQ(std::system((std::string(PW_DRAG_SOURCE_EXE) + " " + std::to_string(sourceAt.x) + " " +
+                           std::to_string(sourceAt.y) + " '" + state + "' '" + dropped + "' &").c_str()), 0);
+    ASSERT_TRUE(WaitAsARunDoes([&] { return SourceState(state).find("shown") != std::string::npos; }));
+    const wxPoint from = sourceAt + wxPoint(40, 40);
+    ASSERT_TRUE(Xdotool("mousemove " + At(from)));
+    ASSERT_TRUE(WaitAsARunDoes([&] { return wxGetMousePosition() == from; }));
+    ASSERT_TRUE(Xdotool("mousedown 1") && Xdotool("mousemove " + At(from + wxPoint(24, 24))));
+    ASSERT_TRUE(WaitAsARunDoes([&] { return SourceState(state).find("begun") != std::string::npos; }));
+    int motions = 0;
+    const guint signal = g_signal_lookup("drag-motion", GTK_TYPE_WIDGET);
+    const gulong hook = g_signal_add_emission_hook(signal, 0, CountMotion, &motions, nullptr);
+    for (int nudge = 0; motions == 0 && nudge < 60; ++nudge) {
+      Xdotool("mousemove " + At(target + wxPoint(nudge % 2, 0)));
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+      WaitAsARunDoes([&] { return motions > 0 || std::chrono::steady_clock::now() > until; });
+    }
+    g_signal_remove_emission_hook(signal, hook);
+    Xdotool("mouseup 1");
+    EXPECT_GT(motions, 0) << "the window heard of the drag";
+    // Refused, the drag ends; taken, the drop asks for the files.
+    dropMade = WaitAsARunDoes([&] {
+      const std::string words = SourceState(state);
+      return words.find("ended") != std::string::npos || words.find("data") != std::string::npos;
+    });
+  });
+  paneltest::Click(panel, 1011);
+  pw::SetProgressBarWatch({});
+  ASSERT_TRUE(dragged) << "the run started";
+  EXPECT_TRUE(dropMade);
+  ASSERT_FALSE(messages.empty());
+  EXPECT_TRUE(messages.back().StartsWith(wxString::FromUTF8("耗时:"))) << messages.back();
+  EXPECT_TRUE(fs::exists(pics + "/amorvalen.png"));
+  // The drag is over, whether at once or once the run's end let a taken
+  // drop's files through.
+  ASSERT_TRUE(WaitFor([&] { return SourceState(state).find("ended") != std::string::npos; }));
+  Pump();
+  EXPECT_EQ(SourceState(state).find("data"), std::string::npos) << "the drop was taken";
+  EXPECT_EQ(frame->GetActiveCategory(), 2) << "the window left the tools layout";
+  EXPECT_EQ(field->GetValue().utf8_string(), pics);
+  Screenshot("drop-during-run");
 }
 
 }  // namespace

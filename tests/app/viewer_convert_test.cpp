@@ -124,6 +124,64 @@ TEST(ViewerConvert, RunsOffTheUiThreadWithTheGaugeFollowing) {
   EXPECT_TRUE(Frame()->IsCommandEnabled(pw::cmd::ID_BUTTON_CVT2EIGHT));
 }
 
+// The first conversion of a 16-bit image counts its stretch table before
+// any row is written: the window's gauge moves through that pass, inside
+// its first third, rather than standing still until the rows come.
+TEST(ViewerConvert, TheGaugeMovesThroughTheStretchTablePass) {
+  ConvertFolder folder;
+  OpenThroughDialog(folder.input);
+  Messages().clear();
+  ASSERT_FALSE(pwtest::Exists(folder.input + ".czb")) << "the table is stored already";
+  // The pass's thread is held at its 2nd and its 8th checkpoint.
+  struct State {
+    std::mutex mutex;
+    std::condition_variable cv;
+    int arrivals = 0, held = 0, released = 0;
+    std::vector<int> rows;
+  };
+  auto s = std::make_shared<State>();
+  pw::SetStretchPassCheckpoint([s](int rows, const std::atomic<bool>*) {
+    std::unique_lock<std::mutex> lock(s->mutex);
+    const int arrival = ++s->arrivals;
+    if (arrival != 2 && arrival != 8) return;
+    s->rows.push_back(rows);
+    const int hold = ++s->held;
+    s->cv.notify_all();
+    s->cv.wait_for(lock, std::chrono::seconds(60), [&] { return s->released >= hold; });
+  });
+  const auto heldAt = [s](int hold) {
+    std::lock_guard<std::mutex> lock(s->mutex);
+    return s->held >= hold ? s->rows[size_t(hold - 1)] : -1;
+  };
+  const auto release = [s](int hold) {
+    std::lock_guard<std::mutex> lock(s->mutex);
+    s->released = hold;
+    s->cv.notify_all();
+  };
+  AnswerSave(folder.dir.File("pass_8.tif"));
+  Frame()->DoCommand(pw::cmd::ID_BUTTON_CVT2EIGHT);
+  pw::SetFileDialogHook({});
+  std::vector<int> gauge;
+  for (int hold : {1, 2}) {
+    SCOPED_TRACE(hold);
+    ASSERT_TRUE(WaitFor([&] { return heldAt(hold) >= 0; }, 60s));
+    // The thread's report reaches the gauge through the event queue.
+    const int rows = heldAt(hold);
+    WaitFor([&] { return Frame()->GetProgressBar()->GetPos() == rows; }, 60s);
+    EXPECT_EQ(Frame()->GetProgressBar()->GetRangeMax(), 2000);
+    gauge.push_back(Frame()->GetProgressBar()->GetPos());
+    EXPECT_EQ(gauge.back(), rows) << "the gauge follows the pass";
+    EXPECT_GT(gauge.back(), 0);
+    EXPECT_LT(gauge.back(), 2000 / 3) << "the pass takes the first third";
+    release(hold);
+  }
+  EXPECT_LT(gauge[0], gauge[1]) << "the gauge moved on through the pass";
+  ASSERT_TRUE(WaitConversionEnded());
+  pw::SetStretchPassCheckpoint({});
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_EQ(Messages()[0], wxString::FromUTF8("任务完成！"));
+}
+
 // Esc stops a conversion at once: no message, nothing left in the folder,
 // and a file already under the target's name untouched.
 TEST(ViewerConvert, EscapeCancelsAndLeavesNothingBehind) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <regex>
 #include <string>
 
 #include "app/MainFrame.h"
@@ -69,6 +70,21 @@ TEST(ViewerDamage, ReadableBlocksAreDrawnTheRestHatchedAndTheWindowSaysSo) {
   }
   EXPECT_GT(hatched, 0) << "a hatch, not a flat colour";
 
+  // Shown whole, not cut to the width of the pane's own label.
+  pw::CRibbonStatusBar* bar = Frame()->GetRibbonStatusBar();
+  wxRect field;
+  ASSERT_TRUE(bar->GetFieldRect(0, field));
+  EXPECT_GE(field.width, bar->GetTextExtent(PaneText()).x + 8) << "bar " << bar->GetClientSize().x;
+  // The news is the viewer's: the tools layout shows the pane's own text,
+  // and the viewer the news again.
+  Frame()->ActivateRibbonCategory(2);
+  EXPECT_EQ(PaneText(), statusBefore);
+  ASSERT_TRUE(bar->GetFieldRect(0, field));
+  EXPECT_LT(field.width, bar->GetTextExtent(wxString::FromUTF8("影像部分损坏：无法读取的部分以斜线标出")).x);
+  Frame()->ActivateRibbonCategory(1);
+  EXPECT_EQ(PaneText(), wxString::FromUTF8("影像部分损坏：无法读取的部分以斜线标出"));
+  Settle();
+
   // The next image is whole: the pane says what it said before, and no
   // box comes.
   Messages().clear();
@@ -89,6 +105,36 @@ TEST(ViewerDamage, AFileThatGivesNothingIsAFailedOpen) {
   EXPECT_TRUE(Messages()[0].Contains("block")) << "GDAL's reason: " << Messages()[0];
   EXPECT_EQ(View()->GetRenderer()->ImageWidth(), 200) << "the image shown before stays";
   EXPECT_EQ(Doc()->GetPath(), wxString::FromUTF8(g_rgb).ToStdWstring());
+}
+
+// A tiled file cut right after its header: not one tile is there, and the
+// reason names the first one the file misses (the top-left tile), not
+// whichever strip of the opening happened to fail first.
+TEST(ViewerDamage, TheReasonNamesTheFirstMissingBlock) {
+  const std::string plain = g_dir->File("header_plain.tif"), cut = g_dir->File("header.tif");
+  pwtest::WriteRaster(plain, 2048, 2048, 1, GDT_Byte, [](int, int, int) { return 60; });
+  ASSERT_EQ(pwtest::Run("gdal_translate -q -co TILED=YES '" + plain + "' '" + cut + "'"), 0);
+  GDALDatasetH ds = GDALOpen(cut.c_str(), GA_ReadOnly);
+  ASSERT_NE(ds, nullptr);
+  const char* first = GDALGetMetadataItem(GDALGetRasterBand(ds, 1), "BLOCK_OFFSET_0_0", "TIFF");
+  ASSERT_NE(first, nullptr);
+  const off_t header = off_t(std::stoll(first));
+  GDALClose(ds);
+  ASSERT_EQ(::truncate(cut.c_str(), header), 0);
+  OpenThroughDialog(g_rgb);
+  Messages().clear();
+  OpenThroughDialog(cut);
+  ASSERT_EQ(Messages().size(), 1u);
+  const std::string told = Messages()[0].utf8_string();
+  EXPECT_NE(told.find("无法打开文档"), std::string::npos) << told;
+  std::smatch block;
+  ASSERT_TRUE(std::regex_search(told, block, std::regex("block (\\d+)|X offset (\\d+), Y offset (\\d+)")))
+      << told;
+  for (size_t k = 1; k < block.size(); ++k) {
+    if (block[k].matched) {
+      EXPECT_EQ(block[k].str(), "0") << told;
+    }
+  }
 }
 
 }  // namespace

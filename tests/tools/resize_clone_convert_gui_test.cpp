@@ -225,6 +225,42 @@ TEST_F(BatchPanels, CloneExifFromThePanel) {
   EXPECT_EQ(Identify(jpg), "20x10;");
 }
 
+// A receiving tree with a folder the tool cannot list (its path is longer
+// than the system lets a folder be opened by, root or not): the clone's end
+// box says the run failed there, naming the folder, rather than success.
+TEST_F(BatchPanels, CloneNamesAReceivingFolderItCannotList) {
+  const std::string source = folder + "/src", receiving = folder + "/dst";
+  Photo(source + "/1.jpg", "80x60", "SRC");
+  fs::create_directories(receiving);
+  Shell("convert-im6.q16 -size 40x30 xc:gray " + Quote(receiving + "/1.jpg"));
+  const std::string level(240, 'd');
+  Shell("cd " + Quote(receiving) + " && for i in $(seq 1 18); do mkdir " + level + " && cd " + level + " || exit 1; done");
+
+  ASSERT_NE(Start(), nullptr);
+  frame->DoCommand(pw::cmd::ID_BUTTON_CLONEEXIF);
+  Pump();
+  CCloneExif* panel = frame->ToolHost().cloneExif;
+  ASSERT_NE(panel, nullptr);
+  Select(panel, 1002);
+  SetText(panel, 1007, source);
+  SetText(panel, 1008, receiving);
+  Click(panel, 1018);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(Caption(1), "終わり！");
+  const std::string box = Message(1);
+  EXPECT_EQ(box.find("处理完成啦！"), std::string::npos) << box;
+  EXPECT_NE(box.find("以下文件夹无法读取，其中的文件没有处理：\n  " + receiving + "/" + level + "/"),
+            std::string::npos) << box;
+  EXPECT_NE(box.find("有 1 个文件处理失败！"), std::string::npos) << box;
+  EXPECT_NE(box.find("失败记录见日志：\n  " + receiving + "/log.log\n"), std::string::npos) << box;
+  EXPECT_EQ(Tag(receiving + "/1.jpg", "Model"), "SRC");
+  const std::string log = ReadFile(receiving + "/log.log");
+  EXPECT_EQ(log.find(source + "/1.jpg->" + receiving + "/1.jpg\nCloneExif" + receiving + "/" + level), 0u) << log;
+  EXPECT_NE(log.find(" Failed! (无法读取此文件夹)\n"), std::string::npos) << log;
+  // A folder this deep is beyond the test folder's own clean-up.
+  Shell("rm -rf " + Quote(receiving + "/" + level));
+}
+
 TEST_F(BatchPanels, ConvertFromThePanel) {
   const std::string pictures = folder + "/p";
   Shell("mkdir -p " + Quote(pictures + "/x") + " && convert-im6.q16 -size 30x20 xc:red " +

@@ -46,19 +46,25 @@ TEST(ResizeOutcome, ASizeThatCannotBeMadeFailsThePicture) {
     EXPECT_EQ(ReadFile(png), pngBefore);
     EXPECT_FALSE(fs::exists(Morvalen(le)));
     EXPECT_FALSE(fs::exists(Morvalen(png)));
+    // No log lists the dropped files: the box says why they failed.
+    EXPECT_EQ(files.report.notes, std::vector<std::wstring>{kResizeSizeTooLargeText});
     // One GIF alone goes frame by frame; its frames cannot grow either.
     const std::string gifBefore = ReadFile(gif);
     const ResizeOutcome single = RunResize(RequestFor(gif, overwrite), nullptr, nullptr);
     EXPECT_EQ(single.done, 0u);
     EXPECT_EQ(single.report.failed, 1u);
+    EXPECT_EQ(single.report.notes, std::vector<std::wstring>{kResizeSizeTooLargeText});
     EXPECT_EQ(ReadFile(gif), gifBefore);
     EXPECT_FALSE(fs::exists(Morvalen(gif)));
   }
-  // A folder: every picture's line says it failed.
+  // A folder: every picture's line says it failed, and why. A width no
+  // picture can take, its height in proportion, likewise.
+  SetResizeRule(true, true, false, 99999999, 100);
   const ResizeOutcome folder = RunResize(RequestFor(photos + "/sub", false), nullptr, nullptr);
   EXPECT_EQ(folder.done, 0u);
   EXPECT_EQ(folder.report.failed, 1u);
-  EXPECT_EQ(ReadFile(photos + "/sub/log.log"), "Resize" + photos + "/sub/le.jpg Failed!\n");
+  EXPECT_EQ(folder.report.notes, std::vector<std::wstring>{kResizeSizeTooLargeText});
+  EXPECT_EQ(ReadFile(photos + "/sub/log.log"), "Resize" + photos + "/sub/le.jpg Failed! (超出图片大小上限)\n");
   EXPECT_FALSE(fs::exists(Morvalen(photos + "/sub/le.jpg")));
   EXPECT_TRUE(StagedLeftovers(photos).empty());
 }

@@ -18,6 +18,7 @@
 #include "tests/tools/resize_rule.h"
 #include "tests/tools/tools_test_support.h"
 #include "tools/ClassifyTool.h"
+#include "tools/CloneExif.h"
 #include "tools/Convertor.h"
 #include "tools/MergeTool.h"
 #include "tools/ResizePictures.h"
@@ -145,6 +146,28 @@ TEST_F(UnreadableFolder, ConversionAndMergeNameItInTheirLogs) {
     const std::string text = pwtest::ReadAll(report);
     EXPECT_NE(text.find("以下文件夹无法读取，其中的文件没有处理：\n  " + locked_ + "\n"), std::string::npos) << text;
   }
+}
+
+// The cloning tool's receiving tree with a folder it cannot list: counted
+// as a failure of the run, logged, and named in the end box.
+TEST_F(UnreadableFolder, CloneCountsItAndNamesIt) {
+  fs::remove(photos_ + "/new\nline.jpg");
+  const std::string source = dir_.Mkdir("source");
+  ASSERT_TRUE(Sh("convert-im6.q16 -size 64x48 xc:red " + Quote(source + "/a.jpg") +
+                 " && exiftool -q -overwrite_original -Model=SRC " + Quote(source + "/a.jpg") +
+                 " && chmod -R a+rwX " + Quote(source)));
+  const std::string report = dir_ / "report.txt";
+  const int result = WithoutRoot(locked_, [&] {
+    const CloneBatchOutcome outcome = RunCloneExifBatch(W(source), W(photos_), {L"*.jpg"}, 2, nullptr, nullptr);
+    KeepReport(report, outcome.report);
+    return static_cast<int>(outcome.done * 10 + outcome.failed);
+  });
+  ASSERT_EQ(result, 11) << "done * 10 + failed; 90: root not given up, 91: the locked folder still reads";
+  EXPECT_EQ(pwtest::ReadAll(photos_ + "/log.log"), source + "/a.jpg->" + photos_ + "/a.jpg\nCloneExif" + locked_ +
+                                                        " Failed! (无法读取此文件夹)\n");
+  const std::string text = pwtest::ReadAll(report);
+  EXPECT_NE(text.find("以下文件夹无法读取，其中的文件没有处理：\n  " + locked_ + "\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("有 1 个文件处理失败！"), std::string::npos) << text;
 }
 
 }  // namespace
