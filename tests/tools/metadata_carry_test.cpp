@@ -4,7 +4,11 @@
 // picture. Checked with exiftool, byte for byte where the data is copied.
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <map>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "tests/tools/resize_rule.h"
 #include "tests/tools/tool_tree.h"
@@ -63,6 +67,84 @@ std::string NewWarnings(const std::string& source, const std::string& result) {
   for (const std::string& line : lines(result))
     if (!before.count(line)) added += line + "\n";
   return added;
+}
+
+// The tables below read many files with one exiftool run each: every run
+// starts a Perl interpreter, which costs far more than reading a small file.
+
+// exiftool's values (as numbers) of `tags` in each of `paths`, by one run:
+// values[path][tag], "" where the file has no such tag.
+std::map<std::string, std::map<std::string, std::string>> TagTable(const std::vector<std::string>& paths,
+                                                                  const std::vector<std::string>& tags) {
+  std::string command = "exiftool -T -f -n -FileName";
+  for (const std::string& tag : tags) command += " -" + tag;
+  for (const std::string& path : paths) command += " " + Quote(path);
+  std::istringstream lines(Shell(command + " 2>/dev/null"));
+  std::map<std::string, std::map<std::string, std::string>> values;
+  size_t index = 0;
+  for (std::string line; std::getline(lines, line); ++index) {
+    std::vector<std::string> fields;
+    std::istringstream cells(line);
+    for (std::string cell; std::getline(cells, cell, '\t');) fields.push_back(cell);
+    // One line per file in the order given, the file's name first.
+    if (index >= paths.size() || fields.size() != tags.size() + 1 ||
+        fields[0] != fs::path(paths[index]).filename().string()) {
+      ADD_FAILURE() << "exiftool's table line " << index << ": " << line;
+      return {};
+    }
+    for (size_t t = 0; t < tags.size(); ++t) values[paths[index]][tags[t]] = fields[t + 1] == "-" ? "" : fields[t + 1];
+  }
+  EXPECT_EQ(index, paths.size()) << command;
+  return values;
+}
+
+// The lines `exiftool -validate` gives for each of `paths` (one run for all).
+std::map<std::string, std::set<std::string>> Validations(const std::vector<std::string>& paths) {
+  std::string command = "exiftool -validate -warning -a -s3";
+  for (const std::string& path : paths) command += " " + Quote(path);
+  std::istringstream lines(Shell(command + " 2>&1"));
+  std::map<std::string, std::set<std::string>> found;
+  // Several files: each file's lines follow a "======== path" line, and a
+  // count of the files read ends the output. One file: no header, no count.
+  std::string current = paths.size() == 1 ? paths[0] : "";
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("======== ", 0) == 0) {
+      current = line.substr(9);
+    } else if (paths.size() > 1 && line.rfind(' ', 0) == 0 && line.find(" files ") != std::string::npos) {
+      current.clear();
+    } else {
+      EXPECT_FALSE(current.empty()) << "exiftool -validate: " << line;
+      found[current].insert(line);
+    }
+  }
+  for (const std::string& path : paths) EXPECT_TRUE(found.count(path)) << path << " not validated";
+  return found;
+}
+
+// The lines of `validated[result]` that `validated[source]` lacks.
+std::string NewWarningsOf(std::map<std::string, std::set<std::string>>& validated, const std::string& source,
+                          const std::string& result) {
+  std::string added;
+  for (const std::string& line : validated[result])
+    if (!validated[source].count(line)) added += line + "\n";
+  return added;
+}
+
+// exiftool writes to each file its own arguments (split at spaces: no
+// value holds one), all in one run.
+void ExiftoolEach(const std::vector<std::pair<std::string, std::string>>& argumentsAndPaths, const std::string& argfile) {
+  std::ofstream out(argfile, std::ios::binary | std::ios::trunc);
+  for (const auto& [arguments, path] : argumentsAndPaths) {
+    out << "-q\n-overwrite_original\n";
+    std::istringstream words(arguments);
+    for (std::string word; words >> word;) out << word << "\n";
+    out << path << "\n-execute\n";
+  }
+  out.close();
+  int status = 0;
+  const std::string output = Shell("exiftool -@ " + Quote(argfile) + " 2>&1", &status);
+  ASSERT_EQ(status, 0) << output;
+  ASSERT_EQ(output, "");
 }
 
 void Exiftool(const std::string& arguments, const std::string& path) {
@@ -401,34 +483,68 @@ TEST(MetadataCarry, ResolutionIsCarriedAndAgrees) {
       {"bare", "", "-JFIF:all= -Make=Pixelwharf -IFD0:XResolution= -IFD0:YResolution= -IFD0:ResolutionUnit=",
        "0 1 1", "", ""},
   };
+  // One drawing for each way of drawing, copied for each case that uses it.
+  std::map<std::string, std::string> drawn;
+  std::vector<std::pair<std::string, std::string>> tagging;
+  std::vector<std::string> sources;
   for (const Case& c : cases) {
+    if (!drawn.count(c.draw)) {
+      const std::string path = tree / ("drawn" + std::to_string(drawn.size()) + ".jpg");
+      Draw(std::string("-size 160x120 gradient:red-blue ") + c.draw + " -quality 90", path);
+      drawn[c.draw] = path;
+    }
+    sources.push_back(tree / ("photos/" + std::string(c.name) + ".jpg"));
+    fs::copy_file(drawn[c.draw], sources.back());
+    tagging.emplace_back(c.tag, sources.back());
+  }
+  ExiftoolEach(tagging, tree / "tagging.args");
+
+  // Every case through the tools first, then every file read at once.
+  struct Results {
+    std::string resized, converted, png, bmp;
+  };
+  std::vector<Results> results;
+  std::vector<std::string> all = sources;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    Results r{ResizedBeside(sources[i], 80), ConvertedBeside(sources[i], "jpg"), "", ""};
+    all.insert(all.end(), {r.resized, r.converted});
+    if (*cases[i].png) {
+      r.png = ConvertedBeside(sources[i], "png");
+      r.bmp = ConvertedBeside(sources[i], "bmp");
+      all.insert(all.end(), {r.png, r.bmp});
+    }
+    results.push_back(r);
+  }
+  auto values = TagTable(all, {"JFIF:ResolutionUnit", "JFIF:XResolution", "JFIF:YResolution", "IFD0:ResolutionUnit",
+                               "IFD0:XResolution", "IFD0:YResolution", "PixelsPerUnitX", "PixelsPerUnitY", "PixelUnits",
+                               "PixelsPerMeterX", "PixelsPerMeterY"});
+  auto validated = Validations(all);
+  auto triple = [&](const std::string& path, const std::string& group) {
+    std::string out;
+    for (const char* tag : {"ResolutionUnit", "XResolution", "YResolution"}) {
+      const std::string value = values[path][group + ":" + tag];
+      if (value.empty()) return std::string();
+      out += (out.empty() ? "" : " ") + value;
+    }
+    return out;
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
     SCOPED_TRACE(c.name);
-    const std::string source = tree / ("photos/" + std::string(c.name) + ".jpg");
-    Draw(std::string("-size 160x120 gradient:red-blue ") + c.draw + " -quality 90", source);
-    Exiftool(c.tag, source);
-    auto triple = [](const std::string& path, const char* group) {
-      const std::string g = group;
-      std::string out;
-      for (const char* tag : {"ResolutionUnit", "XResolution", "YResolution"}) {
-        const std::string value = Tag(path, g + ":" + tag);
-        if (value.empty()) return std::string();
-        out += (out.empty() ? "" : " ") + value;
-      }
-      return out;
-    };
-    ASSERT_EQ(triple(source, "IFD0"), std::string(c.exif).empty() ? "" : triple(source, "IFD0"));
-    for (const std::string& result : {ResizedBeside(source, 80), ConvertedBeside(source, "jpg")}) {
+    // The source states in its EXIF block what the results must.
+    EXPECT_EQ(triple(sources[i], "IFD0"), c.exif);
+    for (const std::string& result : {results[i].resized, results[i].converted}) {
       SCOPED_TRACE(result);
       EXPECT_EQ(triple(result, "JFIF"), c.jfif);
       EXPECT_EQ(triple(result, "IFD0"), c.exif);
-      EXPECT_EQ(NewWarnings(source, result), "");
+      EXPECT_EQ(NewWarningsOf(validated, sources[i], result), "");
     }
     if (*c.png) {
-      const std::string png = ConvertedBeside(source, "png");
-      EXPECT_EQ(Tag(png, "PixelsPerUnitX") + " " + Tag(png, "PixelsPerUnitY") + " " + Tag(png, "PixelUnits"),
-                c.png);
-      const std::string bmp = ConvertedBeside(source, "bmp");
-      EXPECT_EQ(Tag(bmp, "PixelsPerMeterX") + " " + Tag(bmp, "PixelsPerMeterY") + " 1", c.png);
+      const auto& png = values[results[i].png];
+      EXPECT_EQ(png.at("PixelsPerUnitX") + " " + png.at("PixelsPerUnitY") + " " + png.at("PixelUnits"), c.png);
+      const auto& bmp = values[results[i].bmp];
+      EXPECT_EQ(bmp.at("PixelsPerMeterX") + " " + bmp.at("PixelsPerMeterY") + " 1", c.png);
     }
   }
 }
@@ -534,33 +650,47 @@ TEST(MetadataCarry, AnUnreadableSourceBlockLeavesTheReceivingPictureAlone) {
 TEST(MetadataCarry, TiffsOnTheirSideAreResizedUpright) {
   RequirePeers();
   TreeCopy tree;
+  // 64x48 stored, resized to a short side of 32: 44x32 shown (42.7 rounded
+  // up to even), 32x44 when on its side. A small picture shows a squeezed
+  // or unturned result as well as a large one.
   const std::string stored = tree / "stored.tif";
-  DrawQuadrants(320, 240, "-compress lzw", stored);
-  for (int orientation : {3, 5, 6, 7, 8}) {
+  DrawQuadrants(32, 24, "-compress lzw", stored);
+  const int orientations[] = {3, 5, 6, 7, 8};
+  std::vector<std::pair<std::string, std::string>> turning;
+  for (int orientation : orientations) {
+    const std::string source = tree / ("side" + std::to_string(orientation) + ".tif");
+    fs::copy_file(stored, source);
+    turning.emplace_back("-Orientation#=" + std::to_string(orientation), source);
+  }
+  ExiftoolEach(turning, tree / "turning.args");
+  std::vector<std::string> results;
+  for (int orientation : orientations) {
     const std::string n = std::to_string(orientation);
     const std::string source = tree / ("side" + n + ".tif");
-    Shell("cp " + Quote(stored) + " " + Quote(source));
-    Exiftool("-Orientation#=" + n, source);
     const bool side = orientation >= 5;
     const std::string expected = tree / ("expected" + n + ".txt");
-    Shell("convert-im6.q16 " + Quote(source) + " -auto-orient -resize " + (side ? "320x428!" : "428x320!") +
+    Shell("convert-im6.q16 " + Quote(source) + " -auto-orient -resize " + (side ? "32x44!" : "44x32!") +
           " -depth 8 txt:- > " + Quote(expected));
     for (bool overwrite : {false, true}) {
       SCOPED_TRACE("orientation " + n + (overwrite ? ", over the original" : ", beside it"));
       const std::string path = tree / ("photos/side" + n + (overwrite ? "o" : "b") + ".tif");
-      Shell("cp " + Quote(source) + " " + Quote(path));
-      SetResizeRule(false, true, false, 320, 320);
+      fs::copy_file(source, path);
+      SetResizeRule(false, true, false, 32, 32);
       ResizeRequest resize;
       resize.sources = SplitSources(W(path));
       resize.overwrite = overwrite;
       EXPECT_EQ(RunResize(resize, nullptr, nullptr).done, 1u);
       const std::string result = N(ResizeDestination(W(path), overwrite));
-      EXPECT_EQ(Identify(result), side ? "320x428;" : "428x320;");
-      EXPECT_NE(Tag(result, "Orientation"), n);
+      results.push_back(result);
+      EXPECT_EQ(Identify(result), side ? "32x44;" : "44x32;");
       ExpectQuadrants(Shell("convert-im6.q16 " + Quote(result) + " -auto-orient -depth 8 txt:-"),
-                      ReadFile(expected), side ? 320 : 428, side ? 428 : 320);
+                      ReadFile(expected), side ? 32 : 44, side ? 44 : 32);
     }
   }
+  // Written upright: no result keeps the orientation that would turn it again.
+  auto values = TagTable(results, {"Orientation"});
+  for (size_t i = 0; i < results.size(); ++i)
+    EXPECT_NE(values[results[i]]["Orientation"], std::to_string(orientations[i / 2])) << results[i];
 }
 
 // A TIFF (its EXIF directory) or PNG (its eXIf chunk) that states when it
