@@ -736,33 +736,42 @@ TEST(MetadataCarry, PngExifChunkGoesAlongAndGivesTheDensity) {
            "-EXIF:Artist=Somebody -EXIF:XResolution=72 -EXIF:YResolution=72 -EXIF:ResolutionUnit=inches "
            "-EXIF:ExifImageWidth=64 -EXIF:ExifImageHeight=48",
            source);
-  ASSERT_EQ(Tag(source, "PixelsPerUnitX"), "");
-  ASSERT_EQ(Tag(source, "Orientation"), "6");
+  std::vector<std::string> resized;
   for (bool overwrite : {false, true}) {
     SCOPED_TRACE(overwrite ? "over the original" : "beside it");
     const std::string path = tree / (overwrite ? "photos/over.png" : "photos/beside.png");
-    Shell("cp " + Quote(source) + " " + Quote(path));
+    fs::copy_file(source, path);
     SetResizeRule(true, false, false, 200, 200);
     ResizeRequest resize;
     resize.sources = SplitSources(W(path));
     resize.overwrite = overwrite;
     EXPECT_EQ(RunResize(resize, nullptr, nullptr).done, 1u);
-    const std::string result = N(ResizeDestination(W(path), overwrite));
+    resized.push_back(N(ResizeDestination(W(path), overwrite)));
     // 200 wide as shown: stored 268x200, on its side.
-    EXPECT_EQ(Identify(result), "268x200;");
-    for (const char* tag : {"Orientation", "DateTimeOriginal", "Artist", "XResolution"})
-      EXPECT_EQ(Tag(result, tag), Tag(source, tag)) << tag;
-    EXPECT_EQ(Tag(result, "ExifImageWidth") + "x" + Tag(result, "ExifImageHeight"), "268x200");
-    EXPECT_EQ(NewWarnings(source, result), "");
-    ExpectQuadrants(Shell("convert-im6.q16 " + Quote(result) + " -rotate 90 -depth 8 txt:-"),
+    EXPECT_EQ(Identify(resized.back()), "268x200;");
+    ExpectQuadrants(Shell("convert-im6.q16 " + Quote(resized.back()) + " -rotate 90 -depth 8 txt:-"),
                     Shell("convert-im6.q16 " + Quote(source) + " -rotate 90 -resize 200x268! -depth 8 txt:-"),
                     200, 268);
   }
-  // 72 dpi from the chunk, in PNG and BMP results.
   const std::string png = ConvertedBeside(source, "png");
-  EXPECT_EQ(Tag(png, "PixelsPerUnitX") + " " + Tag(png, "PixelsPerUnitY"), "2835 2835");
-  EXPECT_EQ(Tag(png, "Orientation"), "6");
   const std::string bmp = ConvertedBeside(source, "bmp");
-  EXPECT_EQ(Tag(bmp, "PixelsPerMeterX") + " " + Tag(bmp, "PixelsPerMeterY"), "2835 2835");
   EXPECT_EQ(Identify(bmp), "48x64;");
+
+  auto values = TagTable({source, resized[0], resized[1], png, bmp},
+                         {"Orientation", "DateTimeOriginal", "Artist", "XResolution", "ExifImageWidth",
+                          "ExifImageHeight", "PixelsPerUnitX", "PixelsPerUnitY", "PixelsPerMeterX", "PixelsPerMeterY"});
+  auto validated = Validations({source, resized[0], resized[1]});
+  ASSERT_EQ(values[source]["PixelsPerUnitX"], "");
+  ASSERT_EQ(values[source]["Orientation"], "6");
+  for (const std::string& result : resized) {
+    SCOPED_TRACE(result);
+    for (const char* tag : {"Orientation", "DateTimeOriginal", "Artist", "XResolution"})
+      EXPECT_EQ(values[result][tag], values[source][tag]) << tag;
+    EXPECT_EQ(values[result]["ExifImageWidth"] + "x" + values[result]["ExifImageHeight"], "268x200");
+    EXPECT_EQ(NewWarningsOf(validated, source, result), "");
+  }
+  // 72 dpi from the chunk, in PNG and BMP results.
+  EXPECT_EQ(values[png]["PixelsPerUnitX"] + " " + values[png]["PixelsPerUnitY"], "2835 2835");
+  EXPECT_EQ(values[png]["Orientation"], "6");
+  EXPECT_EQ(values[bmp]["PixelsPerMeterX"] + " " + values[bmp]["PixelsPerMeterY"], "2835 2835");
 }
