@@ -69,34 +69,8 @@ std::string NewWarnings(const std::string& source, const std::string& result) {
   return added;
 }
 
-// The tables below read many files with one exiftool run each: every run
-// starts a Perl interpreter, which costs far more than reading a small file.
-
-// exiftool's values (as numbers) of `tags` in each of `paths`, by one run:
-// values[path][tag], "" where the file has no such tag.
-std::map<std::string, std::map<std::string, std::string>> TagTable(const std::vector<std::string>& paths,
-                                                                  const std::vector<std::string>& tags) {
-  std::string command = "exiftool -T -f -n -FileName";
-  for (const std::string& tag : tags) command += " -" + tag;
-  for (const std::string& path : paths) command += " " + Quote(path);
-  std::istringstream lines(Shell(command + " 2>/dev/null"));
-  std::map<std::string, std::map<std::string, std::string>> values;
-  size_t index = 0;
-  for (std::string line; std::getline(lines, line); ++index) {
-    std::vector<std::string> fields;
-    std::istringstream cells(line);
-    for (std::string cell; std::getline(cells, cell, '\t');) fields.push_back(cell);
-    // One line per file in the order given, the file's name first.
-    if (index >= paths.size() || fields.size() != tags.size() + 1 ||
-        fields[0] != fs::path(paths[index]).filename().string()) {
-      ADD_FAILURE() << "exiftool's table line " << index << ": " << line;
-      return {};
-    }
-    for (size_t t = 0; t < tags.size(); ++t) values[paths[index]][tags[t]] = fields[t + 1] == "-" ? "" : fields[t + 1];
-  }
-  EXPECT_EQ(index, paths.size()) << command;
-  return values;
-}
+// Many files validated, or tagged, by one exiftool run: every run starts a
+// Perl interpreter, which costs far more than reading a small file.
 
 // The lines `exiftool -validate` gives for each of `paths` (one run for all).
 std::map<std::string, std::set<std::string>> Validations(const std::vector<std::string>& paths) {
