@@ -157,7 +157,10 @@ TEST(ResizeRun, JpegTagsAreKept) {
   TreeCopy tree;
   const std::string photos = tree / "photos";
   SetResizeRule(false, true, false, 320, 320);
-  RunResize(FolderRequest(photos, false), nullptr, nullptr);
+  // The JPEGs of the tree only: the other formats carry no EXIF block here.
+  ResizeRequest request = FolderRequest(photos, false);
+  request.patterns = {L"*.jpg"};
+  RunResize(request, nullptr, nullptr);
   // Both byte orders, GPS and thumbnails; the CJK name; the orientation.
   std::vector<std::string> files;
   for (const char* rel : {"le.jpg", "be.jpg", "sub/le.jpg", "旅行 照片.jpg", "turned.jpg"}) {
