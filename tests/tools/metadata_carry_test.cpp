@@ -24,18 +24,6 @@ std::string Binary(const std::string& path, const std::string& tag) {
   return Shell("exiftool -b -" + tag + " " + Quote(path) + " 2>/dev/null");
 }
 
-// The profile, XMP packet and thumbnail of `result` against those of
-// `from`: the XMP always equal; the (RGB) profile and the thumbnail equal
-// on a colour result, gone from a grey one.
-void ExpectCarried(const std::string& from, const std::string& result, bool colour) {
-  SCOPED_TRACE(result);
-  EXPECT_FALSE(Binary(from, "ICC_Profile").empty());
-  EXPECT_EQ(Binary(result, "ICC_Profile"), colour ? Binary(from, "ICC_Profile") : "");
-  EXPECT_EQ(Binary(result, "XMP"), Binary(from, "XMP"));
-  EXPECT_FALSE(Binary(from, "ThumbnailImage").empty());
-  EXPECT_EQ(Binary(result, "ThumbnailImage"), colour ? Binary(from, "ThumbnailImage") : "");
-}
-
 // A JPEG with everything: the tree's le.jpg (tags, GPS, thumbnail) given
 // meta.jpg's profile and XMP packet by exiftool.
 std::string FullJpeg(const TreeCopy& tree, const std::string& name) {
@@ -222,6 +210,8 @@ void DrawQuadrants(int w, int h, const std::string& options, const std::string& 
 TEST(MetadataCarry, ResizedAndConvertedJpegsKeepProfileXmpAndThumbnail) {
   TreeCopy tree;
   const std::string full = FullJpeg(tree, "full.jpg");
+  // Each result moved aside under a name of its own, then all read at once.
+  std::vector<std::pair<std::string, bool>> results;  // path, colour
   for (bool grey : {false, true}) {
     SCOPED_TRACE(grey ? "grey" : "colour");
     SetResizeRule(false, true, false, 200, 200);
@@ -230,23 +220,46 @@ TEST(MetadataCarry, ResizedAndConvertedJpegsKeepProfileXmpAndThumbnail) {
     resize.sources = SplitSources(W(full));
     resize.overwrite = false;
     EXPECT_EQ(RunResize(resize, nullptr, nullptr).done, 1u);
-    const std::string resized = N(ResizeDestination(W(full), false));
-    ExpectCarried(full, resized, !grey);
-    EXPECT_TRUE(TagsKept(full, resized));
-    EXPECT_TRUE(GpsNear(full, resized));
-    fs::remove(resized);
+    results.emplace_back(tree / (grey ? "resized-grey.jpg" : "resized-colour.jpg"), !grey);
+    fs::rename(N(ResizeDestination(W(full), false)), results.back().first);
 
     g_ConvertGrayscale = grey;
     ConvertRequest convert;
     convert.sources = SplitSources(W(full));
     convert.sameFolder = true;
     EXPECT_EQ(RunConvert(convert, nullptr, nullptr).done, 1u);
-    const std::string converted = tree / "photos/full_1.jpg";
-    ExpectCarried(full, converted, !grey);
-    EXPECT_TRUE(TagsKept(full, converted));
-    fs::remove(converted);
+    results.emplace_back(tree / (grey ? "converted-grey.jpg" : "converted-colour.jpg"), !grey);
+    fs::rename(tree / "photos/full_1.jpg", results.back().first);
   }
   g_ResizeGrayscale = g_ConvertGrayscale = false;
+
+  std::vector<std::string> paths{full};
+  for (const auto& result : results) paths.push_back(result.first);
+  const auto tags = TagsOf(paths);
+  auto gps = TagTable(paths, {"GPSLatitude", "GPSLongitude"});
+  const std::string icc = Binary(full, "ICC_Profile"), xmp = Binary(full, "XMP"),
+                    thumbnail = Binary(full, "ThumbnailImage");
+  ASSERT_FALSE(icc.empty());
+  ASSERT_FALSE(thumbnail.empty());
+  ASSERT_TRUE(tags.count(full));
+  for (const auto& [result, colour] : results) {
+    SCOPED_TRACE(result);
+    // The XMP always equal; the (RGB) profile and the thumbnail equal on a
+    // colour result, gone from a grey one.
+    EXPECT_EQ(Binary(result, "ICC_Profile"), colour ? icc : "");
+    EXPECT_EQ(Binary(result, "XMP"), xmp);
+    EXPECT_EQ(Binary(result, "ThumbnailImage"), colour ? thumbnail : "");
+    ASSERT_TRUE(tags.count(result));
+    EXPECT_TRUE(TagsKeptIn(tags.at(full), tags.at(result)));
+  }
+  // The resized ones keep the position to a millionth of a degree.
+  for (const std::string& result : {results[0].first, results[2].first}) {
+    for (const char* tag : {"GPSLatitude", "GPSLongitude"}) {
+      ASSERT_FALSE(gps[full][tag].empty()) << tag;
+      ASSERT_FALSE(gps[result][tag].empty()) << result << " " << tag;
+      EXPECT_NEAR(std::stod(gps[result][tag]), std::stod(gps[full][tag]), 1e-6) << result << " " << tag;
+    }
+  }
 }
 
 // The receiving JPEG ends with exactly the source's tags: its own GPS
