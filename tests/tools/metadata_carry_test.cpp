@@ -4,7 +4,11 @@
 // picture. Checked with exiftool, byte for byte where the data is copied.
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <map>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "tests/tools/resize_rule.h"
 #include "tests/tools/tool_tree.h"
@@ -18,18 +22,6 @@ namespace {
 
 std::string Binary(const std::string& path, const std::string& tag) {
   return Shell("exiftool -b -" + tag + " " + Quote(path) + " 2>/dev/null");
-}
-
-// The profile, XMP packet and thumbnail of `result` against those of
-// `from`: the XMP always equal; the (RGB) profile and the thumbnail equal
-// on a colour result, gone from a grey one.
-void ExpectCarried(const std::string& from, const std::string& result, bool colour) {
-  SCOPED_TRACE(result);
-  EXPECT_FALSE(Binary(from, "ICC_Profile").empty());
-  EXPECT_EQ(Binary(result, "ICC_Profile"), colour ? Binary(from, "ICC_Profile") : "");
-  EXPECT_EQ(Binary(result, "XMP"), Binary(from, "XMP"));
-  EXPECT_FALSE(Binary(from, "ThumbnailImage").empty());
-  EXPECT_EQ(Binary(result, "ThumbnailImage"), colour ? Binary(from, "ThumbnailImage") : "");
 }
 
 // A JPEG with everything: the tree's le.jpg (tags, GPS, thumbnail) given
@@ -63,6 +55,58 @@ std::string NewWarnings(const std::string& source, const std::string& result) {
   for (const std::string& line : lines(result))
     if (!before.count(line)) added += line + "\n";
   return added;
+}
+
+// Many files validated, or tagged, by one exiftool run: every run starts a
+// Perl interpreter, which costs far more than reading a small file.
+
+// The lines `exiftool -validate` gives for each of `paths` (one run for all).
+std::map<std::string, std::set<std::string>> Validations(const std::vector<std::string>& paths) {
+  std::string command = "exiftool -validate -warning -a -s3";
+  for (const std::string& path : paths) command += " " + Quote(path);
+  std::istringstream lines(Shell(command + " 2>&1"));
+  std::map<std::string, std::set<std::string>> found;
+  // Several files: each file's lines follow a "======== path" line, and a
+  // count of the files read ends the output. One file: no header, no count.
+  std::string current = paths.size() == 1 ? paths[0] : "";
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("======== ", 0) == 0) {
+      current = line.substr(9);
+    } else if (paths.size() > 1 && line.rfind(' ', 0) == 0 && line.find(" files ") != std::string::npos) {
+      current.clear();
+    } else {
+      EXPECT_FALSE(current.empty()) << "exiftool -validate: " << line;
+      found[current].insert(line);
+    }
+  }
+  for (const std::string& path : paths) EXPECT_TRUE(found.count(path)) << path << " not validated";
+  return found;
+}
+
+// The lines of `validated[result]` that `validated[source]` lacks.
+std::string NewWarningsOf(std::map<std::string, std::set<std::string>>& validated, const std::string& source,
+                          const std::string& result) {
+  std::string added;
+  for (const std::string& line : validated[result])
+    if (!validated[source].count(line)) added += line + "\n";
+  return added;
+}
+
+// exiftool writes to each file its own arguments (split at spaces: no
+// value holds one), all in one run.
+void ExiftoolEach(const std::vector<std::pair<std::string, std::string>>& argumentsAndPaths, const std::string& argfile) {
+  std::ofstream out(argfile, std::ios::binary | std::ios::trunc);
+  for (const auto& [arguments, path] : argumentsAndPaths) {
+    out << "-q\n-overwrite_original\n";
+    std::istringstream words(arguments);
+    for (std::string word; words >> word;) out << word << "\n";
+    out << path << "\n-execute\n";
+  }
+  out.close();
+  int status = 0;
+  const std::string output = Shell("exiftool -@ " + Quote(argfile) + " 2>&1", &status);
+  ASSERT_EQ(status, 0) << output;
+  ASSERT_EQ(output, "");
 }
 
 void Exiftool(const std::string& arguments, const std::string& path) {
@@ -166,6 +210,8 @@ void DrawQuadrants(int w, int h, const std::string& options, const std::string& 
 TEST(MetadataCarry, ResizedAndConvertedJpegsKeepProfileXmpAndThumbnail) {
   TreeCopy tree;
   const std::string full = FullJpeg(tree, "full.jpg");
+  // Each result moved aside under a name of its own, then all read at once.
+  std::vector<std::pair<std::string, bool>> results;  // path, colour
   for (bool grey : {false, true}) {
     SCOPED_TRACE(grey ? "grey" : "colour");
     SetResizeRule(false, true, false, 200, 200);
@@ -174,23 +220,46 @@ TEST(MetadataCarry, ResizedAndConvertedJpegsKeepProfileXmpAndThumbnail) {
     resize.sources = SplitSources(W(full));
     resize.overwrite = false;
     EXPECT_EQ(RunResize(resize, nullptr, nullptr).done, 1u);
-    const std::string resized = N(ResizeDestination(W(full), false));
-    ExpectCarried(full, resized, !grey);
-    EXPECT_TRUE(TagsKept(full, resized));
-    EXPECT_TRUE(GpsNear(full, resized));
-    fs::remove(resized);
+    results.emplace_back(tree / (grey ? "resized-grey.jpg" : "resized-colour.jpg"), !grey);
+    fs::rename(N(ResizeDestination(W(full), false)), results.back().first);
 
     g_ConvertGrayscale = grey;
     ConvertRequest convert;
     convert.sources = SplitSources(W(full));
     convert.sameFolder = true;
     EXPECT_EQ(RunConvert(convert, nullptr, nullptr).done, 1u);
-    const std::string converted = tree / "photos/full_1.jpg";
-    ExpectCarried(full, converted, !grey);
-    EXPECT_TRUE(TagsKept(full, converted));
-    fs::remove(converted);
+    results.emplace_back(tree / (grey ? "converted-grey.jpg" : "converted-colour.jpg"), !grey);
+    fs::rename(tree / "photos/full_1.jpg", results.back().first);
   }
   g_ResizeGrayscale = g_ConvertGrayscale = false;
+
+  std::vector<std::string> paths{full};
+  for (const auto& result : results) paths.push_back(result.first);
+  const auto tags = TagsOf(paths);
+  auto gps = TagTable(paths, {"GPSLatitude", "GPSLongitude"});
+  const std::string icc = Binary(full, "ICC_Profile"), xmp = Binary(full, "XMP"),
+                    thumbnail = Binary(full, "ThumbnailImage");
+  ASSERT_FALSE(icc.empty());
+  ASSERT_FALSE(thumbnail.empty());
+  ASSERT_TRUE(tags.count(full));
+  for (const auto& [result, colour] : results) {
+    SCOPED_TRACE(result);
+    // The XMP always equal; the (RGB) profile and the thumbnail equal on a
+    // colour result, gone from a grey one.
+    EXPECT_EQ(Binary(result, "ICC_Profile"), colour ? icc : "");
+    EXPECT_EQ(Binary(result, "XMP"), xmp);
+    EXPECT_EQ(Binary(result, "ThumbnailImage"), colour ? thumbnail : "");
+    ASSERT_TRUE(tags.count(result));
+    EXPECT_TRUE(TagsKeptIn(tags.at(full), tags.at(result)));
+  }
+  // The resized ones keep the position to a millionth of a degree.
+  for (const std::string& result : {results[0].first, results[2].first}) {
+    for (const char* tag : {"GPSLatitude", "GPSLongitude"}) {
+      ASSERT_FALSE(gps[full][tag].empty()) << tag;
+      ASSERT_FALSE(gps[result][tag].empty()) << result << " " << tag;
+      EXPECT_NEAR(std::stod(gps[result][tag]), std::stod(gps[full][tag]), 1e-6) << result << " " << tag;
+    }
+  }
 }
 
 // The receiving JPEG ends with exactly the source's tags: its own GPS
@@ -340,32 +409,41 @@ TEST(MetadataCarry, EveryOrientationIsShownUpright) {
   const std::string plain = tree / "plain.jpg";
   DrawQuadrants(32, 24, "-quality 95", plain);
   const std::string big = tree / "big.jpg";
-  Draw("-size 640x480 gradient:red-blue -quality 90", big);
+  Draw("-size 320x240 gradient:red-blue -quality 90", big);
+  // Every copy given its orientation by one exiftool run.
+  std::vector<std::pair<std::string, std::string>> turning;
+  for (int orientation = 1; orientation <= 8; ++orientation) {
+    const std::string n = std::to_string(orientation);
+    for (const auto& [from, name] : {std::pair{big, "sized"}, std::pair{plain, "turned"}}) {
+      const std::string path = tree / ("photos/" + std::string(name) + n + ".jpg");
+      fs::copy_file(from, path);
+      turning.emplace_back("-Orientation#=" + n, path);
+    }
+  }
+  ExiftoolEach(turning, tree / "turning.args");
+  std::vector<std::string> resized;
   for (int orientation = 1; orientation <= 8; ++orientation) {
     SCOPED_TRACE("orientation " + std::to_string(orientation));
     const std::string n = std::to_string(orientation);
-    const std::string sized = tree / ("photos/sized" + n + ".jpg");
-    Shell("cp " + Quote(big) + " " + Quote(sized));
-    Exiftool("-Orientation#=" + n, sized);
-    const std::string resized = ResizedBeside(sized, 200);
+    resized.push_back(ResizedBeside(tree / ("photos/sized" + n + ".jpg"), 200));
     // Stored as the source: on its side for 5 to 8, 200 wide when shown.
-    EXPECT_EQ(Identify(resized), orientation >= 5 ? "268x200;" : "200x150;");
-    EXPECT_EQ(Tag(resized, "Orientation"), n);
+    EXPECT_EQ(Identify(resized.back()), orientation >= 5 ? "268x200;" : "200x150;");
 
     const std::string turned = tree / ("photos/turned" + n + ".jpg");
-    Shell("cp " + Quote(plain) + " " + Quote(turned));
-    Exiftool("-Orientation#=" + n, turned);
-    const std::string expected = tree / ("expected" + n + ".txt");
-    Shell("convert-im6.q16 " + Quote(turned) + " -auto-orient -depth 8 txt:- > " + Quote(expected));
+    const std::string expected = Shell("convert-im6.q16 " + Quote(turned) + " -auto-orient -depth 8 txt:-");
     for (const char* format : {"png", "bmp"}) {
       const std::string result = ConvertedBeside(turned, format);
       const std::string got = Shell("convert-im6.q16 " + Quote(result) + " -depth 8 txt:- ");
       EXPECT_EQ(Identify(result), orientation >= 5 ? "48x64;" : "64x48;") << format;
       // The quadrant centres, to within JPEG's loss.
       SCOPED_TRACE(format);
-      ExpectQuadrants(got, ReadFile(expected), orientation >= 5 ? 48 : 64, orientation >= 5 ? 64 : 48);
+      ExpectQuadrants(got, expected, orientation >= 5 ? 48 : 64, orientation >= 5 ? 64 : 48);
     }
   }
+  // The resized JPEG keeps the orientation its pixels are stored in.
+  auto values = TagTable(resized, {"Orientation"});
+  for (size_t i = 0; i < resized.size(); ++i)
+    EXPECT_EQ(values[resized[i]]["Orientation"], std::to_string(i + 1)) << resized[i];
 }
 
 // The density of the source is the density of the result, and the JFIF
@@ -401,34 +479,68 @@ TEST(MetadataCarry, ResolutionIsCarriedAndAgrees) {
       {"bare", "", "-JFIF:all= -Make=Pixelwharf -IFD0:XResolution= -IFD0:YResolution= -IFD0:ResolutionUnit=",
        "0 1 1", "", ""},
   };
+  // One drawing for each way of drawing, copied for each case that uses it.
+  std::map<std::string, std::string> drawn;
+  std::vector<std::pair<std::string, std::string>> tagging;
+  std::vector<std::string> sources;
   for (const Case& c : cases) {
+    if (!drawn.count(c.draw)) {
+      const std::string path = tree / ("drawn" + std::to_string(drawn.size()) + ".jpg");
+      Draw(std::string("-size 160x120 gradient:red-blue ") + c.draw + " -quality 90", path);
+      drawn[c.draw] = path;
+    }
+    sources.push_back(tree / ("photos/" + std::string(c.name) + ".jpg"));
+    fs::copy_file(drawn[c.draw], sources.back());
+    tagging.emplace_back(c.tag, sources.back());
+  }
+  ExiftoolEach(tagging, tree / "tagging.args");
+
+  // Every case through the tools first, then every file read at once.
+  struct Results {
+    std::string resized, converted, png, bmp;
+  };
+  std::vector<Results> results;
+  std::vector<std::string> all = sources;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    Results r{ResizedBeside(sources[i], 80), ConvertedBeside(sources[i], "jpg"), "", ""};
+    all.insert(all.end(), {r.resized, r.converted});
+    if (*cases[i].png) {
+      r.png = ConvertedBeside(sources[i], "png");
+      r.bmp = ConvertedBeside(sources[i], "bmp");
+      all.insert(all.end(), {r.png, r.bmp});
+    }
+    results.push_back(r);
+  }
+  auto values = TagTable(all, {"JFIF:ResolutionUnit", "JFIF:XResolution", "JFIF:YResolution", "IFD0:ResolutionUnit",
+                               "IFD0:XResolution", "IFD0:YResolution", "PixelsPerUnitX", "PixelsPerUnitY", "PixelUnits",
+                               "PixelsPerMeterX", "PixelsPerMeterY"});
+  auto validated = Validations(all);
+  auto triple = [&](const std::string& path, const std::string& group) {
+    std::string out;
+    for (const char* tag : {"ResolutionUnit", "XResolution", "YResolution"}) {
+      const std::string value = values[path][group + ":" + tag];
+      if (value.empty()) return std::string();
+      out += (out.empty() ? "" : " ") + value;
+    }
+    return out;
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
     SCOPED_TRACE(c.name);
-    const std::string source = tree / ("photos/" + std::string(c.name) + ".jpg");
-    Draw(std::string("-size 160x120 gradient:red-blue ") + c.draw + " -quality 90", source);
-    Exiftool(c.tag, source);
-    auto triple = [](const std::string& path, const char* group) {
-      const std::string g = group;
-      std::string out;
-      for (const char* tag : {"ResolutionUnit", "XResolution", "YResolution"}) {
-        const std::string value = Tag(path, g + ":" + tag);
-        if (value.empty()) return std::string();
-        out += (out.empty() ? "" : " ") + value;
-      }
-      return out;
-    };
-    ASSERT_EQ(triple(source, "IFD0"), std::string(c.exif).empty() ? "" : triple(source, "IFD0"));
-    for (const std::string& result : {ResizedBeside(source, 80), ConvertedBeside(source, "jpg")}) {
+    // The source states in its EXIF block what the results must.
+    EXPECT_EQ(triple(sources[i], "IFD0"), c.exif);
+    for (const std::string& result : {results[i].resized, results[i].converted}) {
       SCOPED_TRACE(result);
       EXPECT_EQ(triple(result, "JFIF"), c.jfif);
       EXPECT_EQ(triple(result, "IFD0"), c.exif);
-      EXPECT_EQ(NewWarnings(source, result), "");
+      EXPECT_EQ(NewWarningsOf(validated, sources[i], result), "");
     }
     if (*c.png) {
-      const std::string png = ConvertedBeside(source, "png");
-      EXPECT_EQ(Tag(png, "PixelsPerUnitX") + " " + Tag(png, "PixelsPerUnitY") + " " + Tag(png, "PixelUnits"),
-                c.png);
-      const std::string bmp = ConvertedBeside(source, "bmp");
-      EXPECT_EQ(Tag(bmp, "PixelsPerMeterX") + " " + Tag(bmp, "PixelsPerMeterY") + " 1", c.png);
+      const auto& png = values[results[i].png];
+      EXPECT_EQ(png.at("PixelsPerUnitX") + " " + png.at("PixelsPerUnitY") + " " + png.at("PixelUnits"), c.png);
+      const auto& bmp = values[results[i].bmp];
+      EXPECT_EQ(bmp.at("PixelsPerMeterX") + " " + bmp.at("PixelsPerMeterY") + " 1", c.png);
     }
   }
 }
@@ -534,33 +646,47 @@ TEST(MetadataCarry, AnUnreadableSourceBlockLeavesTheReceivingPictureAlone) {
 TEST(MetadataCarry, TiffsOnTheirSideAreResizedUpright) {
   RequirePeers();
   TreeCopy tree;
+  // 64x48 stored, resized to a short side of 32: 44x32 shown (42.7 rounded
+  // up to even), 32x44 when on its side. A small picture shows a squeezed
+  // or unturned result as well as a large one.
   const std::string stored = tree / "stored.tif";
-  DrawQuadrants(320, 240, "-compress lzw", stored);
-  for (int orientation : {3, 5, 6, 7, 8}) {
+  DrawQuadrants(32, 24, "-compress lzw", stored);
+  const int orientations[] = {3, 5, 6, 7, 8};
+  std::vector<std::pair<std::string, std::string>> turning;
+  for (int orientation : orientations) {
+    const std::string source = tree / ("side" + std::to_string(orientation) + ".tif");
+    fs::copy_file(stored, source);
+    turning.emplace_back("-Orientation#=" + std::to_string(orientation), source);
+  }
+  ExiftoolEach(turning, tree / "turning.args");
+  std::vector<std::string> results;
+  for (int orientation : orientations) {
     const std::string n = std::to_string(orientation);
     const std::string source = tree / ("side" + n + ".tif");
-    Shell("cp " + Quote(stored) + " " + Quote(source));
-    Exiftool("-Orientation#=" + n, source);
     const bool side = orientation >= 5;
     const std::string expected = tree / ("expected" + n + ".txt");
-    Shell("convert-im6.q16 " + Quote(source) + " -auto-orient -resize " + (side ? "320x428!" : "428x320!") +
+    Shell("convert-im6.q16 " + Quote(source) + " -auto-orient -resize " + (side ? "32x44!" : "44x32!") +
           " -depth 8 txt:- > " + Quote(expected));
     for (bool overwrite : {false, true}) {
       SCOPED_TRACE("orientation " + n + (overwrite ? ", over the original" : ", beside it"));
       const std::string path = tree / ("photos/side" + n + (overwrite ? "o" : "b") + ".tif");
-      Shell("cp " + Quote(source) + " " + Quote(path));
-      SetResizeRule(false, true, false, 320, 320);
+      fs::copy_file(source, path);
+      SetResizeRule(false, true, false, 32, 32);
       ResizeRequest resize;
       resize.sources = SplitSources(W(path));
       resize.overwrite = overwrite;
       EXPECT_EQ(RunResize(resize, nullptr, nullptr).done, 1u);
       const std::string result = N(ResizeDestination(W(path), overwrite));
-      EXPECT_EQ(Identify(result), side ? "320x428;" : "428x320;");
-      EXPECT_NE(Tag(result, "Orientation"), n);
+      results.push_back(result);
+      EXPECT_EQ(Identify(result), side ? "32x44;" : "44x32;");
       ExpectQuadrants(Shell("convert-im6.q16 " + Quote(result) + " -auto-orient -depth 8 txt:-"),
-                      ReadFile(expected), side ? 320 : 428, side ? 428 : 320);
+                      ReadFile(expected), side ? 32 : 44, side ? 44 : 32);
     }
   }
+  // Written upright: no result keeps the orientation that would turn it again.
+  auto values = TagTable(results, {"Orientation"});
+  for (size_t i = 0; i < results.size(); ++i)
+    EXPECT_NE(values[results[i]]["Orientation"], std::to_string(orientations[i / 2])) << results[i];
 }
 
 // A TIFF (its EXIF directory) or PNG (its eXIf chunk) that states when it
@@ -597,33 +723,42 @@ TEST(MetadataCarry, PngExifChunkGoesAlongAndGivesTheDensity) {
            "-EXIF:Artist=Somebody -EXIF:XResolution=72 -EXIF:YResolution=72 -EXIF:ResolutionUnit=inches "
            "-EXIF:ExifImageWidth=64 -EXIF:ExifImageHeight=48",
            source);
-  ASSERT_EQ(Tag(source, "PixelsPerUnitX"), "");
-  ASSERT_EQ(Tag(source, "Orientation"), "6");
+  std::vector<std::string> resized;
   for (bool overwrite : {false, true}) {
     SCOPED_TRACE(overwrite ? "over the original" : "beside it");
     const std::string path = tree / (overwrite ? "photos/over.png" : "photos/beside.png");
-    Shell("cp " + Quote(source) + " " + Quote(path));
+    fs::copy_file(source, path);
     SetResizeRule(true, false, false, 200, 200);
     ResizeRequest resize;
     resize.sources = SplitSources(W(path));
     resize.overwrite = overwrite;
     EXPECT_EQ(RunResize(resize, nullptr, nullptr).done, 1u);
-    const std::string result = N(ResizeDestination(W(path), overwrite));
+    resized.push_back(N(ResizeDestination(W(path), overwrite)));
     // 200 wide as shown: stored 268x200, on its side.
-    EXPECT_EQ(Identify(result), "268x200;");
-    for (const char* tag : {"Orientation", "DateTimeOriginal", "Artist", "XResolution"})
-      EXPECT_EQ(Tag(result, tag), Tag(source, tag)) << tag;
-    EXPECT_EQ(Tag(result, "ExifImageWidth") + "x" + Tag(result, "ExifImageHeight"), "268x200");
-    EXPECT_EQ(NewWarnings(source, result), "");
-    ExpectQuadrants(Shell("convert-im6.q16 " + Quote(result) + " -rotate 90 -depth 8 txt:-"),
+    EXPECT_EQ(Identify(resized.back()), "268x200;");
+    ExpectQuadrants(Shell("convert-im6.q16 " + Quote(resized.back()) + " -rotate 90 -depth 8 txt:-"),
                     Shell("convert-im6.q16 " + Quote(source) + " -rotate 90 -resize 200x268! -depth 8 txt:-"),
                     200, 268);
   }
-  // 72 dpi from the chunk, in PNG and BMP results.
   const std::string png = ConvertedBeside(source, "png");
-  EXPECT_EQ(Tag(png, "PixelsPerUnitX") + " " + Tag(png, "PixelsPerUnitY"), "2835 2835");
-  EXPECT_EQ(Tag(png, "Orientation"), "6");
   const std::string bmp = ConvertedBeside(source, "bmp");
-  EXPECT_EQ(Tag(bmp, "PixelsPerMeterX") + " " + Tag(bmp, "PixelsPerMeterY"), "2835 2835");
   EXPECT_EQ(Identify(bmp), "48x64;");
+
+  auto values = TagTable({source, resized[0], resized[1], png, bmp},
+                         {"Orientation", "DateTimeOriginal", "Artist", "XResolution", "ExifImageWidth",
+                          "ExifImageHeight", "PixelsPerUnitX", "PixelsPerUnitY", "PixelsPerMeterX", "PixelsPerMeterY"});
+  auto validated = Validations({source, resized[0], resized[1]});
+  ASSERT_EQ(values[source]["PixelsPerUnitX"], "");
+  ASSERT_EQ(values[source]["Orientation"], "6");
+  for (const std::string& result : resized) {
+    SCOPED_TRACE(result);
+    for (const char* tag : {"Orientation", "DateTimeOriginal", "Artist", "XResolution"})
+      EXPECT_EQ(values[result][tag], values[source][tag]) << tag;
+    EXPECT_EQ(values[result]["ExifImageWidth"] + "x" + values[result]["ExifImageHeight"], "268x200");
+    EXPECT_EQ(NewWarningsOf(validated, source, result), "");
+  }
+  // 72 dpi from the chunk, in PNG and BMP results.
+  EXPECT_EQ(values[png]["PixelsPerUnitX"] + " " + values[png]["PixelsPerUnitY"], "2835 2835");
+  EXPECT_EQ(values[png]["Orientation"], "6");
+  EXPECT_EQ(values[bmp]["PixelsPerMeterX"] + " " + values[bmp]["PixelsPerMeterY"], "2835 2835");
 }

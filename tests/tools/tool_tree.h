@@ -85,12 +85,11 @@ inline std::string Tag(const std::string& path, const std::string& tag) {
   return out;
 }
 
-// Every tag of `source` is in `result` with the same value. A result may
-// have more (a conversion may add the shooting time): this checks only that
-// nothing was lost or changed.
-inline ::testing::AssertionResult TagsKept(const std::string& source, const std::string& result) {
-  const std::string have = Tags(result);
-  std::istringstream lines(Tags(source));
+// Every tag of `source` is in `result` with the same value, as Tags lists
+// them. A result may have more (a conversion may add the shooting time):
+// this checks only that nothing was lost or changed.
+inline ::testing::AssertionResult TagsKeptIn(const std::string& sourceTags, const std::string& have) {
+  std::istringstream lines(sourceTags);
   std::string line;
   size_t count = 0;
   while (std::getline(lines, line)) {
@@ -98,8 +97,65 @@ inline ::testing::AssertionResult TagsKept(const std::string& source, const std:
     if (have.find(line + "\n") == std::string::npos)
       return ::testing::AssertionFailure() << "missing: " << line << "\nin:\n" << have;
   }
-  if (count == 0) return ::testing::AssertionFailure() << source << " has no tags";
+  if (count == 0) return ::testing::AssertionFailure() << "the source has no tags";
   return ::testing::AssertionSuccess();
+}
+
+inline ::testing::AssertionResult TagsKept(const std::string& source, const std::string& result) {
+  return TagsKeptIn(Tags(source), Tags(result));
+}
+
+// Tags of several files by one exiftool run (each run starts a Perl
+// interpreter, which costs far more than reading a small file): the
+// listing of each path as Tags gives it.
+inline std::map<std::string, std::string> TagsOf(const std::vector<std::string>& paths) {
+  std::string command =
+      "exiftool -a -G1 -s -n -x File:all -x System:all -x ExifTool:all -x Composite:all "
+      "-x JFIF:all -x ICC_Profile:all -x XMP:all -x IFD1:all -x ExifImageWidth -x ExifImageHeight -x GPSLatitude "
+      "-x GPSLongitude";
+  for (const std::string& path : paths) command += " " + Quote(path);
+  std::istringstream lines(Shell(command + " 2>/dev/null"));
+  std::map<std::string, std::string> listings;
+  // Several files: each listing follows a "======== path" line, and a count
+  // of the files read ends the output. One file: neither.
+  std::string current = paths.size() == 1 ? paths[0] : "";
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("======== ", 0) == 0)
+      current = line.substr(9);
+    else if (paths.size() > 1 && line.rfind(' ', 0) == 0 && line.find(" files ") != std::string::npos)
+      current.clear();
+    else if (!current.empty())
+      listings[current] += line + "\n";
+    else
+      ADD_FAILURE() << "exiftool line outside a file's listing: " << line;
+  }
+  return listings;
+}
+
+// exiftool's values (as numbers) of `tags` in each of `paths`, by one run:
+// values[path][tag], "" where the file has no such tag.
+inline std::map<std::string, std::map<std::string, std::string>> TagTable(const std::vector<std::string>& paths,
+                                                                         const std::vector<std::string>& tags) {
+  std::string command = "exiftool -T -f -n -FileName";
+  for (const std::string& tag : tags) command += " -" + tag;
+  for (const std::string& path : paths) command += " " + Quote(path);
+  std::istringstream lines(Shell(command + " 2>/dev/null"));
+  std::map<std::string, std::map<std::string, std::string>> values;
+  size_t index = 0;
+  for (std::string line; std::getline(lines, line); ++index) {
+    std::vector<std::string> fields;
+    std::istringstream cells(line);
+    for (std::string cell; std::getline(cells, cell, '\t');) fields.push_back(cell);
+    // One line per file in the order given, the file's name first.
+    if (index >= paths.size() || fields.size() != tags.size() + 1 ||
+        fields[0] != fs::path(paths[index]).filename().string()) {
+      ADD_FAILURE() << "exiftool's table line " << index << ": " << line;
+      return {};
+    }
+    for (size_t t = 0; t < tags.size(); ++t) values[paths[index]][tags[t]] = fields[t + 1] == "-" ? "" : fields[t + 1];
+  }
+  EXPECT_EQ(index, paths.size()) << command;
+  return values;
 }
 
 // The GPS position of two files agrees to a millionth of a degree.
