@@ -128,12 +128,15 @@ TEST_F(GuiTest, CloseRequestDuringABatchRunWaitsForTheRun) {
   g_closingFrame = frame;
   FileList sources(12, L"/nonexistent/a"), destinations(12, L"/nonexistent/b");
   EXPECT_EQ(ProcessVector(sources, destinations, CloseAskingWorker, progress, 2), 0);
+  const UiThreadClock sinceTheRun;
   EXPECT_TRUE(g_closeAsked.load());
   // The run's progress object and panel lived through the whole run.
   EXPECT_FALSE(frame->IsShutDown());
   EXPECT_EQ(frame->GetTaskbarProgress(), progress);
   EXPECT_NE(frame->ToolHost().GetPanel(1), nullptr);
-  // Once the run is over, the window closes as asked, saving the settings.
+  // Once the run is over, the window closes as asked, promptly, saving the
+  // settings.
   EXPECT_TRUE(WaitFor([&] { return !Running(); }));
+  EXPECT_LE(sinceTheRun.Elapsed().count(), pwtest::kLongestUiWait.count()) << "the window took that long to close";
   EXPECT_EQ(IniValue("SEL_INDEX"), 1);
 }
