@@ -92,30 +92,11 @@ bool GuiTest::WaitFor(const std::function<bool()>& done, int seconds) {
   return true;
 }
 
-namespace {
-// The fixture's own pauses between event rounds, on the UI thread.
-double g_pausedSeconds = 0;
+UiThreadClock::UiThreadClock() : wall_(std::chrono::steady_clock::now()), queued_(pwtest::RunQueueTime()) {}
 
-double WallSeconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-// The calling thread's time on a processor and waiting in a run queue, as
-// the kernel counts them.
-void ThreadSchedule(double& ran, double& queued) {
-  unsigned long long ranNs = 0, queuedNs = 0;
-  std::ifstream("/proc/thread-self/schedstat") >> ranNs >> queuedNs;
-  ran = ranNs / 1e9;
-  queued = queuedNs / 1e9;
-}
-}  // namespace
-
-WaitedClock::WaitedClock() : wall_(WallSeconds()), paused_(g_pausedSeconds) { ThreadSchedule(ran_, queued_); }
-
-double WaitedClock::Seconds() const {
-  double ran = 0, queued = 0;
-  ThreadSchedule(ran, queued);
-  return (WallSeconds() - wall_) - (ran - ran_) - (queued - queued_) - (g_pausedSeconds - paused_);
+std::chrono::milliseconds UiThreadClock::Elapsed() const {
+  const auto passed = (std::chrono::steady_clock::now() - wall_) - (pwtest::RunQueueTime() - queued_);
+  return std::chrono::duration_cast<std::chrono::milliseconds>(passed);
 }
 
 void GuiTest::Pump(int rounds) {
@@ -123,9 +104,7 @@ void GuiTest::Pump(int rounds) {
     wxTheApp->Yield(true);
     wxTheApp->ProcessPendingEvents();
     wxTheApp->ProcessIdle();
-    const double before = WallSeconds();
     wxMilliSleep(5);
-    g_pausedSeconds += WallSeconds() - before;
   }
 }
 

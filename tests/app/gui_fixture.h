@@ -2,6 +2,7 @@
 // its own settings folders, captured message boxes and scripted file
 // dialogs, and stops it again the way the program ends.
 #pragma once
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -11,22 +12,24 @@
 #include <wx/string.h>
 
 #include "app/Dialogs.h"
+#include "tests/app/ui_promptness.h"
 
 class CMainFrame;
 
-// How long the calling thread has waited on something since this clock
-// was made: asleep, on a lock, another thread, a timeout, the disk or the
-// X server, leaving out both its own running and the time a loaded machine
-// kept it waiting for a processor, and leaving out the fixture's own pauses
-// between event rounds. A close that waits on work shows here, however busy
-// the machine is.
-class WaitedClock {
+// The time that passed since this clock was made, leaving out only the
+// time a loaded machine kept the UI thread from a processor: how long the
+// program made a person wait, whether its UI thread waited on something
+// (asleep, on a lock, another thread, a timeout, the disk) or computed. A
+// window frozen for seconds shows here either way; a busy machine alone
+// does not. Made and read on the UI thread.
+class UiThreadClock {
  public:
-  WaitedClock();
-  double Seconds() const;
+  UiThreadClock();
+  std::chrono::milliseconds Elapsed() const;
 
  private:
-  double wall_, ran_, queued_, paused_;
+  std::chrono::steady_clock::time_point wall_;
+  std::chrono::nanoseconds queued_;
 };
 
 class GuiTest : public ::testing::Test {

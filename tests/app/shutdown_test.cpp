@@ -1,9 +1,11 @@
 // Ending the program: every way out saves the settings (with what changed
-// during the run) before the tool panels are destroyed.
+// during the run) before the tool panels are destroyed, and ends promptly,
+// also while a message box is up.
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -32,10 +34,13 @@ TEST_P(ShutdownWays, SavesSettingsBeforeDestroyingPanels) {
     if (e.rfind("panel-destroyed", 0) == 0 && selAtFirstPanel == -999) selAtFirstPanel = IniValue("SEL_INDEX");
     events.push_back(e);
   });
+  const UiThreadClock ending;
   Stop(GetParam());
+  const auto took = ending.Elapsed();
   pw::SetLifecycleObserver({});
 
   EXPECT_FALSE(Running());
+  EXPECT_LE(took.count(), pwtest::kLongestUiWait.count()) << "the window took that long to close";
   ASSERT_EQ(events.size(), 4u);
   EXPECT_EQ(events[0], "settings-saved");
   EXPECT_EQ(events[1], "panel-destroyed CClassifyFiles");
@@ -63,11 +68,16 @@ TEST_F(GuiTest, TerminationWhileAMessageIsUpEndsTheMessageAndSaves) {
   ASSERT_NE(Start(), nullptr);
   frame->DoCommand(ID_BUTTON_CLONEEXIF);
   pw::SetMessageBoxHook({});  // a real box this time
-  frame->CallAfter([] { std::raise(SIGTERM); });
+  std::optional<UiThreadClock> sinceSignal;  // started as the box's loop raises the signal
+  frame->CallAfter([&] {
+    sinceSignal.emplace();
+    std::raise(SIGTERM);
+  });
   int answer = pw::MessageBox("waiting");
   EXPECT_EQ(answer, wxCANCEL);
-  for (int i = 0; i < 50 && Running(); ++i) Pump(2);
-  EXPECT_FALSE(Running());
+  EXPECT_TRUE(WaitFor([&] { return !Running(); })) << "the window was still there a minute after the signal";
+  ASSERT_TRUE(sinceSignal);
+  EXPECT_LE(sinceSignal->Elapsed().count(), pwtest::kLongestUiWait.count()) << "the program took that long to end";
   EXPECT_EQ(IniValue("SEL_INDEX"), 2);
 }
 
@@ -81,13 +91,18 @@ TEST_F(GuiTest, TerminationDuringAPanelsMessageWaitsForItsHandler) {
   wxWindow* panel = frame->ToolHost().GetPanel(2);
   ASSERT_NE(panel, nullptr);
   pw::SetMessageBoxHook({});  // a real box, owned by the panel as its own boxes are
-  frame->CallAfter([] { std::raise(SIGTERM); });
+  std::optional<UiThreadClock> sinceSignal;  // started as the box's loop raises the signal
+  frame->CallAfter([&] {
+    sinceSignal.emplace();
+    std::raise(SIGTERM);
+  });
   EXPECT_EQ(pw::MessageBox("waiting", wxOK, panel), wxCANCEL);
   // Back in the "handler": the panel must still be there.
   EXPECT_FALSE(frame->IsShutDown());
   EXPECT_EQ(frame->ToolHost().GetPanel(2), panel);
-  for (int i = 0; i < 50 && Running(); ++i) Pump(2);
-  EXPECT_FALSE(Running());
+  EXPECT_TRUE(WaitFor([&] { return !Running(); })) << "the window was still there a minute after the signal";
+  ASSERT_TRUE(sinceSignal);
+  EXPECT_LE(sinceSignal->Elapsed().count(), pwtest::kLongestUiWait.count()) << "the program took that long to end";
   EXPECT_EQ(IniValue("SEL_INDEX"), 2);
 }
 
@@ -113,13 +128,15 @@ TEST_F(GuiTest, CloseRequestDuringABatchRunWaitsForTheRun) {
   g_closingFrame = frame;
   FileList sources(12, L"/nonexistent/a"), destinations(12, L"/nonexistent/b");
   EXPECT_EQ(ProcessVector(sources, destinations, CloseAskingWorker, progress, 2), 0);
+  const UiThreadClock sinceTheRun;
   EXPECT_TRUE(g_closeAsked.load());
   // The run's progress object and panel lived through the whole run.
   EXPECT_FALSE(frame->IsShutDown());
   EXPECT_EQ(frame->GetTaskbarProgress(), progress);
   EXPECT_NE(frame->ToolHost().GetPanel(1), nullptr);
-  // Once the run is over, the window closes as asked, saving the settings.
-  for (int i = 0; i < 50 && Running(); ++i) Pump(2);
-  EXPECT_FALSE(Running());
+  // Once the run is over, the window closes as asked, promptly, saving the
+  // settings.
+  EXPECT_TRUE(WaitFor([&] { return !Running(); }));
+  EXPECT_LE(sinceTheRun.Elapsed().count(), pwtest::kLongestUiWait.count()) << "the window took that long to close";
   EXPECT_EQ(IniValue("SEL_INDEX"), 1);
 }

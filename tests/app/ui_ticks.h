@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -13,15 +12,15 @@
 
 #include <wx/timer.h>
 
+#include "tests/app/ui_promptness.h"
 #include "tests/app/viewer_gui.h"
 
 namespace viewergui {
 
-// The longest the window may go without its timer while work runs
-// elsewhere. A window that waits on that work waits seconds (a held worker
-// holds it for 20 s); a busy machine still costs it the X server's
-// answers, which come when the server gets a processor.
-inline constexpr std::chrono::milliseconds kLongestUiWait{1000};
+// The longest the window may go without its timer, while work runs
+// elsewhere or the window acts on a request. A window that waits on that
+// work waits seconds (a held worker holds it for 20 s).
+using pwtest::kLongestUiWait;
 
 // Records the moments a 20 ms timer of the UI thread fires. A gap counts
 // the time the UI thread was busy or waited on something, not the time a
@@ -58,9 +57,7 @@ class UiTicks {
     Clock::duration queued;  // the UI thread's time in a run queue so far
   };
   static Moment Now() {
-    unsigned long long ranNs = 0, queuedNs = 0;
-    std::ifstream("/proc/thread-self/schedstat") >> ranNs >> queuedNs;
-    return {Clock::now(), std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(queuedNs))};
+    return {Clock::now(), std::chrono::duration_cast<Clock::duration>(pwtest::RunQueueTime())};
   }
   wxTimer timer_;
   std::vector<Moment> ticks_;
