@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <string>
 #include <unistd.h>
 
 #include "fixtures.h"
@@ -459,6 +462,62 @@ TEST(RendererOverview, OnePassGivesTheStretchAndPixelsOfTwo) {
       for (int b = 0; b < 3; ++b)
         EXPECT_EQ(got[2 - b], tables[size_t(b) * 65536 + size_t(band(x, t, b))]) << x << "," << t;
     }
+}
+
+// Overwrites the compressed bytes of block (bx, by) of band 1 with bytes
+// no decoder takes, so that reading that block fails and its neighbours
+// still read.
+void GarbleBlock(const std::string& path, int bx, int by) {
+  GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
+  ASSERT_NE(ds, nullptr);
+  const std::string at = std::to_string(bx) + "_" + std::to_string(by);
+  GDALRasterBandH band = GDALGetRasterBand(ds, 1);
+  const char* offset = GDALGetMetadataItem(band, ("BLOCK_OFFSET_" + at).c_str(), "TIFF");
+  const char* size = GDALGetMetadataItem(band, ("BLOCK_SIZE_" + at).c_str(), "TIFF");
+  const long long where = offset ? std::atoll(offset) : 0, bytes = size ? std::atoll(size) : 0;
+  GDALClose(ds);
+  ASSERT_GT(where, 0) << at;
+  ASSERT_GT(bytes, 0) << at;
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(where);
+  const std::string junk(size_t(bytes), '\xff');
+  file.write(junk.data(), std::streamsize(junk.size()));
+  ASSERT_TRUE(file.good()) << at;
+}
+
+// A 16-bit file whose strip breaks part-way: GDAL tells the progress of
+// the strip's first tile row, then its second fails and the strip is read
+// again block by block from its start. The opening's gauge still never goes
+// back. The file is read by the opening's own thread alone (two of its
+// 1024-row strip buffers would pass the 160 MB the strip workers share), so
+// its strip is sure to be the one whose progress is told. The opening tells
+// its caller at most every 30 ms: each tile row is large and slow to unpack
+// (LZMA), so that both the strip's first half and its second read are
+// heard on any but a machine several times faster than today's; the check
+// itself never depends on the time taken.
+TEST(RendererOverview, AStripThatBreaksPartWayKeepsTheGaugeGoingForward) {
+  ScratchDir dir;
+  const std::string path = dir.File("broken.tif");
+  // 161 tiles of 256 columns: an 84 MB strip buffer. One strip of two
+  // tile rows, the second with a broken tile.
+  const int imgW = 161 * 256, imgH = 512, tileH = 256;
+  pwtest::WriteRaster(path, imgW, imgH, 1, GDT_UInt16,
+                      [](int x, int t, int) { return double(100 + (x * 7 + t * 13) % 3000); },
+                      "GTiff", {},
+                      {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=" + std::to_string(tileH),
+                       "COMPRESS=LZMA", "LZMA_PRESET=0"});
+  ASSERT_NO_FATAL_FAILURE(GarbleBlock(path, 0, 1));
+
+  FakeView view(400, 100);
+  std::vector<double> told;
+  ImageRenderer r(&view, path, view.dib.data(), view.W, view.H,
+                  [&](double f) { told.push_back(f); });
+  ASSERT_TRUE(r.IsOpen()) << "the other blocks read";
+  EXPECT_FALSE(r.OverviewFromFileOverviews());
+  EXPECT_TRUE(r.Damaged()) << "the strip broke";
+  ASSERT_FALSE(told.empty());
+  EXPECT_TRUE(std::is_sorted(told.begin(), told.end()));
+  EXPECT_EQ(told.back(), 1.0);
 }
 
 // With overviews stored in the file the overview is read from them (here
