@@ -108,6 +108,7 @@ ImageRenderer::ImageRenderer(RendererHost* view, const std::string& path, uint8_
   std::chrono::steady_clock::time_point lastTold{};
   const std::function<bool(double)> tell = [&](double fraction) {
     if (cancel && cancel->load(std::memory_order_relaxed)) return false;
+    if (OpeningProgressTestHook()) OpeningProgressTestHook()(fraction);
     if (!progress) return true;
     const auto now = std::chrono::steady_clock::now();
     if (fraction < 1 && now - lastTold < kProgressInterval) return true;
@@ -754,6 +755,11 @@ void ImageRenderer::SetSampleTextCallback(std::function<void(uint64_t, const std
 
 std::function<void()>& ImageRenderer::SampleReadTestHook() {
   static std::function<void()> hook;
+  return hook;
+}
+
+std::function<void(double)>& ImageRenderer::OpeningProgressTestHook() {
+  static std::function<void(double)> hook;
   return hook;
 }
 

@@ -149,6 +149,9 @@ class ImageRenderer {
   // Tests: called before every read of one pixel's samples, on whichever
   // thread reads (it may hold it).
   static std::function<void()>& SampleReadTestHook();
+  // Tests: hears every fraction an opening's reading reports, on the
+  // opening's thread, before the gauge's 30 ms spacing drops any.
+  static std::function<void(double)>& OpeningProgressTestHook();
 
   // Band-to-colour copy of a w0 x h0 buffer of `samplesPerPixel` samples at
   // the engine's sample size: its region (0, 0)-(sw, sh) onto the
