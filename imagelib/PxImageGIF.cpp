@@ -23,10 +23,9 @@ constexpr double kFrameListLimit = 4.0 * kPxImageMaxMemory;
 // again in true colour), so tiny frames on a huge screen would make a small
 // file cost hours. The bytes so touched stay within a budget bound by the
 // file: four screens at the memory limit for any file, and 65536 bytes per
-// byte of a larger file. Real animations stay well below it: 300 small
-// frames in colours of their own on a 1000 x 1000 screen, each undone by
-// disposal 3, touch 1.8 GB, which a file of 30 KB (100 bytes a frame)
-// already allows.
+// byte of a larger file. Real animations stay below it: 300 small frames
+// in colours of their own on a 1000 x 1000 screen, each undone by disposal
+// 3, touch 4.2 GB, which a file of 64 KB (about 210 bytes a frame) allows.
 constexpr double kScreenWorkFloor = 4.0 * kPxImageMaxMemory;
 constexpr double kScreenWorkPerFileByte = 65536.0;
 constexpr char kTooMuchWork[] = "GIF: the frames cost too much work to compose for the size of the file";

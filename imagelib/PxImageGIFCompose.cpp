@@ -123,8 +123,9 @@ bool PxImageGIF::ComposeTrueColour(PxImage& canvas, int32_t left, int32_t top) {
     SetLastError("PXIMAGE_MAX_MEMORY exceeded");
     return false;
   }
-  // The screen in true colour and its map of transparent pixels.
-  if (!SpendScreenWork(4.0 * sw * sh)) return false;
+  // The screen in true colour and its map of transparent pixels, passed
+  // over three times (made, searched for a free colour, cleared).
+  if (!SpendScreenWork(12.0 * sw * sh)) return false;
   std::vector<uint8_t> transparent(size_t(sw) * size_t(sh));
   PxImage screen;
   int32_t background = -1;
