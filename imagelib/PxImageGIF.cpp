@@ -18,6 +18,18 @@ constexpr char kNoMemory[] = "GIF: not enough memory";
 // Every kept frame is a whole screen; together they stay below this.
 constexpr double kFrameListLimit = 4.0 * kPxImageMaxMemory;
 
+// Composing frames touches whole screens or whole frame rectangles (a copy
+// kept for disposal 3, a screen given back to the background, a screen drawn
+// again in true colour), so tiny frames on a huge screen would make a small
+// file cost hours. The bytes so touched stay within a budget bound by the
+// file: four screens at the memory limit for any file, and 65536 bytes per
+// byte of a larger file. Real animations stay below it: 300 small frames
+// in colours of their own on a 1000 x 1000 screen, each undone by disposal
+// 3, touch 4.2 GB, which a file of 64 KB (about 210 bytes a frame) allows.
+constexpr double kScreenWorkFloor = 4.0 * kPxImageMaxMemory;
+constexpr double kScreenWorkPerFileByte = 65536.0;
+constexpr char kTooMuchWork[] = "GIF: the frames cost too much work to compose for the size of the file";
+
 // The byte that fills a palette image's rows with one index at its depth.
 uint8_t FillByte(uint32_t bpp, int32_t index) {
   if (index < 0) return 0xFF;
@@ -171,6 +183,19 @@ void PxImageGIF::SkipImageData(PxFile* file, int32_t afterTable, int32_t badCode
   if (unread > 0) file->SeekTo(-unread, 1);
 }
 
+// Counts work about to be done on screen memory; false, with the text, when
+// it would pass the decode's budget. Once refused, every later step is too:
+// a read that ran out stops there.
+bool PxImageGIF::SpendScreenWork(double bytes) {
+  if (m_screenWorkRefused || m_screenWork + bytes > m_screenWorkBudget) {
+    m_screenWorkRefused = true;
+    SetLastError(kTooMuchWork);
+    return false;
+  }
+  m_screenWork += bytes;
+  return true;
+}
+
 int32_t PxImageGIF::CountFrames(PxFile* file, uint8_t* screen) {
   const int32_t start = file->Position();
   int32_t count = 0;
@@ -256,6 +281,7 @@ bool PxImageGIF::PreparePaletteCanvas(std::unique_ptr<PxImage>& canvas, int32_t 
       SetLastError(canvas->LastError());
       return false;
     }
+    if (!SpendScreenWork(static_cast<double>(canvas->ImageBytes()))) return false;
     std::memset(canvas->PixelRows(), FillByte(depth, m_gceTransparent), canvas->ImageBytes());
     if (table) canvas->LoadPaletteFromTriples(table, tableSize);
     m_fillIndex = info.backgroundIndex;
@@ -272,6 +298,7 @@ bool PxImageGIF::PreparePaletteCanvas(std::unique_ptr<PxImage>& canvas, int32_t 
       return false;
     }
     if (PaletteSize() > 0) std::memcpy(canvas->PaletteData(), PaletteData(), 4 * size_t{PaletteSize()});
+    if (!SpendScreenWork(static_cast<double>(canvas->ImageBytes()))) return false;
     std::memset(canvas->PixelRows(), FillByte(canvas->Bpp(), m_fillIndex), canvas->ImageBytes());
   } else {
     canvas.reset(new (std::nothrow) PxImage());
@@ -284,13 +311,18 @@ bool PxImageGIF::PreparePaletteCanvas(std::unique_ptr<PxImage>& canvas, int32_t 
     // A screen composed in true colour keeps the transparency of the screen
     // (its transparent colour), not that of the frame about to be drawn.
     if (canvas->Bpp() == 24) canvas->info.backgroundIndex = m_fillIndex >= 0 ? 0 : -1;
-    if (m_previousDisposal == 2) ClearRect(*canvas, m_lastLeft, m_lastTop, m_lastWidth, m_lastHeight, m_fillIndex);
+    if (m_previousDisposal == 2) {
+      const double rectBytes = static_cast<double>(m_lastWidth) * m_lastHeight * canvas->Bpp() / 8.0;
+      if (!SpendScreenWork(rectBytes)) return false;
+      ClearRect(*canvas, m_lastLeft, m_lastTop, m_lastWidth, m_lastHeight, m_fillIndex);
+    }
   }
   if (!canvas->HasPixels()) {
     SetLastError(canvas->LastError());
     return false;
   }
   if (info.disposal == 3) {
+    if (!SpendScreenWork(static_cast<double>(canvas->ImageBytes()))) return false;
     m_previous.reset(new (std::nothrow) PxImage(*canvas, true));
     if (!m_previous || !m_previous->HasPixels()) {
       SetLastError("GIF: not enough memory to keep the screen");
@@ -344,7 +376,10 @@ bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
   // (Create hands the block over cleared: a fill of 0 leaves the memory of
   // a large frame untouched until its rows arrive.)
   const uint8_t frameFill = FillByte(depth, info.backgroundIndex >= 0 ? info.backgroundIndex : 0);
-  if (frameFill != 0) std::memset(PixelRows(), frameFill, ImageBytes());
+  if (frameFill != 0) {
+    if (!SpendScreenWork(static_cast<double>(ImageBytes()))) return false;
+    std::memset(PixelRows(), frameFill, ImageBytes());
+  }
   m_rowDrawn.assign(static_cast<size_t>(fh), 0);
 
   m_interlaced = (flags & 0x40) != 0;
@@ -376,16 +411,19 @@ bool PxImageGIF::ProcessImage(PxFile* file, const uint8_t* d, int32_t n) {
     info.backgroundIndex = m_fillIndex < static_cast<int32_t>(PaletteSize()) ? m_fillIndex : 0;
     info.lastColorValid = false;
   } else if (m_trueColorCanvas) {
-    DrawOnTrueColourScreen(left, top);
+    if (!DrawOnTrueColourScreen(left, top)) return false;
   } else if (canvas->Bpp() == 24) {
     if (!ComposeTrueColour(*canvas, left, top)) return false;
   } else {
-    if (canvas->Bpp() < Bpp() && !canvas->RaiseBitDepth(Bpp())) {
-      SetLastError(canvas->LastError());
-      return false;
+    if (canvas->Bpp() < Bpp()) {
+      if (!SpendScreenWork(static_cast<double>(canvas->ImageBytes()) * Bpp() / canvas->Bpp())) return false;
+      if (!canvas->RaiseBitDepth(Bpp())) {
+        SetLastError(canvas->LastError());
+        return false;
+      }
     }
     if (n > 0 && !PaletteOverlayKeepsColours(*canvas, left, top)) {
-      if (!ComposeTrueColour(*canvas, left, top)) return false;
+      if (m_screenWorkRefused || !ComposeTrueColour(*canvas, left, top)) return false;
     } else {
       OverlayFrame(canvas.get(), left, top);
       const uint32_t entries = PaletteSize() < canvas->PaletteSize() ? PaletteSize() : canvas->PaletteSize();
@@ -491,6 +529,9 @@ bool PxImageGIF::DecodeScreen(PxFile* file) {
   }
   m_screenWidth = pw::LoadLE16(header + 6);
   m_screenHeight = pw::LoadLE16(header + 8);
+  m_screenWork = 0;
+  m_screenWorkRefused = false;
+  m_screenWorkBudget = std::max(kScreenWorkFloor, kScreenWorkPerFileByte * std::max(file->TotalSize(), 0));
   if (info.escape == -1) {
     this->header.biWidth = m_screenWidth;
     this->header.biHeight = m_screenHeight;

@@ -33,6 +33,10 @@ class PxImageGIF : public PxImage {
   void SetComment(const char* text);
   int32_t LoopCount() const { return m_loopCount; }
   void SetLoopCount(int32_t count) { m_loopCount = count; }
+  // Bytes of screen memory the last Decode's composition touched (fills,
+  // copies, disposals, passes in true colour); the read stops before this
+  // would pass a budget bound by the size of the file.
+  double ScreenWork() const { return m_screenWork; }
 
   struct Work;  // read-ahead and LZW tables, allocated once per object
 
@@ -47,7 +51,8 @@ class PxImageGIF : public PxImage {
   void SeekNextImage(PxFile* file, int32_t position);
   void SkipImageData(PxFile* file, int32_t afterTable, int32_t badCodes);
   void OverlayFrame(PxImage* canvas, int32_t left, int32_t top);
-  bool PaletteOverlayKeepsColours(const PxImage& canvas, int32_t left, int32_t top) const;
+  bool PaletteOverlayKeepsColours(const PxImage& canvas, int32_t left, int32_t top);
+  bool SpendScreenWork(double bytes);
   bool ComposeTrueColour(PxImage& canvas, int32_t left, int32_t top);
   bool ProcessImage(PxFile* file, const uint8_t* descriptor, int32_t frameNumber);
   bool DecodeScreen(PxFile* file);
@@ -57,7 +62,7 @@ class PxImageGIF : public PxImage {
   bool PreparePaletteCanvas(std::unique_ptr<PxImage>& canvas, int32_t frameNumber, uint32_t depth,
                             const uint8_t* table, uint32_t tableSize);
   bool PrepareTrueColourScreen(int32_t frameNumber);
-  void DrawOnTrueColourScreen(int32_t left, int32_t top);
+  bool DrawOnTrueColourScreen(int32_t left, int32_t top);
   bool FinishTrueColourScreen(PxImage& out) const;
   bool FrameRowDrawn(int32_t rowFromTop) const {
     return rowFromTop >= 0 && static_cast<size_t>(rowFromTop) < m_rowDrawn.size() && m_rowDrawn[rowFromTop];
@@ -106,6 +111,11 @@ class PxImageGIF : public PxImage {
   // that frame's disposal restores it (3).
   std::unique_ptr<PxImage> m_previous;
   double m_keptFrameBytes = 0;   // screens held by the get-all-frames list
+  // Screen work of this decode (see ScreenWork), its budget, and whether a
+  // step was refused: nothing after it is composed.
+  double m_screenWork = 0;
+  double m_screenWorkBudget = 0;
+  bool m_screenWorkRefused = false;
   // Where the last frame was drawn: its disposal applies to that rectangle.
   int32_t m_lastLeft = 0;
   int32_t m_lastTop = 0;

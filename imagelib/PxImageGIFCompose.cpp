@@ -52,7 +52,9 @@ RGBQUAD FreeColour(const PxImage& screen, const std::vector<uint8_t>& transparen
 
 // This object holds the decoded frame; `canvas` is the palette screen it is
 // about to be drawn on, already at least as deep as the frame.
-bool PxImageGIF::PaletteOverlayKeepsColours(const PxImage& canvas, int32_t left, int32_t top) const {
+// Looking at the whole screen counts as screen work: when the budget refuses
+// it, the answer is false and the refusal is left for the caller to see.
+bool PxImageGIF::PaletteOverlayKeepsColours(const PxImage& canvas, int32_t left, int32_t top) {
   const uint32_t size = canvas.PaletteSize();
   const uint32_t entries = PaletteSize() < size ? PaletteSize() : size;
   const int32_t background = m_fillIndex < static_cast<int32_t>(size) ? m_fillIndex : 0;
@@ -76,6 +78,7 @@ bool PxImageGIF::PaletteOverlayKeepsColours(const PxImage& canvas, int32_t left,
     any = any || recoloured[i];
   }
   if (!any) return true;
+  if (!SpendScreenWork(static_cast<double>(canvas.ImageBytes()))) return false;
 
   const int32_t sw = static_cast<int32_t>(canvas.Width()), sh = static_cast<int32_t>(canvas.Height());
   // Whether a pixel of the canvas would change colour: not when the frame
@@ -120,6 +123,9 @@ bool PxImageGIF::ComposeTrueColour(PxImage& canvas, int32_t left, int32_t top) {
     SetLastError("PXIMAGE_MAX_MEMORY exceeded");
     return false;
   }
+  // The screen in true colour and its map of transparent pixels, passed
+  // over three times (made, searched for a free colour, cleared).
+  if (!SpendScreenWork(12.0 * sw * sh)) return false;
   std::vector<uint8_t> transparent(size_t(sw) * size_t(sh));
   PxImage screen;
   int32_t background = -1;
@@ -218,6 +224,7 @@ bool PxImageGIF::PrepareTrueColourScreen(int32_t n) {
       SetLastError(m_canvas24->LastError());
       return false;
     }
+    if (!SpendScreenWork(4.0 * sw * sh)) return false;
     std::memset(m_canvas24->PixelRows(), 0, m_canvas24->ImageBytes());
     // As on a palette screen, the background is transparent when the first
     // frame has a transparent index, else black.
@@ -225,6 +232,7 @@ bool PxImageGIF::PrepareTrueColourScreen(int32_t n) {
     m_clear24.assign(size_t(sw) * size_t(sh), m_clearIsTransparent ? 1 : 0);
   } else if (m_previousDisposal == 2 || m_previousDisposal == 3) {
     const bool restore = m_previousDisposal == 3 && !m_saved24.empty();
+    if (!SpendScreenWork(4.0 * m_lastWidth * m_lastHeight)) return false;
     const size_t rowBytes = 3 * size_t(m_lastWidth);
     for (int32_t r = 0; r < m_lastHeight; ++r) {
       const int32_t y = sh - 1 - (m_lastTop + r);
@@ -246,10 +254,11 @@ bool PxImageGIF::PrepareTrueColourScreen(int32_t n) {
 
 // Draws the opaque pixels of the rows this frame's data reached; before
 // that, keeps what they cover when the frame's disposal will restore it.
-void PxImageGIF::DrawOnTrueColourScreen(int32_t left, int32_t top) {
+bool PxImageGIF::DrawOnTrueColourScreen(int32_t left, int32_t top) {
   const int32_t fw = static_cast<int32_t>(Width()), fh = static_cast<int32_t>(Height());
   const int32_t sw = m_screenWidth, sh = m_screenHeight;
   if (info.disposal == 3) {
+    if (!SpendScreenWork(4.0 * fw * fh)) return false;
     const size_t rowBytes = 3 * size_t(fw);
     m_saved24.resize(rowBytes * size_t(fh));
     m_savedClear24.resize(size_t(fw) * size_t(fh));
@@ -271,6 +280,7 @@ void PxImageGIF::DrawOnTrueColourScreen(int32_t left, int32_t top) {
       clear[x] = 0;
     }
   }
+  return true;
 }
 
 // A copy of the true-colour screen whose transparent pixels all show one

@@ -641,3 +641,184 @@ TEST_F(GifFiles, DataEndingEarlyIsADamagedRead) {
   ASSERT_TRUE(image.Decode(&again, kFormatGif));
   EXPECT_FALSE(image.IsDamaged());
 }
+
+// ---- work bounded by the file
+
+namespace {
+
+// Pieces of a GIF put together by hand. Every image's data is one pixel of
+// index 1 (code size 2: clear, 1, end); larger images end early.
+void AppendScreen(std::vector<uint8_t>& b, int width, int height, int globalBits) {
+  const uint8_t flags = globalBits >= 0 ? uint8_t(0x80 | globalBits) : 0;
+  b.insert(b.end(), {'G', 'I', 'F', '8', '9', 'a', uint8_t(width), uint8_t(width >> 8), uint8_t(height),
+                     uint8_t(height >> 8), flags, 0, 0});
+  if (globalBits >= 0)
+    for (int i = 0; i < (2 << globalBits); ++i) b.insert(b.end(), {uint8_t(i * 7), uint8_t(i * 13), uint8_t(i * 29)});
+}
+
+void AppendControl(std::vector<uint8_t>& b, int disposal, int transparent) {
+  const uint8_t flags = uint8_t(disposal << 2 | (transparent >= 0 ? 1 : 0));
+  b.insert(b.end(), {0x21, 0xF9, 4, flags, 10, 0, uint8_t(transparent >= 0 ? transparent : 0), 0});
+}
+
+// A local table of four colours, seeded so that each frame's differs.
+void AppendImage(std::vector<uint8_t>& b, int left, int top, int width, int height, int localSeed) {
+  b.insert(b.end(), {0x2C, uint8_t(left), uint8_t(left >> 8), uint8_t(top), uint8_t(top >> 8), uint8_t(width),
+                     uint8_t(width >> 8), uint8_t(height), uint8_t(height >> 8), uint8_t(localSeed >= 0 ? 0x81 : 0)});
+  if (localSeed >= 0)
+    for (int i = 0; i < 4; ++i)
+      b.insert(b.end(), {uint8_t(localSeed * 3 + i * 50), uint8_t(localSeed * 5 + 1), uint8_t(200 - i * 40)});
+  b.insert(b.end(), {2, 2, 0x4C, 0x01, 0});
+}
+
+// Many frames of (almost) no data on a large screen, each of which costs
+// the composition a whole screen or a whole frame rectangle.
+struct CostlyFrames {
+  const char* name;
+  std::vector<uint8_t> (*build)(int frames);
+};
+
+const CostlyFrames kCostlyFrames[] = {
+    // Each frame restores the screen before it: a copy of the screen each.
+    {"one-pixel frames restoring the previous screen",
+     [](int frames) {
+       std::vector<uint8_t> b;
+       AppendScreen(b, 8192, 4096, 7);
+       for (int i = 0; i < frames; ++i) {
+         AppendControl(b, 3, -1);
+         AppendImage(b, i % 100, i % 50, 1, 1, -1);
+       }
+       b.push_back(0x3B);
+       return b;
+     }},
+    // Each frame's own colours would recolour the screen: the screen is
+    // composed again in true colour for every frame.
+    {"one-pixel frames with their own colours",
+     [](int frames) {
+       std::vector<uint8_t> b;
+       AppendScreen(b, 4096, 2048, 1);
+       for (int i = 0; i < frames; ++i) AppendImage(b, i % 100, 0, 1, 1, i == 0 ? -1 : i % 40);
+       b.push_back(0x3B);
+       return b;
+     }},
+    // No global table: the true-colour screen keeps and gives back what each
+    // full-screen frame (one pixel of data) covers.
+    {"full-screen frames restoring the true-colour screen",
+     [](int frames) {
+       std::vector<uint8_t> b;
+       AppendScreen(b, 4096, 2048, -1);
+       AppendImage(b, 0, 0, 1, 1, 0);
+       for (int i = 1; i < frames; ++i) {
+         AppendControl(b, 3, -1);
+         AppendImage(b, 0, 0, 4096, 2048, i % 40);
+       }
+       b.push_back(0x3B);
+       return b;
+     }},
+    // Each full-screen frame gives the whole screen back to the background.
+    {"full-screen frames cleared by disposal 2",
+     [](int frames) {
+       std::vector<uint8_t> b;
+       AppendScreen(b, 8192, 4096, 7);
+       for (int i = 0; i < frames; ++i) {
+         AppendControl(b, 2, -1);
+         AppendImage(b, 0, 0, 8192, 4096, -1);
+       }
+       b.push_back(0x3B);
+       return b;
+     }},
+    // A transparent index other than 0 fills each full-screen frame before
+    // its data arrives.
+    {"full-screen frames filled with their transparent index",
+     [](int frames) {
+       std::vector<uint8_t> b;
+       AppendScreen(b, 8192, 4096, 7);
+       for (int i = 0; i < frames; ++i) {
+         AppendControl(b, 1, 7);
+         AppendImage(b, 0, 0, 8192, 4096, -1);
+       }
+       b.push_back(0x3B);
+       return b;
+     }},
+};
+
+}  // namespace
+
+// A few kilobytes of such frames would cost the composition hundreds of
+// screens (minutes); the read stops after a bounded amount of screen work
+// (a small file: four screens at the memory limit) with a clear text, while
+// a short run of the same frames reads.
+TEST(GifWork, ManyCostlyFramesStopWithinTheBudget) {
+  constexpr int kFrames = 200;
+  for (const CostlyFrames& c : kCostlyFrames) {
+    SCOPED_TRACE(c.name);
+    {
+      std::vector<uint8_t> bytes = c.build(6);
+      PxMemFile file(bytes.data(), int32_t(bytes.size()));
+      PxImageGIF gif;
+      gif.info.frame = 5;
+      EXPECT_TRUE(gif.Decode(&file)) << gif.LastError();
+      EXPECT_GT(gif.ScreenWork(), 0.0);
+    }
+    std::vector<uint8_t> bytes = c.build(kFrames);
+    ASSERT_LT(bytes.size(), 16384u);
+    for (bool allFrames : {false, true}) {
+      SCOPED_TRACE(allFrames ? "every frame" : "the last frame");
+      PxMemFile file(bytes.data(), int32_t(bytes.size()));
+      PxImageGIF gif;
+      gif.info.frame = kFrames - 1;
+      gif.info.getAllFrames = allFrames;
+      EXPECT_FALSE(gif.Decode(&file));
+      EXPECT_LE(gif.ScreenWork(), 4.0 * double(kPxImageMaxBytes));
+      if (!allFrames) {  // the list of every frame may be refused first
+        EXPECT_STREQ(gif.LastError(), "GIF: the frames cost too much work to compose for the size of the file");
+      }
+    }
+  }
+}
+
+// A real animation: 49 small frames in colours of their own over a 300 x 200
+// picture, each undone by disposal 3 (so the screen is composed in true
+// colour), made by ImageMagick: every frame as ImageMagick and Pillow show
+// it.
+TEST(GifWork, RealAnimationReadsEveryFrame) {
+  TempDir dir;
+  const auto gif = dir.path() / "restore.gif";
+  std::string command = "convert-im6.q16 -size 300x200 xc:'rgb(20,40,60)' -fill 'rgb(200,180,20)' "
+                        "-draw 'rectangle 10,10 120,80' -dispose Previous -delay 4";
+  for (int i = 1; i < 50; ++i) {
+    command += " \\( -size 12x9 xc:'rgb(" + std::to_string(i * 5) + "," + std::to_string(255 - i * 4) + "," +
+               std::to_string(90 + i) + ")' -repage +" + std::to_string(i * 5) + "+" + std::to_string(i * 3) +
+               " \\)";
+  }
+  ASSERT_TRUE(Shell(command + " -loop 0 '" + gif.string() + "'"));
+  int pw = 0, ph = 0;
+  auto pillow = PillowFrames(gif, &pw, &ph);
+  int w = 0, h = 0;
+  auto expected = MagickFrames(gif, &w, &h);
+  ASSERT_EQ(expected.size(), 50u);
+  ASSERT_EQ(pillow.size(), 50u);
+  std::vector<uint8_t> bytes = ReadAll(gif);
+  for (size_t n = 0; n < expected.size(); ++n) {
+    SCOPED_TRACE("frame " + std::to_string(n));
+    PxMemFile file(bytes.data(), int32_t(bytes.size()));
+    PxImageGIF image;
+    image.info.frame = int32_t(n);
+    ASSERT_TRUE(image.Decode(&file)) << image.LastError();
+    EXPECT_FALSE(image.IsDamaged());
+    if (n > 0) {
+      EXPECT_EQ(image.Bpp(), 24u);
+    }
+    ExpectSameFrame(image, expected[n], w, h);
+    ExpectSameFrame(image, pillow[n], pw, ph);
+  }
+  PxMemFile file(bytes.data(), int32_t(bytes.size()));
+  PxImageGIF all;
+  all.info.getAllFrames = true;
+  ASSERT_TRUE(all.Decode(&file)) << all.LastError();
+  ASSERT_EQ(all.frameListSize, 50);
+  for (size_t n = 0; n < expected.size(); ++n) {
+    ASSERT_NE(all.frames[n], nullptr);
+    ExpectSameFrame(*all.frames[n], expected[n], w, h);
+  }
+}
