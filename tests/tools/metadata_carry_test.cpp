@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/tools/beside_runs.h"
 #include "tests/tools/resize_rule.h"
 #include "tests/tools/tool_tree.h"
 #include "tools/CloneExif.h"
@@ -131,35 +132,6 @@ void RequirePeers() {
     ASSERT_FALSE(Shell(std::string("command -v ") + program).empty()) << program << " missing: run scripts/setup";
   ASSERT_TRUE(fs::exists(std::string(kProfiles) + "a98.icc"))
       << kProfiles << "a98.icc missing: run scripts/setup";
-}
-
-// Resizes `path` beside itself to a fixed width; the result's path.
-std::string ResizedBeside(const std::string& path, int width, bool grey = false) {
-  SetResizeRule(true, false, false, width, width);
-  g_ResizeGrayscale = grey;
-  ResizeRequest resize;
-  resize.sources = SplitSources(W(path));
-  const ResizeOutcome outcome = RunResize(resize, nullptr, nullptr);
-  g_ResizeGrayscale = false;
-  EXPECT_EQ(outcome.done, 1u) << path;
-  return N(ResizeDestination(W(path), false));
-}
-
-// Converts `path` beside itself into the one format asked for; the
-// result's path ("x.jpg" from a JPEG becomes "x_1.jpg").
-std::string ConvertedBeside(const std::string& path, const char* format, bool expectDone = true) {
-  ConvertRequest convert;
-  convert.sources = SplitSources(W(path));
-  convert.sameFolder = true;
-  convert.targets = ConvertTargets{};
-  convert.targets.jpg = std::string(format) == "jpg";
-  convert.targets.png = std::string(format) == "png";
-  convert.targets.bmp = std::string(format) == "bmp";
-  const ConvertOutcome outcome = RunConvert(convert, nullptr, nullptr);
-  EXPECT_EQ(outcome.done, expectDone ? 1u : 0u) << path;
-  const std::string stem = path.substr(0, path.rfind('.'));
-  const std::string same = stem + "." + format;
-  return same == path ? stem + "_1." + format : same;
 }
 
 // The length field of a JPEG's APP1 "Exif" segment; 0 when it has none.

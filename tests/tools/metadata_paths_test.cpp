@@ -10,6 +10,7 @@
 
 #include "core/ExifHelpers.h"
 #include "core/PngExifChunk.h"
+#include "tests/tools/beside_runs.h"
 #include "tests/tools/resize_rule.h"
 #include "tests/tools/tool_tree.h"
 #include "tools/ClassifyTool.h"
@@ -83,29 +84,6 @@ std::string StoredAs(const std::string& path, const std::string& hexTag) {
   if (at == std::string::npos) return std::string();
   const size_t open = dump.find('(', at), close = dump.find(')', at);
   return dump.substr(open, close - open + 1);
-}
-
-std::string Converted(const std::string& path, const char* format) {
-  ConvertRequest convert;
-  convert.sources = SplitSources(W(path));
-  convert.sameFolder = true;
-  convert.targets = ConvertTargets{};
-  convert.targets.jpg = std::string(format) == "jpg";
-  convert.targets.png = std::string(format) == "png";
-  convert.targets.bmp = std::string(format) == "bmp";
-  const ConvertOutcome outcome = RunConvert(convert, nullptr, nullptr);
-  EXPECT_EQ(outcome.done, 1u) << path;
-  const std::string stem = path.substr(0, path.rfind('.'));
-  const std::string same = stem + "." + format;
-  return same == path ? stem + "_1." + format : same;
-}
-
-std::string ResizedToWidth(const std::string& path, int width) {
-  SetResizeRule(true, false, false, width, width);
-  ResizeRequest resize;
-  resize.sources = SplitSources(W(path));
-  EXPECT_EQ(RunResize(resize, nullptr, nullptr).done, 1u) << path;
-  return N(ResizeDestination(W(path), false));
 }
 
 std::string MergedSideBySide(const std::string& path, const std::string& output) {
@@ -187,17 +165,17 @@ TEST(MetadataPaths, TheThumbnailsDirectoryDoesNotSpeakForThePicture) {
   ASSERT_EQ(ShownQuadrants(source, 48, 64), kTurnedBySix);
   const std::string shown = kTurnedBySix;
 
-  const std::string png = Converted(source, "png");
+  const std::string png = ConvertedBeside(source, "png");
   EXPECT_EQ(Identify(png), "48x64;");
   EXPECT_EQ(PngPerMetre(png), "9449 9449");
   EXPECT_EQ(ShownQuadrants(png, 48, 64), shown);
-  const std::string bmp = Converted(source, "bmp");
+  const std::string bmp = ConvertedBeside(source, "bmp");
   EXPECT_EQ(Identify(bmp), "48x64;");
   EXPECT_EQ(BmpPerMetre(bmp), "9449 9449");
   EXPECT_EQ(MergedSideBySide(source, dir / "merged.png"), "96x64;");
   EXPECT_EQ(N(ResolutionFolder(W(source))), "48_64");
   // 24 wide as shown: stored on its side, 32x24.
-  EXPECT_EQ(Identify(ResizedToWidth(source, 24)), "32x24;");
+  EXPECT_EQ(Identify(ResizedBeside(source, 24)), "32x24;");
 }
 
 // A density per centimetre (TIFF) or per metre (PNG, BMP) reaches a PNG or
@@ -221,14 +199,14 @@ TEST(MetadataPaths, DensitiesPerMetreReachPngAndBmpResultsExactly) {
     MustRun("convert-im6.q16 -size 40x30 gradient:red-blue " + std::string(c.density) + " " + Quote(source));
     const std::string ext = fs::path(source).extension().string();
     if (ext != ".png") {
-      EXPECT_EQ(PngPerMetre(Converted(source, "png")), c.perMetre);
+      EXPECT_EQ(PngPerMetre(ConvertedBeside(source, "png")), c.perMetre);
     }
     if (ext != ".bmp") {
-      EXPECT_EQ(BmpPerMetre(Converted(source, "bmp")), c.perMetre);
+      EXPECT_EQ(BmpPerMetre(ConvertedBeside(source, "bmp")), c.perMetre);
     }
     if (ext == ".png") {
       std::string resized = source;
-      for (int round = 0; round < 2; ++round) resized = ResizedToWidth(resized, 20 - 4 * round);
+      for (int round = 0; round < 2; ++round) resized = ResizedBeside(resized, 20 - 4 * round);
       EXPECT_EQ(PngPerMetre(resized), c.perMetre);
     }
   }
@@ -255,17 +233,17 @@ TEST(MetadataPaths, APngsExifChunkAfterItsPixelsReachesEveryTool) {
   EXPECT_TRUE(ReadStatedShootingTime(W(source), time));
   EXPECT_EQ(N(time), "2024:03:05 06:07:08");
 
-  const std::string jpg = Converted(source, "jpg");
+  const std::string jpg = ConvertedBeside(source, "jpg");
   EXPECT_EQ(Identify(jpg), "48x64;");
   EXPECT_EQ(Tag(jpg, "DateTimeOriginal"), "2024:03:05 06:07:08");
   EXPECT_EQ(ShownQuadrants(jpg, 48, 64), shown);
-  const std::string bmp = Converted(source, "bmp");
+  const std::string bmp = ConvertedBeside(source, "bmp");
   EXPECT_EQ(Identify(bmp), "48x64;");
   EXPECT_EQ(BmpPerMetre(bmp), "7874 7874");
   EXPECT_EQ(MergedSideBySide(source, dir / "merged.png"), "96x64;");
   EXPECT_EQ(N(ResolutionFolder(W(source))), "48_64");
   // 24 wide as shown; a PNG stays stored on its side with its chunk.
-  const std::string resized = ResizedToWidth(source, 24);
+  const std::string resized = ResizedBeside(source, 24);
   EXPECT_EQ(Identify(resized), "32x24;");
   EXPECT_EQ(Tag(resized, "Orientation"), "6");
   EXPECT_EQ(CountExifChunks(resized), 1u);
@@ -304,7 +282,7 @@ TEST(MetadataPaths, TheShootingTimeIsWrittenWithItsClosingZero) {
   const std::string stated = dir / "stated.png";
   MustRun("convert-im6.q16 -size 8x6 xc:red " + Quote(stated));
   Exiftool("'-EXIF:DateTimeOriginal=2024:03:05 06:07:08'", stated);
-  const std::string fromStated = Converted(stated, "jpg");
+  const std::string fromStated = ConvertedBeside(stated, "jpg");
   EXPECT_EQ(Tag(fromStated, "DateTimeOriginal"), "2024:03:05 06:07:08");
   EXPECT_EQ(StoredAs(fromStated, "0x9003"), "(20 bytes, string[20])");
 
@@ -358,6 +336,6 @@ TEST(MetadataPaths, AJpegFromAJpegKeepsAnOddThumbnailsPadByte) {
   const std::string block = ExifSegment(source);
   ASSERT_FALSE(block.empty());
   ASSERT_EQ((block.size() - 8) % 2, 0u);  // "Exif\0\0" and the length field: the TIFF data is even
-  EXPECT_EQ(ExifSegment(Converted(source, "jpg")), block);
-  EXPECT_EQ(ExifSegment(ResizedToWidth(source, 40)), block);
+  EXPECT_EQ(ExifSegment(ConvertedBeside(source, "jpg")), block);
+  EXPECT_EQ(ExifSegment(ResizedBeside(source, 40)), block);
 }
