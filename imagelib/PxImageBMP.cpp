@@ -3,7 +3,6 @@
 // and the image, and a file that ends early fails with a text.
 #include "imagelib/PxImageBMP.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

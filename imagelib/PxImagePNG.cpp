@@ -13,6 +13,7 @@
 #include "imagelib/ExifSectionReader.h"
 #include "imagelib/PxFile.h"
 #include "imagelib/PxImageJPG.h"
+#include "platform/byteorder.h"
 
 // libpng reports errors through PngErrorProc, which jumps back with
 // png_longjmp. The jump targets sit only in the small Trap* functions below;
@@ -280,10 +281,6 @@ void DigestExifChunk(png_structp png, png_infop pinfo, ExifSummary& summary) {
   if (chunk) DigestExifBlock(chunk->data, chunk->size, summary);
 }
 
-uint32_t LoadBE32(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
 // A header read stops at the pixel data, but an eXIf chunk may follow it:
 // the chunks from `start` (the signature) are walked by their headers alone,
 // the pixel data skipped, each step moving at least 12 bytes forward, until
@@ -295,7 +292,7 @@ bool ReadLateExifChunk(PxFile* file, int32_t start, std::vector<uint8_t>& data) 
   for (int64_t at = int64_t{start} + 8; at + 12 <= total;) {
     uint8_t head[8];
     if (!file->SeekTo(static_cast<int32_t>(at), SEEK_SET) || file->ReadBlock(head, 1, 8) != 8) return false;
-    const uint32_t length = LoadBE32(head);
+    const uint32_t length = pw::LoadBE32(head);
     if (length > 0x7FFFFFFFu || at + 12 + length > total) return false;
     if (std::memcmp(head + 4, "IEND", 4) == 0) return false;
     if (std::memcmp(head + 4, "eXIf", 4) == 0) {
@@ -305,7 +302,7 @@ bool ReadLateExifChunk(PxFile* file, int32_t start, std::vector<uint8_t>& data) 
       uLong crc = crc32(0L, Z_NULL, 0);
       crc = crc32(crc, head + 4, 4);
       crc = crc32(crc, data.data(), length);
-      if (static_cast<uint32_t>(crc) != LoadBE32(data.data() + length)) return false;
+      if (static_cast<uint32_t>(crc) != pw::LoadBE32(data.data() + length)) return false;
       data.resize(length);
       return true;
     }
