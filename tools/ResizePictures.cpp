@@ -276,9 +276,12 @@ void RunResizeGroup(const std::vector<std::wstring>& sources, bool overwrite, bo
     bool damaged = false, tooLarge = false;
     const int result = ResizeSingleGif(sources[0], destinations[0], progress, &damaged, &tooLarge);
     (result == 1 ? outcome.done : outcome.notDone) += 1;
-    g_ResizeLog[0] = result == 1 ? DoneLine(sources[0], destinations[0], damaged)
-                                 : L"Resize" + sources[0] + L" Failed!" +
-                                       (tooLarge ? std::wstring(L" ") + kResizeSizeTooLargeReason : L"") + L"\n";
+    if (result == 1)
+      g_ResizeLog[0] = DoneLine(sources[0], destinations[0], damaged);
+    else if (tooLarge)
+      FailedBecause(sources[0], 0, kResizeSizeTooLargeReason);
+    else
+      Failed(sources[0], 0);
   } else {
     const int failures =
         ProcessVector(sources, destinations, ResizeOnePicture, progress, request.threadCount);
